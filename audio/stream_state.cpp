@@ -1,0 +1,21 @@
+#include "audio/stream_state.h"
+
+WAVEFORMATEX waveFormat;
+HWAVEIN waveIn;
+HWAVEOUT waveOut;
+WAVEHDR captureHeaders[BUFFER_COUNT];
+WAVEHDR playbackHeaders[BUFFER_COUNT];
+char* captureBuffers[BUFFER_COUNT];
+char* playbackBuffers[BUFFER_COUNT];
+HANDLE audioThread;
+DWORD audioThreadId;
+
+void FillWaveFormat() {
+    waveFormat.wFormatTag = WAVE_FORMAT_PCM;
+    waveFormat.nChannels = CHANNEL_COUNT;
+    waveFormat.nSamplesPerSec = SAMPLE_RATE;
+    waveFormat.nAvgBytesPerSec = AVG_BYTES_PER_SEC;
+    waveFormat.nBlockAlign = BLOCK_ALIGN;
+    waveFormat.wBitsPerSample = BITS_PER_SAMPLE;
+    waveFormat.cbSize = 0;
+}

@@ -1,0 +1,128 @@
+// kawauso-render: a WAV file through the live stream's engine, for hearing a setting offline
+// and for checking the engine bit for bit across builds.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "audio/audio_format.h"
+#include "audio/slider_tables.h"
+#include "tools/kawauso-render/render.h"
+#include "tools/kawauso-render/wav_file.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+constexpr int EXIT_USAGE = 2;
+
+const char USAGE[] =
+    "usage: kawauso-render [--pitch P] [--volume V] [--buffer-ms MS] [--no-fade] IN.wav OUT.wav\n"
+    "  --pitch P       pitch slider position, -200 (octave up) .. 200 (octave down); default 0\n"
+    "  --volume V      volume slider position, -100 (x10) .. 100 (x0.1); default 0\n"
+    "  --buffer-ms MS  buffer length in milliseconds, 10 .. 10000; default 50\n"
+    "  --no-fade       no fade-in at the start\n"
+    "IN.wav must be PCM, 44100 Hz, 16 bits, 2 channels; OUT.wav gets the same length.\n";
+
+int Usage(const char* problem) {
+    std::fprintf(stderr, "kawauso-render: %s\n%s", problem, USAGE);
+    return EXIT_USAGE;
+}
+
+// A whole decimal integer within [low, high], nothing else.
+bool ParseInt(const char* text, int low, int high, int& value) {
+    if (text == nullptr || *text == '\0') {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || v < low || v > high) {
+        return false;
+    }
+    value = static_cast<int>(v);
+    return true;
+}
+
+int RunRender(int argc, char** argv) {
+    RenderOptions options;
+    const char* paths[2] = {nullptr, nullptr};
+    int pathCount = 0;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        const char* next = (i + 1 < argc) ? argv[i + 1] : nullptr;
+        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+            std::fputs(USAGE, stdout);
+            return 0;
+        } else if (std::strcmp(arg, "--pitch") == 0) {
+            if (!ParseInt(next, PITCH_POSITION_MIN, PITCH_POSITION_MAX, options.pitchPosition)) {
+                return Usage("--pitch takes a whole number from -200 to 200");
+            }
+            ++i;
+        } else if (std::strcmp(arg, "--volume") == 0) {
+            if (!ParseInt(next, VOLUME_POSITION_MIN, VOLUME_POSITION_MAX,
+                          options.volumePosition)) {
+                return Usage("--volume takes a whole number from -100 to 100");
+            }
+            ++i;
+        } else if (std::strcmp(arg, "--buffer-ms") == 0) {
+            if (!ParseInt(next, MIN_BUFFER_MS, MAX_BUFFER_MS, options.bufferMs)) {
+                return Usage("--buffer-ms takes a whole number from 10 to 10000");
+            }
+            ++i;
+        } else if (std::strcmp(arg, "--no-fade") == 0) {
+            options.fadeIn = false;
+        } else if (arg[0] == '-' && arg[1] != '\0') {
+            return Usage((std::string("unknown option ") + arg).c_str());
+        } else if (pathCount < 2) {
+            paths[pathCount++] = arg;
+        } else {
+            return Usage("too many file names");
+        }
+    }
+    if (pathCount < 2) {
+        return Usage("IN.wav and OUT.wav are both needed");
+    }
+
+    std::vector<int16_t> input;
+    std::string error;
+    if (!ReadWavFile(paths[0], input, error)) {
+        std::fprintf(stderr, "kawauso-render: %s: %s\n", paths[0], error.c_str());
+        return EXIT_USAGE;
+    }
+    uint32_t clippedBlocks = 0;
+    std::vector<int16_t> output = RenderSamples(input, options, clippedBlocks);
+    if (!WriteWavFile(paths[1], output, error)) {
+        std::fprintf(stderr, "kawauso-render: %s: %s\n", paths[1], error.c_str());
+        return EXIT_USAGE;
+    }
+    std::fprintf(stderr, "clipped blocks: %u\n", clippedBlocks);
+    return 0;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+// Wide arguments, so any file name reaches the renderer as UTF-8.
+int wmain(int argc, wchar_t** wargv) {
+    std::vector<std::string> args(static_cast<size_t>(argc));
+    std::vector<char*> argv(static_cast<size_t>(argc) + 1, nullptr);
+    for (int i = 0; i < argc; ++i) {
+        int n = WideCharToMultiByte(CP_UTF8, 0, wargv[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string& s = args[static_cast<size_t>(i)];
+        s.assign(n > 0 ? static_cast<size_t>(n) : 1u, '\0');
+        if (n > 0) {
+            WideCharToMultiByte(CP_UTF8, 0, wargv[i], -1, &s[0], n, nullptr, nullptr);
+        }
+        s.resize(std::strlen(s.c_str()));
+        argv[static_cast<size_t>(i)] = &s[0];
+    }
+    return RunRender(argc, argv.data());
+}
+#else
+int main(int argc, char** argv) { return RunRender(argc, argv); }
+#endif
