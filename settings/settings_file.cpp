@@ -203,15 +203,15 @@ bool RewriteAsUnicode() {
     return true;
 }
 
-// Makes sure the file can carry the text values about to be written: a new file starts as
-// UTF-16, and an existing ANSI file becomes UTF-16 only when one of the values would not
-// survive its code page, so older files with plain values stay exactly as they are.
-void PrepareFileForText(const wchar_t* const* values, int32_t count) {
-    DWORD attributes = GetFileAttributesW(iniPath);
+// Makes sure the existing file (attributes as GetFileAttributesW gave them) or the new one can
+// carry the text values about to be written: a new file starts as UTF-16, and an existing
+// ANSI file becomes UTF-16 only when one of the values would not survive its code page, so
+// older files with plain values stay exactly as they are.
+void PrepareFileForText(DWORD attributes, const wchar_t* const* values, int32_t count) {
     bool changed = false;
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         changed = CreateUnicodeFile();
-    } else if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0) {
+    } else {
         bool survives = true;
         for (int32_t i = 0; i < count && survives; ++i) {
             survives = SurvivesAnsi(values[i]);
@@ -282,8 +282,13 @@ void SaveCurrentSlot() {
     FormatDecimal(slot.DlgPosX, dlgPosX);
     FormatDecimal(slot.DlgPosY, dlgPosY);
 
+    DWORD attributes = GetFileAttributesW(iniPath);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        return;  // a read-only file is the user's to keep as it is
+    }
     const wchar_t* const texts[] = {bufferSize, waveIn, waveOut, vstPath};
-    PrepareFileForText(texts, static_cast<int32_t>(sizeof(texts) / sizeof(texts[0])));
+    PrepareFileForText(attributes, texts, static_cast<int32_t>(sizeof(texts) / sizeof(texts[0])));
 
     WritePrivateProfileStringW(section, KEY_BUFFER_SIZE, bufferSize, iniPath);
     WritePrivateProfileStringW(section, KEY_WAVE_IN, waveIn, iniPath);
