@@ -44,7 +44,7 @@ const unsigned char BOM_UTF16BE[] = {0xFE, 0xFF};
 const unsigned char BOM_UTF8[] = {0xEF, 0xBB, 0xBF};
 // An older file is rewritten only up to this size; a settings file is a few kilobytes.
 constexpr LONGLONG MAX_REWRITE_BYTES = 1 << 20;
-// Any code page takes at most 3 bytes for one UTF-16 unit.
+// Any code page takes at most 3 bytes for one UTF-16 unit; 4 leaves a margin.
 constexpr int32_t NARROW_BYTES_PER_UNIT = 4;
 const wchar_t REWRITE_SUFFIX[] = L".new";
 constexpr int32_t REWRITE_PATH_UNITS = INI_PATH_UNITS + 4;
