@@ -1,5 +1,7 @@
 #include "plugin/plugin_bridge.h"
 
+#include <cstddef>
+
 #include "plugin/denormal_mode.h"
 #include "plugin/effect_dispatch.h"
 #include "plugin/plugin_host.h"
@@ -27,9 +29,11 @@ bool ProcessWithPlugin(const int16_t* input, int16_t* output, uint32_t frames) {
                        0.0f);
     }
 
+    // A size_t index (2 * i cannot wrap) lets the compiler turn this loop into vector code.
+    const size_t count = frames;
     float* const inL = pluginBuffers[PLUGIN_IN_L];
     float* const inR = pluginBuffers[PLUGIN_IN_R];
-    for (uint32_t i = 0; i < frames; ++i) {
+    for (size_t i = 0; i < count; ++i) {
         inL[i] = SampleToFloat(input[2 * i]);
         inR[i] = SampleToFloat(input[2 * i + 1]);
     }
@@ -44,6 +48,8 @@ bool ProcessWithPlugin(const int16_t* input, int16_t* output, uint32_t frames) {
 
     const float* const outL = pluginBuffers[PLUGIN_OUT_L];
     const float* const outR = pluginBuffers[PLUGIN_OUT_R];
+    // Left scalar: with SSE2 alone the compiler's vector form of the saturating conversion
+    // measured slower than this loop.
     for (uint32_t i = 0; i < frames; ++i) {
         output[2 * i] = FloatToSample(outL[i]);
         output[2 * i + 1] = FloatToSample(outR[i]);

@@ -5,9 +5,11 @@
 
 constexpr double SAMPLE_SCALE = 32768.0;  // 2^15: full scale of a 16-bit sample
 
-// s / 32768 computed in double and stored as float: exact, -1.0 .. 0.999969482421875.
+// s / 32768, exact: -1.0 .. 0.999969482421875. Any 16-bit value and its product with a power
+// of two are exact in float, so single precision gives the very value the double product
+// would, at four samples per vector instruction instead of two.
 inline float SampleToFloat(int16_t s) {
-    return static_cast<float>(static_cast<double>(s) * (1.0 / SAMPLE_SCALE));
+    return static_cast<float>(s) * static_cast<float>(1.0 / SAMPLE_SCALE);
 }
 
 // x * 32768 + 0.5 in double, truncated toward zero and saturated to -32768..32767. Whatever

@@ -232,14 +232,14 @@ PLUGIN_EXPORT AEffect* VST_CALL VSTPluginMain(HostCallbackProc hostCallback) {
 #endif
 
 #ifdef PLUGIN_EXPORT_MAIN
-// Exported under the name "main", which C++ keeps for the program's own entry.
-#if defined(_WIN32) && !defined(_WIN64)
-#define MAIN_SYMBOL "_main"
+// Exported under the name "main", which C++ keeps for a program's own entry: on Windows the
+// build's module definition file exports MainEntry as "main", elsewhere the symbol is named so.
+#ifdef _WIN32
+extern "C" AEffect* VST_CALL MainEntry(HostCallbackProc hostCallback);
 #else
-#define MAIN_SYMBOL "main"
+PLUGIN_EXPORT AEffect* VST_CALL MainEntry(HostCallbackProc hostCallback) __asm__("main");
 #endif
-PLUGIN_EXPORT AEffect* VST_CALL MainEntry(HostCallbackProc hostCallback) __asm__(MAIN_SYMBOL);
-PLUGIN_EXPORT AEffect* VST_CALL MainEntry(HostCallbackProc hostCallback) {
+extern "C" AEffect* VST_CALL MainEntry(HostCallbackProc hostCallback) {
     return Enter(hostCallback, "main");
 }
 #endif
