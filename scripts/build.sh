@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Configures (once) and builds the four build trees: native (plain, for the renderer and the
-# benchmarks), native-asan (the tests under AddressSanitizer and UBSan), win32 (the product)
-# and win64. Exits non-zero when any of them fails to build.
+# Configures (once) and builds the build trees: native (plain, for the renderer and the
+# benchmarks), native-asan (the tests under AddressSanitizer and UBSan), win32 (the product),
+# win64, and fuzz (the libFuzzer targets, by clang). Exits non-zero when any of them fails to
+# build.
 set -u
 cd "$(dirname "$0")/.."
 JOBS="${JOBS:-$(nproc)}"
@@ -31,4 +32,5 @@ build build/native
 build build/native-asan -DKAWAUSO_SANITIZE=ON
 build build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 build build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
+build build/fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKAWAUSO_FUZZ=ON
 exit $status

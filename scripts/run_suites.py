@@ -12,6 +12,7 @@ import argparse
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 import time
@@ -98,6 +99,49 @@ def run_script_suite(path, env, timeout=1200):
            [f"{name}: {n}" for n in bad_names])
 
 
+FUZZ_SECONDS = 20
+
+
+def run_fuzz_targets(env):
+    """Runs every libFuzzer target tests/fuzz/NAME_fuzz.cpp for a bounded time over its seed
+    corpus tests/fuzz/NAME_corpus; each target counts as one passed or one failed."""
+    fuzz_sources = os.path.join(ROOT, "tests", "fuzz")
+    if not os.path.isdir(fuzz_sources):
+        return
+    names = sorted(f[:-len(".cpp")] for f in os.listdir(fuzz_sources) if f.endswith("_fuzz.cpp"))
+    for name in names:
+        label = f"fuzz/{name}"
+        exe = os.path.join(ROOT, "build", "fuzz", "fuzz", name)
+        if not os.path.exists(exe):
+            record(label, 0, 1, [f"{label}: not built"])
+            continue
+        seeds = os.path.join(fuzz_sources, name[:-len("_fuzz")] + "_corpus")
+        # New inputs go to a scratch corpus; the committed seeds are only read.
+        work = os.path.join(ROOT, "build", "fuzz-work", name)
+        shutil.rmtree(work, ignore_errors=True)
+        os.makedirs(work)
+        os.makedirs(RESULTS, exist_ok=True)
+        log_path = os.path.join(RESULTS, name + ".log")
+        command = [exe, f"-max_total_time={FUZZ_SECONDS}", "-timeout=10", "-max_len=8192",
+                   "-print_final_stats=1", "-artifact_prefix=" + os.path.join(RESULTS, name + "-"),
+                   work, seeds]
+        start = time.time()
+        try:
+            with open(log_path, "w") as log:
+                code = subprocess.run(command, cwd=ROOT, env=env, stdout=log,
+                                      stderr=subprocess.STDOUT, timeout=FUZZ_SECONDS + 120).returncode
+        except subprocess.TimeoutExpired:
+            code = "timeout"
+        with open(log_path, errors="replace") as log:
+            runs = re.findall(r"stat::number_of_executed_units:\s*(\d+)", log.read())
+        summary = f"{label} ({time.time() - start:.1f} s, {runs[-1] if runs else '?'} runs)"
+        if code == 0:
+            record(summary, 1, 0)
+        else:
+            sys.stdout.write(tail(log_path, 40))
+            record(summary, 0, 1, [f"{label}: exited with {code}; log {log_path}"])
+
+
 def tail(path, lines=30):
     try:
         with open(path, errors="replace") as f:
@@ -142,6 +186,9 @@ def main():
         run_gtest("native/kawauso-tests", [native], env)
     else:
         record("native/kawauso-tests", 0, 1, ["native tests not built"])
+
+    print("fuzz targets (libFuzzer, AddressSanitizer + UBSan):", flush=True)
+    run_fuzz_targets(env)
 
     print("Windows builds under Wine, script suites:", flush=True)
     wenv = start_testenv()

@@ -1,0 +1,3 @@
+#include "settings/command_line_message.h"
+
+void ShowCommandLineMessage() {}

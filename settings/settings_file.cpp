@@ -1,0 +1,305 @@
+#include "settings/settings_file.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <cwchar>
+#include <vector>
+
+#include "settings/ini_path.h"
+#include "settings/number_text.h"
+#include "settings/settings_store.h"
+
+namespace {
+
+constexpr DWORD MODULE_PATH_UNITS = 260;
+// Numbers pass through an 8-unit text on their way in.
+constexpr DWORD NUMBER_READ_UNITS = 8;
+// "Settings" and two digits.
+constexpr int32_t SECTION_NAME_UNITS = 11;
+const wchar_t SECTION_PREFIX[] = L"Settings";
+
+const wchar_t KEY_BUFFER_SIZE[] = L"BufferSize";
+const wchar_t KEY_WAVE_IN[] = L"WaveInCapsName";
+const wchar_t KEY_WAVE_OUT[] = L"WaveOutCapsName";
+const wchar_t KEY_VST_PATH[] = L"VstPath";
+const wchar_t KEY_VOLUME[] = L"Volume";
+const wchar_t KEY_FREQ_RATIO[] = L"FreqRatio";
+const wchar_t KEY_AUTO_RESTART[] = L"AutoRestart";
+const wchar_t KEY_SHOW_DETAIL[] = L"ShowDetail";
+const wchar_t KEY_DLG_POS_X[] = L"DlgPosX";
+const wchar_t KEY_DLG_POS_Y[] = L"DlgPosY";
+
+const wchar_t DEFAULT_BUFFER_SIZE[] = L"50";
+const wchar_t DEFAULT_TEXT[] = L"";
+const wchar_t DEFAULT_ZERO[] = L"0";
+const wchar_t DEFAULT_SHOW_DETAIL[] = L"1";
+const wchar_t SWITCH_ON[] = L"1";
+const wchar_t SWITCH_OFF[] = L"0";
+
+// The UTF-16LE byte-order mark, and the marks of the other encodings the profile functions
+// may recognise.
+const unsigned char BOM_UTF16LE[] = {0xFF, 0xFE};
+const unsigned char BOM_UTF16BE[] = {0xFE, 0xFF};
+const unsigned char BOM_UTF8[] = {0xEF, 0xBB, 0xBF};
+// An older file is rewritten only up to this size; a settings file is a few kilobytes.
+constexpr LONGLONG MAX_REWRITE_BYTES = 1 << 20;
+// Any code page takes at most 3 bytes for one UTF-16 unit; 4 leaves a margin.
+constexpr int32_t NARROW_BYTES_PER_UNIT = 4;
+const wchar_t REWRITE_SUFFIX[] = L".new";
+constexpr int32_t REWRITE_PATH_UNITS = INI_PATH_UNITS + 4;
+
+// index is 0..99; callers pass a slot index.
+void FormatSectionName(int32_t index, wchar_t (&name)[SECTION_NAME_UNITS]) {
+    int32_t at = 0;
+    for (; SECTION_PREFIX[at] != L'\0'; ++at) {
+        name[at] = SECTION_PREFIX[at];
+    }
+    name[at++] = static_cast<wchar_t>(L'0' + index / 10);
+    name[at++] = static_cast<wchar_t>(L'0' + index % 10);
+    name[at] = L'\0';
+}
+
+void ReadText(const wchar_t* section, const wchar_t* key, const wchar_t* fallback,
+              wchar_t* buffer, DWORD units) {
+    if (iniPath[0] == L'\0') {
+        lstrcpynW(buffer, fallback, static_cast<int>(units));
+        return;
+    }
+    GetPrivateProfileStringW(section, key, fallback, buffer, units, iniPath);
+}
+
+int32_t ReadNumber(const wchar_t* section, const wchar_t* key, const wchar_t* fallback) {
+    wchar_t text[NUMBER_READ_UNITS];
+    ReadText(section, key, fallback, text, NUMBER_READ_UNITS);
+    return ParseDecimal(text);
+}
+
+// Copies at most units-1 units of a field, so a field that lost its terminator cannot make a
+// write read past its end.
+void CopyField(wchar_t* to, const wchar_t* from, int32_t units) {
+    int32_t i = 0;
+    for (; i < units - 1 && from[i] != L'\0'; ++i) {
+        to[i] = from[i];
+    }
+    to[i] = L'\0';
+}
+
+// True when text comes back unchanged from the ANSI code page.
+bool SurvivesAnsi(const wchar_t* text) {
+    char narrow[VST_PATH_MAX_UNITS * NARROW_BYTES_PER_UNIT];
+    wchar_t back[VST_PATH_MAX_UNITS];
+    int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, static_cast<int>(sizeof(narrow)),
+                                    nullptr, nullptr);
+    if (bytes <= 0) {
+        return false;
+    }
+    int units = MultiByteToWideChar(CP_ACP, 0, narrow, bytes, back, VST_PATH_MAX_UNITS);
+    return units > 0 && std::wcscmp(back, text) == 0;
+}
+
+bool StartsWith(const std::vector<char>& bytes, const unsigned char* mark, size_t length) {
+    if (bytes.size() < length) {
+        return false;
+    }
+    for (size_t i = 0; i < length; ++i) {
+        if (static_cast<unsigned char>(bytes[i]) != mark[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool WriteAll(HANDLE file, const void* data, size_t bytes) {
+    DWORD written = 0;
+    return WriteFile(file, data, static_cast<DWORD>(bytes), &written, nullptr) != FALSE &&
+           written == bytes;
+}
+
+// A file that the profile functions will keep in UTF-16 from now on. True when created.
+bool CreateUnicodeFile() {
+    HANDLE file = CreateFileW(iniPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;  // no write access: the profile writes fail the same way
+    }
+    bool written = WriteAll(file, BOM_UTF16LE, sizeof(BOM_UTF16LE));
+    CloseHandle(file);
+    if (!written) {
+        DeleteFileW(iniPath);  // an empty file would be taken for ANSI
+    }
+    return written;
+}
+
+bool ReadWholeFile(std::vector<char>& bytes) {
+    HANDLE file = CreateFileW(iniPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    LARGE_INTEGER size{};
+    bool ok = GetFileSizeEx(file, &size) != FALSE && size.QuadPart <= MAX_REWRITE_BYTES;
+    if (ok) {
+        bytes.resize(static_cast<size_t>(size.QuadPart));
+        DWORD got = 0;
+        ok = bytes.empty() ||
+             (ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) !=
+                  FALSE &&
+              got == bytes.size());
+    }
+    CloseHandle(file);
+    return ok;
+}
+
+// Turns an existing file without a UTF-16 mark into UTF-16LE with a mark, every line as the
+// profile functions read it. The new text goes to a side file that then replaces the old
+// one, so a failure leaves the old file as it was. True when the file was replaced.
+bool RewriteAsUnicode() {
+    std::vector<char> bytes;
+    if (!ReadWholeFile(bytes)) {
+        return false;
+    }
+    if (StartsWith(bytes, BOM_UTF16LE, sizeof(BOM_UTF16LE)) ||
+        StartsWith(bytes, BOM_UTF16BE, sizeof(BOM_UTF16BE))) {
+        return false;  // already carries any text
+    }
+    UINT codePage = CP_ACP;
+    size_t skip = 0;
+    if (StartsWith(bytes, BOM_UTF8, sizeof(BOM_UTF8))) {
+        codePage = CP_UTF8;
+        skip = sizeof(BOM_UTF8);
+    }
+    int narrowBytes = static_cast<int>(bytes.size() - skip);
+    std::vector<wchar_t> text;
+    if (narrowBytes > 0) {
+        int units = MultiByteToWideChar(codePage, 0, bytes.data() + skip, narrowBytes, nullptr, 0);
+        if (units <= 0) {
+            return false;
+        }
+        text.resize(static_cast<size_t>(units));
+        MultiByteToWideChar(codePage, 0, bytes.data() + skip, narrowBytes, text.data(), units);
+    }
+
+    wchar_t sidePath[REWRITE_PATH_UNITS];
+    if (std::wcslen(iniPath) + std::wcslen(REWRITE_SUFFIX) >= REWRITE_PATH_UNITS) {
+        return false;
+    }
+    std::wcscpy(sidePath, iniPath);
+    std::wcscat(sidePath, REWRITE_SUFFIX);
+    HANDLE file = CreateFileW(sidePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    bool written = WriteAll(file, BOM_UTF16LE, sizeof(BOM_UTF16LE)) &&
+                   (text.empty() || WriteAll(file, text.data(), text.size() * sizeof(wchar_t))) &&
+                   FlushFileBuffers(file) != FALSE;
+    CloseHandle(file);
+    if (!written ||
+        !MoveFileExW(sidePath, iniPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(sidePath);
+        return false;
+    }
+    return true;
+}
+
+// Makes sure the existing file (attributes as GetFileAttributesW gave them) or the new one can
+// carry the text values about to be written: a new file starts as UTF-16, and an existing
+// ANSI file becomes UTF-16 only when one of the values would not survive its code page, so
+// older files with plain values stay exactly as they are.
+void PrepareFileForText(DWORD attributes, const wchar_t* const* values, int32_t count) {
+    bool changed = false;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        changed = CreateUnicodeFile();
+    } else {
+        bool survives = true;
+        for (int32_t i = 0; i < count && survives; ++i) {
+            survives = SurvivesAnsi(values[i]);
+        }
+        changed = !survives && RewriteAsUnicode();
+    }
+    if (changed) {
+        // The profile functions may hold the file as they last read it, encoding included;
+        // let them read it again.
+        WritePrivateProfileStringW(nullptr, nullptr, nullptr, iniPath);
+    }
+}
+
+}  // namespace
+
+void BuildIniPath() {
+    wchar_t modulePath[MODULE_PATH_UNITS];
+    DWORD length = GetModuleFileNameW(nullptr, modulePath, MODULE_PATH_UNITS);
+    iniPath[0] = L'\0';
+    if (length == 0 || length >= MODULE_PATH_UNITS) {
+        return;  // failed, or cut short: no folder we could trust
+    }
+    IniPathFromModulePath(modulePath, iniPath, INI_PATH_UNITS);
+}
+
+void LoadAllSlots() {
+    for (int32_t i = 0; i < SLOT_COUNT; ++i) {
+        wchar_t section[SECTION_NAME_UNITS];
+        FormatSectionName(i, section);
+        SettingsSlot& slot = slots[i];
+        ReadText(section, KEY_BUFFER_SIZE, DEFAULT_BUFFER_SIZE, slot.BufferSize, BUFFER_SIZE_UNITS);
+        ReadText(section, KEY_WAVE_IN, DEFAULT_TEXT, slot.WaveInCapsName, CAPS_NAME_UNITS);
+        ReadText(section, KEY_WAVE_OUT, DEFAULT_TEXT, slot.WaveOutCapsName, CAPS_NAME_UNITS);
+        ReadText(section, KEY_VST_PATH, DEFAULT_TEXT, slot.VstPath, VST_PATH_MAX_UNITS);
+        slot.VstPath[VST_PATH_UNITS - 1] = L'\0';
+        slot.Volume = ReadNumber(section, KEY_VOLUME, DEFAULT_ZERO);
+        slot.FreqRatio = ReadNumber(section, KEY_FREQ_RATIO, DEFAULT_ZERO);
+        slot.AutoRestart = ReadNumber(section, KEY_AUTO_RESTART, DEFAULT_ZERO) != 0;
+        slot.ShowDetail = ReadNumber(section, KEY_SHOW_DETAIL, DEFAULT_SHOW_DETAIL) != 0;
+        slot.DlgPosX = ReadNumber(section, KEY_DLG_POS_X, DEFAULT_ZERO);
+        slot.DlgPosY = ReadNumber(section, KEY_DLG_POS_Y, DEFAULT_ZERO);
+    }
+}
+
+void SaveCurrentSlot() {
+    if (iniPath[0] == L'\0' || currentSlot == nullptr || currentSlotIndex < 0 ||
+        currentSlotIndex >= SLOT_COUNT) {
+        return;
+    }
+    wchar_t section[SECTION_NAME_UNITS];
+    FormatSectionName(currentSlotIndex, section);
+    const SettingsSlot& slot = *currentSlot;
+
+    wchar_t bufferSize[BUFFER_SIZE_UNITS];
+    wchar_t waveIn[CAPS_NAME_UNITS];
+    wchar_t waveOut[CAPS_NAME_UNITS];
+    wchar_t vstPath[VST_PATH_MAX_UNITS];
+    CopyField(bufferSize, slot.BufferSize, BUFFER_SIZE_UNITS);
+    CopyField(waveIn, slot.WaveInCapsName, CAPS_NAME_UNITS);
+    CopyField(waveOut, slot.WaveOutCapsName, CAPS_NAME_UNITS);
+    CopyField(vstPath, slot.VstPath, VST_PATH_MAX_UNITS);
+    wchar_t volume[DECIMAL_TEXT_UNITS];
+    wchar_t freqRatio[DECIMAL_TEXT_UNITS];
+    wchar_t dlgPosX[DECIMAL_TEXT_UNITS];
+    wchar_t dlgPosY[DECIMAL_TEXT_UNITS];
+    FormatDecimal(slot.Volume, volume);
+    FormatDecimal(slot.FreqRatio, freqRatio);
+    FormatDecimal(slot.DlgPosX, dlgPosX);
+    FormatDecimal(slot.DlgPosY, dlgPosY);
+
+    DWORD attributes = GetFileAttributesW(iniPath);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        return;  // a read-only file is the user's to keep as it is
+    }
+    const wchar_t* const texts[] = {bufferSize, waveIn, waveOut, vstPath};
+    PrepareFileForText(attributes, texts, static_cast<int32_t>(sizeof(texts) / sizeof(texts[0])));
+
+    WritePrivateProfileStringW(section, KEY_BUFFER_SIZE, bufferSize, iniPath);
+    WritePrivateProfileStringW(section, KEY_WAVE_IN, waveIn, iniPath);
+    WritePrivateProfileStringW(section, KEY_WAVE_OUT, waveOut, iniPath);
+    WritePrivateProfileStringW(section, KEY_VST_PATH, vstPath, iniPath);
+    WritePrivateProfileStringW(section, KEY_VOLUME, volume, iniPath);
+    WritePrivateProfileStringW(section, KEY_FREQ_RATIO, freqRatio, iniPath);
+    WritePrivateProfileStringW(section, KEY_AUTO_RESTART, slot.AutoRestart ? SWITCH_ON : SWITCH_OFF,
+                               iniPath);
+    WritePrivateProfileStringW(section, KEY_SHOW_DETAIL, slot.ShowDetail ? SWITCH_ON : SWITCH_OFF,
+                               iniPath);
+    WritePrivateProfileStringW(section, KEY_DLG_POS_X, dlgPosX, iniPath);
+    WritePrivateProfileStringW(section, KEY_DLG_POS_Y, dlgPosY, iniPath);
+}

@@ -1,0 +1,18 @@
+// The settings file KaWUmi.ini beside the executable: sections Settings00 to Settings07 of
+// ten keys each, read and written through the platform's private-profile functions.
+// User-interface thread only.
+#pragma once
+
+// Fills iniPath with the executable's directory followed by KaWUmi.ini. When the
+// executable's path does not fit its 260-unit buffer, iniPath stays empty and the other two
+// operations see no file.
+void BuildIniPath();
+
+// Fills all eight slots from the file; absent files, sections and keys give the defaults.
+void LoadAllSlots();
+
+// Writes currentSlot into the section of currentSlotIndex, and nothing else. The file is
+// created as UTF-16 text, and an older ANSI file is turned into UTF-16 text first when a
+// value would not survive the ANSI code page, so that any device name or path comes back
+// unchanged. Failures are ignored.
+void SaveCurrentSlot();
