@@ -1,6 +1,7 @@
 // WM_INITDIALOG: settings, lock, window position, device lists, sliders, slot list, the
 // slot's values, tray menu and icon record, then the posted minimise and detail toggle and
 // the watcher, in this order.
+#include <windows.h>
 #include <commctrl.h>
 #include <cwchar>
 

@@ -1,4 +1,5 @@
 // WM_COMMAND of the main window: every control and tray-menu command.
+#include <windows.h>
 #include <commctrl.h>
 
 #include "app/about_box.h"

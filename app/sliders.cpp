@@ -1,6 +1,7 @@
 // The volume and pitch trackbars: every scroll code recomputes the shared value under the
 // lock and rewrites the label. Trackbar and label are handled outside the lock so the audio
 // thread waits only for one store.
+#include <windows.h>
 #include <commctrl.h>
 #include <cwchar>
 

@@ -1,4 +1,5 @@
 // Copying values between the controls and the current settings slot.
+#include <windows.h>
 #include <commctrl.h>
 
 #include "app/main_dialog.h"

@@ -1,5 +1,6 @@
 #include "tests/app/dialog_harness.h"
 
+#include <windows.h>
 #include <commctrl.h>
 
 #include <cstdio>
