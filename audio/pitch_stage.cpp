@@ -104,9 +104,9 @@ void RunScalar(const int16_t* input, int16_t* output, uint32_t samples, double g
 // Each lane performs the very operations of StageStep on its own channel's values (SSE2
 // double arithmetic is IEEE double arithmetic, and cvttpd2dq truncates as cvttsd2si does).
 // What is not lane work is moved out of the loop without changing a value:
-// - The rings are read as doubles from an interleaved copy made at the start of the block
-//   (int16 to double is exact, as in StageStep); the inputs go into the copy as the loop
-//   runs and into the rings after each stretch.
+// - The rings are read as doubles from an interleaved copy (int16 to double is exact, as in
+//   StageStep); the inputs go into the copy as the loop runs and into the rings after each
+//   stretch. The copy is kept from block to block while the rings stay as it left them.
 // - `stage` begins with the history, oldest first, and s of every frame follows it, so the
 //   delayed value h of a frame stands HISTORY_DELAY frames before its s, and the last
 //   HISTORY_LENGTH frames of `stage` are always the history; it is written back once, after
@@ -137,9 +137,11 @@ struct PairLanes {
     int32_t writePos[2];
 };
 
-// Both rings as doubles, entry 2i the left ring's index i and 2i + 1 the right one's. Audio
-// thread only, like the rings.
+// Both rings as doubles, entry 2i the left ring's index i and 2i + 1 the right one's, and
+// the rings as they stood when the copy last matched them. Audio thread only, like the
+// rings; all three start as zeros.
 alignas(16) double ringCopy[2 * RING_LENGTH];
+int16_t copiedRings[2][RING_LENGTH];
 
 bool ChannelIsPairable(const PitchChannel& p) {
     return p.writePos >= 0 && p.writePos < RING_LENGTH && p.readPos >= 0.0 &&
@@ -177,6 +179,20 @@ void CopyRingsAsDoubles() {
     for (; i < RING_LENGTH; ++i) {
         ringCopy[2 * i] = ringL[i];
         ringCopy[2 * i + 1] = ringR[i];
+    }
+}
+
+void NoteRingsCopied() {
+    std::memcpy(copiedRings[0], pitchChannels[0].ring, sizeof copiedRings[0]);
+    std::memcpy(copiedRings[1], pitchChannels[1].ring, sizeof copiedRings[1]);
+}
+
+// Anything but a paired block (a lone sample, a test) may have changed the rings since.
+void BringRingCopyUpToDate() {
+    if (std::memcmp(copiedRings[0], pitchChannels[0].ring, sizeof copiedRings[0]) != 0 ||
+        std::memcmp(copiedRings[1], pitchChannels[1].ring, sizeof copiedRings[1]) != 0) {
+        CopyRingsAsDoubles();
+        NoteRingsCopied();
     }
 }
 
@@ -340,7 +356,7 @@ int32_t ApplyCrossfades(const PairChunk& chunk, int lane, uint32_t frames, int32
 void RunPairs(const int16_t* input, int16_t* output, uint32_t frames, double g, double ratio,
               bool& clipped) {
     const bool together = ChannelsMoveTogether();
-    CopyRingsAsDoubles();
+    BringRingCopyUpToDate();
     PairLanes lanes;
     lanes.readPos = _mm_set_pd(pitchChannels[1].readPos, pitchChannels[0].readPos);
     lanes.writePosAsDouble = _mm_set_pd(pitchChannels[1].writePos, pitchChannels[0].writePos);
@@ -391,6 +407,7 @@ void RunPairs(const int16_t* input, int16_t* output, uint32_t frames, double g, 
         }
     }
 
+    NoteRingsCopied();
     double readPos[2];
     _mm_storeu_pd(readPos, lanes.readPos);
     for (int lane = 0; lane < 2; ++lane) {

@@ -331,9 +331,13 @@ bool CrossfadeRunning() {
 
 bool ChannelsStandApart() {
     return pitchChannels[0].writePos != pitchChannels[1].writePos ||
+           pitchChannels[0].readPos != pitchChannels[1].readPos ||
            pitchChannels[0].historyPos != pitchChannels[1].historyPos;
 }
 
+// Two passes over every pitch position in random order, three blocks each with random
+// gains: the first with even blocks only from the fresh state, so the channels move together
+// throughout, the second with any length and with lone calls on one channel between blocks.
 TEST_F(PitchStageTest, RandomBlocksMatchSampleCallsAtEverySliderPosition) {
     std::mt19937 rng(20240611);
     const std::vector<int16_t> signal = VariedSignal(rng, 1 << 18);
@@ -341,43 +345,59 @@ TEST_F(PitchStageTest, RandomBlocksMatchSampleCallsAtEverySliderPosition) {
     for (int p = PITCH_POSITION_MIN; p <= PITCH_POSITION_MAX; ++p) {
         positions.push_back(p);
     }
-    std::shuffle(positions.begin(), positions.end(), rng);
     const uint32_t shortLengths[] = {0, 1, 2, 3, 31, 63, 64, 65, 127, 129};
 
-    int crossfadeAtStart = 0, apartAtStart = 0, clippedBlocks = 0, quietBlocks = 0;
-    int crossings = 0, oddBlocks = 0;
+    int crossfadeAtStart = 0, togetherAtStart = 0, apartAtStart = 0, oddBlocks = 0;
+    int clippedBlocks = 0, quietBlocks = 0, crossings = 0;
     size_t offset = 0;
-    for (int position : positions) {
-        pitchRatio = PitchRatioForPosition(position);
-        for (int block = 0; block < 3; ++block) {
-            const int volumeChoice = Draw(rng, 0, 3);  // gain 10, gain 1 or any
-            const int volume = volumeChoice == 0   ? VOLUME_POSITION_MIN
-                               : volumeChoice == 1 ? 0
-                                                   : Draw(rng, VOLUME_POSITION_MIN, VOLUME_POSITION_MAX);
-            gain = GainForVolumePosition(volume);
-            const uint32_t samples = (Draw(rng, 0, 7) == 0) ? shortLengths[Draw(rng, 0, 9)]
-                                                           : static_cast<uint32_t>(Draw(rng, 0, 2600));
-            if (offset + samples > signal.size()) {
-                offset = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+        const bool evenOnly = pass == 0;
+        std::shuffle(positions.begin(), positions.end(), rng);
+        for (int position : positions) {
+            pitchRatio = PitchRatioForPosition(position);
+            for (int block = 0; block < 3; ++block) {
+                const int volumeChoice = Draw(rng, 0, 3);  // gain 10, gain 1 or any
+                const int volume =
+                    volumeChoice == 0   ? VOLUME_POSITION_MIN
+                    : volumeChoice == 1 ? 0
+                                        : Draw(rng, VOLUME_POSITION_MIN, VOLUME_POSITION_MAX);
+                gain = GainForVolumePosition(volume);
+                uint32_t samples = (Draw(rng, 0, 7) == 0)
+                                       ? shortLengths[Draw(rng, 0, 9)]
+                                       : static_cast<uint32_t>(Draw(rng, 0, 2600));
+                if (evenOnly) {
+                    samples &= ~1u;
+                } else if (Draw(rng, 0, 5) == 0) {
+                    // Lone calls on one channel between blocks change that ring alone.
+                    const int channel = Draw(rng, 0, 1);
+                    for (int i = Draw(rng, 1, 3); i > 0; --i) {
+                        ProcessSample(static_cast<int16_t>(Draw(rng, -32768, 32767)), channel);
+                    }
+                }
+                if (offset + samples > signal.size()) {
+                    offset = 0;
+                }
+                crossfadeAtStart += CrossfadeRunning();
+                (ChannelsStandApart() ? apartAtStart : togetherAtStart) += 1;
+                oddBlocks += samples & 1;
+                BlockFacts facts;
+                ASSERT_TRUE(BlockMatchesSampleCalls(signal.data() + offset, samples, &facts))
+                    << "pass " << pass << " pitch " << position << " volume " << volume
+                    << " block " << block;
+                crossings += facts.crossings;
+                (facts.clipped ? clippedBlocks : quietBlocks) += samples > 0;
+                offset += samples;
             }
-            crossfadeAtStart += CrossfadeRunning();
-            apartAtStart += ChannelsStandApart();
-            oddBlocks += samples & 1;
-            BlockFacts facts;
-            ASSERT_TRUE(BlockMatchesSampleCalls(signal.data() + offset, samples, &facts))
-                << "pitch " << position << " volume " << volume << " block " << block;
-            crossings += facts.crossings;
-            (facts.clipped ? clippedBlocks : quietBlocks) += samples > 0;
-            offset += samples;
         }
     }
     // The run must have met every situation it is meant to check.
-    EXPECT_GT(crossfadeAtStart, 20);
-    EXPECT_GT(apartAtStart, 200);
-    EXPECT_GT(oddBlocks, 200);
-    EXPECT_GT(crossings, 300);
-    EXPECT_GT(clippedBlocks, 200);
-    EXPECT_GT(quietBlocks, 200);
+    EXPECT_GT(crossfadeAtStart, 40);
+    EXPECT_GT(togetherAtStart, 1000);
+    EXPECT_GT(apartAtStart, 1000);
+    EXPECT_GT(oddBlocks, 400);
+    EXPECT_GT(crossings, 600);
+    EXPECT_GT(clippedBlocks, 400);
+    EXPECT_GT(quietBlocks, 400);
 }
 
 // Every split of a stretch around a crossing, so the crossfade is cut at each of its steps,
@@ -423,38 +443,53 @@ TEST_F(PitchStageTest, BlocksSplitAnywhereAroundACrossingOrAWrap) {
     }
 }
 
+// Random rings and histories, then blocks from hand-set positions: channels far apart in
+// every field (kept apart by odd blocks), and channels at the same ring positions whose
+// histories and crossfades differ (kept together by even blocks).
 TEST_F(PitchStageTest, BlocksMatchSampleCallsWhenTheChannelsStandApart) {
     std::mt19937 rng(5);
     const std::vector<int16_t> signal = VariedSignal(rng, 1 << 16);
-    PitchChannel& left = pitchChannels[0];
-    PitchChannel& right = pitchChannels[1];
-    for (int i = 0; i < RING_LENGTH; ++i) {
-        left.ring[i] = static_cast<int16_t>(Draw(rng, -32768, 32767));
-        right.ring[i] = static_cast<int16_t>(Draw(rng, -32768, 32767));
-    }
-    for (int i = 0; i < HISTORY_LENGTH; ++i) {
-        left.history[i] = static_cast<int16_t>(Draw(rng, -32768, 32767));
-        right.history[i] = static_cast<int16_t>(Draw(rng, -32768, 32767));
-    }
-    left.writePos = 880;
-    left.readPos = 881.75;  // its neighbour is index 0 and it wraps on the next call
-    left.historyPos = 63;
-    left.crossfadeLeft = 40;
-    right.writePos = 3;
-    right.readPos = 500.125;
-    right.historyPos = 10;
-    right.crossfadeLeft = 1;
-    size_t offset = 0;
-    for (int round = 0; round < 60; ++round) {
-        pitchRatio = PitchRatioForPosition(Draw(rng, PITCH_POSITION_MIN, PITCH_POSITION_MAX));
-        gain = GainForVolumePosition(Draw(rng, VOLUME_POSITION_MIN, VOLUME_POSITION_MAX));
-        const uint32_t samples = static_cast<uint32_t>(Draw(rng, 0, 3000)) | 1u;  // always odd
-        if (offset + samples > signal.size()) {
-            offset = 0;
+    for (int setup = 0; setup < 2; ++setup) {
+        const bool samePositions = setup == 1;
+        ResetEngineState();
+        PitchChannel& left = pitchChannels[0];
+        PitchChannel& right = pitchChannels[1];
+        for (int i = 0; i < RING_LENGTH; ++i) {
+            left.ring[i] = static_cast<int16_t>(Draw(rng, -32768, 32767));
+            right.ring[i] = static_cast<int16_t>(Draw(rng, -32768, 32767));
         }
-        ASSERT_TRUE(ChannelsStandApart()) << round;
-        ASSERT_TRUE(BlockMatchesSampleCalls(signal.data() + offset, samples)) << round;
-        offset += samples;
+        for (int i = 0; i < HISTORY_LENGTH; ++i) {
+            left.history[i] = static_cast<int16_t>(Draw(rng, -32768, 32767));
+            right.history[i] = static_cast<int16_t>(Draw(rng, -32768, 32767));
+        }
+        left.writePos = 880;
+        left.readPos = 881.75;  // its neighbour is index 0 and it wraps on the next call
+        left.historyPos = 63;
+        left.crossfadeLeft = 40;
+        right.writePos = samePositions ? left.writePos : 3;
+        right.readPos = samePositions ? left.readPos : 500.125;
+        right.historyPos = 10;
+        right.crossfadeLeft = 1;
+        size_t offset = 0;
+        for (int round = 0; round < 60; ++round) {
+            pitchRatio =
+                PitchRatioForPosition(Draw(rng, PITCH_POSITION_MIN, PITCH_POSITION_MAX));
+            gain = GainForVolumePosition(Draw(rng, VOLUME_POSITION_MIN, VOLUME_POSITION_MAX));
+            uint32_t samples = static_cast<uint32_t>(Draw(rng, 0, 3000));
+            samples = samePositions ? samples & ~1u : samples | 1u;
+            if (offset + samples > signal.size()) {
+                offset = 0;
+            }
+            if (samePositions) {
+                ASSERT_TRUE(left.writePos == right.writePos && left.readPos == right.readPos);
+                ASSERT_NE(left.historyPos, right.historyPos);
+            } else {
+                ASSERT_TRUE(ChannelsStandApart());
+            }
+            ASSERT_TRUE(BlockMatchesSampleCalls(signal.data() + offset, samples))
+                << "setup " << setup << " round " << round;
+            offset += samples;
+        }
     }
 }
 
