@@ -138,8 +138,8 @@ struct PairLanes {
 };
 
 // Both rings as doubles, entry 2i the left ring's index i and 2i + 1 the right one's, and
-// the rings as they stood when the copy last matched them. Audio thread only, like the
-// rings; all three start as zeros.
+// the rings as they stood when that copy was last up to date. Audio thread only, like the
+// rings; zeros at program start, like the rings.
 alignas(16) double ringCopy[2 * RING_LENGTH];
 int16_t copiedRings[2][RING_LENGTH];
 
@@ -255,7 +255,7 @@ void RunPairLoop(const int16_t* input, uint32_t frames, double g, double ratio,
         double* copyR = ringCopy + 2 * writeR + 1;
         for (uint32_t k = 0; k < length; ++k) {
             const __m128d sample = _mm_cvtepi32_pd(Widen(LoadFrame(in + 2 * k)));
-            if (Together) {
+            if constexpr (Together) {
                 _mm_store_pd(copyL + 2 * k, sample);
             } else {
                 _mm_storel_pd(copyL + 2 * k, sample);
@@ -265,14 +265,17 @@ void RunPairLoop(const int16_t* input, uint32_t frames, double g, double ratio,
             const __m128i i0 = _mm_cvttpd_epi32(u);
             const __m128d frac = _mm_sub_pd(u, _mm_cvtepi32_pd(i0));
             const int32_t i0L = _mm_cvtsi128_si32(i0);
-            const int32_t i0R = Together ? i0L : _mm_extract_epi16(i0, 2);  // 0..881
+            int32_t i0R = i0L;
+            if constexpr (!Together) {
+                i0R = _mm_extract_epi16(i0, 2);  // 0..881 fits the low half
+            }
             __m128d a0;
             __m128d a1;
-            if (i0L == RING_LENGTH - 1 || i0R == RING_LENGTH - 1) {
+            if (i0L == RING_LENGTH - 1 || i0R == RING_LENGTH - 1) {  // a neighbour is index 0
                 a0 = _mm_loadh_pd(_mm_load_sd(ringCopy + 2 * i0L), ringCopy + 2 * i0R + 1);
                 a1 = _mm_loadh_pd(_mm_load_sd(ringCopy + 2 * Neighbour(i0L)),
                                   ringCopy + 2 * Neighbour(i0R) + 1);
-            } else if (Together) {
+            } else if constexpr (Together) {
                 a0 = _mm_load_pd(ringCopy + 2 * i0L);
                 a1 = _mm_load_pd(ringCopy + 2 * i0L + 2);
             } else {
@@ -285,7 +288,7 @@ void RunPairLoop(const int16_t* input, uint32_t frames, double g, double ratio,
             highest = _mm_max_pd(highest, mix);
             lowest = _mm_min_pd(lowest, mix);
             const __m128i s = _mm_cvttpd_epi32(mix);
-            StoreFrame(stage + 2 * k, _mm_packs_epi32(s, s));  // packs saturates as step 6 does
+            StoreFrame(stage + 2 * k, _mm_packs_epi32(s, s));  // saturates as StageStep does
 
             const __m128d w = _mm_add_pd(t, one);
             __m128d v = _mm_add_pd(u, ratioV);
