@@ -356,6 +356,7 @@ int32_t ApplyCrossfades(const PairChunk& chunk, int lane, uint32_t frames, int32
     }
 }
 
+// `frames` whole frames of a block, both channels at once, in chunks of CHUNK_FRAMES.
 void RunPairs(const int16_t* input, int16_t* output, uint32_t frames, double g, double ratio,
               bool& clipped) {
     const bool together = ChannelsMoveTogether();

@@ -400,6 +400,24 @@ TEST_F(PitchStageTest, RandomBlocksMatchSampleCallsAtEverySliderPosition) {
     EXPECT_GT(quietBlocks, 400);
 }
 
+// Ratios off the slider too: exactly 2.0 and 0.5 bring the reader onto the writer exactly,
+// where the crossing test's product is zero, of either sign.
+TEST_F(PitchStageTest, BlocksMatchSampleCallsAtExactRatios) {
+    std::mt19937 rng(11);
+    const std::vector<int16_t> input = VariedSignal(rng, 2 * 2206 + 1);
+    for (double ratio : {1.0, 2.0, 0.5, 0.9, 1.7}) {
+        for (uint32_t samples : {4412u, 4413u, 1u, 0u}) {
+            ResetEngineState();
+            gain = 3.0;
+            pitchRatio = ratio;
+            ASSERT_TRUE(BlockMatchesSampleCalls(input.data(), samples))
+                << ratio << " / " << samples;
+            ASSERT_TRUE(BlockMatchesSampleCalls(input.data(), samples))
+                << ratio << " / " << samples << ", second block";
+        }
+    }
+}
+
 // Every split of a stretch around a crossing, so the crossfade is cut at each of its steps,
 // on both channels, by odd and even blocks, and the crossing falls on every frame of the
 // second block near its 512th; the same near a wrap of both positions.
