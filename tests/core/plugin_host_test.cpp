@@ -118,7 +118,10 @@ TEST_F(PluginHostTest, NoEffectOrNoEntryPointIsRefusedAndUnloaded) {
 TEST_F(PluginHostTest, WhatIsNotALibraryIsRefused) {
     EXPECT_FALSE(LoadPlugin(TestPluginPath("does_not_exist").c_str(), 44100));
     ExpectEmptyHost();
+    EXPECT_EQ(ModuleLoad(L""), nullptr);  // natively dlopen("") would be the test program
     EXPECT_FALSE(LoadPlugin(L"", 44100));
+    ExpectEmptyHost();
+    EXPECT_FALSE(LoadPlugin(WideFromUtf8(TestPluginDirectory()).c_str(), 44100));
     ExpectEmptyHost();
     EXPECT_FALSE(LoadPlugin(nullptr, 44100));
     ExpectEmptyHost();
