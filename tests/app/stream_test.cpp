@@ -521,8 +521,13 @@ TEST_F(StreamWithDevices, AStartWithADeviceThatCannotOpenChangesNothing) {
         const int threads = CountThreads();
         const long handles = CountHandles();
 
+        const int32_t stoppingBefore = stopping.load();
+        const FadePair fadeBefore = fadePair.load();
         EXPECT_EQ(PressStart(), 0);
         EXPECT_EQ(Controls(), before);
+        EXPECT_EQ(stopping.load(), stoppingBefore) << "the engine's words are as they were";
+        EXPECT_EQ(fadePair.load().fadeTarget, fadeBefore.fadeTarget);
+        EXPECT_EQ(fadePair.load().fadeCounter, fadeBefore.fadeCounter);
         EXPECT_EQ(SendMessageW(Item(IDC_AUTO_CONNECT), BM_GETCHECK, 0, 0), BST_CHECKED);
         ExpectNoRunLeft();
         EXPECT_EQ(ThreadsSettledTo(threads), threads) << "a thread was left";
