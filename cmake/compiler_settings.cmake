@@ -20,7 +20,7 @@ if(WIN32)
   endif()
 endif()
 if(KAWAUSO_SANITIZE AND NOT WIN32)
-  target_compile_options(kawauso_options INTERFACE -fsanitize=address,undefined
+  target_compile_options(kawauso_options INTERFACE -fsanitize=address,undefined,float-cast-overflow
     -fno-sanitize-recover=all -fno-omit-frame-pointer)
-  target_link_options(kawauso_options INTERFACE -fsanitize=address,undefined)
+  target_link_options(kawauso_options INTERFACE -fsanitize=address,undefined,float-cast-overflow)
 endif()

@@ -71,7 +71,8 @@ static std::string ToUtf8(const wchar_t* text) {
 }
 
 void* ModuleLoad(const wchar_t* path) {
-    if (path == nullptr) {
+    // dlopen("") hands back the running program itself; LoadLibraryW(L"") loads nothing.
+    if (path == nullptr || *path == L'\0') {
         return nullptr;
     }
     return dlopen(ToUtf8(path).c_str(), RTLD_NOW | RTLD_LOCAL);

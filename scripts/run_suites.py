@@ -194,7 +194,7 @@ def main():
     wenv = start_testenv()
     try:
         for arch in ("win32", "win64"):
-            for prog in ("kawauso-tests", "kawauso-wintests"):
+            for prog in ("kawauso-tests", "kawauso-wintests", "kawauso-apptests"):
                 exe = os.path.join("build", arch, "tests", prog + ".exe")
                 if os.path.exists(os.path.join(ROOT, exe)):
                     run_gtest(f"{arch}/{prog}", ["wine", exe], wenv)

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstring>
 #include <cwchar>
 #include <vector>
 
@@ -67,6 +68,51 @@ void ReadText(const wchar_t* section, const wchar_t* key, const wchar_t* fallbac
         return;
     }
     GetPrivateProfileStringW(section, key, fallback, buffer, units, iniPath);
+}
+
+// The profile functions trim blanks around a value and take one pair of matching quotes off
+// it. Device names cut to 31 characters often end in a blank, and a name that no longer
+// matches exactly is never found again by auto-connect; so such values are written inside
+// quotes, and text keys are read with room for the quotes before the field's own cut.
+constexpr int32_t QUOTE_UNITS = 2;
+
+bool IsProfileBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+bool NeedsQuotes(const wchar_t* text) {
+    const size_t length = std::wcslen(text);
+    if (length == 0) {
+        return false;
+    }
+    const wchar_t first = text[0];
+    const wchar_t last = text[length - 1];
+    if (IsProfileBlank(first) || IsProfileBlank(last)) {
+        return true;
+    }
+    return length >= 2 && (first == L'"' || first == L'\'') && last == first;
+}
+
+// out holds at least units + QUOTE_UNITS; text is at most units - 1 long.
+void QuoteForProfile(const wchar_t* text, wchar_t* out) {
+    if (!NeedsQuotes(text)) {
+        std::wcscpy(out, text);
+        return;
+    }
+    const size_t length = std::wcslen(text);
+    out[0] = L'"';
+    std::memcpy(out + 1, text, length * sizeof(wchar_t));
+    out[length + 1] = L'"';
+    out[length + 2] = L'\0';
+}
+
+void ReadTextField(const wchar_t* section, const wchar_t* key, const wchar_t* fallback,
+                   wchar_t* field, int32_t units) {
+    wchar_t text[VST_PATH_UNITS + QUOTE_UNITS];
+    ReadText(section, key, fallback, text, static_cast<DWORD>(units + QUOTE_UNITS));
+    const int32_t keep = units - 1;
+    if (static_cast<int32_t>(std::wcslen(text)) > keep) {
+        text[keep] = L'\0';
+    }
+    std::wcscpy(field, text);
 }
 
 int32_t ReadNumber(const wchar_t* section, const wchar_t* key, const wchar_t* fallback) {
@@ -242,10 +288,11 @@ void LoadAllSlots() {
         wchar_t section[SECTION_NAME_UNITS];
         FormatSectionName(i, section);
         SettingsSlot& slot = slots[i];
-        ReadText(section, KEY_BUFFER_SIZE, DEFAULT_BUFFER_SIZE, slot.BufferSize, BUFFER_SIZE_UNITS);
-        ReadText(section, KEY_WAVE_IN, DEFAULT_TEXT, slot.WaveInCapsName, CAPS_NAME_UNITS);
-        ReadText(section, KEY_WAVE_OUT, DEFAULT_TEXT, slot.WaveOutCapsName, CAPS_NAME_UNITS);
-        ReadText(section, KEY_VST_PATH, DEFAULT_TEXT, slot.VstPath, VST_PATH_MAX_UNITS);
+        ReadTextField(section, KEY_BUFFER_SIZE, DEFAULT_BUFFER_SIZE, slot.BufferSize,
+                      BUFFER_SIZE_UNITS);
+        ReadTextField(section, KEY_WAVE_IN, DEFAULT_TEXT, slot.WaveInCapsName, CAPS_NAME_UNITS);
+        ReadTextField(section, KEY_WAVE_OUT, DEFAULT_TEXT, slot.WaveOutCapsName, CAPS_NAME_UNITS);
+        ReadTextField(section, KEY_VST_PATH, DEFAULT_TEXT, slot.VstPath, VST_PATH_MAX_UNITS);
         slot.VstPath[VST_PATH_UNITS - 1] = L'\0';
         slot.Volume = ReadNumber(section, KEY_VOLUME, DEFAULT_ZERO);
         slot.FreqRatio = ReadNumber(section, KEY_FREQ_RATIO, DEFAULT_ZERO);
@@ -290,10 +337,15 @@ void SaveCurrentSlot() {
     const wchar_t* const texts[] = {bufferSize, waveIn, waveOut, vstPath};
     PrepareFileForText(attributes, texts, static_cast<int32_t>(sizeof(texts) / sizeof(texts[0])));
 
-    WritePrivateProfileStringW(section, KEY_BUFFER_SIZE, bufferSize, iniPath);
-    WritePrivateProfileStringW(section, KEY_WAVE_IN, waveIn, iniPath);
-    WritePrivateProfileStringW(section, KEY_WAVE_OUT, waveOut, iniPath);
-    WritePrivateProfileStringW(section, KEY_VST_PATH, vstPath, iniPath);
+    wchar_t quoted[VST_PATH_UNITS + QUOTE_UNITS];
+    QuoteForProfile(bufferSize, quoted);
+    WritePrivateProfileStringW(section, KEY_BUFFER_SIZE, quoted, iniPath);
+    QuoteForProfile(waveIn, quoted);
+    WritePrivateProfileStringW(section, KEY_WAVE_IN, quoted, iniPath);
+    QuoteForProfile(waveOut, quoted);
+    WritePrivateProfileStringW(section, KEY_WAVE_OUT, quoted, iniPath);
+    QuoteForProfile(vstPath, quoted);
+    WritePrivateProfileStringW(section, KEY_VST_PATH, quoted, iniPath);
     WritePrivateProfileStringW(section, KEY_VOLUME, volume, iniPath);
     WritePrivateProfileStringW(section, KEY_FREQ_RATIO, freqRatio, iniPath);
     WritePrivateProfileStringW(section, KEY_AUTO_RESTART, slot.AutoRestart ? SWITCH_ON : SWITCH_OFF,

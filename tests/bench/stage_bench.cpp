@@ -10,7 +10,8 @@
 
 namespace {
 
-constexpr uint32_t BLOCK_FRAMES = 2206;  // 50 ms buffers
+constexpr uint32_t BLOCK_FRAMES = 2206;       // 50 ms buffers
+constexpr uint32_t SHORT_BLOCK_FRAMES = 442;  // 10 ms buffers
 constexpr double STEREO_SAMPLES_PER_SECOND = 2.0 * SAMPLE_RATE;
 
 std::vector<int16_t> SpeechLikeBlock() {
@@ -33,12 +34,20 @@ void ReportPerSample(benchmark::State& state, double samplesPerIteration) {
         benchmark::Counter(samples / STEREO_SAMPLES_PER_SECOND, benchmark::Counter::kIsRate);
 }
 
-void StageProcessBlock(benchmark::State& state) {
+// Blocks of `frames` frames through ProcessBlock at the given pitch position. With apart,
+// one lone left sample goes first, so the two channels stand at different positions from
+// then on (as after any block with an odd sample count).
+void RunStageBlocks(benchmark::State& state, uint32_t frames, bool apart) {
     ResetEngineState();
     LockCreate(&EngineLock);
     gain = GainForVolumePosition(-20);
     pitchRatio = PitchRatioForPosition(static_cast<int>(state.range(0)));
     std::vector<int16_t> in = SpeechLikeBlock(), out(in.size());
+    in.resize(2 * frames);
+    out.resize(2 * frames);
+    if (apart) {
+        ProcessBlock(in.data(), 2, out.data());
+    }
     for (auto _ : state) {
         ProcessBlock(in.data(), static_cast<uint32_t>(in.size() * 2), out.data());
         benchmark::DoNotOptimize(out.data());
@@ -47,7 +56,20 @@ void StageProcessBlock(benchmark::State& state) {
     ReportPerSample(state, static_cast<double>(in.size()));
     LockDestroy(&EngineLock);
 }
+
+void StageProcessBlock(benchmark::State& state) { RunStageBlocks(state, BLOCK_FRAMES, false); }
 BENCHMARK(StageProcessBlock)->ArgName("pitch")->Arg(0)->Arg(-200)->Arg(200)->Arg(37);
+
+void StageProcessBlockApart(benchmark::State& state) {
+    RunStageBlocks(state, BLOCK_FRAMES, true);
+}
+BENCHMARK(StageProcessBlockApart)->ArgName("pitch")->Arg(0)->Arg(-200)->Arg(200)->Arg(37);
+
+// 10 ms buffers, the shortest the program accepts.
+void StageProcessShortBlock(benchmark::State& state) {
+    RunStageBlocks(state, SHORT_BLOCK_FRAMES, false);
+}
+BENCHMARK(StageProcessShortBlock)->ArgName("pitch")->Arg(0)->Arg(-200);
 
 }  // namespace
 

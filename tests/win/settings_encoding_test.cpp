@@ -272,3 +272,48 @@ TEST_F(SettingsEncodingTest, AFolderThatCannotTakeTheFileMakesTheSaveFailSilentl
 }
 
 }  // namespace
+
+namespace {
+
+// The profile functions trim blanks around a value and take matching quotes off it; a name
+// cut to 31 characters often ends in a blank, and auto-connect compares names exactly.
+TEST_F(SettingsEncodingTest, BlanksAndQuotesAtTheEndsOfATextSurviveTheFile) {
+    const std::wstring names[] = {
+        L"Microphone (2- USB Audio CODEC ",  // 31 units, the last a blank
+        L" Leading blank",
+        L"\tTabbed\t",
+        L"\"Quoted\"",
+        L"'single'",
+        L"\"",
+        L"Plain name",
+    };
+    for (const std::wstring& name : names) {
+        ResetSettingsStore();
+        UseIniPath(path);
+        LoadAllSlots();
+        SettingsSlot& slot = slots[2];
+        SetText(slot.WaveInCapsName, CAPS_NAME_UNITS, name);
+        SetText(slot.WaveOutCapsName, CAPS_NAME_UNITS, name);
+        SetText(slot.VstPath, VST_PATH_UNITS, L"C:\\plug-ins\\" + name);
+        SelectSlot(2);
+        SaveCurrentSlot();
+        ScribbleOverSlots();
+        LoadAllSlots();
+        EXPECT_EQ(std::wstring(slots[2].WaveInCapsName), name);
+        EXPECT_EQ(std::wstring(slots[2].WaveOutCapsName), name);
+        EXPECT_EQ(std::wstring(slots[2].VstPath), L"C:\\plug-ins\\" + name);
+    }
+    // A plain value is written as it stands, so files stay readable by hand.
+    EXPECT_EQ(Value(L"Settings02", L"WaveInCapsName"), L"Plain name");
+    EXPECT_NE(UnicodeText(ReadBytes(path)).find(L"WaveInCapsName=Plain name\r\n"), std::wstring::npos);
+}
+
+TEST_F(SettingsEncodingTest, OverlongQuotedValuesAreStillCutToTheirFields) {
+    WriteUnicodeFile(path, L"[Settings00]\r\nWaveInCapsName=\"" + std::wstring(40, L'x') +
+                               L" \"\r\nBufferSize=\" 123456789\"\r\n");
+    LoadAllSlots();
+    EXPECT_EQ(std::wstring(slots[0].WaveInCapsName), std::wstring(31, L'x'));
+    EXPECT_EQ(std::wstring(slots[0].BufferSize), L" 123456");
+}
+
+}  // namespace

@@ -21,11 +21,15 @@ namespace {
 constexpr int EXIT_USAGE = 2;
 
 const char USAGE[] =
-    "usage: kawauso-render [--pitch P] [--volume V] [--buffer-ms MS] [--no-fade] IN.wav OUT.wav\n"
+    "usage: kawauso-render [--pitch P] [--volume V] [--buffer-ms MS] [--no-fade] [--plugin PATH]\n"
+    "                      IN.wav OUT.wav\n"
     "  --pitch P       pitch slider position, -200 (octave up) .. 200 (octave down); default 0\n"
     "  --volume V      volume slider position, -100 (x10) .. 100 (x0.1); default 0\n"
     "  --buffer-ms MS  buffer length in milliseconds, 10 .. 10000; default 50\n"
     "  --no-fade       no fade-in at the start\n"
+    "  --plugin PATH   run the blocks through this VST 2 effect (2 inputs, 2 outputs) instead of\n"
+    "                  the pitch and volume stage, as loading it into a running stream would;\n"
+    "                  --pitch and --volume then have no effect\n"
     "IN.wav must be PCM, 44100 Hz, 16 bits, 2 channels; OUT.wav gets the same length.\n";
 
 int Usage(const char* problem) {
@@ -74,6 +78,12 @@ int RunRender(int argc, char** argv) {
                 return Usage("--buffer-ms takes a whole number from 10 to 10000");
             }
             ++i;
+        } else if (std::strcmp(arg, "--plugin") == 0) {
+            if (next == nullptr || *next == '\0') {
+                return Usage("--plugin takes the path of a VST 2 plug-in");
+            }
+            options.pluginPath = next;
+            ++i;
         } else if (std::strcmp(arg, "--no-fade") == 0) {
             options.fadeIn = false;
         } else if (arg[0] == '-' && arg[1] != '\0') {
@@ -95,7 +105,15 @@ int RunRender(int argc, char** argv) {
         return EXIT_USAGE;
     }
     uint32_t clippedBlocks = 0;
-    std::vector<int16_t> output = RenderSamples(input, options, clippedBlocks);
+    std::vector<int16_t> output;
+    if (!RenderSamples(input, options, output, clippedBlocks)) {
+        std::fprintf(stderr,
+                     "kawauso-render: %s: cannot load the plug-in: it does not load as a "
+                     "library, exports neither VSTPluginMain nor main, returns no effect, or "
+                     "its effect does not have 2 inputs and 2 outputs\n",
+                     options.pluginPath.c_str());
+        return EXIT_USAGE;
+    }
     if (!WriteWavFile(paths[1], output, error)) {
         std::fprintf(stderr, "kawauso-render: %s: %s\n", paths[1], error.c_str());
         return EXIT_USAGE;

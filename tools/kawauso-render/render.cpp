@@ -7,9 +7,34 @@
 #include "audio/block_processing.h"
 #include "audio/engine_state.h"
 #include "audio/slider_tables.h"
+#include "plugin/plugin_host.h"
+#include "tools/kawauso-render/utf8_text.h"
 
-std::vector<int16_t> RenderSamples(const std::vector<int16_t>& input, const RenderOptions& options,
-                                   uint32_t& clippedBlocks) {
+namespace {
+
+// As the load command does it while the stream runs: under the lock, load, then size.
+bool LoadRenderPlugin(const std::string& path) {
+    LockEnter(&EngineLock);
+    const bool loaded = LoadPlugin(WideFromUtf8(path).c_str(), static_cast<int32_t>(SAMPLE_RATE));
+    if (loaded) {
+        SetPluginBlockSize(FramesForBufferBytes(bufferBytes));
+    }
+    LockLeave(&EngineLock);
+    pluginActive.store(loaded ? 1 : 0);
+    return loaded;
+}
+
+void UnloadRenderPlugin() {
+    LockEnter(&EngineLock);
+    UnloadPlugin();
+    LockLeave(&EngineLock);
+    pluginActive.store(0);
+}
+
+}  // namespace
+
+bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& options,
+                   std::vector<int16_t>& output, uint32_t& clippedBlocks) {
     ResetEngineState();
     LockCreate(&EngineLock);
     gain = GainForVolumePosition(options.volumePosition);
@@ -18,6 +43,11 @@ std::vector<int16_t> RenderSamples(const std::vector<int16_t>& input, const Rend
     if (options.fadeIn) {
         SetFade(FADE_IN_FRAMES, 0);
     }
+    const bool withPlugin = !options.pluginPath.empty();
+    if (withPlugin && !LoadRenderPlugin(options.pluginPath)) {
+        LockDestroy(&EngineLock);
+        return false;
+    }
 
     const size_t blockSamples = bufferBytes / 2;
     std::vector<int16_t> playback[BUFFER_COUNT];
@@ -25,7 +55,7 @@ std::vector<int16_t> RenderSamples(const std::vector<int16_t>& input, const Rend
         buffer.assign(blockSamples, 0);
     }
 
-    std::vector<int16_t> output(input.size());
+    output.assign(input.size(), 0);
     clippedBlocks = 0;
     for (size_t offset = 0; offset < input.size(); offset += blockSamples) {
         const size_t count = std::min(blockSamples, input.size() - offset);
@@ -37,6 +67,9 @@ std::vector<int16_t> RenderSamples(const std::vector<int16_t>& input, const Rend
         std::memcpy(&output[offset], block, count * sizeof(int16_t));
         playIndex = (playIndex + 1) % BUFFER_COUNT;
     }
+    if (withPlugin) {
+        UnloadRenderPlugin();
+    }
     LockDestroy(&EngineLock);
-    return output;
+    return true;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 struct RenderOptions {
@@ -9,11 +10,15 @@ struct RenderOptions {
     int volumePosition = 0;  // -100..100
     int bufferMs = 50;       // 10..10000
     bool fadeIn = true;      // the fade-in of a stream start
+    std::string pluginPath;  // UTF-8; when set, the blocks go through this VST 2 effect
 };
 
 // From a fresh engine: cuts the interleaved stereo input into blocks of bufferBytes / 4
 // frames (the last may be shorter), runs each through ProcessBlock into the next of eight
-// playback buffers as the audio thread does, and returns the output with the input's length.
-// clippedBlocks counts the blocks in which the stage clipped.
-std::vector<int16_t> RenderSamples(const std::vector<int16_t>& input, const RenderOptions& options,
-                                   uint32_t& clippedBlocks);
+// playback buffers as the audio thread does, and fills output with the input's length.
+// clippedBlocks counts the blocks in which the stage clipped. With a plug-in path, the effect
+// is set up as a load during a running stream would (LoadPlugin, then SetPluginBlockSize for
+// the buffer length, under EngineLock), takes the blocks in place of the stage, and is
+// unloaded at the end. False, with output untouched, when the plug-in cannot be loaded.
+bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& options,
+                   std::vector<int16_t>& output, uint32_t& clippedBlocks);

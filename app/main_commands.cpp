@@ -1,0 +1,129 @@
+// WM_COMMAND of the main window: every control and tray-menu command.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "app/about_box.h"
+#include "app/app_state.h"
+#include "app/auto_connect.h"
+#include "app/device_list.h"
+#include "app/file_chooser.h"
+#include "app/main_dialog.h"
+#include "audio/engine_state.h"
+#include "audio/stream_control.h"
+#include "plugin/editor_window.h"
+#include "plugin/plugin_commands.h"
+#include "res/resource.h"
+#include "settings/settings_store.h"
+
+namespace {
+
+constexpr int HI_POSITION = -200;
+constexpr int LO_POSITION = 200;
+
+
+// Moves a trackbar and lets the posted scroll message recompute its value.
+void ResetTrackbar(HWND window, int trackbarId, int position) {
+    HWND trackbar = GetDlgItem(window, trackbarId);
+    SendMessageW(trackbar, TBM_SETPOS, TRUE, position);
+    PostMessageW(window, WM_VSCROLL, TB_ENDTRACK, reinterpret_cast<LPARAM>(trackbar));
+}
+
+void OnPluginButton(HWND window) {
+    if (pluginActive.load() != 0) {
+        UnloadPluginCommand(window);
+        return;
+    }
+    if (ChooseEffectFile(window, L"VST プラグインを開く", currentSlot->VstPath,
+                         VST_PATH_MAX_UNITS)) {
+        LoadPluginCommand(window);
+    }
+}
+
+void ChangeSlot(HWND window) {
+    const bool shownDetail = currentSlot->ShowDetail;
+    const LRESULT selected = SendDlgItemMessageW(window, IDC_SLOT, CB_GETCURSEL, 0, 0);
+    if (selected < 0 || selected >= SLOT_COUNT) {
+        return;  // no selection: nothing to switch to
+    }
+    const int index = static_cast<int>(selected);
+    const bool wasRunning = running != 0;
+    if (wasRunning && index != currentSlotIndex) {
+        SendMessageW(window, WM_COMMAND, MAKEWPARAM(ID_STOP, 0),
+                     reinterpret_cast<LPARAM>(GetDlgItem(window, ID_STOP)));
+        slots[index].AutoRestart = false;
+    }
+    StoreControlsToSlot(window);
+    currentSlotIndex = index;
+    currentSlot = &slots[index];
+    if (currentSlot->ShowDetail != shownDetail) {
+        currentSlot->ShowDetail = shownDetail;
+        PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_DETAIL_TOGGLE, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(window, IDC_DETAIL_TOGGLE)));
+    }
+    ApplySlotToControls(window);
+    if (!wasRunning) {
+        // The check box now shows the new slot's flag; the watcher follows it, so the two
+        // never disagree.
+        SetAutoConnect(window, currentSlot->AutoRestart);
+    }
+}
+
+}  // namespace
+
+INT_PTR OnCommand(HWND window, WORD id, WORD code) {
+    switch (id) {
+    case IDC_WAVEIN:
+        RefreshDeviceList(window, DeviceKind::Capture);
+        return TRUE;
+    case IDC_WAVEOUT:
+        if (code == CBN_DROPDOWN) {
+            RefreshDeviceList(window, DeviceKind::Playback);
+        }
+        return TRUE;
+    case IDC_HI:
+        ResetTrackbar(window, IDC_PITCH, HI_POSITION);
+        return TRUE;
+    case IDC_LO:
+        ResetTrackbar(window, IDC_PITCH, LO_POSITION);
+        return TRUE;
+    case IDC_PITCH_LABEL:
+        ResetTrackbar(window, IDC_PITCH, 0);
+        return TRUE;
+    case IDC_VOLUME_LABEL:
+        ResetTrackbar(window, IDC_VOLUME, 0);
+        return TRUE;
+    case IDC_VST_LOAD:
+        OnPluginButton(window);
+        return TRUE;
+    case IDC_VST_EDIT:
+        if (pluginActive.load() == 0) {
+            return FALSE;
+        }
+        OpenEditor(window);
+        return TRUE;
+    case IDC_AUTO_CONNECT:
+        SetAutoConnect(window, !currentSlot->AutoRestart);
+        return TRUE;
+    case IDC_SLOT:
+        if (code != CBN_SELCHANGE) {
+            return FALSE;
+        }
+        ChangeSlot(window);
+        return TRUE;
+    case IDC_DETAIL_TOGGLE:
+        ToggleDetailRow(window);
+        return TRUE;
+    case ID_START:
+        return StartStream(window);
+    case ID_STOP:
+        return RequestStop(window, code);
+    case ID_EXIT:
+        SendMessageW(window, WM_CLOSE, 0, 0);
+        return TRUE;
+    case ID_ABOUT:
+        ShowAboutBox(window);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}

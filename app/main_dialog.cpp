@@ -1,0 +1,36 @@
+#include "app/main_dialog.h"
+
+#include "app/tray.h"
+#include "res/resource.h"
+
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        return OnInitDialog(window);
+    case WM_COMMAND:
+        return OnCommand(window, LOWORD(wParam), HIWORD(wParam));
+    case WM_VSCROLL:
+        return OnVScroll(window, reinterpret_cast<HWND>(lParam));
+    case WM_CTLCOLORSTATIC:
+        return OnCtlColorStatic(window, reinterpret_cast<HDC>(wParam),
+                                reinterpret_cast<HWND>(lParam));
+    case WM_TIMER:
+        OnTimer(window, static_cast<UINT_PTR>(wParam));
+        return FALSE;
+    case WM_CLOSE:
+        OnClose(window);
+        return TRUE;
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == SC_MINIMIZE) {
+            return MinimiseToTray(window);
+        }
+        return FALSE;
+    case WM_WINDOWPOSCHANGING:
+        FilterTrayShow(reinterpret_cast<WINDOWPOS*>(lParam));
+        return FALSE;
+    case WM_TRAYNOTIFY:
+        return OnTrayNotify(window, wParam, lParam);
+    default:
+        return FALSE;
+    }
+}

@@ -1,0 +1,29 @@
+// The main window: one modal dialog for the whole life of the program.
+#pragma once
+
+#include <windows.h>
+
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// WM_INITDIALOG in its fixed order (dialog_init.cpp).
+INT_PTR OnInitDialog(HWND window);
+
+// The only ways values pass between the controls and the current settings slot.
+void StoreControlsToSlot(HWND window);
+void ApplySlotToControls(HWND window);
+
+// WM_COMMAND (main_commands.cpp).
+INT_PTR OnCommand(HWND window, WORD id, WORD code);
+
+// WM_VSCROLL from a trackbar: recomputes gain or pitchRatio and its label (sliders.cpp).
+INT_PTR OnVScroll(HWND window, HWND trackbar);
+
+// WM_CTLCOLORSTATIC: the clip indicator's colour (clip_indicator.cpp).
+INT_PTR OnCtlColorStatic(HWND window, HDC dc, HWND control);
+
+// WM_TIMER and WM_CLOSE (main_close.cpp).
+void OnTimer(HWND window, UINT_PTR timerId);
+void OnClose(HWND window);
+
+// The detail row toggle (detail_row.cpp).
+void ToggleDetailRow(HWND window);

@@ -1,0 +1,33 @@
+// Copying values between the controls and the current settings slot.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "app/main_dialog.h"
+#include "res/resource.h"
+#include "settings/settings_store.h"
+
+void ApplySlotToControls(HWND window) {
+    SendDlgItemMessageW(window, IDC_WAVEIN, CB_SELECTSTRING, static_cast<WPARAM>(-1),
+                        reinterpret_cast<LPARAM>(currentSlot->WaveInCapsName));
+    SendDlgItemMessageW(window, IDC_WAVEOUT, CB_SELECTSTRING, static_cast<WPARAM>(-1),
+                        reinterpret_cast<LPARAM>(currentSlot->WaveOutCapsName));
+    SendDlgItemMessageW(window, IDC_VOLUME, TBM_SETPOS, TRUE, currentSlot->Volume);
+    SendMessageW(window, WM_VSCROLL, 0, reinterpret_cast<LPARAM>(GetDlgItem(window, IDC_VOLUME)));
+    SendDlgItemMessageW(window, IDC_PITCH, TBM_SETPOS, TRUE, currentSlot->FreqRatio);
+    SendMessageW(window, WM_VSCROLL, 0, reinterpret_cast<LPARAM>(GetDlgItem(window, IDC_PITCH)));
+    SetDlgItemTextW(window, IDC_BUFFER_MS, currentSlot->BufferSize);
+    SendDlgItemMessageW(window, IDC_AUTO_CONNECT, BM_SETCHECK,
+                        currentSlot->AutoRestart ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+void StoreControlsToSlot(HWND window) {
+    GetDlgItemTextW(window, IDC_BUFFER_MS, currentSlot->BufferSize, BUFFER_SIZE_UNITS);
+    GetDlgItemTextW(window, IDC_WAVEIN, currentSlot->WaveInCapsName, CAPS_NAME_UNITS);
+    GetDlgItemTextW(window, IDC_WAVEOUT, currentSlot->WaveOutCapsName, CAPS_NAME_UNITS);
+    currentSlot->Volume =
+        static_cast<int32_t>(SendDlgItemMessageW(window, IDC_VOLUME, TBM_GETPOS, 0, 0));
+    currentSlot->FreqRatio =
+        static_cast<int32_t>(SendDlgItemMessageW(window, IDC_PITCH, TBM_GETPOS, 0, 0));
+    currentSlot->AutoRestart =
+        SendDlgItemMessageW(window, IDC_AUTO_CONNECT, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}

@@ -1,0 +1,18 @@
+// Starting and stopping the device stream, on the user-interface thread.
+#pragma once
+
+#include <windows.h>
+
+// Opens the chosen devices with buffers of the typed length and starts capture with the
+// one-second fade-in. 1 when the stream runs; 0 when refused (buffer length outside
+// 10..10000 ms, already running, a thread, device or buffer that could not be had), and then
+// nothing is left open and nothing has changed.
+INT_PTR StartStream(HWND dialog);
+
+// Starts the 0.1 s fade-out and the timer that completes the stop. A notification code of 2
+// marks the watcher's own stop, which leaves auto-connect on. Returns 1.
+INT_PTR RequestStop(HWND dialog, WORD notificationCode);
+
+// Ends the audio thread, resets and closes both devices, releases the buffers and restores
+// the controls. Nothing when no stream runs.
+void StopStream(HWND dialog);

@@ -1,0 +1,14 @@
+// The plug-in's own editor in a modeless window of ours, titled "Kawauso++", sized to the
+// rectangle the effect asks for and idled every 20 ms.
+#pragma once
+
+#include <windows.h>
+
+// Creates and shows the editor window, or raises it if it exists. Nothing for no effect or
+// an effect without an editor.
+void OpenEditor(HWND owner);
+
+// Shows or hides the editor window, if there is one.
+void ShowEditor(int showCommand);
+
+INT_PTR CALLBACK EditorDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,0 +1,14 @@
+// The one way the host calls an effect's dispatcher.
+#pragma once
+
+#include "plugin/vst2.h"
+
+// dispatcher(target, opcode, 0, value, ptr, opt) with the result ignored, as every call the
+// host makes. A record without a dispatcher is skipped rather than called through null: the
+// record comes from an outside DLL and only its inputs and outputs are checked at load.
+inline void CallDispatcher(AEffect* target, int32_t opcode, VstIntPtr value, void* ptr,
+                           float opt) {
+    if (target != nullptr && target->dispatcher != nullptr) {
+        target->dispatcher(target, opcode, 0, value, ptr, opt);
+    }
+}

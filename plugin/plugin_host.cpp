@@ -1,0 +1,109 @@
+#include "plugin/plugin_host.h"
+
+#include <new>
+
+#include "plugin/effect_dispatch.h"
+#include "plugin/host_callback.h"
+#include "platform/platform.h"
+
+AEffect* effect = nullptr;
+ModuleHolder* pluginModule = nullptr;
+void* editorWindow = nullptr;
+float* pluginBuffers[PLUGIN_BUFFER_COUNT] = {nullptr, nullptr, nullptr, nullptr};
+uint32_t blockSize = 0;
+int32_t blockSizeSent = 0;
+
+namespace {
+
+constexpr int32_t REQUIRED_CHANNELS = 2;
+
+void ReleasePluginBuffers() {
+    for (float*& buffer : pluginBuffers) {
+        delete[] buffer;
+        buffer = nullptr;
+    }
+}
+
+// The exported entry point: "VSTPluginMain", and "main" only when that is missing.
+PluginEntryProc FindEntryPoint(void* module) {
+    void* symbol = ModuleSymbol(module, "VSTPluginMain");
+    if (symbol == nullptr) {
+        symbol = ModuleSymbol(module, "main");
+    }
+    return reinterpret_cast<PluginEntryProc>(symbol);
+}
+
+bool IsAcceptable(const AEffect* candidate) {
+    return candidate != nullptr && candidate->numInputs == REQUIRED_CHANNELS &&
+           candidate->numOutputs == REQUIRED_CHANNELS;
+}
+
+}  // namespace
+
+bool LoadPlugin(const wchar_t* path, int32_t sampleRate) {
+    UnloadPlugin();
+    pluginModule = new ModuleHolder{nullptr};
+    pluginModule->moduleHandle = ModuleLoad(path);
+    if (pluginModule->moduleHandle == nullptr) {
+        UnloadPlugin();
+        return false;
+    }
+    PluginEntryProc entry = FindEntryPoint(pluginModule->moduleHandle);
+    if (entry == nullptr) {
+        UnloadPlugin();
+        return false;
+    }
+    effect = entry(HostCallback);
+    if (!IsAcceptable(effect)) {
+        UnloadPlugin();  // a returned but rejected record still gets suspended and closed
+        return false;
+    }
+    CallDispatcher(effect, effOpen, 0, nullptr, 0.0f);
+    CallDispatcher(effect, effSetSampleRate, 0, nullptr, static_cast<float>(sampleRate));
+    blockSizeSent = BLOCK_SIZE_NOT_SENT;
+    return true;
+}
+
+void UnloadPlugin() {
+    if (effect != nullptr) {
+        CallDispatcher(effect, effMainsChanged, 0, nullptr, 0.0f);
+    }
+    if (editorWindow != nullptr) {
+        CloseEditorWindow(editorWindow);
+        editorWindow = nullptr;
+    }
+    if (effect != nullptr) {
+        CallDispatcher(effect, effClose, 0, nullptr, 0.0f);
+        effect = nullptr;
+    }
+    if (pluginModule != nullptr) {
+        if (pluginModule->moduleHandle != nullptr) {
+            ModuleFree(pluginModule->moduleHandle);
+        }
+        delete pluginModule;
+        pluginModule = nullptr;
+    }
+    ReleasePluginBuffers();
+}
+
+void SetPluginBlockSize(uint32_t frames) {
+    if (effect != nullptr) {
+        CallDispatcher(effect, effMainsChanged, 0, nullptr, 0.0f);
+    }
+    blockSize = frames;
+    ReleasePluginBuffers();
+    for (float*& buffer : pluginBuffers) {
+        buffer = new (std::nothrow) float[blockSize];
+        if (buffer == nullptr) {
+            ReleasePluginBuffers();  // all four or none: the bridge declines on none
+            break;
+        }
+    }
+    if (effect != nullptr) {
+        blockSizeSent = static_cast<int32_t>(blockSize);
+        CallDispatcher(effect, effSetBlockSize, static_cast<VstIntPtr>(blockSize), nullptr, 0.0f);
+        if (effect != nullptr) {
+            CallDispatcher(effect, effMainsChanged, 1, nullptr, 0.0f);
+        }
+    }
+}

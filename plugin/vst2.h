@@ -1,0 +1,99 @@
+// The VST 2 effect interface as this program uses it, declared here rather than taken from a
+// vendor header. Only dispatcher, numInputs, numOutputs, flags and processReplacing are used;
+// every other field is declared only so that the used ones sit where a real plug-in puts
+// them, in the 32-bit and the 64-bit build alike.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The platform's C calling convention: __cdecl on 32-bit Windows (where the compiler's default
+// could be changed by a switch), the only convention elsewhere.
+#if defined(_WIN32) && !defined(_WIN64)
+#define VST_CALL __cdecl
+#else
+#define VST_CALL
+#endif
+
+using VstIntPtr = intptr_t;  // pointer-sized value and result of dispatcher and host callback
+
+struct AEffect;
+
+// The effect's command function: (effect, opcode, index, value, ptr, opt) -> result.
+using DispatcherProc = VstIntPtr(VST_CALL*)(AEffect* effect, int32_t opcode, int32_t index,
+                                            VstIntPtr value, void* ptr, float opt);
+// The host's function that the effect asks questions through; same shape as the dispatcher.
+using HostCallbackProc = VstIntPtr(VST_CALL*)(AEffect* effect, int32_t opcode, int32_t index,
+                                              VstIntPtr value, void* ptr, float opt);
+// Fills the first sampleFrames floats of outputs[0] and outputs[1] from inputs[0] and inputs[1].
+using ProcessReplacingProc = void(VST_CALL*)(AEffect* effect, float** inputs, float** outputs,
+                                             int32_t sampleFrames);
+// The exported entry point ("VSTPluginMain", or else "main"): the effect's record, or null.
+using PluginEntryProc = AEffect*(VST_CALL*)(HostCallbackProc hostCallback);
+
+// The effect's record, owned by the plug-in. Natural alignment on every target.
+struct AEffect {
+    int32_t magic;                      // not tested: any value is accepted
+    DispatcherProc dispatcher;
+    void* process;                      // unused (accumulating process)
+    void* setParameter;                 // unused
+    void* getParameter;                 // unused
+    int32_t numPrograms;                // unused
+    int32_t numParams;                  // unused
+    int32_t numInputs;                  // accepted only when 2
+    int32_t numOutputs;                 // accepted only when 2
+    int32_t flags;                      // bit 0: effFlagsHasEditor
+    VstIntPtr reserved1;                // unused
+    VstIntPtr reserved2;                // unused
+    int32_t initialDelay;               // unused
+    int32_t realQualities;              // unused
+    int32_t offQualities;               // unused
+    float ioRatio;                      // unused
+    void* object;                       // unused (the plug-in's own)
+    void* user;                         // unused
+    int32_t uniqueID;                   // unused
+    int32_t version;                    // unused
+    ProcessReplacingProc processReplacing;
+    void* processDoubleReplacing;       // unused
+    char future[56];                    // unused
+};
+
+// Where real plug-ins put the fields this program reads.
+static_assert(offsetof(AEffect, dispatcher) == sizeof(void*), "AEffect layout");
+static_assert(offsetof(AEffect, numInputs) == (sizeof(void*) == 8 ? 48 : 28), "AEffect layout");
+static_assert(offsetof(AEffect, numOutputs) == (sizeof(void*) == 8 ? 52 : 32), "AEffect layout");
+static_assert(offsetof(AEffect, flags) == (sizeof(void*) == 8 ? 56 : 36), "AEffect layout");
+static_assert(offsetof(AEffect, processReplacing) == (sizeof(void*) == 8 ? 120 : 80),
+              "AEffect layout");
+static_assert(sizeof(AEffect) == (sizeof(void*) == 8 ? 192 : 144), "AEffect layout");
+
+// The editor's size in pixels, filled in by the effect (effEditGetRect).
+struct ERect {
+    int16_t top;
+    int16_t left;
+    int16_t bottom;
+    int16_t right;
+};
+static_assert(sizeof(ERect) == 8, "ERect layout");
+
+// Opcodes the host sends through dispatcher; index is always 0 and the result is ignored.
+constexpr int32_t effOpen = 0;           // after acceptance; value 0, ptr null
+constexpr int32_t effClose = 1;          // at unload, the last call the effect gets
+constexpr int32_t effSetSampleRate = 10; // opt is the sample rate (44100.0)
+constexpr int32_t effSetBlockSize = 11;  // value is the frames per block
+constexpr int32_t effMainsChanged = 12;  // value 0 suspends, 1 resumes
+constexpr int32_t effEditGetRect = 13;   // ptr is the address of an ERect pointer to fill
+constexpr int32_t effEditOpen = 14;      // ptr is the editor's window handle
+constexpr int32_t effEditClose = 15;     // the editor window is closing
+constexpr int32_t effEditIdle = 19;      // every 20 ms while the editor window exists
+
+constexpr int32_t effFlagsHasEditor = 1;  // flags bit: the effect has its own editor
+
+// Opcodes the host answers in its callback; every other opcode gets 0.
+constexpr int32_t audioMasterVersion = 1;                 // returns INTERFACE_VERSION
+constexpr int32_t audioMasterGetSampleRate = 16;          // answered with effSetSampleRate; 0
+constexpr int32_t audioMasterGetBlockSize = 17;           // answered with effSetBlockSize; 0
+constexpr int32_t audioMasterGetCurrentProcessLevel = 23; // returns PROCESS_LEVEL_REALTIME
+
+constexpr VstIntPtr INTERFACE_VERSION = 2400;     // interface version 2.4
+constexpr VstIntPtr PROCESS_LEVEL_REALTIME = 2;   // the interface's value for real-time

@@ -1,0 +1,38 @@
+// The identifiers of the program's resources, controls, commands, timers and messages. Shared
+// by the resource script and the code.
+#pragma once
+
+#define IDD_MAIN 101
+#define IDR_TRAYMENU 102
+#define IDI_MAIN 103
+#define IDD_ABOUT 106
+
+#define IDC_WAVEIN 1001
+#define IDC_WAVEOUT 1002
+#define IDC_BUFFER_MS 1003
+#define IDC_VOLUME 1006
+#define IDC_HI 1008
+#define IDC_LO 1009
+#define IDC_PITCH 1010
+#define IDC_VOLUME_LABEL 1012
+#define IDC_VOLUME_VALUE 1013
+#define IDC_VST_LOAD 1014
+#define IDC_VST_EDIT 1015
+#define IDC_PITCH_VALUE 1016
+#define IDC_AUTO_CONNECT 1018
+#define IDC_SLOT 1020
+#define IDC_DETAIL_TOGGLE 1021
+#define IDC_BUFFER_LABEL 1022
+#define IDC_PITCH_LABEL 1023
+
+#define ID_START 40003
+#define ID_STOP 40004
+#define ID_EXIT 40005
+#define ID_ABOUT 40006
+
+#define TIMER_LEVEL 100
+#define TIMER_STOP 101
+#define TIMER_AUTOCONNECT 102
+
+#define WM_TRAYNOTIFY 0x8001
+#define TRAY_ICON_ID 101
