@@ -22,6 +22,7 @@ const char USAGE[] =
     "usage: kawauso-analyze COMMAND FILE [ARGS]\n"
     "FILE: .wav (44100 Hz, 16-bit, stereo) or raw s16le stereo 44100 Hz; channels are mixed.\n"
     "  freq FILE [START [DUR]]        strongest frequency in Hz\n"
+    "  centroid FILE [START [DUR]]    power-weighted mean frequency in Hz\n"
     "  level FILE [START [DUR]]       rms=R peak=P (full scale 1.0)\n"
     "  shape FILE [START [DUR]]       steady level, start, rise, end and fall of the sound\n"
     "  dropouts FILE [START [DUR]]    gaps and jumps in a steady tone\n"
@@ -118,6 +119,8 @@ int main(int argc, char** argv) {
     }
     if (command == "freq") {
         std::printf("%.1f\n", DominantFrequency(signal));
+    } else if (command == "centroid") {
+        std::printf("%.1f\n", SpectralCentroid(signal));
     } else if (command == "level") {
         std::printf("rms=%.4f peak=%.4f\n", Rms(signal), Peak(signal));
     } else if (command == "shape") {
