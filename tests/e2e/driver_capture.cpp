@@ -34,7 +34,7 @@ std::vector<uint32_t> ScreenPixels(const RECT& r) {
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;  // top row first
+    info.bmiHeader.biHeight = -height; // top row first
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
@@ -46,9 +46,15 @@ std::vector<uint32_t> ScreenPixels(const RECT& r) {
     return pixels;
 }
 
-int Red(uint32_t p) { return static_cast<int>((p >> 16) & 0xFF); }
-int Green(uint32_t p) { return static_cast<int>((p >> 8) & 0xFF); }
-int Blue(uint32_t p) { return static_cast<int>(p & 0xFF); }
+int Red(uint32_t p) {
+    return static_cast<int>((p >> 16) & 0xFF);
+}
+int Green(uint32_t p) {
+    return static_cast<int>((p >> 8) & 0xFF);
+}
+int Blue(uint32_t p) {
+    return static_cast<int>(p & 0xFF);
+}
 
 void PutU16(std::vector<uint8_t>& out, uint32_t v) {
     out.push_back(static_cast<uint8_t>(v & 0xFF));
@@ -61,7 +67,8 @@ void PutU32(std::vector<uint8_t>& out, uint32_t v) {
 }
 
 // A 24-bit bottom-up BMP of the pixels.
-bool WriteBmp(const std::wstring& path, const std::vector<uint32_t>& pixels, int width, int height) {
+bool WriteBmp(const std::wstring& path, const std::vector<uint32_t>& pixels, int width,
+              int height) {
     const uint32_t rowBytes = (static_cast<uint32_t>(width) * 3 + 3) & ~3u;
     const uint32_t imageBytes = rowBytes * static_cast<uint32_t>(height);
     const uint32_t headerBytes = 14 + 40;
@@ -104,7 +111,7 @@ bool WriteBmp(const std::wstring& path, const std::vector<uint32_t>& pixels, int
     return std::fclose(file) == 0 && ok;
 }
 
-}  // namespace
+} // namespace
 
 // Counts the red and the dark pixels of a control as the screen shows it.
 int RedPixels(const Args& args) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cerrno>
 #include <cwchar>
 #include <vector>
 
@@ -15,13 +16,13 @@ namespace {
 
 // Every control the program addresses, in template order, for the state dump.
 constexpr int KNOWN_CONTROLS[] = {
-    IDC_WAVEIN,    IDC_WAVEOUT,         ID_START,          ID_STOP,         IDC_SLOT,
-    IDC_PITCH_LABEL, IDC_HI,            IDC_LO,            IDC_PITCH,       IDC_VOLUME,
-    IDC_PITCH_VALUE, IDC_VOLUME_LABEL,  IDC_VOLUME_VALUE,  IDC_DETAIL_TOGGLE,
-    IDC_BUFFER_LABEL, IDC_BUFFER_MS,    IDC_VST_LOAD,      IDC_VST_EDIT,    IDC_AUTO_CONNECT,
-    ID_ABOUT};
+    IDC_WAVEIN,      IDC_WAVEOUT,      ID_START,         ID_STOP,           IDC_SLOT,
+    IDC_PITCH_LABEL, IDC_HI,           IDC_LO,           IDC_PITCH,         IDC_VOLUME,
+    IDC_PITCH_VALUE, IDC_VOLUME_LABEL, IDC_VOLUME_VALUE, IDC_DETAIL_TOGGLE, IDC_BUFFER_LABEL,
+    IDC_BUFFER_MS,   IDC_VST_LOAD,     IDC_VST_EDIT,     IDC_AUTO_CONNECT,  ID_ABOUT};
 
 constexpr wchar_t COMBO_CLASS[] = L"ComboBox";
+constexpr LONG COMBO_TYPE_BITS = 3; // CBS_SIMPLE, CBS_DROPDOWN or CBS_DROPDOWNLIST
 constexpr wchar_t TRACKBAR_CLASS_NAME[] = L"msctls_trackbar32";
 
 HWND MainOrFail() {
@@ -47,14 +48,17 @@ bool Target(const Args& args, HWND& main, HWND& control) {
     return control != nullptr;
 }
 
-int ControlId(HWND control) { return GetDlgCtrlID(control); }
+int ControlId(HWND control) {
+    return GetDlgCtrlID(control);
+}
 
-bool HasStyle(HWND window, LONG style) { return (GetWindowLongW(window, GWL_STYLE) & style) != 0; }
+bool HasStyle(HWND window, LONG style) {
+    return (GetWindowLongW(window, GWL_STYLE) & style) != 0;
+}
 
 std::wstring ItemText(HWND combo, LRESULT index) {
     LRESULT length = 0;
-    if (!SendWithin(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0, &length) ||
-        length < 0) {
+    if (!SendWithin(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0, &length) || length < 0) {
         return L"";
     }
     std::vector<wchar_t> text(static_cast<size_t>(length) + 1, L'\0');
@@ -78,7 +82,8 @@ LRESULT Selection(HWND combo) {
 
 // A drop-down list shows its selected item; an editable combo its edit field.
 std::wstring ShownText(HWND control) {
-    if (ClassOf(control) == COMBO_CLASS && (GetWindowLongW(control, GWL_STYLE) & 3) == CBS_DROPDOWNLIST) {
+    if (ClassOf(control) == COMBO_CLASS &&
+        (GetWindowLongW(control, GWL_STYLE) & COMBO_TYPE_BITS) == CBS_DROPDOWNLIST) {
         const LRESULT index = Selection(control);
         return index == CB_ERR ? L"" : ItemText(control, index);
     }
@@ -123,7 +128,7 @@ WPARAM CommandWord(long id, long code) {
     return MAKEWPARAM(static_cast<WORD>(id), static_cast<WORD>(code));
 }
 
-}  // namespace
+} // namespace
 
 bool ParseNumber(const std::wstring& text, long& value) {
     if (text.empty()) {
@@ -173,8 +178,8 @@ int MainState(const Args&) {
     PrintLine(L"visible=" + Decimal(IsWindowVisible(main) ? 1 : 0) + L" enabled=" +
               Decimal(IsWindowEnabled(main) ? 1 : 0) + L" iconic=" +
               Decimal(IsIconic(main) ? 1 : 0) + L" rect=" + Decimal(r.left) + L"," +
-              Decimal(r.top) + L"," + Decimal(r.right) + L"," + Decimal(r.bottom) +
-              L" client=" + Decimal(client.right) + L"x" + Decimal(client.bottom));
+              Decimal(r.top) + L"," + Decimal(r.right) + L"," + Decimal(r.bottom) + L" client=" +
+              Decimal(client.right) + L"x" + Decimal(client.bottom));
     return 0;
 }
 
@@ -221,7 +226,8 @@ int ComboSelection(const Args& args) {
         return 1;
     }
     const LRESULT index = Selection(control);
-    PrintLine(Decimal(index) + L" " + (index == CB_ERR ? std::wstring() : ItemText(control, index)));
+    PrintLine(Decimal(index) + L" " +
+              (index == CB_ERR ? std::wstring() : ItemText(control, index)));
     return 0;
 }
 
@@ -428,8 +434,8 @@ int NeverVisible(const Args& args) {
             main = FindMainWindow();
         }
         if (main != nullptr && IsWindowVisible(main)) {
-            return Fail(L"the main window became visible after " +
-                        Decimal(GetTickCount() - start) + L" ms");
+            return Fail(L"the main window became visible after " + Decimal(GetTickCount() - start) +
+                        L" ms");
         }
         Sleep(1);
     }

@@ -80,7 +80,7 @@ int RunOne(const Args& words) {
     return Usage();
 }
 
-}  // namespace
+} // namespace
 
 int wmain(int argc, wchar_t** argv) {
     // Lines end in LF only, as the shell scripts reading them expect.

@@ -13,8 +13,8 @@ constexpr int EXIT_FAILED = 1;
 void WriteUtf8(FILE* stream, const std::wstring& text) {
     if (!text.empty()) {
         const int length = static_cast<int>(text.size());
-        const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0,
-                                              nullptr, nullptr);
+        const int bytes =
+            WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
         std::string utf8(static_cast<size_t>(bytes), '\0');
         WideCharToMultiByte(CP_UTF8, 0, text.data(), length, &utf8[0], bytes, nullptr, nullptr);
         std::fwrite(utf8.data(), 1, utf8.size(), stream);
@@ -23,9 +23,11 @@ void WriteUtf8(FILE* stream, const std::wstring& text) {
     std::fflush(stream);
 }
 
-}  // namespace
+} // namespace
 
-void PrintLine(const std::wstring& line) { WriteUtf8(stdout, line); }
+void PrintLine(const std::wstring& line) {
+    WriteUtf8(stdout, line);
+}
 
 int Fail(const std::wstring& reason) {
     WriteUtf8(stderr, L"kawauso-driver: " + reason);

@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr int CAPTURE_LIST_ID = 1001;  // IDC_WAVEIN: present only in the main window
+constexpr int CAPTURE_LIST_ID = 1001; // IDC_WAVEIN: present only in the main window
 constexpr size_t CLASS_CHARS = 256;
 constexpr wchar_t DIALOG_CLASS[] = L"#32770";
 constexpr wchar_t MENU_CLASS[] = L"#32768";
@@ -40,8 +40,7 @@ BOOL CALLBACK MatchMenu(HWND window, LPARAM context) {
     MenuSearch* search = reinterpret_cast<MenuSearch*>(context);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner == search->processId && IsWindowVisible(window) &&
-        ClassOf(window) == MENU_CLASS) {
+    if (owner == search->processId && IsWindowVisible(window) && ClassOf(window) == MENU_CLASS) {
         search->found = window;
         return FALSE;
     }
@@ -54,9 +53,11 @@ HWND FindByTitle(const std::wstring& title, bool wantMain) {
     return search.found;
 }
 
-}  // namespace
+} // namespace
 
-HWND FindMainWindow() { return FindByTitle(MAIN_TITLE, true); }
+HWND FindMainWindow() {
+    return FindByTitle(MAIN_TITLE, true);
+}
 
 HWND WaitMainWindow(DWORD timeoutMs) {
     const DWORD start = GetTickCount();
@@ -80,7 +81,9 @@ bool WaitWindowGone(HWND window, DWORD timeoutMs) {
     return true;
 }
 
-HWND FindDialogByTitle(const std::wstring& title) { return FindByTitle(title, false); }
+HWND FindDialogByTitle(const std::wstring& title) {
+    return FindByTitle(title, false);
+}
 
 HWND WaitDialogByTitle(const std::wstring& title, DWORD timeoutMs) {
     const DWORD start = GetTickCount();
@@ -128,8 +131,8 @@ std::wstring ClassOf(HWND window) {
 
 bool SendWithin(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
     DWORD_PTR value = 0;
-    const LRESULT ok = SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL,
-                                           SEND_TIMEOUT_MS, &value);
+    const LRESULT ok =
+        SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, SEND_TIMEOUT_MS, &value);
     if (result != nullptr) {
         *result = static_cast<LRESULT>(value);
     }

@@ -12,8 +12,8 @@
 namespace {
 
 constexpr wchar_t FILE_DIALOG_TITLE[] = L"VST プラグインを開く";
-constexpr int FILE_NAME_EDIT_ID = 0x480;   // edt1
-constexpr int FILE_NAME_COMBO_ID = 0x47c;  // cmb13, the explorer-style file name box
+constexpr int FILE_NAME_EDIT_ID = 0x480;  // edt1
+constexpr int FILE_NAME_COMBO_ID = 0x47c; // cmb13, the explorer-style file name box
 constexpr DWORD MENU_KEY_GAP_MS = 50;
 constexpr int TRAY_ICON_HALF_WIDTH = 10;
 
@@ -94,7 +94,9 @@ BOOL CALLBACK ListChild(HWND window, LPARAM) {
 }
 
 // Wine's shell shows its notification area only while it holds at least one icon.
-HWND ShellTray() { return FindWindowW(L"Shell_TrayWnd", nullptr); }
+HWND ShellTray() {
+    return FindWindowW(L"Shell_TrayWnd", nullptr);
+}
 
 bool TrayIconShown() {
     HWND tray = ShellTray();
@@ -117,7 +119,7 @@ bool ClickTrayIcon(bool left) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 int Minimise(const Args&) {
     HWND main = WaitMainWindow(DEFAULT_WAIT_MS);
@@ -173,11 +175,11 @@ int TrayNotify(const Args& args) {
     return 0;
 }
 
-// Right click on the tray icon through the shell, then the item picked from the popup with the keyboard:
-// the popup must really open, and the choice goes through the menu's own handling.
+// Right click on the tray icon through the shell, then the item picked from the popup with the
+// keyboard: the popup must really open, and the choice goes through the menu's own handling.
 int TrayMenu(const Args& args) {
-    if (args.size() != 1 || (args[0] != L"start" && args[0] != L"stop" && args[0] != L"exit" &&
-                             args[0] != L"none")) {
+    if (args.size() != 1 ||
+        (args[0] != L"start" && args[0] != L"stop" && args[0] != L"exit" && args[0] != L"none")) {
         return Fail(L"tray-menu takes start, stop, exit or none");
     }
     HWND main = WaitMainWindow(DEFAULT_WAIT_MS);

@@ -9,8 +9,8 @@
 namespace {
 
 constexpr double PI = 3.14159265358979323846;
-constexpr size_t BLOCK = 44;              // 1 ms
-constexpr double SILENT_FRACTION = 0.1;   // a block whose peak is below this of the tone's
+constexpr size_t BLOCK = 44;            // 1 ms
+constexpr double SILENT_FRACTION = 0.1; // a block whose peak is below this of the tone's
 constexpr size_t MIN_GAP_BLOCKS = 2;
 // A sine obeys x[n] = 2cos(w) x[n-1] - x[n-2]; a jump of this fraction of the amplitude
 // breaks it far above rounding and slow level changes.
@@ -30,7 +30,8 @@ double ToneAmplitude(const std::vector<double>& signal) {
     if (peaks.empty()) {
         return 0.0;
     }
-    std::nth_element(peaks.begin(), peaks.begin() + static_cast<std::ptrdiff_t>(peaks.size() / 2), peaks.end());
+    std::nth_element(peaks.begin(), peaks.begin() + static_cast<std::ptrdiff_t>(peaks.size() / 2),
+                     peaks.end());
     return peaks[peaks.size() / 2];
 }
 
@@ -67,7 +68,7 @@ std::vector<size_t> BreakPositions(const std::vector<double>& signal, double amp
     return breaks;
 }
 
-}  // namespace
+} // namespace
 
 DropoutReport FindDropouts(const std::vector<double>& signal) {
     DropoutReport report;

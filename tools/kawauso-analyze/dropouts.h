@@ -5,10 +5,10 @@
 #include <vector>
 
 struct DropoutReport {
-    int events = 0;            // dropouts: gaps and jumps, those within MERGE_MS counted once
-    int silentGaps = 0;        // runs of at least 2 ms without the tone
+    int events = 0;     // dropouts: gaps and jumps, those within MERGE_MS counted once
+    int silentGaps = 0; // runs of at least 2 ms without the tone
     double longestGapMs = 0.0;
-    std::vector<double> eventSeconds;  // where each dropout begins, from the signal's start
+    std::vector<double> eventSeconds; // where each dropout begins, from the signal's start
 };
 
 // Finds the dropouts of signal, which must hold one steady sine (its frequency is measured).

@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr size_t WINDOW = 441;  // 10 ms
+constexpr size_t WINDOW = 441; // 10 ms
 constexpr double WINDOW_MS = 10.0;
 constexpr double LOW = 0.1;
 constexpr double HIGH = 0.9;
@@ -25,7 +25,7 @@ std::vector<double> WindowLevels(const std::vector<double>& signal) {
     return levels;
 }
 
-}  // namespace
+} // namespace
 
 LevelShape MeasureShape(const std::vector<double>& signal) {
     LevelShape shape;
@@ -35,7 +35,8 @@ LevelShape MeasureShape(const std::vector<double>& signal) {
     }
     std::vector<double> sorted = levels;
     std::sort(sorted.begin(), sorted.end());
-    shape.steady = sorted[static_cast<size_t>(STEADY_PERCENTILE * static_cast<double>(sorted.size() - 1))];
+    shape.steady =
+        sorted[static_cast<size_t>(STEADY_PERCENTILE * static_cast<double>(sorted.size() - 1))];
     if (shape.steady <= 0.0) {
         return shape;
     }

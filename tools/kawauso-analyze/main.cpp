@@ -45,8 +45,8 @@ bool ParseDouble(const char* text, double& value) {
 bool LoadExcerpt(int argc, char** argv, std::vector<double>& signal) {
     double start = 0.0;
     double duration = -1.0;
-    if ((argc > 3 && !ParseDouble(argv[3], start)) || (argc > 4 && !ParseDouble(argv[4], duration)) ||
-        argc > 5) {
+    if ((argc > 3 && !ParseDouble(argv[3], start)) ||
+        (argc > 4 && !ParseDouble(argv[4], duration)) || argc > 5) {
         Usage("START and DUR must be numbers");
         return false;
     }
@@ -66,7 +66,7 @@ int PrintLatency(const std::vector<double>& onsets, double maxMs) {
         const double ms = (onsets[i + 1] - onsets[i]) * 1000.0;
         if (ms <= maxMs) {
             delays.push_back(ms);
-            ++i;  // the copy is not a new click
+            ++i; // the copy is not a new click
         }
     }
     if (delays.empty()) {
@@ -84,7 +84,7 @@ int PrintLatency(const std::vector<double>& onsets, double maxMs) {
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
@@ -129,8 +129,8 @@ int main(int argc, char** argv) {
                     s.startSeconds, s.riseMs, s.endSeconds, s.fallMs);
     } else if (command == "dropouts") {
         const DropoutReport r = FindDropouts(signal);
-        std::printf("events=%d gaps=%d longest_gap_ms=%.0f seconds=%.1f\n", r.events,
-                    r.silentGaps, r.longestGapMs, static_cast<double>(signal.size()) / ANALYSIS_RATE);
+        std::printf("events=%d gaps=%d longest_gap_ms=%.0f seconds=%.1f\n", r.events, r.silentGaps,
+                    r.longestGapMs, static_cast<double>(signal.size()) / ANALYSIS_RATE);
         for (double t : r.eventSeconds) {
             std::printf("at %.3f\n", t);
         }

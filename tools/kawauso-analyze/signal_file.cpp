@@ -10,7 +10,8 @@ namespace {
 constexpr double FULL_SCALE = 32768.0;
 
 bool EndsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 bool ReadRaw(const std::string& path, std::vector<int16_t>& samples, std::string& error) {
@@ -42,7 +43,7 @@ bool ReadRaw(const std::string& path, std::vector<int16_t>& samples, std::string
     return true;
 }
 
-}  // namespace
+} // namespace
 
 bool ReadSignal(const std::string& path, std::vector<double>& mono, std::string& error) {
     std::vector<int16_t> samples;

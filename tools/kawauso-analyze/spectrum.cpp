@@ -68,7 +68,7 @@ std::vector<double> SummedPower(const std::vector<double>& signal, size_t& n) {
     return power;
 }
 
-}  // namespace
+} // namespace
 
 double DominantFrequency(const std::vector<double>& signal) {
     size_t n = 0;
