@@ -5,7 +5,8 @@
 #     (several starts each, since it varies from one start to the next);
 #   * dropouts in 60 s of a continuous tone at 20 ms buffers, counted in the recording of
 #     TestSpeaker and, to tell the program's from the feeder's, in the fed signal too;
-#   * the time from Start to the first sound.
+#   * the time from Start to the first sound;
+#   * how Stop's fade-out comes out, with and without a low-latency client on TestSpeaker.
 #
 #   scripts/measure_stream.sh [--starts N] [--minutes M]
 # Needs the builds (scripts/build.sh). Runs in its own private display, sound server and
@@ -83,6 +84,33 @@ record_stop
 analyze shape "$W/first-sound.raw"
 echo "first sound: $(awk -v s="$(field "$AOUT" start)" 'BEGIN { printf "%.2f", s - 0.3 - 0.1 }') s after Start (fade-in begins; 10 % reached 0.1 s later)"
 record_both "$W/steady.raw" "$W/fed.raw" "$SECONDS_LONG"
+
+# Stop's fade-out as heard: 10-90 % fall time of the level at the end (a cut shows 10-20).
+stop_falls() {
+  local falls="" i
+  for i in 1 2 3; do
+    record_start "$SPEAKER_SINK" "$W/stop.raw"
+    sleep 0.5
+    drive click $ID_STOP
+    sleep 1
+    record_stop
+    analyze shape "$W/stop.raw"
+    falls="$falls $(field "$AOUT" fall_ms)"
+    wait_enabled $ID_START 1 3 >/dev/null
+    drive click $ID_START
+    sleep 3
+  done
+  echo "$falls"
+}
+echo "stop, fall of the level (ms), only the keep-alive (2 s buffer) on TestSpeaker:$(stop_falls)"
+pacat --playback --raw -d "$SPEAKER_SINK" --latency-msec=20 /dev/zero >/dev/null 2>&1 &
+low_latency=$!
+drive click $ID_STOP  # a stream started after the client came
+wait_enabled $ID_START 1 3 >/dev/null
+drive click $ID_START
+sleep 3
+echo "stop, fall of the level (ms), a 20 ms client on TestSpeaker too:$(stop_falls)"
+kill $low_latency
 close_program
 stop_feed
 analyze dropouts "$W/steady.raw"; program=$(head -n1 <<< "$AOUT")

@@ -44,6 +44,7 @@ int Dismiss(const Args& args);
 int FileDialog(const Args& args);
 int ListWindows(const Args& args);
 int SleepFor(const Args& args);
+int Now(const Args& args);
 
 // Pixels on the screen (driver_capture.cpp).
 int RedPixels(const Args& args);

@@ -60,6 +60,7 @@ const Subcommand SUBCOMMANDS[] = {
     {L"capture", CaptureWindow, L"FILE.bmp [TITLE]  picture of the main (or TITLE) window"},
     {L"windows", ListWindows, L"                 list every top-level window"},
     {L"sleep", SleepFor, L"MS                  wait"},
+    {L"now", Now, L"                       the monotonic clock in seconds"},
 };
 
 int Usage() {

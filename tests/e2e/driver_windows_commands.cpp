@@ -2,6 +2,7 @@
 // its menu, message boxes, the plug-in file dialog, other dialogs, and a window listing.
 #include <windows.h>
 
+#include <cwchar>
 #include <vector>
 
 #include "res/resource.h"
@@ -352,6 +353,20 @@ int ListWindows(const Args&) {
     if (main != nullptr) {
         PrintLine(L"main " + HandleText(main));
     }
+    return 0;
+}
+
+// The system's monotonic clock in seconds (the performance counter), to line up the
+// driver's actions with recordings made on the host.
+int Now(const Args&) {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER counter;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    wchar_t text[32];
+    std::swprintf(text, 32, L"%.4f",
+                  static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart));
+    PrintLine(text);
     return 0;
 }
 
