@@ -101,6 +101,8 @@ bool DevicesPresent(const wchar_t* captureName, const wchar_t* playbackName) {
     return capture && playback;
 }
 
+const DeviceEnumeration& WinMMEnumeration() { return WINMM_ENUMERATION; }
+
 void SetDeviceEnumeration(const DeviceEnumeration* enumeration) {
     watcherEnumeration = enumeration != nullptr ? enumeration : &WINMM_ENUMERATION;
 }

@@ -26,3 +26,6 @@ struct DeviceEnumeration {
     bool (*name)(DeviceKind kind, UINT id, wchar_t (&name)[DEVICE_NAME_UNITS]);
 };
 void SetDeviceEnumeration(const DeviceEnumeration* enumeration);
+
+// The real enumeration: WinMM's device counts and capability records.
+const DeviceEnumeration& WinMMEnumeration();

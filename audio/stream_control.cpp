@@ -55,10 +55,18 @@ void CloseDevices() {
     }
 }
 
+// What a start changes before it can fail, so that a refused start leaves it as it was.
+struct StateBeforeStart {
+    int32_t stopping;
+    FadePair fade;
+};
+
 // Undoes a start that could not complete: everything it made is released, in the order a
-// stop releases it, and nothing the user sees has changed.
-INT_PTR RefuseStart(HWND dialog) {
+// stop releases it, and nothing has changed.
+INT_PTR RefuseStart(HWND dialog, const StateBeforeStart& before) {
     EndAudioThread();
+    stopping.store(before.stopping);
+    fadePair.store(before.fade);
     if (waveIn != nullptr) {
         waveInReset(waveIn);
     }
@@ -115,6 +123,7 @@ INT_PTR StartStream(HWND dialog) {
     if (running != 0) {
         return 0;  // a posted start overtaken by the user's own: one stream is enough
     }
+    const StateBeforeStart before = {stopping.load(), fadePair.load()};
     if (!StartAudioThread()) {
         return 0;
     }
@@ -133,15 +142,15 @@ INT_PTR StartStream(HWND dialog) {
     if (waveInOpen(&waveIn, capturePosition, &waveFormat, audioThreadId, 0, CALLBACK_THREAD) !=
         MMSYSERR_NOERROR) {
         waveIn = nullptr;
-        return RefuseStart(dialog);
+        return RefuseStart(dialog, before);
     }
     if (waveOutOpen(&waveOut, playbackPosition, &waveFormat, 0, 0, CALLBACK_NULL) !=
         MMSYSERR_NOERROR) {
         waveOut = nullptr;
-        return RefuseStart(dialog);
+        return RefuseStart(dialog, before);
     }
     if (!AllocateBuffers()) {
-        return RefuseStart(dialog);
+        return RefuseStart(dialog, before);
     }
     PrepareBuffers();
 

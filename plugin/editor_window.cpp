@@ -1,5 +1,6 @@
 #include "plugin/editor_window.h"
 
+#include "plugin/effect_dispatch.h"
 #include "plugin/plugin_host.h"
 #include "plugin/vst2.h"
 #include "res/resource.h"
@@ -24,15 +25,11 @@ static_assert(EDITOR_STYLE == 0x80C80880, "editor window style");
 
 HWND EditorHandle() { return static_cast<HWND>(editorWindow); }
 
-void CallEditor(int32_t opcode, void* ptr) {
-    if (effect != nullptr) {
-        effect->dispatcher(effect, opcode, 0, 0, ptr, 0.0f);
-    }
-}
+void CallEditor(int32_t opcode, void* ptr) { CallDispatcher(effect, opcode, 0, ptr, 0.0f); }
 
 void SizeToEffect(HWND window) {
     ERect* rect = nullptr;
-    effect->dispatcher(effect, effEditGetRect, 0, 0, &rect, 0.0f);
+    CallEditor(effEditGetRect, &rect);
     if (rect == nullptr) {
         return;  // no size given: the template's 100 x 100 dialog units stay
     }
@@ -60,7 +57,7 @@ void InitEditor(HWND window) {
     if (effect == nullptr) {
         return;
     }
-    effect->dispatcher(effect, effEditOpen, 0, 0, window, 0.0f);
+    CallEditor(effEditOpen, window);
     SizeToEffect(window);
 }
 

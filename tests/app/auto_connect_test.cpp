@@ -2,7 +2,6 @@
 // cannot really come and go here: the watcher's enumeration is wrapped so that one named
 // device can vanish and return, while everything else, the stream included, stays real.
 #include <windows.h>
-#include <mmsystem.h>
 
 #include <string>
 
@@ -16,25 +15,11 @@ namespace {
 
 std::wstring hiddenDevice;
 
-UINT CountDevices(DeviceKind kind) {
-    return kind == DeviceKind::Capture ? waveInGetNumDevs() : waveOutGetNumDevs();
-}
+UINT CountDevices(DeviceKind kind) { return WinMMEnumeration().count(kind); }
 
 bool NameDevice(DeviceKind kind, UINT id, wchar_t (&name)[DEVICE_NAME_UNITS]) {
-    if (kind == DeviceKind::Capture) {
-        WAVEINCAPSW caps;
-        if (waveInGetDevCapsW(id, &caps, sizeof caps) != MMSYSERR_NOERROR) {
-            return false;
-        }
-        lstrcpynW(name, caps.szPname, DEVICE_NAME_UNITS);
-    } else {
-        WAVEOUTCAPSW caps;
-        if (waveOutGetDevCapsW(id, &caps, sizeof caps) != MMSYSERR_NOERROR) {
-            return false;
-        }
-        lstrcpynW(name, caps.szPname, DEVICE_NAME_UNITS);
-    }
-    return hiddenDevice != name;  // an unplugged device no longer answers its query
+    // An unplugged device no longer answers its query.
+    return WinMMEnumeration().name(kind, id, name) && hiddenDevice != name;
 }
 
 const DeviceEnumeration UNPLUGGABLE = {CountDevices, NameDevice};
