@@ -72,7 +72,7 @@ E2E_MODULES=()
 
 # --- Dropouts at 20 ms --------------------------------------------------------------------
 SECONDS_LONG=$((MINUTES * 60))
-feed_tone 450 $((SECONDS_LONG + 15)) -12
+feed_tone 450 $((SECONDS_LONG + 60)) -12
 new_instance dropouts "[Settings00]" "BufferSize=20" "${DEVICES[@]}"
 start_program
 drive wait-main 30000

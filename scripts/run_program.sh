@@ -158,7 +158,7 @@ program_pid=""
 sox -r 44100 -c 2 -b 16 -e signed -t raw "$work/input.raw" "$out_dir/input.wav" 2>/dev/null
 sox -r 44100 -c 2 -b 16 -e signed -t raw "$work/output.raw" "$out_dir/output.wav" 2>/dev/null
 if [ "$captured" = 0 ]; then
-  convert "$work/window.bmp" "$out_dir/window.png" 2>/dev/null
+  /usr/bin/convert "$work/window.bmp" "$out_dir/window.png" 2>/dev/null
 fi
 
 centre_in=$("$ANALYZE" centroid "$out_dir/input.wav")

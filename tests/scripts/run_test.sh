@@ -27,9 +27,9 @@ recordings_written() {
 }
 
 window_picture() {
-  [ "$(identify -format '%m' "$DEMO/window.png" 2>/dev/null)" = PNG ] &&
-    within "$(identify -format '%w' "$DEMO/window.png")" 200 600 &&
-    within "$(identify -format '%h' "$DEMO/window.png")" 60 300
+  [ "$(/usr/bin/identify -format '%m' "$DEMO/window.png" 2>/dev/null)" = PNG ] &&
+    within "$(/usr/bin/identify -format '%w' "$DEMO/window.png")" 200 600 &&
+    within "$(/usr/bin/identify -format '%h' "$DEMO/window.png")" 60 300
 }
 
 # CI set: the demonstration, in the private environment the test runner already started.
