@@ -228,8 +228,8 @@ analyze dropouts "$W/fed.raw"; FED="$AOUT"
 echo "  dropouts in 10 s at 20 ms: program $(head -n1 <<< "$STEADY"); fed signal $(head -n1 <<< "$FED")"
 # Loose bounds that a working stream keeps even on a busy machine (a lost or repeated
 # buffer in every block would give hundreds); the figures themselves are printed above.
-check "10 s at 20 ms buffers: at most 15 dropouts, no gap over 150 ms" \
-  eval 'within "$(field "$(head -n1 <<< "$STEADY")" events)" 0 15 && LISTENED="$W/steady.raw" no_gap_over 150'
+check "10 s at 20 ms buffers: at most 30 dropouts, no gap over 150 ms" \
+  eval 'within "$(field "$(head -n1 <<< "$STEADY")" events)" 0 30 && LISTENED="$W/steady.raw" no_gap_over 150'
 
 # A cut (a capture stall at the moment of the stop) is reported and the stop tried again,
 # up to three times.
