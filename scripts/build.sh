@@ -1,25 +1,25 @@
 #!/usr/bin/env bash
-# Configures (once) and builds the build trees: native (plain, for the renderer and the
-# benchmarks), native-asan (the tests under AddressSanitizer and UBSan), win32 (the product),
-# win64, and fuzz (the libFuzzer targets, by clang). Exits non-zero when any of them fails to
-# build.
+# Configures (once) and builds, with Ninja, what each tree is for:
+#   build/win32   the product and everything tested under Wine (32-bit)
+#   build/win64   the same, 64-bit
+#   build/native  the renderer, the benchmarks and the test effects, as released (no sanitizers)
+#   build/native-asan  the core tests under AddressSanitizer and UBSan
+#   build/fuzz    the libFuzzer targets (clang)
+# Exits non-zero when any of them fails to build; each tree's log is build/NAME.build.log.
 set -u
 cd "$(dirname "$0")/.."
 JOBS="${JOBS:-$(nproc)}"
 status=0
 
-configure() {  # dir, cmake args...
-  local dir="$1"; shift
-  if [ ! -f "$dir/CMakeCache.txt" ]; then
-    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" > "$dir.configure.log" 2>&1 ||
-      { cat "$dir.configure.log"; return 1; }
-  fi
-}
-
-build() {  # dir, cmake args...
-  local dir="$1"
+build() {  # dir, "targets" (empty: all), cmake args...
+  local dir="$1" targets="$2"; shift 2
   mkdir -p build
-  if configure "$@" && cmake --build "$dir" -j "$JOBS" > "$dir.build.log" 2>&1; then
+  if [ ! -f "$dir/CMakeCache.txt" ]; then
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" > "$dir.configure.log" 2>&1 ||
+      { cat "$dir.configure.log"; status=1; return; }
+  fi
+  # shellcheck disable=SC2086
+  if cmake --build "$dir" -j "$JOBS" ${targets:+--target $targets} > "$dir.build.log" 2>&1; then
     echo "built $dir"
   else
     grep -E 'error|Error' -A4 "$dir.build.log" | head -60
@@ -28,9 +28,9 @@ build() {  # dir, cmake args...
   fi
 }
 
-build build/native
-build build/native-asan -DKAWAUSO_SANITIZE=ON
-build build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
-build build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
-build build/fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKAWAUSO_FUZZ=ON
+build build/win32 "" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+build build/win64 "" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
+build build/native "kawauso-render kawauso-bench test_plugins"
+build build/native-asan "kawauso-tests" -DKAWAUSO_SANITIZE=ON
+build build/fuzz "" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKAWAUSO_FUZZ=ON
 exit $status

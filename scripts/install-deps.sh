@@ -9,7 +9,7 @@ PACKAGES=(
   wine wine32:i386 wine64 libpulse0:i386 libasound2-plugins:i386 fonts-wine
   xvfb xauth x11-utils pulseaudio pulseaudio-utils
   fonts-ipafont-gothic imagemagick sox espeak-ng
-  googletest libgtest-dev libbenchmark-dev python3 zip
+  googletest libgtest-dev libbenchmark-dev python3 python3-numpy zip ninja-build
 )
 
 missing=()

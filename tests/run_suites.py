@@ -1,0 +1,147 @@
+#!/usr/bin/env python3
+"""Runs the suites of the checkout and prints one closing line "N passed, N failed".
+
+  tests/run_suites.py [--build-failed N] [SUITE...]
+
+Suites: native (the core tests under ASan and UBSan), fuzz, win32 and win64 (the core and the
+Windows tests under Wine), and each tests/scripts/NAME_test.sh by NAME (script suites print
+"PASS: name" / "FAIL: name" lines). Without names, all of them, and the share of test code
+is checked. The Wine prefix, display and audio server of scripts/testenv.sh are started for
+the suites that need them and stopped again, by PID, however the run ends.
+"""
+import json, os, re, shutil, subprocess, sys, time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+RESULTS = os.path.join(ROOT, "build", "results")
+FUZZ_SECONDS = 15
+TEST_SHARE_LIMIT = "0.40"
+counts = {"passed": 0, "failed": 0}
+failures = []
+
+
+def record(name, started, ok, bad):
+    counts["passed"] += ok
+    counts["failed"] += len(bad)
+    failures.extend(f"{name}: {n}" for n in bad)
+    print(f"  {name} ({time.time() - started:.1f} s): {ok} passed, {len(bad)} failed", flush=True)
+
+
+def log_tail(path, lines=40):
+    return "".join("    | " + l for l in open(path, errors="replace").readlines()[-lines:])
+
+
+def run(command, env, log, timeout=900):
+    """The command's exit code ("timeout" after timeout seconds), its output in log."""
+    with open(log, "w") as out:
+        try:
+            return subprocess.run(command, cwd=ROOT, env=env, stdout=out, stderr=subprocess.STDOUT,
+                                  timeout=timeout).returncode
+        except subprocess.TimeoutExpired:
+            return "timeout"
+
+
+def run_gtest(name, command, env):
+    started, out = time.time(), os.path.join(RESULTS, name.replace("/", "_"))
+    if os.path.exists(out + ".json"):
+        os.remove(out + ".json")
+    if not os.path.exists(os.path.join(ROOT, command[-1])):
+        return record(name, started, 0, ["not built"])
+    code = run(command + ["--gtest_output=json:" + os.path.relpath(out + ".json", ROOT)], env, out + ".log")
+    if not os.path.exists(out + ".json"):
+        print(log_tail(out + ".log"), end="")
+        return record(name, started, 0, [f"no results (exit {code})"])
+    cases = [(s["name"], c) for s in json.load(open(out + ".json")).get("testsuites", [])
+             for c in s.get("testsuite", []) if c.get("result") != "SKIPPED"]
+    bad = [f"{s}.{c['name']}" for s, c in cases if c.get("failures")]
+    if code not in (0, 1):
+        bad.append(f"exited with {code}")
+    if bad:
+        print(log_tail(out + ".log", 60), end="")
+    record(name, started, len(cases) - len(bad), bad)
+
+
+def run_script(name, env):
+    started, log = time.time(), os.path.join(RESULTS, name + ".log")
+    code = run(["bash", f"tests/scripts/{name}_test.sh"], env, log)
+    output = open(log, errors="replace").read()
+    for line in output.splitlines():
+        if line.startswith(("FAIL: ", "  ")):
+            print("    " + line)
+    bad = re.findall(r"^FAIL: (.*)$", output, re.M) or ([f"exited with {code}"] if code != 0 else [])
+    record(name, started, len(re.findall(r"^PASS: ", output, re.M)), bad)
+
+
+def run_fuzz(env):
+    for source in sorted(os.listdir(os.path.join(ROOT, "tests", "fuzz"))):
+        if not source.endswith("_fuzz.cpp"):
+            continue
+        name, started = source[:-4], time.time()
+        exe = os.path.join(ROOT, "build", "fuzz", "fuzz", name)
+        if not os.path.exists(exe):
+            record(f"fuzz/{name}", started, 0, ["not built"])
+            continue
+        work = os.path.join(ROOT, "build", "fuzz-work", name)  # new inputs never go to the seeds
+        shutil.rmtree(work, ignore_errors=True)
+        os.makedirs(work)
+        log = os.path.join(RESULTS, name + ".log")
+        code = run([exe, f"-max_total_time={FUZZ_SECONDS}", "-timeout=10", "-max_len=8192",
+                    "-artifact_prefix=" + os.path.join(RESULTS, name + "-"), work,
+                    os.path.join(ROOT, "tests", "fuzz", name[:-5] + "_corpus")], env, log)
+        if code:
+            print(log_tail(log), end="")
+        record(f"fuzz/{name}", started, 0 if code else 1, [f"exited with {code}"] if code else [])
+
+
+def testenv(action, env=None):
+    script = f"source scripts/testenv.sh && testenv_{action} >&2 && env -0"
+    out = subprocess.run(["bash", "-c", script], cwd=ROOT, env=env, stdout=subprocess.PIPE, timeout=300).stdout
+    return dict(i.decode(errors="replace").split("=", 1) for i in out.split(b"\0") if b"=" in i)
+
+
+def main(argv):
+    build_failed = 0
+    if argv[:1] == ["--build-failed"]:
+        build_failed, argv = int(argv[1]), argv[2:]
+    scripts = sorted(f[:-8] for f in os.listdir(os.path.join(ROOT, "tests", "scripts")) if f.endswith("_test.sh"))
+    known = ["native", "fuzz", "win32", "win64"] + scripts
+    unknown = [s for s in argv if s not in known]
+    if unknown:
+        print(f"unknown suite {' '.join(unknown)}; suites: {' '.join(known)}")
+        print("0 passed, 1 failed")
+        return 1
+    chosen = argv or known
+    os.makedirs(RESULTS, exist_ok=True)
+    if build_failed:
+        record("build", time.time(), 0, ["a build failed"])
+    env = dict(os.environ, ASAN_OPTIONS="detect_leaks=1", UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1")
+    if "native" in chosen:
+        run_gtest("native", ["build/native-asan/tests/kawauso-tests"], env)
+    if "fuzz" in chosen:
+        run_fuzz(env)
+    if any(s in chosen for s in known[2:]):
+        wenv = testenv("start", env)
+        try:
+            for arch in ("win32", "win64"):
+                if arch in chosen:
+                    for program in ("kawauso-tests", "kawauso-wintests"):
+                        run_gtest(f"{arch}/{program}", ["wine", f"build/{arch}/tests/{program}.exe"], wenv)
+            for name in (s for s in scripts if s in chosen):
+                run_script(name, wenv)
+        finally:
+            testenv("stop", wenv)
+    share_tool = os.path.join(ROOT, "..", "shared", "tools", "test-share")
+    if not argv and os.path.exists(share_tool):
+        started = time.time()
+        share = subprocess.run([sys.executable, share_tool, "--max", TEST_SHARE_LIMIT], cwd=ROOT, text=True,
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        print("  " + share.stdout.strip())
+        record("test share", started, 0 if share.returncode else 1,
+               [f"above {TEST_SHARE_LIMIT}"] if share.returncode else [])
+    for f in failures:
+        print("failed: " + f)
+    print(f"{counts['passed']} passed, {counts['failed']} failed")
+    return 1 if counts["failed"] else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
