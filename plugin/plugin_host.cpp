@@ -17,6 +17,10 @@ namespace {
 
 constexpr int32_t REQUIRED_CHANNELS = 2;
 
+float* AllocateFloats(uint32_t count) { return new (std::nothrow) float[count]; }
+
+PluginBufferAllocator allocateBuffer = AllocateFloats;
+
 void ReleasePluginBuffers() {
     for (float*& buffer : pluginBuffers) {
         delete[] buffer;
@@ -93,7 +97,7 @@ void SetPluginBlockSize(uint32_t frames) {
     blockSize = frames;
     ReleasePluginBuffers();
     for (float*& buffer : pluginBuffers) {
-        buffer = new (std::nothrow) float[blockSize];
+        buffer = allocateBuffer(blockSize);
         if (buffer == nullptr) {
             ReleasePluginBuffers();  // all four or none: the bridge declines on none
             break;
@@ -106,4 +110,8 @@ void SetPluginBlockSize(uint32_t frames) {
             CallDispatcher(effect, effMainsChanged, 1, nullptr, 0.0f);
         }
     }
+}
+
+void SetPluginBufferAllocator(PluginBufferAllocator allocator) {
+    allocateBuffer = allocator != nullptr ? allocator : AllocateFloats;
 }

@@ -44,6 +44,12 @@ void UnloadPlugin();
 // bridge declines every block until the next successful sizing.
 void SetPluginBlockSize(uint32_t frames);
 
+// How SetPluginBlockSize obtains each float buffer: new (std::nothrow) float[count] unless a
+// test puts in one that fails on purpose (it must allocate with new[] as well); null puts
+// the ordinary one back. Never used on the audio path.
+using PluginBufferAllocator = float* (*)(uint32_t count);
+void SetPluginBufferAllocator(PluginBufferAllocator allocator);
+
 // Closes the effect's editor window synchronously (its close handling sends effEditClose).
 // Win32: sends WM_CLOSE to the window. Elsewhere there is no editor window and it does nothing.
 void CloseEditorWindow(void* window);

@@ -1,71 +1,95 @@
-#include <vector>
+// One recorded block into one playback block: the stage (or the declined effect path), then
+// the fade ramp, whose shape over whole runs of 50 ms blocks is checked here as well.
+#include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include "audio/audio_format.h"
 #include "audio/block_processing.h"
 #include "audio/fade_ramp.h"
 #include "audio/pitch_stage.h"
-#include "tests/core/engine_fixture.h"
+#include "tests/core/fixtures.h"
 
 namespace {
 
 using BlockProcessingTest = EngineTest;
 
-TEST_F(BlockProcessingTest, ZeroByteBlockTouchesNothing) {
-    std::vector<int16_t> in(8, 500), out(8, 77);
+// Blocks of a constant level through the ramp, one after the other.
+Samples Ramped(int16_t level, size_t samples, int blocks = 1) {
+    Samples all;
+    for (int b = 0; b < blocks; ++b) {
+        Samples block(samples, level);
+        ApplyFadeRamp(block.data(), static_cast<uint32_t>(samples));
+        all.insert(all.end(), block.begin(), block.end());
+    }
+    return all;
+}
+
+// Fade-in: 44100 frames from factor 0 up (the last one 44099/44100, truncated), then the level.
+// Fade-out: from factor 1 down over 4410 frames, then silence. Factors truncate toward zero;
+// an odd count stays inside the block.
+TEST_F(BlockProcessingTest, TheFadeRampShapes) {
     SetFade(FADE_IN_FRAMES, 0);
-    ProcessBlock(in.data(), 0, out.data());
-    EXPECT_EQ(out, std::vector<int16_t>(8, 77));
-    EXPECT_EQ(fadePair.load().fadeCounter, 0);
+    const Samples in = Ramped(20000, 2 * 2206, 21);
+    EXPECT_TRUE(in[1] == 0 && in[2 * 44099] == 19999 && std::is_sorted(in.begin(), in.end()));
+    EXPECT_EQ(std::count(in.begin(), in.end(), 20000), 2 * (21 * 2206 - 44100));
+    SetFade(-FADE_OUT_FRAMES, FADE_OUT_FRAMES);
+    const Samples out = Ramped(30000, 2 * 2206, 3);
+    EXPECT_TRUE(out[1] == 30000 && out[2 * 4409] == 6 && std::is_sorted(out.rbegin(), out.rend()));
+    EXPECT_EQ(std::count(out.begin(), out.end(), 0), 2 * (3 * 2206 - 4410));
+    SetFade(FADE_IN_FRAMES, 22050); // factor 0.5
+    EXPECT_EQ(Ramped(-3, 2), (Samples{-1, -1}));
+    for (FadePair pair : {FadePair{FADE_IN_FRAMES, 0}, FadePair{-FADE_OUT_FRAMES, 1},
+                          FadePair{-FADE_OUT_FRAMES, 0}}) {
+        fadePair.store(pair);
+        Samples block(6, 1000);
+        ApplyFadeRamp(block.data(), 5);
+        EXPECT_TRUE(block[4] != 1000 && block[5] == 1000) << pair.fadeTarget << pair.fadeCounter;
+    }
 }
 
-TEST_F(BlockProcessingTest, StageThenRampInThatOrder) {
-    std::vector<int16_t> in(2 * 500);
-    for (size_t i = 0; i < in.size(); ++i) {
-        in[i] = static_cast<int16_t>((i * 7919) % 20000 - 10000);
+#if !defined(_WIN32)
+// A stop request written while blocks ramp is never overwritten and no block mixes the two
+// pairs: after the request the count goes on by whole 64-frame blocks of the fade-out.
+TEST_F(BlockProcessingTest, AStopRequestWrittenDuringRampsIsNeverLost) {
+    for (int round = 0; round < 200; ++round) {
+        SetFade(FADE_IN_FRAMES, 0);
+        std::atomic<bool> requested{false};
+        std::thread ui([&] {
+            for (volatile int spin = 0; spin < (round * 37) % 5000; ++spin) {
+            }
+            SetFade(-FADE_OUT_FRAMES, FADE_OUT_FRAMES), requested.store(true);
+        });
+        while (!requested.load()) {
+            const Samples block = Ramped(10000, 128);
+            ASSERT_TRUE(std::is_sorted(block.begin(), block.end()) ||
+                        std::is_sorted(block.rbegin(), block.rend()));
+        }
+        ui.join();
+        const FadePair after = fadePair.load();
+        ASSERT_TRUE(after.fadeTarget == -FADE_OUT_FRAMES && after.fadeCounter <= FADE_OUT_FRAMES &&
+                    (FADE_OUT_FRAMES - after.fadeCounter) % 64 == 0)
+            << round;
     }
-    pitchRatio = 1.3;
-    SetFade(FADE_IN_FRAMES, 100);
-    std::vector<int16_t> out(in.size());
-    ProcessBlock(in.data(), static_cast<uint32_t>(in.size() * 2), out.data());
+}
+#endif
 
+// The clip tick is stamped after a clipping block only; a declined effect block keeps the old
+// content, ramped, and the stage does not run.
+TEST_F(BlockProcessingTest, ClippingAndDeclinedEffectBlocks) {
+    Samples in(128, 1000), out(128);
+    gain = 10.0;
+    for (int level : {1000, 20000, 1000}) { // clipFlag cleared again by a quiet block
+        lastClipTick.store(LAST_CLIP_TICK_NONE);
+        ProcessBlock(Samples(64, static_cast<int16_t>(level)).data(), 128, out.data());
+        EXPECT_TRUE(clipFlag == (level > 3276) &&
+                    (lastClipTick != LAST_CLIP_TICK_NONE) == (level > 3276));
+    }
     ResetEngineState();
-    gain = 1.0;
-    pitchRatio = 1.3;
-    SetFade(FADE_IN_FRAMES, 100);
-    std::vector<int16_t> expected(in.size());
-    for (size_t i = 0; i < in.size(); ++i) {
-        expected[i] = ProcessSample(in[i], static_cast<int>(i & 1));
-    }
-    ApplyFadeRamp(expected.data(), static_cast<uint32_t>(expected.size()));
-    EXPECT_EQ(out, expected);
-}
-
-TEST_F(BlockProcessingTest, ClipTickIsStampedOnlyAfterAClippingBlock) {
-    std::vector<int16_t> quiet(64, 1000), loud(64, 20000), out(64);
-    gain = 10.0;
-    ProcessBlock(quiet.data(), 128, out.data());
-    EXPECT_EQ(clipFlag, 0);
-    EXPECT_EQ(lastClipTick.load(), LAST_CLIP_TICK_NONE);
-
-    ProcessBlock(loud.data(), 128, out.data());
-    EXPECT_EQ(clipFlag, 1);
-    EXPECT_NE(lastClipTick.load(), LAST_CLIP_TICK_NONE);
-
-    lastClipTick.store(5);
-    ProcessBlock(quiet.data(), 128, out.data());  // clears the flag again
-    EXPECT_EQ(clipFlag, 0);
-    EXPECT_EQ(lastClipTick.load(), 5u);
-}
-
-TEST_F(BlockProcessingTest, DeclinedPluginBlockKeepsOldContentUnderTheRamp) {
-    pluginActive.store(1);  // no plug-in loaded: the bridge declines
-    std::vector<int16_t> in(64, 3000), out(64, 8000);
-    gain = 10.0;
+    pluginActive.store(1), out.assign(64, 8000); // no effect loaded: the bridge declines
     SetFade(FADE_IN_FRAMES, 22050);
     ProcessBlock(in.data(), 128, out.data());
-    EXPECT_EQ(out[0], 4000);  // the old content at factor 0.5
-    EXPECT_EQ(clipFlag, 0);   // the stage did not run
-    EXPECT_EQ(pitchChannels[0].writePos, 0);
+    EXPECT_TRUE(out[0] == 4000 && clipFlag == 0 && pitchChannels[0].writePos == 0);
 }
 
-}  // namespace
+} // namespace

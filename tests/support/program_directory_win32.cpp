@@ -4,21 +4,12 @@
 
 std::string ProgramDirectory() {
     wchar_t path[MAX_PATH * 4];
-    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
-    if (n == 0 || n >= MAX_PATH * 4) {
-        return ".";
+    int n = static_cast<int>(GetModuleFileNameW(nullptr, path, MAX_PATH * 4));
+    while (n > 0 && path[n - 1] != L'\\' && path[n - 1] != L'/') {
+        --n;
     }
-    std::wstring full(path, n);
-    const size_t separator = full.find_last_of(L"\\/");
-    if (separator != std::wstring::npos) {
-        full.resize(separator);
-    }
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, full.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 1) {
-        return ".";
-    }
-    std::string out(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, full.c_str(), -1, &out[0], bytes, nullptr, nullptr);
-    out.resize(static_cast<size_t>(bytes - 1));
-    return out;
+    char out[MAX_PATH * 16];
+    const int bytes =
+        n > 1 ? WideCharToMultiByte(CP_UTF8, 0, path, n - 1, out, sizeof out, nullptr, nullptr) : 0;
+    return bytes > 0 ? std::string(out, static_cast<size_t>(bytes)) : ".";
 }

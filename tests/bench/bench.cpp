@@ -1,0 +1,70 @@
+// 50 ms blocks (2206 frames) through the built-in stage with its fade ramp, items counted in
+// samples, and through the copy-through and hostile test effects, items counted in frames.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+
+#include "audio/block_processing.h"
+#include "audio/engine_state.h"
+#include "audio/slider_tables.h"
+#include "plugin/plugin_bridge.h"
+#include "plugin/plugin_host.h"
+#include "tests/support/test_plugins.h"
+
+namespace {
+
+// With apart, a lone left sample first puts the channels at different ring positions.
+void RunStage(benchmark::State& state, uint32_t frames, bool apart) {
+    ResetEngineState();
+    LockCreate(&EngineLock);
+    gain = GainForVolumePosition(-20);
+    pitchRatio = PitchRatioForPosition(static_cast<int>(state.range(0)));
+    std::vector<int16_t> in(2 * frames), out(in.size());
+    for (size_t i = 0; i < in.size(); ++i) {
+        in[i] = static_cast<int16_t>(9000 * std::sin(0.03 * static_cast<double>(i / 2 + i % 2)));
+    }
+    ProcessBlock(in.data(), apart ? 2 : 0, out.data());
+    for (auto _ : state) {
+        ProcessBlock(in.data(), static_cast<uint32_t>(in.size() * 2), out.data());
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * in.size()));
+    LockDestroy(&EngineLock);
+}
+
+// What the host adds around an effect that does nothing itself, and with outputs full of NaN,
+// infinities and values beyond full scale.
+void RunBridge(benchmark::State& state, const char* variant) {
+    std::vector<int16_t> in(2 * 2206, 1000), out(in.size());
+    if (!LoadPlugin(TestPluginPath(variant).c_str(), 44100)) {
+        state.SkipWithError("the test effect did not load (build test_plugins first)");
+    }
+    SetPluginBlockSize(2206);
+    for (auto _ : state) {
+        ProcessWithPlugin(in.data(), out.data(), 2206);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * 2206));
+    UnloadPlugin();
+}
+
+const bool REGISTERED = [] {
+    for (bool apart : {false, true}) {
+        benchmark::RegisterBenchmark(apart ? "StageBlockApart" : "StageBlock", RunStage, 2206u,
+                                     apart)
+            ->ArgName("pitch")
+            ->Arg(0)
+            ->Arg(-200)
+            ->Arg(200)
+            ->Arg(37);
+    }
+    benchmark::RegisterBenchmark("StageBlockShort", RunStage, 442u, false) // 10 ms
+        ->ArgName("pitch")
+        ->Arg(0)
+        ->Arg(-200);
+    benchmark::RegisterBenchmark("BridgeCopyThrough", RunBridge, "copy_through");
+    benchmark::RegisterBenchmark("BridgeHostileOutput", RunBridge, "hostile");
+    return true;
+}();
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,51 @@
+// A fresh engine and an empty plug-in host for every test, and the test effects' logs.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "audio/engine_state.h"
+#include "plugin/plugin_host.h"
+#include "tests/support/test_plugins.h"
+
+using Lines = std::vector<std::string>;
+using Samples = std::vector<int16_t>;
+
+// As at program start after the dialog's initialisation: unity gain and ratio.
+class EngineTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ResetEngineState();
+        LockCreate(&EngineLock);
+        gain = pitchRatio = 1.0;
+        UnloadPlugin();
+        blockSize = 0, blockSizeSent = 0;
+    }
+    void TearDown() override {
+        UnloadPlugin();
+        SetPluginBufferAllocator(nullptr);
+        for (const std::string& path : listened) {
+            RemovePluginLog(path);
+        }
+        LockDestroy(&EngineLock);
+    }
+    // The variant's log, emptied, for its next load.
+    void Listen(const char* variant) {
+        listened.push_back(TestPluginPathUtf8(variant));
+        ASSERT_TRUE(StartPluginLog(listened.back())) << listened.back();
+    }
+    static Lines Log(const char* variant) { return ReadPluginLog(TestPluginPathUtf8(variant)); }
+    static bool Load(const char* name) { return LoadPlugin(TestPluginPath(name).c_str(), 44100); }
+    std::vector<std::string> listened;
+};
+
+// A dispatcher call as the test effects log it; opt as they print it (%g).
+inline std::string Call(int opcode, long long value = 0, const char* opt = "0", int nested = 0) {
+    return "dispatcher opcode=" + std::to_string(opcode) +
+           " index=0 value=" + std::to_string(value) + " opt=" + opt +
+           " ptr=null nested=" + std::to_string(nested);
+}
+
+inline Lines operator+(Lines a, const Lines& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}

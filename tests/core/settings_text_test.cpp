@@ -1,0 +1,83 @@
+// The command line, parsed on a heap copy of exactly the text's size, so that the sanitizers
+// see any step past its terminator.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "settings/command_line.h"
+#include "settings/ini_path.h"
+#include "settings/number_text.h"
+#include "settings/settings_store.h"
+
+namespace {
+
+int messages = 0;
+
+// Parses like program entry; returns the text as the parse left it.
+std::wstring Parse(const std::wstring& text) {
+    std::unique_ptr<wchar_t[]> copy(new wchar_t[text.size() + 1]);
+    copy[text.copy(copy.get(), text.size())] = L'\0';
+    ResetSettingsStore();
+    startInTray = false;
+    messages = 0;
+    SetCommandLineMessageHandler([] { ++messages; });
+    ParseCommandLine(copy.get());
+    return std::wstring(copy.get(), text.size());
+}
+
+// Options in either case and with either prefix, the rest of a token ignored; later options
+// win; a slot out of range shows the message, selects 0 and parsing goes on; any other fault
+// shows it once and ends the parse, keeping what was set; only single spaces separate, a tab
+// belongs to its token; the slot number as wcstol reads it (ASCII white space and digits),
+// saturated. A space that ends a token becomes the terminator, nothing else changes.
+TEST(SettingsTextTest, TheCommandLineSetsTheSlotAndTheTrayAndShowsTheMessage) {
+    // clang-format off
+    struct Case { std::wstring text; int32_t slot; bool tray; int messages; };
+    const Case cases[] = {
+        {L"", 0, 0, 0}, {L"-t -p3", 3, 1, 0}, {L"/P7 /T", 7, 1, 0}, {L"-p3x", 3, 0, 0}, {L"-tp3", 0, 1, 0},
+        {L"-t ", 0, 1, 0}, {L"-p6 -p", 0, 0, 0}, {L"-p9 -p5", 5, 0, 1}, {L"-p3 -p8 -p-9 -t", 0, 1, 2},
+        {L"-t -x -p3", 0, 1, 1}, {L"-p4 word -t", 4, 0, 1}, {L"-", 0, 0, 1}, {L"/", 0, 0, 1},
+        {L"- -t", 0, 0, 1}, {L"\u2014t", 0, 0, 1}, {L"-p 3", 0, 0, 1}, {L"-t  -p3", 0, 1, 1},
+        {L"-t\t-p3", 0, 1, 0}, {L"-p\t\u00A05", 0, 0, 0}, {L"-p4294967303", 0, 0, 1}, {L"-p-2147483649", 0, 0, 1},
+        {L"-p" + std::wstring(9999, L'0') + L"7", 7, 0, 0}};
+    // clang-format on
+    for (const Case& c : cases) {
+        Parse(c.text);
+        EXPECT_TRUE(currentSlotIndex == c.slot && startInTray == c.tray && messages == c.messages)
+            << std::string(c.text.begin(), c.text.end());
+    }
+    ParseCommandLine(nullptr);
+    EXPECT_EQ(Parse(L"-p3x -t "), std::wstring(L"-p3x\0-t\0", 8));
+    EXPECT_EQ(Parse(L"-t\t-p3 -x a b"), std::wstring(L"-t\t-p3\0-x\0a b", 13));
+    EXPECT_EQ(Parse(L"-t  -p3 x"), std::wstring(L"-t\0 -p3 x", 9));
+}
+
+// KaWUmi.ini beside the executable, whatever leads its path; nothing when it does not fit.
+TEST(SettingsTextTest, TheSettingsFileIsNamedBesideTheExecutable) {
+    const std::wstring dir = L"C:\\" + std::wstring(250, L'd') + L"\\";
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {L"C:\\音声\\k.exe", L"C:\\音声\\KaWUmi.ini"},
+        {L"D:/a.b/k", L"D:/a.b/KaWUmi.ini"},
+        {L"\\\\server\\share\\k.exe", L"\\\\server\\share\\KaWUmi.ini"},
+        {L"C:k.exe", L"C:KaWUmi.ini"},
+        {L"k.exe", L"KaWUmi.ini"},
+        {dir + L"k.exe", dir + L"KaWUmi.ini"}};
+    for (const auto& c : cases) {
+        wchar_t out[INI_PATH_UNITS] = L"#";
+        EXPECT_TRUE(IniPathFromModulePath(c.first.c_str(), out, INI_PATH_UNITS));
+        EXPECT_EQ(out, c.second);
+    }
+    wchar_t small[10 + 4] = L"#"; // "C:\\" and "KaWUmi.ini" need one more for the terminator
+    EXPECT_FALSE(IniPathFromModulePath(L"C:\\k.exe", small, 13) || small[0] != 0);
+    EXPECT_FALSE(IniPathFromModulePath(nullptr, small, 14) || small[0] != 0);
+    wchar_t text[DECIMAL_TEXT_UNITS];
+    for (int32_t value : {0, 7, -1, INT32_MAX, INT32_MIN}) {
+        FormatDecimal(value, text);
+        EXPECT_EQ(text, std::to_wstring(value));
+        EXPECT_EQ(ParseDecimal(text), value);
+    }
+    EXPECT_TRUE(ParseDecimal(L"+15") == 15 && ParseDecimal(nullptr) == 0);
+}
+
+} // namespace
