@@ -1,32 +1,29 @@
+// The audio thread's message handling with its real message queue (no devices: the wave
+// calls fail and are not looked at).
 #include <windows.h>
 #include <mmsystem.h>
 
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "audio/audio_thread.h"
 #include "audio/engine_state.h"
 #include "audio/stream_state.h"
-#include "platform/platform.h"
+#include "tests/win/win_fixture.h"
 
 namespace {
 
 std::vector<std::wstring> debugTexts;
 
-void RecordDebugText(const wchar_t* text) { debugTexts.push_back(text); }
-
-class AudioThreadTest : public ::testing::Test {
-protected:
+class AudioThread : public ::testing::Test {
+  protected:
     void SetUp() override {
         ResetEngineState();
         LockCreate(&EngineLock);
-        gain = 1.0;
-        pitchRatio = 1.0;
+        gain = pitchRatio = 1.0;
         debugTexts.clear();
-        SetDebugOutputListener(RecordDebugText);
-        waveIn = nullptr;  // no devices: the wave calls fail and are not looked at
+        SetDebugOutputListener([](const wchar_t* text) { debugTexts.push_back(text); });
+        waveIn = nullptr;
         waveOut = nullptr;
         for (int i = 0; i < BUFFER_COUNT; ++i) {
             playback[i].assign(64, static_cast<int16_t>(100 + i));
@@ -38,103 +35,73 @@ protected:
         ASSERT_TRUE(StartAudioThread());
     }
     void TearDown() override {
-        if (audioThread != nullptr) {
-            PostThreadMessageW(audioThreadId, WM_QUIT, 0, 0);
-            WaitForSingleObject(audioThread, 5000);
-            CloseHandle(audioThread);
-            audioThread = nullptr;
-        }
         SetDebugOutputListener(nullptr);
         LockDestroy(&EngineLock);
     }
-    // Ends the thread through its quit message and waits: every message posted before has
-    // been handled when this returns.
+    // Every message posted before has been handled when this returns.
     void QuitAndJoin() {
-        ASSERT_TRUE(PostThreadMessageW(audioThreadId, WM_QUIT, 0, 0));
-        ASSERT_EQ(WaitForSingleObject(audioThread, 5000), WAIT_OBJECT_0);
-        DWORD code = 99;
-        GetExitCodeThread(audioThread, &code);
-        EXPECT_EQ(code, 0u);
-        CloseHandle(audioThread);
-        audioThread = nullptr;
-    }
-    std::vector<int16_t> playback[BUFFER_COUNT];
-};
-
-TEST_F(AudioThreadTest, ReportsUnexpectedMessagesAndIgnoresWmUser) {
-    PostThreadMessageW(audioThreadId, MM_WIM_OPEN, 0, 0);
-    PostThreadMessageW(audioThreadId, WM_USER, 0, 0);
-    PostThreadMessageW(audioThreadId, MM_WIM_CLOSE, 0, 0);
-    PostThreadMessageW(audioThreadId, MM_WOM_CLOSE, 0, 0);
-    PostThreadMessageW(audioThreadId, 0x7FFF, 0, 0);
-    QuitAndJoin();
-    std::vector<std::wstring> expected = {L"Unknown message:958\n", L"MM_WIM_CLOSE",
-                                          L"MM_WOM_CLOSE", L"Unknown message:32767\n"};
-    EXPECT_EQ(debugTexts, expected);
-}
-
-TEST_F(AudioThreadTest, CaptureDataBecomesTheNextPlaybackBuffer) {
-    playIndex = 6;
-    std::vector<int16_t> recorded(64);
-    for (int i = 0; i < 64; ++i) {
-        recorded[i] = static_cast<int16_t>(1000 + i);
-    }
-    WAVEHDR capture{};
-    capture.lpData = reinterpret_cast<char*>(recorded.data());
-    capture.dwBufferLength = 128;
-    capture.dwBytesRecorded = 128;
-    PostThreadMessageW(audioThreadId, MM_WIM_DATA, 0, reinterpret_cast<LPARAM>(&capture));
-    PostThreadMessageW(audioThreadId, MM_WIM_DATA, 0, reinterpret_cast<LPARAM>(&capture));
-    QuitAndJoin();
-    EXPECT_EQ(playIndex, 0);  // two blocks: 6 -> 7 -> 0
-    // A 32-frame block through the stage's 32-frame delay: silence, then the first block.
-    EXPECT_EQ(playback[6], std::vector<int16_t>(64, 0));
-    EXPECT_EQ(playback[7], recorded);
-    EXPECT_TRUE(debugTexts.empty());
-}
-
-TEST_F(AudioThreadTest, NotificationsAreDroppedWhileStopping) {
-    playIndex = 3;
-    std::vector<int16_t> recorded(64, 5000);
-    WAVEHDR capture{};
-    capture.lpData = reinterpret_cast<char*>(recorded.data());
-    capture.dwBytesRecorded = 128;
-    stopping.store(1);
-    PostThreadMessageW(audioThreadId, MM_WIM_DATA, 0, reinterpret_cast<LPARAM>(&capture));
-    QuitAndJoin();
-    EXPECT_EQ(playIndex, 3);
-    EXPECT_EQ(playback[3], std::vector<int16_t>(64, 103));
-    EXPECT_EQ(pitchChannels[0].writePos, 0);
-}
-
-TEST_F(AudioThreadTest, ZeroByteNotificationStillAdvancesThePlaybackRing) {
-    WAVEHDR capture{};
-    std::vector<int16_t> recorded(64, 5000);
-    capture.lpData = reinterpret_cast<char*>(recorded.data());
-    capture.dwBytesRecorded = 0;
-    PostThreadMessageW(audioThreadId, MM_WIM_DATA, 0, reinterpret_cast<LPARAM>(&capture));
-    QuitAndJoin();
-    EXPECT_EQ(playIndex, 1);
-    EXPECT_EQ(playback[0], std::vector<int16_t>(64, 100));
-}
-
-// A message posted the moment the thread has been started must arrive: the start waits for
-// the queue. Repeated, since the loss this guards against was intermittent.
-TEST(AudioThreadStart, NoMessagePostedRightAfterTheStartIsLost) {
-    LockCreate(&EngineLock);
-    debugTexts.clear();
-    SetDebugOutputListener(RecordDebugText);
-    for (int i = 0; i < 50; ++i) {
-        ASSERT_TRUE(StartAudioThread());
-        ASSERT_TRUE(PostThreadMessageW(audioThreadId, MM_WIM_OPEN, 0, 0));
         PostThreadMessageW(audioThreadId, WM_QUIT, 0, 0);
         ASSERT_EQ(WaitForSingleObject(audioThread, 5000), WAIT_OBJECT_0);
         CloseHandle(audioThread);
         audioThread = nullptr;
     }
-    SetDebugOutputListener(nullptr);
-    EXPECT_EQ(debugTexts.size(), 50u);
-    LockDestroy(&EngineLock);
+    void PostCapture(std::vector<int16_t>& samples, DWORD bytes) {
+        WAVEHDR& header = captures[used++ % BUFFER_COUNT];
+        header = WAVEHDR{};
+        header.lpData = reinterpret_cast<char*>(samples.data());
+        header.dwBufferLength = 128;
+        header.dwBytesRecorded = bytes;
+        PostThreadMessageW(audioThreadId, MM_WIM_DATA, 0, reinterpret_cast<LPARAM>(&header));
+    }
+    std::vector<int16_t> playback[BUFFER_COUNT];
+    WAVEHDR captures[BUFFER_COUNT] = {};
+    int used = 0;
+};
+
+TEST_F(AudioThread, ReportsUnexpectedMessagesAndIgnoresWmUser) {
+    for (UINT message :
+         {static_cast<UINT>(MM_WIM_OPEN), static_cast<UINT>(WM_USER),
+          static_cast<UINT>(MM_WIM_CLOSE), static_cast<UINT>(MM_WOM_CLOSE), 0x7FFFu}) {
+        PostThreadMessageW(audioThreadId, message, 0, 0);
+    }
+    QuitAndJoin();
+    EXPECT_EQ(debugTexts, (std::vector<std::wstring>{L"Unknown message:958\n", L"MM_WIM_CLOSE",
+                                                     L"MM_WOM_CLOSE", L"Unknown message:32767\n"}));
 }
 
-}  // namespace
+TEST_F(AudioThread, EachCaptureBecomesTheNextPlaybackBufferUnlessStopping) {
+    std::vector<int16_t> recorded(64);
+    for (int i = 0; i < 64; ++i) {
+        recorded[i] = static_cast<int16_t>(1000 + i);
+    }
+    playIndex = 6;
+    PostCapture(recorded, 128);
+    PostCapture(recorded, 128);
+    PostCapture(recorded, 0); // an empty notification still moves the ring on
+    QuitAndJoin();
+    EXPECT_EQ(playIndex, 1); // 6 -> 7 -> 0 -> 1
+    // 32 frames through the stage's 32-frame delay: silence, then the first block.
+    EXPECT_EQ(playback[6], std::vector<int16_t>(64, 0));
+    EXPECT_EQ(playback[7], recorded);
+    EXPECT_EQ(playback[0], std::vector<int16_t>(64, 100)) << "nothing written for an empty block";
+    EXPECT_TRUE(debugTexts.empty());
+
+    ASSERT_TRUE(StartAudioThread());
+    stopping.store(1);
+    PostCapture(recorded, 128);
+    QuitAndJoin();
+    EXPECT_EQ(playIndex, 1) << "dropped while stopping";
+    EXPECT_EQ(playback[1], std::vector<int16_t>(64, 101));
+}
+
+TEST_F(AudioThread, NoMessagePostedRightAfterTheStartIsLost) {
+    QuitAndJoin();
+    for (int i = 0; i < 50; ++i) { // the loss this guards against was intermittent
+        ASSERT_TRUE(StartAudioThread());
+        ASSERT_TRUE(PostThreadMessageW(audioThreadId, MM_WIM_OPEN, 0, 0));
+        QuitAndJoin();
+    }
+    EXPECT_EQ(debugTexts.size(), 50u);
+}
+
+} // namespace

@@ -1,0 +1,107 @@
+// Device auto-connect on real devices. Wine lists the devices once per process, so the
+// watcher's enumeration is wrapped to let one named device vanish and return; everything
+// else, the stream included, stays real.
+#include <windows.h>
+
+#include <string>
+
+#include "app/device_list.h"
+#include "audio/engine_state.h"
+#include "res/resource.h"
+#include "settings/settings_store.h"
+#include "tests/win/win_fixture.h"
+
+namespace {
+
+std::wstring unplugged;
+
+const DeviceEnumeration UNPLUGGABLE = {
+    [](DeviceKind kind) { return WinMMEnumeration().count(kind); },
+    [](DeviceKind kind, UINT id, wchar_t (&name)[DEVICE_NAME_UNITS]) {
+        return WinMMEnumeration().name(kind, id, name) && unplugged != name;
+    }};
+
+const wchar_t TWO_SLOTS[] = L"[Settings00]\r\nWaveInCapsName=Monitor of "
+                            L"TestMic\r\nWaveOutCapsName=TestSpeaker\r\nBufferSize=20\r\n"
+                            L"[Settings01]\r\nWaveInCapsName=Monitor of "
+                            L"TestMic\r\nWaveOutCapsName=TestSpeaker\r\nBufferSize=20\r\n"
+                            L"AutoRestart=1\r\n";
+
+class AutoConnect : public WinTest {
+  protected:
+    void SetUp() override {
+        WinTest::SetUp();
+        unplugged.clear();
+        SetDeviceEnumeration(&UNPLUGGABLE);
+        WriteSettings(TWO_SLOTS);
+    }
+    void TearDown() override {
+        WinTest::TearDown();
+        SetDeviceEnumeration(nullptr);
+    }
+    // Milliseconds until running has the wanted value, or -1 after limitMs.
+    int Until(int wanted, DWORD limitMs) {
+        const DWORD start = GetTickCount();
+        while (running != wanted && GetTickCount() - start < limitMs) {
+            Pump(20);
+        }
+        return running == wanted ? static_cast<int>(GetTickCount() - start) : -1;
+    }
+    bool ListsLocked() const { return !Enabled(IDC_WAVEIN) && !Enabled(IDC_WAVEOUT); }
+};
+
+TEST_F(AutoConnect, FollowsEitherDeviceAndStaysOnThroughItsOwnStopsButNotTheUsers) {
+    OpenDialog();
+    SendMessageW(Item(IDC_AUTO_CONNECT), BM_CLICK, 0, 0);
+    EXPECT_TRUE(Checked(IDC_AUTO_CONNECT) && currentSlot->AutoRestart && ListsLocked());
+    Pump(600);
+    EXPECT_EQ(running, 0) << "the first test comes a second later, not at once";
+    EXPECT_GE(Until(1, 1500), 0) << "both devices present: started";
+    for (const wchar_t* device : {L"TestSpeaker", L"Monitor of TestMic"}) {
+        unplugged = device;
+        const int stoppedAfter = Until(0, 2500);
+        EXPECT_GE(stoppedAfter, 0) << device << " gone: stopped";
+        EXPECT_LE(stoppedAfter, 1300);
+        EXPECT_TRUE(Checked(IDC_AUTO_CONNECT) && currentSlot->AutoRestart && ListsLocked())
+            << "the watcher's own stop keeps auto-connect on";
+        EXPECT_TRUE(Enabled(ID_START));
+        Pump(1200);
+        EXPECT_EQ(running, 0) << "still missing: nothing starts";
+        unplugged.clear();
+        EXPECT_GE(Until(1, 1500), 0) << device << " back: started again";
+    }
+    Command(ID_STOP); // the user's stop ends auto-connect
+    EXPECT_FALSE(Checked(IDC_AUTO_CONNECT) || currentSlot->AutoRestart);
+    EXPECT_TRUE(ListsLocked()) << "until the teardown";
+    EXPECT_GE(Until(0, 1000), 0);
+    EXPECT_FALSE(ListsLocked());
+    Pump(1300);
+    EXPECT_EQ(running, 0) << "the watcher is off";
+}
+
+TEST_F(AutoConnect, ASavedSlotStartsAfterStartUpClearingItNeverStopsAndASlotChangeFollows) {
+    OpenDialog(1);
+    EXPECT_TRUE(Checked(IDC_AUTO_CONNECT) && ListsLocked());
+    EXPECT_EQ(running, 0) << "nothing starts during initialisation";
+    EXPECT_GE(Until(1, 2500), 600) << "a slot saved with it on starts about a second later";
+    SendMessageW(Item(IDC_AUTO_CONNECT), BM_CLICK, 0, 0);
+    EXPECT_FALSE(Checked(IDC_AUTO_CONNECT) || currentSlot->AutoRestart);
+    unplugged = L"Monitor of TestMic";
+    Pump(1500);
+    EXPECT_TRUE(running == 1 && ListsLocked()) << "off: the watcher no longer stops it";
+    unplugged.clear();
+
+    SelectSlot(0); // while running: a stop, and slot 0 has it off
+    EXPECT_GE(Until(0, 1000), 0);
+    SelectSlot(1); // slot 1's flag was cleared above; set it again, then close and reopen
+    SendMessageW(Item(IDC_AUTO_CONNECT), BM_CLICK, 0, 0);
+    SelectSlot(0);
+    SelectSlot(1);
+    EXPECT_TRUE(Checked(IDC_AUTO_CONNECT) && ListsLocked()) << "check box and watcher agree";
+    EXPECT_GE(Until(1, 2500), 0) << "the new slot's watcher starts the stream";
+    CloseDialog();
+    EXPECT_NE(ReadSettings().find(L"AutoRestart=1"), std::wstring::npos)
+        << "closing stops the stream without switching auto-connect off";
+}
+
+} // namespace

@@ -1,0 +1,198 @@
+// The main window in-process: start-up from the settings file, the controls, slots, the
+// About box and the notification area.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+
+#include "app/about_box.h"
+#include "app/app_state.h"
+#include "app/main_dialog.h"
+#include "audio/engine_state.h"
+#include "audio/slider_tables.h"
+#include "plugin/plugin_commands.h"
+#include "res/resource.h"
+#include "settings/command_line.h"
+#include "settings/settings_store.h"
+#include "tests/win/win_fixture.h"
+
+namespace {
+
+using MainWindow = WinTest;
+constexpr int DETAIL_ROW[] = {IDC_BUFFER_LABEL, IDC_BUFFER_MS, IDC_VST_LOAD, IDC_VST_EDIT,
+                              ID_ABOUT};
+constexpr int DETAIL_ROW_PIXELS = 22;
+
+TEST_F(MainWindow, FirstStartShowsTheDefaultsAndASavedSlotIsApplied) {
+    OpenDialog();
+    for (auto t : {std::make_pair(IDC_BUFFER_MS, L"50"),
+                   {IDC_VOLUME_VALUE, L"1.00"},
+                   {IDC_PITCH_VALUE, L"+0"},
+                   {IDC_DETAIL_TOGGLE, L"▲"},
+                   {IDC_VST_LOAD, L"VST読込(&R)"},
+                   {IDC_SLOT, L"0"}}) {
+        EXPECT_EQ(Text(t.first), t.second) << t.first;
+    }
+    EXPECT_EQ(SendMessageW(Item(IDC_SLOT), CB_GETCOUNT, 0, 0), 8);
+    EXPECT_TRUE(!Checked(IDC_AUTO_CONNECT) && Enabled(IDC_WAVEIN) && Enabled(ID_START) &&
+                !Enabled(ID_STOP) && !Enabled(IDC_VST_EDIT));
+    EXPECT_TRUE(Selected(IDC_WAVEIN) == 0 && Selected(IDC_WAVEOUT) == 0);
+    EXPECT_LT(FindItem(IDC_WAVEIN, L"TestSpeaker"), 0) << "capture devices only";
+    EXPECT_TRUE(gain == 1.0 && pitchRatio == 1.0);
+    const SIZE full = WindowSize();
+    CloseDialog();
+
+    WriteSettings(
+        L"[Settings02]\r\nWaveInCapsName=Gone Microphone\r\nWaveOutCapsName=TestSpeaker\r\n"
+        L"Volume=500\r\nFreqRatio=-200\r\nAutoRestart=1\r\nShowDetail=0\r\nBufferSize=20\r\n"
+        L"DlgPosX=40\r\nDlgPosY=30\r\n"
+        L"[Settings03]\r\nWaveInCapsName=Gone Microphone\r\nDlgPosX=-30000\r\nDlgPosY=-30000\r\n");
+    OpenDialog(2);
+    Pump(100); // the posted detail toggle
+    EXPECT_EQ(Selected(IDC_WAVEIN), SendMessageW(Item(IDC_WAVEIN), CB_GETCOUNT, 0, 0) - 1)
+        << "awaited: listed last";
+    EXPECT_TRUE(SelectedText(IDC_WAVEIN) == L"Gone Microphone" &&
+                SelectedText(IDC_WAVEOUT) == L"TestSpeaker");
+    EXPECT_TRUE(Checked(IDC_AUTO_CONNECT) && !Enabled(IDC_WAVEIN) && !Enabled(IDC_WAVEOUT));
+    EXPECT_EQ(SendMessageW(Item(IDC_VOLUME), TBM_GETPOS, 0, 0), 100) << "500 held at the end";
+    EXPECT_TRUE(Text(IDC_VOLUME_VALUE) == L"0.10" && gain == GainForVolumePosition(100));
+    EXPECT_TRUE(Text(IDC_PITCH_VALUE) == L"+200" && pitchRatio == PitchRatioForPosition(-200));
+    EXPECT_TRUE(Text(IDC_BUFFER_MS) == L"20" && Text(IDC_DETAIL_TOGGLE) == L"▼");
+    EXPECT_EQ(WindowSize().cy, full.cy - DETAIL_ROW_PIXELS);
+    RECT r;
+    GetWindowRect(dialog, &r);
+    EXPECT_TRUE(r.left == 40 && r.top == 30);
+    EXPECT_EQ(running, 0) << "nothing starts during initialisation";
+    CloseDialog();
+
+    OpenDialog(3); // without auto-connect an absent device is not listed
+    EXPECT_LT(FindItem(IDC_WAVEIN, L"Gone Microphone"), 0);
+    GetWindowRect(dialog, &r);
+    EXPECT_TRUE(r.left >= 0 && r.top >= 0) << "a place off every monitor is pulled back";
+}
+
+TEST_F(MainWindow, ButtonsLabelsAndSlidersSetTheStage) {
+    OpenDialog();
+    struct Step {
+        int id;
+        WORD code;
+        int volume, pitch;
+        const wchar_t *volumeLabel, *pitchLabel;
+    } steps[] = {{IDC_HI, BN_CLICKED, 0, -200, L"1.00", L"+200"},
+                 {IDC_LO, BN_CLICKED, 0, 200, L"1.00", L"-200"},
+                 {IDC_PITCH_LABEL, STN_CLICKED, 0, 0, L"1.00", L"+0"},
+                 {IDC_PITCH, 0, 0, -37, L"1.00", L"+37"},
+                 {IDC_VOLUME, 0, -100, -37, L"10.00", L"+37"},
+                 {IDC_VOLUME, 0, 100, -37, L"0.10", L"+37"},
+                 {IDC_VOLUME, 0, -50, -37, L"3.16", L"+37"},
+                 {IDC_VOLUME_LABEL, STN_CLICKED, 0, -37, L"1.00", L"+37"}};
+    for (const Step& s : steps) {
+        if (s.id == IDC_PITCH || s.id == IDC_VOLUME) {
+            MoveTrackbar(s.id, s.id == IDC_PITCH ? s.pitch : s.volume);
+        } else {
+            Command(s.id, s.code);
+            Pump(); // resets post their recomputation
+        }
+        EXPECT_TRUE(Text(IDC_VOLUME_VALUE) == s.volumeLabel &&
+                    Text(IDC_PITCH_VALUE) == s.pitchLabel)
+            << s.id;
+        EXPECT_TRUE(gain == GainForVolumePosition(s.volume) &&
+                    pitchRatio == PitchRatioForPosition(s.pitch))
+            << s.id;
+    }
+    // The clip indicator: red for 700 ms after a clip, never while stopping; others untouched.
+    EXPECT_EQ(ClipColour(), RGB(0, 0, 0));
+    for (auto c :
+         {std::make_tuple(0u, 0, RGB(200, 0, 0)), {800u, 0, RGB(0, 0, 0)}, {0u, 1, RGB(0, 0, 0)}}) {
+        lastClipTick.store(GetTickCount() - std::get<0>(c));
+        stopping.store(std::get<1>(c));
+        EXPECT_EQ(ClipColour(), std::get<2>(c)) << std::get<0>(c) << " ms ago";
+    }
+    stopping.store(0);
+    HDC dc = GetDC(dialog);
+    EXPECT_EQ(MainDialogProc(dialog, WM_CTLCOLORSTATIC, WPARAM(dc), LPARAM(Item(IDC_PITCH_LABEL))),
+              FALSE);
+    ReleaseDC(dialog, dc);
+
+    const SIZE before = WindowSize();
+    for (bool shown : {false, true}) {
+        Command(IDC_DETAIL_TOGGLE);
+        EXPECT_TRUE(WindowSize().cy == before.cy - (shown ? 0 : DETAIL_ROW_PIXELS) &&
+                    currentSlot->ShowDetail == shown);
+        EXPECT_EQ(Text(IDC_DETAIL_TOGGLE), shown ? L"▲" : L"▼");
+        for (int id : DETAIL_ROW) {
+            EXPECT_EQ(IsWindowVisible(Item(id)) != FALSE, shown) << id;
+        }
+    }
+    EXPECT_FALSE(Enabled(IDC_VST_EDIT)) << "showing the row does not enable it";
+}
+
+TEST_F(MainWindow, ASlotChangeKeepsTheLeftSlotInMemoryAndClosingSavesTheWindowsPlace) {
+    WriteSettings(
+        L"[Settings03]\r\nVolume=-50\r\nFreqRatio=100\r\nBufferSize=77\r\nShowDetail=0\r\n");
+    OpenDialog();
+    SendMessageW(Item(IDC_VOLUME), TBM_SETPOS, TRUE, 30);
+    SetDlgItemTextW(dialog, IDC_BUFFER_MS, L"123");
+    SelectSlot(3);
+    Pump(100);
+    EXPECT_TRUE(currentSlotIndex == 3 && slots[0].Volume == 30 &&
+                std::wstring(slots[0].BufferSize) == L"123");
+    EXPECT_TRUE(Text(IDC_BUFFER_MS) == L"77" && Text(IDC_VOLUME_VALUE) == L"3.16" &&
+                Text(IDC_PITCH_VALUE) == L"-100");
+    EXPECT_EQ(Text(IDC_DETAIL_TOGGLE), L"▼");
+    SendMessageW(Item(IDC_SLOT), CB_SETCURSEL, WPARAM(-1), 0);
+    Command(IDC_SLOT, CBN_SELCHANGE);
+    EXPECT_EQ(currentSlotIndex, 3) << "no selection: nothing happens";
+    MoveWindow(dialog, 120, 90, WindowSize().cx, WindowSize().cy, TRUE);
+    CloseDialog();
+    for (const wchar_t* line : {L"DlgPosX=120\r\n", L"DlgPosY=90\r\n", L"FreqRatio=100\r\n"}) {
+        EXPECT_NE(ReadSettings().find(line), std::wstring::npos) << line;
+    }
+}
+
+TEST_F(MainWindow, AboutIsModalOverTheMainWindow) {
+    OpenDialog();
+    bool mainEnabled = true;
+    const Box box = AnswerBoxes(
+        dialog, [](HWND b) { PostMessageW(b, WM_KEYDOWN, VK_RETURN, 0); },
+        [&] { EXPECT_EQ(Command(ID_ABOUT), TRUE); }, 0,
+        [&](HWND) { mainEnabled = IsWindowEnabled(dialog) != FALSE; });
+    EXPECT_TRUE(box.seen == 1 && box.title == L"About" && box.owner == dialog);
+    EXPECT_FALSE(mainEnabled) << "the main window takes no input meanwhile";
+    EXPECT_TRUE(IsWindowEnabled(dialog));
+    for (const wchar_t* text : {L"Kawauso04", L"1.0", L"VST PlugIn Technology by Steinberg"}) {
+        EXPECT_NE(std::find(box.texts.begin(), box.texts.end(), text), box.texts.end()) << text;
+    }
+}
+
+TEST_F(MainWindow, MinimiseHidesBothWindowsIntoTheTrayAndALeftClickRestoresThem) {
+    OpenDialog();
+    ChooseVariant("editor");
+    LoadPluginCommand(dialog);
+    HWND editor = FindWindowW(nullptr, L"Kawauso++");
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(MainDialogProc(dialog, WM_SYSCOMMAND, SC_RESTORE, 0), 0) << "left to the system";
+    SendMessageW(dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    Pump();
+    EXPECT_TRUE(startInTray && IsWindow(editor)) << "the shell's icon is the end-to-end suite's";
+    EXPECT_FALSE(IsWindowVisible(dialog) || IsIconic(dialog) || IsWindowVisible(editor));
+
+    // In the tray no position change may show the window.
+    WINDOWPOS change = {dialog, nullptr, 12, 34, 0, 0, SWP_SHOWWINDOW | SWP_NOZORDER | SWP_NOSIZE};
+    MainDialogProc(dialog, WM_WINDOWPOSCHANGING, 0, LPARAM(&change));
+    EXPECT_EQ(change.flags, UINT(SWP_NOZORDER | SWP_NOSIZE));
+    ShowWindow(dialog, SW_SHOWNORMAL);
+    EXPECT_FALSE(IsWindowVisible(dialog));
+
+    // Only the release of the left button over our own icon restores.
+    for (LPARAM mouse : {WM_LBUTTONDOWN, WM_LBUTTONDBLCLK, WM_MOUSEMOVE, WM_RBUTTONDOWN}) {
+        EXPECT_EQ(MainDialogProc(dialog, WM_TRAYNOTIFY, TRAY_ICON_ID, mouse), 0) << mouse;
+    }
+    EXPECT_EQ(MainDialogProc(dialog, WM_TRAYNOTIFY, TRAY_ICON_ID + 1, WM_LBUTTONUP), 0);
+    EXPECT_EQ(MainDialogProc(dialog, WM_TRAYNOTIFY, TRAY_ICON_ID, WM_LBUTTONUP), 1);
+    Pump();
+    EXPECT_FALSE(startInTray || IsIconic(dialog));
+    EXPECT_TRUE(IsWindowVisible(dialog) && IsWindowVisible(editor) && pluginActive.load() == 1);
+}
+
+} // namespace

@@ -1,0 +1,176 @@
+// The plug-in commands and the editor window in the running main dialog: what the window
+// shows, the file dialog, the failure box, the sizing for a running stream and the editor's
+// life. The host's own call sequences and refusals are the core tests'.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "audio/engine_state.h"
+#include "plugin/editor_window.h"
+#include "plugin/plugin_commands.h"
+#include "plugin/plugin_host.h"
+#include "plugin/vst2.h"
+#include "res/resource.h"
+#include "settings/settings_store.h"
+#include "tests/support/test_plugins.h"
+#include "tests/win/win_fixture.h"
+
+namespace {
+
+using Plugin = WinTest;
+using CallList = std::vector<std::string>;
+const std::string OPEN = D(effOpen), RATE = D(effSetSampleRate, 0, "44100"),
+                  SUSPEND = D(effMainsChanged), RESUME = D(effMainsChanged, 1), CLOSE = D(effClose);
+
+DWORD WINAPI TakeEngineLock(LPVOID) {
+    LockEnter(&EngineLock);
+    LockLeave(&EngineLock);
+    return 0;
+}
+
+int Count(const CallList& calls, int opcode) {
+    return CountPrefix(calls, "dispatcher opcode=" + std::to_string(opcode) + " ");
+}
+
+TEST_F(Plugin, TheButtonLoadsWhatTheFileDialogConfirmsAndUnloadsWithoutIt) {
+    OpenDialog();
+    Listen("copy_through");
+    ChooseVariant("copy_through");
+    const std::wstring chosen = currentSlot->VstPath;
+    const Box cancelled = AnswerBoxes(
+        dialog, Button(IDCANCEL), [&] { Command(IDC_VST_LOAD); }, 5);
+    EXPECT_EQ(cancelled.seen, 1);
+    EXPECT_EQ(cancelled.title, L"VST プラグインを開く");
+    EXPECT_EQ(Text(IDC_VST_LOAD), L"VST読込(&R)") << "untouched by a cancel";
+    EXPECT_TRUE(Log("copy_through").empty());
+
+    EXPECT_EQ(AnswerBoxes(
+                  dialog, Button(IDOK), [&] { Command(IDC_VST_LOAD); }, 5)
+                  .seen,
+              1);
+    ExpectPluginControls(true);
+    EXPECT_EQ(_wcsicmp(currentSlot->VstPath, chosen.c_str()), 0);
+    EXPECT_EQ(Calls("copy_through"), (CallList{OPEN, RATE})) << "not sized while stopped";
+    EXPECT_EQ(Command(IDC_VST_EDIT), TRUE); // no editor: nothing opens, nothing is asked
+    EXPECT_EQ(FindWindowW(nullptr, L"Kawauso++"), nullptr);
+    SelectSlot(1); // another slot neither loads nor unloads
+    ExpectPluginControls(true);
+
+    EXPECT_EQ(AnswerBoxes(dialog, Button(IDCANCEL), [&] { Command(IDC_VST_LOAD); }).seen, 0)
+        << "no file dialog for an unload";
+    EXPECT_EQ(Calls("copy_through"), (CallList{OPEN, RATE, SUSPEND, CLOSE}));
+    ExpectPluginControls(false);
+}
+
+TEST_F(Plugin, WhileRunningALoadSizesTheEffectForTheStreamAndAnUnloadLeavesTheStageRunning) {
+    OpenDialog();
+    ASSERT_TRUE(StartTestStream());
+    const long long frames = bufferBytes / 4;
+    Listen("copy_through");
+    ChooseVariant("copy_through");
+    LoadPluginCommand(dialog);
+    for (int i = 0; i < 100 && CountPrefix(Log("copy_through"), "process") < 3; ++i) {
+        Pump(50); // the devices' first blocks may take a while
+    }
+    const std::vector<std::string> lines = Log("copy_through");
+    EXPECT_EQ(Calls("copy_through"),
+              (CallList{OPEN, RATE, SUSPEND, D(effSetBlockSize, frames), RESUME}));
+    const std::string full = "process frames=" + std::to_string(frames) + " ";
+    EXPECT_GT(CountPrefix(lines, full.c_str()), 0) << "the stream's blocks reach the effect";
+    EXPECT_EQ(CountPrefix(lines, full.c_str()), CountPrefix(lines, "process"));
+
+    UnloadPluginCommand(dialog);
+    for (float* buffer : pluginBuffers) {
+        EXPECT_EQ(buffer, nullptr);
+    }
+    ExpectPluginControls(false);
+    EXPECT_EQ(running, 1);
+}
+
+TEST_F(Plugin, ARefusedEffectIsReportedOutsideTheLockAfterTheControlsSwitched) {
+    OpenDialog();
+    ChooseVariant("copy_through");
+    LoadPluginCommand(dialog);
+    Listen("mono");
+    ChooseVariant("mono");
+    HICON icon = nullptr;
+    std::wstring captionMeanwhile;
+    bool lockFree = false, hasCancel = true;
+    const Box box = AnswerBoxes(
+        dialog, Button(IDOK), [&] { LoadPluginCommand(dialog); }, 0,
+        [&](HWND b) {
+            for (HWND c = GetWindow(b, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+                if ((GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+                    icon = reinterpret_cast<HICON>(SendMessageW(c, STM_GETICON, 0, 0));
+                }
+            }
+            captionMeanwhile = Text(IDC_VST_LOAD);
+            hasCancel = GetDlgItem(b, IDCANCEL) != nullptr;
+            HANDLE taker = CreateThread(nullptr, 0, TakeEngineLock, nullptr, 0, nullptr);
+            lockFree = WaitForSingleObject(taker, 1000) == WAIT_OBJECT_0;
+            CloseHandle(taker);
+        });
+    EXPECT_EQ(box.seen, 1);
+    EXPECT_EQ(box.title, L"Kawauso04");
+    EXPECT_EQ(box.texts, std::vector<std::wstring>{L"VSTプラグインのオープンに失敗しました。"});
+    EXPECT_EQ(box.owner, dialog);
+    EXPECT_EQ(hasCancel, false) << "OK only";
+    EXPECT_EQ(icon, LoadIconW(nullptr, IDI_ERROR));
+    EXPECT_EQ(captionMeanwhile, L"VST読込");
+    EXPECT_TRUE(lockFree) << "the box is shown outside EngineLock";
+    ExpectPluginControls(false);
+    EXPECT_EQ(Calls("mono"), (CallList{SUSPEND, CLOSE})) << "a refused record is never opened";
+}
+
+TEST_F(Plugin, TheEditorIsSizedOwnedIdledAndClosedBeforeTheEffect) {
+    OpenDialog();
+    Listen("editor");
+    ChooseVariant("editor");
+    LoadPluginCommand(dialog);
+    HWND editor = FindWindowW(nullptr, L"Kawauso++");
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor, static_cast<HWND>(editorWindow));
+    EXPECT_EQ(GetWindow(editor, GW_OWNER), dialog);
+    RECT client;
+    GetClientRect(editor, &client);
+    EXPECT_TRUE(client.right == 400 && client.bottom == 100)
+        << "the effect's rectangle 20,10-420,60";
+    EXPECT_EQ(GetWindowLongW(editor, GWL_STYLE) & (WS_POPUP | WS_CAPTION | WS_SYSMENU |
+                                                   WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX),
+              WS_POPUP | WS_CAPTION | WS_SYSMENU);
+    EXPECT_NE(SendMessageW(editor, WM_GETICON, ICON_BIG, 0), 0) << "the program's icon";
+    EXPECT_EQ(Calls("editor"), (CallList{OPEN, RATE, D(effEditOpen, 0, "0", "set"),
+                                         D(effEditGetRect, 0, "0", "set")}));
+
+    ShowEditor(SW_HIDE);
+    Pump(150);
+    EXPECT_GT(Count(Calls("editor"), effEditIdle), 0) << "idled, hidden too";
+    ShowEditor(SW_SHOWNORMAL);
+    SendMessageW(editor, WM_SYSCOMMAND, SC_CLOSE, 0); // the close box
+    Pump();
+    EXPECT_FALSE(IsWindow(editor) || editorWindow != nullptr);
+    const int idles = Count(Calls("editor"), effEditIdle);
+    Pump(100);
+    EXPECT_EQ(Count(Calls("editor"), effEditIdle), idles) << "no idling without a window";
+    EXPECT_EQ(Count(Calls("editor"), effEditClose), 1);
+    ExpectPluginControls(true);
+
+    Command(IDC_VST_EDIT); // a new window; pressed again it is raised, not duplicated
+    SetForegroundWindow(dialog);
+    Command(IDC_VST_EDIT);
+    Pump();
+    editor = FindWindowW(nullptr, L"Kawauso++");
+    EXPECT_EQ(GetForegroundWindow(), editor);
+    EXPECT_EQ(Count(Calls("editor"), effEditOpen), 2);
+
+    const size_t before = Calls("editor").size();
+    Command(IDC_VST_LOAD);
+    const CallList calls = Calls("editor");
+    EXPECT_EQ(CallList(calls.begin() + static_cast<long>(before), calls.end()),
+              (CallList{SUSPEND, D(effEditClose), CLOSE}));
+    EXPECT_FALSE(IsWindow(editor));
+    EXPECT_EQ(Command(IDC_VST_EDIT), FALSE) << "no plug-in active";
+}
+
+} // namespace

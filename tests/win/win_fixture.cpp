@@ -1,0 +1,303 @@
+#include "tests/win/win_fixture.h"
+
+#include <windows.h>
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+
+#include "app/app_state.h"
+#include "app/main_dialog.h"
+#include "audio/engine_state.h"
+#include "settings/command_line.h"
+#include "settings/settings_store.h"
+#include "tests/support/test_plugins.h"
+
+std::string D(int opcode, long long value, const char* opt, const char* ptr) {
+    char line[128];
+    std::snprintf(line, sizeof line,
+                  "dispatcher opcode=%d index=0 value=%lld opt=%s ptr=%s nested=0", opcode, value,
+                  opt, ptr);
+    return line;
+}
+
+int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
+    return int(std::count_if(lines.begin(), lines.end(),
+                             [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+}
+
+namespace {
+
+struct BoxWatch {
+    HWND owner;
+    Answer answer;
+    int waitTicks;
+    std::vector<HWND> existing; // boxes already open are never taken for the new one
+    HWND box;
+    int tick;
+    Box* result;
+} * watch; // thread timers carry no context
+
+std::wstring TitleOf(HWND window) {
+    wchar_t text[256] = {};
+    GetWindowTextW(window, text, 256);
+    return text;
+}
+
+// This thread's dialog boxes owned by owner, visible or not.
+std::vector<HWND> OwnedBoxes(HWND owner) {
+    std::vector<HWND> boxes;
+    for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"#32770", nullptr)) != nullptr;) {
+        if (GetWindow(w, GW_OWNER) == owner &&
+            GetWindowThreadProcessId(w, nullptr) == GetCurrentThreadId()) {
+            boxes.push_back(w);
+        }
+    }
+    return boxes;
+}
+
+void CALLBACK BoxTick(HWND, UINT, UINT_PTR, DWORD) {
+    HWND box = nullptr;
+    for (HWND w : OwnedBoxes(watch->owner)) {
+        const auto& old = watch->existing;
+        box = IsWindowVisible(w) && std::find(old.begin(), old.end(), w) == old.end() ? w : box;
+    }
+    if (box == nullptr) {
+        return;
+    }
+    Box& r = *watch->result;
+    if (box != watch->box && r.seen++ == 0) {
+        r.title = TitleOf(box);
+        for (HWND c = GetWindow(box, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+            wchar_t cls[16] = {};
+            GetClassNameW(c, cls, 16);
+            if (_wcsicmp(cls, L"Static") == 0 &&
+                (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) {
+                r.texts.push_back(TitleOf(c));
+            }
+        }
+        r.owner = GetWindow(box, GW_OWNER);
+        if (r.inspect) {
+            r.inspect(box);
+        }
+    }
+    watch->tick = box == watch->box ? watch->tick + 1 : 1;
+    watch->box = box;
+    if (watch->tick > 250) { // 5 s: a test fails instead of hanging
+        EndDialog(box, 0);
+    } else if (watch->tick == watch->waitTicks + 1) {
+        watch->answer(box);
+    }
+}
+
+} // namespace
+
+Answer Button(UINT id) {
+    return [id](HWND box) { PostMessageW(box, WM_COMMAND, id, LPARAM(GetDlgItem(box, int(id)))); };
+}
+
+Box AnswerBoxes(HWND owner, Answer answer, const std::function<void()>& open, int waitTicks,
+                std::function<void(HWND)> inspect) {
+    Box result;
+    result.inspect = std::move(inspect);
+    BoxWatch w{owner, std::move(answer), waitTicks, OwnedBoxes(owner), nullptr, 0, &result};
+    watch = &w;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 20, BoxTick);
+    open();
+    KillTimer(nullptr, timer);
+    return result;
+}
+
+int CountThreads() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        count += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+// Wine answers 0 to GetProcessHandleCount; a new handle takes the lowest free value, so the
+// value of a fresh one grows with every handle left open.
+long CountHandles() {
+    HANDLE probe = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    CloseHandle(probe);
+    return long(reinterpret_cast<uintptr_t>(probe) / 4);
+}
+
+size_t CommittedBytes() {
+    PROCESS_MEMORY_COUNTERS memory = {};
+    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+    return memory.PagefileUsage;
+}
+
+void WinTest::SetUp() {
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_BAR_CLASSES};
+    InitCommonControlsEx(&controls);
+    ResetEngineState();
+    ResetSettingsStore();
+    currentSlot = &slots[0];
+    startInTray = false;
+    appInstance = GetModuleHandleW(nullptr);
+    wchar_t path[MAX_PATH];
+    settingsFile.assign(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
+    settingsFile = settingsFile.substr(0, settingsFile.find_last_of(L"\\/") + 1) + L"KaWUmi.ini";
+    DeleteFileW(settingsFile.c_str());
+}
+
+void WinTest::TearDown() {
+    if (dialog != nullptr) {
+        CloseDialog(); // stops a running stream and unloads the effect
+    }
+    SetFileAttributesW(settingsFile.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(settingsFile.c_str());
+    RemoveDirectoryW(settingsFile.c_str());
+    for (const std::string& module : listened_) {
+        RemovePluginLog(module);
+    }
+}
+
+std::string WinTest::Utf16(const std::wstring& text) {
+    return std::string("\xFF\xFE", 2) +
+           std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+}
+
+void WinTest::WriteBytes(const std::wstring& file, const std::string& bytes) {
+    HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(h, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+    CloseHandle(h);
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, file.c_str()); // no stale cached copy
+}
+
+std::string WinTest::ReadBytes(const std::wstring& file) {
+    std::string bytes;
+    HANDLE h = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    char chunk[4096];
+    for (DWORD got = 0; ReadFile(h, chunk, sizeof chunk, &got, nullptr) && got > 0;) {
+        bytes.append(chunk, got);
+    }
+    CloseHandle(h);
+    return bytes;
+}
+
+std::wstring WinTest::ReadSettings() const {
+    const std::string b = ReadBytes(settingsFile);
+    EXPECT_EQ(b.compare(0, 2, "\xFF\xFE"), 0) << "not UTF-16 text";
+    return b.size() < 2
+               ? L""
+               : std::wstring(reinterpret_cast<const wchar_t*>(b.data() + 2), (b.size() - 2) / 2);
+}
+
+void WinTest::OpenDialog(int slot, bool inTray) {
+    currentSlotIndex = slot;
+    currentSlot = &slots[slot];
+    startInTray = inTray;
+    dialog =
+        CreateDialogParamW(appInstance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
+    ASSERT_NE(dialog, nullptr);
+    ShowWindow(dialog, inTray ? SW_HIDE : SW_SHOW);
+    Pump();
+}
+
+void WinTest::Pump(DWORD ms) {
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(1)) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (dialog == nullptr || !IsDialogMessageW(dialog, &msg)) {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+        }
+    }
+}
+
+void WinTest::CloseDialog() {
+    SendMessageW(dialog, WM_CLOSE, 0, 0);
+    DestroyWindow(dialog);
+    dialog = nullptr;
+    Pump(10);
+}
+
+std::wstring WinTest::Text(int id) const {
+    wchar_t text[512] = {};
+    GetDlgItemTextW(dialog, id, text, 512);
+    return text;
+}
+
+std::wstring WinTest::SelectedText(int id) const {
+    wchar_t text[256] = {};
+    SendMessageW(Item(id), CB_GETLBTEXT, WPARAM(Selected(id)), LPARAM(text));
+    return text;
+}
+
+INT_PTR WinTest::Command(int id, WORD code) {
+    return MainDialogProc(dialog, WM_COMMAND, MAKEWPARAM(id, code), LPARAM(Item(id)));
+}
+
+SIZE WinTest::WindowSize() const {
+    RECT r;
+    GetWindowRect(dialog, &r);
+    return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+COLORREF WinTest::ClipColour() {
+    HDC dc = GetDC(dialog);
+    MainDialogProc(dialog, WM_CTLCOLORSTATIC, WPARAM(dc), LPARAM(Item(IDC_VOLUME_LABEL)));
+    const COLORREF colour = GetTextColor(dc);
+    ReleaseDC(dialog, dc);
+    return colour;
+}
+
+bool WinTest::StartTestStream(const wchar_t* bufferMs) {
+    SendMessageW(Item(IDC_WAVEIN), CB_SETCURSEL,
+                 WPARAM(FindItem(IDC_WAVEIN, L"Monitor of TestMic")), 0);
+    SendMessageW(Item(IDC_WAVEOUT), CB_SETCURSEL, WPARAM(FindItem(IDC_WAVEOUT, L"TestSpeaker")), 0);
+    SetDlgItemTextW(dialog, IDC_BUFFER_MS, bufferMs);
+    EXPECT_EQ(SelectedText(IDC_WAVEOUT), L"TestSpeaker") << "the test devices are not there";
+    return Command(ID_START) == 1 && running == 1;
+}
+
+bool WinTest::StopAndWait() {
+    Command(ID_STOP);
+    for (const DWORD start = GetTickCount(); running != 0 && GetTickCount() - start < 2000;) {
+        Pump(5);
+    }
+    return running == 0;
+}
+
+void WinTest::Listen(const char* variant) {
+    listened_.push_back(TestPluginPathUtf8(variant));
+    ASSERT_TRUE(StartPluginLog(listened_.back())) << listened_.back();
+}
+
+std::vector<std::string> WinTest::Log(const char* variant) const {
+    return ReadPluginLog(TestPluginPathUtf8(variant));
+}
+
+std::vector<std::string> WinTest::Calls(const char* variant) const {
+    std::vector<std::string> calls = Log(variant);
+    calls.erase(std::remove_if(calls.begin(), calls.end(),
+                               [](const std::string& l) { return l.rfind("dispatcher ", 0) != 0; }),
+                calls.end());
+    return calls;
+}
+
+void WinTest::ChooseVariant(const char* variant) {
+    std::wcsncpy(currentSlot->VstPath, TestPluginPath(variant).c_str(), VST_PATH_MAX_UNITS);
+}
+
+void WinTest::ExpectPluginControls(bool active) const {
+    EXPECT_EQ(pluginActive.load(), active ? 1 : 0);
+    EXPECT_EQ(Text(IDC_VST_LOAD), active ? L"VST開放" : L"VST読込");
+    for (int id : {IDC_VST_EDIT, IDC_VOLUME, IDC_PITCH, IDC_HI, IDC_LO}) {
+        EXPECT_EQ(Enabled(id), active == (id == IDC_VST_EDIT)) << "control " << id;
+    }
+}
