@@ -24,39 +24,43 @@ while [ $# -gt 0 ]; do
   shift
 done
 
-source tests/scripts/lib.sh
-cd "$ROOT"
-export TESTENV_ROOT="$ROOT/build/measure-env"
-source tests/scripts/e2e_lib.sh
-e2e_prerequisites
+export TESTENV_ROOT="$PWD/build/measure-env"
+source tests/scripts/lib.sh  # the end-to-end suites' helpers; it goes to the checkout's root
 e2e_environment
 
-DEVICES=("WaveInCapsName=$CAPTURE_NAME" "WaveOutCapsName=$PLAYBACK_NAME")
+DEVICES=("WaveInCapsName=Monitor of TestMic" "WaveOutCapsName=TestSpeaker")
 CLICKS="$W/clicks.raw"
 sox -n -r 44100 -b 16 -c 2 -e signed "$W/click.wav" synth 0.00045 square 0.5 gain -2 2>/dev/null
 sox "$W/click.wav" -t raw "$CLICKS" pad 0.2 0.2995 repeat 15 2>/dev/null
+
+stopped() {  # within 3 s the stream has stopped (Start takes input again)
+  local i
+  for i in $(seq 1 30); do drive enabled $ID_START && [ "$OUT" = 1 ] && return 0; sleep 0.1; done
+  return 1
+}
 
 echo "machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg), $(wine --version)"
 
 # --- Delay from capture to playback ---------------------------------------------------------
 MODULE=$(pactl load-module module-combine-sink sink_name=kawauso_both \
-  slaves=$MIC_SINK,$SPEAKER_SINK adjust_time=0 sink_properties=device.description=KawausoBoth)
+  slaves=mic_src,spk adjust_time=0 sink_properties=device.description=KawausoBoth)
 E2E_MODULES+=("$MODULE")
 new_instance latency "[Settings00]" "${DEVICES[@]}"
 start_program
-drive wait-main 30000
+drive wait 30000
 for ms in 10 20 50; do
   all=""
   for start in $(seq 1 "$STARTS"); do
-    drive set-text $IDC_BUFFER_MS "$ms" + click $ID_START
+    drive set-text $IDC_BUFFER_MS "$ms"
+    drive click $ID_START
     sleep 2.5
-    record_start "$SPEAKER_SINK" "$W/latency-$ms-$start.raw"
+    record_start spk "$W/latency-$ms-$start.raw"
     sleep 0.2
-    pacat --playback --raw -d kawauso_both --rate=44100 --channels=2 --format=s16le "$CLICKS"
+    pacat --playback --raw -d kawauso_both "$CLICKS"
     sleep 0.5
     record_stop
     drive click $ID_STOP
-    wait_enabled $ID_START 1 3 >/dev/null
+    stopped
     analyze latency "$W/latency-$ms-$start.raw" 0.3 300
     all="$all,$(field "$AOUT" all)"
   done
@@ -75,44 +79,50 @@ SECONDS_LONG=$((MINUTES * 60))
 feed_tone 450 $((SECONDS_LONG + 60)) -12
 new_instance dropouts "[Settings00]" "BufferSize=20" "${DEVICES[@]}"
 start_program
-drive wait-main 30000
-record_start "$SPEAKER_SINK" "$W/first-sound.raw"
+drive wait 30000
+record_start spk "$W/first-sound.raw"
 sleep 0.3
 drive click $ID_START
 sleep 3.2
 record_stop
 analyze shape "$W/first-sound.raw"
 echo "first sound: $(awk -v s="$(field "$AOUT" start)" 'BEGIN { printf "%.2f", s - 0.3 - 0.1 }') s after Start (fade-in begins; 10 % reached 0.1 s later)"
-record_both "$W/steady.raw" "$W/fed.raw" "$SECONDS_LONG"
+# TestSpeaker and, at the same time, the fed signal, whose own dropouts are the feeder's.
+record_start mic_src "$W/fed.raw"
+fed_recorder=$RECORD_PID
+record_start spk "$W/steady.raw"
+sleep "$SECONDS_LONG"
+record_stop
+kill "$fed_recorder"
 
 # Stop's fade-out as heard: 10-90 % fall time of the level at the end (a cut shows 10-20).
 stop_falls() {
   local falls="" i
   for i in 1 2 3; do
-    record_start "$SPEAKER_SINK" "$W/stop.raw"
+    record_start spk "$W/stop.raw"
     sleep 0.5
     drive click $ID_STOP
     sleep 1
     record_stop
     analyze shape "$W/stop.raw"
     falls="$falls $(field "$AOUT" fall_ms)"
-    wait_enabled $ID_START 1 3 >/dev/null
+    stopped
     drive click $ID_START
     sleep 3
   done
   echo "$falls"
 }
 echo "stop, fall of the level (ms), only the keep-alive (2 s buffer) on TestSpeaker:$(stop_falls)"
-pacat --playback --raw -d "$SPEAKER_SINK" --latency-msec=20 /dev/zero >/dev/null 2>&1 &
+pacat --playback --raw -d spk --latency-msec=20 /dev/zero >/dev/null 2>&1 &
 low_latency=$!
 drive click $ID_STOP  # a stream started after the client came
-wait_enabled $ID_START 1 3 >/dev/null
+stopped
 drive click $ID_START
 sleep 3
 echo "stop, fall of the level (ms), a 20 ms client on TestSpeaker too:$(stop_falls)"
 kill $low_latency
 close_program
-stop_feed
+kill "$FEED_PID"
 analyze dropouts "$W/steady.raw"; program=$(head -n1 <<< "$AOUT")
 analyze dropouts "$W/fed.raw"; fed=$(head -n1 <<< "$AOUT")
 echo "dropouts in $SECONDS_LONG s at 20 ms buffers: program $program"

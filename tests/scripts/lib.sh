@@ -1,10 +1,78 @@
-# Helpers for the script suites: each check prints "PASS: name" or "FAIL: name".
+# Helpers of the script suites, sourced first; each check prints "PASS: name" or "FAIL: name".
+# End to end, the real Kawauso04.exe runs under Wine in a folder of its own (its KaWUmi.ini
+# its own), driven from outside by kawauso-driver.exe.
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
-WORK="$ROOT/build/results/$(basename "${0%.sh}")"
-rm -rf "$WORK"
-mkdir -p "$WORK"
+W="$ROOT/build/results/$(basename "${0%.sh}")"
+rm -rf "$W" && mkdir -p "$W" && cd "$ROOT" || exit 1
+export LC_ALL=C.UTF-8
+WIN32_TREE=${KAWAUSO_WIN32_TREE:-build/win32}  # the build trees under test
+WIN64_TREE=${KAWAUSO_WIN64_TREE:-build/win64}
+NATIVE_TREE=${KAWAUSO_NATIVE_TREE:-build/native}
+PROGRAM_EXE=$WIN32_TREE/Kawauso04.exe
+DRIVER=$WIN32_TREE/kawauso-driver.exe
+IDC_SLOT=1020 IDC_BUFFER_MS=1003 IDC_VOLUME=1006 IDC_PITCH=1010 ID_START=40003 ID_STOP=40004
+PROGRAM_PID="" E2E_PIDS=() E2E_MODULES=() E2E_OWN_ENV=0
 
-check() {  # name, command...
-  local name="$1"; shift
-  if "$@"; then echo "PASS: $name"; else echo "FAIL: $name"; fi
+check() { if "${@:2}"; then echo "PASS: $1"; else echo "FAIL: $1"; fi; }  # name, command...
+within() { awk -v v="$1" -v lo="$2" -v hi="$3" 'BEGIN { exit !(v != "" && v >= lo && v <= hi) }'; }
+calc() { awk "BEGIN { print $* }"; }
+field() { tr ' ' '\n' <<< "$1" | sed -n "s/^$2=//p"; }  # line of key=value pairs, key
+analyze() { AOUT=$(/usr/bin/python3 "$ROOT/tools/kawauso-analyze.py" "$@" 2>&1); }
+
+e2e_cleanup() {
+  local item
+  for item in $PROGRAM_PID "${E2E_PIDS[@]}"; do kill "$item" 2>/dev/null; done
+  for item in "${E2E_MODULES[@]}"; do pactl unload-module "$item" 2>/dev/null; done
+  if [ "$E2E_OWN_ENV" = 1 ]; then testenv_stop; fi
 }
+e2e_environment() {  # run by hand, a suite starts the private display, sound and Wine itself
+  [ -e "$PROGRAM_EXE" ] && [ -e "$DRIVER" ] || { echo "FAIL: $PROGRAM_EXE, $DRIVER built"; exit 1; }
+  if [ -z "${PULSE_SERVER:-}" ] || [ -z "${DISPLAY:-}" ] || [ -z "${WINEPREFIX:-}" ]; then
+    source "$ROOT/scripts/testenv.sh" && testenv_start >/dev/null 2>&1 && E2E_OWN_ENV=1
+  fi
+  trap e2e_cleanup EXIT
+}
+
+drive() {  # its output in OUT; through a file, since Wine's helpers may hold a pipe open
+  wine "$DRIVER" "$@" > "$W/drive.out" 2> "$W/drive.err"
+  local status=$?; OUT=$(<"$W/drive.out"); return $status
+}
+says() {  # expected output, driver args...
+  drive "${@:2}" && [ "$OUT" = "$1" ] && return 0
+  echo "  ${*:2}: '$OUT' $(cat "$W/drive.err"), expected '$1'"; return 1
+}
+eventually() {  # seconds, command...: polled until it is true
+  local i
+  for i in $(seq 2 $(($1 * 10))); do "${@:2}" > /dev/null && return 0; sleep 0.1; done
+  "${@:2}"
+}
+
+# File, lines: the settings file as the program keeps it, UTF-16LE with a BOM, CRLF lines.
+write_ini() { { printf '\xff\xfe'; printf '%s\r\n' "${@:2}" | iconv -f UTF-8 -t UTF-16LE; } > "$1"; }
+new_instance() {  # name, settings lines...: a folder with its own copy of the program
+  PROGRAM_DIR="$W/$1"
+  mkdir -p "$PROGRAM_DIR" && cp "$PROGRAM_EXE" "$PROGRAM_DIR/Kawauso04.exe"
+  if [ $# -gt 1 ]; then write_ini "$PROGRAM_DIR/KaWUmi.ini" "${@:2}"; fi
+}
+start_program() {  # options...
+  (cd "$PROGRAM_DIR" && exec wine ./Kawauso04.exe "$@" > program.log 2>&1) & PROGRAM_PID=$!
+}
+exited() {  # the program ends within 15 s, with status 0
+  eventually 15 eval '! kill -0 "$PROGRAM_PID" 2>/dev/null' && wait "$PROGRAM_PID" && PROGRAM_PID=""
+}
+close_program() { drive close && exited; }
+
+feed_tone() {  # Hz, seconds, gain dB: a sine played into TestMic in the background
+  local raw="$W/feed-$1.raw"
+  [ -f "$raw" ] || sox -n -r 44100 -b 16 -c 2 -e signed -t raw "$raw" synth "$2" sine "$1" gain "$3"
+  pacat --playback --raw -d mic_src "$raw" >/dev/null 2>&1 &
+  FEED_PID=$! && E2E_PIDS+=("$FEED_PID")
+}
+# Records a sink's monitor (raw s16le stereo 44100) in the background; returns once the
+# first data has arrived, so a recording's length is what the caller waits for.
+record_start() {  # sink, file
+  parec --raw -d "$1.monitor" --latency-msec=20 "$2" >/dev/null 2>&1 &
+  RECORD_PID=$! && E2E_PIDS+=("$RECORD_PID")
+  eventually 3 test -s "$2" || echo "  no sound data from $1 in 3 s"
+}
+record_stop() { kill "$RECORD_PID" 2>/dev/null; wait "$RECORD_PID" 2>/dev/null; }

@@ -1,70 +1,78 @@
 #!/usr/bin/env bash
-# kawauso-render: refuses every bad input cleanly, and all three builds give the same bytes.
+# kawauso-render, native, win32 and win64: bad input refused with its reason, help, the
+# clipping count, the same bytes from every build, an effect's output taken as the output.
 source "$(dirname "$0")/lib.sh"
-cd "$ROOT"
-
-NATIVE=build/native/tools/kawauso-render/kawauso-render
-WIN32=build/win32/tools/kawauso-render/kawauso-render.exe
-WIN64=build/win64/tools/kawauso-render/kawauso-render.exe
-W=build/results/render_test
-
-sox -n -r 44100 -b 16 -c 2 -e signed $W/tone.wav synth 3 sine 450 sine 300 gain -8 2>/dev/null
-sox -n -r 44100 -b 16 -c 2 -e signed $W/loud.wav synth 1 sine 450 gain -1 2>/dev/null
-sox -n -r 44100 -b 16 -c 2 -e signed $W/noise.wav synth 2.3 whitenoise gain -12 2>/dev/null
-sox -n -r 44100 -b 16 -c 1 -e signed $W/mono.wav synth 1 sine 440 2>/dev/null
-sox -n -r 48000 -b 16 -c 2 -e signed $W/48k.wav synth 1 sine 440 2>/dev/null
-sox -n -r 44100 -b 8 -c 2 -e unsigned $W/8bit.wav synth 1 sine 440 2>/dev/null
-head -c 30000 $W/tone.wav > $W/truncated.wav
-echo "not a wave file at all, just text" > $W/text.wav
-
-# A refused run exits 2, says why on stderr, and leaves OUT exactly as it was.
-refused() {  # renderer, args...
-  local exe="$1"; shift
-  echo "previous contents" > $W/out.wav
-  local code=0
-  if [[ "$exe" == *.exe ]]; then wine "$exe" "$@" 2> $W/err.txt >/dev/null || code=$?; else "$exe" "$@" 2> $W/err.txt >/dev/null || code=$?; fi
-  [ "$code" = 2 ] && [ -s $W/err.txt ] && [ "$(cat $W/out.wav)" = "previous contents" ] &&
-    [ ! -e $W/out.wav.partial ]
+BUILDS=(native win32 win64) ALL="native win32 win64"
+declare -A TREE=([native]=$NATIVE_TREE [win32]=$WIN32_TREE [win64]=$WIN64_TREE)
+render() {  # build, args...: exit status; stdout in $W/out.txt, stderr in $W/err.txt
+  if [ "$1" = native ]; then "$NATIVE_TREE/kawauso-render" "${@:2}"
+  else wine "${TREE[$1]}/kawauso-render.exe" "${@:2}"; fi > "$W/out.txt" 2> "$W/err.txt"
 }
+expand() {  # build, args: @P stands for the build's test effect folder, @X for its suffix
+  local s=${2//@P/${TREE[$1]}/tests/plugins} x=dll; [ $1 = native ] && x=so; echo "${s//@X/$x}"
+}
+sox -n -r 44100 -b 16 -c 2 -e signed $W/tone.wav synth 3 sine 450 sine 300 gain -8
+sox -n -r 44100 -b 16 -c 2 -e signed $W/loud.wav synth 1 sine 450 gain -1
+sox -n -r 44100 -b 16 -c 2 -e signed $W/noise.wav synth 2.3 whitenoise gain -12
+sox -n -r 44100 -b 16 -c 1 -e signed $W/mono.wav synth 1 sine 440
+T=$W/tone.wav O=$W/out.wav
 
-for exe in $NATIVE $WIN32; do
-  tag=$(basename "$(dirname "$(dirname "$(dirname "$exe")")")")
-  check "$tag refuses a missing input" refused $exe $W/nothing.wav $W/out.wav
-  check "$tag refuses mono" refused $exe $W/mono.wav $W/out.wav
-  check "$tag refuses 48 kHz" refused $exe $W/48k.wav $W/out.wav
-  check "$tag refuses 8-bit" refused $exe $W/8bit.wav $W/out.wav
-  check "$tag refuses a truncated file" refused $exe $W/truncated.wav $W/out.wav
-  check "$tag refuses a text file" refused $exe $W/text.wav $W/out.wav
-  check "$tag refuses pitch 201" refused $exe --pitch 201 $W/tone.wav $W/out.wav
-  check "$tag refuses volume -101" refused $exe --volume -101 $W/tone.wav $W/out.wav
-  check "$tag refuses buffer 9 ms" refused $exe --buffer-ms 9 $W/tone.wav $W/out.wav
-  check "$tag refuses buffer 10001 ms" refused $exe --buffer-ms 10001 $W/tone.wav $W/out.wav
-  check "$tag refuses a non-number" refused $exe --pitch 3x $W/tone.wav $W/out.wav
-  check "$tag refuses a missing value" refused $exe $W/tone.wav $W/out.wav --pitch
-  check "$tag refuses a missing OUT" refused $exe $W/tone.wav
-  check "$tag refuses an unknown option" refused $exe --fast $W/tone.wav $W/out.wav
+# A refusal exits 2, says why and leaves OUT as it was. Every reason of the file reader and
+# the plug-in loader is tested in-process; here the user gets them. Builds|case|args|reason:
+REFUSALS=(
+  "$ALL|a missing input|$W/none.wav $O|cannot open the input file"
+  "$ALL|mono|$W/mono.wav $O|not 44100 Hz, 16-bit, 2-channel audio"
+  "$ALL|pitch 201|--pitch 201 $T $O|--pitch takes a whole number from -200 to 200"
+  "$ALL|a pitch not a number|--pitch 3x $T $O|--pitch takes a whole number"
+  "$ALL|a pitch missing|$T $O --pitch|--pitch takes a whole number"
+  "$ALL|volume -101|--volume -101 $T $O|--volume takes a whole number from -100 to 100"
+  "$ALL|buffer 9 ms|--buffer-ms 9 $T $O|--buffer-ms takes a whole number from 10 to 10000"
+  "$ALL|buffer 10001 ms|--buffer-ms 10001 $T $O|--buffer-ms takes a whole number"
+  "$ALL|an unknown option|--fast $T $O|unknown option --fast"
+  "$ALL|OUT missing|$T|IN.wav and OUT.wav are both needed"
+  "$ALL|a plug-in path missing|$T $O --plugin|--plugin takes the path"
+  "$ALL|a missing plug-in|--plugin @P/none.@X $T $O|cannot load the plug-in"
+  "$ALL|a 1-in/1-out effect|--plugin @P/mono.@X $T $O|cannot load the plug-in"
+  "win32|a 64-bit plug-in|--plugin $WIN64_TREE/tests/plugins/copy_through.dll $T $O|cannot load the plug-in"
+  "win64|a 32-bit plug-in|--plugin $WIN32_TREE/tests/plugins/copy_through.dll $T $O|cannot load the plug-in")
+refused() {  # builds, args, reason
+  local build
+  for build in $1; do
+    echo "previous contents" > $O
+    render $build $(expand $build "$2")
+    [ $? = 2 ] && grep -qF -- "kawauso-render: " $W/err.txt && grep -qF -- "$3" $W/err.txt &&
+      [ "$(cat $O)" = "previous contents" ] && [ ! -e $O.partial ] ||
+      { echo "  $build: $(head -n1 $W/err.txt)"; return 1; }
+  done
+}
+for row in "${REFUSALS[@]}"; do
+  IFS='|' read -r builds name args reason <<< "$row"
+  check "refuses $name ($builds)" refused "$builds" "$args" "$reason"
 done
 
-check "help exits 0 with the usage" bash -c "$NATIVE --help | grep -q -- --buffer-ms"
+helps() { for b in "${BUILDS[@]}"; do render $b --help && grep -q -- --buffer-ms $W/out.txt || return 1; done; }
+check "--help: the usage on stdout, exit 0 ($ALL)" helps
+render native $T $W/plain.wav
+check "a quiet input: no clipped blocks" grep -qx 'clipped blocks: 0' $W/err.txt
+render native --volume -100 $W/loud.wav $W/clipped.wav
+check "1 s at x10 in 50 ms blocks: 20 clipped blocks" grep -qx 'clipped blocks: 20' $W/err.txt
 
-# Output: same length, 44100 Hz 16-bit stereo, clipping counted.
-$NATIVE $W/tone.wav $W/plain.wav 2> $W/plain.err
-check "output keeps the input's length and format" bash -c \
-  "[ \"\$(soxi -s $W/tone.wav)\" = \"\$(soxi -s $W/plain.wav)\" ] && [ \"\$(soxi -r $W/plain.wav)\" = 44100 ] && [ \"\$(soxi -c $W/plain.wav)\" = 2 ] && [ \"\$(soxi -b $W/plain.wav)\" = 16 ]"
-check "a quiet input reports no clipped blocks" grep -qx 'clipped blocks: 0' $W/plain.err
-$NATIVE --volume -100 $W/loud.wav $W/clipped.wav 2> $W/clipped.err
-check "a loud input at x10 reports every block clipped" grep -qx 'clipped blocks: 20' $W/clipped.err
-
-# Bit-identical audio in every build.
-combos=("" "--pitch -200 --volume -100 --buffer-ms 10" "--pitch 200 --volume 50 --buffer-ms 20"
-        "--pitch 37 --volume -30 --buffer-ms 13" "--pitch -77 --buffer-ms 1000 --no-fade")
-for input in tone noise; do
-  for i in "${!combos[@]}"; do
-    opts=${combos[$i]}
-    $NATIVE $opts $W/$input.wav $W/n.wav 2>/dev/null
-    wine $WIN32 $opts $W/$input.wav $W/w32.wav 2>/dev/null
-    wine $WIN64 $opts $W/$input.wav $W/w64.wav 2>/dev/null
-    check "identical bytes native/win32/win64: $input ${opts:-defaults}" \
-      bash -c "cmp -s $W/n.wav $W/w32.wav && cmp -s $W/n.wav $W/w64.wav"
+same_bytes() {  # input, options...: every build renders the input to the same bytes
+  local build
+  for build in "${BUILDS[@]}"; do render $build $(expand $build "${*:2}") $1 $W/$build.wav || return 1; done
+  cmp -s $W/native.wav $W/win32.wav && cmp -s $W/native.wav $W/win64.wav
+}
+for opts in "" "--pitch -200 --volume -100 --buffer-ms 10" "--pitch 200 --volume 50 --buffer-ms 20" \
+            "--pitch 37 --volume -30 --buffer-ms 13" "--pitch -77 --buffer-ms 1000 --no-fade" \
+            "--plugin @P/copy_through.@X" "--plugin @P/copy_through.@X --buffer-ms 1000 --no-fade" \
+            "--plugin @P/hostile.@X" "--plugin @P/hostile.@X --buffer-ms 13"; do
+  for input in tone noise; do
+    check "the same bytes from every build: $input ${opts:-defaults}" same_bytes $W/$input.wav $opts
   done
 done
+
+# An effect's output is the output: one that copies gives the input back within a step, in
+# every 574-frame block and the shorter last one, whatever the pitch (the stage is bypassed).
+render native --no-fade --buffer-ms 13 --pitch 200 --plugin $NATIVE_TREE/tests/plugins/copy_through.so $T $O
+sox -m -v 1 $T -v -1 $O $W/difference.wav && analyze level $W/difference.wav
+check "through an effect that copies: the input comes back" within "$(field "$AOUT" peak)" 0 0.0001

@@ -1,0 +1,181 @@
+// kawauso-driver: drives a running Kawauso04 from another process through the window
+// messages a user's actions produce, and prints what its windows show. One command a call,
+// exit status 1 and the reason on stderr when it cannot be done:
+//   wait MS [TITLE]   the main window, or the message box TITLE (printing its text)
+//   dismiss TITLE     the box's OK button    hidden MS   the main window never shows
+//   window (visible, iconic, position, size) | close | minimise
+//   text|enabled|click ID | set-text ID TEXT | scroll ID POS (a drag ending there)
+//   tray (1: the icon is shown) | tray-click (left) | tray-exit (the menu's EXIT)
+#include <windows.h>
+#include <commctrl.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int CAPTURE_LIST_ID = 1001;   // only the main window holds the capture device list
+constexpr int MESSAGE_TEXT_ID = 0xFFFF; // a message box's text
+constexpr size_t ARGS_MAX = 3;
+constexpr DWORD POLL_MS = 5;
+constexpr DWORD WAIT_MS = 10000;
+constexpr UINT SEND_TIMEOUT_MS = 10000; // a program slower than this counts as hung
+constexpr int TRAY_ICON_HALF_WIDTH = 10;
+constexpr int TEXT_CHARS = 1024;
+
+bool Fail(const std::wstring& reason) {
+    std::fwprintf(stderr, L"kawauso-driver: %ls\n", reason.c_str());
+    return false;
+}
+
+bool Print(const std::wstring& text) {
+    char utf8[TEXT_CHARS * 3] = "";
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, utf8, sizeof utf8, nullptr, nullptr);
+    return std::printf("%s\n", utf8) > 0;
+}
+
+// False when the program did not answer in time.
+bool Send(HWND window, UINT message, WPARAM w, LPARAM l) {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(window, message, w, l, SMTO_NORMAL, SEND_TIMEOUT_MS, &result) != 0;
+}
+
+// WM_GETTEXT crosses processes for every class; GetWindowText does not for edit boxes.
+std::wstring TextOf(HWND window) {
+    wchar_t text[TEXT_CHARS] = L"";
+    Send(window, WM_GETTEXT, TEXT_CHARS, reinterpret_cast<LPARAM>(text));
+    text[TEXT_CHARS - 1] = L'\0';
+    return text;
+}
+
+// True as soon as done() is, false when it was not within ms.
+template <typename Done> bool Poll(DWORD ms, Done done) {
+    for (DWORD start = GetTickCount(); !done(); Sleep(POLL_MS)) {
+        if (GetTickCount() - start >= ms) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A top-level dialog with this title: the main window (hidden counts) or any other.
+HWND FindDialog(const std::wstring& title, bool main) {
+    for (HWND w = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); w != nullptr;
+         w = FindWindowExW(nullptr, w, L"#32770", nullptr)) {
+        if (TextOf(w) == title && (GetDlgItem(w, CAPTURE_LIST_ID) != nullptr) == main) {
+            return w;
+        }
+    }
+    return nullptr;
+}
+
+bool Gone(HWND window) {
+    return Poll(WAIT_MS, [&] { return !IsWindow(window) || !IsWindowVisible(window); }) ||
+           Fail(L"the window did not close");
+}
+
+// A press and release over the program's icon, the only one, at the notification area's
+// right end; the shell passes it on. Wine shows the area only while it holds an icon.
+bool ClickTray(bool left) {
+    HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
+    if (tray == nullptr || !IsWindowVisible(tray)) {
+        return Fail(L"no icon in the notification area");
+    }
+    RECT r;
+    GetClientRect(tray, &r);
+    const LPARAM at = MAKELPARAM(r.right - TRAY_ICON_HALF_WIDTH, r.bottom / 2);
+    PostMessageW(tray, left ? WM_LBUTTONDOWN : WM_RBUTTONDOWN, left ? MK_LBUTTON : MK_RBUTTON, at);
+    return PostMessageW(tray, left ? WM_LBUTTONUP : WM_RBUTTONUP, 0, at);
+}
+
+// The menu really opened by a right click on the icon; Up from no selection reaches EXIT,
+// the last item.
+bool TrayExit() {
+    HWND menu = nullptr;
+    const auto open = [&] {
+        menu = FindWindowW(L"#32768", nullptr);
+        return menu != nullptr && IsWindowVisible(menu);
+    };
+    if (!ClickTray(false) || !Poll(WAIT_MS, open)) {
+        return Fail(L"the tray menu did not open");
+    }
+    PostMessageW(menu, WM_KEYDOWN, VK_UP, 1);
+    PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 1);
+    return Gone(menu);
+}
+
+bool Run(std::vector<std::wstring> a) {
+    a.resize(ARGS_MAX); // missing ones read as empty
+    const std::wstring& c = a[0];
+    if (c == L"tray") {
+        HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
+        return Print(tray != nullptr && IsWindowVisible(tray) ? L"1" : L"0");
+    }
+    if (c == L"tray-click") {
+        return ClickTray(true);
+    }
+    if (c == L"tray-exit") {
+        return TrayExit();
+    }
+    const bool dialog = c == L"dismiss" || (c == L"wait" && !a[2].empty());
+    const std::wstring title = dialog ? a[c == L"wait" ? 2 : 1] : L"Kawauso04";
+    HWND w = nullptr;
+    if (!Poll(c == L"wait" ? _wtoi(a[1].c_str()) : WAIT_MS,
+              [&] { return (w = FindDialog(title, !dialog)) != nullptr; })) {
+        return Fail(L"no window " + title);
+    }
+    if (c == L"wait" || c == L"dismiss") {
+        return c == L"dismiss" ? PostMessageW(GetDlgItem(w, IDOK), BM_CLICK, 0, 0) && Gone(w)
+                               : !dialog || Print(TextOf(GetDlgItem(w, MESSAGE_TEXT_ID)));
+    }
+    RECT r;
+    if (c == L"window" && GetWindowRect(w, &r)) {
+        return Print(L"visible=" + std::to_wstring(IsWindowVisible(w) ? 1 : 0) + L" iconic=" +
+                     std::to_wstring(IsIconic(w) ? 1 : 0) + L" x=" + std::to_wstring(r.left) +
+                     L" y=" + std::to_wstring(r.top) + L" width=" +
+                     std::to_wstring(r.right - r.left) + L" height=" +
+                     std::to_wstring(r.bottom - r.top));
+    }
+    if (c == L"close" || c == L"minimise") {
+        return PostMessageW(w, WM_SYSCOMMAND, c == L"close" ? SC_CLOSE : SC_MINIMIZE, 0);
+    }
+    if (c == L"hidden") {
+        return !Poll(_wtoi(a[1].c_str()), [&] { return IsWindowVisible(w) != FALSE; }) ||
+               Fail(L"the main window showed");
+    }
+    HWND control = GetDlgItem(w, _wtoi(a[1].c_str()));
+    if (control == nullptr) {
+        return Fail(L"no control " + a[1]);
+    }
+    if (c == L"text") {
+        return Print(TextOf(control));
+    }
+    if (c == L"enabled") {
+        return Print(IsWindowEnabled(control) ? L"1" : L"0");
+    }
+    if (c == L"set-text") {
+        return Send(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a[2].c_str()));
+    }
+    if (!IsWindowEnabled(control) || !IsWindowEnabled(w)) {
+        return Fail(L"control " + a[1] + L" takes no input");
+    }
+    if (c == L"click") { // sent: returns once the program has handled it
+        return Send(control, BM_CLICK, 0, 0) || Fail(L"the click was not handled in time");
+    }
+    if (c == L"scroll") {
+        return Send(control, TBM_SETPOS, TRUE, _wtoi(a[2].c_str())) &&
+               Send(w, WM_VSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(control));
+    }
+    return Fail(L"cannot " + c);
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    _setmode(_fileno(stdout), _O_BINARY); // LF line ends, as the scripts read them
+    return Run(std::vector<std::wstring>(argv + 1, argv + argc)) ? 0 : 1;
+}
