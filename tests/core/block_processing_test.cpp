@@ -90,6 +90,18 @@ TEST_F(BlockProcessingTest, ClippingAndDeclinedEffectBlocks) {
     SetFade(FADE_IN_FRAMES, 22050);
     ProcessBlock(in.data(), 128, out.data());
     EXPECT_TRUE(out[0] == 4000 && clipFlag == 0 && pitchChannels[0].writePos == 0);
+
+    // Through an effect: no stage gain, no clip tick even at full scale, no ramp once done.
+    ASSERT_TRUE(Load("copy_through"));
+    SetPluginBlockSize(64);
+    gain = 10.0;
+    SetFade(0, 0);
+    lastClipTick.store(LAST_CLIP_TICK_NONE);
+    for (size_t i = 0; i < in.size(); ++i) {
+        in[i] = i % 2 ? 32767 : 1000;
+    }
+    ProcessBlock(in.data(), 256, out.data());
+    EXPECT_TRUE(out[126] == 1000 && out[127] == 32767 && lastClipTick == LAST_CLIP_TICK_NONE);
 }
 
 } // namespace
