@@ -1,5 +1,7 @@
 #include "audio/block_processing.h"
 
+#include <cstring>
+
 #include "audio/engine_state.h"
 #include "audio/fade_ramp.h"
 #include "audio/pitch_stage.h"
@@ -10,7 +12,11 @@ void ProcessBlock(const int16_t* input, uint32_t byteCount, int16_t* output) {
     clipFlag = 0;
     LockEnter(&EngineLock);
     if (pluginActive.load(std::memory_order_relaxed) != 0) {
-        ProcessWithPlugin(input, output, samples / 2);
+        // A declined block is silence: the buffer still holds a block of eight earlier, and
+        // playing that would loop old sound for as long as the effect declines.
+        if (!ProcessWithPlugin(input, output, samples / 2)) {
+            std::memset(output, 0, samples * sizeof(int16_t));
+        }
     } else {
         ProcessStageBlock(input, output, samples);
     }

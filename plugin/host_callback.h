@@ -9,7 +9,8 @@ constexpr float hostSampleRate = 44100.0f;  // the one stream rate, told to any 
 // (PROCESS_LEVEL_REALTIME, whichever thread asks). The sample rate and block size questions
 // are answered by calling the asking effect's own dispatcher (effSetSampleRate with
 // hostSampleRate; effSetBlockSize with blockSizeSent, only when that is above 0) and return
-// 0. Every other opcode returns 0. Only effect and opcode are read. Takes no lock and writes
-// nothing, so it may be entered on any thread and re-entered from the calls it makes.
+// 0; the same question asked again from inside that answer, on the same thread, returns 0
+// and sends nothing. Every other opcode returns 0. Only effect and opcode are read. Takes no
+// lock, so it may be entered on any thread and re-entered from the calls it makes.
 VstIntPtr VST_CALL HostCallback(AEffect* effect, int32_t opcode, int32_t index, VstIntPtr value,
                                 void* ptr, float opt);

@@ -37,9 +37,11 @@ PluginEntryProc FindEntryPoint(void* module) {
     return reinterpret_cast<PluginEntryProc>(symbol);
 }
 
+// Without processReplacing no block could ever be processed: the stream would play nothing
+// for as long as the effect stays loaded.
 bool IsAcceptable(const AEffect* candidate) {
     return candidate != nullptr && candidate->numInputs == REQUIRED_CHANNELS &&
-           candidate->numOutputs == REQUIRED_CHANNELS;
+           candidate->numOutputs == REQUIRED_CHANNELS && candidate->processReplacing != nullptr;
 }
 
 }  // namespace

@@ -30,9 +30,9 @@ extern uint32_t blockSize;         // frames the buffers were last sized for
 extern int32_t blockSizeSent;      // last value sent with effSetBlockSize; -1 none since load
 
 // Replaces whatever was loaded by the effect in the DLL at path: loads it, enters it through
-// "VSTPluginMain" (or else "main") with HostCallback, accepts it only with 2 inputs and 2
-// outputs, then sends effOpen and effSetSampleRate (sampleRate). False, with nothing loaded,
-// when any step fails.
+// "VSTPluginMain" (or else "main") with HostCallback, accepts it only with 2 inputs, 2
+// outputs and a processReplacing, then sends effOpen and effSetSampleRate (sampleRate). False,
+// with nothing loaded, when any step fails.
 bool LoadPlugin(const wchar_t* path, int32_t sampleRate);
 
 // Suspends the effect, closes its editor window, sends effClose, frees the library and the

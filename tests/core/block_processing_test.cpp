@@ -74,8 +74,8 @@ TEST_F(BlockProcessingTest, AStopRequestWrittenDuringRampsIsNeverLost) {
 }
 #endif
 
-// The clip tick is stamped after a clipping block only; a declined effect block keeps the old
-// content, ramped, and the stage does not run.
+// The clip tick is stamped after a clipping block only; a declined effect block is silence
+// (not the old content of its playback buffer), and the stage does not run.
 TEST_F(BlockProcessingTest, ClippingAndDeclinedEffectBlocks) {
     Samples in(128, 1000), out(128);
     gain = 10.0;
@@ -86,10 +86,11 @@ TEST_F(BlockProcessingTest, ClippingAndDeclinedEffectBlocks) {
                     (lastClipTick != LAST_CLIP_TICK_NONE) == (level > 3276));
     }
     ResetEngineState();
-    pluginActive.store(1), out.assign(64, 8000); // no effect loaded: the bridge declines
+    pluginActive.store(1), out.assign(65, 8000); // no effect loaded: the bridge declines
     SetFade(FADE_IN_FRAMES, 22050);
     ProcessBlock(in.data(), 128, out.data());
-    EXPECT_TRUE(out[0] == 4000 && clipFlag == 0 && pitchChannels[0].writePos == 0);
+    EXPECT_TRUE(out[0] == 0 && out[63] == 0 && out[64] == 8000 && clipFlag == 0 &&
+                pitchChannels[0].writePos == 0);
 
     // Through an effect: no stage gain, no clip tick even at full scale, no ramp once done.
     ASSERT_TRUE(Load("copy_through"));

@@ -60,4 +60,24 @@ TEST_F(HostCallbackTest, AnswersGoToTheAskerNestedOnTheAskingThread) {
     EXPECT_EQ(Log("asking"), expected);
 }
 
+// An effect that asks for the rate (the block size) whenever it is told it: the answer is
+// given once, and the question asked again from inside it gets 0 and nothing more.
+TEST_F(HostCallbackTest, AQuestionAskedInsideItsOwnAnswerIsNotAnsweredAgain) {
+    Listen("recursive");
+    ASSERT_TRUE(Load("recursive"));
+    SetPluginBlockSize(64);
+    const Lines once = {Call(effSetSampleRate, 0, "44100"),
+                        Call(effSetSampleRate, 0, "44100", 1),
+                        AskLine(audioMasterGetSampleRate, 0),
+                        AskLine(audioMasterGetSampleRate, 0),
+                        Call(effMainsChanged),
+                        Call(effSetBlockSize, 64),
+                        Call(effSetBlockSize, 64, "0", 1),
+                        AskLine(audioMasterGetBlockSize, 0),
+                        AskLine(audioMasterGetBlockSize, 0),
+                        Call(effMainsChanged, 1)};
+    const Lines log = Log("recursive");
+    EXPECT_EQ(Lines(log.begin() + 3, log.end()), once);
+}
+
 } // namespace

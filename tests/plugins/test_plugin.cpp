@@ -82,6 +82,10 @@ VstIntPtr VST_CALL Dispatcher(AEffect* self, int32_t opcode, int32_t index, VstI
     if (Is("asking") && opcode == effOpen) {
         AskEverything(self);
     }
+    if (Is("recursive") && (opcode == effSetSampleRate || opcode == effSetBlockSize)) {
+        Ask(self,
+            {opcode == effSetSampleRate ? audioMasterGetSampleRate : audioMasterGetBlockSize});
+    }
     return 0;
 }
 
