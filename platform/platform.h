@@ -35,3 +35,11 @@ std::FILE* FileOpenUtf8(const char* path, const char* mode);
 // Moves from over to, replacing to if it exists. True on success.
 bool FileReplaceUtf8(const char* from, const char* to);
 bool FileRemoveUtf8(const char* path);
+
+// Calls into outside code (a plug-in) that may fault. Runs call(context) and returns 0 when it
+// returned; when a hardware exception (access violation, illegal instruction, division by
+// zero, stack overflow) was raised inside it and not handled there, returns its code (the
+// exception code on Windows, the signal number elsewhere) without unwinding call's frames.
+// Exceptions that call handles itself never reach the guard. Nesting is allowed.
+using GuardedProc = void (*)(void* context);
+uint32_t GuardedCall(GuardedProc call, void* context);

@@ -2,7 +2,8 @@
 # Configures (once) and builds, with Ninja, what each tree is for:
 #   build/win32   the product and everything tested under Wine (32-bit)
 #   build/win64   the same, 64-bit
-#   build/native  the renderer, the benchmarks and the test effects, as released (no sanitizers)
+#   build/native  the renderer, the benchmarks, the test effects and the fault tests (signals
+#                 are the sanitizers' own elsewhere), as released
 #   build/native-asan  the core tests under AddressSanitizer and UBSan
 #   build/fuzz    the libFuzzer targets (clang)
 # Exits non-zero when any of them fails to build; each tree's log is build/NAME.build.log.
@@ -30,7 +31,7 @@ build() {  # dir, "targets" (empty: all), cmake args...
 
 build build/win32 "" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 build build/win64 "" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
-build build/native "kawauso-render kawauso-bench test_plugins"
+build build/native "kawauso-render kawauso-bench kawauso-tests test_plugins"
 build build/native-asan "kawauso-tests" -DKAWAUSO_SANITIZE=ON
 build build/fuzz "" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKAWAUSO_FUZZ=ON
 exit $status

@@ -44,7 +44,7 @@ def run_gtest(name, command, env):
     started, out = time.time(), os.path.join(RESULTS, name.replace("/", "_"))
     if os.path.exists(out + ".json"):
         os.remove(out + ".json")
-    if not os.path.exists(os.path.join(ROOT, command[-1])):
+    if not os.path.exists(os.path.join(ROOT, command[command[0] == "wine"])):
         return record(name, started, 0, ["not built"])
     code = run(command + ["--gtest_output=json:" + os.path.relpath(out + ".json", ROOT)], env, out + ".log")
     if not os.path.exists(out + ".json"):
@@ -116,6 +116,7 @@ def main(argv):
     env = dict(os.environ, ASAN_OPTIONS="detect_leaks=1", UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1")
     if "native" in chosen:
         run_gtest("native", ["build/native-asan/tests/kawauso-tests"], env)
+        run_gtest("native/faults", ["build/native/tests/kawauso-tests", "--gtest_filter=*Fault*"], env)
     if "fuzz" in chosen:
         run_fuzz(env)
     if any(s in chosen for s in known[2:]):

@@ -1,0 +1,74 @@
+// Faults as signals: each guarded call leaves a jump point in its thread, and the handler,
+// running on an alternate stack so that a stack overflow can be caught too, jumps back to
+// it. A signal outside any guarded call goes to whoever handled it before (the sanitizers,
+// or the default action).
+#include "platform/platform.h"
+
+#include <csetjmp>
+#include <csignal>
+#include <cstdlib>
+#include <mutex>
+
+namespace {
+
+constexpr int GUARDED_SIGNALS[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE};
+constexpr size_t ALTERNATE_STACK_BYTES = 64 * 1024;
+
+struct sigaction previous[sizeof GUARDED_SIGNALS / sizeof *GUARDED_SIGNALS];
+thread_local sigjmp_buf* jumpPoint = nullptr;
+
+void OnFault(int signal, siginfo_t* info, void* context) {
+    if (jumpPoint != nullptr) {
+        siglongjmp(*jumpPoint, signal);
+    }
+    for (size_t i = 0; i < sizeof GUARDED_SIGNALS / sizeof *GUARDED_SIGNALS; ++i) {
+        if (GUARDED_SIGNALS[i] != signal) {
+            continue;
+        }
+        if (previous[i].sa_flags & SA_SIGINFO) {
+            previous[i].sa_sigaction(signal, info, context);
+        } else if (previous[i].sa_handler != SIG_IGN && previous[i].sa_handler != SIG_DFL) {
+            previous[i].sa_handler(signal);
+        } else {
+            std::signal(signal, SIG_DFL);  // returning re-raises it with the default action
+        }
+    }
+}
+
+void InstallHandlers() {
+    struct sigaction action = {};
+    action.sa_sigaction = OnFault;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    for (size_t i = 0; i < sizeof GUARDED_SIGNALS / sizeof *GUARDED_SIGNALS; ++i) {
+        sigaction(GUARDED_SIGNALS[i], &action, &previous[i]);
+    }
+}
+
+// A thread's alternate stack lives as long as the thread may take a signal: never freed.
+void EnsureAlternateStack() {
+    thread_local bool ready = false;
+    if (!ready) {
+        stack_t stack = {};
+        stack.ss_sp = std::malloc(ALTERNATE_STACK_BYTES);
+        stack.ss_size = ALTERNATE_STACK_BYTES;
+        ready = stack.ss_sp != nullptr && sigaltstack(&stack, nullptr) == 0;
+    }
+}
+
+}  // namespace
+
+uint32_t GuardedCall(GuardedProc call, void* context) {
+    static std::once_flag installed;
+    std::call_once(installed, InstallHandlers);
+    EnsureAlternateStack();
+    sigjmp_buf here;
+    sigjmp_buf* const outer = jumpPoint;
+    const int signal = sigsetjmp(here, 1);
+    if (signal == 0) {
+        jumpPoint = &here;
+        call(context);
+    }
+    jumpPoint = outer;
+    return static_cast<uint32_t>(signal);
+}
