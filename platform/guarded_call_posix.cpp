@@ -45,11 +45,17 @@ void InstallHandlers() {
     }
 }
 
-// A thread's alternate stack lives as long as the thread may take a signal: never freed.
+// A thread's alternate stack lives as long as the thread may take a signal: never freed. One
+// that is there already (the sanitizers set their own) is kept.
 void EnsureAlternateStack() {
     thread_local bool ready = false;
     if (!ready) {
         stack_t stack = {};
+        if (sigaltstack(nullptr, &stack) == 0 && (stack.ss_flags & SS_DISABLE) == 0) {
+            ready = true;
+            return;
+        }
+        stack.ss_flags = 0;
         stack.ss_sp = std::malloc(ALTERNATE_STACK_BYTES);
         stack.ss_size = ALTERNATE_STACK_BYTES;
         ready = stack.ss_sp != nullptr && sigaltstack(&stack, nullptr) == 0;
@@ -64,7 +70,9 @@ uint32_t GuardedCall(GuardedProc call, void* context) {
     EnsureAlternateStack();
     sigjmp_buf here;
     sigjmp_buf* const outer = jumpPoint;
-    const int signal = sigsetjmp(here, 1);
+    // The mask is not saved (a system call per block): the handler runs with SA_NODEFER, so a
+    // jump out of it leaves the mask as it was.
+    const int signal = sigsetjmp(here, 0);
     if (signal == 0) {
         jumpPoint = &here;
         call(context);

@@ -2,13 +2,31 @@
 
 #include <cstddef>
 
+#include "platform/platform.h"
 #include "plugin/denormal_mode.h"
 #include "plugin/effect_dispatch.h"
 #include "plugin/plugin_host.h"
 #include "plugin/sample_conversion.h"
 
+namespace {
+
+struct ProcessCall {
+    ProcessReplacingProc processReplacing;
+    AEffect* effect;
+    float** inputs;
+    float** outputs;
+    int32_t frames;
+};
+
+void RunProcess(void* context) {
+    const ProcessCall& c = *static_cast<const ProcessCall*>(context);
+    c.processReplacing(c.effect, c.inputs, c.outputs, c.frames);
+}
+
+}  // namespace
+
 bool ProcessWithPlugin(const int16_t* input, int16_t* output, uint32_t frames) {
-    if (effect == nullptr || frames == 0) {
+    if (effect == nullptr || frames == 0 || effectFault.load(std::memory_order_relaxed) != 0) {
         return false;
     }
     for (const float* buffer : pluginBuffers) {
@@ -42,9 +60,14 @@ bool ProcessWithPlugin(const int16_t* input, int16_t* output, uint32_t frames) {
     // the host's own.
     float* inputs[2] = {inL, inR};
     float* outputs[2] = {pluginBuffers[PLUGIN_OUT_L], pluginBuffers[PLUGIN_OUT_R]};
+    ProcessCall call = {processReplacing, effect, inputs, outputs, static_cast<int32_t>(frames)};
     const uint32_t previousMode = EnterDenormalFlush();
-    processReplacing(effect, inputs, outputs, static_cast<int32_t>(frames));
+    const uint32_t fault = GuardedCall(RunProcess, &call);
     LeaveDenormalFlush(previousMode);
+    if (fault != 0) {
+        RecordEffectFault(fault);  // the block is declined, and the next goes through the stage
+        return false;
+    }
 
     const float* const outL = pluginBuffers[PLUGIN_OUT_L];
     const float* const outR = pluginBuffers[PLUGIN_OUT_R];

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "audio/engine_state.h"
 #include "plugin/effect_dispatch.h"
 #include "plugin/host_callback.h"
 #include "platform/platform.h"
@@ -12,6 +13,7 @@ void* editorWindow = nullptr;
 float* pluginBuffers[PLUGIN_BUFFER_COUNT] = {nullptr, nullptr, nullptr, nullptr};
 uint32_t blockSize = 0;
 int32_t blockSizeSent = 0;
+std::atomic<uint32_t> effectFault{0};
 
 namespace {
 
@@ -44,10 +46,28 @@ bool IsAcceptable(const AEffect* candidate) {
            candidate->numOutputs == REQUIRED_CHANNELS && candidate->processReplacing != nullptr;
 }
 
+struct EntryCall {
+    PluginEntryProc entry;
+    AEffect* result;
+};
+
+void RunEntry(void* context) {
+    EntryCall& c = *static_cast<EntryCall*>(context);
+    c.result = c.entry(HostCallback);
+}
+
 }  // namespace
+
+void RecordEffectFault(uint32_t code) {
+    uint32_t none = 0;
+    if (code != 0 && effectFault.compare_exchange_strong(none, code)) {
+        pluginActive.store(0);
+    }
+}
 
 bool LoadPlugin(const wchar_t* path, int32_t sampleRate) {
     UnloadPlugin();
+    effectFault.store(0);
     pluginModule = new ModuleHolder{nullptr};
     pluginModule->moduleHandle = ModuleLoad(path);
     if (pluginModule->moduleHandle == nullptr) {
@@ -59,7 +79,9 @@ bool LoadPlugin(const wchar_t* path, int32_t sampleRate) {
         UnloadPlugin();
         return false;
     }
-    effect = entry(HostCallback);
+    EntryCall call = {entry, nullptr};
+    RecordEffectFault(GuardedCall(RunEntry, &call));
+    effect = effectFault.load() == 0 ? call.result : nullptr;
     if (!IsAcceptable(effect)) {
         UnloadPlugin();  // a returned but rejected record still gets suspended and closed
         return false;
@@ -67,6 +89,10 @@ bool LoadPlugin(const wchar_t* path, int32_t sampleRate) {
     CallDispatcher(effect, effOpen, 0, nullptr, 0.0f);
     CallDispatcher(effect, effSetSampleRate, 0, nullptr, static_cast<float>(sampleRate));
     blockSizeSent = BLOCK_SIZE_NOT_SENT;
+    if (effectFault.load() != 0) {
+        UnloadPlugin();
+        return false;
+    }
     return true;
 }
 
@@ -83,7 +109,7 @@ void UnloadPlugin() {
         effect = nullptr;
     }
     if (pluginModule != nullptr) {
-        if (pluginModule->moduleHandle != nullptr) {
+        if (pluginModule->moduleHandle != nullptr && effectFault.load() == 0) {
             ModuleFree(pluginModule->moduleHandle);
         }
         delete pluginModule;

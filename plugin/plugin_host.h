@@ -3,6 +3,7 @@
 // on the audio thread under EngineLock); the operations here take no lock themselves.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "plugin/vst2.h"
@@ -28,6 +29,14 @@ extern void* editorWindow;         // the effect's editor window (an HWND on Win
 extern float* pluginBuffers[PLUGIN_BUFFER_COUNT];  // null, or blockSize floats each
 extern uint32_t blockSize;         // frames the buffers were last sized for
 extern int32_t blockSizeSent;      // last value sent with effSetBlockSize; -1 none since load
+
+// The code of the loaded (or loading) effect's first fault, 0 none; set on whichever thread it
+// faulted, cleared by the next load. While it is set no effect is called any more, and the
+// effect's library is never freed: the fault may have left it in any state.
+extern std::atomic<uint32_t> effectFault;
+// Records a guarded call's result: a fault (non-zero) becomes effectFault if none was there
+// and switches the stream to the built-in stage.
+void RecordEffectFault(uint32_t code);
 
 // Replaces whatever was loaded by the effect in the DLL at path: loads it, enters it through
 // "VSTPluginMain" (or else "main") with HostCallback, accepts it only with 2 inputs, 2

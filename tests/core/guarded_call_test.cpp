@@ -5,8 +5,12 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "plugin/plugin_bridge.h"
+#include "tests/core/fixtures.h"
 
 namespace {
+
+using PluginFaultTest = EngineTest;
 
 #if defined(__SANITIZE_ADDRESS__)
 #define SKIP_UNDER_SANITIZERS() GTEST_SKIP() << "the sanitizers own the fault signals"
@@ -63,6 +67,41 @@ TEST(GuardedCallFaultTest, EachFaultIsReturnedAndTheThreadGoesOn) {
                   &inner),
               0u);
     EXPECT_EQ(inner, ACCESS);
+}
+
+// A faulting effect: the block is declined (and played as silence), the stream goes over to
+// the stage, the effect is never called again, not even to close it, and its library is
+// never freed; twenty faults in a row leave the host as it was.
+TEST_F(PluginFaultTest, AFaultingEffectIsCutLooseAndNeverCalledAgain) {
+    SKIP_UNDER_SANITIZERS();
+    for (const auto& c :
+         {std::make_pair("crash_process", ACCESS), std::make_pair("divide_process", DIVIDE)}) {
+        for (int round = 0; round < 20; ++round) {
+            Listen(c.first);
+            ASSERT_TRUE(Load(c.first));
+            SetPluginBlockSize(64);
+            pluginActive.store(1);
+            int16_t in[128] = {}, out[128] = {};
+            for (int block = 0; block < 10 && ProcessWithPlugin(in, out, 64); ++block) {
+            }
+            EXPECT_EQ(effectFault.load(), c.second) << c.first;
+            EXPECT_EQ(pluginActive.load(), 0);
+            const size_t lines = Log(c.first).size();
+            EXPECT_FALSE(ProcessWithPlugin(in, out, 64));
+            SetPluginBlockSize(32);
+            UnloadPlugin();
+            EXPECT_EQ(Log(c.first).size(), lines) << "called after its fault";
+            EXPECT_NE(Log(c.first).back(), "detach") << "its library freed";
+        }
+    }
+    // A fault while loading is a failed load, and the next load starts clean.
+    Listen("crash_open");
+    EXPECT_FALSE(Load("crash_open"));
+    EXPECT_EQ(effectFault.load(), ACCESS);
+    EXPECT_EQ(Log("crash_open"), (Lines{"attach", "entry VSTPluginMain", Call(effOpen)}));
+    EXPECT_TRUE(effect == nullptr && pluginModule == nullptr);
+    ASSERT_TRUE(Load("copy_through"));
+    EXPECT_EQ(effectFault.load(), 0u);
 }
 
 } // namespace

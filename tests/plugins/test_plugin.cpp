@@ -71,6 +71,8 @@ void AskEverything(AEffect* asker) {
                 audioMasterGetCurrentProcessLevel, 7 /* not answered */});
 }
 
+int* volatile nowhere = nullptr; // what a faulting effect writes through
+
 VstIntPtr VST_CALL Dispatcher(AEffect* self, int32_t opcode, int32_t index, VstIntPtr value,
                               void* ptr, float opt) {
     Log("dispatcher opcode=%d index=%d value=%lld opt=%g ptr=%s nested=%d", opcode, index,
@@ -81,6 +83,9 @@ VstIntPtr VST_CALL Dispatcher(AEffect* self, int32_t opcode, int32_t index, VstI
     }
     if (Is("asking") && opcode == effOpen) {
         AskEverything(self);
+    }
+    if (Is("crash_open") && opcode == effOpen) {
+        *nowhere = 1; // a write through a null pointer
     }
     if (Is("recursive") && (opcode == effSetSampleRate || opcode == effSetBlockSize)) {
         Ask(self,
@@ -97,6 +102,14 @@ void VST_CALL Process(AEffect* self, float** inputs, float** outputs, int32_t fr
         denormal + normal == normal ? 1 : 0);
     if (Is("asking")) {
         AskEverything(self);
+    }
+    static int blocks = 0;
+    if (Is("crash_process") && ++blocks % 3 == 0) { // every third block
+        *nowhere = 1;
+    }
+    static volatile int zero = 0, seven = 7; // neither known, so a real division
+    if (Is("divide_process")) {
+        zero = seven / zero;
     }
     const bool hostile = Is("hostile");
     const int32_t n = static_cast<int32_t>(HOSTILE_VALUE_COUNT);

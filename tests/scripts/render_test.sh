@@ -35,12 +35,17 @@ REFUSALS=(
   "$ALL|a 1-in/1-out effect|--plugin @P/mono.@X $T $O|cannot load the plug-in"
   "win32|a 64-bit plug-in|--plugin $WIN64_TREE/tests/plugins/copy_through.dll $T $O|cannot load the plug-in"
   "win64|a 32-bit plug-in|--plugin $WIN32_TREE/tests/plugins/copy_through.dll $T $O|cannot load the plug-in")
-refused() {  # builds, args, reason
+# A plug-in that faults ends the render with exit 3, naming the fault and the block.
+FAULTS=(
+  "$ALL|a fault in processing|--plugin @P/crash_process.@X $T $O|faulted (exception 0x"
+  "$ALL|a division by zero in processing|--plugin @P/divide_process.@X $T $O|in block 1"
+  "$ALL|a fault while loading|--plugin @P/crash_open.@X $T $O|while loading")
+refused() {  # builds, args, reason[, exit status]
   local build
   for build in $1; do
     echo "previous contents" > $O
     render $build $(expand $build "$2")
-    [ $? = 2 ] && grep -qF -- "kawauso-render: " $W/err.txt && grep -qF -- "$3" $W/err.txt &&
+    [ $? = "${4:-2}" ] && grep -qF -- "kawauso-render: " $W/err.txt && grep -qF -- "$3" $W/err.txt &&
       [ "$(cat $O)" = "previous contents" ] && [ ! -e $O.partial ] ||
       { echo "  $build: $(head -n1 $W/err.txt)"; return 1; }
   done
@@ -48,6 +53,10 @@ refused() {  # builds, args, reason
 for row in "${REFUSALS[@]}"; do
   IFS='|' read -r builds name args reason <<< "$row"
   check "refuses $name ($builds)" refused "$builds" "$args" "$reason"
+done
+for row in "${FAULTS[@]}"; do
+  IFS='|' read -r builds name args reason <<< "$row"
+  check "exit 3 on $name ($builds)" refused "$builds" "$args" "$reason" 3
 done
 
 helps() { for b in "${BUILDS[@]}"; do render $b --help && grep -q -- --buffer-ms $W/out.txt || return 1; done; }

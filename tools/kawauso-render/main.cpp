@@ -19,6 +19,7 @@
 namespace {
 
 constexpr int EXIT_USAGE = 2;
+constexpr int EXIT_FAULT = 3;  // the plug-in faulted: OUT is left as it was
 
 const char USAGE[] =
     "usage: kawauso-render [--pitch P] [--volume V] [--buffer-ms MS] [--no-fade] [--plugin PATH]\n"
@@ -106,11 +107,19 @@ int RunRender(int argc, char** argv) {
     }
     uint32_t clippedBlocks = 0;
     std::vector<int16_t> output;
-    if (!RenderSamples(input, options, output, clippedBlocks)) {
+    RenderFault fault;
+    if (!RenderSamples(input, options, output, clippedBlocks, fault)) {
+        if (fault.code != 0) {
+            std::fprintf(stderr, "kawauso-render: %s: the plug-in faulted (exception 0x%08X) %s\n",
+                         options.pluginPath.c_str(), static_cast<unsigned>(fault.code),
+                         fault.block == 0 ? "while loading"
+                                          : ("in block " + std::to_string(fault.block)).c_str());
+            return EXIT_FAULT;
+        }
         std::fprintf(stderr,
                      "kawauso-render: %s: cannot load the plug-in: it does not load as a "
                      "library, exports neither VSTPluginMain nor main, returns no effect, or "
-                     "its effect does not have 2 inputs and 2 outputs\n",
+                     "its effect does not have 2 inputs, 2 outputs and a processReplacing\n",
                      options.pluginPath.c_str());
         return EXIT_USAGE;
     }

@@ -34,7 +34,8 @@ void UnloadRenderPlugin() {
 }  // namespace
 
 bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& options,
-                   std::vector<int16_t>& output, uint32_t& clippedBlocks) {
+                   std::vector<int16_t>& output, uint32_t& clippedBlocks, RenderFault& fault) {
+    fault = RenderFault{};
     ResetEngineState();
     LockCreate(&EngineLock);
     gain = GainForVolumePosition(options.volumePosition);
@@ -45,6 +46,7 @@ bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& optio
     }
     const bool withPlugin = !options.pluginPath.empty();
     if (withPlugin && !LoadRenderPlugin(options.pluginPath)) {
+        fault.code = effectFault.load();
         LockDestroy(&EngineLock);
         return false;
     }
@@ -55,21 +57,26 @@ bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& optio
         buffer.assign(blockSamples, 0);
     }
 
-    output.assign(input.size(), 0);
+    std::vector<int16_t> rendered(input.size(), 0);
     clippedBlocks = 0;
-    for (size_t offset = 0; offset < input.size(); offset += blockSamples) {
+    for (size_t offset = 0; offset < input.size() && fault.code == 0; offset += blockSamples) {
         const size_t count = std::min(blockSamples, input.size() - offset);
         int16_t* block = playback[playIndex].data();
         ProcessBlock(&input[offset], static_cast<uint32_t>(count * 2), block);
         if (clipFlag != 0) {
             ++clippedBlocks;
         }
-        std::memcpy(&output[offset], block, count * sizeof(int16_t));
+        std::memcpy(&rendered[offset], block, count * sizeof(int16_t));
         playIndex = (playIndex + 1) % BUFFER_COUNT;
+        fault = RenderFault{effectFault.load(), offset / blockSamples + 1};
     }
     if (withPlugin) {
         UnloadRenderPlugin();
     }
     LockDestroy(&EngineLock);
+    if (fault.code != 0) {
+        return false;
+    }
+    output.swap(rendered);
     return true;
 }

@@ -20,5 +20,11 @@ struct RenderOptions {
 // is set up as a load during a running stream would (LoadPlugin, then SetPluginBlockSize for
 // the buffer length, under EngineLock), takes the blocks in place of the stage, and is
 // unloaded at the end. False, with output untouched, when the plug-in cannot be loaded.
+// A fault of the effect while it loads or in a block ends the render: false, with the fault's
+// code and the block's number (counted from 1; 0 while loading).
+struct RenderFault {
+    uint32_t code = 0;  // 0: none
+    size_t block = 0;
+};
 bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& options,
-                   std::vector<int16_t>& output, uint32_t& clippedBlocks);
+                   std::vector<int16_t>& output, uint32_t& clippedBlocks, RenderFault& fault);
