@@ -14,6 +14,7 @@ void OnTimer(HWND window, UINT_PTR timerId) {
     switch (timerId) {
     case TIMER_LEVEL:
         InvalidateRect(GetDlgItem(window, IDC_VOLUME_LABEL), nullptr, FALSE);
+        CheckPluginFault(window);
         break;
     case TIMER_STOP:
         StopStream(window);

@@ -1,6 +1,7 @@
 #include "plugin/editor_window.h"
 
 #include "plugin/effect_dispatch.h"
+#include "plugin/plugin_commands.h"
 #include "plugin/plugin_host.h"
 #include "plugin/vst2.h"
 #include "res/resource.h"
@@ -96,6 +97,7 @@ INT_PTR CALLBACK EditorDialogProc(HWND window, UINT message, WPARAM /*wParam*/,
         break;
     case WM_TIMER:
         CallEditor(effEditIdle, nullptr);
+        CheckPluginFault(GetWindow(window, GW_OWNER));
         break;
     case WM_CLOSE:
         KillTimer(window, TIMER_EDITOR_IDLE);

@@ -1,5 +1,8 @@
 #include "plugin/plugin_commands.h"
 
+#include <cwchar>
+#include <string>
+
 #include "audio/audio_format.h"
 #include "audio/engine_state.h"
 #include "plugin/editor_window.h"
@@ -7,7 +10,34 @@
 #include "res/resource.h"
 #include "settings/settings_store.h"
 
+namespace {
+
+const wchar_t LOAD_FAILED[] = L"VSTプラグインのオープンに失敗しました。";
+const wchar_t CUT_LOOSE[] = L"VSTプラグインで異常が発生したため切り離しました。";
+
+// The path the loaded effect came from: the slot's path may change while it stays loaded.
+wchar_t loadedPath[VST_PATH_UNITS];
+
+// The message, then the DLL's file name and the exception code on a line of their own.
+void ShowPluginMessage(HWND mainWindow, const wchar_t* message, uint32_t faultCode) {
+    std::wstring text = message;
+    if (faultCode != 0) {
+        const wchar_t* name = loadedPath;
+        for (const wchar_t* c = loadedPath; *c != L'\0'; ++c) {
+            name = (*c == L'\\' || *c == L'/') ? c + 1 : name;
+        }
+        wchar_t detail[VST_PATH_UNITS + 32];
+        std::swprintf(detail, sizeof detail / sizeof *detail, L"\n%ls (0x%08X)", name,
+                      static_cast<unsigned>(faultCode));
+        text += detail;
+    }
+    MessageBoxW(mainWindow, text.c_str(), L"Kawauso04", MB_OK | MB_ICONERROR);
+}
+
+}  // namespace
+
 void LoadPluginCommand(HWND mainWindow) {
+    std::wcsncpy(loadedPath, currentSlot->VstPath, VST_PATH_UNITS - 1);
     LockEnter(&EngineLock);
     UnloadPlugin();
     const bool ok = LoadPlugin(currentSlot->VstPath, static_cast<int32_t>(SAMPLE_RATE));
@@ -20,9 +50,20 @@ void LoadPluginCommand(HWND mainWindow) {
         SetPluginUiState(mainWindow, true);
     } else {
         SetPluginUiState(mainWindow, false);
-        MessageBoxW(mainWindow, L"VSTプラグインのオープンに失敗しました。", L"Kawauso04",
-                    MB_OK | MB_ICONERROR);
+        ShowPluginMessage(mainWindow, LOAD_FAILED, effectFault.load());
     }
+}
+
+void CheckPluginFault(HWND mainWindow) {
+    const uint32_t code = effectFault.load();
+    if (code == 0 || effect == nullptr) {
+        return;  // none, or cut loose already
+    }
+    LockEnter(&EngineLock);
+    UnloadPlugin();  // calls nothing of it any more, and keeps its library
+    LockLeave(&EngineLock);
+    SetPluginUiState(mainWindow, false);
+    ShowPluginMessage(mainWindow, CUT_LOOSE, code);
 }
 
 void UnloadPluginCommand(HWND mainWindow) {

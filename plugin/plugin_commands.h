@@ -11,5 +11,10 @@ void LoadPluginCommand(HWND mainWindow);
 // Unloads the plug-in (safe with nothing loaded) and switches the controls back.
 void UnloadPluginCommand(HWND mainWindow);
 
+// After a fault of the loaded effect (seen on either thread): cuts it loose, switches the
+// controls back to the stage and tells the user once, naming the DLL and the exception code.
+// Nothing otherwise. Called by the main window's level timer and the editor's idle timer.
+void CheckPluginFault(HWND mainWindow);
+
 // Sets pluginActive and the plug-in and stage controls to match.
 void SetPluginUiState(HWND mainWindow, bool active);

@@ -173,4 +173,33 @@ TEST_F(Plugin, TheEditorIsSizedOwnedIdledAndClosedBeforeTheEffect) {
     EXPECT_EQ(Command(IDC_VST_EDIT), FALSE) << "no plug-in active";
 }
 
+// A fault on the audio thread: the stream goes on through the stage, the window learns it on
+// its level timer and says so once; a fault while loading is a failed load, with the detail.
+TEST_F(Plugin, AnEffectThatFaultsIsCutLooseTheStreamGoesOnAndTheUserIsToldWhich) {
+    OpenDialog();
+    ASSERT_TRUE(StartTestStream());
+    ChooseVariant("crash_process");
+    const Box box = AnswerBoxes(dialog, Button(IDOK), [&] {
+        LoadPluginCommand(dialog);
+        for (int i = 0; i < 100 && effect != nullptr; ++i) {
+            Pump(50);
+        }
+    });
+    EXPECT_EQ(box.seen, 1);
+    EXPECT_EQ(box.title, L"Kawauso04");
+    EXPECT_EQ(box.texts,
+              std::vector<std::wstring>{L"VSTプラグインで異常が発生したため切り離しました。\n"
+                                        L"crash_process.dll (0xC0000005)"});
+    ExpectPluginControls(false);
+    EXPECT_EQ(running, 1) << "the stream goes on";
+    Pump(300);
+    EXPECT_EQ(AnswerBoxes(dialog, Button(IDOK), [&] { Pump(300); }).seen, 0) << "told once";
+
+    ChooseVariant("crash_open");
+    const Box load = AnswerBoxes(dialog, Button(IDOK), [&] { LoadPluginCommand(dialog); });
+    EXPECT_EQ(load.texts, std::vector<std::wstring>{L"VSTプラグインのオープンに失敗しました。\n"
+                                                    L"crash_open.dll (0xC0000005)"});
+    ExpectPluginControls(false);
+}
+
 } // namespace
