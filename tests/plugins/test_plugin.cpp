@@ -107,6 +107,9 @@ void VST_CALL Process(AEffect* self, float** inputs, float** outputs, int32_t fr
     if (Is("crash_process") && ++blocks % 3 == 0) { // every third block
         *nowhere = 1;
     }
+    static volatile bool forever = true;
+    while (Is("hang_process") && forever) { // a processReplacing that never returns
+    }
     static volatile int zero = 0, seven = 7; // neither known, so a real division
     if (Is("divide_process")) {
         zero = seven / zero;

@@ -35,11 +35,12 @@ REFUSALS=(
   "$ALL|a 1-in/1-out effect|--plugin @P/mono.@X $T $O|cannot load the plug-in"
   "win32|a 64-bit plug-in|--plugin $WIN64_TREE/tests/plugins/copy_through.dll $T $O|cannot load the plug-in"
   "win64|a 32-bit plug-in|--plugin $WIN32_TREE/tests/plugins/copy_through.dll $T $O|cannot load the plug-in")
-# A plug-in that faults ends the render with exit 3, naming the fault and the block.
+# A plug-in that faults, or hangs for 5 s, ends the render with exit 3, naming the block.
 FAULTS=(
   "$ALL|a fault in processing|--plugin @P/crash_process.@X $T $O|faulted (exception 0x"
   "$ALL|a division by zero in processing|--plugin @P/divide_process.@X $T $O|in block 1"
-  "$ALL|a fault while loading|--plugin @P/crash_open.@X $T $O|while loading")
+  "$ALL|a fault while loading|--plugin @P/crash_open.@X $T $O|while loading"
+  "native win32|a block that never returns|--plugin @P/hang_process.@X $T $O|did not return from block 1")
 refused() {  # builds, args, reason[, exit status]
   local build
   for build in $1; do

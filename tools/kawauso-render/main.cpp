@@ -1,10 +1,13 @@
 // kawauso-render: a WAV file through the live stream's engine, for hearing a setting offline
 // and for checking the engine bit for bit across builds.
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "audio/audio_format.h"
@@ -19,7 +22,8 @@
 namespace {
 
 constexpr int EXIT_USAGE = 2;
-constexpr int EXIT_FAULT = 3;  // the plug-in faulted: OUT is left as it was
+constexpr int EXIT_FAULT = 3;  // the plug-in faulted or hung: OUT is left as it was
+constexpr unsigned HANG_MS = 5000;  // a block that has not returned by then never will
 
 const char USAGE[] =
     "usage: kawauso-render [--pitch P] [--volume V] [--buffer-ms MS] [--no-fade] [--plugin PATH]\n"
@@ -51,6 +55,34 @@ bool ParseInt(const char* text, int low, int high, int& value) {
     }
     value = static_cast<int>(v);
     return true;
+}
+
+// Renders on a thread of its own, watched: a plug-in that stops returning (no block finished
+// for HANG_MS) ends the program with EXIT_FAULT, leaving that thread where it hangs.
+bool RenderWatched(const std::vector<int16_t>& input, const RenderOptions& options,
+                   std::vector<int16_t>& output, uint32_t& clippedBlocks, RenderFault& fault) {
+    std::atomic<bool> finished{false};
+    bool rendered = false;
+    std::thread worker([&] {
+        rendered = RenderSamples(input, options, output, clippedBlocks, fault);
+        finished.store(true);
+    });
+    size_t seen = 0;
+    for (auto since = std::chrono::steady_clock::now(); !finished.load();
+         std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+        const size_t done = renderBlocksDone.load();
+        if (done != seen) {
+            seen = done;
+            since = std::chrono::steady_clock::now();
+        } else if (std::chrono::steady_clock::now() - since > std::chrono::milliseconds(HANG_MS)) {
+            std::fprintf(stderr, "kawauso-render: %s: the plug-in did not return from block %zu "
+                         "within %u ms\n", options.pluginPath.c_str(), done + 1, HANG_MS);
+            std::fflush(stderr);
+            std::_Exit(EXIT_FAULT);
+        }
+    }
+    worker.join();
+    return rendered;
 }
 
 int RunRender(int argc, char** argv) {
@@ -108,7 +140,7 @@ int RunRender(int argc, char** argv) {
     uint32_t clippedBlocks = 0;
     std::vector<int16_t> output;
     RenderFault fault;
-    if (!RenderSamples(input, options, output, clippedBlocks, fault)) {
+    if (!RenderWatched(input, options, output, clippedBlocks, fault)) {
         if (fault.code != 0) {
             std::fprintf(stderr, "kawauso-render: %s: the plug-in faulted (exception 0x%08X) %s\n",
                          options.pluginPath.c_str(), static_cast<unsigned>(fault.code),

@@ -10,6 +10,8 @@
 #include "plugin/plugin_host.h"
 #include "tools/kawauso-render/utf8_text.h"
 
+std::atomic<size_t> renderBlocksDone{0};
+
 namespace {
 
 // As the load command does it while the stream runs: under the lock, load, then size.
@@ -36,6 +38,7 @@ void UnloadRenderPlugin() {
 bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& options,
                    std::vector<int16_t>& output, uint32_t& clippedBlocks, RenderFault& fault) {
     fault = RenderFault{};
+    renderBlocksDone.store(0);
     ResetEngineState();
     LockCreate(&EngineLock);
     gain = GainForVolumePosition(options.volumePosition);
@@ -69,6 +72,7 @@ bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& optio
         std::memcpy(&rendered[offset], block, count * sizeof(int16_t));
         playIndex = (playIndex + 1) % BUFFER_COUNT;
         fault = RenderFault{effectFault.load(), offset / blockSamples + 1};
+        renderBlocksDone.store(offset / blockSamples + 1);
     }
     if (withPlugin) {
         UnloadRenderPlugin();

@@ -1,6 +1,8 @@
 // Runs recorded samples through exactly the engine the live stream uses.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,6 +24,9 @@ struct RenderOptions {
 // unloaded at the end. False, with output untouched, when the plug-in cannot be loaded.
 // A fault of the effect while it loads or in a block ends the render: false, with the fault's
 // code and the block's number (counted from 1; 0 while loading).
+// Blocks finished by the render under way, for a caller that watches it from another thread.
+extern std::atomic<size_t> renderBlocksDone;
+
 struct RenderFault {
     uint32_t code = 0;  // 0: none
     size_t block = 0;
