@@ -2,6 +2,7 @@
 // belong to the sanitizers in their build, so these run in the plain builds only.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "platform/platform.h"
@@ -102,6 +103,21 @@ TEST_F(PluginFaultTest, AFaultingEffectIsCutLooseAndNeverCalledAgain) {
     EXPECT_TRUE(effect == nullptr && pluginModule == nullptr);
     ASSERT_TRUE(Load("copy_through"));
     EXPECT_EQ(effectFault.load(), 0u);
+}
+
+// An effect that raises and handles its own access violation in every block is no fault.
+TEST_F(PluginFaultTest, AnEffectThatHandlesItsOwnFaultsKeepsWorking) {
+    SKIP_UNDER_SANITIZERS();
+    Listen("own_fault");
+    ASSERT_TRUE(Load("own_fault"));
+    SetPluginBlockSize(64);
+    int16_t in[128] = {}, out[128] = {};
+    for (int block = 0; block < 5; ++block) {
+        ASSERT_TRUE(ProcessWithPlugin(in, out, 64)) << block;
+    }
+    EXPECT_EQ(effectFault.load(), 0u);
+    const Lines log = Log("own_fault");
+    EXPECT_EQ(std::count(log.begin(), log.end(), "own fault handled"), 5);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 
 #include "plugin/vst2.h"
 #include "tests/plugins/hostile_values.h"
+#include "tests/plugins/own_fault.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -106,6 +107,9 @@ void VST_CALL Process(AEffect* self, float** inputs, float** outputs, int32_t fr
     static int blocks = 0;
     if (Is("crash_process") && ++blocks % 3 == 0) { // every third block
         *nowhere = 1;
+    }
+    if (Is("own_fault") && RaiseAndHandleOwnFault()) {
+        Log("own fault handled");
     }
     static volatile bool forever = true;
     while (Is("hang_process") && forever) { // a processReplacing that never returns
