@@ -28,6 +28,9 @@ void OnTimer(HWND window, UINT_PTR timerId) {
 }
 
 void OnClose(HWND window) {
+    if (CloseWaitsForLoad()) {
+        return;
+    }
     if (startInTray) {
         Shell_NotifyIconW(NIM_DELETE, &trayIconData);
     }

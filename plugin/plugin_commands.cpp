@@ -18,6 +18,21 @@ const wchar_t CUT_LOOSE[] = L"VSTプラグインで異常が発生したため�
 // The path the loaded effect came from: the slot's path may change while it stays loaded.
 wchar_t loadedPath[VST_PATH_UNITS];
 
+// True while a load runs. An effect may show a box of its own while it opens, whose message
+// loop lets other commands in: a close or another load then would pull the effect away from
+// under its own opening, so they wait for the load (the close is posted again after it).
+bool loading = false;
+bool closeWaiting = false;
+
+// Takes the effect away from the stream: once the lock has been held with pluginActive off,
+// no block is inside the effect and none will enter it, so what follows needs no lock and
+// the sound goes on through the stage meanwhile.
+void DetachFromStream() {
+    LockEnter(&EngineLock);
+    pluginActive.store(0);
+    LockLeave(&EngineLock);
+}
+
 // The message, then the DLL's file name and the exception code on a line of their own.
 void ShowPluginMessage(HWND mainWindow, const wchar_t* message, uint32_t faultCode) {
     std::wstring text = message;
@@ -37,14 +52,22 @@ void ShowPluginMessage(HWND mainWindow, const wchar_t* message, uint32_t faultCo
 }  // namespace
 
 void LoadPluginCommand(HWND mainWindow) {
+    if (loading) {
+        return;
+    }
+    loading = true;
     std::wcsncpy(loadedPath, currentSlot->VstPath, VST_PATH_UNITS - 1);
-    LockEnter(&EngineLock);
+    DetachFromStream();
     UnloadPlugin();
     const bool ok = LoadPlugin(currentSlot->VstPath, static_cast<int32_t>(SAMPLE_RATE));
     if (ok && running != 0) {
         SetPluginBlockSize(FramesForBufferBytes(bufferBytes));
     }
-    LockLeave(&EngineLock);
+    loading = false;
+    if (closeWaiting) {
+        closeWaiting = false;
+        PostMessageW(mainWindow, WM_CLOSE, 0, 0);
+    }
     if (ok) {
         OpenEditor(mainWindow);
         SetPluginUiState(mainWindow, true);
@@ -67,10 +90,17 @@ void CheckPluginFault(HWND mainWindow) {
 }
 
 void UnloadPluginCommand(HWND mainWindow) {
-    LockEnter(&EngineLock);
+    if (loading) {
+        return;
+    }
+    DetachFromStream();
     UnloadPlugin();
-    LockLeave(&EngineLock);
     SetPluginUiState(mainWindow, false);
+}
+
+bool CloseWaitsForLoad() {
+    closeWaiting = closeWaiting || loading;
+    return loading;
 }
 
 void SetPluginUiState(HWND mainWindow, bool active) {

@@ -3,13 +3,19 @@
 
 #include <windows.h>
 
-// Loads the current slot's VstPath in place of whatever was loaded (under EngineLock, sized
-// for the running stream), opens its editor and switches the controls; on failure the
-// controls show the inactive state and the user is told.
+// Loads the current slot's VstPath in place of whatever was loaded (sized for the running
+// stream), opens its editor and switches the controls; on failure the controls show the
+// inactive state and the user is told. Loads and unloads run outside EngineLock: the stream
+// goes through the stage until the new effect is ready. Neither runs while a load is under
+// way (a box inside the effect's opening).
 void LoadPluginCommand(HWND mainWindow);
 
 // Unloads the plug-in (safe with nothing loaded) and switches the controls back.
 void UnloadPluginCommand(HWND mainWindow);
+
+// True while a load is under way: the window's close must wait, and is posted again (to the
+// main window) once the load has returned.
+bool CloseWaitsForLoad();
 
 // After a fault of the loaded effect (seen on either thread): cuts it loose, switches the
 // controls back to the stage and tells the user once, naming the DLL and the exception code.

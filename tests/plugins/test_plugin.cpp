@@ -85,6 +85,11 @@ VstIntPtr VST_CALL Dispatcher(AEffect* self, int32_t opcode, int32_t index, VstI
     if (Is("asking") && opcode == effOpen) {
         AskEverything(self);
     }
+#ifdef _WIN32
+    if (Is("modal_open") && opcode == effOpen) { // its own box, with its own message loop
+        MessageBoxW(nullptr, L"modal_open", L"Kawauso04 test effect", MB_OK);
+    }
+#endif
     if (Is("crash_open") && opcode == effOpen) {
         *nowhere = 1; // a write through a null pointer
     }

@@ -202,4 +202,33 @@ TEST_F(Plugin, AnEffectThatFaultsIsCutLooseTheStreamGoesOnAndTheUserIsToldWhich)
     ExpectPluginControls(false);
 }
 
+// An effect that shows a box of its own while it opens: meanwhile the sound goes on through
+// the stage (the lock is free) and a close waits; once the box is answered the load ends and
+// the close runs, unloading the effect and saving the slot.
+TEST_F(Plugin, WhileAnEffectOpensTheStageGoesOnAndACloseWaitsForIt) {
+    OpenDialog();
+    ASSERT_TRUE(StartTestStream());
+    Listen("modal_open");
+    ChooseVariant("modal_open");
+    bool lockFree = false, stillOpen = false;
+    const Box box = AnswerBoxes(
+        nullptr, Button(IDOK), [&] { LoadPluginCommand(dialog); }, 0,
+        [&](HWND) {
+            HANDLE taker = CreateThread(nullptr, 0, TakeEngineLock, nullptr, 0, nullptr);
+            lockFree = WaitForSingleObject(taker, 1000) == WAIT_OBJECT_0;
+            CloseHandle(taker);
+            SendMessageW(dialog, WM_CLOSE, 0, 0);
+            stillOpen = running == 1 && pluginActive.load() == 0;
+        });
+    EXPECT_EQ(box.title, L"Kawauso04 test effect");
+    EXPECT_TRUE(lockFree) << "no lock held while the effect opens";
+    EXPECT_TRUE(stillOpen) << "the close waited, the stream ran on through the stage";
+    Pump(200); // the close, posted again
+    EXPECT_EQ(running, 0);
+    EXPECT_EQ(Calls("modal_open").back(), CLOSE);
+    EXPECT_NE(ReadSettings().find(L"[Settings00]"), std::wstring::npos) << "the slot was saved";
+    DestroyWindow(dialog);
+    dialog = nullptr;
+}
+
 } // namespace
