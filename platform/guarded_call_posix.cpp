@@ -12,16 +12,17 @@
 namespace {
 
 constexpr int GUARDED_SIGNALS[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE};
+constexpr size_t SIGNAL_COUNT = sizeof GUARDED_SIGNALS / sizeof *GUARDED_SIGNALS;
 constexpr size_t ALTERNATE_STACK_BYTES = 64 * 1024;
 
-struct sigaction previous[sizeof GUARDED_SIGNALS / sizeof *GUARDED_SIGNALS];
+struct sigaction previous[SIGNAL_COUNT];
 thread_local sigjmp_buf* jumpPoint = nullptr;
 
 void OnFault(int signal, siginfo_t* info, void* context) {
     if (jumpPoint != nullptr) {
         siglongjmp(*jumpPoint, signal);
     }
-    for (size_t i = 0; i < sizeof GUARDED_SIGNALS / sizeof *GUARDED_SIGNALS; ++i) {
+    for (size_t i = 0; i < SIGNAL_COUNT; ++i) {
         if (GUARDED_SIGNALS[i] != signal) {
             continue;
         }
@@ -40,7 +41,7 @@ void InstallHandlers() {
     action.sa_sigaction = OnFault;
     action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
     sigemptyset(&action.sa_mask);
-    for (size_t i = 0; i < sizeof GUARDED_SIGNALS / sizeof *GUARDED_SIGNALS; ++i) {
+    for (size_t i = 0; i < SIGNAL_COUNT; ++i) {
         sigaction(GUARDED_SIGNALS[i], &action, &previous[i]);
     }
 }

@@ -79,13 +79,10 @@ void LoadPluginCommand(HWND mainWindow) {
 
 void CheckPluginFault(HWND mainWindow) {
     const uint32_t code = effectFault.load();
-    if (code == 0 || effect == nullptr) {
-        return;  // none, or cut loose already
+    if (code == 0 || effect == nullptr || loading) {
+        return;  // none, cut loose already, or a load's own (it reports it when it returns)
     }
-    LockEnter(&EngineLock);
-    UnloadPlugin();  // calls nothing of it any more, and keeps its library
-    LockLeave(&EngineLock);
-    SetPluginUiState(mainWindow, false);
+    UnloadPluginCommand(mainWindow);  // calls nothing of it any more, and keeps its library
     ShowPluginMessage(mainWindow, CUT_LOOSE, code);
 }
 

@@ -44,7 +44,8 @@ def run_gtest(name, command, env):
     started, out = time.time(), os.path.join(RESULTS, name.replace("/", "_"))
     if os.path.exists(out + ".json"):
         os.remove(out + ".json")
-    if not os.path.exists(os.path.join(ROOT, command[command[0] == "wine"])):
+    program = command[1] if command[0] == "wine" else command[0]
+    if not os.path.exists(os.path.join(ROOT, program)):
         return record(name, started, 0, ["not built"])
     code = run(command + ["--gtest_output=json:" + os.path.relpath(out + ".json", ROOT)], env, out + ".log")
     if not os.path.exists(out + ".json"):

@@ -38,13 +38,6 @@ class EngineTest : public ::testing::Test {
     std::vector<std::string> listened;
 };
 
-// A dispatcher call as the test effects log it; opt as they print it (%g).
-inline std::string Call(int opcode, long long value = 0, const char* opt = "0", int nested = 0) {
-    return "dispatcher opcode=" + std::to_string(opcode) +
-           " index=0 value=" + std::to_string(value) + " opt=" + opt +
-           " ptr=null nested=" + std::to_string(nested);
-}
-
 inline Lines operator+(Lines a, const Lines& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;

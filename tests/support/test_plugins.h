@@ -28,6 +28,14 @@ inline std::wstring TestPluginPath(const char* variant) {
     return WideFromUtf8(TestPluginPathUtf8(variant));
 }
 
+// A dispatcher call as the test effects log it; opt as they print it (%g).
+inline std::string Call(int opcode, long long value = 0, const char* opt = "0", int nested = 0,
+                        const char* ptr = "null") {
+    return "dispatcher opcode=" + std::to_string(opcode) +
+           " index=0 value=" + std::to_string(value) + " opt=" + opt + " ptr=" + ptr +
+           " nested=" + std::to_string(nested);
+}
+
 // An effect under an ASCII path logs to "<module path>.log" if that file exists as it is
 // loaded: starting a log creates or empties it.
 inline bool StartPluginLog(const std::string& modulePath) {

@@ -20,8 +20,9 @@ namespace {
 
 using Plugin = WinTest;
 using CallList = std::vector<std::string>;
-const std::string OPEN = D(effOpen), RATE = D(effSetSampleRate, 0, "44100"),
-                  SUSPEND = D(effMainsChanged), RESUME = D(effMainsChanged, 1), CLOSE = D(effClose);
+const std::string OPEN = Call(effOpen), RATE = Call(effSetSampleRate, 0, "44100"),
+                  SUSPEND = Call(effMainsChanged), RESUME = Call(effMainsChanged, 1),
+                  CLOSE = Call(effClose);
 
 DWORD WINAPI TakeEngineLock(LPVOID) {
     LockEnter(&EngineLock);
@@ -75,7 +76,7 @@ TEST_F(Plugin, WhileRunningALoadSizesTheEffectForTheStreamAndAnUnloadLeavesTheSt
     }
     const std::vector<std::string> lines = Log("copy_through");
     EXPECT_EQ(Calls("copy_through"),
-              (CallList{OPEN, RATE, SUSPEND, D(effSetBlockSize, frames), RESUME}));
+              (CallList{OPEN, RATE, SUSPEND, Call(effSetBlockSize, frames), RESUME}));
     const std::string full = "process frames=" + std::to_string(frames) + " ";
     EXPECT_GT(CountPrefix(lines, full.c_str()), 0) << "the stream's blocks reach the effect";
     EXPECT_EQ(CountPrefix(lines, full.c_str()), CountPrefix(lines, "process"));
@@ -140,8 +141,8 @@ TEST_F(Plugin, TheEditorIsSizedOwnedIdledAndClosedBeforeTheEffect) {
                                                    WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX),
               WS_POPUP | WS_CAPTION | WS_SYSMENU);
     EXPECT_NE(SendMessageW(editor, WM_GETICON, ICON_BIG, 0), 0) << "the program's icon";
-    EXPECT_EQ(Calls("editor"), (CallList{OPEN, RATE, D(effEditOpen, 0, "0", "set"),
-                                         D(effEditGetRect, 0, "0", "set")}));
+    EXPECT_EQ(Calls("editor"), (CallList{OPEN, RATE, Call(effEditOpen, 0, "0", 0, "set"),
+                                         Call(effEditGetRect, 0, "0", 0, "set")}));
 
     ShowEditor(SW_HIDE);
     Pump(150);
@@ -168,7 +169,7 @@ TEST_F(Plugin, TheEditorIsSizedOwnedIdledAndClosedBeforeTheEffect) {
     Command(IDC_VST_LOAD);
     const CallList calls = Calls("editor");
     EXPECT_EQ(CallList(calls.begin() + static_cast<long>(before), calls.end()),
-              (CallList{SUSPEND, D(effEditClose), CLOSE}));
+              (CallList{SUSPEND, Call(effEditClose), CLOSE}));
     EXPECT_FALSE(IsWindow(editor));
     EXPECT_EQ(Command(IDC_VST_EDIT), FALSE) << "no plug-in active";
 }

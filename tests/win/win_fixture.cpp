@@ -16,14 +16,6 @@
 #include "settings/settings_store.h"
 #include "tests/support/test_plugins.h"
 
-std::string D(int opcode, long long value, const char* opt, const char* ptr) {
-    char line[128];
-    std::snprintf(line, sizeof line,
-                  "dispatcher opcode=%d index=0 value=%lld opt=%s ptr=%s nested=0", opcode, value,
-                  opt, ptr);
-    return line;
-}
-
 int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
     return int(std::count_if(lines.begin(), lines.end(),
                              [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));

@@ -14,8 +14,7 @@
 
 #include "res/resource.h"
 
-// A dispatcher call as the test effects log it; lines that begin with prefix.
-std::string D(int opcode, long long value = 0, const char* opt = "0", const char* ptr = "null");
+// Lines that begin with prefix.
 int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix);
 
 // What a modal box showed, read on its first sight, before it was answered.

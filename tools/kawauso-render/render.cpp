@@ -71,8 +71,11 @@ bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& optio
         }
         std::memcpy(&rendered[offset], block, count * sizeof(int16_t));
         playIndex = (playIndex + 1) % BUFFER_COUNT;
-        fault = RenderFault{effectFault.load(), offset / blockSamples + 1};
-        renderBlocksDone.store(offset / blockSamples + 1);
+        const size_t blockNumber = offset / blockSamples + 1;
+        if (effectFault.load() != 0) {
+            fault = RenderFault{effectFault.load(), blockNumber};
+        }
+        renderBlocksDone.store(blockNumber);
     }
     if (withPlugin) {
         UnloadRenderPlugin();

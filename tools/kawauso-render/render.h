@@ -21,15 +21,15 @@ struct RenderOptions {
 // clippedBlocks counts the blocks in which the stage clipped. With a plug-in path, the effect
 // is set up as a load during a running stream would (LoadPlugin, then SetPluginBlockSize for
 // the buffer length, under EngineLock), takes the blocks in place of the stage, and is
-// unloaded at the end. False, with output untouched, when the plug-in cannot be loaded.
-// A fault of the effect while it loads or in a block ends the render: false, with the fault's
-// code and the block's number (counted from 1; 0 while loading).
-// Blocks finished by the render under way, for a caller that watches it from another thread.
-extern std::atomic<size_t> renderBlocksDone;
-
+// unloaded at the end. False, with output untouched, when the plug-in cannot be loaded, or
+// when the effect faulted while loading or in a block: then fault holds the code and the
+// block's number (counted from 1; 0 while loading).
 struct RenderFault {
     uint32_t code = 0;  // 0: none
     size_t block = 0;
 };
 bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& options,
                    std::vector<int16_t>& output, uint32_t& clippedBlocks, RenderFault& fault);
+
+// Blocks finished by the render under way, for a caller that watches it from another thread.
+extern std::atomic<size_t> renderBlocksDone;
