@@ -18,6 +18,7 @@ void OnTimer(HWND window, UINT_PTR timerId) {
         break;
     case TIMER_STOP:
         StopStream(window);
+        CheckPluginFault(window); // the stop may have left a hung effect's block behind
         break;
     case TIMER_AUTOCONNECT:
         OnAutoConnectTick(window);
@@ -42,6 +43,7 @@ void OnClose(HWND window) {
     currentSlot->DlgPosX = rect.left;
     currentSlot->DlgPosY = rect.top;
     SaveCurrentSlot();
+    CloseThreadsLeftBehind();
     LockDestroy(&EngineLock);
     DestroyMenu(trayMenu);
     trayMenu = nullptr;

@@ -14,22 +14,27 @@ namespace {
 // How long a new thread may take to create its queue before the start is given up.
 constexpr DWORD AUDIO_THREAD_READY_TIMEOUT_MS = 5000;
 
-HANDLE audioThreadReady;  // auto-reset; set once by each new audio thread
+HANDLE audioThreadReady; // auto-reset; set once by each new audio thread
 
-void HandleCaptureData(WAVEHDR* hdr) {
+// False when this thread has been left behind (its block stayed inside the effect until the
+// window gave it up): the devices and buffers now belong to another stream.
+bool HandleCaptureData(WAVEHDR* hdr) {
     if (stopping.load() != 0) {
-        return;  // dropped: not processed, not played, not handed back
+        return true; // dropped: not processed, not played, not handed back
     }
-    ProcessBlock(reinterpret_cast<const int16_t*>(hdr->lpData), hdr->dwBytesRecorded,
-                 reinterpret_cast<int16_t*>(playbackBuffers[playIndex]));
+    if (!ProcessBlock(reinterpret_cast<const int16_t*>(hdr->lpData), hdr->dwBytesRecorded,
+                      reinterpret_cast<int16_t*>(playbackBuffers[playIndex]))) {
+        return false;
+    }
     waveOutWrite(waveOut, &playbackHeaders[playIndex], sizeof(WAVEHDR));
     playIndex = (playIndex + 1) % BUFFER_COUNT;
     waveInAddBuffer(waveIn, hdr, sizeof(WAVEHDR));
+    return true;
 }
 
-}  // namespace
+} // namespace
 
-void HandleAudioThreadMessage(UINT message, WPARAM /*wParam*/, LPARAM lParam) {
+bool HandleAudioThreadMessage(UINT message, WPARAM /*wParam*/, LPARAM lParam) {
     switch (message) {
     case MM_WOM_CLOSE:
         DebugOutput(L"MM_WOM_CLOSE");
@@ -38,8 +43,7 @@ void HandleAudioThreadMessage(UINT message, WPARAM /*wParam*/, LPARAM lParam) {
         DebugOutput(L"MM_WIM_CLOSE");
         break;
     case MM_WIM_DATA:
-        HandleCaptureData(reinterpret_cast<WAVEHDR*>(lParam));
-        break;
+        return HandleCaptureData(reinterpret_cast<WAVEHDR*>(lParam));
     case WM_USER:
         break;
     default: {
@@ -50,6 +54,7 @@ void HandleAudioThreadMessage(UINT message, WPARAM /*wParam*/, LPARAM lParam) {
         break;
     }
     }
+    return true;
 }
 
 unsigned __stdcall AudioThreadProc(void* /*unused*/) {
@@ -59,8 +64,8 @@ unsigned __stdcall AudioThreadProc(void* /*unused*/) {
     PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
     SetEvent(audioThreadReady);
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        HandleAudioThreadMessage(msg.message, msg.wParam, msg.lParam);
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0 &&
+           HandleAudioThreadMessage(msg.message, msg.wParam, msg.lParam)) {
     }
     _endthreadex(0);
     return 0;

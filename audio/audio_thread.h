@@ -9,8 +9,9 @@
 // else, so no notification posted to it can be lost; then runs at time-critical priority.
 unsigned __stdcall AudioThreadProc(void* unused);
 
-// Acts on one thread message (the body of the message loop).
-void HandleAudioThreadMessage(UINT message, WPARAM wParam, LPARAM lParam);
+// Acts on one thread message (the body of the message loop). False when the thread must end at
+// once: it was left behind inside the effect, and the stream has moved on without it.
+bool HandleAudioThreadMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
 // Starts AudioThreadProc into audioThread / audioThreadId and waits until its message queue
 // exists. False (and nothing left behind) when the thread cannot be created or never gets

@@ -6,23 +6,34 @@
 #include "audio/fade_ramp.h"
 #include "audio/pitch_stage.h"
 #include "plugin/plugin_bridge.h"
+#include "plugin/plugin_call_watch.h"
 
-void ProcessBlock(const int16_t* input, uint32_t byteCount, int16_t* output) {
+bool ProcessBlock(const int16_t* input, uint32_t byteCount, int16_t* output) {
     const uint32_t samples = byteCount / 2;
     clipFlag = 0;
     LockEnter(&EngineLock);
     if (pluginActive.load(std::memory_order_relaxed) != 0) {
+        // The lock is not held inside the effect: a hung effect must not hold the sliders, a
+        // stop or an unload with it. Marking the call under the lock is what tells whoever
+        // turns pluginActive off whether a block is still inside.
+        const PluginCallTicket call = BeginPluginCall();
+        LockLeave(&EngineLock);
+        const bool processed = ProcessWithPlugin(input, output, samples / 2);
+        if (!EndPluginCall(call)) {
+            return false;
+        }
         // A declined block is silence: the buffer still holds a block of eight earlier, and
         // playing that would loop old sound for as long as the effect declines.
-        if (!ProcessWithPlugin(input, output, samples / 2)) {
+        if (!processed) {
             std::memset(output, 0, samples * sizeof(int16_t));
         }
     } else {
         ProcessStageBlock(input, output, samples);
+        LockLeave(&EngineLock);
     }
-    LockLeave(&EngineLock);
     ApplyFadeRamp(output, samples);
     if (clipFlag != 0) {
         lastClipTick.store(TickCount());
     }
+    return true;
 }

@@ -7,6 +7,7 @@
 #include "audio/audio_thread.h"
 #include "audio/engine_state.h"
 #include "audio/stream_state.h"
+#include "plugin/plugin_call_watch.h"
 #include "plugin/plugin_host.h"
 #include "res/resource.h"
 #include "settings/number_text.h"
@@ -20,13 +21,44 @@ constexpr UINT STOP_TIMER_MS = 200;
 constexpr WORD WATCHER_STOP_CODE = 2;
 constexpr DWORD PLAYBACK_LOOP_FLAGS = WHDR_BEGINLOOP | WHDR_ENDLOOP;
 
-// Tells the audio thread to drop what is still queued and end, and waits for that.
-void EndAudioThread() {
+// Threads left behind inside an effect that did not return. They are never waited on; their
+// handles are closed at exit, or at once when there are too many to keep.
+constexpr int MAX_THREADS_LEFT_BEHIND = 16;
+HANDLE threadsLeftBehind[MAX_THREADS_LEFT_BEHIND];
+int threadsLeftBehindCount = 0;
+
+bool stopPending = false; // a stop's fade-out runs and its timer will end the stream
+int32_t streamMs = 0;     // the running stream's buffer length
+
+// The audio thread stays where it is, at the lowest priority, and keeps the buffers it may
+// still write into: they are forgotten, never freed.
+void LeaveAudioThreadBehind() {
+    SetThreadPriority(audioThread, THREAD_PRIORITY_LOWEST);
+    if (threadsLeftBehindCount < MAX_THREADS_LEFT_BEHIND) {
+        threadsLeftBehind[threadsLeftBehindCount++] = audioThread;
+    } else {
+        CloseHandle(audioThread);
+    }
+    audioThread = nullptr;
+    for (int i = 0; i < BUFFER_COUNT; ++i) {
+        captureBuffers[i] = nullptr;
+        playbackBuffers[i] = nullptr;
+    }
+}
+
+// Tells the audio thread to drop what is still queued and end, and waits for that, but never
+// longer than waitMs: a thread still inside the effect then has its call given up and is left
+// behind.
+void EndAudioThread(DWORD waitMs) {
     stopping.store(1);
     PostThreadMessageW(audioThreadId, WM_QUIT, 0, 0);
-    WaitForSingleObject(audioThread, INFINITE);
-    CloseHandle(audioThread);
-    audioThread = nullptr;
+    if (WaitForSingleObject(audioThread, waitMs) == WAIT_OBJECT_0) {
+        CloseHandle(audioThread);
+        audioThread = nullptr;
+        return;
+    }
+    GiveUpPluginCallAfter(0);
+    LeaveAudioThreadBehind();
 }
 
 void ReleaseBuffers() {
@@ -64,7 +96,7 @@ struct StateBeforeStart {
 // Undoes a start that could not complete: everything it made is released, in the order a
 // stop releases it, and nothing has changed.
 INT_PTR RefuseStart(HWND dialog, const StateBeforeStart& before) {
-    EndAudioThread();
+    EndAudioThread(pluginHangFloorMs);
     stopping.store(before.stopping);
     fadePair.store(before.fade);
     if (waveIn != nullptr) {
@@ -111,21 +143,12 @@ void EnableControl(HWND dialog, int id, bool enable) {
     EnableWindow(GetDlgItem(dialog, id), enable ? TRUE : FALSE);
 }
 
-}  // namespace
-
-INT_PTR StartStream(HWND dialog) {
-    wchar_t text[BUFFER_TEXT_UNITS];
-    GetDlgItemTextW(dialog, IDC_BUFFER_MS, text, BUFFER_TEXT_UNITS);  // cuts at 255 units
-    const int32_t ms = ParseDecimal(text);
-    if (ms < MIN_BUFFER_MS || ms > MAX_BUFFER_MS) {
-        return 0;
-    }
-    if (running != 0) {
-        return 0;  // a posted start overtaken by the user's own: one stream is enough
-    }
+// Opens the devices chosen in the lists with buffers of ms, on a new audio thread, and starts
+// capture with the fade-in. False when refused, and then nothing is left open.
+bool OpenStream(HWND dialog, int32_t ms) {
     const StateBeforeStart before = {stopping.load(), fadePair.load()};
     if (!StartAudioThread()) {
-        return 0;
+        return false;
     }
     SetTimer(dialog, TIMER_LEVEL, LEVEL_TIMER_MS, nullptr);
     stopping.store(0);
@@ -142,21 +165,67 @@ INT_PTR StartStream(HWND dialog) {
     if (waveInOpen(&waveIn, capturePosition, &waveFormat, audioThreadId, 0, CALLBACK_THREAD) !=
         MMSYSERR_NOERROR) {
         waveIn = nullptr;
-        return RefuseStart(dialog, before);
+        return RefuseStart(dialog, before) != 0;
     }
     if (waveOutOpen(&waveOut, playbackPosition, &waveFormat, 0, 0, CALLBACK_NULL) !=
         MMSYSERR_NOERROR) {
         waveOut = nullptr;
-        return RefuseStart(dialog, before);
+        return RefuseStart(dialog, before) != 0;
     }
     if (!AllocateBuffers()) {
-        return RefuseStart(dialog, before);
+        return RefuseStart(dialog, before) != 0;
     }
     PrepareBuffers();
 
     SetPluginBlockSize(FramesForBufferBytes(bufferBytes));
     waveInStart(waveIn);
+    return true;
+}
 
+// Ends the audio thread (waiting at most waitMs), resets and closes both devices and releases
+// the buffers the thread has not kept.
+void CloseStream(HWND dialog, DWORD waitMs) {
+    KillTimer(dialog, TIMER_STOP);
+    EndAudioThread(waitMs);
+    waveInReset(waveIn);
+    waveOutReset(waveOut);
+    KillTimer(dialog, TIMER_LEVEL);
+    InvalidateRect(GetDlgItem(dialog, IDC_VOLUME_LABEL), nullptr, FALSE);
+    ReleaseBuffers();
+    CloseDevices();
+}
+
+void ShowStopped(HWND dialog) {
+    if (!currentSlot->AutoRestart) {
+        EnableControl(dialog, IDC_WAVEIN, true);
+        EnableControl(dialog, IDC_WAVEOUT, true);
+    }
+    EnableControl(dialog, ID_START, true);
+    EnableControl(dialog, ID_STOP, false);
+    EnableControl(dialog, IDC_BUFFER_MS, true);
+    EnableControl(dialog, IDC_VST_LOAD, true);
+    EnableMenuItem(trayPopup, ID_START, MF_BYCOMMAND | MF_ENABLED);
+    EnableMenuItem(trayPopup, ID_STOP, MF_BYCOMMAND | MF_GRAYED);
+    running = 0;
+    stopPending = false;
+}
+
+} // namespace
+
+INT_PTR StartStream(HWND dialog) {
+    wchar_t text[BUFFER_TEXT_UNITS];
+    GetDlgItemTextW(dialog, IDC_BUFFER_MS, text, BUFFER_TEXT_UNITS); // cuts at 255 units
+    const int32_t ms = ParseDecimal(text);
+    if (ms < MIN_BUFFER_MS || ms > MAX_BUFFER_MS) {
+        return 0;
+    }
+    if (running != 0) {
+        return 0; // a posted start overtaken by the user's own: one stream is enough
+    }
+    if (!OpenStream(dialog, ms)) {
+        return 0;
+    }
+    streamMs = ms;
     EnableControl(dialog, IDC_WAVEIN, false);
     EnableControl(dialog, IDC_WAVEOUT, false);
     EnableControl(dialog, ID_START, false);
@@ -172,6 +241,7 @@ INT_PTR RequestStop(HWND dialog, WORD notificationCode) {
     EnableControl(dialog, ID_STOP, false);
     SetFade(-FADE_OUT_FRAMES, FADE_OUT_FRAMES);
     SetTimer(dialog, TIMER_STOP, STOP_TIMER_MS, nullptr);
+    stopPending = true;
     if (currentSlot->AutoRestart && notificationCode != WATCHER_STOP_CODE) {
         SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_AUTO_CONNECT, 0), 0);
         SendDlgItemMessageW(dialog, IDC_AUTO_CONNECT, BM_SETCHECK, BST_UNCHECKED, 0);
@@ -183,24 +253,27 @@ void StopStream(HWND dialog) {
     if (running == 0) {
         return;
     }
-    KillTimer(dialog, TIMER_STOP);
-    EndAudioThread();
-    waveInReset(waveIn);
-    waveOutReset(waveOut);
-    KillTimer(dialog, TIMER_LEVEL);
-    InvalidateRect(GetDlgItem(dialog, IDC_VOLUME_LABEL), nullptr, FALSE);
-    ReleaseBuffers();
-    CloseDevices();
+    CloseStream(dialog, pluginHangFloorMs);
+    ShowStopped(dialog);
+}
 
-    if (!currentSlot->AutoRestart) {
-        EnableControl(dialog, IDC_WAVEIN, true);
-        EnableControl(dialog, IDC_WAVEOUT, true);
+void RestartStream(HWND dialog) {
+    if (running == 0) {
+        return;
     }
-    EnableControl(dialog, ID_START, true);
-    EnableControl(dialog, ID_STOP, false);
-    EnableControl(dialog, IDC_BUFFER_MS, true);
-    EnableControl(dialog, IDC_VST_LOAD, true);
-    EnableMenuItem(trayPopup, ID_START, MF_BYCOMMAND | MF_ENABLED);
-    EnableMenuItem(trayPopup, ID_STOP, MF_BYCOMMAND | MF_GRAYED);
-    running = 0;
+    CloseStream(dialog, 0);
+    if (stopPending || !OpenStream(dialog, streamMs)) {
+        ShowStopped(dialog);
+    }
+}
+
+uint32_t StreamBufferMs() {
+    return running != 0 ? static_cast<uint32_t>(streamMs) : 0;
+}
+
+void CloseThreadsLeftBehind() {
+    for (int i = 0; i < threadsLeftBehindCount; ++i) {
+        CloseHandle(threadsLeftBehind[i]);
+    }
+    threadsLeftBehindCount = 0;
 }

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 // Opens the chosen devices with buffers of the typed length and starts capture with the
 // one-second fade-in. 1 when the stream runs; 0 when refused (buffer length outside
 // 10..10000 ms, already running, a thread, device or buffer that could not be had), and then
@@ -14,5 +16,18 @@ INT_PTR StartStream(HWND dialog);
 INT_PTR RequestStop(HWND dialog, WORD notificationCode);
 
 // Ends the audio thread, resets and closes both devices, releases the buffers and restores
-// the controls. Nothing when no stream runs.
+// the controls. Nothing when no stream runs. Waits for the audio thread no longer than a hung
+// plug-in may keep the user waiting; a thread still inside the effect then is left behind and
+// the effect cut loose as hung.
 void StopStream(HWND dialog);
+
+// After the audio thread's call into the effect was given up: leaves that thread behind with
+// its buffers and opens the same devices again, on a new thread, with the fade-in (a stop
+// already under way completes instead). When they do not open, the stream is stopped.
+void RestartStream(HWND dialog);
+
+// The running stream's buffer length in ms, 0 when none runs.
+uint32_t StreamBufferMs();
+
+// Closes the handles of the threads left behind. At exit.
+void CloseThreadsLeftBehind();

@@ -23,7 +23,7 @@ void RunProcess(void* context) {
     c.processReplacing(c.effect, c.inputs, c.outputs, c.frames);
 }
 
-}  // namespace
+} // namespace
 
 bool ProcessWithPlugin(const int16_t* input, int16_t* output, uint32_t frames) {
     if (effect == nullptr || frames == 0 || effectFault.load(std::memory_order_relaxed) != 0) {
@@ -43,14 +43,17 @@ bool ProcessWithPlugin(const int16_t* input, int16_t* output, uint32_t frames) {
 
     if (blockSizeSent != static_cast<int32_t>(blockSize)) {
         blockSizeSent = static_cast<int32_t>(blockSize);
-        CallDispatcher(effect, effSetBlockSize, static_cast<VstIntPtr>(blockSize), nullptr,
-                       0.0f);
+        CallDispatcher(effect, effSetBlockSize, static_cast<VstIntPtr>(blockSize), nullptr, 0.0f);
     }
 
     // A size_t index (2 * i cannot wrap) lets the compiler turn this loop into vector code.
     const size_t count = frames;
+    // The buffers are read once: a call given up while inside the effect may come back after
+    // the host has forgotten them.
     float* const inL = pluginBuffers[PLUGIN_IN_L];
     float* const inR = pluginBuffers[PLUGIN_IN_R];
+    float* const outL = pluginBuffers[PLUGIN_OUT_L];
+    float* const outR = pluginBuffers[PLUGIN_OUT_R];
     for (size_t i = 0; i < count; ++i) {
         inL[i] = SampleToFloat(input[2 * i]);
         inR[i] = SampleToFloat(input[2 * i + 1]);
@@ -59,18 +62,16 @@ bool ProcessWithPlugin(const int16_t* input, int16_t* output, uint32_t frames) {
     // Copies of the pointers: the effect may scribble on the arrays it is handed, never on
     // the host's own.
     float* inputs[2] = {inL, inR};
-    float* outputs[2] = {pluginBuffers[PLUGIN_OUT_L], pluginBuffers[PLUGIN_OUT_R]};
+    float* outputs[2] = {outL, outR};
     ProcessCall call = {processReplacing, effect, inputs, outputs, static_cast<int32_t>(frames)};
     const uint32_t previousMode = EnterDenormalFlush();
     const uint32_t fault = GuardedCall(RunProcess, &call);
     LeaveDenormalFlush(previousMode);
     if (fault != 0) {
-        RecordEffectFault(fault);  // the block is declined, and the next goes through the stage
+        RecordEffectFault(fault); // the block is declined, and the next goes through the stage
         return false;
     }
 
-    const float* const outL = pluginBuffers[PLUGIN_OUT_L];
-    const float* const outR = pluginBuffers[PLUGIN_OUT_R];
     // Left scalar: with SSE2 alone the compiler's vector form of the saturating conversion
     // measured slower than this loop.
     for (uint32_t i = 0; i < frames; ++i) {

@@ -6,5 +6,6 @@
 // input/output: frames * 2 interleaved 16-bit samples. Returns true when the block went
 // through the effect; false when it was declined, and then nothing was written and the effect
 // was not called: no effect, frames 0, no float buffers, frames above blockSize (the buffers
-// cannot hold it), or a record without processReplacing. Audio thread, EngineLock held.
+// cannot hold it), or a record without processReplacing. Audio thread, inside a call marked
+// with BeginPluginCall (no lock held, so a hung effect holds nothing the window needs).
 bool ProcessWithPlugin(const int16_t* input, int16_t* output, uint32_t frames);

@@ -5,7 +5,9 @@
 
 #include "audio/audio_format.h"
 #include "audio/engine_state.h"
+#include "audio/stream_control.h"
 #include "plugin/editor_window.h"
+#include "plugin/plugin_call_watch.h"
 #include "plugin/plugin_host.h"
 #include "res/resource.h"
 #include "settings/settings_store.h"
@@ -14,6 +16,8 @@ namespace {
 
 const wchar_t LOAD_FAILED[] = L"VSTプラグインのオープンに失敗しました。";
 const wchar_t CUT_LOOSE[] = L"VSTプラグインで異常が発生したため切り離しました。";
+const wchar_t CUT_LOOSE_HUNG[] = L"VSTプラグインが応答しないため切り離しました。";
+constexpr DWORD CALL_POLL_MS = 1;
 
 // The path the loaded effect came from: the slot's path may change while it stays loaded.
 wchar_t loadedPath[VST_PATH_UNITS];
@@ -24,16 +28,28 @@ wchar_t loadedPath[VST_PATH_UNITS];
 bool loading = false;
 bool closeWaiting = false;
 
-// Takes the effect away from the stream: once the lock has been held with pluginActive off,
-// no block is inside the effect and none will enter it, so what follows needs no lock and
-// the sound goes on through the stage meanwhile.
-void DetachFromStream() {
+// Takes the effect away from the stream: once the lock has been held with pluginActive off, no
+// block enters the effect, and once the call marked then is done none is inside it, so what
+// follows needs no lock and the sound goes on through the stage meanwhile. That call is waited
+// for no longer than a user may be kept waiting: then it is given up, the effect is cut loose
+// as hung and the stream starts again without the stuck thread. False in that case.
+bool DetachFromStream(HWND mainWindow) {
     LockEnter(&EngineLock);
     pluginActive.store(0);
     LockLeave(&EngineLock);
+    const DWORD start = GetTickCount();
+    while (PluginCallRunning()) {
+        if (GetTickCount() - start >= pluginHangFloorMs && GiveUpPluginCallAfter(0)) {
+            RestartStream(mainWindow);
+            return false;
+        }
+        Sleep(CALL_POLL_MS);
+    }
+    return true;
 }
 
-// The message, then the DLL's file name and the exception code on a line of their own.
+// The message, then the DLL's file name and the exception code (none for a hang) on a line of
+// their own.
 void ShowPluginMessage(HWND mainWindow, const wchar_t* message, uint32_t faultCode) {
     std::wstring text = message;
     if (faultCode != 0) {
@@ -42,23 +58,30 @@ void ShowPluginMessage(HWND mainWindow, const wchar_t* message, uint32_t faultCo
             name = (*c == L'\\' || *c == L'/') ? c + 1 : name;
         }
         wchar_t detail[VST_PATH_UNITS + 32];
-        std::swprintf(detail, sizeof detail / sizeof *detail, L"\n%ls (0x%08X)", name,
-                      static_cast<unsigned>(faultCode));
+        if (faultCode == EFFECT_HUNG) {
+            std::swprintf(detail, sizeof detail / sizeof *detail, L"\n%ls", name);
+        } else {
+            std::swprintf(detail, sizeof detail / sizeof *detail, L"\n%ls (0x%08X)", name,
+                          static_cast<unsigned>(faultCode));
+        }
         text += detail;
     }
     MessageBoxW(mainWindow, text.c_str(), L"Kawauso04", MB_OK | MB_ICONERROR);
 }
 
-}  // namespace
+} // namespace
 
 void LoadPluginCommand(HWND mainWindow) {
     if (loading) {
         return;
     }
     loading = true;
-    std::wcsncpy(loadedPath, currentSlot->VstPath, VST_PATH_UNITS - 1);
-    DetachFromStream();
+    const bool detached = DetachFromStream(mainWindow);
     UnloadPlugin();
+    if (!detached) {
+        ShowPluginMessage(mainWindow, CUT_LOOSE_HUNG, EFFECT_HUNG); // names the old one
+    }
+    std::wcsncpy(loadedPath, currentSlot->VstPath, VST_PATH_UNITS - 1);
     const bool ok = LoadPlugin(currentSlot->VstPath, static_cast<int32_t>(SAMPLE_RATE));
     if (ok && running != 0) {
         SetPluginBlockSize(FramesForBufferBytes(bufferBytes));
@@ -78,21 +101,31 @@ void LoadPluginCommand(HWND mainWindow) {
 }
 
 void CheckPluginFault(HWND mainWindow) {
-    const uint32_t code = effectFault.load();
-    if (code == 0 || effect == nullptr || loading) {
-        return;  // none, cut loose already, or a load's own (it reports it when it returns)
+    if (loading) {
+        return; // no block enters an effect while a load runs; a load reports its own fault
     }
-    UnloadPluginCommand(mainWindow);  // calls nothing of it any more, and keeps its library
-    ShowPluginMessage(mainWindow, CUT_LOOSE, code);
+    const uint32_t bufferMs = StreamBufferMs();
+    if (bufferMs != 0 && GiveUpPluginCallAfter(PluginHangLimitMs(bufferMs))) {
+        RestartStream(mainWindow);
+    }
+    const uint32_t code = effectFault.load();
+    if (code == 0 || effect == nullptr) {
+        return; // none, or cut loose already
+    }
+    UnloadPluginCommand(mainWindow); // calls nothing of it any more, and keeps its library
+    ShowPluginMessage(mainWindow, code == EFFECT_HUNG ? CUT_LOOSE_HUNG : CUT_LOOSE, code);
 }
 
 void UnloadPluginCommand(HWND mainWindow) {
     if (loading) {
         return;
     }
-    DetachFromStream();
+    const bool detached = DetachFromStream(mainWindow);
     UnloadPlugin();
     SetPluginUiState(mainWindow, false);
+    if (!detached) {
+        ShowPluginMessage(mainWindow, CUT_LOOSE_HUNG, EFFECT_HUNG);
+    }
 }
 
 bool CloseWaitsForLoad() {

@@ -81,7 +81,7 @@ def shape(s):
 def dropouts(s):
     b = len(s) // BLOCK
     peaks = np.abs(s[:b * BLOCK]).reshape(b, BLOCK).max(axis=1)
-    amplitude = np.median(peaks) if b else 0.0
+    amplitude = np.percentile(peaks, 90) if b else 0.0  # the tone's, however long the gaps
     breaks, gaps = [], []
     if amplitude > 0:
         c = 2 * np.cos(2 * np.pi * strongest(s) / RATE)

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <thread>
 
+#include "audio/block_processing.h"
 #include "platform/platform.h"
 #include "plugin/plugin_bridge.h"
+#include "plugin/plugin_call_watch.h"
 #include "tests/core/fixtures.h"
 
 namespace {
@@ -72,29 +75,33 @@ TEST(GuardedCallFaultTest, EachFaultIsReturnedAndTheThreadGoesOn) {
 
 // A faulting effect: the block is declined (and played as silence), the stream goes over to
 // the stage, the effect is never called again, not even to close it, and its library is
-// never freed; twenty faults in a row leave the host as it was.
+// never freed; twenty faults in a row leave the host as it was. On a thread of its own, as
+// the audio thread is, for the stack overflow.
 TEST_F(PluginFaultTest, AFaultingEffectIsCutLooseAndNeverCalledAgain) {
     SKIP_UNDER_SANITIZERS();
-    for (const auto& c :
-         {std::make_pair("crash_process", ACCESS), std::make_pair("divide_process", DIVIDE)}) {
-        for (int round = 0; round < 20; ++round) {
-            Listen(c.first);
-            ASSERT_TRUE(Load(c.first));
-            SetPluginBlockSize(64);
-            pluginActive.store(1);
-            int16_t in[128] = {}, out[128] = {};
-            for (int block = 0; block < 10 && ProcessWithPlugin(in, out, 64); ++block) {
+    const std::pair<const char*, uint32_t> cases[] = {
+        {"crash_process", ACCESS}, {"divide_process", DIVIDE}, {"overflow_process", OVERFLOW}};
+    std::thread([&] {
+        for (const auto& c : cases) {
+            for (int round = 0; round < 20; ++round) {
+                Listen(c.first);
+                ASSERT_TRUE(Load(c.first));
+                SetPluginBlockSize(64);
+                pluginActive.store(1);
+                int16_t in[128] = {}, out[128] = {};
+                for (int block = 0; block < 10 && ProcessWithPlugin(in, out, 64); ++block) {
+                }
+                EXPECT_EQ(effectFault.load(), c.second) << c.first;
+                EXPECT_EQ(pluginActive.load(), 0);
+                const size_t lines = Log(c.first).size();
+                EXPECT_FALSE(ProcessWithPlugin(in, out, 64));
+                SetPluginBlockSize(32);
+                UnloadPlugin();
+                EXPECT_EQ(Log(c.first).size(), lines) << "called after its fault";
+                EXPECT_NE(Log(c.first).back(), "detach") << "its library freed";
             }
-            EXPECT_EQ(effectFault.load(), c.second) << c.first;
-            EXPECT_EQ(pluginActive.load(), 0);
-            const size_t lines = Log(c.first).size();
-            EXPECT_FALSE(ProcessWithPlugin(in, out, 64));
-            SetPluginBlockSize(32);
-            UnloadPlugin();
-            EXPECT_EQ(Log(c.first).size(), lines) << "called after its fault";
-            EXPECT_NE(Log(c.first).back(), "detach") << "its library freed";
         }
-    }
+    }).join();
     // A fault while loading is a failed load, and the next load starts clean.
     Listen("crash_open");
     EXPECT_FALSE(Load("crash_open"));
@@ -118,6 +125,49 @@ TEST_F(PluginFaultTest, AnEffectThatHandlesItsOwnFaultsKeepsWorking) {
     EXPECT_EQ(effectFault.load(), 0u);
     const Lines log = Log("own_fault");
     EXPECT_EQ(std::count(log.begin(), log.end(), "own fault handled"), 5);
+}
+
+// A block that stays inside the effect is given up, three times in a row: the effect is cut
+// loose as hung and its buffers go to the stuck call, never freed; the block's thread, when it
+// comes back, plays nothing and the effect is not called again. A slow block within its limit
+// is no hang. No signals here, so the sanitized build watches the late return too.
+TEST_F(PluginFaultTest, ABlockThatStaysInsideTheEffectIsGivenUp) {
+    for (int round = 0; round < 4; ++round) {
+        const bool givenUp = round < 3;
+        Listen("slow_process");
+        ASSERT_TRUE(Load("slow_process"));
+        SetPluginBlockSize(64);
+        pluginActive.store(1);
+        float* const handedOver[] = {pluginBuffers[0], pluginBuffers[1], pluginBuffers[2],
+                                     pluginBuffers[3]};
+        int16_t in[128] = {}, out[128] = {};
+        std::atomic<int> played{-1};
+        std::thread block([&] { played = ProcessBlock(in, sizeof in, out) ? 1 : 0; });
+        while (Log("slow_process").back().rfind("process", 0) != 0) {
+            std::this_thread::yield(); // until the block is inside the effect
+        }
+        EXPECT_FALSE(GiveUpPluginCallAfter(10000)) << "given up before its limit";
+        EXPECT_EQ(GiveUpPluginCallAfter(givenUp ? 0 : 10000), givenUp);
+        EXPECT_EQ(effectFault.load(), givenUp ? EFFECT_HUNG : 0u);
+        EXPECT_EQ(pluginActive.load(), givenUp ? 0 : 1);
+        EXPECT_EQ(pluginBuffers[0] == nullptr, givenUp);
+        if (!givenUp) {
+            block.join(); // a block inside a live effect is waited for, as the window does
+        }
+        UnloadPlugin();
+        if (givenUp) {
+            block.join();
+        }
+        EXPECT_EQ(played.load(), givenUp ? 0 : 1) << round;
+        const std::string last = Log("slow_process").back();
+        EXPECT_EQ(givenUp ? last.substr(0, 7) : last, givenUp ? "process" : Call(effClose))
+            << "called after it was given up, or not closed when it came back in time";
+        if (givenUp) {
+            for (float* buffer : handedOver) {
+                delete[] buffer;
+            }
+        }
+    }
 }
 
 } // namespace

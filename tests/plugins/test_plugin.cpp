@@ -16,6 +16,7 @@
 #define PLUGIN_EXPORT extern "C" __declspec(dllexport)
 #else
 #include <dlfcn.h>
+#include <unistd.h>
 #define PLUGIN_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
 
@@ -33,6 +34,10 @@ ERect editorRect = {10, 20, 60, 420}; // top, left, bottom, right: 400 x 50 pixe
 
 bool Is(const char* name) {
     return std::strcmp(variant, name) == 0;
+}
+
+bool HasEditor() {
+    return Is("editor") || Is("crash_edit_open") || Is("crash_edit_idle");
 }
 
 // The log is opened for every line, so a test may read, empty or remove it at any time.
@@ -73,13 +78,28 @@ void AskEverything(AEffect* asker) {
 }
 
 int* volatile nowhere = nullptr; // what a faulting effect writes through
+volatile int bottom = -1;        // never reached: a recursion without an end the compiler sees
+
+int Deeper(int depth) {
+    volatile char frame[512];
+    frame[0] = static_cast<char>(depth);
+    return depth == bottom ? 0 : Deeper(depth + 1) + frame[0];
+}
+
+void SleepMs(unsigned ms) {
+#ifdef _WIN32
+    Sleep(ms);
+#else
+    usleep(ms * 1000);
+#endif
+}
 
 VstIntPtr VST_CALL Dispatcher(AEffect* self, int32_t opcode, int32_t index, VstIntPtr value,
                               void* ptr, float opt) {
     Log("dispatcher opcode=%d index=%d value=%lld opt=%g ptr=%s nested=%d", opcode, index,
         static_cast<long long>(value), static_cast<double>(opt), ptr ? "set" : "null",
         questionDepth > 0 ? 1 : 0);
-    if (Is("editor") && opcode == effEditGetRect && ptr != nullptr) {
+    if (HasEditor() && opcode == effEditGetRect && ptr != nullptr) {
         *static_cast<ERect**>(ptr) = &editorRect;
     }
     if (Is("asking") && opcode == effOpen) {
@@ -90,7 +110,9 @@ VstIntPtr VST_CALL Dispatcher(AEffect* self, int32_t opcode, int32_t index, VstI
         MessageBoxW(nullptr, L"modal_open", L"Kawauso04 test effect", MB_OK);
     }
 #endif
-    if (Is("crash_open") && opcode == effOpen) {
+    if ((Is("crash_open") && opcode == effOpen) ||
+        (Is("crash_edit_open") && opcode == effEditOpen) ||
+        (Is("crash_edit_idle") && opcode == effEditIdle)) {
         *nowhere = 1; // a write through a null pointer
     }
     if (Is("recursive") && (opcode == effSetSampleRate || opcode == effSetBlockSize)) {
@@ -110,14 +132,24 @@ void VST_CALL Process(AEffect* self, float** inputs, float** outputs, int32_t fr
         AskEverything(self);
     }
     static int blocks = 0;
-    if (Is("crash_process") && ++blocks % 3 == 0) { // every third block
+    static long long framesSeen = 0;
+    // The "_later" effects copy the first two seconds of sound through, then fail.
+    const bool late = (framesSeen += frames) > 88200;
+    if ((Is("crash_process") && ++blocks % 3 == 0) || (Is("crash_later") && late)) {
         *nowhere = 1;
+    }
+    if (Is("overflow_process")) {
+        Deeper(0);
     }
     if (Is("own_fault") && RaiseAndHandleOwnFault()) {
         Log("own fault handled");
     }
     static volatile bool forever = true;
-    while (Is("hang_process") && forever) { // a processReplacing that never returns
+    while ((Is("hang_process") || (Is("hang_later") && late)) && forever) {
+        SleepMs(50); // never returns, without keeping a processor busy
+    }
+    if (Is("slow_process")) {
+        SleepMs(150); // returns, but late
     }
     static volatile int zero = 0, seven = 7; // neither known, so a real division
     if (Is("divide_process")) {
@@ -141,7 +173,7 @@ AEffect* Enter(HostCallbackProc hostCallback, const char* exportName) {
     record.magic = Is("bad_magic") ? 0x12345678 : 0x56737450 /* 'VstP' */;
     record.numInputs = Is("mono") ? 1 : (Is("no_inputs") ? 0 : 2);
     record.numOutputs = Is("mono") ? 1 : (Is("no_outputs") ? 0 : 2);
-    record.flags = Is("editor") ? effFlagsHasEditor : 0;
+    record.flags = HasEditor() ? effFlagsHasEditor : 0;
     if (!Is("hollow")) { // a record that only says how many channels it has
         record.dispatcher = Dispatcher, record.processReplacing = Process;
     }

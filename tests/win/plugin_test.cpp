@@ -3,6 +3,7 @@
 // life. The host's own call sequences and refusals are the core tests'.
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -201,6 +202,33 @@ TEST_F(Plugin, AnEffectThatFaultsIsCutLooseTheStreamGoesOnAndTheUserIsToldWhich)
     EXPECT_EQ(load.texts, std::vector<std::wstring>{L"VSTプラグインのオープンに失敗しました。\n"
                                                     L"crash_open.dll (0xC0000005)"});
     ExpectPluginControls(false);
+}
+
+// A fault inside the editor's opening or its idle call: the editor's own timer finds it, the
+// editor window goes, the effect is called no more, and the user is told once.
+TEST_F(Plugin, AnEffectThatFaultsInItsEditorIsCutLooseWithItsWindow) {
+    OpenDialog();
+    for (const auto& c : {std::make_pair("crash_edit_open", effEditOpen),
+                          std::make_pair("crash_edit_idle", effEditIdle)}) {
+        Listen(c.first);
+        ChooseVariant(c.first);
+        const Box box = AnswerBoxes(dialog, Button(IDOK), [&] {
+            LoadPluginCommand(dialog);
+            for (int tick = 0; tick < 50 && effect != nullptr; ++tick) {
+                Pump(20);
+            }
+        });
+        EXPECT_EQ(box.seen, 1) << c.first;
+        EXPECT_EQ(box.texts.at(0).substr(box.texts.at(0).find(L'\n') + 1),
+                  std::wstring(c.first, c.first + std::strlen(c.first)) + L".dll (0xC0000005)");
+        EXPECT_EQ(FindWindowW(nullptr, L"Kawauso++"), nullptr) << c.first;
+        ExpectPluginControls(false);
+        const CallList calls = Calls(c.first);
+        EXPECT_EQ(calls.back().rfind(
+                      Call(c.second, 0, "0", 0, c.second == effEditOpen ? "set" : "null"), 0),
+                  0u)
+            << c.first << ": called after its fault";
+    }
 }
 
 // An effect that shows a box of its own while it opens: meanwhile the sound goes on through

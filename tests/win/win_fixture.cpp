@@ -12,6 +12,7 @@
 #include "app/app_state.h"
 #include "app/main_dialog.h"
 #include "audio/engine_state.h"
+#include "plugin/plugin_host.h"
 #include "settings/command_line.h"
 #include "settings/settings_store.h"
 #include "tests/support/test_plugins.h"
@@ -39,11 +40,11 @@ std::wstring TitleOf(HWND window) {
     return text;
 }
 
-// This thread's dialog boxes owned by owner, visible or not.
+// This thread's dialog boxes owned by owner, visible or not; the effect's editor is none.
 std::vector<HWND> OwnedBoxes(HWND owner) {
     std::vector<HWND> boxes;
     for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"#32770", nullptr)) != nullptr;) {
-        if (GetWindow(w, GW_OWNER) == owner &&
+        if (GetWindow(w, GW_OWNER) == owner && w != static_cast<HWND>(editorWindow) &&
             GetWindowThreadProcessId(w, nullptr) == GetCurrentThreadId()) {
             boxes.push_back(w);
         }

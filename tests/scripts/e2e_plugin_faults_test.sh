@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# The real program streaming a 450 Hz tone at 20 ms buffers through effects that fail after
+# two seconds of sound: one faults, one stops returning. The voice goes on each time, the user
+# is told, and Stop, Start and the close with its save still work.
+source "$(dirname "$0")/lib.sh"
+e2e_environment
+TONE=450 BUFFER_MS=20 IDC_VST_LOAD=1014
+HANG_LIMIT_MS=2000    # what the program allows a block inside the effect at this buffer length
+FIRST_CAPTURE_MS=2000 # a new capture's first buffer under Wine comes 0.1-2 s after its start
+TIMER_MS=200          # the window looks for a hang this often
+PLUGINS=$(winepath -w "$ROOT/$WIN32_TREE/tests/plugins")
+
+# Settings of one run: the stream's devices and buffer length, and the effect to load.
+instance() { new_instance "$1" "[Settings00]" "BufferSize=$BUFFER_MS" \
+  "WaveInCapsName=Monitor of TestMic" "WaveOutCapsName=TestSpeaker" "VstPath=$PLUGINS\\$1.dll"; }
+# Started and faded in, the effect loaded through the file dialog the button opens (the slot's
+# path already in it; the click does not come back while that dialog is open), then recorded
+# for seconds while the effect fails.
+run_through() {  # variant, seconds
+  instance "$1" && start_program && drive wait 30000 && drive click $ID_START && sleep 1.5 &&
+    { drive click $IDC_VST_LOAD; drive dismiss "VST プラグインを開く"; } &&
+    record_start spk "$W/$1.raw" && sleep "$2" && record_stop
+}
+# The tone before and after the longest silence, that silence at most ms long, and the tone's
+# level at the end of the recording.
+gap_at_most() {  # file, ms
+  analyze dropouts "$1"; local gaps; gaps=$(head -n1 <<< "$AOUT")
+  analyze freq "$1"; local hz=$AOUT
+  analyze shape "$1"; local shape=$AOUT
+  echo "  $(basename "$1"): $gaps, $hz Hz, $shape"
+  within "$(field "$gaps" longest_gap_ms)" 0 "$2" && within "$hz" 436 464 &&
+    within "$(field "$shape" end)" "$(calc "$(field "$gaps" seconds) - 0.2")" 1000
+}
+told() {  # text of the box
+  drive wait 8000 Kawauso04 && [ "$OUT" = "$1" ] && drive dismiss Kawauso04 ||
+    { echo "  box: '$OUT'"; false; }
+}
+saved() { iconv -f UTF-16 -t UTF-8 "$PROGRAM_DIR/KaWUmi.ini" | grep -q "^VstPath=.*$1.dll"; }
+
+feed_tone $TONE 120 -12
+run_through crash_later 4
+check "a fault: one box naming the effect and the exception" told \
+  "$(printf 'VSTプラグインで異常が発生したため切り離しました。\ncrash_later.dll (0xC0000005)')"
+check "a fault: the tone goes on through the stage, at most a buffer missing" \
+  gap_at_most "$W/crash_later.raw" $((BUFFER_MS * 3))
+check "a fault: closed, the slot saved" eval 'close_program && saved crash_later'
+
+run_through hang_later 8
+check "a hang: one box naming the effect" told \
+  "$(printf 'VSTプラグインが応答しないため切り離しました。\nhang_later.dll')"
+check "a hang: the tone comes back after the limit, the restart and its fade-in" \
+  gap_at_most "$W/hang_later.raw" $((HANG_LIMIT_MS + TIMER_MS + FIRST_CAPTURE_MS + 400))
+record_start spk "$W/after-hang.raw"; sleep 1.5; record_stop
+check "a hang: afterwards the tone runs on" gap_at_most "$W/after-hang.raw" $((BUFFER_MS * 3))
+check "a hang: Stop, then Start work" eval 'drive click $ID_STOP && sleep 0.5 &&
+  says 1 enabled $ID_START && drive click $ID_START && sleep 0.5 && says 1 enabled $ID_STOP'
+check "a hang: closed, the slot saved" eval 'close_program && saved hang_later'
