@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # kawauso-render, native, win32 and win64: bad input refused with its reason, help, the
-# clipping count, the same bytes from every build, an effect's output taken as the output.
+# clipping count, the same bytes from every build, an effect's output, sox's WAV from a pipe.
 source "$(dirname "$0")/lib.sh"
 BUILDS=(native win32 win64) ALL="native win32 win64"
 declare -A TREE=([native]=$NATIVE_TREE [win32]=$WIN32_TREE [win64]=$WIN64_TREE)
@@ -35,8 +35,9 @@ REFUSALS=(
   "$ALL|a 1-in/1-out effect|--plugin @P/mono.@X $T $O|cannot load the plug-in"
   "win32|a 64-bit plug-in|--plugin $WIN64_TREE/tests/plugins/copy_through.dll $T $O|cannot load the plug-in"
   "win64|a 32-bit plug-in|--plugin $WIN32_TREE/tests/plugins/copy_through.dll $T $O|cannot load the plug-in")
-# A plug-in that faults, or hangs for 5 s, ends the render with exit 3, naming the block.
+# Exit 3: a plug-in that faults or hangs for 5 s (naming the block), an OUT that cannot be written.
 FAULTS=(
+  "$ALL|an OUT in a folder that does not exist|$T $W/none/out.wav|cannot create the output file"
   "$ALL|a fault in processing|--plugin @P/crash_process.@X $T $O|faulted (exception 0x"
   "$ALL|a division by zero in processing|--plugin @P/divide_process.@X $T $O|in block 1"
   "$ALL|a fault while loading|--plugin @P/crash_open.@X $T $O|while loading"
@@ -86,3 +87,9 @@ done
 render native --no-fade --buffer-ms 13 --pitch 200 --plugin $NATIVE_TREE/tests/plugins/copy_through.so $T $O
 sox -m -v 1 $T -v -1 $O $W/difference.wav && analyze level $W/difference.wav
 check "through an effect that copies: the input comes back" within "$(field "$AOUT" peak)" 0 0.0001
+
+# Written into a pipe, the sizes are left open (sox: 0x7FFFF000): the frames present count.
+sox -D -n -r 44100 -b 16 -c 2 -e signed -t wav - synth 1.3 sine 450 2>/dev/null | cat > $W/piped.wav
+sox -D -n -r 44100 -b 16 -c 2 -e signed $W/seekable.wav synth 1.3 sine 450
+render native $W/seekable.wav $W/from-seekable.wav && render native $W/piped.wav $W/from-piped.wav
+check "sox's WAV from a pipe: rendered as if written in place" cmp $W/from-seekable.wav $W/from-piped.wav

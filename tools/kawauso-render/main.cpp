@@ -22,8 +22,10 @@
 namespace {
 
 constexpr int EXIT_USAGE = 2;
-constexpr int EXIT_FAULT = 3;  // the plug-in faulted or hung: OUT is left as it was
-constexpr unsigned HANG_MS = 5000;  // a block that has not returned by then never will
+// An error while running: the plug-in faulted or hung, or OUT could not be written. OUT is
+// left as it was.
+constexpr int EXIT_RUN_ERROR = 3;
+constexpr unsigned HANG_MS = 5000; // a block that has not returned by then never will
 
 const char USAGE[] =
     "usage: kawauso-render [--pitch P] [--volume V] [--buffer-ms MS] [--no-fade] [--plugin PATH]\n"
@@ -58,7 +60,7 @@ bool ParseInt(const char* text, int low, int high, int& value) {
 }
 
 // Renders on a thread of its own, watched: a plug-in that stops returning (no block finished
-// for HANG_MS) ends the program with EXIT_FAULT, leaving that thread where it hangs.
+// for HANG_MS) ends the program with EXIT_RUN_ERROR, leaving that thread where it hangs.
 bool RenderWatched(const std::vector<int16_t>& input, const RenderOptions& options,
                    std::vector<int16_t>& output, uint32_t& clippedBlocks, RenderFault& fault) {
     std::atomic<bool> finished{false};
@@ -75,10 +77,12 @@ bool RenderWatched(const std::vector<int16_t>& input, const RenderOptions& optio
             seen = done;
             since = std::chrono::steady_clock::now();
         } else if (std::chrono::steady_clock::now() - since > std::chrono::milliseconds(HANG_MS)) {
-            std::fprintf(stderr, "kawauso-render: %s: the plug-in did not return from block %zu "
-                         "within %u ms\n", options.pluginPath.c_str(), done + 1, HANG_MS);
+            std::fprintf(stderr,
+                         "kawauso-render: %s: the plug-in did not return from block %zu "
+                         "within %u ms\n",
+                         options.pluginPath.c_str(), done + 1, HANG_MS);
             std::fflush(stderr);
-            std::_Exit(EXIT_FAULT);
+            std::_Exit(EXIT_RUN_ERROR);
         }
     }
     worker.join();
@@ -101,8 +105,7 @@ int RunRender(int argc, char** argv) {
             }
             ++i;
         } else if (std::strcmp(arg, "--volume") == 0) {
-            if (!ParseInt(next, VOLUME_POSITION_MIN, VOLUME_POSITION_MAX,
-                          options.volumePosition)) {
+            if (!ParseInt(next, VOLUME_POSITION_MIN, VOLUME_POSITION_MAX, options.volumePosition)) {
                 return Usage("--volume takes a whole number from -100 to 100");
             }
             ++i;
@@ -146,7 +149,7 @@ int RunRender(int argc, char** argv) {
                          options.pluginPath.c_str(), static_cast<unsigned>(fault.code),
                          fault.block == 0 ? "while loading"
                                           : ("in block " + std::to_string(fault.block)).c_str());
-            return EXIT_FAULT;
+            return EXIT_RUN_ERROR;
         }
         std::fprintf(stderr,
                      "kawauso-render: %s: cannot load the plug-in: it does not load as a "
@@ -157,13 +160,13 @@ int RunRender(int argc, char** argv) {
     }
     if (!WriteWavFile(paths[1], output, error)) {
         std::fprintf(stderr, "kawauso-render: %s: %s\n", paths[1], error.c_str());
-        return EXIT_USAGE;
+        return EXIT_RUN_ERROR;
     }
     std::fprintf(stderr, "clipped blocks: %u\n", clippedBlocks);
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 #ifdef _WIN32
 // Wide arguments, so any file name reaches the renderer as UTF-8.
@@ -183,5 +186,7 @@ int wmain(int argc, wchar_t** wargv) {
     return RunRender(argc, argv.data());
 }
 #else
-int main(int argc, char** argv) { return RunRender(argc, argv); }
+int main(int argc, char** argv) {
+    return RunRender(argc, argv);
+}
 #endif

@@ -1,6 +1,9 @@
 #include "tools/kawauso-render/wav_file.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <exception>
 
 #include "audio/audio_format.h"
 #include "platform/platform.h"
@@ -8,7 +11,9 @@
 namespace {
 
 constexpr uint32_t WAV_HEADER_BYTES = 44;
+constexpr size_t WRITE_PIECE_BYTES = size_t{1} << 20;
 constexpr uint16_t FORMAT_PCM = 1;
+constexpr uint16_t FORMAT_EXTENSIBLE = 0xFFFE;
 
 uint32_t Read32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
@@ -35,15 +40,32 @@ bool Fail(std::string& error, const char* reason) {
     return false;
 }
 
+// The extensible form's tail: cbSize, valid bits, channel mask, then the sub-format GUID.
+constexpr uint32_t EXTENSIBLE_FMT_BYTES = 40;
+constexpr uint16_t EXTENSIBLE_EXTRA_BYTES = 22;
+constexpr uint8_t SUBTYPE_PCM[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                     0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
 bool CheckFormat(const uint8_t* fmt, uint32_t size, std::string& error) {
     if (size < 16) {
         return Fail(error, "the fmt chunk is too short");
     }
-    if (Read16(fmt) != FORMAT_PCM) {
+    const uint16_t tag = Read16(fmt);
+    // Any channel mask will do: two channels are taken as left and right whatever it says.
+    uint16_t validBits = 0;
+    if (tag == FORMAT_EXTENSIBLE) {
+        if (size < EXTENSIBLE_FMT_BYTES || Read16(fmt + 16) < EXTENSIBLE_EXTRA_BYTES) {
+            return Fail(error, "the fmt chunk is too short");
+        }
+        if (std::memcmp(fmt + 24, SUBTYPE_PCM, sizeof SUBTYPE_PCM) != 0) {
+            return Fail(error, "not PCM audio: the extensible format's sub-format is not PCM");
+        }
+        validBits = Read16(fmt + 18);
+    } else if (tag != FORMAT_PCM) {
         return Fail(error, "not PCM audio");
     }
     if (Read16(fmt + 2) != CHANNEL_COUNT || Read32(fmt + 4) != SAMPLE_RATE ||
-        Read16(fmt + 14) != BITS_PER_SAMPLE) {
+        Read16(fmt + 14) != BITS_PER_SAMPLE || (validBits != 0 && validBits != BITS_PER_SAMPLE)) {
         return Fail(error, "not 44100 Hz, 16-bit, 2-channel audio");
     }
     if (Read16(fmt + 12) != BLOCK_ALIGN || Read32(fmt + 8) != AVG_BYTES_PER_SEC) {
@@ -52,7 +74,7 @@ bool CheckFormat(const uint8_t* fmt, uint32_t size, std::string& error) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 bool ParseWav(const std::vector<uint8_t>& bytes, std::vector<int16_t>& samples,
               std::string& error) {
@@ -61,64 +83,75 @@ bool ParseWav(const std::vector<uint8_t>& bytes, std::vector<int16_t>& samples,
         Read32(&bytes[8]) != 0x45564157u /* WAVE */) {
         return Fail(error, "not a RIFF/WAVE file");
     }
-    const uint64_t riffEnd = 8 + static_cast<uint64_t>(Read32(&bytes[4]));
-    if (riffEnd > fileSize) {
-        return Fail(error, "truncated file: the RIFF size runs past the end");
-    }
-    if (riffEnd < 12) {
+    // A writer that cannot seek back (into a pipe) leaves 0xFFFFFFFF or a guess in the RIFF
+    // size, so one past the end of the file only means "up to the end".
+    uint64_t end = 8 + static_cast<uint64_t>(Read32(&bytes[4]));
+    if (end < 12) {
         return Fail(error, "the RIFF size is too small");
     }
+    if (end > fileSize) {
+        end = fileSize;
+    }
 
-    // Every position below is checked against riffEnd <= fileSize before it is used, so it
-    // fits size_t.
+    // Every position below is checked against end <= fileSize before it is used, so it fits
+    // size_t. The chunks are found first, so that a missing fmt chunk is told apart from one
+    // that comes too late.
     const uint8_t* data = bytes.data();
-    bool haveFormat = false;
-    bool haveData = false;
+    uint64_t fmtAt = 0, dataAt = 0; // body positions; 0: not seen
+    uint32_t fmtSize = 0, dataSize = 0;
     uint64_t pos = 12;
-    while (pos < riffEnd) {
-        if (riffEnd - pos < 8) {
+    while (pos < end) {
+        if (end - pos < 8) {
             return Fail(error, "truncated chunk header");
         }
         const uint32_t id = Read32(data + static_cast<size_t>(pos));
-        const uint32_t size = Read32(data + static_cast<size_t>(pos) + 4);
+        uint32_t size = Read32(data + static_cast<size_t>(pos) + 4);
         const uint64_t body = pos + 8;
-        if (size > riffEnd - body) {
-            return Fail(error, "truncated file: a chunk runs past the end");
+        const bool isData = id == 0x61746164u /* "data" */;
+        // Odd-sized chunks are followed by one pad byte, which a last chunk may omit.
+        const uint64_t next = body + size + (size & 1u);
+        if (size > end - body) {
+            if (!isData) {
+                return Fail(error, "truncated file: a chunk runs past the end");
+            }
+            // The same writers leave the data size open: the rest of the file is the data, in
+            // the whole frames present (and next already lies past the end).
+            size = static_cast<uint32_t>((end - body) / BLOCK_ALIGN * BLOCK_ALIGN);
         }
         if (id == 0x20746D66u /* "fmt " */) {
-            if (haveFormat) {
+            if (fmtAt != 0) {
                 return Fail(error, "more than one fmt chunk");
             }
-            if (!CheckFormat(data + static_cast<size_t>(body), size, error)) {
-                return false;
-            }
-            haveFormat = true;
-        } else if (id == 0x61746164u /* "data" */) {
-            if (!haveFormat) {
-                return Fail(error, "the data chunk comes before the fmt chunk");
-            }
-            if (haveData) {
+            fmtAt = body;
+            fmtSize = size;
+        } else if (isData) {
+            if (dataAt != 0) {
                 return Fail(error, "more than one data chunk");
             }
-            if (size % BLOCK_ALIGN != 0) {
-                return Fail(error, "the data chunk ends inside a frame");
-            }
-            samples.resize(size / 2);
-            const uint8_t* sample = data + static_cast<size_t>(body);
-            for (size_t i = 0; i < samples.size(); ++i, sample += 2) {
-                samples[i] = static_cast<int16_t>(Read16(sample));
-            }
-            haveData = true;
+            dataAt = body;
+            dataSize = size;
         }
-        // Odd-sized chunks are followed by one pad byte, which a last chunk may omit.
-        uint64_t next = body + size + (size & 1u);
-        pos = next > riffEnd ? riffEnd : next;
+        pos = next > end ? end : next;
     }
-    if (!haveFormat) {
+    if (fmtAt == 0) {
         return Fail(error, "no fmt chunk");
     }
-    if (!haveData) {
+    if (dataAt != 0 && dataAt < fmtAt) {
+        return Fail(error, "the data chunk comes before the fmt chunk");
+    }
+    if (!CheckFormat(data + static_cast<size_t>(fmtAt), fmtSize, error)) {
+        return false;
+    }
+    if (dataAt == 0) {
         return Fail(error, "no data chunk");
+    }
+    if (dataSize % BLOCK_ALIGN != 0) {
+        return Fail(error, "the data chunk ends inside a frame");
+    }
+    samples.resize(dataSize / 2);
+    const uint8_t* sample = data + static_cast<size_t>(dataAt);
+    for (size_t i = 0; i < samples.size(); ++i, sample += 2) {
+        samples[i] = static_cast<int16_t>(Read16(sample));
     }
     return true;
 }
@@ -128,18 +161,30 @@ bool ReadWavFile(const char* path, std::vector<int16_t>& samples, std::string& e
     if (file == nullptr) {
         return Fail(error, "cannot open the input file");
     }
+    // A file larger than the address space allows (on a 32-bit build) is refused, not a crash:
+    // bad_alloc, or length_error past max_size, while it is read or its samples are unpacked.
+    const char* const TOO_LARGE = "the input file is too large to hold in memory";
     std::vector<uint8_t> bytes;
-    uint8_t chunk[65536];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        bytes.insert(bytes.end(), chunk, chunk + n);
+    bool tooLarge = false;
+    try {
+        uint8_t chunk[65536];
+        size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+            bytes.insert(bytes.end(), chunk, chunk + n);
+        }
+    } catch (const std::exception&) {
+        tooLarge = true;
     }
     bool readError = std::ferror(file) != 0;
     std::fclose(file);
-    if (readError) {
-        return Fail(error, "cannot read the input file");
+    if (tooLarge || readError) {
+        return Fail(error, tooLarge ? TOO_LARGE : "cannot read the input file");
     }
-    return ParseWav(bytes, samples, error);
+    try {
+        return ParseWav(bytes, samples, error);
+    } catch (const std::exception&) {
+        return Fail(error, TOO_LARGE);
+    }
 }
 
 bool WriteWavFile(const char* path, const std::vector<int16_t>& samples, std::string& error) {
@@ -171,7 +216,12 @@ bool WriteWavFile(const char* path, const std::vector<int16_t>& samples, std::st
     if (file == nullptr) {
         return Fail(error, "cannot create the output file");
     }
-    bool ok = std::fwrite(out.data(), 1, out.size(), file) == out.size();
+    // The Windows runtime's fwrite fails outright on 2 GiB or more at once: write in pieces.
+    bool ok = true;
+    for (size_t at = 0; ok && at < out.size(); at += WRITE_PIECE_BYTES) {
+        const size_t n = std::min(WRITE_PIECE_BYTES, out.size() - at);
+        ok = std::fwrite(out.data() + at, 1, n, file) == n;
+    }
     ok = (std::fclose(file) == 0) && ok;
     if (!ok || !FileReplaceUtf8(temp.c_str(), path)) {
         FileRemoveUtf8(temp.c_str());

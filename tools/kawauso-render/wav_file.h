@@ -6,13 +6,14 @@
 #include <vector>
 
 // Reads a WAV file strictly: the RIFF/WAVE structure with every chunk size checked against
-// the file, odd-sized chunks padded, unknown chunks skipped, exactly one fmt and one data
-// chunk. On failure returns false with a one-line reason in error.
+// the file, odd-sized chunks padded, unknown chunks skipped, exactly one fmt chunk (PCM, or
+// extensible with the PCM sub-format) and after it one data chunk. A RIFF or data size past
+// the end, as writers into a pipe leave them, stands for the whole frames present. On
+// failure returns false with a one-line reason in error.
 bool ReadWavFile(const char* path, std::vector<int16_t>& samples, std::string& error);
 
 // Parses a whole WAV image in memory, as ReadWavFile does.
-bool ParseWav(const std::vector<uint8_t>& bytes, std::vector<int16_t>& samples,
-              std::string& error);
+bool ParseWav(const std::vector<uint8_t>& bytes, std::vector<int16_t>& samples, std::string& error);
 
 // Writes samples as a 44100 Hz 16-bit stereo WAV to path through a temporary file beside
 // it, so path is replaced only when the whole file was written. False with a reason.
