@@ -9,6 +9,7 @@
 
 #include "settings/ini_path.h"
 #include "settings/number_text.h"
+#include "settings/settings_file_lock.h"
 #include "settings/settings_store.h"
 
 namespace {
@@ -48,7 +49,14 @@ constexpr LONGLONG MAX_REWRITE_BYTES = 1 << 20;
 // Any code page takes at most 3 bytes for one UTF-16 unit; 4 leaves a margin.
 constexpr int32_t NARROW_BYTES_PER_UNIT = 4;
 const wchar_t REWRITE_SUFFIX[] = L".new";
-constexpr int32_t REWRITE_PATH_UNITS = INI_PATH_UNITS + 4;
+// The file the settings path finally names; a link may lead further than the program's own
+// folder.
+constexpr int32_t TARGET_PATH_UNITS = 2 * INI_PATH_UNITS;
+constexpr int32_t REWRITE_PATH_UNITS = TARGET_PATH_UNITS + 4;
+// What a rewrite must give back to the file when the platform's replace does not (Wine's,
+// and the plain rename, leave the new file's own).
+constexpr DWORD KEPT_ATTRIBUTES = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 // index is 0..99; callers pass a slot index.
 void FormatSectionName(int32_t index, wchar_t (&name)[SECTION_NAME_UNITS]) {
@@ -61,8 +69,8 @@ void FormatSectionName(int32_t index, wchar_t (&name)[SECTION_NAME_UNITS]) {
     name[at] = L'\0';
 }
 
-void ReadText(const wchar_t* section, const wchar_t* key, const wchar_t* fallback,
-              wchar_t* buffer, DWORD units) {
+void ReadText(const wchar_t* section, const wchar_t* key, const wchar_t* fallback, wchar_t* buffer,
+              DWORD units) {
     if (iniPath[0] == L'\0') {
         lstrcpynW(buffer, fallback, static_cast<int>(units));
         return;
@@ -76,7 +84,9 @@ void ReadText(const wchar_t* section, const wchar_t* key, const wchar_t* fallbac
 // quotes, and text keys are read with room for the quotes before the field's own cut.
 constexpr int32_t QUOTE_UNITS = 2;
 
-bool IsProfileBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+bool IsProfileBlank(wchar_t c) {
+    return c == L' ' || c == L'\t';
+}
 
 bool NeedsQuotes(const wchar_t* text) {
     const size_t length = std::wcslen(text);
@@ -164,21 +174,21 @@ bool WriteAll(HANDLE file, const void* data, size_t bytes) {
 
 // A file that the profile functions will keep in UTF-16 from now on. True when created.
 bool CreateUnicodeFile() {
-    HANDLE file = CreateFileW(iniPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileW(iniPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        return false;  // no write access: the profile writes fail the same way
+        return false; // no write access: the profile writes fail the same way
     }
     bool written = WriteAll(file, BOM_UTF16LE, sizeof(BOM_UTF16LE));
     CloseHandle(file);
     if (!written) {
-        DeleteFileW(iniPath);  // an empty file would be taken for ANSI
+        DeleteFileW(iniPath); // an empty file would be taken for ANSI
     }
     return written;
 }
 
-bool ReadWholeFile(std::vector<char>& bytes) {
-    HANDLE file = CreateFileW(iniPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+bool ReadWholeFile(const wchar_t* path, std::vector<char>& bytes) {
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
@@ -188,26 +198,52 @@ bool ReadWholeFile(std::vector<char>& bytes) {
     if (ok) {
         bytes.resize(static_cast<size_t>(size.QuadPart));
         DWORD got = 0;
-        ok = bytes.empty() ||
-             (ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) !=
-                  FALSE &&
-              got == bytes.size());
+        ok = bytes.empty() || (ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got,
+                                        nullptr) != FALSE &&
+                               got == bytes.size());
     }
     CloseHandle(file);
     return ok;
 }
 
-// Turns an existing file without a UTF-16 mark into UTF-16LE with a mark, every line as the
-// profile functions read it. The new text goes to a side file that then replaces the old
-// one, so a failure leaves the old file as it was. True when the file was replaced.
-bool RewriteAsUnicode() {
+// The file the settings path finally names, a link followed to its target, so that a rewrite
+// replaces the target and the link stays a link. False when the file cannot be opened
+// (missing, or denied to us) or its name does not fit.
+bool FindFinalPath(wchar_t (&target)[TARGET_PATH_UNITS]) {
+    HANDLE file = CreateFileW(iniPath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const DWORD units =
+        GetFinalPathNameByHandleW(file, target, static_cast<DWORD>(TARGET_PATH_UNITS),
+                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    CloseHandle(file);
+    return units > 0 && units < static_cast<DWORD>(TARGET_PATH_UNITS);
+}
+
+// ReplaceFileW keeps the old file's identity, security and attributes. Where it is refused,
+// the side file still has its own name (even when the refusal came after the old file was
+// removed), and the plain rename puts it in place without those.
+bool ReplaceWithSideFile(const wchar_t* target, const wchar_t* sidePath) {
+    return ReplaceFileW(target, sidePath, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                        nullptr) != FALSE ||
+           MoveFileExW(sidePath, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+               FALSE;
+}
+
+// Turns the existing file target (with the given attributes) without a UTF-16 mark into
+// UTF-16LE with a mark, every line as the profile functions read it. The new text goes to a
+// side file beside it that then replaces it, so a failure leaves the old file as it was.
+// True when the file was replaced.
+bool RewriteAsUnicode(const wchar_t* target, DWORD attributes) {
     std::vector<char> bytes;
-    if (!ReadWholeFile(bytes)) {
+    if (!ReadWholeFile(target, bytes)) {
         return false;
     }
     if (StartsWith(bytes, BOM_UTF16LE, sizeof(BOM_UTF16LE)) ||
         StartsWith(bytes, BOM_UTF16BE, sizeof(BOM_UTF16BE))) {
-        return false;  // already carries any text
+        return false; // already carries any text
     }
     UINT codePage = CP_ACP;
     size_t skip = 0;
@@ -227,10 +263,10 @@ bool RewriteAsUnicode() {
     }
 
     wchar_t sidePath[REWRITE_PATH_UNITS];
-    if (std::wcslen(iniPath) + std::wcslen(REWRITE_SUFFIX) >= REWRITE_PATH_UNITS) {
+    if (std::wcslen(target) + std::wcslen(REWRITE_SUFFIX) >= REWRITE_PATH_UNITS) {
         return false;
     }
-    std::wcscpy(sidePath, iniPath);
+    std::wcscpy(sidePath, target);
     std::wcscat(sidePath, REWRITE_SUFFIX);
     HANDLE file = CreateFileW(sidePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -241,19 +277,24 @@ bool RewriteAsUnicode() {
                    (text.empty() || WriteAll(file, text.data(), text.size() * sizeof(wchar_t))) &&
                    FlushFileBuffers(file) != FALSE;
     CloseHandle(file);
-    if (!written ||
-        !MoveFileExW(sidePath, iniPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!written || !ReplaceWithSideFile(target, sidePath)) {
         DeleteFileW(sidePath);
         return false;
+    }
+    const DWORD kept = attributes & KEPT_ATTRIBUTES;
+    if ((GetFileAttributesW(target) & KEPT_ATTRIBUTES) != kept) {
+        SetFileAttributesW(target, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL);
     }
     return true;
 }
 
-// Makes sure the existing file (attributes as GetFileAttributesW gave them) or the new one can
-// carry the text values about to be written: a new file starts as UTF-16, and an existing
-// ANSI file becomes UTF-16 only when one of the values would not survive its code page, so
-// older files with plain values stay exactly as they are.
-void PrepareFileForText(DWORD attributes, const wchar_t* const* values, int32_t count) {
+// Makes sure the existing file (attributes as GetFileAttributesW gave them for target, its
+// final name, or null when that is unknown) or the new one can carry the text values about to
+// be written: a new file starts as UTF-16, and an existing ANSI file becomes UTF-16 only when
+// one of the values would not survive its code page, so older files with plain values stay
+// exactly as they are.
+void PrepareFileForText(const wchar_t* target, DWORD attributes, const wchar_t* const* values,
+                        int32_t count) {
     bool changed = false;
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         changed = CreateUnicodeFile();
@@ -262,7 +303,7 @@ void PrepareFileForText(DWORD attributes, const wchar_t* const* values, int32_t 
         for (int32_t i = 0; i < count && survives; ++i) {
             survives = SurvivesAnsi(values[i]);
         }
-        changed = !survives && RewriteAsUnicode();
+        changed = !survives && target != nullptr && RewriteAsUnicode(target, attributes);
     }
     if (changed) {
         // The profile functions may hold the file as they last read it, encoding included;
@@ -271,46 +312,9 @@ void PrepareFileForText(DWORD attributes, const wchar_t* const* values, int32_t 
     }
 }
 
-}  // namespace
-
-void BuildIniPath() {
-    wchar_t modulePath[MODULE_PATH_UNITS];
-    DWORD length = GetModuleFileNameW(nullptr, modulePath, MODULE_PATH_UNITS);
-    iniPath[0] = L'\0';
-    if (length == 0 || length >= MODULE_PATH_UNITS) {
-        return;  // failed, or cut short: no folder we could trust
-    }
-    IniPathFromModulePath(modulePath, iniPath, INI_PATH_UNITS);
-}
-
-void LoadAllSlots() {
-    for (int32_t i = 0; i < SLOT_COUNT; ++i) {
-        wchar_t section[SECTION_NAME_UNITS];
-        FormatSectionName(i, section);
-        SettingsSlot& slot = slots[i];
-        ReadTextField(section, KEY_BUFFER_SIZE, DEFAULT_BUFFER_SIZE, slot.BufferSize,
-                      BUFFER_SIZE_UNITS);
-        ReadTextField(section, KEY_WAVE_IN, DEFAULT_TEXT, slot.WaveInCapsName, CAPS_NAME_UNITS);
-        ReadTextField(section, KEY_WAVE_OUT, DEFAULT_TEXT, slot.WaveOutCapsName, CAPS_NAME_UNITS);
-        ReadTextField(section, KEY_VST_PATH, DEFAULT_TEXT, slot.VstPath, VST_PATH_MAX_UNITS);
-        slot.VstPath[VST_PATH_UNITS - 1] = L'\0';
-        slot.Volume = ReadNumber(section, KEY_VOLUME, DEFAULT_ZERO);
-        slot.FreqRatio = ReadNumber(section, KEY_FREQ_RATIO, DEFAULT_ZERO);
-        slot.AutoRestart = ReadNumber(section, KEY_AUTO_RESTART, DEFAULT_ZERO) != 0;
-        slot.ShowDetail = ReadNumber(section, KEY_SHOW_DETAIL, DEFAULT_SHOW_DETAIL) != 0;
-        slot.DlgPosX = ReadNumber(section, KEY_DLG_POS_X, DEFAULT_ZERO);
-        slot.DlgPosY = ReadNumber(section, KEY_DLG_POS_Y, DEFAULT_ZERO);
-    }
-}
-
-void SaveCurrentSlot() {
-    if (iniPath[0] == L'\0' || currentSlot == nullptr || currentSlotIndex < 0 ||
-        currentSlotIndex >= SLOT_COUNT) {
-        return;
-    }
+void WriteSlot(int32_t index, const SettingsSlot& slot) {
     wchar_t section[SECTION_NAME_UNITS];
-    FormatSectionName(currentSlotIndex, section);
-    const SettingsSlot& slot = *currentSlot;
+    FormatSectionName(index, section);
 
     wchar_t bufferSize[BUFFER_SIZE_UNITS];
     wchar_t waveIn[CAPS_NAME_UNITS];
@@ -329,13 +333,16 @@ void SaveCurrentSlot() {
     FormatDecimal(slot.DlgPosX, dlgPosX);
     FormatDecimal(slot.DlgPosY, dlgPosY);
 
-    DWORD attributes = GetFileAttributesW(iniPath);
+    wchar_t target[TARGET_PATH_UNITS];
+    const bool resolved = FindFinalPath(target);
+    const DWORD attributes = GetFileAttributesW(resolved ? target : iniPath);
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-        return;  // a read-only file is the user's to keep as it is
+        return; // a read-only file is the user's to keep as it is
     }
     const wchar_t* const texts[] = {bufferSize, waveIn, waveOut, vstPath};
-    PrepareFileForText(attributes, texts, static_cast<int32_t>(sizeof(texts) / sizeof(texts[0])));
+    PrepareFileForText(resolved ? target : nullptr, attributes, texts,
+                       static_cast<int32_t>(sizeof(texts) / sizeof(texts[0])));
 
     wchar_t quoted[VST_PATH_UNITS + QUOTE_UNITS];
     QuoteForProfile(bufferSize, quoted);
@@ -354,4 +361,48 @@ void SaveCurrentSlot() {
                                iniPath);
     WritePrivateProfileStringW(section, KEY_DLG_POS_X, dlgPosX, iniPath);
     WritePrivateProfileStringW(section, KEY_DLG_POS_Y, dlgPosY, iniPath);
+}
+
+} // namespace
+
+void BuildIniPath() {
+    wchar_t modulePath[MODULE_PATH_UNITS];
+    DWORD length = GetModuleFileNameW(nullptr, modulePath, MODULE_PATH_UNITS);
+    iniPath[0] = L'\0';
+    if (length == 0 || length >= MODULE_PATH_UNITS) {
+        return; // failed, or cut short: no folder we could trust
+    }
+    IniPathFromModulePath(modulePath, iniPath, INI_PATH_UNITS);
+}
+
+void LoadAllSlots() {
+    HANDLE lock = LockSettingsFile(iniPath);
+    for (int32_t i = 0; i < SLOT_COUNT; ++i) {
+        wchar_t section[SECTION_NAME_UNITS];
+        FormatSectionName(i, section);
+        SettingsSlot& slot = slots[i];
+        ReadTextField(section, KEY_BUFFER_SIZE, DEFAULT_BUFFER_SIZE, slot.BufferSize,
+                      BUFFER_SIZE_UNITS);
+        ReadTextField(section, KEY_WAVE_IN, DEFAULT_TEXT, slot.WaveInCapsName, CAPS_NAME_UNITS);
+        ReadTextField(section, KEY_WAVE_OUT, DEFAULT_TEXT, slot.WaveOutCapsName, CAPS_NAME_UNITS);
+        ReadTextField(section, KEY_VST_PATH, DEFAULT_TEXT, slot.VstPath, VST_PATH_MAX_UNITS);
+        slot.VstPath[VST_PATH_UNITS - 1] = L'\0';
+        slot.Volume = ReadNumber(section, KEY_VOLUME, DEFAULT_ZERO);
+        slot.FreqRatio = ReadNumber(section, KEY_FREQ_RATIO, DEFAULT_ZERO);
+        slot.AutoRestart = ReadNumber(section, KEY_AUTO_RESTART, DEFAULT_ZERO) != 0;
+        slot.ShowDetail = ReadNumber(section, KEY_SHOW_DETAIL, DEFAULT_SHOW_DETAIL) != 0;
+        slot.DlgPosX = ReadNumber(section, KEY_DLG_POS_X, DEFAULT_ZERO);
+        slot.DlgPosY = ReadNumber(section, KEY_DLG_POS_Y, DEFAULT_ZERO);
+    }
+    UnlockSettingsFile(lock);
+}
+
+void SaveCurrentSlot() {
+    if (iniPath[0] == L'\0' || currentSlot == nullptr || currentSlotIndex < 0 ||
+        currentSlotIndex >= SLOT_COUNT) {
+        return;
+    }
+    HANDLE lock = LockSettingsFile(iniPath);
+    WriteSlot(currentSlotIndex, *currentSlot);
+    UnlockSettingsFile(lock);
 }

@@ -1,6 +1,7 @@
 // The settings file KaWUmi.ini beside the executable: sections Settings00 to Settings07 of
 // ten keys each, read and written through the platform's private-profile functions.
-// User-interface thread only.
+// User-interface thread only. A load or save holds the file's lock throughout, so two copies
+// of the program never interleave their reads and writes of it.
 #pragma once
 
 // Fills iniPath with the executable's directory followed by KaWUmi.ini. When the
@@ -14,5 +15,6 @@ void LoadAllSlots();
 // Writes currentSlot into the section of currentSlotIndex, and nothing else. The file is
 // created as UTF-16 text, and an older ANSI file is turned into UTF-16 text first when a
 // value would not survive the ANSI code page, so that any device name or path comes back
-// unchanged. Failures are ignored.
+// unchanged; that rewrite replaces a link's target rather than the link, and keeps the file's
+// attributes. Failures are ignored.
 void SaveCurrentSlot();

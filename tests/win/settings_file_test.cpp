@@ -20,6 +20,24 @@ void SetText(wchar_t* field, size_t units, const std::wstring& text) {
     text.copy(field, units - 1);
 }
 
+std::wstring Describe(const SettingsSlot& s) { // every field, so slots compare and print whole
+    return std::wstring(s.BufferSize) + L"|" + s.WaveInCapsName + L"|" + s.WaveOutCapsName + L"|" +
+           s.VstPath + L"|" + std::to_wstring(s.Volume) + L"|" + std::to_wstring(s.FreqRatio) +
+           L"|" + std::to_wstring(s.AutoRestart) + std::to_wstring(s.ShowDetail) + L"|" +
+           std::to_wstring(s.DlgPosX) + L"|" + std::to_wstring(s.DlgPosY);
+}
+
+constexpr int ROUNDS = 100;
+const wchar_t WRITER_SLOT[] = L"KAWAUSO_TEST_WRITER_SLOT";
+void FillRound(SettingsSlot& s, int slot, int round) { // every key changes from round to round
+    const std::wstring text = L"音" + std::to_wstring(slot * 1000 + round); // needs UTF-16
+    for (wchar_t* field : {s.BufferSize, s.WaveInCapsName, s.WaveOutCapsName, s.VstPath}) {
+        std::wcscpy(field, text.c_str());
+    }
+    s.Volume = s.FreqRatio = s.DlgPosX = s.DlgPosY = slot * 1000 + round;
+    s.AutoRestart = !(s.ShowDetail = round % 2 != 0);
+}
+
 class SettingsFile : public WinTest {
   protected:
     void SetUp() override {
@@ -46,11 +64,7 @@ class SettingsFile : public WinTest {
         std::memset(slots, 0x5A, sizeof slots);
         LoadAllSlots();
     }
-    bool IsDefault(const SettingsSlot& s) {
-        return std::wstring(s.BufferSize) == L"50" && !s.WaveInCapsName[0] &&
-               !s.WaveOutCapsName[0] && !s.VstPath[0] && s.Volume == 0 && s.FreqRatio == 0 &&
-               !s.AutoRestart && s.ShowDetail && s.DlgPosX == 0 && s.DlgPosY == 0;
-    }
+    bool IsDefault(const SettingsSlot& s) { return Describe(s) == L"50||||0|0|01|0|0"; }
     // Japanese, outside the basic plane, and a path of the 259 units a slot stores.
     void FillUnicode() {
         const std::wstring head = L"C:\\プラグイン\\エフェクト🎛\\",
@@ -65,18 +79,28 @@ class SettingsFile : public WinTest {
         slots[0].ShowDetail = false;
         slots[0].DlgPosY = -20;
     }
+    // Wine 8 only pretends to make a symbolic link, and deletes a link's target instead of the
+    // link; there the Unix ln and rm, which Wine runs (without a handle), make and remove it.
+    void Link(const std::wstring& folder, bool make) { // settingsFile to linked\KaWUmi.ini
+        std::wstring command = make ? L"ln -s linked/KaWUmi.ini KaWUmi.ini" : L"rm KaWUmi.ini";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION unix = {};
+        if (!CreateProcessW(make ? L"Z:\\bin\\ln" : L"Z:\\bin\\rm", &command[0], nullptr, nullptr,
+                            FALSE, 0, nullptr, folder.c_str(), &startup, &unix)) {
+            make ? CreateSymbolicLinkW(settingsFile.c_str(), L"linked\\KaWUmi.ini",
+                                       SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)
+                 : DeleteFileW(settingsFile.c_str());
+        }
+        for (int i = 0; i < 500 && Exists(settingsFile) != make; ++i) {
+            Sleep(10);
+        }
+    }
     void ExpectRoundTrip() {
-        const SettingsSlot saved = slots[0];
+        const std::wstring saved = Describe(slots[0]);
         SaveCurrentSlot();
         Reload();
-        const SettingsSlot& b = slots[0];
-        EXPECT_EQ(std::wstring(b.WaveInCapsName), saved.WaveInCapsName);
-        EXPECT_EQ(std::wstring(b.WaveOutCapsName), saved.WaveOutCapsName);
-        EXPECT_EQ(std::wstring(b.VstPath), saved.VstPath);
-        EXPECT_EQ(std::wstring(b.BufferSize), saved.BufferSize);
-        EXPECT_TRUE(b.Volume == saved.Volume && b.FreqRatio == saved.FreqRatio &&
-                    b.AutoRestart == saved.AutoRestart && b.ShowDetail == saved.ShowDetail &&
-                    b.DlgPosX == saved.DlgPosX && b.DlgPosY == saved.DlgPosY);
+        EXPECT_EQ(Describe(slots[0]), saved);
     }
 };
 
@@ -130,15 +154,27 @@ TEST_F(SettingsFile, ValuesAreReadAsSwitchesAndTextsCutToTheirFieldsAndWrittenWh
 }
 
 TEST_F(SettingsFile, AnyTextComesBackWhateverTheFileWasAndPlainAnsiFilesStayAsTheyWere) {
+    const std::string ansi = "; kept\r\n[Other]\r\nName=Caf\xE9\r\n[Settings01]\r\nVolume=11\r\n";
+    const std::string utf8 =
+        "\xEF\xBB\xBF[Other]\r\nName=Caf\xC3\xA9\r\n[Settings01]\r\nVolume=11\r\n";
     const std::string starts[] = {
-        "", "; kept\r\n[Other]\r\nName=Caf\xE9\r\n[Settings01]\r\nVolume=11\r\n",
-        "\xEF\xBB\xBF[Other]\r\nName=Caf\xC3\xA9\r\n[Settings01]\r\nVolume=11\r\n",
-        Utf16(L"[Other]\r\nName=Café\r\n[Settings01]\r\nVolume=11\r\n")};
-    for (const std::string& start : starts) { // none, ANSI, UTF-8 and UTF-16 with their marks
+        "",   ansi, utf8, Utf16(L"[Other]\r\nName=Café\r\n[Settings01]\r\nVolume=11\r\n"),
+        ansi, ansi};
+    const std::wstring folder = settingsFile.substr(0, settingsFile.rfind(L'\\') + 1);
+    const std::wstring linked = folder + L"linked\\KaWUmi.ini";
+    CreateDirectoryW((folder + L"linked").c_str(), nullptr);
+    // None, ANSI, UTF-8 and UTF-16 with their marks; then ANSI hidden, and behind a link.
+    for (size_t i = 0; i < std::size(starts); ++i) {
+        const std::string& start = starts[i];
+        const std::wstring& file = i == 5 ? linked : settingsFile;
         DeleteFileW(settingsFile.c_str());
         Use(settingsFile);
         if (!start.empty()) {
-            WriteBytes(settingsFile, start);
+            WriteBytes(file, start);
+        }
+        SetFileAttributesW(file.c_str(), i == 4 ? FILE_ATTRIBUTE_HIDDEN : FILE_ATTRIBUTE_NORMAL);
+        if (i == 5) {
+            Link(folder, true);
         }
         LoadAllSlots();
         FillUnicode();
@@ -146,8 +182,14 @@ TEST_F(SettingsFile, AnyTextComesBackWhateverTheFileWasAndPlainAnsiFilesStayAsTh
         EXPECT_TRUE(start.empty() || (ReadSettings().find(L"Name=Café") != std::wstring::npos &&
                                       slots[1].Volume == 11))
             << start;
-        EXPECT_FALSE(Exists(settingsFile + L".new"));
+        EXPECT_FALSE(Exists(settingsFile + L".new") || Exists(linked + L".new"));
+        EXPECT_EQ(GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_HIDDEN,
+                  i == 4 ? FILE_ATTRIBUTE_HIDDEN : 0u);
+        EXPECT_EQ(ReadBytes(file), ReadBytes(settingsFile)) << "a link still leads to its file";
     }
+    Link(folder, false);
+    DeleteFileW(linked.c_str());
+    RemoveDirectoryW((folder + L"linked").c_str());
     // Blanks and quotes at a text's ends survive (the profile functions trim them).
     for (const wchar_t* name : {L"Microphone (2- USB Audio CODEC ", L" Lead", L"\tTab\t",
                                 L"\"Quoted\"", L"'single'", L"\"", L"Plain name"}) {
@@ -177,6 +219,50 @@ TEST_F(SettingsFile, AnyTextComesBackWhateverTheFileWasAndPlainAnsiFilesStayAsTh
                                           : "WaveInCapsName=Mic\r\n"),
               std::string::npos);
     EXPECT_NE(after.find("[Other]\r\nColour=blue\r\n"), std::string::npos);
+}
+
+// This program and a copy of it that it starts (with WRITER_SLOT set) save their own slots of
+// one file at once, each reading its slot back after every save: neither may lose a key.
+TEST_F(SettingsFile, TwoProgramsSavingTheirOwnSlotsAtOnceLoseNothing) {
+    const std::wstring shared = settingsFile + L".shared"; // the copy's set-up deletes settingsFile
+    wchar_t slot[2] = L"1";
+    const bool copy = GetEnvironmentVariableW(WRITER_SLOT, slot, 2) == 1;
+    PROCESS_INFORMATION other = {};
+    if (!copy) {
+        WriteBytes(shared, "[Other]\r\nName=Caf\xE9\r\n"); // ANSI: the first saves rewrite it
+        wchar_t exe[MAX_PATH], command[] = L"copy --gtest_filter=SettingsFile.TwoPrograms*";
+        GetModuleFileNameW(nullptr, exe, MAX_PATH);
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        SetEnvironmentVariableW(WRITER_SLOT, L"6");
+        ASSERT_TRUE(CreateProcessW(exe, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                   &startup, &other));
+        SetEnvironmentVariableW(WRITER_SLOT, nullptr);
+    }
+    Use(shared);
+    currentSlot = &slots[currentSlotIndex = slot[0] - L'0'];
+    int round = 1; // this program saves until the copy has ended, so every save of it meets ours
+    for (; round <= ROUNDS || (!copy && WaitForSingleObject(other.hProcess, 0) == WAIT_TIMEOUT &&
+                               round < 10 * ROUNDS); // a copy that hangs fails the test
+         ++round) {
+        FillRound(*currentSlot, currentSlotIndex, round);
+        const std::wstring saved = Describe(*currentSlot);
+        SaveCurrentSlot();
+        LoadAllSlots();
+        ASSERT_EQ(Describe(*currentSlot), saved) << "round " << round;
+    }
+    if (!copy) {
+        DWORD code = 1;
+        EXPECT_TRUE(GetExitCodeProcess(other.hProcess, &code) && code == 0) << "the copy lost keys";
+        CloseHandle(other.hThread);
+        CloseHandle(other.hProcess);
+        SettingsSlot last[2] = {};
+        FillRound(last[0], 1, round - 1);
+        FillRound(last[1], 6, ROUNDS);
+        Reload();
+        EXPECT_EQ(Describe(slots[1]) + Describe(slots[6]), Describe(last[0]) + Describe(last[1]));
+        DeleteFileW(shared.c_str());
+    }
 }
 
 TEST_F(SettingsFile, AFileThatCannotBeWrittenIsLeftAloneAndTheSaveFailsSilently) {
