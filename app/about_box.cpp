@@ -1,17 +1,35 @@
 #include "app/about_box.h"
 
 #include "app/app_state.h"
+#include "app/stream_commands.h"
 #include "res/resource.h"
 
+namespace {
+
+constexpr size_t COUNTER_TEXT_UNITS = 64;
+
+void ShowStreamCounters(HWND window) {
+    wchar_t text[COUNTER_TEXT_UNITS];
+    FormatStreamCounters(text, COUNTER_TEXT_UNITS);
+    SetDlgItemTextW(window, IDC_ABOUT_COUNTERS, text);
+}
+
+} // namespace
+
 INT_PTR CALLBACK AboutDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM /*lParam*/) {
-    // No buttons: Enter arrives as IDOK, Escape and the close box as IDCANCEL.
-    if (message == WM_COMMAND) {
-        const WORD command = LOWORD(wParam);
-        if (command == IDOK || command == IDCANCEL) {
-            EndDialog(window, command);
+    switch (message) {
+    case WM_INITDIALOG:
+        ShowStreamCounters(window);
+        return TRUE;
+    case WM_COMMAND:
+        // No buttons: Enter arrives as IDOK, Escape and the close box as IDCANCEL.
+        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+            EndDialog(window, LOWORD(wParam));
         }
+        return TRUE;
+    default:
+        return FALSE;
     }
-    return 0;
 }
 
 void ShowAboutBox(HWND owner) {

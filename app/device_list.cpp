@@ -1,37 +1,19 @@
 #include "app/device_list.h"
 
-#include <mmsystem.h>
 #include <cwchar>
 #include <vector>
 
 #include "res/resource.h"
+#include "settings/settings_slot.h"
 
 namespace {
 
-UINT WinMMCount(DeviceKind kind) {
-    return kind == DeviceKind::Capture ? waveInGetNumDevs() : waveOutGetNumDevs();
-}
-
-bool WinMMName(DeviceKind kind, UINT id, wchar_t (&name)[DEVICE_NAME_UNITS]) {
-    if (kind == DeviceKind::Capture) {
-        WAVEINCAPSW caps;
-        if (waveInGetDevCapsW(id, &caps, sizeof caps) != MMSYSERR_NOERROR) {
-            return false;
-        }
-        wcsncpy(name, caps.szPname, DEVICE_NAME_UNITS - 1);
-    } else {
-        WAVEOUTCAPSW caps;
-        if (waveOutGetDevCapsW(id, &caps, sizeof caps) != MMSYSERR_NOERROR) {
-            return false;
-        }
-        wcsncpy(name, caps.szPname, DEVICE_NAME_UNITS - 1);
-    }
-    name[DEVICE_NAME_UNITS - 1] = L'\0';
-    return true;
-}
-
-const DeviceEnumeration WINMM_ENUMERATION = {WinMMCount, WinMMName};
+const DeviceEnumeration WINMM_ENUMERATION = {WaveDeviceCount, WaveDeviceName};
 const DeviceEnumeration* watcherEnumeration = &WINMM_ENUMERATION;
+
+HWND ListOf(HWND window, DeviceKind kind) {
+    return GetDlgItem(window, kind == DeviceKind::Capture ? IDC_WAVEIN : IDC_WAVEOUT);
+}
 
 void AddName(HWND combo, const wchar_t* name) {
     SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
@@ -40,7 +22,7 @@ void AddName(HWND combo, const wchar_t* name) {
 bool Present(const DeviceEnumeration& e, DeviceKind kind, const wchar_t* wanted) {
     bool found = false;
     UINT count = e.count(kind);
-    for (UINT id = 0; id < count; ++id) {  // every device is queried, no early exit
+    for (UINT id = 0; id < count; ++id) { // every device is queried, no early exit
         wchar_t name[DEVICE_NAME_UNITS];
         if (e.name(kind, id, name) && std::wcscmp(name, wanted) == 0) {
             found = true;
@@ -49,14 +31,14 @@ bool Present(const DeviceEnumeration& e, DeviceKind kind, const wchar_t* wanted)
     return found;
 }
 
-}  // namespace
-
-void FillDeviceList(HWND combo, DeviceKind kind, const wchar_t* savedName, bool addSaved) {
+void FillDeviceList(HWND window, DeviceKind kind, const wchar_t* savedName, bool addSaved) {
+    HWND combo = ListOf(window, kind);
+    SendMessageW(combo, CB_RESETCONTENT, 0, 0);
     bool found = !addSaved;
-    UINT count = WinMMCount(kind);
+    UINT count = WaveDeviceCount(kind);
     for (UINT id = 0; id < count; ++id) {
         wchar_t name[DEVICE_NAME_UNITS];
-        if (!WinMMName(kind, id, name)) {
+        if (!WaveDeviceName(kind, id, name)) {
             continue;
         }
         AddName(combo, name);
@@ -67,10 +49,40 @@ void FillDeviceList(HWND combo, DeviceKind kind, const wchar_t* savedName, bool 
     if (!found) {
         AddName(combo, savedName);
     }
+    SendMessageW(combo, CB_SETCURSEL, 0, 0);
+}
+
+} // namespace
+
+void FillDeviceLists(HWND window, const SettingsSlot& slot) {
+    FillDeviceList(window, DeviceKind::Capture, slot.WaveInCapsName, slot.AutoRestart);
+    FillDeviceList(window, DeviceKind::Playback, slot.WaveOutCapsName, slot.AutoRestart);
+}
+
+void SelectDeviceName(HWND combo, const wchar_t* name) {
+    const LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        const LRESULT length = SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
+        if (length < 0 || length >= DEVICE_NAME_UNITS) {
+            continue; // not a device's name
+        }
+        wchar_t item[DEVICE_NAME_UNITS] = L"";
+        SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(item));
+        if (std::wcscmp(item, name) == 0) {
+            SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(i), 0);
+            return;
+        }
+    }
 }
 
 void RefreshDeviceList(HWND window, DeviceKind kind) {
-    HWND combo = GetDlgItem(window, kind == DeviceKind::Capture ? IDC_WAVEIN : IDC_WAVEOUT);
+    HWND combo = ListOf(window, kind);
+    if (!IsWindowEnabled(combo)) {
+        // Disabled, it shows the names in use or awaited, which may be absent. Disabling the
+        // list while it has the focus (a slot change by the mouse wheel) takes the focus away,
+        // and that notification must not rebuild it.
+        return;
+    }
     std::vector<wchar_t> remembered;
     LRESULT selected = SendMessageW(combo, CB_GETCURSEL, 0, 0);
     if (selected != CB_ERR) {
@@ -82,10 +94,10 @@ void RefreshDeviceList(HWND window, DeviceKind kind) {
         }
     }
     SendMessageW(combo, CB_RESETCONTENT, 0, 0);
-    UINT count = WinMMCount(kind);
+    UINT count = WaveDeviceCount(kind);
     for (UINT id = 0; id < count; ++id) {
         wchar_t name[DEVICE_NAME_UNITS];
-        if (WinMMName(kind, id, name)) {
+        if (WaveDeviceName(kind, id, name)) {
             AddName(combo, name);
         }
     }
@@ -101,7 +113,9 @@ bool DevicesPresent(const wchar_t* captureName, const wchar_t* playbackName) {
     return capture && playback;
 }
 
-const DeviceEnumeration& WinMMEnumeration() { return WINMM_ENUMERATION; }
+const DeviceEnumeration& WinMMEnumeration() {
+    return WINMM_ENUMERATION;
+}
 
 void SetDeviceEnumeration(const DeviceEnumeration* enumeration) {
     watcherEnumeration = enumeration != nullptr ? enumeration : &WINMM_ENUMERATION;

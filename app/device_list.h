@@ -3,13 +3,19 @@
 
 #include <windows.h>
 
-constexpr int DEVICE_NAME_UNITS = 32;  // a device name and its terminator
+#include "audio/wave_devices.h"
 
-enum class DeviceKind { Capture, Playback };
+struct SettingsSlot;
 
-// Adds every device's name to the combo box in device-id order (failed queries skipped);
-// with addSaved, also adds savedName at the end when no device has exactly that name.
-void FillDeviceList(HWND combo, DeviceKind kind, const wchar_t* savedName, bool addSaved);
+// Both lists afresh for the slot, item 0 selected: every device's name in device-id order
+// (failed queries skipped) and, while the slot awaits its devices (auto-connect on), a saved
+// name that no device has exactly, listed last.
+void FillDeviceLists(HWND window, const SettingsSlot& slot);
+
+// Selects the item named exactly name, letter case included, as the devices are told apart;
+// leaves the selection as it is when there is none. A prefix or caseless match could select
+// another device, whose name would then be stored as the slot's.
+void SelectDeviceName(HWND combo, const wchar_t* name);
 
 // Rebuilds a combo box from the devices present now, keeping the selection by its text.
 void RefreshDeviceList(HWND window, DeviceKind kind);

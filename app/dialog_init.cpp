@@ -1,6 +1,6 @@
 // WM_INITDIALOG: settings, lock, window position, device lists, sliders, slot list, the
-// slot's values, tray menu and icon record, then the posted minimise and detail toggle and
-// the watcher, in this order.
+// slot's values, tray menu and icon record, then the posted minimise and detail toggle, the
+// watcher and the slot's saver, in this order.
 #include <windows.h>
 #include <commctrl.h>
 #include <cwchar>
@@ -9,6 +9,7 @@
 #include "app/auto_connect.h"
 #include "app/device_list.h"
 #include "app/main_dialog.h"
+#include "app/slot_saver.h"
 #include "app/window_position.h"
 #include "audio/engine_state.h"
 #include "audio/stream_state.h"
@@ -44,7 +45,7 @@ void PrepareTrayIcon(HWND window, HICON icon) {
     wcsncpy(trayIconData.szTip, L"Kawauso04", 63);
 }
 
-}  // namespace
+} // namespace
 
 INT_PTR OnInitDialog(HWND window) {
     SetWindowTextW(window, L"Kawauso04");
@@ -59,13 +60,7 @@ INT_PTR OnInitDialog(HWND window) {
 
     MoveToSavedPosition(window, currentSlot->DlgPosX, currentSlot->DlgPosY);
 
-    const bool autoOn = currentSlot->AutoRestart;
-    FillDeviceList(GetDlgItem(window, IDC_WAVEIN), DeviceKind::Capture,
-                   currentSlot->WaveInCapsName, autoOn);
-    SendDlgItemMessageW(window, IDC_WAVEIN, CB_SETCURSEL, 0, 0);
-    FillDeviceList(GetDlgItem(window, IDC_WAVEOUT), DeviceKind::Playback,
-                   currentSlot->WaveOutCapsName, autoOn);
-    SendDlgItemMessageW(window, IDC_WAVEOUT, CB_SETCURSEL, 0, 0);
+    FillDeviceLists(window, *currentSlot);
 
     SetTrackbarRange(window, IDC_VOLUME, -100, 100, 40);
     SetTrackbarRange(window, IDC_PITCH, -200, 200, 80);
@@ -91,5 +86,6 @@ INT_PTR OnInitDialog(HWND window) {
     if (currentSlot->AutoRestart) {
         SetAutoConnect(window, true);
     }
+    RestartSlotSaver(window);
     return TRUE;
 }

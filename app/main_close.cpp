@@ -1,27 +1,35 @@
-// Timers and the orderly close of the main window.
+// Timers, the orderly close of the main window and the end of the session.
 #include "app/app_state.h"
 #include "app/auto_connect.h"
+#include "app/balloon.h"
 #include "app/main_dialog.h"
+#include "app/slot_saver.h"
 #include "audio/engine_state.h"
-#include "audio/stream_control.h"
+#include "app/stream_commands.h"
+#include "audio/wave_stream.h"
 #include "plugin/plugin_commands.h"
 #include "res/resource.h"
 #include "settings/command_line.h"
-#include "settings/settings_file.h"
-#include "settings/settings_store.h"
 
 void OnTimer(HWND window, UINT_PTR timerId) {
     switch (timerId) {
     case TIMER_LEVEL:
         InvalidateRect(GetDlgItem(window, IDC_VOLUME_LABEL), nullptr, FALSE);
         CheckPluginFault(window);
+        WatchStream(window);
         break;
     case TIMER_STOP:
-        StopStream(window);
+        OnStopTimer(window);
         CheckPluginFault(window); // the stop may have left a hung effect's block behind
+        break;
+    case TIMER_BALLOON:
+        HideBalloon();
         break;
     case TIMER_AUTOCONNECT:
         OnAutoConnectTick(window);
+        break;
+    case TIMER_SAVE:
+        OnSlotSaverTick(window);
         break;
     default:
         break;
@@ -36,17 +44,27 @@ void OnClose(HWND window) {
         Shell_NotifyIconW(NIM_DELETE, &trayIconData);
     }
     StopStream(window);
+    SaveSlotNow(window); // first: an effect that hangs in its unload must not cost the settings
     UnloadPluginCommand(window);
-    StoreControlsToSlot(window);
-    RECT rect;
-    GetWindowRect(window, &rect);
-    currentSlot->DlgPosX = rect.left;
-    currentSlot->DlgPosY = rect.top;
-    SaveCurrentSlot();
     CloseThreadsLeftBehind();
     LockDestroy(&EngineLock);
     DestroyMenu(trayMenu);
     trayMenu = nullptr;
     trayPopup = nullptr;
     EndDialog(window, IDCANCEL);
+}
+
+INT_PTR OnQueryEndSession(HWND window) {
+    SetWindowLongPtrW(window, DWLP_MSGRESULT, TRUE); // nothing to ask: the end saves the slot
+    return TRUE;
+}
+
+// The system ends the process after this, with no close: the sound stops now, without the
+// fade, and the slot is saved as closing saves it.
+void OnEndSession(HWND window, bool ending) {
+    if (!ending) {
+        return;
+    }
+    StopStream(window);
+    SaveSlotNow(window);
 }

@@ -8,8 +8,9 @@
 #include "app/device_list.h"
 #include "app/file_chooser.h"
 #include "app/main_dialog.h"
+#include "app/slot_saver.h"
 #include "audio/engine_state.h"
-#include "audio/stream_control.h"
+#include "app/stream_commands.h"
 #include "plugin/editor_window.h"
 #include "plugin/plugin_commands.h"
 #include "res/resource.h"
@@ -19,7 +20,6 @@ namespace {
 
 constexpr int HI_POSITION = -200;
 constexpr int LO_POSITION = 200;
-
 
 // Moves a trackbar and lets the posted scroll message recompute its value.
 void ResetTrackbar(HWND window, int trackbarId, int position) {
@@ -43,7 +43,7 @@ void ChangeSlot(HWND window) {
     const bool shownDetail = currentSlot->ShowDetail;
     const LRESULT selected = SendDlgItemMessageW(window, IDC_SLOT, CB_GETCURSEL, 0, 0);
     if (selected < 0 || selected >= SLOT_COUNT) {
-        return;  // no selection: nothing to switch to
+        return; // no selection: nothing to switch to
     }
     const int index = static_cast<int>(selected);
     const bool wasRunning = running != 0;
@@ -60,15 +60,20 @@ void ChangeSlot(HWND window) {
         PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_DETAIL_TOGGLE, BN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(window, IDC_DETAIL_TOGGLE)));
     }
+    // The lists as start-up builds them for this slot, so they show its own device names (an
+    // awaited one listed last) before auto-connect stores them as the names to watch; the
+    // slot being left has nothing in them.
+    FillDeviceLists(window, *currentSlot);
     ApplySlotToControls(window);
     if (!wasRunning) {
         // The check box now shows the new slot's flag; the watcher follows it, so the two
         // never disagree.
         SetAutoConnect(window, currentSlot->AutoRestart);
     }
+    RestartSlotSaver(window);
 }
 
-}  // namespace
+} // namespace
 
 INT_PTR OnCommand(HWND window, WORD id, WORD code) {
     switch (id) {

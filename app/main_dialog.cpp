@@ -1,5 +1,6 @@
 #include "app/main_dialog.h"
 
+#include "app/stream_commands.h"
 #include "app/tray.h"
 #include "res/resource.h"
 
@@ -20,6 +21,11 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CLOSE:
         OnClose(window);
         return TRUE;
+    case WM_QUERYENDSESSION:
+        return OnQueryEndSession(window);
+    case WM_ENDSESSION:
+        OnEndSession(window, wParam != FALSE);
+        return TRUE;
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_MINIMIZE) {
             return MinimiseToTray(window);
@@ -30,6 +36,11 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return FALSE;
     case WM_TRAYNOTIFY:
         return OnTrayNotify(window, wParam, lParam);
+    case WM_POWERBROADCAST:
+        if (wParam == PBT_APMRESUMEAUTOMATIC || wParam == PBT_APMRESUMESUSPEND) {
+            OnPowerResume(window);
+        }
+        return FALSE;
     default:
         return FALSE;
     }

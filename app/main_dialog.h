@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+struct SettingsSlot;
+
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // WM_INITDIALOG in its fixed order (dialog_init.cpp).
@@ -11,6 +13,8 @@ INT_PTR OnInitDialog(HWND window);
 // The only ways values pass between the controls and the current settings slot.
 void StoreControlsToSlot(HWND window);
 void ApplySlotToControls(HWND window);
+// What StoreControlsToSlot stores, into any slot.
+void ReadControls(HWND window, SettingsSlot& slot);
 
 // WM_COMMAND (main_commands.cpp).
 INT_PTR OnCommand(HWND window, WORD id, WORD code);
@@ -21,9 +25,11 @@ INT_PTR OnVScroll(HWND window, HWND trackbar);
 // WM_CTLCOLORSTATIC: the clip indicator's colour (clip_indicator.cpp).
 INT_PTR OnCtlColorStatic(HWND window, HDC dc, HWND control);
 
-// WM_TIMER and WM_CLOSE (main_close.cpp).
+// WM_TIMER, WM_CLOSE and the end of the session (main_close.cpp).
 void OnTimer(HWND window, UINT_PTR timerId);
 void OnClose(HWND window);
+INT_PTR OnQueryEndSession(HWND window);
+void OnEndSession(HWND window, bool ending);
 
 // The detail row toggle (detail_row.cpp).
 void ToggleDetailRow(HWND window);

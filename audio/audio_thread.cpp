@@ -2,6 +2,7 @@
 
 #include <mmsystem.h>
 #include <process.h>
+#include <cstring>
 #include <cwchar>
 
 #include "audio/block_processing.h"
@@ -16,19 +17,105 @@ constexpr DWORD AUDIO_THREAD_READY_TIMEOUT_MS = 5000;
 
 HANDLE audioThreadReady; // auto-reset; set once by each new audio thread
 
+constexpr int NOTHING_WRITTEN = -1;
+constexpr uint32_t LATE_CAPTURE_BUFFERS = 2; // an interval this many lengths long is a gap
+
+// This run's playback and capture as the audio thread sees them; a new thread starts afresh.
+int lastWritten = NOTHING_WRITTEN;
+bool cushioned = false; // one block of silence was put ahead after the first underrun
+uint32_t lastPlayed = 0;
+uint32_t lastArrival = 0;
+
+void NoteCaptureArrival(const WAVEHDR& hdr) {
+    const uint32_t now = GetTickCount();
+    const uint32_t bufferMs = hdr.dwBufferLength / (AVG_BYTES_PER_SEC / 1000);
+    if (captureSeen.load() != 0 && now - lastArrival > LATE_CAPTURE_BUFFERS * bufferMs) {
+        streamCounters.captureGaps.fetch_add(1);
+    }
+    lastArrival = now;
+    lastCaptureTick.store(now);
+    if (captureSeen.load() == 0) {
+        playbackProgressTick.store(now); // playback is measured from the first block on
+        captureSeen.store(1);
+    }
+}
+
+// A device that went away may go on taking blocks without playing them; its position then
+// stands still. (Some systems count a block as played once they took it, so the position is
+// only a sign of life; a done header is what says a block was heard.)
+void NotePlaybackProgress() {
+    MMTIME time = {};
+    time.wType = TIME_BYTES;
+    if (waveOutGetPosition(waveOut, &time, sizeof time) == MMSYSERR_NOERROR &&
+        (time.u.cb != lastPlayed || lastWritten == NOTHING_WRITTEN)) {
+        lastPlayed = time.u.cb;
+        playbackProgressTick.store(GetTickCount());
+    }
+}
+
+void Write(int index, uint32_t bytes) {
+    WAVEHDR& out = playbackHeaders[index];
+    out.dwBufferLength = bytes; // a short capture plays short, never with an old tail
+    if (playbackWrite(waveOut, &out, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
+        deviceCallFailed.store(1);
+    }
+    lastWritten = index;
+}
+
+// Plays the block in header index; returns the next free index. When everything written
+// before had been played already (the device ran dry: a gap was heard), the first time in a
+// run one block of silence goes ahead of it, so the queue holds one block more from then on.
+int WritePlayback(int index, uint32_t bytes) {
+    NotePlaybackProgress();
+    const bool ranDry =
+        lastWritten != NOTHING_WRITTEN && (playbackHeaders[lastWritten].dwFlags & WHDR_DONE) != 0;
+    if (ranDry) {
+        streamCounters.underruns.fetch_add(1);
+    }
+    const int cushion = index;
+    const int next = (index + 1) % BUFFER_COUNT;
+    if (ranDry && !cushioned && (playbackHeaders[next].dwFlags & WHDR_INQUEUE) == 0) {
+        cushioned = true;
+        std::memcpy(playbackBuffers[next], playbackBuffers[cushion], bytes);
+        std::memset(playbackBuffers[cushion], 0, bytes);
+        Write(cushion, bytes);
+        index = next;
+    }
+    Write(index, bytes);
+    // The block that carried the fade-out's end is what a stop waits to have been played.
+    const FadePair fade = fadePair.load();
+    if (fade.fadeTarget < 0 && fade.fadeCounter == 0 && fadeOutHeader.load() < 0) {
+        fadeOutHeader.store(index);
+    }
+    return (index + 1) % BUFFER_COUNT;
+}
+
 // False when this thread has been left behind (its block stayed inside the effect until the
-// window gave it up): the devices and buffers now belong to another stream.
+// window gave it up): the devices and buffers now belong to another stream. A block whose
+// playback header the device still holds (capture running ahead of playback) is dropped
+// rather than overwritten while it plays.
 bool HandleCaptureData(WAVEHDR* hdr) {
-    if (stopping.load() != 0) {
+    if (stopping.load() != 0 || withholdCapture.load()) {
         return true; // dropped: not processed, not played, not handed back
     }
-    if (!ProcessBlock(reinterpret_cast<const int16_t*>(hdr->lpData), hdr->dwBytesRecorded,
-                      reinterpret_cast<int16_t*>(playbackBuffers[playIndex]))) {
-        return false;
+    NoteCaptureArrival(*hdr);
+    const int index = playIndex;
+    const uint32_t recorded =
+        hdr->dwBytesRecorded < hdr->dwBufferLength ? hdr->dwBytesRecorded : hdr->dwBufferLength;
+    const uint32_t bytes = recorded - recorded % BLOCK_ALIGN;
+    if ((playbackHeaders[index].dwFlags & WHDR_INQUEUE) != 0) {
+        streamCounters.overruns.fetch_add(1);
+    } else if (bytes != 0) {
+        if (!ProcessBlock(reinterpret_cast<const int16_t*>(hdr->lpData), bytes,
+                          reinterpret_cast<int16_t*>(playbackBuffers[index]))) {
+            return false;
+        }
+        lastCaptureTick.store(GetTickCount()); // alive after a long block too
+        playIndex = WritePlayback(index, bytes);
     }
-    waveOutWrite(waveOut, &playbackHeaders[playIndex], sizeof(WAVEHDR));
-    playIndex = (playIndex + 1) % BUFFER_COUNT;
-    waveInAddBuffer(waveIn, hdr, sizeof(WAVEHDR));
+    if (waveInAddBuffer(waveIn, hdr, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
+        deviceCallFailed.store(1);
+    }
     return true;
 }
 
@@ -62,6 +149,9 @@ unsigned __stdcall AudioThreadProc(void* /*unused*/) {
     // A thread's queue exists only after its first message call; a notification posted
     // before that would be lost, and its capture buffer with it.
     PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    lastWritten = NOTHING_WRITTEN;
+    cushioned = false;
+    lastPlayed = 0;
     SetEvent(audioThreadReady);
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
     while (GetMessageW(&msg, nullptr, 0, 0) > 0 &&

@@ -10,6 +10,16 @@ char* playbackBuffers[BUFFER_COUNT];
 HANDLE audioThread;
 DWORD audioThreadId;
 
+std::atomic<uint32_t> lastCaptureTick{0};
+std::atomic<int32_t> captureSeen{0};
+std::atomic<int32_t> deviceCallFailed{0};
+std::atomic<uint32_t> playbackProgressTick{0};
+std::atomic<int32_t> fadeOutHeader{-1};
+StreamCounters streamCounters;
+
+std::atomic<bool> withholdCapture{false};
+WaveOutWriteProc playbackWrite = waveOutWrite;
+
 void FillWaveFormat() {
     waveFormat.wFormatTag = WAVE_FORMAT_PCM;
     waveFormat.nChannels = CHANNEL_COUNT;

@@ -1,9 +1,13 @@
 // The Win32 half of the engine state: the stream format record, the two devices, the sixteen
-// buffers and the audio thread of one run.
+// buffers and the audio thread of one run, and what the audio thread reports of the run's
+// health.
 #pragma once
 
 #include <windows.h>
 #include <mmsystem.h>
+
+#include <atomic>
+#include <cstdint>
 
 #include "audio/audio_format.h"
 
@@ -16,6 +20,30 @@ extern char* captureBuffers[BUFFER_COUNT];
 extern char* playbackBuffers[BUFFER_COUNT];
 extern HANDLE audioThread;
 extern DWORD audioThreadId;
+
+// Written by the audio thread, read by the window's watchdog.
+extern std::atomic<uint32_t> lastCaptureTick;      // when a capture buffer last arrived or was done
+extern std::atomic<int32_t> captureSeen;           // 1 once the run's first capture buffer arrived
+extern std::atomic<int32_t> deviceCallFailed;      // 1 once a write or a re-queue was refused
+extern std::atomic<uint32_t> playbackProgressTick; // when the played position last moved
+// The playback header that carried the end of the fade-out, -1 until it was written.
+extern std::atomic<int32_t> fadeOutHeader;
+
+// Since program start, over every run.
+struct StreamCounters {
+    std::atomic<uint32_t> restarts;    // by the watchdog
+    std::atomic<uint32_t> captureGaps; // a capture buffer more than a buffer length late
+    std::atomic<uint32_t> underruns;   // playback ran dry before the next block was written
+    std::atomic<uint32_t> overruns;    // a block dropped: its playback header was still queued
+};
+extern StreamCounters streamCounters;
+
+// Test seams for what the virtual devices cannot do on demand: a capture device that stops
+// delivering (its notifications are dropped, its buffers never handed back) and a playback
+// write the device refuses. Null / false in the program.
+extern std::atomic<bool> withholdCapture;
+using WaveOutWriteProc = MMRESULT(WINAPI*)(HWAVEOUT, LPWAVEHDR, UINT);
+extern WaveOutWriteProc playbackWrite;
 
 // Fills waveFormat with the fixed stream format.
 void FillWaveFormat();

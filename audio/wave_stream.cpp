@@ -1,24 +1,21 @@
-#include "audio/stream_control.h"
+#include "audio/wave_stream.h"
 
+#include <windows.h>
 #include <mmsystem.h>
 #include <cstdlib>
 
-#include "app/app_state.h"
 #include "audio/audio_thread.h"
 #include "audio/engine_state.h"
 #include "audio/stream_state.h"
+#include "audio/wave_devices.h"
 #include "plugin/plugin_call_watch.h"
 #include "plugin/plugin_host.h"
-#include "res/resource.h"
-#include "settings/number_text.h"
-#include "settings/settings_store.h"
 
 namespace {
 
-constexpr int BUFFER_TEXT_UNITS = 256;
-constexpr UINT LEVEL_TIMER_MS = 200;
-constexpr UINT STOP_TIMER_MS = 200;
-constexpr WORD WATCHER_STOP_CODE = 2;
+constexpr uint32_t MIN_STALL_MS = 1000;
+constexpr uint32_t STALL_BUFFERS = 4;
+constexpr uint32_t FIRST_CAPTURE_ALLOWANCE_MS = 2000; // some devices take this long to start
 constexpr DWORD PLAYBACK_LOOP_FLAGS = WHDR_BEGINLOOP | WHDR_ENDLOOP;
 
 // Threads left behind inside an effect that did not return. They are never waited on; their
@@ -27,8 +24,8 @@ constexpr int MAX_THREADS_LEFT_BEHIND = 16;
 HANDLE threadsLeftBehind[MAX_THREADS_LEFT_BEHIND];
 int threadsLeftBehindCount = 0;
 
-bool stopPending = false; // a stop's fade-out runs and its timer will end the stream
-int32_t streamMs = 0;     // the running stream's buffer length
+bool streamOpen = false;
+DWORD openTick = 0;
 
 // The audio thread stays where it is, at the lowest priority, and keeps the buffers it may
 // still write into: they are forgotten, never freed.
@@ -49,7 +46,7 @@ void LeaveAudioThreadBehind() {
 // Tells the audio thread to drop what is still queued and end, and waits for that, but never
 // longer than waitMs: a thread still inside the effect then has its call given up and is left
 // behind.
-void EndAudioThread(DWORD waitMs) {
+void EndAudioThread(uint32_t waitMs) {
     stopping.store(1);
     PostThreadMessageW(audioThreadId, WM_QUIT, 0, 0);
     if (WaitForSingleObject(audioThread, waitMs) == WAIT_OBJECT_0) {
@@ -95,7 +92,7 @@ struct StateBeforeStart {
 
 // Undoes a start that could not complete: everything it made is released, in the order a
 // stop releases it, and nothing has changed.
-INT_PTR RefuseStart(HWND dialog, const StateBeforeStart& before) {
+bool RefuseStart(const StateBeforeStart& before) {
     EndAudioThread(pluginHangFloorMs);
     stopping.store(before.stopping);
     fadePair.store(before.fade);
@@ -105,10 +102,9 @@ INT_PTR RefuseStart(HWND dialog, const StateBeforeStart& before) {
     if (waveOut != nullptr) {
         waveOutReset(waveOut);
     }
-    KillTimer(dialog, TIMER_LEVEL);
     ReleaseBuffers();
     CloseDevices();
-    return 0;
+    return false;
 }
 
 bool AllocateBuffers() {
@@ -139,136 +135,94 @@ void PrepareBuffers() {
     }
 }
 
-void EnableControl(HWND dialog, int id, bool enable) {
-    EnableWindow(GetDlgItem(dialog, id), enable ? TRUE : FALSE);
-}
+} // namespace
 
-// Opens the devices chosen in the lists with buffers of ms, on a new audio thread, and starts
-// capture with the fade-in. False when refused, and then nothing is left open.
-bool OpenStream(HWND dialog, int32_t ms) {
+bool OpenStream(const wchar_t* captureName, const wchar_t* playbackName, int32_t ms) {
+    UINT captureId = 0, playbackId = 0;
+    if (streamOpen || !FindWaveDevice(DeviceKind::Capture, captureName, &captureId) ||
+        !FindWaveDevice(DeviceKind::Playback, playbackName, &playbackId)) {
+        return false;
+    }
     const StateBeforeStart before = {stopping.load(), fadePair.load()};
     if (!StartAudioThread()) {
         return false;
     }
-    SetTimer(dialog, TIMER_LEVEL, LEVEL_TIMER_MS, nullptr);
     stopping.store(0);
     SetFade(FADE_IN_FRAMES, 0);
-
-    const UINT capturePosition =
-        static_cast<UINT>(SendDlgItemMessageW(dialog, IDC_WAVEIN, CB_GETCURSEL, 0, 0));
-    const UINT playbackPosition =
-        static_cast<UINT>(SendDlgItemMessageW(dialog, IDC_WAVEOUT, CB_GETCURSEL, 0, 0));
+    captureSeen.store(0);
+    deviceCallFailed.store(0);
+    fadeOutHeader.store(-1);
     bufferBytes = BufferBytesForMs(ms);
 
     waveIn = nullptr;
     waveOut = nullptr;
-    if (waveInOpen(&waveIn, capturePosition, &waveFormat, audioThreadId, 0, CALLBACK_THREAD) !=
+    if (waveInOpen(&waveIn, captureId, &waveFormat, audioThreadId, 0, CALLBACK_THREAD) !=
         MMSYSERR_NOERROR) {
         waveIn = nullptr;
-        return RefuseStart(dialog, before) != 0;
+        return RefuseStart(before);
     }
-    if (waveOutOpen(&waveOut, playbackPosition, &waveFormat, 0, 0, CALLBACK_NULL) !=
-        MMSYSERR_NOERROR) {
+    if (waveOutOpen(&waveOut, playbackId, &waveFormat, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) {
         waveOut = nullptr;
-        return RefuseStart(dialog, before) != 0;
+        return RefuseStart(before);
     }
     if (!AllocateBuffers()) {
-        return RefuseStart(dialog, before) != 0;
+        return RefuseStart(before);
     }
     PrepareBuffers();
 
     SetPluginBlockSize(FramesForBufferBytes(bufferBytes));
+    openTick = GetTickCount();
     waveInStart(waveIn);
+    streamOpen = true;
     return true;
 }
 
-// Ends the audio thread (waiting at most waitMs), resets and closes both devices and releases
-// the buffers the thread has not kept.
-void CloseStream(HWND dialog, DWORD waitMs) {
-    KillTimer(dialog, TIMER_STOP);
+void CloseStream(uint32_t waitMs) {
+    if (!streamOpen) {
+        return;
+    }
     EndAudioThread(waitMs);
     waveInReset(waveIn);
     waveOutReset(waveOut);
-    KillTimer(dialog, TIMER_LEVEL);
-    InvalidateRect(GetDlgItem(dialog, IDC_VOLUME_LABEL), nullptr, FALSE);
     ReleaseBuffers();
     CloseDevices();
+    streamOpen = false;
 }
 
-void ShowStopped(HWND dialog) {
-    if (!currentSlot->AutoRestart) {
-        EnableControl(dialog, IDC_WAVEIN, true);
-        EnableControl(dialog, IDC_WAVEOUT, true);
+StreamHealth CheckStream(uint32_t bufferMs) {
+    if (deviceCallFailed.load() != 0) {
+        return StreamHealth::DeviceFailed;
     }
-    EnableControl(dialog, ID_START, true);
-    EnableControl(dialog, ID_STOP, false);
-    EnableControl(dialog, IDC_BUFFER_MS, true);
-    EnableControl(dialog, IDC_VST_LOAD, true);
-    EnableMenuItem(trayPopup, ID_START, MF_BYCOMMAND | MF_ENABLED);
-    EnableMenuItem(trayPopup, ID_STOP, MF_BYCOMMAND | MF_GRAYED);
-    running = 0;
-    stopPending = false;
+    const uint32_t limit =
+        STALL_BUFFERS * bufferMs > MIN_STALL_MS ? STALL_BUFFERS * bufferMs : MIN_STALL_MS;
+    const uint32_t now = GetTickCount();
+    const bool seen = captureSeen.load() != 0;
+    const uint32_t sinceCapture = now - (seen ? lastCaptureTick.load() : openTick);
+    // A playback device that went away may go on taking blocks without playing them.
+    const uint32_t sincePlayback = seen ? now - playbackProgressTick.load() : 0;
+    if (PluginCallRunning() ||
+        (sinceCapture <= (seen ? limit : limit + FIRST_CAPTURE_ALLOWANCE_MS) &&
+         sincePlayback <= limit)) {
+        return StreamHealth::Healthy;
+    }
+    return StreamHealth::Stalled;
 }
 
-} // namespace
-
-INT_PTR StartStream(HWND dialog) {
-    wchar_t text[BUFFER_TEXT_UNITS];
-    GetDlgItemTextW(dialog, IDC_BUFFER_MS, text, BUFFER_TEXT_UNITS); // cuts at 255 units
-    const int32_t ms = ParseDecimal(text);
-    if (ms < MIN_BUFFER_MS || ms > MAX_BUFFER_MS) {
-        return 0;
-    }
-    if (running != 0) {
-        return 0; // a posted start overtaken by the user's own: one stream is enough
-    }
-    if (!OpenStream(dialog, ms)) {
-        return 0;
-    }
-    streamMs = ms;
-    EnableControl(dialog, IDC_WAVEIN, false);
-    EnableControl(dialog, IDC_WAVEOUT, false);
-    EnableControl(dialog, ID_START, false);
-    EnableControl(dialog, IDC_BUFFER_MS, false);
-    EnableControl(dialog, ID_STOP, true);
-    EnableMenuItem(trayPopup, ID_START, MF_BYCOMMAND | MF_GRAYED);
-    EnableMenuItem(trayPopup, ID_STOP, MF_BYCOMMAND | MF_ENABLED);
-    running = 1;
-    return 1;
+bool StreamIsOpen() {
+    return streamOpen;
 }
 
-INT_PTR RequestStop(HWND dialog, WORD notificationCode) {
-    EnableControl(dialog, ID_STOP, false);
-    SetFade(-FADE_OUT_FRAMES, FADE_OUT_FRAMES);
-    SetTimer(dialog, TIMER_STOP, STOP_TIMER_MS, nullptr);
-    stopPending = true;
-    if (currentSlot->AutoRestart && notificationCode != WATCHER_STOP_CODE) {
-        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_AUTO_CONNECT, 0), 0);
-        SendDlgItemMessageW(dialog, IDC_AUTO_CONNECT, BM_SETCHECK, BST_UNCHECKED, 0);
-    }
-    return 1;
+bool StreamDelivering() {
+    return streamOpen && captureSeen.load() != 0;
 }
 
-void StopStream(HWND dialog) {
-    if (running == 0) {
-        return;
-    }
-    CloseStream(dialog, pluginHangFloorMs);
-    ShowStopped(dialog);
+void MarkFadeOutStart() {
+    fadeOutHeader.store(-1);
 }
 
-void RestartStream(HWND dialog) {
-    if (running == 0) {
-        return;
-    }
-    CloseStream(dialog, 0);
-    if (stopPending || !OpenStream(dialog, streamMs)) {
-        ShowStopped(dialog);
-    }
-}
-
-uint32_t StreamBufferMs() {
-    return running != 0 ? static_cast<uint32_t>(streamMs) : 0;
+bool FadeOutPlayed() {
+    const int32_t header = fadeOutHeader.load();
+    return header >= 0 && (playbackHeaders[header].dwFlags & WHDR_DONE) != 0;
 }
 
 void CloseThreadsLeftBehind() {

@@ -1,33 +1,40 @@
-// Starting and stopping the device stream, on the user-interface thread.
+// The device stream through WinMM: two devices found by name, sixteen buffers and the audio
+// thread. It knows no window: what the window shows of it lives in app/stream_commands.
+// User-interface thread only.
 #pragma once
-
-#include <windows.h>
 
 #include <cstdint>
 
-// Opens the chosen devices with buffers of the typed length and starts capture with the
-// one-second fade-in. 1 when the stream runs; 0 when refused (buffer length outside
-// 10..10000 ms, already running, a thread, device or buffer that could not be had), and then
-// nothing is left open and nothing has changed.
-INT_PTR StartStream(HWND dialog);
+// Opens the capture and playback devices named so (resolved to their ids by exact name now,
+// so a list whose positions drifted still opens the right ones) with buffers of ms, starts a
+// new audio thread and capture with the one-second fade-in, and sizes the plug-in for the
+// blocks. False when a name is not present, a device, thread or buffer cannot be had; then
+// nothing is left open and the engine's words are as they were.
+bool OpenStream(const wchar_t* captureName, const wchar_t* playbackName, int32_t ms);
 
-// Starts the 0.1 s fade-out and the timer that completes the stop. A notification code of 2
-// marks the watcher's own stop, which leaves auto-connect on. Returns 1.
-INT_PTR RequestStop(HWND dialog, WORD notificationCode);
+// Ends the audio thread, waiting for it at most waitMs (a thread still inside the effect then
+// has its call given up and is left behind with its buffers), resets and closes both devices
+// and releases the buffers. Nothing when no stream is open.
+void CloseStream(uint32_t waitMs);
 
-// Ends the audio thread, resets and closes both devices, releases the buffers and restores
-// the controls. Nothing when no stream runs. Waits for the audio thread no longer than a hung
-// plug-in may keep the user waiting; a thread still inside the effect then is left behind and
-// the effect cut loose as hung.
-void StopStream(HWND dialog);
+enum class StreamHealth {
+    Healthy,
+    Stalled,     // no capture buffer for the stall limit (longer before the first one)
+    DeviceFailed // a playback write or a capture re-queue was refused
+};
+// How the open stream fares for buffers of bufferMs. A block inside the effect is never a
+// stall: that is the plug-in hang guard's case.
+StreamHealth CheckStream(uint32_t bufferMs);
 
-// After the audio thread's call into the effect was given up: leaves that thread behind with
-// its buffers and opens the same devices again, on a new thread, with the fade-in (a stop
-// already under way completes instead). When they do not open, the stream is stopped.
-void RestartStream(HWND dialog);
+bool StreamIsOpen();
 
-// The running stream's buffer length in ms, 0 when none runs.
-uint32_t StreamBufferMs();
+// True when the open stream's capture has delivered since it opened.
+bool StreamDelivering();
 
-// Closes the handles of the threads left behind. At exit.
+// A stop request's fade-out: Mark before the fade starts; Played once the block that carried
+// its end has been played by the device.
+void MarkFadeOutStart();
+bool FadeOutPlayed();
+
+// Closes the handles of the audio threads left behind inside an effect. At exit.
 void CloseThreadsLeftBehind();

@@ -5,7 +5,7 @@
 
 #include "audio/audio_format.h"
 #include "audio/engine_state.h"
-#include "audio/stream_control.h"
+#include "app/stream_commands.h"
 #include "plugin/editor_window.h"
 #include "plugin/plugin_call_watch.h"
 #include "plugin/plugin_host.h"

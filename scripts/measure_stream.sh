@@ -91,9 +91,12 @@ echo "first sound: $(awk -v s="$(field "$AOUT" start)" 'BEGIN { printf "%.2f", s
 record_start mic_src "$W/fed.raw"
 fed_recorder=$RECORD_PID
 record_start spk "$W/steady.raw"
+drive click $ID_ABOUT; drive text $IDC_ABOUT_COUNTERS About; counters_before=$OUT; drive dismiss About
 sleep "$SECONDS_LONG"
 record_stop
 kill "$fed_recorder"
+drive click $ID_ABOUT; drive text $IDC_ABOUT_COUNTERS About; counters_after=$OUT; drive dismiss About
+echo "the program's own counters (About box) before and after the $SECONDS_LONG s: $counters_before; $counters_after"
 
 # Stop's fade-out as heard: 10-90 % fall time of the level at the end (a cut shows 10-20).
 stop_falls() {

@@ -54,3 +54,12 @@ check "minimise hides the window into the tray" eval \
   'drive minimise && eventually 3 shown 0 && says 1 tray'
 check "the tray menu's EXIT ends the program and removes the icon" eval \
   'drive tray-exit && exited && says 0 tray'
+
+# The session's end, the window in the tray: the program lets it end and saves its slot at once
+# (the system then ends the process without a close).
+new_instance session-end
+start_program -t
+drive wait 30000 && drive scroll $IDC_VOLUME -70
+check "the session may end, and the slot is saved as it ends" eval 'says 1 end-session &&
+  iconv -f UTF-16 -t UTF-8 "$PROGRAM_DIR/KaWUmi.ini" | grep -q "^Volume=-70"'
+kill "$PROGRAM_PID" && wait "$PROGRAM_PID" 2>/dev/null; PROGRAM_PID=""

@@ -69,29 +69,39 @@ TEST_F(AudioThread, ReportsUnexpectedMessagesAndIgnoresWmUser) {
                                                      L"MM_WOM_CLOSE", L"Unknown message:32767\n"}));
 }
 
-TEST_F(AudioThread, EachCaptureBecomesTheNextPlaybackBufferUnlessStopping) {
+// Each capture becomes the next playback block at its recorded length; an empty one plays
+// nothing, a block whose playback header the device still holds is dropped and counted, and
+// nothing is taken while stopping.
+TEST_F(AudioThread, EachCaptureBecomesTheNextPlaybackBlockAtItsRecordedLength) {
     std::vector<int16_t> recorded(64);
     for (int i = 0; i < 64; ++i) {
         recorded[i] = static_cast<int16_t>(1000 + i);
     }
-    playIndex = 6;
+    playIndex = 5;
+    playbackHeaders[0].dwFlags = WHDR_INQUEUE; // still playing
+    const uint32_t overruns = streamCounters.overruns.load();
     PostCapture(recorded, 128);
     PostCapture(recorded, 128);
-    PostCapture(recorded, 0); // an empty notification still moves the ring on
+    PostCapture(recorded, 0);
+    PostCapture(recorded, 66); // a short one: 16 whole frames and a half
+    PostCapture(recorded, 128);
     QuitAndJoin();
-    EXPECT_EQ(playIndex, 1); // 6 -> 7 -> 0 -> 1
     // 32 frames through the stage's 32-frame delay: silence, then the first block.
-    EXPECT_EQ(playback[6], std::vector<int16_t>(64, 0));
-    EXPECT_EQ(playback[7], recorded);
-    EXPECT_EQ(playback[0], std::vector<int16_t>(64, 100)) << "nothing written for an empty block";
+    EXPECT_EQ(playback[5], std::vector<int16_t>(64, 0));
+    EXPECT_EQ(playback[6], recorded);
+    EXPECT_EQ(playbackHeaders[7].dwBufferLength, 64u) << "played at its recorded length";
+    EXPECT_EQ(playback[0], std::vector<int16_t>(64, 100)) << "overwritten while queued";
+    EXPECT_EQ(streamCounters.overruns.load(), overruns + 1);
+    EXPECT_EQ(playIndex, 0);
     EXPECT_TRUE(debugTexts.empty());
 
     ASSERT_TRUE(StartAudioThread());
+    playbackHeaders[0].dwFlags = 0;
     stopping.store(1);
     PostCapture(recorded, 128);
     QuitAndJoin();
-    EXPECT_EQ(playIndex, 1) << "dropped while stopping";
-    EXPECT_EQ(playback[1], std::vector<int16_t>(64, 101));
+    EXPECT_EQ(playIndex, 0) << "dropped while stopping";
+    EXPECT_EQ(playback[0], std::vector<int16_t>(64, 100));
 }
 
 TEST_F(AudioThread, NoMessagePostedRightAfterTheStartIsLost) {

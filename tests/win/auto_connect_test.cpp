@@ -104,4 +104,35 @@ TEST_F(AutoConnect, ASavedSlotStartsAfterStartUpClearingItNeverStopsAndASlotChan
         << "closing stops the stream without switching auto-connect off";
 }
 
+TEST_F(AutoConnect, ASlotChangeWhileStoppedAwaitsTheNewSlotsOwnNamesNeverTheOldSlotsDevices) {
+    const std::pair<std::wstring, std::wstring> awaited[] = {
+        // absent, a prefix, another case
+        {L"Gone Microphone", L"TestSpeaker"},
+        {L"Monitor of TestMic", L"Test"},
+        {L"Monitor of TestMic", L"testspeaker"}};
+    const auto saved = [&](const wchar_t* key) {
+        wchar_t name[DEVICE_NAME_UNITS] = L"";
+        GetPrivateProfileStringW(L"Settings02", key, L"", name, DEVICE_NAME_UNITS,
+                                 settingsFile.c_str());
+        return std::wstring(name);
+    };
+    for (const auto& names : awaited) {
+        WriteSettings(std::wstring(TWO_SLOTS) +
+                      L"[Settings02]\r\nAutoRestart=1\r\nWaveInCapsName=" + names.first +
+                      L"\r\nWaveOutCapsName=" + names.second + L"\r\n");
+        OpenDialog(); // slot 0's devices present and selected, the capture list focused
+        SelectSlot(2);
+        EXPECT_TRUE(SelectedText(IDC_WAVEIN) == names.first &&
+                    SelectedText(IDC_WAVEOUT) == names.second &&
+                    currentSlot->WaveInCapsName == names.first &&
+                    currentSlot->WaveOutCapsName == names.second && ListsLocked())
+            << names.second;
+        Pump(1300);
+        EXPECT_EQ(running, 0) << "the watcher waits for the slot's own devices";
+        CloseDialog();
+        EXPECT_TRUE(saved(L"WaveInCapsName") == names.first &&
+                    saved(L"WaveOutCapsName") == names.second);
+    }
+}
+
 } // namespace

@@ -43,15 +43,15 @@ TEST_F(MainWindow, FirstStartShowsTheDefaultsAndASavedSlotIsApplied) {
     CloseDialog();
 
     WriteSettings(
-        L"[Settings02]\r\nWaveInCapsName=Gone Microphone\r\nWaveOutCapsName=TestSpeaker\r\n"
+        L"[Settings02]\r\nWaveInCapsName=Monitor of Test\r\nWaveOutCapsName=TestSpeaker\r\n"
         L"Volume=500\r\nFreqRatio=-200\r\nAutoRestart=1\r\nShowDetail=0\r\nBufferSize=20\r\n"
         L"DlgPosX=40\r\nDlgPosY=30\r\n"
         L"[Settings03]\r\nWaveInCapsName=Gone Microphone\r\nDlgPosX=-30000\r\nDlgPosY=-30000\r\n");
     OpenDialog(2);
     Pump(100); // the posted detail toggle
     EXPECT_EQ(Selected(IDC_WAVEIN), SendMessageW(Item(IDC_WAVEIN), CB_GETCOUNT, 0, 0) - 1)
-        << "awaited: listed last";
-    EXPECT_TRUE(SelectedText(IDC_WAVEIN) == L"Gone Microphone" &&
+        << "awaited: listed last, not taken for the device whose name begins with it";
+    EXPECT_TRUE(SelectedText(IDC_WAVEIN) == L"Monitor of Test" &&
                 SelectedText(IDC_WAVEOUT) == L"TestSpeaker");
     EXPECT_TRUE(Checked(IDC_AUTO_CONNECT) && !Enabled(IDC_WAVEIN) && !Enabled(IDC_WAVEOUT));
     EXPECT_EQ(SendMessageW(Item(IDC_VOLUME), TBM_GETPOS, 0, 0), 100) << "500 held at the end";
@@ -127,7 +127,7 @@ TEST_F(MainWindow, ButtonsLabelsAndSlidersSetTheStage) {
     EXPECT_FALSE(Enabled(IDC_VST_EDIT)) << "showing the row does not enable it";
 }
 
-TEST_F(MainWindow, ASlotChangeKeepsTheLeftSlotInMemoryAndClosingSavesTheWindowsPlace) {
+TEST_F(MainWindow, ASlotChangeKeepsTheLeftSlotInMemoryAChangeIsSavedSoonAndClosingSavesThePlace) {
     WriteSettings(
         L"[Settings03]\r\nVolume=-50\r\nFreqRatio=100\r\nBufferSize=77\r\nShowDetail=0\r\n");
     OpenDialog();
@@ -140,6 +140,15 @@ TEST_F(MainWindow, ASlotChangeKeepsTheLeftSlotInMemoryAndClosingSavesTheWindowsP
     EXPECT_TRUE(Text(IDC_BUFFER_MS) == L"77" && Text(IDC_VOLUME_VALUE) == L"3.16" &&
                 Text(IDC_PITCH_VALUE) == L"-100");
     EXPECT_EQ(Text(IDC_DETAIL_TOGGLE), L"▼");
+    const std::string before = ReadBytes(settingsFile);
+    Pump(3500);
+    EXPECT_EQ(ReadBytes(settingsFile), before) << "the slot shown, not changed: nothing written";
+    MoveTrackbar(IDC_VOLUME, 40);
+    for (const DWORD t = GetTickCount();
+         ReadBytes(settingsFile) == before && GetTickCount() - t < 4000;) {
+        Pump(100);
+    }
+    EXPECT_NE(ReadSettings().find(L"Volume=40\r\n"), std::wstring::npos) << "saved 2 to 3 s later";
     SendMessageW(Item(IDC_SLOT), CB_SETCURSEL, WPARAM(-1), 0);
     Command(IDC_SLOT, CBN_SELCHANGE);
     EXPECT_EQ(currentSlotIndex, 3) << "no selection: nothing happens";

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "app/app_state.h"
+#include "app/stream_commands.h"
 #include "app/main_dialog.h"
 #include "audio/engine_state.h"
 #include "audio/stream_state.h"
@@ -258,6 +259,59 @@ TEST_F(Stream, AHungEffectIsGivenUpAndTheStreamStartsAgainWithoutIt) {
     EXPECT_LE(after.handles, leftBehind.handles);
     EXPECT_LE(after.committed, idle.committed + (4u << 20));
     pluginHangFloorMs = floorBefore;
+}
+
+MMRESULT WINAPI RefusedWrite(HWAVEOUT, LPWAVEHDR, UINT) {
+    return MMSYSERR_NODRIVER;
+}
+
+// A capture device that stops delivering, a playback write the device refuses, and a resume
+// from sleep: the watchdog starts the stream again on the same devices, on a new thread, by
+// itself, and counts one restart once the new stream delivers. A device that stays gone
+// stops the stream and the user is told in a balloon.
+TEST_F(Stream, AStreamWhoseDeviceStallsOrRefusesStartsAgainByItself) {
+    OpenDialog();
+    const std::pair<const char*, std::function<void(bool)>> faults[] = {
+        {"capture withheld", [](bool on) { withholdCapture.store(on); }},
+        {"write refused", [](bool on) { playbackWrite = on ? RefusedWrite : waveOutWrite; }},
+        {"resumed", [&](bool on) {
+             if (on) {
+                 SendMessageW(dialog, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+             }
+         }}};
+    for (const auto& fault : faults) {
+        ASSERT_TRUE(StartTestStream(L"20"));
+        for (int tick = 0; tick < 150 && captureSeen.load() == 0; ++tick) {
+            Pump(20);
+        }
+        const DWORD before = audioThreadId; // a handle value may come again
+        const uint32_t restarts = streamCounters.restarts.load();
+        fault.second(true);
+        for (int tick = 0; tick < 300 && streamCounters.restarts.load() == restarts; ++tick) {
+            Pump(20);
+            if (audioThreadId != before) {
+                fault.second(false); // the device is back for the new stream
+            }
+        }
+        fault.second(false);
+        EXPECT_EQ(streamCounters.restarts.load(), restarts + 1) << fault.first;
+        EXPECT_TRUE(running == 1 && audioThreadId != before) << fault.first;
+        ASSERT_TRUE(StopAndWait());
+    }
+
+    const uint32_t recoveryBefore = deviceRecoveryMs;
+    deviceRecoveryMs = 1500;
+    ASSERT_TRUE(StartTestStream(L"20"));
+    withholdCapture.store(true);
+    for (int tick = 0; tick < 300 && running == 1; ++tick) {
+        Pump(20);
+    }
+    withholdCapture.store(false);
+    deviceRecoveryMs = recoveryBefore;
+    EXPECT_EQ(running, 0) << "a device that stays gone stops the stream";
+    EXPECT_TRUE(Enabled(ID_START));
+    HWND balloon = FindWindowW(TOOLTIPS_CLASSW, nullptr);
+    EXPECT_TRUE(balloon != nullptr && IsWindowVisible(balloon)) << "the user is told";
 }
 
 } // namespace

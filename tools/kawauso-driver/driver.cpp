@@ -2,10 +2,12 @@
 // messages a user's actions produce, and prints what its windows show. One command a call,
 // exit status 1 and the reason on stderr when it cannot be done:
 //   wait MS [TITLE]   the main window, or the message box TITLE (printing its text)
-//   dismiss TITLE     the box's OK button    hidden MS   the main window never shows
+//   dismiss TITLE     the box's OK button (Escape without one)   hidden MS   never shown
 //   window (visible, iconic, position, size) | close | minimise
-//   text|enabled|click ID | set-text ID TEXT | scroll ID POS (a drag ending there)
+//   text ID [TITLE]   a control's text, in the main window or the box TITLE
+//   enabled|click ID | set-text ID TEXT | scroll ID POS (a drag ending there)
 //   tray (1: the icon is shown) | tray-click (left) | tray-exit (the menu's EXIT)
+//   end-session       the system's query (printing the answer, 1: it may end), then the end
 #include <windows.h>
 #include <commctrl.h>
 
@@ -121,15 +123,18 @@ bool Run(std::vector<std::wstring> a) {
     if (c == L"tray-exit") {
         return TrayExit();
     }
-    const bool dialog = c == L"dismiss" || (c == L"wait" && !a[2].empty());
-    const std::wstring title = dialog ? a[c == L"wait" ? 2 : 1] : L"Kawauso04";
+    const bool dialog = c == L"dismiss" || ((c == L"wait" || c == L"text") && !a[2].empty());
+    const std::wstring title = dialog ? a[c == L"dismiss" ? 1 : 2] : L"Kawauso04";
     HWND w = nullptr;
     if (!Poll(c == L"wait" ? _wtoi(a[1].c_str()) : WAIT_MS,
               [&] { return (w = FindDialog(title, !dialog)) != nullptr; })) {
         return Fail(L"no window " + title);
     }
     if (c == L"wait" || c == L"dismiss") {
-        return c == L"dismiss" ? PostMessageW(GetDlgItem(w, IDOK), BM_CLICK, 0, 0) && Gone(w)
+        HWND ok = GetDlgItem(w, IDOK); // a box without buttons takes Escape's command
+        return c == L"dismiss" ? (ok != nullptr ? PostMessageW(ok, BM_CLICK, 0, 0)
+                                                : PostMessageW(w, WM_COMMAND, IDCANCEL, 0)) &&
+                                     Gone(w)
                                : !dialog || Print(TextOf(GetDlgItem(w, MESSAGE_TEXT_ID)));
     }
     RECT r;
@@ -142,6 +147,15 @@ bool Run(std::vector<std::wstring> a) {
     }
     if (c == L"close" || c == L"minimise") {
         return PostMessageW(w, WM_SYSCOMMAND, c == L"close" ? SC_CLOSE : SC_MINIMIZE, 0);
+    }
+    if (c == L"end-session") { // as the system does it: the end says whether it comes
+        DWORD_PTR answer = 0;
+        if (SendMessageTimeoutW(w, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, SEND_TIMEOUT_MS,
+                                &answer) == 0) {
+            return Fail(L"the query was not answered in time");
+        }
+        return Print(std::to_wstring(answer)) &&
+               (Send(w, WM_ENDSESSION, answer != 0, 0) || Fail(L"the end was not handled in time"));
     }
     if (c == L"hidden") {
         return !Poll(_wtoi(a[1].c_str()), [&] { return IsWindowVisible(w) != FALSE; }) ||

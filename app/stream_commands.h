@@ -1,0 +1,49 @@
+// What the window does with the stream: Start and Stop with the controls that follow them, and
+// the watchdog that starts a stream again when its devices stop delivering. The stream itself
+// is audio/wave_stream's. User-interface thread.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// Opens the devices named in the two lists with buffers of the typed length and starts with
+// the one-second fade-in. 1 when the stream runs; 0 when refused (buffer length outside
+// 10..10000 ms, already running, a device not present or not opening, no thread or buffer),
+// and then nothing is left open and nothing has changed.
+INT_PTR StartStream(HWND dialog);
+
+// Starts the 0.1 s fade-out and the timer that completes the stop. A notification code of 2
+// marks the watcher's own stop, which leaves auto-connect on. Returns 1.
+INT_PTR RequestStop(HWND dialog, WORD notificationCode);
+
+// TIMER_STOP: ends the stream once the block that completed the fade-out has been played, or
+// a second after the request, never earlier than the timer's first 200 ms.
+void OnStopTimer(HWND dialog);
+
+// Ends the stream at once (no fade) and restores the controls. Nothing when none runs. Waits
+// for the audio thread no longer than a hung plug-in may keep the user waiting.
+void StopStream(HWND dialog);
+
+// After the audio thread's call into the effect was given up: leaves that thread behind and
+// opens the same devices again on a new thread with the fade-in (a stop under way completes
+// instead). When they do not open, the stream stops.
+void RestartStream(HWND dialog);
+
+// The level timer's watchdog: a running stream whose capture has stopped delivering (1 s or
+// four buffer lengths, the longer; more before the first buffer) or whose device refused a
+// call is started again on the same device names; devices that stay gone for 10 s stop it.
+void WatchStream(HWND dialog);
+
+// How long the watchdog tries to bring lost devices back. A variable so that tests can
+// shorten it.
+extern uint32_t deviceRecoveryMs;
+
+// Resume from sleep: a running stream starts again at once.
+void OnPowerResume(HWND dialog);
+
+// The running stream's buffer length in ms, 0 when none runs.
+uint32_t StreamBufferMs();
+
+// "再起動 N 回 / 途切れ N 回": restarts, and every break in the sound the stream counted.
+void FormatStreamCounters(wchar_t* text, size_t units);
