@@ -1,5 +1,9 @@
 #include "plugin/host_callback.h"
 
+#include <cmath>
+#include <cstring>
+
+#include "platform/platform.h"
 #include "plugin/effect_dispatch.h"
 #include "plugin/plugin_host.h"
 
@@ -18,13 +22,84 @@ void AnswerOnce(bool& answering, AEffect* asker, int32_t opcode, VstIntPtr value
     }
 }
 
-}  // namespace
+constexpr char HOST_NAME[] = "Kawauso04"; // vendor and product alike
+constexpr double HOST_TEMPO = 120.0;
+constexpr int32_t BEATS_PER_BAR = 4;
+constexpr double NANOSECONDS_PER_MS = 1e6;
+
+// What the host can do, as the names effects ask about: 1 yes, -1 no; others are unknown, 0.
+struct CanDo {
+    const char* name;
+    VstIntPtr answer;
+};
+constexpr CanDo CAN_DO[] = {
+    {"sendVstTimeInfo", 1},   {"sizeWindow", 1},         {"sendVstEvents", -1},
+    {"sendVstMidiEvent", -1}, {"receiveVstEvents", -1},  {"receiveVstMidiEvent", -1},
+    {"openFileSelector", -1}, {"closeFileSelector", -1}, {"offline", -1}};
+
+VstIntPtr AnswerCanDo(const char* name) {
+    if (name == nullptr) {
+        return 0;
+    }
+    for (const CanDo& entry : CAN_DO) {
+        if (std::strncmp(name, entry.name, HOST_STRING_CHARS) == 0) {
+            return entry.answer;
+        }
+    }
+    return 0;
+}
+
+VstIntPtr CopyHostName(void* to) {
+    if (to == nullptr) {
+        return 0;
+    }
+    std::memcpy(to, HOST_NAME, sizeof HOST_NAME); // well within the effect's 64 chars
+    return 1;
+}
+
+// A playing transport at a steady tempo, at the block's stream position. One record per
+// thread: the pointer stays valid for the asker until it asks again.
+VstIntPtr AnswerTime() {
+    thread_local VstTimeInfo time;
+    time = VstTimeInfo{};
+    time.samplePos = static_cast<double>(blockSamplePosition.load());
+    time.sampleRate = hostSampleRate;
+    time.nanoSeconds = static_cast<double>(TickCount()) * NANOSECONDS_PER_MS;
+    time.tempo = HOST_TEMPO;
+    time.ppqPos = time.samplePos / time.sampleRate * HOST_TEMPO / 60.0;
+    time.barStartPos = std::floor(time.ppqPos / BEATS_PER_BAR) * BEATS_PER_BAR;
+    time.timeSigNumerator = BEATS_PER_BAR;
+    time.timeSigDenominator = 4;
+    time.flags = TIME_TRANSPORT_PLAYING | TIME_NANOS_VALID | TIME_PPQ_POS_VALID | TIME_TEMPO_VALID |
+                 TIME_BARS_VALID | TIME_SIGNATURE_VALID;
+    return reinterpret_cast<VstIntPtr>(&time);
+}
+
+} // namespace
 
 // The asking record is named asker: the loaded one (effect) may differ from it, or not be
 // set yet while the entry point runs, and the answer goes to the one that asked.
-VstIntPtr VST_CALL HostCallback(AEffect* asker, int32_t opcode, int32_t /*index*/,
-                                VstIntPtr /*value*/, void* /*ptr*/, float /*opt*/) {
+VstIntPtr VST_CALL HostCallback(AEffect* asker, int32_t opcode, int32_t index, VstIntPtr value,
+                                void* ptr, float /*opt*/) {
     switch (opcode) {
+    case audioMasterAutomate:
+    case audioMasterUpdateDisplay:
+    case audioMasterBeginEdit:
+    case audioMasterEndEdit:
+        return 1;
+    case audioMasterGetTime:
+        return AnswerTime();
+    case audioMasterSizeWindow:
+        return ResizeEditorWindow(editorWindow, index, static_cast<int32_t>(value)) ? 1 : 0;
+    case audioMasterGetVendorString:
+    case audioMasterGetProductString:
+        return CopyHostName(ptr);
+    case audioMasterGetVendorVersion:
+        return HOST_VERSION;
+    case audioMasterCanDo:
+        return AnswerCanDo(static_cast<const char*>(ptr));
+    case audioMasterGetLanguage:
+        return LANGUAGE_JAPANESE;
     case audioMasterVersion:
         return INTERFACE_VERSION;
     case audioMasterGetSampleRate:

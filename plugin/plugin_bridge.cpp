@@ -1,6 +1,7 @@
 #include "plugin/plugin_bridge.h"
 
 #include <cstddef>
+#include <cstring>
 
 #include "platform/platform.h"
 #include "plugin/denormal_mode.h"
@@ -23,16 +24,45 @@ void RunProcess(void* context) {
     c.processReplacing(c.effect, c.inputs, c.outputs, c.frames);
 }
 
+// The stream's two channels into the effect's inputs: one input takes the mono mix, two take
+// left and right, more take left, right and silence (side-chain inputs stay quiet). Chosen by
+// block, not by sample.
+void FillInputs(const int16_t* input, float* const* inputs, int32_t count, size_t frames) {
+    float* const inL = inputs[0];
+    if (count == 1) {
+        for (size_t i = 0; i < frames; ++i) {
+            inL[i] = (SampleToFloat(input[2 * i]) + SampleToFloat(input[2 * i + 1])) * 0.5f;
+        }
+        return;
+    }
+    // A size_t index (2 * i cannot wrap) lets the compiler turn this loop into vector code.
+    float* const inR = inputs[1];
+    for (size_t i = 0; i < frames; ++i) {
+        inL[i] = SampleToFloat(input[2 * i]);
+        inR[i] = SampleToFloat(input[2 * i + 1]);
+    }
+    for (int32_t extra = 2; extra < count; ++extra) {
+        std::memset(inputs[extra], 0, frames * sizeof(float));
+    }
+}
+
+// Two of the effect's outputs into the stream's left and right.
+void TakeOutputs(const float* outL, const float* outR, int16_t* output, uint32_t frames) {
+    // Left scalar: with SSE2 alone the compiler's vector form of the saturating conversion
+    // measured slower than this loop.
+    for (uint32_t i = 0; i < frames; ++i) {
+        output[2 * i] = FloatToSample(outL[i]);
+        output[2 * i + 1] = FloatToSample(outR[i]);
+    }
+}
+
 } // namespace
 
 bool ProcessWithPlugin(const int16_t* input, int16_t* output, uint32_t frames) {
-    if (effect == nullptr || frames == 0 || effectFault.load(std::memory_order_relaxed) != 0) {
+    const int32_t inputCount = sizedInputs, outputCount = sizedOutputs;
+    if (effect == nullptr || frames == 0 || inputCount == 0 || outputCount == 0 ||
+        effectFault.load(std::memory_order_relaxed) != 0) {
         return false;
-    }
-    for (const float* buffer : pluginBuffers) {
-        if (buffer == nullptr) {
-            return false;
-        }
     }
     // Beyond the caller's guarantee: the buffers cannot hold the block, so it is refused
     // whole rather than half played. A record without processReplacing cannot run a block.
@@ -46,23 +76,23 @@ bool ProcessWithPlugin(const int16_t* input, int16_t* output, uint32_t frames) {
         CallDispatcher(effect, effSetBlockSize, static_cast<VstIntPtr>(blockSize), nullptr, 0.0f);
     }
 
-    // A size_t index (2 * i cannot wrap) lets the compiler turn this loop into vector code.
-    const size_t count = frames;
-    // The buffers are read once: a call given up while inside the effect may come back after
-    // the host has forgotten them.
-    float* const inL = pluginBuffers[PLUGIN_IN_L];
-    float* const inR = pluginBuffers[PLUGIN_IN_R];
-    float* const outL = pluginBuffers[PLUGIN_OUT_L];
-    float* const outR = pluginBuffers[PLUGIN_OUT_R];
-    for (size_t i = 0; i < count; ++i) {
-        inL[i] = SampleToFloat(input[2 * i]);
-        inR[i] = SampleToFloat(input[2 * i + 1]);
+    // Copies of the buffer pointers, taken once: the effect may scribble on the arrays it is
+    // handed, never on the host's own, and a call given up while inside the effect may come
+    // back after the host has forgotten the buffers.
+    float* inputs[MAX_PLUGIN_CHANNELS];
+    float* outputs[MAX_PLUGIN_CHANNELS];
+    for (int32_t i = 0; i < inputCount; ++i) {
+        inputs[i] = pluginBuffers[i];
     }
+    for (int32_t i = 0; i < outputCount; ++i) {
+        outputs[i] = pluginBuffers[PLUGIN_OUTPUTS + i];
+    }
+    // One output plays on both channels; outputs beyond two were written to buffers of their
+    // own and are ignored.
+    const float* const outL = outputs[0];
+    const float* const outR = outputs[outputCount > 1 ? 1 : 0];
+    FillInputs(input, inputs, inputCount, frames);
 
-    // Copies of the pointers: the effect may scribble on the arrays it is handed, never on
-    // the host's own.
-    float* inputs[2] = {inL, inR};
-    float* outputs[2] = {outL, outR};
     ProcessCall call = {processReplacing, effect, inputs, outputs, static_cast<int32_t>(frames)};
     const uint32_t previousMode = EnterDenormalFlush();
     const uint32_t fault = GuardedCall(RunProcess, &call);
@@ -71,12 +101,7 @@ bool ProcessWithPlugin(const int16_t* input, int16_t* output, uint32_t frames) {
         RecordEffectFault(fault); // the block is declined, and the next goes through the stage
         return false;
     }
-
-    // Left scalar: with SSE2 alone the compiler's vector form of the saturating conversion
-    // measured slower than this loop.
-    for (uint32_t i = 0; i < frames; ++i) {
-        output[2 * i] = FloatToSample(outL[i]);
-        output[2 * i + 1] = FloatToSample(outR[i]);
-    }
+    TakeOutputs(outL, outR, output, frames);
+    blockSamplePosition.fetch_add(frames);
     return true;
 }

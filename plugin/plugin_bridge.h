@@ -3,9 +3,11 @@
 
 #include <cstdint>
 
-// input/output: frames * 2 interleaved 16-bit samples. Returns true when the block went
-// through the effect; false when it was declined, and then nothing was written and the effect
-// was not called: no effect, frames 0, no float buffers, frames above blockSize (the buffers
-// cannot hold it), or a record without processReplacing. Audio thread, inside a call marked
-// with BeginPluginCall (no lock held, so a hung effect holds nothing the window needs).
+// input/output: frames * 2 interleaved 16-bit samples, through as many inputs and outputs as
+// the effect was sized with (one input takes the mono mix, one output plays on both channels).
+// Returns true when the block went through the effect; false when it was declined, and then
+// nothing was written and the effect was not called: no effect, frames 0, no float buffers,
+// frames above blockSize (the buffers cannot hold it), or a record without processReplacing. Audio
+// thread, inside a call marked with BeginPluginCall (no lock held, so a hung effect holds nothing
+// the window needs).
 bool ProcessWithPlugin(const int16_t* input, int16_t* output, uint32_t frames);

@@ -50,5 +50,7 @@ bool GiveUpPluginCallAfter(uint32_t limitMs) {
     for (float*& buffer : pluginBuffers) {
         buffer = nullptr;
     }
+    sizedInputs = 0;
+    sizedOutputs = 0;
     return true;
 }

@@ -10,16 +10,21 @@
 AEffect* effect = nullptr;
 ModuleHolder* pluginModule = nullptr;
 void* editorWindow = nullptr;
-float* pluginBuffers[PLUGIN_BUFFER_COUNT] = {nullptr, nullptr, nullptr, nullptr};
+float* pluginBuffers[PLUGIN_BUFFER_COUNT] = {};
+std::atomic<int64_t> blockSamplePosition{0};
+int32_t sizedInputs = 0;
+int32_t sizedOutputs = 0;
 uint32_t blockSize = 0;
 int32_t blockSizeSent = 0;
 std::atomic<uint32_t> effectFault{0};
 
 namespace {
 
-constexpr int32_t REQUIRED_CHANNELS = 2;
+constexpr int32_t STEREO = 2;
 
-float* AllocateFloats(uint32_t count) { return new (std::nothrow) float[count]; }
+float* AllocateFloats(uint32_t count) {
+    return new (std::nothrow) float[count];
+}
 
 PluginBufferAllocator allocateBuffer = AllocateFloats;
 
@@ -28,6 +33,27 @@ void ReleasePluginBuffers() {
         delete[] buffer;
         buffer = nullptr;
     }
+    sizedInputs = 0;
+    sizedOutputs = 0;
+}
+
+// All of them or none: the bridge declines every block without them.
+bool AllocatePluginBuffers(int32_t inputs, int32_t outputs) {
+    for (int32_t i = 0; i < inputs + outputs; ++i) {
+        float*& buffer = pluginBuffers[i < inputs ? i : PLUGIN_OUTPUTS + i - inputs];
+        buffer = allocateBuffer(blockSize);
+        if (buffer == nullptr) {
+            ReleasePluginBuffers();
+            return false;
+        }
+    }
+    sizedInputs = inputs;
+    sizedOutputs = outputs;
+    return true;
+}
+
+bool ChannelsAcceptable(int32_t count) {
+    return count >= 1 && count <= MAX_PLUGIN_CHANNELS;
 }
 
 // The exported entry point: "VSTPluginMain", and "main" only when that is missing.
@@ -39,11 +65,11 @@ PluginEntryProc FindEntryPoint(void* module) {
     return reinterpret_cast<PluginEntryProc>(symbol);
 }
 
-// Without processReplacing no block could ever be processed: the stream would play nothing
-// for as long as the effect stays loaded.
+// An effect without inputs or outputs (an instrument, an analyser) has nothing to give the
+// stream; without processReplacing no block could ever be processed.
 bool IsAcceptable(const AEffect* candidate) {
-    return candidate != nullptr && candidate->numInputs == REQUIRED_CHANNELS &&
-           candidate->numOutputs == REQUIRED_CHANNELS && candidate->processReplacing != nullptr;
+    return candidate != nullptr && ChannelsAcceptable(candidate->numInputs) &&
+           ChannelsAcceptable(candidate->numOutputs) && candidate->processReplacing != nullptr;
 }
 
 struct EntryCall {
@@ -56,7 +82,7 @@ void RunEntry(void* context) {
     c.result = c.entry(HostCallback);
 }
 
-}  // namespace
+} // namespace
 
 void RecordEffectFault(uint32_t code) {
     uint32_t none = 0;
@@ -83,7 +109,7 @@ bool LoadPlugin(const wchar_t* path, int32_t sampleRate) {
     RecordEffectFault(GuardedCall(RunEntry, &call));
     effect = effectFault.load() == 0 ? call.result : nullptr;
     if (!IsAcceptable(effect)) {
-        UnloadPlugin();  // a returned but rejected record still gets suspended and closed
+        UnloadPlugin(); // a returned but rejected record still gets suspended and closed
         return false;
     }
     CallDispatcher(effect, effOpen, 0, nullptr, 0.0f);
@@ -124,17 +150,13 @@ void SetPluginBlockSize(uint32_t frames) {
     }
     blockSize = frames;
     ReleasePluginBuffers();
-    for (float*& buffer : pluginBuffers) {
-        buffer = allocateBuffer(blockSize);
-        if (buffer == nullptr) {
-            ReleasePluginBuffers();  // all four or none: the bridge declines on none
-            break;
-        }
-    }
+    AllocatePluginBuffers(effect != nullptr ? effect->numInputs : STEREO,
+                          effect != nullptr ? effect->numOutputs : STEREO);
     if (effect != nullptr) {
         blockSizeSent = static_cast<int32_t>(blockSize);
         CallDispatcher(effect, effSetBlockSize, static_cast<VstIntPtr>(blockSize), nullptr, 0.0f);
         if (effect != nullptr) {
+            blockSamplePosition.store(0);
             CallDispatcher(effect, effMainsChanged, 1, nullptr, 0.0f);
         }
     }

@@ -13,22 +13,23 @@ struct ModuleHolder {
     void* moduleHandle;
 };
 
-// Indexes into pluginBuffers: the first two are processReplacing's inputs, the last two its
-// outputs.
-constexpr int PLUGIN_IN_L = 0;
-constexpr int PLUGIN_IN_R = 1;
-constexpr int PLUGIN_OUT_L = 2;
-constexpr int PLUGIN_OUT_R = 3;
-constexpr int PLUGIN_BUFFER_COUNT = 4;
+// The most inputs, and the most outputs, an accepted effect may have.
+constexpr int32_t MAX_PLUGIN_CHANNELS = 64;
+// pluginBuffers holds processReplacing's inputs from index 0 and its outputs from
+// PLUGIN_OUTPUTS: as many of each as the effect has, two of each without an effect.
+constexpr int PLUGIN_OUTPUTS = MAX_PLUGIN_CHANNELS;
+constexpr int PLUGIN_BUFFER_COUNT = 2 * MAX_PLUGIN_CHANNELS;
 
-constexpr int32_t BLOCK_SIZE_NOT_SENT = -1;  // blockSizeSent after every successful load
+constexpr int32_t BLOCK_SIZE_NOT_SENT = -1; // blockSizeSent after every successful load
 
 extern AEffect* effect;            // the loaded effect's record (the plug-in's), or null
 extern ModuleHolder* pluginModule; // from before the library is loaded until the unload
 extern void* editorWindow;         // the effect's editor window (an HWND on Windows), or null
-extern float* pluginBuffers[PLUGIN_BUFFER_COUNT];  // null, or blockSize floats each
-extern uint32_t blockSize;         // frames the buffers were last sized for
-extern int32_t blockSizeSent;      // last value sent with effSetBlockSize; -1 none since load
+extern float* pluginBuffers[PLUGIN_BUFFER_COUNT]; // null, or blockSize floats each
+extern int32_t sizedInputs;   // input buffers the last sizing made (0 when none)
+extern int32_t sizedOutputs;  // output buffers the last sizing made (0 when none)
+extern uint32_t blockSize;    // frames the buffers were last sized for
+extern int32_t blockSizeSent; // last value sent with effSetBlockSize; -1 none since load
 
 // The code of the loaded (or loading) effect's first fault, 0 none; set on whichever thread it
 // faulted, cleared by the next load. While it is set no effect is called any more, and the
@@ -39,16 +40,17 @@ extern std::atomic<uint32_t> effectFault;
 void RecordEffectFault(uint32_t code);
 
 // Replaces whatever was loaded by the effect in the DLL at path: loads it, enters it through
-// "VSTPluginMain" (or else "main") with HostCallback, accepts it only with 2 inputs, 2
-// outputs and a processReplacing, then sends effOpen and effSetSampleRate (sampleRate). False,
-// with nothing loaded, when any step fails.
+// "VSTPluginMain" (or else "main") with HostCallback, accepts it only with 1 to 64 inputs, 1 to
+// 64 outputs and a processReplacing, then sends effOpen and effSetSampleRate (sampleRate).
+// False, with nothing loaded, when any step fails.
 bool LoadPlugin(const wchar_t* path, int32_t sampleRate);
 
 // Suspends the effect, closes its editor window, sends effClose, frees the library and the
 // float buffers. Safe with nothing loaded; blockSize and blockSizeSent keep their values.
 void UnloadPlugin();
 
-// Sizes the four float buffers for frames per block and, with an effect loaded, suspends it,
+// Sizes the float buffers (one per input and output of the effect, two and two without one)
+// for frames per block and, with an effect loaded, suspends it,
 // tells it the block size and resumes it. When an allocation fails no buffer is kept, so the
 // bridge declines every block until the next successful sizing.
 void SetPluginBlockSize(uint32_t frames);
@@ -62,3 +64,11 @@ void SetPluginBufferAllocator(PluginBufferAllocator allocator);
 // Closes the effect's editor window synchronously (its close handling sends effEditClose).
 // Win32: sends WM_CLOSE to the window. Elsewhere there is no editor window and it does nothing.
 void CloseEditorWindow(void* window);
+
+// Gives the editor window a client area of width x height pixels; false when there is no
+// window (elsewhere than on Windows, never) or the size is not positive.
+bool ResizeEditorWindow(void* window, int32_t width, int32_t height);
+
+// The stream position of the block being processed, in frames since the effect was last
+// resumed: what the effect is told when it asks for the time.
+extern std::atomic<int64_t> blockSamplePosition;

@@ -15,7 +15,7 @@
 #define VST_CALL
 #endif
 
-using VstIntPtr = intptr_t;  // pointer-sized value and result of dispatcher and host callback
+using VstIntPtr = intptr_t; // pointer-sized value and result of dispatcher and host callback
 
 struct AEffect;
 
@@ -33,29 +33,29 @@ using PluginEntryProc = AEffect*(VST_CALL*)(HostCallbackProc hostCallback);
 
 // The effect's record, owned by the plug-in. Natural alignment on every target.
 struct AEffect {
-    int32_t magic;                      // not tested: any value is accepted
+    int32_t magic; // not tested: any value is accepted
     DispatcherProc dispatcher;
-    void* process;                      // unused (accumulating process)
-    void* setParameter;                 // unused
-    void* getParameter;                 // unused
-    int32_t numPrograms;                // unused
-    int32_t numParams;                  // unused
-    int32_t numInputs;                  // accepted only when 2
-    int32_t numOutputs;                 // accepted only when 2
-    int32_t flags;                      // bit 0: effFlagsHasEditor
-    VstIntPtr reserved1;                // unused
-    VstIntPtr reserved2;                // unused
-    int32_t initialDelay;               // unused
-    int32_t realQualities;              // unused
-    int32_t offQualities;               // unused
-    float ioRatio;                      // unused
-    void* object;                       // unused (the plug-in's own)
-    void* user;                         // unused
-    int32_t uniqueID;                   // unused
-    int32_t version;                    // unused
+    void* process;         // unused (accumulating process)
+    void* setParameter;    // unused
+    void* getParameter;    // unused
+    int32_t numPrograms;   // unused
+    int32_t numParams;     // unused
+    int32_t numInputs;     // accepted from 1 to 64
+    int32_t numOutputs;    // accepted from 1 to 64
+    int32_t flags;         // bit 0: effFlagsHasEditor
+    VstIntPtr reserved1;   // unused
+    VstIntPtr reserved2;   // unused
+    int32_t initialDelay;  // unused
+    int32_t realQualities; // unused
+    int32_t offQualities;  // unused
+    float ioRatio;         // unused
+    void* object;          // unused (the plug-in's own)
+    void* user;            // unused
+    int32_t uniqueID;      // unused
+    int32_t version;       // unused
     ProcessReplacingProc processReplacing;
-    void* processDoubleReplacing;       // unused
-    char future[56];                    // unused
+    void* processDoubleReplacing; // unused
+    char future[56];              // unused
 };
 
 // Where real plug-ins put the fields this program reads.
@@ -87,13 +87,55 @@ constexpr int32_t effEditOpen = 14;      // ptr is the editor's window handle
 constexpr int32_t effEditClose = 15;     // the editor window is closing
 constexpr int32_t effEditIdle = 19;      // every 20 ms while the editor window exists
 
-constexpr int32_t effFlagsHasEditor = 1;  // flags bit: the effect has its own editor
+constexpr int32_t effFlagsHasEditor = 1; // flags bit: the effect has its own editor
 
 // Opcodes the host answers in its callback; every other opcode gets 0.
+constexpr int32_t audioMasterAutomate = 0;                // a parameter changed: accepted, 1
 constexpr int32_t audioMasterVersion = 1;                 // returns INTERFACE_VERSION
+constexpr int32_t audioMasterGetTime = 7;                 // returns a VstTimeInfo pointer
+constexpr int32_t audioMasterIOChanged = 13;              // refused: the channels stay, 0
+constexpr int32_t audioMasterSizeWindow = 15;             // index width, value height; 1
 constexpr int32_t audioMasterGetSampleRate = 16;          // answered with effSetSampleRate; 0
 constexpr int32_t audioMasterGetBlockSize = 17;           // answered with effSetBlockSize; 0
 constexpr int32_t audioMasterGetCurrentProcessLevel = 23; // returns PROCESS_LEVEL_REALTIME
+constexpr int32_t audioMasterGetVendorString = 32;        // ptr: 64 chars to fill; 1
+constexpr int32_t audioMasterGetProductString = 33;       // ptr: 64 chars to fill; 1
+constexpr int32_t audioMasterGetVendorVersion = 34;       // returns HOST_VERSION
+constexpr int32_t audioMasterCanDo = 37;                  // ptr: a name; 1 yes, -1 no, 0 unknown
+constexpr int32_t audioMasterGetLanguage = 38;            // returns LANGUAGE_JAPANESE
+constexpr int32_t audioMasterUpdateDisplay = 42;          // accepted, 1
+constexpr int32_t audioMasterBeginEdit = 43;              // accepted, 1
+constexpr int32_t audioMasterEndEdit = 44;                // accepted, 1
 
-constexpr VstIntPtr INTERFACE_VERSION = 2400;     // interface version 2.4
-constexpr VstIntPtr PROCESS_LEVEL_REALTIME = 2;   // the interface's value for real-time
+constexpr size_t HOST_STRING_CHARS = 64;   // the vendor and product buffers, terminator included
+constexpr VstIntPtr HOST_VERSION = 1000;   // this program's version 1.0.0.0
+constexpr VstIntPtr LANGUAGE_JAPANESE = 6; // the interface's value for Japanese
+
+// The transport as audioMasterGetTime reports it.
+struct VstTimeInfo {
+    double samplePos; // frames since the effect was resumed, at the block's start
+    double sampleRate;
+    double nanoSeconds;
+    double ppqPos;        // quarter notes since the start
+    double tempo;         // beats per minute
+    double barStartPos;   // ppqPos of the current bar's start
+    double cycleStartPos; // unused (no loop)
+    double cycleEndPos;   // unused
+    int32_t timeSigNumerator;
+    int32_t timeSigDenominator;
+    int32_t smpteOffset;        // unused
+    int32_t smpteFrameRate;     // unused
+    int32_t samplesToNextClock; // unused
+    int32_t flags;              // which fields hold values, and whether the transport plays
+};
+static_assert(sizeof(VstTimeInfo) == 88, "VstTimeInfo layout");
+
+constexpr int32_t TIME_TRANSPORT_PLAYING = 1 << 1;
+constexpr int32_t TIME_NANOS_VALID = 1 << 8;
+constexpr int32_t TIME_PPQ_POS_VALID = 1 << 9;
+constexpr int32_t TIME_TEMPO_VALID = 1 << 10;
+constexpr int32_t TIME_BARS_VALID = 1 << 11;
+constexpr int32_t TIME_SIGNATURE_VALID = 1 << 13;
+
+constexpr VstIntPtr INTERFACE_VERSION = 2400;   // interface version 2.4
+constexpr VstIntPtr PROCESS_LEVEL_REALTIME = 2; // the interface's value for real-time

@@ -138,8 +138,9 @@ TEST_F(PluginFaultTest, ABlockThatStaysInsideTheEffectIsGivenUp) {
         ASSERT_TRUE(Load("slow_process"));
         SetPluginBlockSize(64);
         pluginActive.store(1);
-        float* const handedOver[] = {pluginBuffers[0], pluginBuffers[1], pluginBuffers[2],
-                                     pluginBuffers[3]};
+        float* const handedOver[] = {pluginBuffers[0], pluginBuffers[1],
+                                     pluginBuffers[PLUGIN_OUTPUTS],
+                                     pluginBuffers[PLUGIN_OUTPUTS + 1]};
         int16_t in[128] = {}, out[128] = {};
         std::atomic<int> played{-1};
         std::thread block([&] { played = ProcessBlock(in, sizeof in, out) ? 1 : 0; });

@@ -31,7 +31,8 @@ TEST_F(HostCallbackTest, AnswersGoToTheAskerNestedOnTheAskingThread) {
                      AskLine(audioMasterGetSampleRate, 0)} +
                blockSizeTold +
                Lines{AskLine(audioMasterGetBlockSize, 0),
-                     AskLine(audioMasterGetCurrentProcessLevel, 2), AskLine(7, 0)};
+                     AskLine(audioMasterGetCurrentProcessLevel, 2),
+                     AskLine(audioMasterIOChanged, 0)};
     };
     Listen("asking");
     ASSERT_TRUE(Load("asking"));
@@ -78,6 +79,39 @@ TEST_F(HostCallbackTest, AQuestionAskedInsideItsOwnAnswerIsNotAnsweredAgain) {
                         Call(effMainsChanged, 1)};
     const Lines log = Log("recursive");
     EXPECT_EQ(Lines(log.begin() + 3, log.end()), once);
+}
+
+// The questions real effects ask in their blocks, as two blocks of 22050 frames see them: the
+// time at each block's start (a playing transport, 120 beats per minute in 4/4), the names,
+// what the host can do, and the accepted notices.
+TEST_F(HostCallbackTest, TheQuestionsRealEffectsAskAreAnsweredAsHostsDo) {
+    Listen("host_questions");
+    ASSERT_TRUE(Load("host_questions"));
+    SetPluginBlockSize(22050);
+    std::vector<int16_t> in(2 * 22050), out(2 * 22050);
+    ASSERT_TRUE(ProcessWithPlugin(in.data(), out.data(), 22050));
+    ASSERT_TRUE(ProcessWithPlugin(in.data(), out.data(), 22050));
+    const Lines questions = {"vendor=Kawauso04 (1) product=Kawauso04 (1)",
+                             "canDo sendVstTimeInfo=1",
+                             "canDo sizeWindow=1",
+                             "canDo sendVstEvents=-1",
+                             "canDo anythingElse=0",
+                             AskLine(audioMasterGetVendorVersion, 1000),
+                             AskLine(audioMasterGetLanguage, 6),
+                             AskLine(audioMasterUpdateDisplay, 1),
+                             AskLine(audioMasterBeginEdit, 1),
+                             AskLine(audioMasterAutomate, 1),
+                             AskLine(audioMasterEndEdit, 1),
+                             AskLine(audioMasterSizeWindow, 0)};
+    const Lines log = Log("host_questions");
+    const std::string flags =
+        " sig=4/4 flags=" + std::to_string(2 | 256 | 512 | 1024 | 2048 | 8192);
+    const auto block = [&](const char* time) {
+        return Lines{"process frames=22050 ftz=1 daz=1", time + flags} + questions;
+    };
+    EXPECT_EQ(Lines(log.end() - 2 * 14, log.end()),
+              block("time pos=0 rate=44100 tempo=120 ppq=0 bar=0") +
+                  block("time pos=22050 rate=44100 tempo=120 ppq=1 bar=0"));
 }
 
 } // namespace

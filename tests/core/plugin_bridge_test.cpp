@@ -3,7 +3,10 @@
 #include <xmmintrin.h>
 
 #include <algorithm>
+#include <tuple>
+
 #include "plugin/plugin_bridge.h"
+#include "plugin/sample_conversion.h"
 #include "tests/core/fixtures.h"
 #include "tests/plugins/hostile_values.h"
 
@@ -78,6 +81,39 @@ TEST_F(PluginBridgeTest, EveryOutputOfAHostileEffectBecomesAValidSample) {
     for (int32_t i = 0; i < frames; ++i) {
         EXPECT_EQ(out[2 * i], HOSTILE_VALUES[i % n].expected) << "left, entry " << i % n;
         EXPECT_EQ(out[2 * i + 1], HOSTILE_VALUES[n - 1 - i % n].expected) << "right, " << i;
+    }
+}
+
+// Effects of other channel counts on the stereo stream: one input takes the mono mix, inputs
+// beyond two hear silence, one output plays on both sides, outputs beyond two are ignored. (The
+// channel effects pass input 0 to output 0, input 1 or 0 negated to output 1, plus the sum of
+// the inputs beyond two; they fill outputs beyond two with full scale.)
+TEST_F(PluginBridgeTest, OtherChannelCountsAreRoutedToAndFromTheStereoStream) {
+    using Route = float (*)(float l, float r);
+    const Route mix = [](float l, float r) { return (l + r) * 0.5f; };
+    const Route negatedMix = [](float l, float r) { return -(l + r) * 0.5f; };
+    const Route left = [](float l, float) { return l; };
+    const Route negatedRight = [](float, float r) { return -r; };
+    const std::tuple<const char*, Route, Route> cases[] = {{"ch_1_1", mix, mix},
+                                                           {"ch_1_2", mix, negatedMix},
+                                                           {"ch_2_1", left, left},
+                                                           {"ch_4_2", left, negatedRight},
+                                                           {"ch_2_6", left, negatedRight}};
+    constexpr int32_t FRAMES = 64;
+    Samples in(2 * FRAMES), out(2 * FRAMES);
+    for (int32_t i = 0; i < FRAMES; ++i) {
+        in[2 * i] = static_cast<int16_t>(517 * i - 16001),
+               in[2 * i + 1] = static_cast<int16_t>(12000 - 389 * i);
+    }
+    for (const auto& [variant, toLeft, toRight] : cases) {
+        ASSERT_TRUE(Load(variant)) << variant;
+        SetPluginBlockSize(FRAMES);
+        ASSERT_TRUE(ProcessWithPlugin(in.data(), out.data(), FRAMES)) << variant;
+        for (int32_t i = 0; i < FRAMES; ++i) {
+            const float l = SampleToFloat(in[2 * i]), r = SampleToFloat(in[2 * i + 1]);
+            ASSERT_EQ(out[2 * i], FloatToSample(toLeft(l, r))) << variant << " frame " << i;
+            ASSERT_EQ(out[2 * i + 1], FloatToSample(toRight(l, r))) << variant << " frame " << i;
+        }
     }
 }
 

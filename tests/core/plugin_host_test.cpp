@@ -12,10 +12,12 @@ using PluginHostTest = EngineTest;
 const Lines ATTACHED = {"attach", "entry VSTPluginMain"};
 const Lines OPENED = {Call(effOpen), Call(effSetSampleRate, 0, "44100")};
 const Lines CLOSED = {Call(effMainsChanged, 0), Call(effClose), "detach"};
+const int STEREO_BUFFERS[] = {0, 1, PLUGIN_OUTPUTS, PLUGIN_OUTPUTS + 1};
 
 bool HostIsEmpty() {
     return !effect && !pluginModule && !editorWindow &&
-           std::count(pluginBuffers, pluginBuffers + PLUGIN_BUFFER_COUNT, nullptr) == 4;
+           std::count(pluginBuffers, pluginBuffers + PLUGIN_BUFFER_COUNT, nullptr) ==
+               PLUGIN_BUFFER_COUNT;
 }
 
 // Loaded while stopped: not sized. A start, and one with longer buffers, each suspends, tells
@@ -33,22 +35,24 @@ TEST_F(PluginHostTest, LoadOpensSizingSuspendsTellsAndResumesUnloadCloses) {
                                     Call(effMainsChanged, 1)};
     }
     EXPECT_EQ(Log("copy_through"), expected);
-    for (int i = 0; i < PLUGIN_BUFFER_COUNT; ++i) {
+    for (int i : STEREO_BUFFERS) {
         ASSERT_NE(pluginBuffers[i], nullptr);
         EXPECT_EQ(std::count(pluginBuffers, pluginBuffers + i, pluginBuffers[i]), 0);
         pluginBuffers[i][2205] = 1.0f; // each holds blockSize floats (ASan checks the end)
     }
+    EXPECT_EQ(std::count(pluginBuffers, pluginBuffers + PLUGIN_BUFFER_COUNT, nullptr),
+              PLUGIN_BUFFER_COUNT - 4);
     UnloadPlugin();
     EXPECT_EQ(Log("copy_through"), expected + CLOSED);
     EXPECT_TRUE(HostIsEmpty() && blockSize == 2206u && blockSizeSent == 2206);
     SetPluginBlockSize(300); // no effect: buffers only
-    EXPECT_TRUE(blockSizeSent == 2206 && pluginBuffers[3] != nullptr);
+    EXPECT_TRUE(blockSizeSent == 2206 && pluginBuffers[PLUGIN_OUTPUTS + 1] != nullptr);
 }
 
 // Each refused load also takes down the effect loaded before it, and leaves blockSizeSent.
 TEST_F(PluginHostTest, RefusedEffectsStopAtTheStepThatRefusedThemOthersAreAccepted) {
     const std::pair<const char*, Lines> cases[] = {
-        {"mono", ATTACHED + CLOSED},
+        {"ch_65_2", ATTACHED + CLOSED}, // more inputs than any effect may have
         {"no_inputs", ATTACHED + CLOSED},
         {"no_outputs", ATTACHED + CLOSED},
         {"null_effect", ATTACHED + Lines{"detach"}},
@@ -85,7 +89,8 @@ TEST_F(PluginHostTest, RefusedEffectsStopAtTheStepThatRefusedThemOthersAreAccept
     EXPECT_TRUE(Load("bad_magic")) << "whatever the magic number";
 }
 
-// A failed allocation of any of the four leaves none, and the bridge declines every block.
+// A failed allocation of any of a stereo effect's four leaves none, and the bridge declines every
+// block.
 TEST_F(PluginHostTest, AFailedBufferAllocationKeepsNoBuffer) {
     static int allocations, failing;
     SetPluginBufferAllocator([](uint32_t count) -> float* {
@@ -93,10 +98,12 @@ TEST_F(PluginHostTest, AFailedBufferAllocationKeepsNoBuffer) {
     });
     ASSERT_TRUE(Load("copy_through"));
     int16_t in[2 * 64] = {}, out[2 * 64] = {7};
-    for (int n = 1; n <= PLUGIN_BUFFER_COUNT; ++n) {
+    for (int n = 1; n <= 4; ++n) {
         allocations = 0, failing = n;
         SetPluginBlockSize(64);
-        EXPECT_EQ(std::count(pluginBuffers, pluginBuffers + 4, nullptr), 4) << "failed: " << n;
+        EXPECT_EQ(std::count(pluginBuffers, pluginBuffers + PLUGIN_BUFFER_COUNT, nullptr),
+                  PLUGIN_BUFFER_COUNT)
+            << "failed: " << n;
         EXPECT_TRUE(!ProcessWithPlugin(in, out, 64) && out[0] == 7);
     }
 }

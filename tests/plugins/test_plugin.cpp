@@ -36,6 +36,9 @@ bool Is(const char* name) {
     return std::strcmp(variant, name) == 0;
 }
 
+// "ch_<inputs>_<outputs>": an effect of those channel counts; 0 and 0 for other names.
+int channelInputs = 0, channelOutputs = 0;
+
 bool HasEditor() {
     return Is("editor") || Is("crash_edit_open") || Is("crash_edit_idle");
 }
@@ -57,6 +60,9 @@ void Attach(const char* modulePath) {
     }
     std::snprintf(variant, NAME_CHARS, "%s", base);
     variant[std::strcspn(variant, ".")] = '\0';
+    if (std::sscanf(variant, "ch_%d_%d", &channelInputs, &channelOutputs) != 2) {
+        channelInputs = channelOutputs = 0;
+    }
     std::snprintf(logPath, PATH_CHARS, "%s.log", modulePath);
     std::FILE* file = std::fopen(logPath, "rb");
     logging = file != nullptr && std::fclose(file) == 0;
@@ -74,7 +80,31 @@ void Ask(AEffect* asker, std::initializer_list<int32_t> opcodes) {
 
 void AskEverything(AEffect* asker) {
     Ask(asker, {audioMasterVersion, audioMasterGetSampleRate, audioMasterGetBlockSize,
-                audioMasterGetCurrentProcessLevel, 7 /* not answered */});
+                audioMasterGetCurrentProcessLevel, audioMasterIOChanged /* refused */});
+}
+
+// The questions real effects put besides: each answer logged as the effect sees it.
+void AskWhatHostsAreAsked(AEffect* asker) {
+    const auto* time =
+        reinterpret_cast<const VstTimeInfo*>(host(asker, audioMasterGetTime, 0, 0, nullptr, 0.0f));
+    if (time != nullptr) {
+        Log("time pos=%g rate=%g tempo=%g ppq=%g bar=%g sig=%d/%d flags=%d", time->samplePos,
+            time->sampleRate, time->tempo, time->ppqPos, time->barStartPos, time->timeSigNumerator,
+            time->timeSigDenominator, time->flags);
+    }
+    char vendor[HOST_STRING_CHARS] = "", product[HOST_STRING_CHARS] = "";
+    const VstIntPtr vendorFilled = host(asker, audioMasterGetVendorString, 0, 0, vendor, 0.0f);
+    const VstIntPtr productFilled = host(asker, audioMasterGetProductString, 0, 0, product, 0.0f);
+    Log("vendor=%s (%lld) product=%s (%lld)", vendor, static_cast<long long>(vendorFilled), product,
+        static_cast<long long>(productFilled));
+    for (const char* name : {"sendVstTimeInfo", "sizeWindow", "sendVstEvents", "anythingElse"}) {
+        Log("canDo %s=%lld", name,
+            static_cast<long long>(
+                host(asker, audioMasterCanDo, 0, 0, const_cast<char*>(name), 0.0f)));
+    }
+    Ask(asker, {audioMasterGetVendorVersion, audioMasterGetLanguage, audioMasterUpdateDisplay,
+                audioMasterBeginEdit, audioMasterAutomate, audioMasterEndEdit,
+                audioMasterSizeWindow /* 0 by 0: refused */});
 }
 
 int* volatile nowhere = nullptr; // what a faulting effect writes through
@@ -122,6 +152,21 @@ VstIntPtr VST_CALL Dispatcher(AEffect* self, int32_t opcode, int32_t index, VstI
     return 0;
 }
 
+// The channel variants: output 0 is input 0, output 1 is input 1 (or 0) negated, each plus the
+// sum of the inputs beyond two (side chains); outputs beyond two are full scale.
+void RouteChannels(float** inputs, float** outputs, int32_t frames) {
+    for (int32_t k = 0; k < channelOutputs; ++k) {
+        for (int32_t i = 0; i < frames; ++i) {
+            float side = 0.0f;
+            for (int32_t j = 2; j < channelInputs; ++j) {
+                side += inputs[j][i];
+            }
+            const float own = inputs[k % channelInputs][i] * (k == 1 ? -1.0f : 1.0f);
+            outputs[k][i] = k >= 2 ? 1.0f : own + side;
+        }
+    }
+}
+
 // The SSE modes as an effect's own arithmetic sees them: flush-to-zero turns the tiny product
 // (1e-40 is below the normal range) into 0, denormals-are-zero the denormal addend.
 void VST_CALL Process(AEffect* self, float** inputs, float** outputs, int32_t frames) {
@@ -130,6 +175,9 @@ void VST_CALL Process(AEffect* self, float** inputs, float** outputs, int32_t fr
         denormal + normal == normal ? 1 : 0);
     if (Is("asking")) {
         AskEverything(self);
+    }
+    if (Is("host_questions")) {
+        AskWhatHostsAreAsked(self);
     }
     static int blocks = 0;
     static long long framesSeen = 0;
@@ -155,6 +203,10 @@ void VST_CALL Process(AEffect* self, float** inputs, float** outputs, int32_t fr
     if (Is("divide_process")) {
         zero = seven / zero;
     }
+    if (channelInputs > 0) {
+        RouteChannels(inputs, outputs, frames);
+        return;
+    }
     const bool hostile = Is("hostile");
     const int32_t n = static_cast<int32_t>(HOSTILE_VALUE_COUNT);
     for (int32_t i = 0; i < frames; ++i) {
@@ -171,8 +223,8 @@ AEffect* Enter(HostCallbackProc hostCallback, const char* exportName) {
     }
     std::memset(&record, 0, sizeof record);
     record.magic = Is("bad_magic") ? 0x12345678 : 0x56737450 /* 'VstP' */;
-    record.numInputs = Is("mono") ? 1 : (Is("no_inputs") ? 0 : 2);
-    record.numOutputs = Is("mono") ? 1 : (Is("no_outputs") ? 0 : 2);
+    record.numInputs = channelInputs > 0 ? channelInputs : (Is("no_inputs") ? 0 : 2);
+    record.numOutputs = channelOutputs > 0 ? channelOutputs : (Is("no_outputs") ? 0 : 2);
     record.flags = HasEditor() ? effFlagsHasEditor : 0;
     if (!Is("hollow")) { // a record that only says how many channels it has
         record.dispatcher = Dispatcher, record.processReplacing = Process;

@@ -32,7 +32,7 @@ REFUSALS=(
   "$ALL|OUT missing|$T|IN.wav and OUT.wav are both needed"
   "$ALL|a plug-in path missing|$T $O --plugin|--plugin takes the path"
   "$ALL|a missing plug-in|--plugin @P/none.@X $T $O|cannot load the plug-in"
-  "$ALL|a 1-in/1-out effect|--plugin @P/mono.@X $T $O|cannot load the plug-in"
+  "$ALL|an effect without inputs|--plugin @P/no_inputs.@X $T $O|cannot load the plug-in"
   "win32|a 64-bit plug-in|--plugin $WIN64_TREE/tests/plugins/copy_through.dll $T $O|cannot load the plug-in"
   "win64|a 32-bit plug-in|--plugin $WIN32_TREE/tests/plugins/copy_through.dll $T $O|cannot load the plug-in")
 # Exit 3: a plug-in that faults or hangs for 5 s (naming the block), an OUT that cannot be written.

@@ -196,7 +196,10 @@ TEST_F(Stream, TwentyFaultingEffectsLeaveTheStreamRunningAndNothingBehind) {
         }
     });
     EXPECT_EQ(cutLoose, 20);
-    EXPECT_EQ(box.seen, 20);
+    EXPECT_EQ(box.seen, 20) << "told once each";
+    EXPECT_EQ(box.texts,
+              std::vector<std::wstring>{L"VSTプラグインで異常が発生したため切り離しました。\n"
+                                        L"crash_process.dll (0xC0000005)"});
     ASSERT_TRUE(StopAndWait());
     ExpectNothingGained(idle, 1u << 20, 1);
 }

@@ -2,3 +2,7 @@
 
 // No editor windows exist outside Windows.
 void CloseEditorWindow(void* /*window*/) {}
+
+bool ResizeEditorWindow(void* /*window*/, int32_t /*width*/, int32_t /*height*/) {
+    return false;
+}
