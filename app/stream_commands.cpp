@@ -161,7 +161,9 @@ INT_PTR RequestStop(HWND dialog, WORD notificationCode) {
 }
 
 void OnStopTimer(HWND dialog) {
-    if (FadeOutPlayed() || GetTickCount() - run.stopRequested >= STOP_FADE_WAIT_MS) {
+    // Nothing to hear when capture has not delivered yet: no block carries a fade then.
+    if (!StreamDelivering() || FadeOutPlayed() ||
+        GetTickCount() - run.stopRequested >= STOP_FADE_WAIT_MS) {
         StopStream(dialog);
     } else {
         SetTimer(dialog, TIMER_STOP, STOP_POLL_MS, nullptr);

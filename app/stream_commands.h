@@ -17,8 +17,9 @@ INT_PTR StartStream(HWND dialog);
 // marks the watcher's own stop, which leaves auto-connect on. Returns 1.
 INT_PTR RequestStop(HWND dialog, WORD notificationCode);
 
-// TIMER_STOP: ends the stream once the block that completed the fade-out has been played, or
-// a second after the request, never earlier than the timer's first 200 ms.
+// TIMER_STOP: ends the stream once the block that completed the fade-out has been played (at
+// once when capture never delivered), or a second after the request, never earlier than the
+// timer's first 200 ms.
 void OnStopTimer(HWND dialog);
 
 // Ends the stream at once (no fade) and restores the controls. Nothing when none runs. Waits

@@ -7,23 +7,30 @@ Suites: native (the core tests under ASan and UBSan), fuzz, win32 and win64 (the
 Windows tests under Wine), and each tests/scripts/NAME_test.sh by NAME (script suites print
 "PASS: name" / "FAIL: name" lines). Without names, all of them, and the share of test code
 is checked. The Wine prefix, display and audio server of scripts/testenv.sh are started for
-the suites that need them and stopped again, by PID, however the run ends.
+the suites that need them and stopped again, by PID, however the run ends. The suites under
+Wine run in two lanes side by side, each with an environment of its own (they mostly wait on
+real time: devices, timers, recordings), so a full run takes about half as long.
 """
-import json, os, re, shutil, subprocess, sys, time
+import json, os, re, shutil, subprocess, sys, threading, time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 RESULTS = os.path.join(ROOT, "build", "results")
 FUZZ_SECONDS = 15
 TEST_SHARE_LIMIT = "0.40"
+# Each lane's environment: its own Wine prefix, display and sound server.
+LANE_ROOTS = (os.path.join(ROOT, "build", "testenv"), os.path.join(ROOT, "build", "testenv-b"))
 counts = {"passed": 0, "failed": 0}
 failures = []
+report = threading.Lock()  # one suite's lines at a time
 
 
-def record(name, started, ok, bad):
-    counts["passed"] += ok
-    counts["failed"] += len(bad)
-    failures.extend(f"{name}: {n}" for n in bad)
-    print(f"  {name} ({time.time() - started:.1f} s): {ok} passed, {len(bad)} failed", flush=True)
+def record(name, started, ok, bad, lines=""):
+    with report:
+        counts["passed"] += ok
+        counts["failed"] += len(bad)
+        failures.extend(f"{name}: {n}" for n in bad)
+        print(lines, end="")
+        print(f"  {name} ({time.time() - started:.1f} s): {ok} passed, {len(bad)} failed", flush=True)
 
 
 def log_tail(path, lines=40):
@@ -49,27 +56,22 @@ def run_gtest(name, command, env):
         return record(name, started, 0, ["not built"])
     code = run(command + ["--gtest_output=json:" + os.path.relpath(out + ".json", ROOT)], env, out + ".log")
     if not os.path.exists(out + ".json"):
-        print(log_tail(out + ".log"), end="")
-        return record(name, started, 0, [f"no results (exit {code})"])
+        return record(name, started, 0, [f"no results (exit {code})"], log_tail(out + ".log"))
     cases = [(s["name"], c) for s in json.load(open(out + ".json")).get("testsuites", [])
              for c in s.get("testsuite", []) if c.get("result") != "SKIPPED"]
     bad = [f"{s}.{c['name']}" for s, c in cases if c.get("failures")]
     if code not in (0, 1):
         bad.append(f"exited with {code}")
-    if bad:
-        print(log_tail(out + ".log", 60), end="")
-    record(name, started, len(cases) - len(bad), bad)
+    record(name, started, len(cases) - len(bad), bad, log_tail(out + ".log", 60) if bad else "")
 
 
 def run_script(name, env):
     started, log = time.time(), os.path.join(RESULTS, name + ".log")
     code = run(["bash", f"tests/scripts/{name}_test.sh"], env, log)
     output = open(log, errors="replace").read()
-    for line in output.splitlines():
-        if line.startswith(("FAIL: ", "  ")):
-            print("    " + line)
+    shown = "".join("    " + l + "\n" for l in output.splitlines() if l.startswith(("FAIL: ", "  ")))
     bad = re.findall(r"^FAIL: (.*)$", output, re.M) or ([f"exited with {code}"] if code != 0 else [])
-    record(name, started, len(re.findall(r"^PASS: ", output, re.M)), bad)
+    record(name, started, len(re.findall(r"^PASS: ", output, re.M)), bad, shown)
 
 
 def run_fuzz(env):
@@ -88,15 +90,31 @@ def run_fuzz(env):
         code = run([exe, f"-max_total_time={FUZZ_SECONDS}", "-timeout=10", "-max_len=8192",
                     "-artifact_prefix=" + os.path.join(RESULTS, name + "-"), work,
                     os.path.join(ROOT, "tests", "fuzz", name[:-5] + "_corpus")], env, log)
-        if code:
-            print(log_tail(log), end="")
-        record(f"fuzz/{name}", started, 0 if code else 1, [f"exited with {code}"] if code else [])
+        record(f"fuzz/{name}", started, 0 if code else 1, [f"exited with {code}"] if code else [],
+               log_tail(log) if code else "")
 
 
 def testenv(action, env=None):
     script = f"source scripts/testenv.sh && testenv_{action} >&2 && env -0"
     out = subprocess.run(["bash", "-c", script], cwd=ROOT, env=env, stdout=subprocess.PIPE, timeout=300).stdout
     return dict(i.decode(errors="replace").split("=", 1) for i in out.split(b"\0") if b"=" in i)
+
+
+# By the time each suite takes: the two Windows programs first.
+SUITE_WEIGHT = {"win32": 0, "win64": 1, "e2e_plugin_faults": 2, "e2e_watchdog": 3, "e2e_audio": 4}
+
+
+def run_lane(suites, env):
+    wenv = testenv("start", env)
+    try:
+        for suite in suites:
+            if suite in ("win32", "win64"):
+                for program in ("kawauso-tests", "kawauso-wintests"):
+                    run_gtest(f"{suite}/{program}", ["wine", f"build/{suite}/tests/{program}.exe"], wenv)
+            else:
+                run_script(suite, wenv)
+    finally:
+        testenv("stop", wenv)
 
 
 def main(argv):
@@ -120,17 +138,15 @@ def main(argv):
         run_gtest("native/faults", ["build/native/tests/kawauso-tests", "--gtest_filter=*Fault*"], env)
     if "fuzz" in chosen:
         run_fuzz(env)
-    if any(s in chosen for s in known[2:]):
-        wenv = testenv("start", env)
-        try:
-            for arch in ("win32", "win64"):
-                if arch in chosen:
-                    for program in ("kawauso-tests", "kawauso-wintests"):
-                        run_gtest(f"{arch}/{program}", ["wine", f"build/{arch}/tests/{program}.exe"], wenv)
-            for name in (s for s in scripts if s in chosen):
-                run_script(name, wenv)
-        finally:
-            testenv("stop", wenv)
+    wine_suites = sorted((s for s in known[2:] if s in chosen), key=lambda s: SUITE_WEIGHT.get(s, 9))
+    # Longest first, alternating, so the two lanes end at about the same time.
+    lanes = [wine_suites[0::2], wine_suites[1::2]] if len(wine_suites) > 1 else [wine_suites]
+    threads = [threading.Thread(target=run_lane, args=(lane, dict(env, TESTENV_ROOT=root)))
+               for lane, root in zip(lanes, LANE_ROOTS) if lane]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
     share_tool = os.path.join(ROOT, "..", "shared", "tools", "test-share")
     if not argv and os.path.exists(share_tool):
         started = time.time()
