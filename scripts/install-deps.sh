@@ -10,6 +10,7 @@ PACKAGES=(
   xvfb xauth x11-utils pulseaudio pulseaudio-utils
   fonts-ipafont-gothic imagemagick sox espeak-ng
   googletest libgtest-dev libbenchmark-dev python3 python3-numpy zip ninja-build
+  dpf-plugins-vst zam-plugins
 )
 
 missing=()
