@@ -34,9 +34,9 @@ const char USAGE[] =
     "  --volume V      volume slider position, -100 (x10) .. 100 (x0.1); default 0\n"
     "  --buffer-ms MS  buffer length in milliseconds, 10 .. 10000; default 50\n"
     "  --no-fade       no fade-in at the start\n"
-    "  --plugin PATH   run the blocks through this VST 2 effect (2 inputs, 2 outputs) instead of\n"
-    "                  the pitch and volume stage, as loading it into a running stream would;\n"
-    "                  --pitch and --volume then have no effect\n"
+    "  --plugin PATH   run the blocks through this VST 2 effect (1 to 64 inputs and outputs)\n"
+    "                  instead of the pitch and volume stage, as loading it into a running\n"
+    "                  stream would; --pitch and --volume then have no effect\n"
     "IN.wav must be PCM, 44100 Hz, 16 bits, 2 channels; OUT.wav gets the same length.\n";
 
 int Usage(const char* problem) {
@@ -154,7 +154,8 @@ int RunRender(int argc, char** argv) {
         std::fprintf(stderr,
                      "kawauso-render: %s: cannot load the plug-in: it does not load as a "
                      "library, exports neither VSTPluginMain nor main, returns no effect, or "
-                     "its effect does not have 2 inputs, 2 outputs and a processReplacing\n",
+                     "its effect does not have 1 to 64 inputs, 1 to 64 outputs and a "
+                     "processReplacing\n",
                      options.pluginPath.c_str());
         return EXIT_USAGE;
     }
