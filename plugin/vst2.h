@@ -28,6 +28,9 @@ using HostCallbackProc = VstIntPtr(VST_CALL*)(AEffect* effect, int32_t opcode, i
 // Fills the first sampleFrames floats of outputs[0] and outputs[1] from inputs[0] and inputs[1].
 using ProcessReplacingProc = void(VST_CALL*)(AEffect* effect, float** inputs, float** outputs,
                                              int32_t sampleFrames);
+// Reads (writes) parameter index as a value from 0 to 1.
+using GetParameterProc = float(VST_CALL*)(AEffect* effect, int32_t index);
+using SetParameterProc = void(VST_CALL*)(AEffect* effect, int32_t index, float value);
 // The exported entry point ("VSTPluginMain", or else "main"): the effect's record, or null.
 using PluginEntryProc = AEffect*(VST_CALL*)(HostCallbackProc hostCallback);
 
@@ -35,30 +38,32 @@ using PluginEntryProc = AEffect*(VST_CALL*)(HostCallbackProc hostCallback);
 struct AEffect {
     int32_t magic; // not tested: any value is accepted
     DispatcherProc dispatcher;
-    void* process;         // unused (accumulating process)
-    void* setParameter;    // unused
-    void* getParameter;    // unused
-    int32_t numPrograms;   // unused
-    int32_t numParams;     // unused
-    int32_t numInputs;     // accepted from 1 to 64
-    int32_t numOutputs;    // accepted from 1 to 64
-    int32_t flags;         // bit 0: effFlagsHasEditor
-    VstIntPtr reserved1;   // unused
-    VstIntPtr reserved2;   // unused
-    int32_t initialDelay;  // unused
-    int32_t realQualities; // unused
-    int32_t offQualities;  // unused
-    float ioRatio;         // unused
-    void* object;          // unused (the plug-in's own)
-    void* user;            // unused
-    int32_t uniqueID;      // unused
-    int32_t version;       // unused
+    void* process;                 // unused (accumulating process)
+    SetParameterProc setParameter; // a state without a chunk is restored through it
+    GetParameterProc getParameter; // and kept through this
+    int32_t numPrograms;           // unused
+    int32_t numParams;             // how many parameters getParameter answers for
+    int32_t numInputs;             // accepted from 1 to 64
+    int32_t numOutputs;            // accepted from 1 to 64
+    int32_t flags;                 // bit 0: effFlagsHasEditor
+    VstIntPtr reserved1;           // unused
+    VstIntPtr reserved2;           // unused
+    int32_t initialDelay;          // unused
+    int32_t realQualities;         // unused
+    int32_t offQualities;          // unused
+    float ioRatio;                 // unused
+    void* object;                  // unused (the plug-in's own)
+    void* user;                    // unused
+    int32_t uniqueID;              // a kept state belongs to this effect only
+    int32_t version;               // and to this version of it
     ProcessReplacingProc processReplacing;
     void* processDoubleReplacing; // unused
     char future[56];              // unused
 };
 
 // Where real plug-ins put the fields this program reads.
+static_assert(offsetof(AEffect, numParams) == (sizeof(void*) == 8 ? 44 : 24), "AEffect layout");
+static_assert(offsetof(AEffect, uniqueID) == (sizeof(void*) == 8 ? 112 : 72), "AEffect layout");
 static_assert(offsetof(AEffect, dispatcher) == sizeof(void*), "AEffect layout");
 static_assert(offsetof(AEffect, numInputs) == (sizeof(void*) == 8 ? 48 : 28), "AEffect layout");
 static_assert(offsetof(AEffect, numOutputs) == (sizeof(void*) == 8 ? 52 : 32), "AEffect layout");
@@ -76,7 +81,7 @@ struct ERect {
 };
 static_assert(sizeof(ERect) == 8, "ERect layout");
 
-// Opcodes the host sends through dispatcher; index is always 0 and the result is ignored.
+// Opcodes the host sends through dispatcher; index is 0 and the result is ignored unless said.
 constexpr int32_t effOpen = 0;           // after acceptance; value 0, ptr null
 constexpr int32_t effClose = 1;          // at unload, the last call the effect gets
 constexpr int32_t effSetSampleRate = 10; // opt is the sample rate (44100.0)
@@ -86,8 +91,11 @@ constexpr int32_t effEditGetRect = 13;   // ptr is the address of an ERect point
 constexpr int32_t effEditOpen = 14;      // ptr is the editor's window handle
 constexpr int32_t effEditClose = 15;     // the editor window is closing
 constexpr int32_t effEditIdle = 19;      // every 20 ms while the editor window exists
+constexpr int32_t effGetChunk = 23;      // index 0: the whole state; ptr receives its address
+constexpr int32_t effSetChunk = 24;      // index 0: the whole state; value its size, ptr it
 
-constexpr int32_t effFlagsHasEditor = 1; // flags bit: the effect has its own editor
+constexpr int32_t effFlagsHasEditor = 1;      // flags bit: the effect has its own editor
+constexpr int32_t effFlagsProgramChunks = 32; // flags bit: its state is an opaque chunk
 
 // Opcodes the host answers in its callback; every other opcode gets 0.
 constexpr int32_t audioMasterAutomate = 0;                // a parameter changed: accepted, 1

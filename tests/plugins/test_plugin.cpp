@@ -69,6 +69,21 @@ void Attach(const char* modulePath) {
     Log("attach");
 }
 
+// The state variants: one kept as a chunk, one as three parameters.
+char chunk[32] = "chunk-state-as-left";
+float parameters[3] = {0.25f, 0.5f, 0.75f};
+
+float VST_CALL GetParameter(AEffect*, int32_t index) {
+    return index >= 0 && index < 3 ? parameters[index] : 0.0f;
+}
+
+void VST_CALL SetParameter(AEffect*, int32_t index, float value) {
+    Log("parameter %d=%g", index, static_cast<double>(value));
+    if (index >= 0 && index < 3) {
+        parameters[index] = value;
+    }
+}
+
 void Ask(AEffect* asker, std::initializer_list<int32_t> opcodes) {
     for (int32_t opcode : opcodes) {
         ++questionDepth;
@@ -131,6 +146,13 @@ VstIntPtr VST_CALL Dispatcher(AEffect* self, int32_t opcode, int32_t index, VstI
         questionDepth > 0 ? 1 : 0);
     if (HasEditor() && opcode == effEditGetRect && ptr != nullptr) {
         *static_cast<ERect**>(ptr) = &editorRect;
+    }
+    if (Is("chunk_state") && opcode == effGetChunk && ptr != nullptr) {
+        *static_cast<void**>(ptr) = chunk;
+        return static_cast<VstIntPtr>(std::strlen(chunk));
+    }
+    if (Is("chunk_state") && opcode == effSetChunk && ptr != nullptr && value >= 0) {
+        Log("chunk received %.*s", static_cast<int>(value), static_cast<const char*>(ptr));
     }
     if (Is("asking") && opcode == effOpen) {
         AskEverything(self);
@@ -225,7 +247,14 @@ AEffect* Enter(HostCallbackProc hostCallback, const char* exportName) {
     record.magic = Is("bad_magic") ? 0x12345678 : 0x56737450 /* 'VstP' */;
     record.numInputs = channelInputs > 0 ? channelInputs : (Is("no_inputs") ? 0 : 2);
     record.numOutputs = channelOutputs > 0 ? channelOutputs : (Is("no_outputs") ? 0 : 2);
-    record.flags = HasEditor() ? effFlagsHasEditor : 0;
+    record.flags =
+        (HasEditor() ? effFlagsHasEditor : 0) | (Is("chunk_state") ? effFlagsProgramChunks : 0);
+    record.uniqueID = 0x4B775374; // 'KwSt'
+    record.version = 3;
+    if (Is("param_state")) {
+        record.numParams = 3;
+        record.getParameter = GetParameter, record.setParameter = SetParameter;
+    }
     if (!Is("hollow")) { // a record that only says how many channels it has
         record.dispatcher = Dispatcher, record.processReplacing = Process;
     }

@@ -16,6 +16,12 @@ sox -n -r 44100 -b 16 -c 2 -e signed $W/loud.wav synth 1 sine 450 gain -1
 sox -n -r 44100 -b 16 -c 2 -e signed $W/noise.wav synth 2.3 whitenoise gain -12
 sox -n -r 44100 -b 16 -c 1 -e signed $W/mono.wav synth 1 sine 440
 T=$W/tone.wav O=$W/out.wav
+# Kept states of the chunk test effect (unique id 'KwSt', version 3): "KWST", format 1, id,
+# version, kind 1 (a chunk), its size, the chunk; one of another effect, one cut short.
+state() { printf 'KWST\x01\0\0\0%b\x03\0\0\0\x01\0\0\0\x05\0\0\0hello' "$1"; }
+state '\x74\x53\x77\x4b' > $W/state.kwst
+state '\x74\x53\x77\x4c' > $W/foreign.kwst
+state '\x74\x53\x77\x4b' | head -c 27 > $W/cut.kwst
 
 # A refusal exits 2, says why and leaves OUT as it was. Every reason of the file reader and
 # the plug-in loader is tested in-process; here the user gets them. Builds|case|args|reason:
@@ -33,6 +39,10 @@ REFUSALS=(
   "$ALL|a plug-in path missing|$T $O --plugin|--plugin takes the path"
   "$ALL|a missing plug-in|--plugin @P/none.@X $T $O|cannot load the plug-in"
   "$ALL|an effect without inputs|--plugin @P/no_inputs.@X $T $O|cannot load the plug-in"
+  "$ALL|a state without a plug-in|--plugin-state $W/state.kwst $T $O|--plugin-state needs --plugin"
+  "$ALL|a state of another effect|--plugin @P/chunk_state.@X --plugin-state $W/foreign.kwst $T $O|for another effect"
+  "$ALL|a state cut short|--plugin @P/chunk_state.@X --plugin-state $W/cut.kwst $T $O|damaged"
+  "$ALL|a missing state|--plugin @P/chunk_state.@X --plugin-state $W/none.kwst $T $O|cannot read the plug-in state"
   "win32|a 64-bit plug-in|--plugin $WIN64_TREE/tests/plugins/copy_through.dll $T $O|cannot load the plug-in"
   "win64|a 32-bit plug-in|--plugin $WIN32_TREE/tests/plugins/copy_through.dll $T $O|cannot load the plug-in")
 # Exit 3: a plug-in that faults or hangs for 5 s (naming the block), an OUT that cannot be written.
@@ -93,3 +103,15 @@ sox -D -n -r 44100 -b 16 -c 2 -e signed -t wav - synth 1.3 sine 450 2>/dev/null 
 sox -D -n -r 44100 -b 16 -c 2 -e signed $W/seekable.wav synth 1.3 sine 450
 render native $W/seekable.wav $W/from-seekable.wav && render native $W/piped.wav $W/from-piped.wav
 check "sox's WAV from a pipe: rendered as if written in place" cmp $W/from-seekable.wav $W/from-piped.wav
+
+# A kept state reaches the effect before the first block, in every build.
+restores() {
+  local build log
+  for build in "${BUILDS[@]}"; do
+    log=$(expand $build "@P/chunk_state.@X").log && : > "$log"
+    render $build --plugin $(expand $build "@P/chunk_state.@X") --plugin-state $W/state.kwst $T $O
+    grep -qx "chunk received hello" "$log" || { echo "  $build: $(tail -n1 "$log")"; rm -f "$log"; return 1; }
+    rm -f "$log"
+  done
+}
+check "--plugin-state: the chunk goes back to its effect ($ALL)" restores

@@ -12,6 +12,8 @@
 
 #include "audio/audio_format.h"
 #include "audio/slider_tables.h"
+#include "platform/platform.h"
+#include "plugin/plugin_state.h"
 #include "tools/kawauso-render/render.h"
 #include "tools/kawauso-render/wav_file.h"
 
@@ -29,7 +31,7 @@ constexpr unsigned HANG_MS = 5000; // a block that has not returned by then neve
 
 const char USAGE[] =
     "usage: kawauso-render [--pitch P] [--volume V] [--buffer-ms MS] [--no-fade] [--plugin PATH]\n"
-    "                      IN.wav OUT.wav\n"
+    "                      [--plugin-state FILE] IN.wav OUT.wav\n"
     "  --pitch P       pitch slider position, -200 (octave up) .. 200 (octave down); default 0\n"
     "  --volume V      volume slider position, -100 (x10) .. 100 (x0.1); default 0\n"
     "  --buffer-ms MS  buffer length in milliseconds, 10 .. 10000; default 50\n"
@@ -37,6 +39,7 @@ const char USAGE[] =
     "  --plugin PATH   run the blocks through this VST 2 effect (1 to 64 inputs and outputs)\n"
     "                  instead of the pitch and volume stage, as loading it into a running\n"
     "                  stream would; --pitch and --volume then have no effect\n"
+    "  --plugin-state FILE  the effect's state as the program kept it, given back to it first\n"
     "IN.wav must be PCM, 44100 Hz, 16 bits, 2 channels; OUT.wav gets the same length.\n";
 
 int Usage(const char* problem) {
@@ -89,9 +92,26 @@ bool RenderWatched(const std::vector<int16_t>& input, const RenderOptions& optio
     return rendered;
 }
 
+// The whole file, when it exists, is not empty and could be a state at all.
+bool ReadStateFile(const char* path, std::vector<uint8_t>& bytes) {
+    std::FILE* file = FileOpenUtf8(path, "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    constexpr size_t PIECE = 65536;
+    uint8_t piece[PIECE];
+    size_t got = 0;
+    while ((got = std::fread(piece, 1, PIECE, file)) > 0 && bytes.size() <= MAX_STATE_BYTES) {
+        bytes.insert(bytes.end(), piece, piece + got);
+    }
+    std::fclose(file);
+    return !bytes.empty() && bytes.size() <= MAX_STATE_BYTES + PIECE;
+}
+
 int RunRender(int argc, char** argv) {
     RenderOptions options;
     const char* paths[2] = {nullptr, nullptr};
+    const char* statePath = nullptr;
     int pathCount = 0;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
@@ -120,6 +140,12 @@ int RunRender(int argc, char** argv) {
             }
             options.pluginPath = next;
             ++i;
+        } else if (std::strcmp(arg, "--plugin-state") == 0) {
+            if (next == nullptr || *next == '\0') {
+                return Usage("--plugin-state takes the path of a plug-in state file");
+            }
+            statePath = next;
+            ++i;
         } else if (std::strcmp(arg, "--no-fade") == 0) {
             options.fadeIn = false;
         } else if (arg[0] == '-' && arg[1] != '\0') {
@@ -133,6 +159,16 @@ int RunRender(int argc, char** argv) {
     if (pathCount < 2) {
         return Usage("IN.wav and OUT.wav are both needed");
     }
+    if (statePath != nullptr && options.pluginPath.empty()) {
+        return Usage("--plugin-state needs --plugin");
+    }
+    if (statePath != nullptr && !ReadStateFile(statePath, options.pluginState)) {
+        std::fprintf(stderr,
+                     "kawauso-render: %s: cannot read the plug-in state (missing, empty "
+                     "or too large)\n",
+                     statePath);
+        return EXIT_USAGE;
+    }
 
     std::vector<int16_t> input;
     std::string error;
@@ -144,6 +180,10 @@ int RunRender(int argc, char** argv) {
     std::vector<int16_t> output;
     RenderFault fault;
     if (!RenderWatched(input, options, output, clippedBlocks, fault)) {
+        if (fault.state != nullptr) {
+            std::fprintf(stderr, "kawauso-render: %s: %s\n", statePath, fault.state);
+            return EXIT_USAGE;
+        }
         if (fault.code != 0) {
             std::fprintf(stderr, "kawauso-render: %s: the plug-in faulted (exception 0x%08X) %s\n",
                          options.pluginPath.c_str(), static_cast<unsigned>(fault.code),

@@ -8,16 +8,32 @@
 #include "audio/engine_state.h"
 #include "audio/slider_tables.h"
 #include "plugin/plugin_host.h"
+#include "plugin/plugin_state.h"
 #include "tools/kawauso-render/utf8_text.h"
 
 std::atomic<size_t> renderBlocksDone{0};
 
 namespace {
 
-// As the load command does it while the stream runs: under the lock, load, then size.
-bool LoadRenderPlugin(const std::string& path) {
+const char* Refusal(StateRestore result) {
+    return result == StateRestore::NotThisEffect ? "the plug-in state is for another effect"
+                                                 : "the plug-in state is damaged";
+}
+
+// As the load command does it while the stream runs: under the lock, load, then size; a kept
+// state goes back to the effect between the two, as it does when a slot starts.
+bool LoadRenderPlugin(const RenderOptions& options, RenderFault& fault) {
     LockEnter(&EngineLock);
-    const bool loaded = LoadPlugin(WideFromUtf8(path).c_str(), static_cast<int32_t>(SAMPLE_RATE));
+    bool loaded =
+        LoadPlugin(WideFromUtf8(options.pluginPath).c_str(), static_cast<int32_t>(SAMPLE_RATE));
+    if (loaded && !options.pluginState.empty()) {
+        const StateRestore result = RestoreEffectState(options.pluginState);
+        if (result != StateRestore::Restored) {
+            fault.state = Refusal(result);
+            UnloadPlugin();
+            loaded = false;
+        }
+    }
     if (loaded) {
         SetPluginBlockSize(FramesForBufferBytes(bufferBytes));
     }
@@ -33,7 +49,7 @@ void UnloadRenderPlugin() {
     pluginActive.store(0);
 }
 
-}  // namespace
+} // namespace
 
 bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& options,
                    std::vector<int16_t>& output, uint32_t& clippedBlocks, RenderFault& fault) {
@@ -48,7 +64,7 @@ bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& optio
         SetFade(FADE_IN_FRAMES, 0);
     }
     const bool withPlugin = !options.pluginPath.empty();
-    if (withPlugin && !LoadRenderPlugin(options.pluginPath)) {
+    if (withPlugin && !LoadRenderPlugin(options, fault)) {
         fault.code = effectFault.load();
         LockDestroy(&EngineLock);
         return false;

@@ -8,11 +8,12 @@
 #include <vector>
 
 struct RenderOptions {
-    int pitchPosition = 0;   // -200..200
-    int volumePosition = 0;  // -100..100
-    int bufferMs = 50;       // 10..10000
-    bool fadeIn = true;      // the fade-in of a stream start
-    std::string pluginPath;  // UTF-8; when set, the blocks go through this VST 2 effect
+    int pitchPosition = 0;            // -200..200
+    int volumePosition = 0;           // -100..100
+    int bufferMs = 50;                // 10..10000
+    bool fadeIn = true;               // the fade-in of a stream start
+    std::string pluginPath;           // UTF-8; when set, the blocks go through this VST 2 effect
+    std::vector<uint8_t> pluginState; // when not empty, given to the effect once it is loaded
 };
 
 // From a fresh engine: cuts the interleaved stereo input into blocks of bufferBytes / 4
@@ -21,12 +22,14 @@ struct RenderOptions {
 // clippedBlocks counts the blocks in which the stage clipped. With a plug-in path, the effect
 // is set up as a load during a running stream would (LoadPlugin, then SetPluginBlockSize for
 // the buffer length, under EngineLock), takes the blocks in place of the stage, and is
-// unloaded at the end. False, with output untouched, when the plug-in cannot be loaded, or
-// when the effect faulted while loading or in a block: then fault holds the code and the
+// unloaded at the end; a kept state is given back to it before it is sized. False, with
+// output untouched, when the plug-in cannot be loaded, its state is refused (then state says
+// why), or the effect faulted while loading or in a block: then fault holds the code and the
 // block's number (counted from 1; 0 while loading).
 struct RenderFault {
-    uint32_t code = 0;  // 0: none
+    uint32_t code = 0; // 0: none
     size_t block = 0;
+    const char* state = nullptr; // why the kept state was refused, or null
 };
 bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& options,
                    std::vector<int16_t>& output, uint32_t& clippedBlocks, RenderFault& fault);

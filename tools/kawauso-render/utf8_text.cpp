@@ -17,7 +17,7 @@ void Append(std::wstring& out, uint32_t c) {
     }
 }
 
-}  // namespace
+} // namespace
 
 std::wstring WideFromUtf8(const std::string& text) {
     std::wstring out;
@@ -58,7 +58,7 @@ std::wstring WideFromUtf8(const std::string& text) {
         }
         if (k < length || c < minimum || c > MAX_CODE_POINT || (c >= 0xD800 && c <= 0xDFFF)) {
             Append(out, REPLACEMENT);
-            i += k;  // resume at the first byte that did not belong to the sequence
+            i += k; // resume at the first byte that did not belong to the sequence
             continue;
         }
         Append(out, c);
