@@ -23,7 +23,6 @@ constexpr uint32_t LATE_CAPTURE_BUFFERS = 2; // an interval this many lengths lo
 // This run's playback and capture as the audio thread sees them; a new thread starts afresh.
 int lastWritten = NOTHING_WRITTEN;
 bool cushioned = false; // one block of silence was put ahead after the first underrun
-uint32_t lastPlayed = 0;
 uint32_t lastArrival = 0;
 
 void NoteCaptureArrival(const WAVEHDR& hdr) {
@@ -40,19 +39,6 @@ void NoteCaptureArrival(const WAVEHDR& hdr) {
     }
 }
 
-// A device that went away may go on taking blocks without playing them; its position then
-// stands still. (Some systems count a block as played once they took it, so the position is
-// only a sign of life; a done header is what says a block was heard.)
-void NotePlaybackProgress() {
-    MMTIME time = {};
-    time.wType = TIME_BYTES;
-    if (waveOutGetPosition(waveOut, &time, sizeof time) == MMSYSERR_NOERROR &&
-        (time.u.cb != lastPlayed || lastWritten == NOTHING_WRITTEN)) {
-        lastPlayed = time.u.cb;
-        playbackProgressTick.store(GetTickCount());
-    }
-}
-
 void Write(int index, uint32_t bytes) {
     WAVEHDR& out = playbackHeaders[index];
     out.dwBufferLength = bytes; // a short capture plays short, never with an old tail
@@ -62,23 +48,24 @@ void Write(int index, uint32_t bytes) {
     lastWritten = index;
 }
 
-// Plays the block in header index; returns the next free index. When everything written
-// before had been played already (the device ran dry: a gap was heard), the first time in a
-// run one block of silence goes ahead of it, so the queue holds one block more from then on.
+// Plays the block in header index, which the device has given back (or never had); returns
+// the next free index. A header given back is the sign that playback moves: a device that went
+// away may go on taking blocks without ever giving one back. When everything written before
+// had been played already (the device ran dry: a gap was heard), the first time in a run one
+// block of silence goes ahead of it, so the queue holds one block more from then on.
 int WritePlayback(int index, uint32_t bytes) {
-    NotePlaybackProgress();
+    playbackProgressTick.store(GetTickCount());
     const bool ranDry =
         lastWritten != NOTHING_WRITTEN && (playbackHeaders[lastWritten].dwFlags & WHDR_DONE) != 0;
     if (ranDry) {
         streamCounters.underruns.fetch_add(1);
     }
-    const int cushion = index;
     const int next = (index + 1) % BUFFER_COUNT;
     if (ranDry && !cushioned && (playbackHeaders[next].dwFlags & WHDR_INQUEUE) == 0) {
         cushioned = true;
-        std::memcpy(playbackBuffers[next], playbackBuffers[cushion], bytes);
-        std::memset(playbackBuffers[cushion], 0, bytes);
-        Write(cushion, bytes);
+        std::memcpy(playbackBuffers[next], playbackBuffers[index], bytes);
+        std::memset(playbackBuffers[index], 0, bytes);
+        Write(index, bytes);
         index = next;
     }
     Write(index, bytes);
@@ -151,7 +138,6 @@ unsigned __stdcall AudioThreadProc(void* /*unused*/) {
     PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
     lastWritten = NOTHING_WRITTEN;
     cushioned = false;
-    lastPlayed = 0;
     SetEvent(audioThreadReady);
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
     while (GetMessageW(&msg, nullptr, 0, 0) > 0 &&

@@ -25,7 +25,7 @@ extern DWORD audioThreadId;
 extern std::atomic<uint32_t> lastCaptureTick;      // when a capture buffer last arrived or was done
 extern std::atomic<int32_t> captureSeen;           // 1 once the run's first capture buffer arrived
 extern std::atomic<int32_t> deviceCallFailed;      // 1 once a write or a re-queue was refused
-extern std::atomic<uint32_t> playbackProgressTick; // when the played position last moved
+extern std::atomic<uint32_t> playbackProgressTick; // when a playback header was last free
 // The playback header that carried the end of the fade-out, -1 until it was written.
 extern std::atomic<int32_t> fadeOutHeader;
 

@@ -57,14 +57,12 @@ void ShowPluginMessage(HWND mainWindow, const wchar_t* message, uint32_t faultCo
         for (const wchar_t* c = loadedPath; *c != L'\0'; ++c) {
             name = (*c == L'\\' || *c == L'/') ? c + 1 : name;
         }
-        wchar_t detail[VST_PATH_UNITS + 32];
-        if (faultCode == EFFECT_HUNG) {
-            std::swprintf(detail, sizeof detail / sizeof *detail, L"\n%ls", name);
-        } else {
-            std::swprintf(detail, sizeof detail / sizeof *detail, L"\n%ls (0x%08X)", name,
+        wchar_t code[16] = L"";
+        if (faultCode != EFFECT_HUNG) {
+            std::swprintf(code, sizeof code / sizeof *code, L" (0x%08X)",
                           static_cast<unsigned>(faultCode));
         }
-        text += detail;
+        text = text + L"\n" + name + code;
     }
     MessageBoxW(mainWindow, text.c_str(), L"Kawauso04", MB_OK | MB_ICONERROR);
 }
