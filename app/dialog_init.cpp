@@ -1,6 +1,6 @@
 // WM_INITDIALOG: settings, lock, window position, device lists, sliders, slot list, the
-// slot's values, tray menu and icon record, then the posted minimise and detail toggle, the
-// watcher and the slot's saver, in this order.
+// slot's values, tray menu and icon record, the slot's plug-in, then the posted minimise and detail
+// toggle, the watcher and the slot's saver, in this order.
 #include <windows.h>
 #include <commctrl.h>
 #include <cwchar>
@@ -9,6 +9,7 @@
 #include "app/auto_connect.h"
 #include "app/device_list.h"
 #include "app/main_dialog.h"
+#include "app/slot_plugin.h"
 #include "app/slot_saver.h"
 #include "app/window_position.h"
 #include "audio/engine_state.h"
@@ -73,6 +74,7 @@ INT_PTR OnInitDialog(HWND window) {
     PrepareTrayIcon(window, icon);
     running = 0;
     stopping.store(0);
+    BringBackSlotPlugin(window);
 
     if (startInTray) {
         PostMessageW(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);

@@ -3,6 +3,7 @@
 #include "app/auto_connect.h"
 #include "app/balloon.h"
 #include "app/main_dialog.h"
+#include "app/slot_plugin.h"
 #include "app/slot_saver.h"
 #include "audio/engine_state.h"
 #include "app/stream_commands.h"
@@ -44,7 +45,7 @@ void OnClose(HWND window) {
         Shell_NotifyIconW(NIM_DELETE, &trayIconData);
     }
     StopStream(window);
-    SaveSlotNow(window); // first: an effect that hangs in its unload must not cost the settings
+    SaveSlotWithPlugin(window); // first: an effect that hangs in its unload must not cost them
     UnloadPluginCommand(window);
     CloseThreadsLeftBehind();
     LockDestroy(&EngineLock);
@@ -66,5 +67,5 @@ void OnEndSession(HWND window, bool ending) {
         return;
     }
     StopStream(window);
-    SaveSlotNow(window);
+    SaveSlotWithPlugin(window);
 }

@@ -1,6 +1,7 @@
 #include "app/main_dialog.h"
 
 #include "app/stream_commands.h"
+#include "app/slot_plugin.h"
 #include "app/tray.h"
 #include "res/resource.h"
 
@@ -36,6 +37,9 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return FALSE;
     case WM_TRAYNOTIFY:
         return OnTrayNotify(window, wParam, lParam);
+    case WM_SLOT_PLUGIN_NOTICE:
+        OnSlotPluginNotice(window, wParam);
+        return TRUE;
     case WM_POWERBROADCAST:
         if (wParam == PBT_APMRESUMEAUTOMATIC || wParam == PBT_APMRESUMESUSPEND) {
             OnPowerResume(window);

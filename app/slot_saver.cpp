@@ -43,7 +43,8 @@ bool SameSlot(const SettingsSlot& a, const SettingsSlot& b) {
            SameText(a.BufferSize, b.BufferSize, BUFFER_SIZE_UNITS) &&
            SameText(a.VstPath, b.VstPath, VST_PATH_UNITS) && a.Volume == b.Volume &&
            a.FreqRatio == b.FreqRatio && a.AutoRestart == b.AutoRestart &&
-           a.ShowDetail == b.ShowDetail && a.DlgPosX == b.DlgPosX && a.DlgPosY == b.DlgPosY;
+           a.ShowDetail == b.ShowDetail && a.DlgPosX == b.DlgPosX && a.DlgPosY == b.DlgPosY &&
+           a.VstActive == b.VstActive && a.VstEditorOpen == b.VstEditorOpen;
 }
 
 void Watch(const SettingsSlot& saved) {

@@ -24,15 +24,19 @@ struct alignas(4) EditorTemplate {
 constexpr DWORD EDITOR_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER;
 static_assert(EDITOR_STYLE == 0x80C80880, "editor window style");
 
-HWND EditorHandle() { return static_cast<HWND>(editorWindow); }
+HWND EditorHandle() {
+    return static_cast<HWND>(editorWindow);
+}
 
-void CallEditor(int32_t opcode, void* ptr) { CallDispatcher(effect, opcode, 0, ptr, 0.0f); }
+void CallEditor(int32_t opcode, void* ptr) {
+    CallDispatcher(effect, opcode, 0, ptr, 0.0f);
+}
 
 void SizeToEffect(HWND window) {
     ERect* rect = nullptr;
     CallEditor(effEditGetRect, &rect);
     if (rect == nullptr) {
-        return;  // no size given: the template's 100 x 100 dialog units stay
+        return; // no size given: the template's 100 x 100 dialog units stay
     }
     int width = static_cast<int>(rect->right) - static_cast<int>(rect->left);
     int height = static_cast<int>(rect->bottom) - static_cast<int>(rect->top);
@@ -62,7 +66,7 @@ void InitEditor(HWND window) {
     SizeToEffect(window);
 }
 
-}  // namespace
+} // namespace
 
 void OpenEditor(HWND owner) {
     if (effect == nullptr || (effect->flags & effFlagsHasEditor) == 0) {
@@ -82,6 +86,10 @@ void OpenEditor(HWND owner) {
     ShowEditor(SW_SHOW);
 }
 
+bool EditorIsOpen() {
+    return IsWindow(EditorHandle()) != FALSE;
+}
+
 void ShowEditor(int showCommand) {
     if (IsWindow(EditorHandle())) {
         ShowWindow(EditorHandle(), showCommand);
@@ -89,8 +97,7 @@ void ShowEditor(int showCommand) {
     }
 }
 
-INT_PTR CALLBACK EditorDialogProc(HWND window, UINT message, WPARAM /*wParam*/,
-                                  LPARAM /*lParam*/) {
+INT_PTR CALLBACK EditorDialogProc(HWND window, UINT message, WPARAM /*wParam*/, LPARAM /*lParam*/) {
     switch (message) {
     case WM_INITDIALOG:
         InitEditor(window);

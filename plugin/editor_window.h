@@ -8,6 +8,9 @@
 // an effect without an editor.
 void OpenEditor(HWND owner);
 
+// True while the editor window exists, shown or hidden with the main window.
+bool EditorIsOpen();
+
 // Shows or hides the editor window, if there is one.
 void ShowEditor(int showCommand);
 

@@ -9,6 +9,8 @@
 #include "plugin/editor_window.h"
 #include "plugin/plugin_call_watch.h"
 #include "plugin/plugin_host.h"
+#include "plugin/plugin_state.h"
+#include "platform/platform.h"
 #include "res/resource.h"
 #include "settings/settings_store.h"
 
@@ -69,9 +71,9 @@ void ShowPluginMessage(HWND mainWindow, const wchar_t* message, uint32_t faultCo
 
 } // namespace
 
-void LoadPluginCommand(HWND mainWindow) {
+bool LoadSlotPlugin(HWND mainWindow, const std::vector<uint8_t>* state, bool openEditor) {
     if (loading) {
-        return;
+        return false;
     }
     loading = true;
     const bool detached = DetachFromStream(mainWindow);
@@ -81,6 +83,10 @@ void LoadPluginCommand(HWND mainWindow) {
     }
     std::wcsncpy(loadedPath, currentSlot->VstPath, VST_PATH_UNITS - 1);
     const bool ok = LoadPlugin(currentSlot->VstPath, static_cast<int32_t>(SAMPLE_RATE));
+    if (ok && state != nullptr && RestoreEffectState(*state) != StateRestore::Restored) {
+        DebugOutput(
+            L"Kawauso04: the kept plug-in state was refused; the effect keeps its defaults\n");
+    }
     if (ok && running != 0) {
         SetPluginBlockSize(FramesForBufferBytes(bufferBytes));
     }
@@ -89,13 +95,26 @@ void LoadPluginCommand(HWND mainWindow) {
         closeWaiting = false;
         PostMessageW(mainWindow, WM_CLOSE, 0, 0);
     }
-    if (ok) {
+    if (ok && openEditor) {
         OpenEditor(mainWindow);
-        SetPluginUiState(mainWindow, true);
-    } else {
-        SetPluginUiState(mainWindow, false);
-        ShowPluginMessage(mainWindow, LOAD_FAILED, effectFault.load());
     }
+    SetPluginUiState(mainWindow, ok);
+    return ok;
+}
+
+void LoadPluginCommand(HWND mainWindow) {
+    if (!loading && !LoadSlotPlugin(mainWindow, nullptr, true)) {
+        ReportFailedLoad(mainWindow);
+    }
+}
+
+void ReportFailedLoad(HWND mainWindow) {
+    ShowPluginMessage(mainWindow, LOAD_FAILED, effectFault.load());
+}
+
+const wchar_t* ActivePluginPath() {
+    const bool active = pluginActive.load() != 0 && effect != nullptr && effectFault.load() == 0;
+    return active ? loadedPath : nullptr;
 }
 
 void CheckPluginFault(HWND mainWindow) {

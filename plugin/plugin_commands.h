@@ -3,12 +3,26 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <vector>
+
 // Loads the current slot's VstPath in place of whatever was loaded (sized for the running
 // stream), opens its editor and switches the controls; on failure the controls show the
 // inactive state and the user is told. Loads and unloads run outside EngineLock: the stream
 // goes through the stage until the new effect is ready. Neither runs while a load is under
 // way (a box inside the effect's opening).
 void LoadPluginCommand(HWND mainWindow);
+
+// The load behind both: gives the new effect state (when not null) before anything else
+// reaches it, and opens its editor only when asked. True when loaded; a failure is left to the
+// caller to report, with ReportFailedLoad.
+bool LoadSlotPlugin(HWND mainWindow, const std::vector<uint8_t>* state, bool openEditor);
+
+// The box of a failed load, naming the exception when the effect raised one.
+void ReportFailedLoad(HWND mainWindow);
+
+// The path the loaded effect came from while it is loaded and on, else null.
+const wchar_t* ActivePluginPath();
 
 // Unloads the plug-in (safe with nothing loaded) and switches the controls back.
 void UnloadPluginCommand(HWND mainWindow);

@@ -31,6 +31,10 @@ const wchar_t KEY_AUTO_RESTART[] = L"AutoRestart";
 const wchar_t KEY_SHOW_DETAIL[] = L"ShowDetail";
 const wchar_t KEY_DLG_POS_X[] = L"DlgPosX";
 const wchar_t KEY_DLG_POS_Y[] = L"DlgPosY";
+// Present only while a plug-in is kept with the slot, so files of slots closed without one stay
+// as they were.
+const wchar_t KEY_VST_ACTIVE[] = L"VstActive";
+const wchar_t KEY_VST_EDITOR[] = L"VstEditorOpen";
 
 const wchar_t DEFAULT_BUFFER_SIZE[] = L"50";
 const wchar_t DEFAULT_TEXT[] = L"";
@@ -361,6 +365,10 @@ void WriteSlot(int32_t index, const SettingsSlot& slot) {
                                iniPath);
     WritePrivateProfileStringW(section, KEY_DLG_POS_X, dlgPosX, iniPath);
     WritePrivateProfileStringW(section, KEY_DLG_POS_Y, dlgPosY, iniPath);
+    WritePrivateProfileStringW(section, KEY_VST_ACTIVE, slot.VstActive ? SWITCH_ON : nullptr,
+                               iniPath);
+    WritePrivateProfileStringW(section, KEY_VST_EDITOR,
+                               slot.VstActive && slot.VstEditorOpen ? SWITCH_ON : nullptr, iniPath);
 }
 
 } // namespace
@@ -393,6 +401,9 @@ void LoadAllSlots() {
         slot.ShowDetail = ReadNumber(section, KEY_SHOW_DETAIL, DEFAULT_SHOW_DETAIL) != 0;
         slot.DlgPosX = ReadNumber(section, KEY_DLG_POS_X, DEFAULT_ZERO);
         slot.DlgPosY = ReadNumber(section, KEY_DLG_POS_Y, DEFAULT_ZERO);
+        slot.VstActive = ReadNumber(section, KEY_VST_ACTIVE, DEFAULT_ZERO) != 0;
+        slot.VstEditorOpen =
+            slot.VstActive && ReadNumber(section, KEY_VST_EDITOR, DEFAULT_ZERO) != 0;
     }
     UnlockSettingsFile(lock);
 }

@@ -1,5 +1,5 @@
 // The settings file KaWUmi.ini beside the executable: sections Settings00 to Settings07 of
-// ten keys each, read and written through the platform's private-profile functions.
+// ten keys each (two more while a plug-in is kept with the slot), read and written through the platform's private-profile functions.
 // User-interface thread only. A load or save holds the file's lock throughout, so two copies
 // of the program never interleave their reads and writes of it.
 #pragma once

@@ -21,6 +21,8 @@ struct SettingsSlot {
     wchar_t VstPath[VST_PATH_UNITS];
     bool AutoRestart;
     bool ShowDetail;
+    bool VstActive;     // the plug-in at VstPath was loaded and on when the program last closed
+    bool VstEditorOpen; // and its editor was open
     int32_t DlgPosX;
     int32_t DlgPosY;
 };

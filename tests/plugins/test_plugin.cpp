@@ -4,6 +4,7 @@
 // inside its own question to the host), each process call with the SSE modes it sees, and each
 // question put to the host with the answer.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
@@ -162,6 +163,10 @@ VstIntPtr VST_CALL Dispatcher(AEffect* self, int32_t opcode, int32_t index, VstI
         MessageBoxW(nullptr, L"modal_open", L"Kawauso04 test effect", MB_OK);
     }
 #endif
+    if (Is("exit_open") && opcode == effOpen) { // takes the whole process down: no guard sees it
+        Log("exit");
+        std::_Exit(3);
+    }
     if ((Is("crash_open") && opcode == effOpen) ||
         (Is("crash_edit_open") && opcode == effEditOpen) ||
         (Is("crash_edit_idle") && opcode == effEditIdle)) {

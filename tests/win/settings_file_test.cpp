@@ -8,9 +8,11 @@
 #include <functional>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "settings/settings_file.h"
 #include "settings/settings_store.h"
+#include "settings/slot_plugin_files.h"
 #include "tests/win/win_fixture.h"
 
 namespace {
@@ -24,7 +26,8 @@ std::wstring Describe(const SettingsSlot& s) { // every field, so slots compare 
     return std::wstring(s.BufferSize) + L"|" + s.WaveInCapsName + L"|" + s.WaveOutCapsName + L"|" +
            s.VstPath + L"|" + std::to_wstring(s.Volume) + L"|" + std::to_wstring(s.FreqRatio) +
            L"|" + std::to_wstring(s.AutoRestart) + std::to_wstring(s.ShowDetail) + L"|" +
-           std::to_wstring(s.DlgPosX) + L"|" + std::to_wstring(s.DlgPosY);
+           std::to_wstring(s.DlgPosX) + L"|" + std::to_wstring(s.DlgPosY) + L"|" +
+           std::to_wstring(s.VstActive) + std::to_wstring(s.VstEditorOpen);
 }
 
 constexpr int ROUNDS = 100;
@@ -36,6 +39,7 @@ void FillRound(SettingsSlot& s, int slot, int round) { // every key changes from
     }
     s.Volume = s.FreqRatio = s.DlgPosX = s.DlgPosY = slot * 1000 + round;
     s.AutoRestart = !(s.ShowDetail = round % 2 != 0);
+    s.VstEditorOpen = (s.VstActive = round % 3 != 0) && round % 2 == 0;
 }
 
 class SettingsFile : public WinTest {
@@ -64,7 +68,7 @@ class SettingsFile : public WinTest {
         std::memset(slots, 0x5A, sizeof slots);
         LoadAllSlots();
     }
-    bool IsDefault(const SettingsSlot& s) { return Describe(s) == L"50||||0|0|01|0|0"; }
+    bool IsDefault(const SettingsSlot& s) { return Describe(s) == L"50||||0|0|01|0|0|00"; }
     // Japanese, outside the basic plane, and a path of the 259 units a slot stores.
     void FillUnicode() {
         const std::wstring head = L"C:\\プラグイン\\エフェクト🎛\\",
@@ -307,3 +311,35 @@ TEST_F(SettingsFile, AFileThatCannotBeWrittenIsLeftAloneAndTheSaveFailsSilently)
 }
 
 } // namespace
+
+// A slot's kept effect state comes back only for the plug-in path it was kept for; a damaged
+// file gives nothing, whatever its header claims.
+TEST_F(SettingsFile, AKeptEffectStateComesBackOnlyForItsOwnPath) {
+    const wchar_t path[] = L"C:\\プラグイン\\Effect.dll";
+    const std::vector<uint8_t> state = {'K', 'W', 'S', 'T', 1, 2, 3};
+    ASSERT_TRUE(WriteSlotPluginState(2, path, state));
+    std::vector<uint8_t> back;
+    for (const wchar_t* asked : {path, L"c:\\プラグイン\\EFFECT.DLL"}) {
+        EXPECT_TRUE(ReadSlotPluginState(2, asked, back) && back == state) << asked;
+    }
+    EXPECT_FALSE(ReadSlotPluginState(2, L"C:\\プラグイン\\Other.dll", back) || !back.empty());
+    EXPECT_FALSE(ReadSlotPluginState(3, path, back)) << "another slot's file";
+
+    const std::wstring file =
+        settingsFile.substr(0, settingsFile.size() - 4) + L".Settings02.vststate";
+    const std::string kept = ReadBytes(file);
+    EXPECT_FALSE(Exists(file + L".new"));
+    const std::string damaged[] = {kept.substr(0, 7), "KWSX" + kept.substr(4),
+                                   "KWSP\xFF\xFF\x00\x00" + kept.substr(8),
+                                   kept.substr(0, 8 + 2 * 5)};
+    for (const std::string& bytes : damaged) {
+        WriteBytes(file, bytes);
+        EXPECT_FALSE(ReadSlotPluginState(2, path, back)) << bytes.size();
+    }
+    DeleteSlotPluginState(2);
+    EXPECT_FALSE(Exists(file));
+
+    EXPECT_TRUE(MarkSlotPluginLoad(4) && SlotPluginLoadMarked(4) && !SlotPluginLoadMarked(5));
+    UnmarkSlotPluginLoad(4);
+    EXPECT_FALSE(SlotPluginLoadMarked(4));
+}

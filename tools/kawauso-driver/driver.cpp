@@ -7,6 +7,7 @@
 //   text ID [TITLE]   a control's text, in the main window or the box TITLE
 //   enabled|click ID | set-text ID TEXT | scroll ID POS (a drag ending there)
 //   tray (1: the icon is shown) | tray-click (left) | tray-exit (the menu's EXIT)
+//   balloon (1: a balloon tip is shown)
 //   end-session       the system's query (printing the answer, 1: it may end), then the end
 #include <windows.h>
 #include <commctrl.h>
@@ -110,12 +111,25 @@ bool TrayExit() {
     return Gone(menu);
 }
 
+bool BalloonShown() {
+    for (HWND w = FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr); w != nullptr;
+         w = FindWindowExW(nullptr, w, TOOLTIPS_CLASSW, nullptr)) {
+        if (IsWindowVisible(w) && (GetWindowLongW(w, GWL_STYLE) & TTS_BALLOON) != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool Run(std::vector<std::wstring> a) {
     a.resize(ARGS_MAX); // missing ones read as empty
     const std::wstring& c = a[0];
     if (c == L"tray") {
         HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
         return Print(tray != nullptr && IsWindowVisible(tray) ? L"1" : L"0");
+    }
+    if (c == L"balloon") {
+        return Print(BalloonShown() ? L"1" : L"0");
     }
     if (c == L"tray-click") {
         return ClickTray(true);

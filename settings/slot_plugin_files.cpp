@@ -1,0 +1,169 @@
+#include "settings/slot_plugin_files.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <cwchar>
+
+#include "plugin/plugin_state.h"
+#include "settings/settings_store.h"
+
+namespace {
+
+const wchar_t INI_EXTENSION[] = L".ini";
+const wchar_t STATE_EXTENSION[] = L".vststate";
+const wchar_t MARKER_EXTENSION[] = L".vstloading";
+const wchar_t TEMPORARY_SUFFIX[] = L".new";
+// ".Settings" and two digits.
+constexpr size_t SLOT_PART_UNITS = 11;
+constexpr size_t EXTENSION_UNITS = 16;
+constexpr size_t FILE_PATH_UNITS = INI_PATH_UNITS + SLOT_PART_UNITS + EXTENSION_UNITS;
+
+// Layout, little-endian: "KWSP", the path's length in UTF-16 units, the path, the state.
+constexpr char FILE_MAGIC[4] = {'K', 'W', 'S', 'P'};
+constexpr size_t HEADER_BYTES = 8;
+constexpr LONGLONG MAX_FILE_BYTES = LONGLONG{MAX_STATE_BYTES} + HEADER_BYTES + 2 * VST_PATH_UNITS;
+
+// extension is one of the file kinds above. False when the settings path is unknown or the
+// name would not fit.
+bool SlotFilePath(int32_t slotIndex, const wchar_t* extension, wchar_t (&path)[FILE_PATH_UNITS]) {
+    const size_t iniLength = std::wcslen(iniPath);
+    const size_t extensionLength = std::wcslen(INI_EXTENSION);
+    if (iniLength <= extensionLength || slotIndex < 0 || slotIndex >= SLOT_COUNT) {
+        return false;
+    }
+    const size_t baseLength = iniLength - extensionLength;
+    if (baseLength + SLOT_PART_UNITS + std::wcslen(extension) + std::wcslen(TEMPORARY_SUFFIX) >=
+        FILE_PATH_UNITS) {
+        return false;
+    }
+    std::wmemcpy(path, iniPath, baseLength);
+    std::swprintf(path + baseLength, FILE_PATH_UNITS - baseLength, L".Settings%02d%ls",
+                  static_cast<int>(slotIndex), extension);
+    return true;
+}
+
+void Put32(std::vector<uint8_t>& out, uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8) {
+        out.push_back(static_cast<uint8_t>(value >> shift));
+    }
+}
+
+uint32_t Get32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+bool WriteWhole(const wchar_t* path, const std::vector<uint8_t>& bytes) {
+    HANDLE file =
+        CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD written = 0;
+    const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                              nullptr) != FALSE &&
+                    written == bytes.size() && FlushFileBuffers(file) != FALSE;
+    CloseHandle(file);
+    return ok;
+}
+
+bool ReadWhole(const wchar_t* path, std::vector<uint8_t>& bytes) {
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    LARGE_INTEGER size{};
+    bool ok = GetFileSizeEx(file, &size) != FALSE && size.QuadPart >= LONGLONG{HEADER_BYTES} &&
+              size.QuadPart <= MAX_FILE_BYTES;
+    if (ok) {
+        bytes.resize(static_cast<size_t>(size.QuadPart));
+        DWORD got = 0;
+        ok = ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) !=
+                 FALSE &&
+             got == bytes.size();
+    }
+    CloseHandle(file);
+    return ok;
+}
+
+} // namespace
+
+bool WriteSlotPluginState(int32_t slotIndex, const wchar_t* pluginPath,
+                          const std::vector<uint8_t>& state) {
+    wchar_t path[FILE_PATH_UNITS];
+    if (!SlotFilePath(slotIndex, STATE_EXTENSION, path)) {
+        return false;
+    }
+    const size_t pathUnits = std::wcslen(pluginPath);
+    std::vector<uint8_t> bytes(FILE_MAGIC, FILE_MAGIC + sizeof FILE_MAGIC);
+    Put32(bytes, static_cast<uint32_t>(pathUnits));
+    for (size_t i = 0; i < pathUnits; ++i) {
+        bytes.push_back(static_cast<uint8_t>(pluginPath[i]));
+        bytes.push_back(static_cast<uint8_t>(static_cast<uint16_t>(pluginPath[i]) >> 8));
+    }
+    bytes.insert(bytes.end(), state.begin(), state.end());
+
+    wchar_t temporary[FILE_PATH_UNITS];
+    std::wcscpy(temporary, path);
+    std::wcscat(temporary, TEMPORARY_SUFFIX);
+    if (!WriteWhole(temporary, bytes) ||
+        MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
+        DeleteFileW(temporary);
+        return false;
+    }
+    return true;
+}
+
+bool ReadSlotPluginState(int32_t slotIndex, const wchar_t* pluginPath,
+                         std::vector<uint8_t>& state) {
+    state.clear();
+    wchar_t path[FILE_PATH_UNITS];
+    std::vector<uint8_t> bytes;
+    if (!SlotFilePath(slotIndex, STATE_EXTENSION, path) || !ReadWhole(path, bytes) ||
+        std::memcmp(bytes.data(), FILE_MAGIC, sizeof FILE_MAGIC) != 0) {
+        return false;
+    }
+    const size_t pathUnits = Get32(bytes.data() + sizeof FILE_MAGIC);
+    if (pathUnits >= VST_PATH_UNITS || bytes.size() - HEADER_BYTES < pathUnits * 2) {
+        return false;
+    }
+    wchar_t keptPath[VST_PATH_UNITS];
+    for (size_t i = 0; i < pathUnits; ++i) {
+        keptPath[i] = static_cast<wchar_t>(bytes[HEADER_BYTES + 2 * i] |
+                                           (bytes[HEADER_BYTES + 2 * i + 1] << 8));
+    }
+    keptPath[pathUnits] = L'\0';
+    if (CompareStringOrdinal(keptPath, -1, pluginPath, -1, TRUE) != CSTR_EQUAL) {
+        return false;
+    }
+    state.assign(bytes.begin() + static_cast<std::ptrdiff_t>(HEADER_BYTES + pathUnits * 2),
+                 bytes.end());
+    return true;
+}
+
+void DeleteSlotPluginState(int32_t slotIndex) {
+    wchar_t path[FILE_PATH_UNITS];
+    if (SlotFilePath(slotIndex, STATE_EXTENSION, path)) {
+        DeleteFileW(path);
+    }
+}
+
+bool MarkSlotPluginLoad(int32_t slotIndex) {
+    wchar_t path[FILE_PATH_UNITS];
+    return SlotFilePath(slotIndex, MARKER_EXTENSION, path) && WriteWhole(path, {});
+}
+
+bool SlotPluginLoadMarked(int32_t slotIndex) {
+    wchar_t path[FILE_PATH_UNITS];
+    return SlotFilePath(slotIndex, MARKER_EXTENSION, path) &&
+           GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+void UnmarkSlotPluginLoad(int32_t slotIndex) {
+    wchar_t path[FILE_PATH_UNITS];
+    if (SlotFilePath(slotIndex, MARKER_EXTENSION, path)) {
+        DeleteFileW(path);
+    }
+}

@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# The plug-in a slot keeps across runs of the real program: closed with an effect loaded, the
+# next start loads it again with the state it was left in (the effect logs what it receives),
+# its editor only if it was open; a damaged or foreign state leaves the defaults; a load that
+# took the program down is not tried again.
+source "$(dirname "$0")/lib.sh"
+e2e_environment
+IDC_VST_LOAD=1014
+PLUGINS="$ROOT/$WIN32_TREE/tests/plugins"
+
+# A folder with the program and a copy of the effect (its log its own), the slot naming it.
+instance() {  # name, variant, more settings lines...
+  local dll; dll="$(winepath -w "$W/$1")\\$2.dll"
+  new_instance "$1" "[Settings00]" "VstPath=$dll" "${@:3}"
+  cp "$PLUGINS/$2.dll" "$PROGRAM_DIR/" && : > "$PROGRAM_DIR/$2.dll.log"
+}
+log_of() { tr -d '\r' < "$PROGRAM_DIR/$1.dll.log"; }
+ini() { iconv -f UTF-16 -t UTF-8 "$PROGRAM_DIR/KaWUmi.ini" | tr -d '\r'; }
+state_file() { echo "$PROGRAM_DIR/KaWUmi.Settings00.vststate"; }
+# Started, shown, with the plug-in button reading as expected, then closed.
+run_once() {  # expected caption of the plug-in button
+  start_program && drive wait 30000 && says "$1" text $IDC_VST_LOAD && close_program
+}
+# Started again with the log emptied: the lines the effect logged on the way.
+restart() {  # variant, expected caption
+  : > "$PROGRAM_DIR/$1.dll.log" && run_once "$2"
+}
+
+# Loaded by the user (the file dialog keeps the slot's path), then closed: the slot keeps it.
+instance chunk chunk_state
+start_program && drive wait 30000
+drive click $IDC_VST_LOAD; drive dismiss "VST プラグインを開く"
+check "closed with an effect loaded: the slot keeps it, on, its state beside the settings" eval \
+  'close_program && ini | grep -qx "VstActive=1" && ! ini | grep -q VstEditorOpen &&
+   [ -s "$(state_file)" ]'
+check "the next start loads it and gives its chunk back" eval \
+  'restart chunk_state "VST開放" && log_of chunk_state | grep -qx "chunk received chunk-state-as-left"'
+cp "$(state_file)" "$W/chunk.vststate"
+
+# Parameters, and an editor that was open.
+instance params param_state VstActive=1
+check "an effect without a chunk: its parameters come back" eval \
+  'run_once "VST開放" && restart param_state "VST開放" &&
+   [ "$(log_of param_state | grep -c "^parameter ")" = 3 ]'
+cp "$(state_file)" "$W/params.vststate"
+instance editor editor VstActive=1 VstEditorOpen=1
+check "an editor open at the close opens again" eval \
+  'run_once "VST開放" && log_of editor | grep -q "opcode=14 " && ini | grep -qx VstEditorOpen=1'
+instance editor editor VstActive=1
+check "an editor closed at the close stays closed" eval \
+  'run_once "VST開放" && ! log_of editor | grep -q "opcode=14 "'
+
+# States that are not this effect's: the effect loads with its defaults.
+foreign() {  # the param effect's state, under the chunk effect's path
+  python3 - "$W/params.vststate" "$W/chunk.vststate" "$(state_file)" <<'EOF'
+import struct, sys
+params, chunk = (open(p, "rb").read() for p in sys.argv[1:3])
+units = lambda b: struct.unpack_from("<I", b, 4)[0]
+open(sys.argv[3], "wb").write(chunk[:8 + 2 * units(chunk)] + params[8 + 2 * units(params):])
+EOF
+}
+cut() { head -c -1 "$W/chunk.vststate" > "$(state_file)"; }
+PROGRAM_DIR="$W/chunk"
+for kind in foreign cut; do
+  check "a $kind state: the effect loads with its defaults" eval \
+    '$kind && restart chunk_state "VST開放" && ! log_of chunk_state | grep -q "chunk received"'
+done
+
+# Unloaded before the close: the slot keeps its path but loads nothing next time.
+check "closed after an unload: nothing kept, the path stays" eval \
+  'start_program && drive wait 30000 && drive click $IDC_VST_LOAD && close_program &&
+   ! ini | grep -q "^Vst[AE]" && ini | grep -q "^VstPath=.*chunk_state.dll" && [ ! -e "$(state_file)" ] &&
+   run_once "VST読込(&R)"'
+
+# An effect that ends the process while it opens.
+instance exits exit_open VstActive=1
+start_program
+check "an effect that takes the program down at start: the program ends" eval \
+  'eventually 30 eval "! kill -0 $PROGRAM_PID 2>/dev/null" && log_of exit_open | grep -qx exit'
+PROGRAM_PID=""
+check "the next start leaves it out and says so once" eval \
+  ': > "$PROGRAM_DIR/exit_open.dll.log" && start_program && drive wait 30000 && says "VST読込(&R)" text $IDC_VST_LOAD &&
+   eventually 5 says 1 balloon && close_program && ! ini | grep -q "^Vst[AE]" &&
+   [ ! -e "$PROGRAM_DIR/KaWUmi.Settings00.vstloading" ] && [ "$(log_of exit_open)" = "" ]'
