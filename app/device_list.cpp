@@ -8,8 +8,8 @@
 
 namespace {
 
-const DeviceEnumeration WINMM_ENUMERATION = {WaveDeviceCount, WaveDeviceName};
-const DeviceEnumeration* watcherEnumeration = &WINMM_ENUMERATION;
+const DeviceEnumeration SYSTEM_ENUMERATION = {StreamDeviceCount, StreamDeviceName};
+const DeviceEnumeration* watcherEnumeration = &SYSTEM_ENUMERATION;
 
 HWND ListOf(HWND window, DeviceKind kind) {
     return GetDlgItem(window, kind == DeviceKind::Capture ? IDC_WAVEIN : IDC_WAVEOUT);
@@ -35,10 +35,10 @@ void FillDeviceList(HWND window, DeviceKind kind, const wchar_t* savedName, bool
     HWND combo = ListOf(window, kind);
     SendMessageW(combo, CB_RESETCONTENT, 0, 0);
     bool found = !addSaved;
-    UINT count = WaveDeviceCount(kind);
+    UINT count = StreamDeviceCount(kind);
     for (UINT id = 0; id < count; ++id) {
         wchar_t name[DEVICE_NAME_UNITS];
-        if (!WaveDeviceName(kind, id, name)) {
+        if (!StreamDeviceName(kind, id, name)) {
             continue;
         }
         AddName(combo, name);
@@ -94,10 +94,10 @@ void RefreshDeviceList(HWND window, DeviceKind kind) {
         }
     }
     SendMessageW(combo, CB_RESETCONTENT, 0, 0);
-    UINT count = WaveDeviceCount(kind);
+    UINT count = StreamDeviceCount(kind);
     for (UINT id = 0; id < count; ++id) {
         wchar_t name[DEVICE_NAME_UNITS];
-        if (WaveDeviceName(kind, id, name)) {
+        if (StreamDeviceName(kind, id, name)) {
             AddName(combo, name);
         }
     }
@@ -113,10 +113,10 @@ bool DevicesPresent(const wchar_t* captureName, const wchar_t* playbackName) {
     return capture && playback;
 }
 
-const DeviceEnumeration& WinMMEnumeration() {
-    return WINMM_ENUMERATION;
+const DeviceEnumeration& SystemDeviceEnumeration() {
+    return SYSTEM_ENUMERATION;
 }
 
 void SetDeviceEnumeration(const DeviceEnumeration* enumeration) {
-    watcherEnumeration = enumeration != nullptr ? enumeration : &WINMM_ENUMERATION;
+    watcherEnumeration = enumeration != nullptr ? enumeration : &SYSTEM_ENUMERATION;
 }

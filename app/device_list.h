@@ -1,9 +1,9 @@
-// The capture and playback device lists, by name, as WinMM reports them.
+// The capture and playback device lists, by name: WinMM's devices, then the WASAPI endpoints.
 #pragma once
 
 #include <windows.h>
 
-#include "audio/wave_devices.h"
+#include "audio/stream_devices.h"
 
 struct SettingsSlot;
 
@@ -26,12 +26,12 @@ bool DevicesPresent(const wchar_t* captureName, const wchar_t* playbackName);
 
 // The device enumeration DevicesPresent calls. Device arrival and removal cannot be produced
 // for a running program on every system, so tests may put their own enumeration here;
-// nullptr restores WinMM.
+// nullptr restores the system's.
 struct DeviceEnumeration {
     UINT (*count)(DeviceKind kind);
     bool (*name)(DeviceKind kind, UINT id, wchar_t (&name)[DEVICE_NAME_UNITS]);
 };
 void SetDeviceEnumeration(const DeviceEnumeration* enumeration);
 
-// The real enumeration: WinMM's device counts and capability records.
-const DeviceEnumeration& WinMMEnumeration();
+// The real enumeration: WinMM's devices, then the WASAPI endpoints.
+const DeviceEnumeration& SystemDeviceEnumeration();

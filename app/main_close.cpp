@@ -7,7 +7,7 @@
 #include "app/slot_saver.h"
 #include "audio/engine_state.h"
 #include "app/stream_commands.h"
-#include "audio/wave_stream.h"
+#include "audio/stream.h"
 #include "plugin/plugin_commands.h"
 #include "res/resource.h"
 #include "settings/command_line.h"

@@ -21,8 +21,8 @@ void ApplySlotToControls(HWND window) {
 
 void ReadControls(HWND window, SettingsSlot& slot) {
     GetDlgItemTextW(window, IDC_BUFFER_MS, slot.BufferSize, BUFFER_SIZE_UNITS);
-    GetDlgItemTextW(window, IDC_WAVEIN, slot.WaveInCapsName, CAPS_NAME_UNITS);
-    GetDlgItemTextW(window, IDC_WAVEOUT, slot.WaveOutCapsName, CAPS_NAME_UNITS);
+    GetDlgItemTextW(window, IDC_WAVEIN, slot.WaveInCapsName, DEVICE_NAME_UNITS);
+    GetDlgItemTextW(window, IDC_WAVEOUT, slot.WaveOutCapsName, DEVICE_NAME_UNITS);
     slot.Volume = static_cast<int32_t>(SendDlgItemMessageW(window, IDC_VOLUME, TBM_GETPOS, 0, 0));
     slot.FreqRatio = static_cast<int32_t>(SendDlgItemMessageW(window, IDC_PITCH, TBM_GETPOS, 0, 0));
     slot.AutoRestart =

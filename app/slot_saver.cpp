@@ -38,8 +38,8 @@ bool SameText(const wchar_t* a, const wchar_t* b, size_t units) {
 }
 
 bool SameSlot(const SettingsSlot& a, const SettingsSlot& b) {
-    return SameText(a.WaveInCapsName, b.WaveInCapsName, CAPS_NAME_UNITS) &&
-           SameText(a.WaveOutCapsName, b.WaveOutCapsName, CAPS_NAME_UNITS) &&
+    return SameText(a.WaveInCapsName, b.WaveInCapsName, DEVICE_NAME_UNITS) &&
+           SameText(a.WaveOutCapsName, b.WaveOutCapsName, DEVICE_NAME_UNITS) &&
            SameText(a.BufferSize, b.BufferSize, BUFFER_SIZE_UNITS) &&
            SameText(a.VstPath, b.VstPath, VST_PATH_UNITS) && a.Volume == b.Volume &&
            a.FreqRatio == b.FreqRatio && a.AutoRestart == b.AutoRestart &&

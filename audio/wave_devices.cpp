@@ -7,28 +7,28 @@ UINT WaveDeviceCount(DeviceKind kind) {
     return kind == DeviceKind::Capture ? waveInGetNumDevs() : waveOutGetNumDevs();
 }
 
-bool WaveDeviceName(DeviceKind kind, UINT id, wchar_t (&name)[DEVICE_NAME_UNITS]) {
+bool WaveDeviceName(DeviceKind kind, UINT id, wchar_t (&name)[WAVE_NAME_UNITS]) {
     if (kind == DeviceKind::Capture) {
         WAVEINCAPSW caps;
         if (waveInGetDevCapsW(id, &caps, sizeof caps) != MMSYSERR_NOERROR) {
             return false;
         }
-        std::wcsncpy(name, caps.szPname, DEVICE_NAME_UNITS - 1);
+        std::wcsncpy(name, caps.szPname, WAVE_NAME_UNITS - 1);
     } else {
         WAVEOUTCAPSW caps;
         if (waveOutGetDevCapsW(id, &caps, sizeof caps) != MMSYSERR_NOERROR) {
             return false;
         }
-        std::wcsncpy(name, caps.szPname, DEVICE_NAME_UNITS - 1);
+        std::wcsncpy(name, caps.szPname, WAVE_NAME_UNITS - 1);
     }
-    name[DEVICE_NAME_UNITS - 1] = L'\0';
+    name[WAVE_NAME_UNITS - 1] = L'\0';
     return true;
 }
 
 bool FindWaveDevice(DeviceKind kind, const wchar_t* name, UINT* id) {
     const UINT count = WaveDeviceCount(kind);
     for (UINT candidate = 0; candidate < count; ++candidate) {
-        wchar_t candidateName[DEVICE_NAME_UNITS];
+        wchar_t candidateName[WAVE_NAME_UNITS];
         if (WaveDeviceName(kind, candidate, candidateName) &&
             std::wcscmp(candidateName, name) == 0) {
             *id = candidate;

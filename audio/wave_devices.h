@@ -4,14 +4,12 @@
 
 #include <windows.h>
 
-constexpr int DEVICE_NAME_UNITS = 32; // a device name and its terminator
-
-enum class DeviceKind { Capture, Playback };
+#include "audio/device_names.h"
 
 UINT WaveDeviceCount(DeviceKind kind);
 
 // The name of device id; false when its capabilities cannot be read.
-bool WaveDeviceName(DeviceKind kind, UINT id, wchar_t (&name)[DEVICE_NAME_UNITS]);
+bool WaveDeviceName(DeviceKind kind, UINT id, wchar_t (&name)[WAVE_NAME_UNITS]);
 
 // The id of the device named exactly name now; false when there is none.
 bool FindWaveDevice(DeviceKind kind, const wchar_t* name, UINT* id);

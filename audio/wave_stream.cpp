@@ -1,4 +1,4 @@
-#include "audio/wave_stream.h"
+#include "audio/stream_backend.h"
 
 #include <windows.h>
 #include <mmsystem.h>
@@ -13,29 +13,12 @@
 
 namespace {
 
-constexpr uint32_t MIN_STALL_MS = 1000;
-constexpr uint32_t STALL_BUFFERS = 4;
-constexpr uint32_t FIRST_CAPTURE_ALLOWANCE_MS = 2000; // some devices take this long to start
 constexpr DWORD PLAYBACK_LOOP_FLAGS = WHDR_BEGINLOOP | WHDR_ENDLOOP;
-
-// Threads left behind inside an effect that did not return. They are never waited on; their
-// handles are closed at exit, or at once when there are too many to keep.
-constexpr int MAX_THREADS_LEFT_BEHIND = 16;
-HANDLE threadsLeftBehind[MAX_THREADS_LEFT_BEHIND];
-int threadsLeftBehindCount = 0;
-
-bool streamOpen = false;
-DWORD openTick = 0;
 
 // The audio thread stays where it is, at the lowest priority, and keeps the buffers it may
 // still write into: they are forgotten, never freed.
 void LeaveAudioThreadBehind() {
-    SetThreadPriority(audioThread, THREAD_PRIORITY_LOWEST);
-    if (threadsLeftBehindCount < MAX_THREADS_LEFT_BEHIND) {
-        threadsLeftBehind[threadsLeftBehindCount++] = audioThread;
-    } else {
-        CloseHandle(audioThread);
-    }
+    KeepThreadLeftBehind(audioThread);
     audioThread = nullptr;
     for (int i = 0; i < BUFFER_COUNT; ++i) {
         captureBuffers[i] = nullptr;
@@ -135,11 +118,9 @@ void PrepareBuffers() {
     }
 }
 
-} // namespace
-
-bool OpenStream(const wchar_t* captureName, const wchar_t* playbackName, int32_t ms) {
+bool OpenWaveStream(const wchar_t* captureName, const wchar_t* playbackName, int32_t ms) {
     UINT captureId = 0, playbackId = 0;
-    if (streamOpen || !FindWaveDevice(DeviceKind::Capture, captureName, &captureId) ||
+    if (!FindWaveDevice(DeviceKind::Capture, captureName, &captureId) ||
         !FindWaveDevice(DeviceKind::Playback, playbackName, &playbackId)) {
         return false;
     }
@@ -171,63 +152,28 @@ bool OpenStream(const wchar_t* captureName, const wchar_t* playbackName, int32_t
     PrepareBuffers();
 
     SetPluginBlockSize(FramesForBufferBytes(bufferBytes));
-    openTick = GetTickCount();
     waveInStart(waveIn);
-    streamOpen = true;
     return true;
 }
 
-void CloseStream(uint32_t waitMs) {
-    if (!streamOpen) {
-        return;
-    }
+void CloseWaveStream(uint32_t waitMs) {
     EndAudioThread(waitMs);
     waveInReset(waveIn);
     waveOutReset(waveOut);
     ReleaseBuffers();
     CloseDevices();
-    streamOpen = false;
 }
 
-StreamHealth CheckStream(uint32_t bufferMs) {
-    if (deviceCallFailed.load() != 0) {
-        return StreamHealth::DeviceFailed;
-    }
-    const uint32_t limit =
-        STALL_BUFFERS * bufferMs > MIN_STALL_MS ? STALL_BUFFERS * bufferMs : MIN_STALL_MS;
-    const uint32_t now = GetTickCount();
-    const bool seen = captureSeen.load() != 0;
-    const uint32_t sinceCapture = now - (seen ? lastCaptureTick.load() : openTick);
-    // A playback device that went away may go on taking blocks without playing them.
-    const uint32_t sincePlayback = seen ? now - playbackProgressTick.load() : 0;
-    if (PluginCallRunning() ||
-        (sinceCapture <= (seen ? limit : limit + FIRST_CAPTURE_ALLOWANCE_MS) &&
-         sincePlayback <= limit)) {
-        return StreamHealth::Healthy;
-    }
-    return StreamHealth::Stalled;
-}
-
-bool StreamIsOpen() {
-    return streamOpen;
-}
-
-bool StreamDelivering() {
-    return streamOpen && captureSeen.load() != 0;
-}
-
-void MarkFadeOutStart() {
+void MarkWaveFadeOutStart() {
     fadeOutHeader.store(-1);
 }
 
-bool FadeOutPlayed() {
+bool WaveFadeOutPlayed() {
     const int32_t header = fadeOutHeader.load();
     return header >= 0 && (playbackHeaders[header].dwFlags & WHDR_DONE) != 0;
 }
 
-void CloseThreadsLeftBehind() {
-    for (int i = 0; i < threadsLeftBehindCount; ++i) {
-        CloseHandle(threadsLeftBehind[i]);
-    }
-    threadsLeftBehindCount = 0;
-}
+} // namespace
+
+const StreamBackend WAVE_BACKEND = {OpenWaveStream, CloseWaveStream, MarkWaveFadeOutStart,
+                                    WaveFadeOutPlayed};

@@ -87,6 +87,7 @@ void ReadText(const wchar_t* section, const wchar_t* key, const wchar_t* fallbac
 // matches exactly is never found again by auto-connect; so such values are written inside
 // quotes, and text keys are read with room for the quotes before the field's own cut.
 constexpr int32_t QUOTE_UNITS = 2;
+static_assert(DEVICE_NAME_UNITS <= VST_PATH_UNITS, "text keys are read through one buffer");
 
 bool IsProfileBlank(wchar_t c) {
     return c == L' ' || c == L'\t';
@@ -127,6 +128,16 @@ void ReadTextField(const wchar_t* section, const wchar_t* key, const wchar_t* fa
         text[keep] = L'\0';
     }
     std::wcscpy(field, text);
+}
+
+// A WinMM name is cut where its capability record cuts it, so a hand-made longer one still
+// finds its device; an endpoint's name is kept whole.
+void ReadDeviceName(const wchar_t* section, const wchar_t* key,
+                    wchar_t (&field)[DEVICE_NAME_UNITS]) {
+    ReadTextField(section, key, DEFAULT_TEXT, field, DEVICE_NAME_UNITS);
+    if (!IsWasapiName(field)) {
+        field[WAVE_NAME_UNITS - 1] = L'\0';
+    }
 }
 
 int32_t ReadNumber(const wchar_t* section, const wchar_t* key, const wchar_t* fallback) {
@@ -321,12 +332,12 @@ void WriteSlot(int32_t index, const SettingsSlot& slot) {
     FormatSectionName(index, section);
 
     wchar_t bufferSize[BUFFER_SIZE_UNITS];
-    wchar_t waveIn[CAPS_NAME_UNITS];
-    wchar_t waveOut[CAPS_NAME_UNITS];
+    wchar_t waveIn[DEVICE_NAME_UNITS];
+    wchar_t waveOut[DEVICE_NAME_UNITS];
     wchar_t vstPath[VST_PATH_MAX_UNITS];
     CopyField(bufferSize, slot.BufferSize, BUFFER_SIZE_UNITS);
-    CopyField(waveIn, slot.WaveInCapsName, CAPS_NAME_UNITS);
-    CopyField(waveOut, slot.WaveOutCapsName, CAPS_NAME_UNITS);
+    CopyField(waveIn, slot.WaveInCapsName, DEVICE_NAME_UNITS);
+    CopyField(waveOut, slot.WaveOutCapsName, DEVICE_NAME_UNITS);
     CopyField(vstPath, slot.VstPath, VST_PATH_MAX_UNITS);
     wchar_t volume[DECIMAL_TEXT_UNITS];
     wchar_t freqRatio[DECIMAL_TEXT_UNITS];
@@ -391,8 +402,8 @@ void LoadAllSlots() {
         SettingsSlot& slot = slots[i];
         ReadTextField(section, KEY_BUFFER_SIZE, DEFAULT_BUFFER_SIZE, slot.BufferSize,
                       BUFFER_SIZE_UNITS);
-        ReadTextField(section, KEY_WAVE_IN, DEFAULT_TEXT, slot.WaveInCapsName, CAPS_NAME_UNITS);
-        ReadTextField(section, KEY_WAVE_OUT, DEFAULT_TEXT, slot.WaveOutCapsName, CAPS_NAME_UNITS);
+        ReadDeviceName(section, KEY_WAVE_IN, slot.WaveInCapsName);
+        ReadDeviceName(section, KEY_WAVE_OUT, slot.WaveOutCapsName);
         ReadTextField(section, KEY_VST_PATH, DEFAULT_TEXT, slot.VstPath, VST_PATH_MAX_UNITS);
         slot.VstPath[VST_PATH_UNITS - 1] = L'\0';
         slot.Volume = ReadNumber(section, KEY_VOLUME, DEFAULT_ZERO);

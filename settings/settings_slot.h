@@ -4,17 +4,18 @@
 
 #include <cstdint>
 
+#include "audio/device_names.h"
+
 constexpr int32_t SLOT_COUNT = 8;
 
 // Field sizes in UTF-16 units, the terminator included.
-constexpr int32_t CAPS_NAME_UNITS = 32;     // a device name as its capability record holds it
 constexpr int32_t BUFFER_SIZE_UNITS = 8;    // the buffer-length text, in milliseconds
 constexpr int32_t VST_PATH_UNITS = 261;     // the plug-in path field
 constexpr int32_t VST_PATH_MAX_UNITS = 260; // what every writer of the plug-in path stores at most
 
 struct SettingsSlot {
-    wchar_t WaveInCapsName[CAPS_NAME_UNITS];
-    wchar_t WaveOutCapsName[CAPS_NAME_UNITS];
+    wchar_t WaveInCapsName[DEVICE_NAME_UNITS];
+    wchar_t WaveOutCapsName[DEVICE_NAME_UNITS];
     int32_t Volume;     // volume slider position, -100..100 once applied to the slider
     int32_t FreqRatio;  // pitch slider position, -200..200 once applied to the slider
     wchar_t BufferSize[BUFFER_SIZE_UNITS];

@@ -16,9 +16,9 @@ namespace {
 std::wstring unplugged;
 
 const DeviceEnumeration UNPLUGGABLE = {
-    [](DeviceKind kind) { return WinMMEnumeration().count(kind); },
+    [](DeviceKind kind) { return SystemDeviceEnumeration().count(kind); },
     [](DeviceKind kind, UINT id, wchar_t (&name)[DEVICE_NAME_UNITS]) {
-        return WinMMEnumeration().name(kind, id, name) && unplugged != name;
+        return SystemDeviceEnumeration().name(kind, id, name) && unplugged != name;
     }};
 
 const wchar_t TWO_SLOTS[] = L"[Settings00]\r\nWaveInCapsName=Monitor of "

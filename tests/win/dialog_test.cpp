@@ -8,6 +8,7 @@
 #include "app/about_box.h"
 #include "app/app_state.h"
 #include "app/main_dialog.h"
+#include "audio/device_names.h"
 #include "audio/engine_state.h"
 #include "audio/slider_tables.h"
 #include "plugin/plugin_commands.h"
@@ -69,6 +70,32 @@ TEST_F(MainWindow, FirstStartShowsTheDefaultsAndASavedSlotIsApplied) {
     EXPECT_LT(FindItem(IDC_WAVEIN, L"Gone Microphone"), 0);
     GetWindowRect(dialog, &r);
     EXPECT_TRUE(r.left >= 0 && r.top >= 0) << "a place off every monitor is pulled back";
+}
+
+// The WASAPI endpoints follow every WinMM device, under names of their own, and a slot keeps
+// such a name as it keeps any other.
+TEST_F(MainWindow, TheEndpointsFollowTheWinMMDevicesAndASlotKeepsTheirNames) {
+    OpenDialog();
+    for (auto list : {std::make_pair(IDC_WAVEIN, L"Monitor of TestMic"),
+                      std::make_pair(IDC_WAVEOUT, L"TestSpeaker")}) {
+        const int count = int(SendMessageW(Item(list.first), CB_GETCOUNT, 0, 0));
+        int endpoints = 0;
+        for (int i = 0; i < count; ++i) {
+            wchar_t item[DEVICE_NAME_UNITS] = L"";
+            SendMessageW(Item(list.first), CB_GETLBTEXT, WPARAM(i), LPARAM(item));
+            endpoints += IsWasapiName(item);
+            EXPECT_TRUE(IsWasapiName(item) || endpoints == 0) << "a WinMM device after an endpoint";
+        }
+        const std::wstring endpoint = std::wstring(L"WASAPI: ") + list.second;
+        EXPECT_GE(FindItem(list.first, list.second), 0);
+        EXPECT_GE(FindItem(list.first, endpoint.c_str()), count - endpoints) << list.second;
+        SendMessageW(Item(list.first), CB_SETCURSEL, WPARAM(FindItem(list.first, endpoint.c_str())),
+                     0);
+    }
+    CloseDialog();
+    OpenDialog();
+    EXPECT_TRUE(SelectedText(IDC_WAVEIN) == L"WASAPI: Monitor of TestMic" &&
+                SelectedText(IDC_WAVEOUT) == L"WASAPI: TestSpeaker");
 }
 
 TEST_F(MainWindow, ButtonsLabelsAndSlidersSetTheStage) {

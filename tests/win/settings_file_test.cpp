@@ -73,8 +73,8 @@ class SettingsFile : public WinTest {
     void FillUnicode() {
         const std::wstring head = L"C:\\プラグイン\\エフェクト🎛\\",
                            tail = L"\\リバーブ.dll";
-        SetText(slots[0].WaveInCapsName, CAPS_NAME_UNITS, L"マイク (USB オーディオ)");
-        SetText(slots[0].WaveOutCapsName, CAPS_NAME_UNITS, L"🎧 ヘッドホン 🎵");
+        SetText(slots[0].WaveInCapsName, DEVICE_NAME_UNITS, L"マイク (USB オーディオ)");
+        SetText(slots[0].WaveOutCapsName, DEVICE_NAME_UNITS, L"🎧 ヘッドホン 🎵");
         SetText(slots[0].VstPath, VST_PATH_UNITS,
                 head + std::wstring(259 - head.size() - tail.size(), L'音') + tail);
         SetText(slots[0].BufferSize, BUFFER_SIZE_UNITS, L"40");
@@ -140,7 +140,8 @@ TEST_F(SettingsFile, ValuesAreReadAsSwitchesAndTextsCutToTheirFieldsAndWrittenWh
         name + L"\r\nVstPath=" + path + L"\r\nWaveOutCapsName=" + japanese +
         L"\r\n[settings04]\r\nbufferSIZE=20\r\n[Settings05]\r\nAutoRestart=x1\r\nShowDetail=1x\r\n"
         L"[Settings03]\r\nWaveInCapsName=\"" +
-        name + L" \"\r\nBufferSize=\" 123456789\"\r\n");
+        name + L" \"\r\nBufferSize=\" 123456789\"\r\nWaveOutCapsName=WASAPI: " + japanese + name +
+        L"\r\n[Settings06]\r\nWaveInCapsName=WASAPI: " + std::wstring(300, L'e') + L"\r\n");
     Reload();
     EXPECT_TRUE(slots[0].AutoRestart && !slots[0].ShowDetail) << "present but empty is off";
     EXPECT_TRUE(!slots[5].AutoRestart && slots[5].ShowDetail);
@@ -151,6 +152,10 @@ TEST_F(SettingsFile, ValuesAreReadAsSwitchesAndTextsCutToTheirFieldsAndWrittenWh
     EXPECT_EQ(std::wstring(slots[0].VstPath), path.substr(0, 259));
     EXPECT_EQ(std::wstring(slots[3].WaveInCapsName), name.substr(0, 31)) << "quoted and overlong";
     EXPECT_EQ(std::wstring(slots[3].BufferSize), L" 123456");
+    EXPECT_EQ(std::wstring(slots[3].WaveOutCapsName), L"WASAPI: " + japanese + name)
+        << "an endpoint's name is kept whole";
+    EXPECT_EQ(std::wstring(slots[6].WaveInCapsName),
+              (L"WASAPI: " + std::wstring(300, L'e')).substr(0, 255));
 
     std::fill(std::begin(slots[0].VstPath), std::end(slots[0].VstPath), L'v'); // no terminator
     SaveCurrentSlot();
@@ -197,7 +202,7 @@ TEST_F(SettingsFile, AnyTextComesBackWhateverTheFileWasAndPlainAnsiFilesStayAsTh
     // Blanks and quotes at a text's ends survive (the profile functions trim them).
     for (const wchar_t* name : {L"Microphone (2- USB Audio CODEC ", L" Lead", L"\tTab\t",
                                 L"\"Quoted\"", L"'single'", L"\"", L"Plain name"}) {
-        SetText(slots[0].WaveInCapsName, CAPS_NAME_UNITS, name);
+        SetText(slots[0].WaveInCapsName, DEVICE_NAME_UNITS, name);
         SetText(slots[0].VstPath, VST_PATH_UNITS, std::wstring(L"C:\\fx\\") + name);
         ExpectRoundTrip();
     }
@@ -212,7 +217,7 @@ TEST_F(SettingsFile, AnyTextComesBackWhateverTheFileWasAndPlainAnsiFilesStayAsTh
     std::string expected = ReadBytes(settingsFile);
     LoadAllSlots();
     slots[0].Volume = 42;
-    SetText(slots[0].WaveInCapsName, CAPS_NAME_UNITS, GetACP() == 1252 ? L"Micrófono" : L"Mic");
+    SetText(slots[0].WaveInCapsName, DEVICE_NAME_UNITS, GetACP() == 1252 ? L"Micrófono" : L"Mic");
     SaveCurrentSlot();
     expected.replace(expected.find("Volume=0"), 8, "Volume=42");
     const std::string after = ReadBytes(settingsFile);
@@ -284,7 +289,7 @@ TEST_F(SettingsFile, AFileThatCannotBeWrittenIsLeftAloneAndTheSaveFailsSilently)
         LoadAllSlots();
         FillUnicode(); // would need the file rewritten as UTF-16
         SaveCurrentSlot();
-        SetText(slots[0].WaveInCapsName, CAPS_NAME_UNITS,
+        SetText(slots[0].WaveInCapsName, DEVICE_NAME_UNITS,
                 L"Mic"); // plain: the platform's write fails
         SaveCurrentSlot();
         EXPECT_EQ(ReadBytes(settingsFile), before);

@@ -12,6 +12,7 @@
 #include "app/stream_commands.h"
 #include "app/main_dialog.h"
 #include "audio/engine_state.h"
+#include "audio/stream.h"
 #include "audio/stream_state.h"
 #include "plugin/plugin_call_watch.h"
 #include "plugin/plugin_commands.h"
@@ -175,6 +176,35 @@ TEST_F(Stream, AStartWhileRunningIsRefusedAndFiftyRunsLeaveNothingBehind) {
     }
     ExpectNoRunLeft();
     ExpectNothingGained(idle, 256 * 1024); // a run that kept its buffers adds 141 KB
+}
+
+// On the WASAPI endpoints: blocks of the engine's period (10 ms), capture delivering, fifty
+// runs leaving nothing behind; an endpoint paired with a WinMM device does not start.
+TEST_F(Stream, OnTheEndpointsFiftyRunsLeaveNothingBehindAndAMixedPairIsRefused) {
+    OpenDialog();
+    ASSERT_TRUE(StartTestStream(L"10", L"WASAPI: "));
+    EXPECT_EQ(Now(), RUNNING);
+    EXPECT_EQ(bufferBytes, 441u * 4) << "sized for the period";
+    for (const DWORD start = GetTickCount();
+         !StreamDelivering() && GetTickCount() - start < 3000;) {
+        Pump(10);
+    }
+    EXPECT_TRUE(StreamDelivering());
+    ASSERT_TRUE(StopAndWait());
+    Pump(200);
+    const Held idle = Settled();
+    for (int cycle = 0; cycle < 50; ++cycle) {
+        ASSERT_EQ(Command(ID_START), 1) << cycle;
+        Pump(20);
+        ASSERT_TRUE(StopAndWait()) << cycle;
+    }
+    ExpectNoRunLeft();
+    ExpectNothingGained(idle, 256 * 1024);
+
+    SendMessageW(Item(IDC_WAVEOUT), CB_SETCURSEL, WPARAM(FindItem(IDC_WAVEOUT, L"TestSpeaker")), 0);
+    EXPECT_EQ(Command(ID_START), 0);
+    EXPECT_EQ(Now(), STOPPED);
+    ExpectNoRunLeft();
 }
 
 // Twenty effects that fault on the audio thread, one after another: each is told once, the

@@ -249,12 +249,13 @@ COLORREF WinTest::ClipColour() {
     return colour;
 }
 
-bool WinTest::StartTestStream(const wchar_t* bufferMs) {
-    SendMessageW(Item(IDC_WAVEIN), CB_SETCURSEL,
-                 WPARAM(FindItem(IDC_WAVEIN, L"Monitor of TestMic")), 0);
-    SendMessageW(Item(IDC_WAVEOUT), CB_SETCURSEL, WPARAM(FindItem(IDC_WAVEOUT, L"TestSpeaker")), 0);
+bool WinTest::StartTestStream(const wchar_t* bufferMs, const std::wstring& prefix) {
+    const std::wstring capture = prefix + L"Monitor of TestMic", playback = prefix + L"TestSpeaker";
+    SendMessageW(Item(IDC_WAVEIN), CB_SETCURSEL, WPARAM(FindItem(IDC_WAVEIN, capture.c_str())), 0);
+    SendMessageW(Item(IDC_WAVEOUT), CB_SETCURSEL, WPARAM(FindItem(IDC_WAVEOUT, playback.c_str())),
+                 0);
     SetDlgItemTextW(dialog, IDC_BUFFER_MS, bufferMs);
-    EXPECT_EQ(SelectedText(IDC_WAVEOUT), L"TestSpeaker") << "the test devices are not there";
+    EXPECT_EQ(SelectedText(IDC_WAVEOUT), playback) << "the test devices are not there";
     return Command(ID_START) == 1 && running == 1;
 }
 

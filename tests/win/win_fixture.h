@@ -74,7 +74,8 @@ class WinTest : public ::testing::Test {
     COLORREF ClipColour();
 
     // Capture "Monitor of TestMic", play "TestSpeaker", then ID_START: true when it runs.
-    bool StartTestStream(const wchar_t* bufferMs = L"50");
+    // On the test devices, named with prefix: "" for WinMM, "WASAPI: " for the endpoints.
+    bool StartTestStream(const wchar_t* bufferMs = L"50", const std::wstring& prefix = L"");
     bool StopAndWait(); // Stop, then the timers until the teardown; false after 2 s
 
     // The test effects: a log from the variant's next load, the path in the current slot.

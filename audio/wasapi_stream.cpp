@@ -1,0 +1,396 @@
+// The stream through WASAPI: an event-driven shared-mode capture client and a shared-mode
+// render client on the endpoints found by name, and an audio thread of its own that runs each
+// captured packet through ProcessBlock as it comes and writes the result into the render
+// buffer at once. There is no queue of our own on top of the system's: that is the latency
+// WinMM cannot give.
+#include "audio/stream_backend.h"
+
+#include <windows.h>
+#include <audioclient.h>
+#include <mmdeviceapi.h>
+#include <process.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <initializer_list>
+
+#include "audio/audio_format.h"
+#include "audio/packet_processing.h"
+#include "audio/engine_state.h"
+#include "audio/stream_state.h"
+#include "audio/wasapi_devices.h"
+#include "platform/platform.h"
+#include "plugin/plugin_call_watch.h"
+#include "plugin/plugin_host.h"
+
+namespace {
+
+constexpr REFERENCE_TIME HNS_PER_MS = 10000;
+constexpr REFERENCE_TIME HNS_PER_SECOND = 10000000;
+constexpr UINT32 MIN_RENDER_PERIODS = 4; // room for the cushion and a late packet
+// A packet later than two periods and a clock tick is a gap in the sound.
+constexpr uint32_t LATE_PERIODS = 2;
+constexpr uint32_t TICK_RESOLUTION_MS = 16;
+const wchar_t PRO_AUDIO_TASK[] = L"Pro Audio";
+
+using AvSetProc = HANDLE(WINAPI*)(LPCWSTR, LPDWORD);
+using AvRevertProc = BOOL(WINAPI*)(HANDLE);
+AvSetProc avSet = nullptr;
+AvRevertProc avRevert = nullptr;
+
+// One run's devices, buffers and thread. The audio thread works on its own run; a thread left
+// behind inside an effect keeps its run (and the buffers the effect may still write into) for
+// good, while the next run gets a new one.
+struct WasapiRun {
+    IAudioClient* captureClient;
+    IAudioClient* renderClient;
+    IAudioCaptureClient* capture;
+    IAudioRenderClient* render;
+    HANDLE captureEvent;
+    HANDLE quitEvent;
+    HANDLE thread;
+    UINT32 renderFrames; // the render buffer's size
+    uint32_t periodMs;
+    PacketScratch scratch; // blocks of at most the engine's period
+    // The audio thread's view of playback.
+    UINT32 paddingAfterWrite;
+    bool written;
+    bool cushioned;
+    uint32_t lastArrival;
+};
+
+WasapiRun* openRun = nullptr;
+
+// The fade-out's end: when the block that carried it will have been played.
+std::atomic<int32_t> fadeOutWritten{0};
+std::atomic<uint32_t> fadeOutDueTick{0};
+
+template <typename T> void Release(T*& object) {
+    if (object != nullptr) {
+        object->Release();
+        object = nullptr;
+    }
+}
+
+// MMCSS from the system's own avrt.dll, when the system has it.
+void FindProAudio() {
+    static bool looked = false;
+    if (looked) {
+        return;
+    }
+    looked = true;
+    wchar_t path[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0 || length + 10 >= MAX_PATH) {
+        return;
+    }
+    std::wcscat(path, L"\\avrt.dll");
+    HMODULE avrt = LoadLibraryW(path);
+    if (avrt != nullptr) {
+        avSet = reinterpret_cast<AvSetProc>(
+            reinterpret_cast<void*>(GetProcAddress(avrt, "AvSetMmThreadCharacteristicsW")));
+        avRevert = reinterpret_cast<AvRevertProc>(
+            reinterpret_cast<void*>(GetProcAddress(avrt, "AvRevertMmThreadCharacteristics")));
+    }
+}
+
+HANDLE JoinProAudio() {
+    DWORD task = 0;
+    HANDLE joined = avSet != nullptr ? avSet(PRO_AUDIO_TASK, &task) : nullptr;
+    if (joined == nullptr) {
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+    }
+    return joined;
+}
+
+void NoteArrival(WasapiRun& self) {
+    const uint32_t now = GetTickCount();
+    if (captureSeen.load() != 0 &&
+        now - self.lastArrival > LATE_PERIODS * self.periodMs + TICK_RESOLUTION_MS) {
+        streamCounters.captureGaps.fetch_add(1);
+    }
+    self.lastArrival = now;
+    lastCaptureTick.store(now);
+    if (captureSeen.load() == 0) {
+        playbackProgressTick.store(now); // playback is measured from the first block on
+        captureSeen.store(1);
+    }
+}
+
+bool Put(WasapiRun& self, const int16_t* samples, UINT32 frames) {
+    BYTE* into = nullptr;
+    if (FAILED(self.render->GetBuffer(frames, &into))) {
+        return false;
+    }
+    if (samples != nullptr) {
+        std::memcpy(into, samples, frames * BLOCK_ALIGN);
+    }
+    return SUCCEEDED(self.render->ReleaseBuffer(
+        frames, samples != nullptr ? 0 : static_cast<DWORD>(AUDCLNT_BUFFERFLAGS_SILENT)));
+}
+
+// Writes a processed block. The engine having taken something since the last write is the
+// sign that playback moves; a device that went away may go on taking nothing. When it had run
+// dry (a gap was heard), the first time in a run one block of silence goes ahead, so the
+// buffer holds one block more from then on. A block that does not fit is dropped.
+void WriteRender(WasapiRun& self, const int16_t* block, UINT32 frames) {
+    UINT32 padding = 0;
+    if (FAILED(self.renderClient->GetCurrentPadding(&padding))) {
+        deviceCallFailed.store(1);
+        return;
+    }
+    const uint32_t now = GetTickCount();
+    if (!self.written || padding < self.paddingAfterWrite) {
+        playbackProgressTick.store(now);
+    }
+    const bool ranDry = self.written && padding == 0;
+    if (ranDry) {
+        streamCounters.underruns.fetch_add(1);
+    }
+    if (ranDry && !self.cushioned && self.renderFrames - padding >= 2 * frames) {
+        self.cushioned = true;
+        if (!Put(self, nullptr, frames)) {
+            deviceCallFailed.store(1);
+            return;
+        }
+        padding += frames;
+    }
+    if (self.renderFrames - padding < frames) {
+        streamCounters.overruns.fetch_add(1);
+        return;
+    }
+    if (!Put(self, block, frames)) {
+        deviceCallFailed.store(1);
+        return;
+    }
+    self.written = true;
+    self.paddingAfterWrite = padding + frames;
+    const FadePair fade = fadePair.load();
+    if (fade.fadeTarget < 0 && fade.fadeCounter == 0 && fadeOutWritten.load() == 0) {
+        fadeOutDueTick.store(now + self.paddingAfterWrite * 1000 / SAMPLE_RATE + 1);
+        fadeOutWritten.store(1);
+    }
+}
+
+// Each processed block: written at once, and the thread is alive even after a long block.
+void PlayProcessed(void* context, const int16_t* block, uint32_t frames) {
+    lastCaptureTick.store(GetTickCount());
+    WriteRender(*static_cast<WasapiRun*>(context), block, frames);
+}
+
+// Everything captured so far. False as PlayPacket.
+bool DrainCapture(WasapiRun& self) {
+    for (;;) {
+        UINT32 frames = 0;
+        BYTE* data = nullptr;
+        DWORD flags = 0;
+        const HRESULT got = self.capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
+        if (got == AUDCLNT_S_BUFFER_EMPTY) {
+            return true;
+        }
+        if (FAILED(got)) {
+            deviceCallFailed.store(1); // AUDCLNT_E_DEVICE_INVALIDATED among others
+            return true;
+        }
+        if (stopping.load() == 0) {
+            NoteArrival(self);
+            const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
+            if (!ProcessPacket(self.scratch, silent ? nullptr : data, frames, PlayProcessed,
+                               &self)) {
+                return false;
+            }
+        }
+        if (FAILED(self.capture->ReleaseBuffer(frames))) {
+            deviceCallFailed.store(1);
+            return true;
+        }
+    }
+}
+
+unsigned __stdcall WasapiThreadProc(void* context) {
+    WasapiRun& self = *static_cast<WasapiRun*>(context);
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    HANDLE proAudio = JoinProAudio();
+    const HANDLE waits[] = {self.quitEvent, self.captureEvent};
+    while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+        if (!withholdCapture.load() && !DrainCapture(self)) {
+            break; // left behind: the run is not ours any more
+        }
+    }
+    if (proAudio != nullptr && avRevert != nullptr) {
+        avRevert(proAudio);
+    }
+    CoUninitialize();
+    return 0;
+}
+
+// The stream format, converted by the engine when the endpoint's own format differs.
+bool InitializeClient(IAudioClient* client, REFERENCE_TIME duration, DWORD flags) {
+    WAVEFORMATEX format = {};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = CHANNEL_COUNT;
+    format.nSamplesPerSec = SAMPLE_RATE;
+    format.nAvgBytesPerSec = AVG_BYTES_PER_SEC;
+    format.nBlockAlign = BLOCK_ALIGN;
+    format.wBitsPerSample = BITS_PER_SAMPLE;
+    WAVEFORMATEX* closest = nullptr;
+    const HRESULT supported =
+        client->IsFormatSupported(AUDCLNT_SHAREMODE_SHARED, &format, &closest);
+    CoTaskMemFree(closest);
+    if (supported != S_OK) {
+        flags |= AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM | AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY;
+    }
+    return SUCCEEDED(
+        client->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, duration, 0, &format, nullptr));
+}
+
+IAudioClient* Activate(IMMDevice* endpoint) {
+    IAudioClient* client = nullptr;
+    if (endpoint == nullptr ||
+        FAILED(endpoint->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
+                                  reinterpret_cast<void**>(&client)))) {
+        return nullptr;
+    }
+    return client;
+}
+
+// Everything of a run that is not its thread.
+void FreeRun(WasapiRun* self) {
+    if (self == nullptr) {
+        return;
+    }
+    if (self->captureClient != nullptr) {
+        self->captureClient->Stop();
+    }
+    if (self->renderClient != nullptr) {
+        self->renderClient->Stop();
+    }
+    Release(self->capture);
+    Release(self->render);
+    Release(self->captureClient);
+    Release(self->renderClient);
+    for (HANDLE event : {self->captureEvent, self->quitEvent}) {
+        if (event != nullptr) {
+            CloseHandle(event);
+        }
+    }
+    std::free(self->scratch.input);
+    std::free(self->scratch.output);
+    delete self;
+}
+
+// Clients, services, buffers and events of a new run for the two endpoints. False (the run
+// partly filled, for FreeRun) when any of them cannot be had.
+bool PrepareRun(WasapiRun& self, IMMDevice* captureEndpoint, IMMDevice* renderEndpoint,
+                int32_t ms) {
+    self.captureClient = Activate(captureEndpoint);
+    self.renderClient = Activate(renderEndpoint);
+    REFERENCE_TIME period = 0;
+    if (self.captureClient == nullptr || self.renderClient == nullptr ||
+        FAILED(self.captureClient->GetDevicePeriod(&period, nullptr)) || period <= 0) {
+        return false;
+    }
+    const REFERENCE_TIME duration = ms * HNS_PER_MS;
+    const REFERENCE_TIME renderDuration =
+        duration > MIN_RENDER_PERIODS * period ? duration : MIN_RENDER_PERIODS * period;
+    const uint32_t blockFrames =
+        static_cast<uint32_t>((period * SAMPLE_RATE + HNS_PER_SECOND - 1) / HNS_PER_SECOND);
+    self.periodMs = static_cast<uint32_t>((period + HNS_PER_MS - 1) / HNS_PER_MS);
+    self.captureEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    self.quitEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    self.scratch = {static_cast<int16_t*>(std::calloc(blockFrames, BLOCK_ALIGN)),
+                    static_cast<int16_t*>(std::calloc(blockFrames, BLOCK_ALIGN)), blockFrames};
+    return self.captureEvent != nullptr && self.quitEvent != nullptr &&
+           self.scratch.input != nullptr && self.scratch.output != nullptr &&
+           InitializeClient(self.captureClient, duration, AUDCLNT_STREAMFLAGS_EVENTCALLBACK) &&
+           InitializeClient(self.renderClient, renderDuration, 0) &&
+           SUCCEEDED(self.captureClient->SetEventHandle(self.captureEvent)) &&
+           SUCCEEDED(self.renderClient->GetBufferSize(&self.renderFrames)) &&
+           SUCCEEDED(self.captureClient->GetService(__uuidof(IAudioCaptureClient),
+                                                    reinterpret_cast<void**>(&self.capture))) &&
+           SUCCEEDED(self.renderClient->GetService(__uuidof(IAudioRenderClient),
+                                                   reinterpret_cast<void**>(&self.render)));
+}
+
+// Ends the run's thread, waiting at most waitMs; a thread still inside the effect then has its
+// call given up and keeps its run. True when the thread ended.
+bool EndThread(WasapiRun& self, uint32_t waitMs) {
+    stopping.store(1);
+    SetEvent(self.quitEvent);
+    if (WaitForSingleObject(self.thread, waitMs) == WAIT_OBJECT_0) {
+        CloseHandle(self.thread);
+        return true;
+    }
+    GiveUpPluginCallAfter(0);
+    KeepThreadLeftBehind(self.thread);
+    return false;
+}
+
+bool OpenWasapiStream(const wchar_t* captureName, const wchar_t* playbackName, int32_t ms) {
+    EnsureComOnThisThread();
+    FindProAudio();
+    IMMDevice* captureEndpoint = FindWasapiEndpoint(DeviceKind::Capture, captureName);
+    IMMDevice* renderEndpoint = FindWasapiEndpoint(DeviceKind::Playback, playbackName);
+    WasapiRun* self = new WasapiRun{};
+    const bool prepared = PrepareRun(*self, captureEndpoint, renderEndpoint, ms);
+    Release(captureEndpoint);
+    Release(renderEndpoint);
+    if (!prepared) {
+        DebugOutput(L"Kawauso04: a WASAPI endpoint did not open\n");
+        FreeRun(self);
+        return false;
+    }
+    const int32_t stoppingBefore = stopping.load();
+    const FadePair fadeBefore = fadePair.load();
+    const uint32_t bytesBefore = bufferBytes;
+    stopping.store(0);
+    SetFade(FADE_IN_FRAMES, 0);
+    captureSeen.store(0);
+    deviceCallFailed.store(0);
+    fadeOutWritten.store(0);
+    bufferBytes = self->scratch.blockFrames * BLOCK_ALIGN;
+    SetPluginBlockSize(self->scratch.blockFrames);
+    unsigned id = 0;
+    self->thread =
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WasapiThreadProc, self, 0, &id));
+    if (self->thread != nullptr && SUCCEEDED(self->renderClient->Start()) &&
+        SUCCEEDED(self->captureClient->Start())) {
+        openRun = self;
+        return true;
+    }
+    if (self->thread == nullptr || EndThread(*self, pluginHangFloorMs)) {
+        FreeRun(self);
+    }
+    stopping.store(stoppingBefore);
+    fadePair.store(fadeBefore);
+    bufferBytes = bytesBefore;
+    return false;
+}
+
+void CloseWasapiStream(uint32_t waitMs) {
+    WasapiRun* self = openRun;
+    openRun = nullptr;
+    if (EndThread(*self, waitMs)) {
+        FreeRun(self);
+        return;
+    }
+    // The thread left behind keeps its whole run: it may still be about to touch any part of
+    // it. The devices only stop.
+    self->captureClient->Stop();
+    self->renderClient->Stop();
+}
+
+void MarkWasapiFadeOutStart() {
+    fadeOutWritten.store(0);
+}
+
+bool WasapiFadeOutPlayed() {
+    return fadeOutWritten.load() != 0 &&
+           static_cast<int32_t>(GetTickCount() - fadeOutDueTick.load()) >= 0;
+}
+
+} // namespace
+
+const StreamBackend WASAPI_BACKEND = {OpenWasapiStream, CloseWasapiStream, MarkWasapiFadeOutStart,
+                                      WasapiFadeOutPlayed};
