@@ -10,6 +10,7 @@
 #include <mmdeviceapi.h>
 #include <process.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -28,7 +29,8 @@ namespace {
 
 constexpr REFERENCE_TIME HNS_PER_MS = 10000;
 constexpr REFERENCE_TIME HNS_PER_SECOND = 10000000;
-constexpr UINT32 MIN_RENDER_PERIODS = 4; // room for the cushion and a late packet
+constexpr UINT32 MIN_RENDER_PERIODS = 4;     // room for the cushion and a late packet
+constexpr uint32_t QUEUE_WINDOW_WRITES = 50; // half a second of 10 ms blocks
 // A packet later than two periods and a clock tick is a gap in the sound.
 constexpr uint32_t LATE_PERIODS = 2;
 constexpr uint32_t TICK_RESOLUTION_MS = 16;
@@ -57,6 +59,10 @@ struct WasapiRun {
     UINT32 paddingAfterWrite;
     bool written;
     bool cushioned;
+    bool draining;        // dropping blocks until the buffer is back to its limit
+    UINT32 lowestPadding; // over the current window of writes
+    uint32_t windowWrites;
+    uint32_t lastWrite;
     uint32_t lastArrival;
 };
 
@@ -95,13 +101,11 @@ void FindProAudio() {
     }
 }
 
+// The class a system without MMCSS (or with only a stand-in for it) still honours.
 HANDLE JoinProAudio() {
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
     DWORD task = 0;
-    HANDLE joined = avSet != nullptr ? avSet(PRO_AUDIO_TASK, &task) : nullptr;
-    if (joined == nullptr) {
-        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
-    }
-    return joined;
+    return avSet != nullptr ? avSet(PRO_AUDIO_TASK, &task) : nullptr;
 }
 
 void NoteArrival(WasapiRun& self) {
@@ -130,10 +134,17 @@ bool Put(WasapiRun& self, const int16_t* samples, UINT32 frames) {
         frames, samples != nullptr ? 0 : static_cast<DWORD>(AUDCLNT_BUFFERFLAGS_SILENT)));
 }
 
-// Writes a processed block. The engine having taken something since the last write is the
-// sign that playback moves; a device that went away may go on taking nothing. When it had run
-// dry (a gap was heard), the first time in a run one block of silence goes ahead, so the
-// buffer holds one block more from then on. A block that does not fit is dropped.
+// Writes a processed block. In shared mode an empty render buffer at a write is the steady
+// state of a stream without a queue of its own (the engine takes the block at its next pass);
+// the engine ran dry, and a gap was heard, only when the write came later than that pass. The
+// first time in a run one block of silence then goes ahead, so the buffer holds one block more
+// from then on. The buffer holds up to two blocks at a write (the engine takes whole periods at
+// passes that jitter against the capture's), and more for a moment, but when
+// even its lowest over a window is beyond that, it is delay that never drains (capture came in
+// a burst, or runs a little fast): blocks are then dropped until it is back, one gap instead of
+// a delay for good. A block that does not fit is dropped too. The engine having taken
+// something since the last write is the sign that playback moves; a device that went away may
+// go on taking nothing.
 void WriteRender(WasapiRun& self, const int16_t* block, UINT32 frames) {
     UINT32 padding = 0;
     if (FAILED(self.renderClient->GetCurrentPadding(&padding))) {
@@ -144,7 +155,8 @@ void WriteRender(WasapiRun& self, const int16_t* block, UINT32 frames) {
     if (!self.written || padding < self.paddingAfterWrite) {
         playbackProgressTick.store(now);
     }
-    const bool ranDry = self.written && padding == 0;
+    const bool ranDry = self.written && padding == 0 &&
+                        now - self.lastWrite > LATE_PERIODS * self.periodMs + TICK_RESOLUTION_MS;
     if (ranDry) {
         streamCounters.underruns.fetch_add(1);
     }
@@ -156,7 +168,15 @@ void WriteRender(WasapiRun& self, const int16_t* block, UINT32 frames) {
         }
         padding += frames;
     }
-    if (self.renderFrames - padding < frames) {
+    const UINT32 queueLimit = (self.cushioned ? 3 : 2) * self.scratch.blockFrames;
+    self.lowestPadding = padding < self.lowestPadding ? padding : self.lowestPadding;
+    if (++self.windowWrites >= QUEUE_WINDOW_WRITES) {
+        self.draining = self.lowestPadding > queueLimit;
+        self.lowestPadding = UINT32_MAX;
+        self.windowWrites = 0;
+    }
+    self.draining = self.draining && padding > queueLimit;
+    if (self.draining || self.renderFrames - padding < frames) {
         streamCounters.overruns.fetch_add(1);
         return;
     }
@@ -165,6 +185,7 @@ void WriteRender(WasapiRun& self, const int16_t* block, UINT32 frames) {
         return;
     }
     self.written = true;
+    self.lastWrite = now;
     self.paddingAfterWrite = padding + frames;
     const FadePair fade = fadePair.load();
     if (fade.fadeTarget < 0 && fade.fadeCounter == 0 && fadeOutWritten.load() == 0) {
@@ -214,7 +235,7 @@ unsigned __stdcall WasapiThreadProc(void* context) {
     HANDLE proAudio = JoinProAudio();
     const HANDLE waits[] = {self.quitEvent, self.captureEvent};
     while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-        if (!withholdCapture.load() && !DrainCapture(self)) {
+        if (!DrainCapture(self)) {
             break; // left behind: the run is not ours any more
         }
     }

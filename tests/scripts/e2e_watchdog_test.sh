@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The stream watchdog with the real program: while a tone streams at 20 ms buffers, one of the
-# two devices is taken away for real (its null sink's module unloaded) and brought back 3 s
+# The stream watchdog with the real program, through WinMM and through WASAPI: while a tone
+# streams at 20 ms buffers, one of the two devices is taken away for real (its null sink's module unloaded) and brought back 3 s
 # later under the same name. The tone comes back without anyone pressing Start, and the About
 # box counts one restart for each.
 source "$(dirname "$0")/lib.sh"
@@ -40,14 +40,17 @@ restarts() {  # expected count, in the About box
 }
 
 feed_tone $TONE 120 -12
-new_instance watchdog "[Settings00]" "BufferSize=20" "WaveInCapsName=Monitor of TestMic" \
-  "WaveOutCapsName=TestSpeaker"
-start_program && drive wait 30000 && drive click $ID_START
-check "the tone streams" tone_back 4
-take_away mic_src
-check "TestMic taken away and back: the tone comes back by itself" tone_back $COME_BACK_S
-check "the About box counts one restart" restarts 1
-take_away spk
-check "TestSpeaker taken away and back: the tone comes back by itself" tone_back $COME_BACK_S
-check "the About box counts two restarts" restarts 2
-close_program
+for prefix in "" "WASAPI: "; do
+  through="${prefix:-WinMM: }"; through="through ${through%: }"
+  new_instance "watchdog${prefix%: }" "[Settings00]" "BufferSize=20" \
+    "WaveInCapsName=${prefix}Monitor of TestMic" "WaveOutCapsName=${prefix}TestSpeaker"
+  start_program && drive wait 30000 && drive click $ID_START
+  check "$through: the tone streams" tone_back 4
+  take_away mic_src
+  check "$through: TestMic taken away and back, the tone comes back by itself" tone_back $COME_BACK_S
+  check "$through: the About box counts one restart" restarts 1
+  take_away spk
+  check "$through: TestSpeaker taken away and back, the tone comes back by itself" tone_back $COME_BACK_S
+  check "$through: the About box counts two restarts" restarts 2
+  close_program
+done

@@ -3,10 +3,12 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
 #include "audio/audio_thread.h"
+#include "audio/packet_processing.h"
 #include "audio/engine_state.h"
 #include "audio/stream_state.h"
 #include "tests/win/win_fixture.h"
@@ -112,6 +114,49 @@ TEST_F(AudioThread, NoMessagePostedRightAfterTheStartIsLost) {
         QuitAndJoin();
     }
     EXPECT_EQ(debugTexts.size(), 50u);
+}
+
+// The same captured samples in the same blocks give the same sound, bit for bit, through the
+// WinMM thread's path and the WASAPI stream's packet path: one engine behind both. Pitch, gain
+// and the fade-in all shape the blocks.
+TEST_F(AudioThread, TheWasapiPacketPathPlaysWhatTheWinMMPathPlays) {
+    constexpr uint32_t FRAMES = 32; // one playback buffer of the fixture
+    const auto engine = [] {
+        ResetEngineState();
+        gain = 1.7;
+        pitchRatio = 0.72;
+        SetFade(FADE_IN_FRAMES, 0);
+    };
+    std::vector<int16_t> recorded[BUFFER_COUNT];
+    std::vector<int16_t> packet;
+    for (int b = 0; b < BUFFER_COUNT; ++b) {
+        for (uint32_t i = 0; i < 2 * FRAMES; ++i) {
+            recorded[b].push_back(static_cast<int16_t>(9000 * std::sin(0.05 * (b * 64 + i))));
+        }
+        packet.insert(packet.end(), recorded[b].begin(), recorded[b].end());
+    }
+    engine();
+    for (auto& block : recorded) {
+        PostCapture(block, FRAMES * 4);
+    }
+    QuitAndJoin();
+    std::vector<int16_t> throughWinMM;
+    for (const auto& block : playback) {
+        throughWinMM.insert(throughWinMM.end(), block.begin(), block.end());
+    }
+
+    engine();
+    std::vector<int16_t> input(2 * FRAMES), output(2 * FRAMES), throughWasapi;
+    const PacketScratch scratch = {input.data(), output.data(), FRAMES};
+    ASSERT_TRUE(ProcessPacket(
+        scratch, reinterpret_cast<const uint8_t*>(packet.data()), BUFFER_COUNT * FRAMES,
+        [](void* to, const int16_t* block, uint32_t frames) {
+            auto& out = *static_cast<std::vector<int16_t>*>(to);
+            out.insert(out.end(), block, block + 2 * frames);
+        },
+        &throughWasapi));
+    EXPECT_EQ(throughWasapi, throughWinMM);
+    EXPECT_NE(throughWinMM, std::vector<int16_t>(throughWinMM.size(), 0)) << "sound came out";
 }
 
 } // namespace

@@ -207,6 +207,39 @@ TEST_F(Stream, OnTheEndpointsFiftyRunsLeaveNothingBehindAndAMixedPairIsRefused) 
     ExpectNoRunLeft();
 }
 
+// On the endpoints too, a block stuck inside the effect is given up by the level timer: the
+// stream opens again without that thread (which keeps its run), and the sound goes on through
+// the next effect.
+TEST_F(Stream, OnTheEndpointsAHungEffectIsGivenUpAndTheStreamGoesOn) {
+    const uint32_t floorBefore = pluginHangFloorMs;
+    pluginHangFloorMs = 300;
+    OpenDialog();
+    ASSERT_TRUE(StartTestStream(L"10", L"WASAPI: "));
+    ChooseVariant("hang_process");
+    LoadPluginCommand(dialog);
+    for (int tick = 0; tick < 200 && !PluginCallRunning(); ++tick) {
+        Pump(10);
+    }
+    const uint32_t restarts = streamCounters.restarts.load();
+    const Box box = AnswerBoxes(dialog, Button(IDOK), [&] {
+        for (int tick = 0; tick < 100 && effect != nullptr; ++tick) {
+            Pump(20);
+        }
+    });
+    EXPECT_EQ(box.seen, 1);
+    EXPECT_TRUE(running == 1 && streamCounters.restarts.load() == restarts + 1);
+    Listen("copy_through");
+    ChooseVariant("copy_through");
+    LoadPluginCommand(dialog);
+    for (int tick = 0; tick < 100 && CountPrefix(Log("copy_through"), "process") < 3; ++tick) {
+        Pump(20);
+    }
+    EXPECT_GE(CountPrefix(Log("copy_through"), "process frames=441"), 3) << "sized for the period";
+    ASSERT_TRUE(StopAndWait());
+    UnloadPluginCommand(dialog);
+    pluginHangFloorMs = floorBefore;
+}
+
 // Twenty effects that fault on the audio thread, one after another: each is told once, the
 // stream runs on through the stage, and the process holds no more than before.
 TEST_F(Stream, TwentyFaultingEffectsLeaveTheStreamRunningAndNothingBehind) {
