@@ -20,12 +20,17 @@ StreamCounters streamCounters;
 std::atomic<bool> withholdCapture{false};
 WaveOutWriteProc playbackWrite = waveOutWrite;
 
+WAVEFORMATEX StreamWaveFormat() {
+    WAVEFORMATEX format = {};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = CHANNEL_COUNT;
+    format.nSamplesPerSec = SAMPLE_RATE;
+    format.nAvgBytesPerSec = AVG_BYTES_PER_SEC;
+    format.nBlockAlign = BLOCK_ALIGN;
+    format.wBitsPerSample = BITS_PER_SAMPLE;
+    return format;
+}
+
 void FillWaveFormat() {
-    waveFormat.wFormatTag = WAVE_FORMAT_PCM;
-    waveFormat.nChannels = CHANNEL_COUNT;
-    waveFormat.nSamplesPerSec = SAMPLE_RATE;
-    waveFormat.nAvgBytesPerSec = AVG_BYTES_PER_SEC;
-    waveFormat.nBlockAlign = BLOCK_ALIGN;
-    waveFormat.wBitsPerSample = BITS_PER_SAMPLE;
-    waveFormat.cbSize = 0;
+    waveFormat = StreamWaveFormat();
 }

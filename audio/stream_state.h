@@ -45,5 +45,7 @@ extern std::atomic<bool> withholdCapture;
 using WaveOutWriteProc = MMRESULT(WINAPI*)(HWAVEOUT, LPWAVEHDR, UINT);
 extern WaveOutWriteProc playbackWrite;
 
-// Fills waveFormat with the fixed stream format.
+// The fixed stream format as the sound systems take it.
+WAVEFORMATEX StreamWaveFormat();
+// Fills waveFormat with it.
 void FillWaveFormat();

@@ -248,13 +248,7 @@ unsigned __stdcall WasapiThreadProc(void* context) {
 
 // The stream format, converted by the engine when the endpoint's own format differs.
 bool InitializeClient(IAudioClient* client, REFERENCE_TIME duration, DWORD flags) {
-    WAVEFORMATEX format = {};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = CHANNEL_COUNT;
-    format.nSamplesPerSec = SAMPLE_RATE;
-    format.nAvgBytesPerSec = AVG_BYTES_PER_SEC;
-    format.nBlockAlign = BLOCK_ALIGN;
-    format.wBitsPerSample = BITS_PER_SAMPLE;
+    WAVEFORMATEX format = StreamWaveFormat();
     WAVEFORMATEX* closest = nullptr;
     const HRESULT supported =
         client->IsFormatSupported(AUDCLNT_SHAREMODE_SHARED, &format, &closest);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/little_endian.h"
 #include "platform/platform.h"
 #include "plugin/effect_dispatch.h"
 #include "plugin/plugin_host.h"
@@ -14,17 +15,6 @@ constexpr uint32_t STATE_FORMAT = 1;
 constexpr uint32_t KIND_CHUNK = 1;
 constexpr uint32_t KIND_PARAMETERS = 2;
 constexpr size_t HEADER_BYTES = 24;
-
-void Put32(std::vector<uint8_t>& out, uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) {
-        out.push_back(static_cast<uint8_t>(value >> shift));
-    }
-}
-
-uint32_t Get32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 bool HasChunk(const AEffect* target) {
     return (target->flags & effFlagsProgramChunks) != 0;

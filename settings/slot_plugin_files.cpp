@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "platform/little_endian.h"
 #include "plugin/plugin_state.h"
 #include "settings/settings_store.h"
 
@@ -41,17 +42,6 @@ bool SlotFilePath(int32_t slotIndex, const wchar_t* extension, wchar_t (&path)[F
     std::swprintf(path + baseLength, FILE_PATH_UNITS - baseLength, L".Settings%02d%ls",
                   static_cast<int>(slotIndex), extension);
     return true;
-}
-
-void Put32(std::vector<uint8_t>& out, uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) {
-        out.push_back(static_cast<uint8_t>(value >> shift));
-    }
-}
-
-uint32_t Get32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 bool WriteWhole(const wchar_t* path, const std::vector<uint8_t>& bytes) {
