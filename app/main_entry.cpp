@@ -5,12 +5,14 @@
 
 #include "app/app_state.h"
 #include "app/main_dialog.h"
+#include "platform/platform.h"
 #include "res/resource.h"
 #include "settings/command_line.h"
 #include "settings/settings_store.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPWSTR commandLine,
                     int /*showCommand*/) {
+    HardenLibrarySearch();
     ParseCommandLine(commandLine);
     appInstance = instance;
     INITCOMMONCONTROLSEX controls;

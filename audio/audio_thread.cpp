@@ -8,6 +8,7 @@
 #include "audio/block_processing.h"
 #include "audio/engine_state.h"
 #include "audio/stream_state.h"
+#include "audio/winmm.h"
 #include "platform/platform.h"
 
 namespace {
@@ -100,7 +101,7 @@ bool HandleCaptureData(WAVEHDR* hdr) {
         lastCaptureTick.store(GetTickCount()); // alive after a long block too
         playIndex = WritePlayback(index, bytes);
     }
-    if (waveInAddBuffer(waveIn, hdr, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
+    if (Winmm().waveInAddBuffer(waveIn, hdr, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
         deviceCallFailed.store(1);
     }
     return true;

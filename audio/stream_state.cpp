@@ -1,5 +1,7 @@
 #include "audio/stream_state.h"
 
+#include "audio/winmm.h"
+
 WAVEFORMATEX waveFormat;
 HWAVEIN waveIn;
 HWAVEOUT waveOut;
@@ -18,7 +20,11 @@ std::atomic<int32_t> fadeOutHeader{-1};
 StreamCounters streamCounters;
 
 std::atomic<bool> withholdCapture{false};
-WaveOutWriteProc playbackWrite = waveOutWrite;
+WaveOutWriteProc playbackWrite = SystemWaveOutWrite;
+
+MMRESULT WINAPI SystemWaveOutWrite(HWAVEOUT device, LPWAVEHDR header, UINT size) {
+    return Winmm().waveOutWrite(device, header, size);
+}
 
 WAVEFORMATEX StreamWaveFormat() {
     WAVEFORMATEX format = {};

@@ -44,6 +44,8 @@ extern StreamCounters streamCounters;
 extern std::atomic<bool> withholdCapture;
 using WaveOutWriteProc = MMRESULT(WINAPI*)(HWAVEOUT, LPWAVEHDR, UINT);
 extern WaveOutWriteProc playbackWrite;
+// The program's playbackWrite: the system's waveOutWrite.
+MMRESULT WINAPI SystemWaveOutWrite(HWAVEOUT device, LPWAVEHDR header, UINT size);
 
 // The fixed stream format as the sound systems take it.
 WAVEFORMATEX StreamWaveFormat();

@@ -1,22 +1,26 @@
 #include "audio/wave_devices.h"
+#include "audio/winmm.h"
 
 #include <mmsystem.h>
 #include <cwchar>
 
 UINT WaveDeviceCount(DeviceKind kind) {
-    return kind == DeviceKind::Capture ? waveInGetNumDevs() : waveOutGetNumDevs();
+    if (!WinmmPresent()) {
+        return 0;
+    }
+    return kind == DeviceKind::Capture ? Winmm().waveInGetNumDevs() : Winmm().waveOutGetNumDevs();
 }
 
 bool WaveDeviceName(DeviceKind kind, UINT id, wchar_t (&name)[WAVE_NAME_UNITS]) {
     if (kind == DeviceKind::Capture) {
         WAVEINCAPSW caps;
-        if (waveInGetDevCapsW(id, &caps, sizeof caps) != MMSYSERR_NOERROR) {
+        if (Winmm().waveInGetDevCapsW(id, &caps, sizeof caps) != MMSYSERR_NOERROR) {
             return false;
         }
         std::wcsncpy(name, caps.szPname, WAVE_NAME_UNITS - 1);
     } else {
         WAVEOUTCAPSW caps;
-        if (waveOutGetDevCapsW(id, &caps, sizeof caps) != MMSYSERR_NOERROR) {
+        if (Winmm().waveOutGetDevCapsW(id, &caps, sizeof caps) != MMSYSERR_NOERROR) {
             return false;
         }
         std::wcsncpy(name, caps.szPname, WAVE_NAME_UNITS - 1);

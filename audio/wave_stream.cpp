@@ -8,6 +8,7 @@
 #include "audio/engine_state.h"
 #include "audio/stream_state.h"
 #include "audio/wave_devices.h"
+#include "audio/winmm.h"
 #include "plugin/plugin_call_watch.h"
 #include "plugin/plugin_host.h"
 
@@ -44,10 +45,10 @@ void EndAudioThread(uint32_t waitMs) {
 void ReleaseBuffers() {
     for (int i = 0; i < BUFFER_COUNT; ++i) {
         if (waveIn != nullptr && (captureHeaders[i].dwFlags & WHDR_PREPARED) != 0) {
-            waveInUnprepareHeader(waveIn, &captureHeaders[i], sizeof(WAVEHDR));
+            Winmm().waveInUnprepareHeader(waveIn, &captureHeaders[i], sizeof(WAVEHDR));
         }
         if (waveOut != nullptr && (playbackHeaders[i].dwFlags & WHDR_PREPARED) != 0) {
-            waveOutUnprepareHeader(waveOut, &playbackHeaders[i], sizeof(WAVEHDR));
+            Winmm().waveOutUnprepareHeader(waveOut, &playbackHeaders[i], sizeof(WAVEHDR));
         }
         std::free(captureBuffers[i]);
         std::free(playbackBuffers[i]);
@@ -58,11 +59,11 @@ void ReleaseBuffers() {
 
 void CloseDevices() {
     if (waveIn != nullptr) {
-        waveInClose(waveIn);
+        Winmm().waveInClose(waveIn);
         waveIn = nullptr;
     }
     if (waveOut != nullptr) {
-        waveOutClose(waveOut);
+        Winmm().waveOutClose(waveOut);
         waveOut = nullptr;
     }
 }
@@ -80,10 +81,10 @@ bool RefuseStart(const StateBeforeStart& before) {
     stopping.store(before.stopping);
     fadePair.store(before.fade);
     if (waveIn != nullptr) {
-        waveInReset(waveIn);
+        Winmm().waveInReset(waveIn);
     }
     if (waveOut != nullptr) {
-        waveOutReset(waveOut);
+        Winmm().waveOutReset(waveOut);
     }
     ReleaseBuffers();
     CloseDevices();
@@ -107,14 +108,14 @@ void PrepareBuffers() {
         capture.lpData = captureBuffers[i];
         capture.dwBufferLength = bufferBytes;
         capture.dwFlags = 0;
-        waveInPrepareHeader(waveIn, &capture, sizeof(WAVEHDR));
-        waveInAddBuffer(waveIn, &capture, sizeof(WAVEHDR));
+        Winmm().waveInPrepareHeader(waveIn, &capture, sizeof(WAVEHDR));
+        Winmm().waveInAddBuffer(waveIn, &capture, sizeof(WAVEHDR));
         WAVEHDR& playback = playbackHeaders[i];
         playback.lpData = playbackBuffers[i];
         playback.dwBufferLength = bufferBytes;
         playback.dwFlags = PLAYBACK_LOOP_FLAGS;
         playback.dwLoops = 1;
-        waveOutPrepareHeader(waveOut, &playback, sizeof(WAVEHDR));
+        Winmm().waveOutPrepareHeader(waveOut, &playback, sizeof(WAVEHDR));
     }
 }
 
@@ -137,12 +138,13 @@ bool OpenWaveStream(const wchar_t* captureName, const wchar_t* playbackName, int
 
     waveIn = nullptr;
     waveOut = nullptr;
-    if (waveInOpen(&waveIn, captureId, &waveFormat, audioThreadId, 0, CALLBACK_THREAD) !=
+    if (Winmm().waveInOpen(&waveIn, captureId, &waveFormat, audioThreadId, 0, CALLBACK_THREAD) !=
         MMSYSERR_NOERROR) {
         waveIn = nullptr;
         return RefuseStart(before);
     }
-    if (waveOutOpen(&waveOut, playbackId, &waveFormat, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) {
+    if (Winmm().waveOutOpen(&waveOut, playbackId, &waveFormat, 0, 0, CALLBACK_NULL) !=
+        MMSYSERR_NOERROR) {
         waveOut = nullptr;
         return RefuseStart(before);
     }
@@ -152,14 +154,14 @@ bool OpenWaveStream(const wchar_t* captureName, const wchar_t* playbackName, int
     PrepareBuffers();
 
     SetPluginBlockSize(FramesForBufferBytes(bufferBytes));
-    waveInStart(waveIn);
+    Winmm().waveInStart(waveIn);
     return true;
 }
 
 void CloseWaveStream(uint32_t waitMs) {
     EndAudioThread(waitMs);
-    waveInReset(waveIn);
-    waveOutReset(waveOut);
+    Winmm().waveInReset(waveIn);
+    Winmm().waveOutReset(waveOut);
     ReleaseBuffers();
     CloseDevices();
 }

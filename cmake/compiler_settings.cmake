@@ -17,6 +17,15 @@ if(WIN32)
   if(MINGW)
     # Static runtime: the executables need nothing but system DLLs.
     target_link_options(kawauso_options INTERFACE -static -static-libgcc -static-libstdc++)
+    # Address-space randomisation (with the relocations it needs) and no execution from data,
+    # said here rather than left to the linker's defaults; 64-bit gets the whole address space.
+    target_link_options(kawauso_options INTERFACE -Wl,--dynamicbase -Wl,--nxcompat)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+      target_link_options(kawauso_options INTERFACE -Wl,--high-entropy-va)
+    endif()
+  elseif(MSVC)
+    target_link_options(kawauso_options INTERFACE /DYNAMICBASE /NXCOMPAT
+      $<$<EQUAL:${CMAKE_SIZEOF_VOID_P},8>:/HIGHENTROPYVA>)
   endif()
 endif()
 if(KAWAUSO_SANITIZE AND NOT WIN32)

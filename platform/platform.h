@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 // A recursive mutex: a thread that holds it may take it again without blocking.
 // The storage is opaque so this header needs no system header.
@@ -25,7 +26,13 @@ void DebugOutput(const wchar_t* text);
 using DebugOutputListener = void (*)(const wchar_t* text);
 void SetDebugOutputListener(DebugOutputListener listener);
 
-// Dynamic modules (plug-in DLLs, shared objects natively). Null on failure.
+// At the top of a program: the current directory leaves the search for DLLs. The default search
+// stays otherwise, since plug-ins load their own helpers through it. Nothing natively.
+void HardenLibrarySearch();
+
+// Dynamic modules (plug-in DLLs, shared objects natively). Null on failure. On Windows a
+// module's own folder is searched first for the DLLs it needs (a relative path is taken
+// against the current directory, as the caller meant it).
 void* ModuleLoad(const wchar_t* path);
 void* ModuleSymbol(void* module, const char* name);
 void ModuleFree(void* module);
@@ -35,6 +42,15 @@ std::FILE* FileOpenUtf8(const char* path, const char* mode);
 // Moves from over to, replacing to if it exists. True on success.
 bool FileReplaceUtf8(const char* from, const char* to);
 bool FileRemoveUtf8(const char* path);
+
+enum class OutputKind {
+    File,     // a file to be replaced whole (or made), at finalPath
+    Stream,   // a pipe or a device: written into as it is, never replaced
+    Directory // not something to write a file over
+};
+// What writing to path means. A link is followed: finalPath is the file it leads to, so the
+// link stays a link and its target gets the new content.
+OutputKind ClassifyOutputUtf8(const char* path, std::string& finalPath);
 
 // Calls into outside code (a plug-in) that may fault. Runs call(context) and returns 0 when it
 // returned; when a hardware exception (access violation, illegal instruction, division by

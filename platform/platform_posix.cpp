@@ -7,7 +7,10 @@
 #include <dlfcn.h>
 #include <pthread.h>
 #include <string>
+#include <climits>
+#include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 static_assert(sizeof(pthread_mutex_t) <= sizeof(PlatformLock::storage), "lock storage");
 
@@ -23,14 +26,21 @@ void LockCreate(PlatformLock* lock) {
     pthread_mutexattr_destroy(&attr);
 }
 
-void LockDestroy(PlatformLock* lock) { pthread_mutex_destroy(AsMutex(lock)); }
-void LockEnter(PlatformLock* lock) { pthread_mutex_lock(AsMutex(lock)); }
-void LockLeave(PlatformLock* lock) { pthread_mutex_unlock(AsMutex(lock)); }
+void LockDestroy(PlatformLock* lock) {
+    pthread_mutex_destroy(AsMutex(lock));
+}
+void LockEnter(PlatformLock* lock) {
+    pthread_mutex_lock(AsMutex(lock));
+}
+void LockLeave(PlatformLock* lock) {
+    pthread_mutex_unlock(AsMutex(lock));
+}
 
 uint32_t TickCount() {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+    uint64_t ms =
+        static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
     return static_cast<uint32_t>(ms);
 }
 
@@ -44,7 +54,9 @@ void DebugOutput(const wchar_t* text) {
     }
 }
 
-void SetDebugOutputListener(DebugOutputListener listener) { debugListener.store(listener); }
+void SetDebugOutputListener(DebugOutputListener listener) {
+    debugListener.store(listener);
+}
 
 // wchar_t is UTF-32 here; the file system takes UTF-8.
 static std::string ToUtf8(const wchar_t* text) {
@@ -88,6 +100,43 @@ void ModuleFree(void* module) {
     }
 }
 
-std::FILE* FileOpenUtf8(const char* path, const char* mode) { return std::fopen(path, mode); }
-bool FileReplaceUtf8(const char* from, const char* to) { return std::rename(from, to) == 0; }
-bool FileRemoveUtf8(const char* path) { return std::remove(path) == 0; }
+std::FILE* FileOpenUtf8(const char* path, const char* mode) {
+    return std::fopen(path, mode);
+}
+bool FileReplaceUtf8(const char* from, const char* to) {
+    return std::rename(from, to) == 0;
+}
+
+void HardenLibrarySearch() {}
+
+OutputKind ClassifyOutputUtf8(const char* path, std::string& finalPath) {
+    finalPath = path;
+    struct stat info;
+    if (lstat(path, &info) == 0 && S_ISLNK(info.st_mode)) {
+        if (char* real = realpath(path, nullptr)) {
+            finalPath = real;
+            std::free(real);
+        } else { // a link to a file not made yet: where it points, from the link's folder
+            char target[PATH_MAX];
+            const ssize_t n = readlink(path, target, sizeof target - 1);
+            if (n > 0) {
+                target[n] = '\0';
+                const std::string link = path;
+                const size_t slash = link.rfind('/');
+                finalPath = target[0] == '/' || slash == std::string::npos
+                                ? std::string(target)
+                                : link.substr(0, slash + 1) + target;
+            }
+        }
+    }
+    if (stat(finalPath.c_str(), &info) != 0) {
+        return OutputKind::File;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return OutputKind::Directory;
+    }
+    return S_ISREG(info.st_mode) ? OutputKind::File : OutputKind::Stream;
+}
+bool FileRemoveUtf8(const char* path) {
+    return std::remove(path) == 0;
+}

@@ -1,6 +1,7 @@
 #include "plugin/plugin_commands.h"
 
 #include <cwchar>
+#include <cwctype>
 #include <string>
 
 #include "audio/audio_format.h"
@@ -20,6 +21,7 @@ const wchar_t LOAD_FAILED[] = L"VSTプラグインのオープンに失敗しま
 const wchar_t CUT_LOOSE[] = L"VSTプラグインで異常が発生したため切り離しました。";
 const wchar_t CUT_LOOSE_HUNG[] = L"VSTプラグインが応答しないため切り離しました。";
 constexpr DWORD CALL_POLL_MS = 1;
+constexpr DWORD PROGRAM_PATH_UNITS = 1024;
 
 // The path the loaded effect came from: the slot's path may change while it stays loaded.
 wchar_t loadedPath[VST_PATH_UNITS];
@@ -48,6 +50,29 @@ bool DetachFromStream(HWND mainWindow) {
         Sleep(CALL_POLL_MS);
     }
     return true;
+}
+
+// A relative plug-in path is the program's folder's, never the current directory's: a portable
+// set-up keeps its plug-ins beside the program, and the current directory is whatever started
+// it. A path from the root of no drive gets the program's drive.
+std::wstring PluginPathFromProgramFolder(const wchar_t* path) {
+    const bool drive = std::iswalpha(path[0]) && path[1] == L':';
+    const bool separator = path[0] == L'\\' || path[0] == L'/';
+    if (path[0] == L'\0' || (separator && (path[1] == L'\\' || path[1] == L'/'))) {
+        return path; // nothing, or a network path
+    }
+    if (drive) {
+        const bool rooted = path[2] == L'\\' || path[2] == L'/';
+        return rooted ? std::wstring(path) : std::wstring(path, 2) + L"\\" + (path + 2);
+    }
+    wchar_t program[PROGRAM_PATH_UNITS];
+    const DWORD length = GetModuleFileNameW(nullptr, program, PROGRAM_PATH_UNITS);
+    if (length == 0 || length >= PROGRAM_PATH_UNITS) {
+        return path;
+    }
+    std::wstring folder = program;
+    folder.erase(folder.find_last_of(L"\\/") + 1);
+    return separator ? folder.substr(0, 2) + path : folder + path;
 }
 
 // The message, then the DLL's file name and the exception code (none for a hang) on a line of
@@ -82,7 +107,8 @@ bool LoadSlotPlugin(HWND mainWindow, const std::vector<uint8_t>* state, bool ope
         ShowPluginMessage(mainWindow, CUT_LOOSE_HUNG, EFFECT_HUNG); // names the old one
     }
     std::wcsncpy(loadedPath, currentSlot->VstPath, VST_PATH_UNITS - 1);
-    const bool ok = LoadPlugin(currentSlot->VstPath, static_cast<int32_t>(SAMPLE_RATE));
+    const bool ok = LoadPlugin(PluginPathFromProgramFolder(currentSlot->VstPath).c_str(),
+                               static_cast<int32_t>(SAMPLE_RATE));
     if (ok && state != nullptr && RestoreEffectState(*state) != StateRestore::Restored) {
         DebugOutput(
             L"Kawauso04: the kept plug-in state was refused; the effect keeps its defaults\n");

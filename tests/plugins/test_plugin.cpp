@@ -11,6 +11,9 @@
 #include "plugin/vst2.h"
 #include "tests/plugins/hostile_values.h"
 #include "tests/plugins/own_fault.h"
+#ifdef PLUGIN_WITH_HELPER
+#include "tests/plugins/fx_helper.h"
+#endif
 
 #ifdef _WIN32
 #include <windows.h>
@@ -236,9 +239,14 @@ void VST_CALL Process(AEffect* self, float** inputs, float** outputs, int32_t fr
     }
     const bool hostile = Is("hostile");
     const int32_t n = static_cast<int32_t>(HOSTILE_VALUE_COUNT);
+#ifdef PLUGIN_WITH_HELPER
+    const float scale = HelperGain(); // from its helper DLL beside it
+#else
+    const float scale = 1.0f;
+#endif
     for (int32_t i = 0; i < frames; ++i) {
-        outputs[0][i] = hostile ? HOSTILE_VALUES[i % n].value : inputs[0][i];
-        outputs[1][i] = hostile ? HOSTILE_VALUES[n - 1 - i % n].value : inputs[1][i];
+        outputs[0][i] = hostile ? HOSTILE_VALUES[i % n].value : inputs[0][i] * scale;
+        outputs[1][i] = hostile ? HOSTILE_VALUES[n - 1 - i % n].value : inputs[1][i] * scale;
     }
 }
 

@@ -48,6 +48,7 @@ REFUSALS=(
 # Exit 3: a plug-in that faults or hangs for 5 s (naming the block), an OUT that cannot be written.
 FAULTS=(
   "$ALL|an OUT in a folder that does not exist|$T $W/none/out.wav|cannot create the output file"
+  "$ALL|an OUT that is a directory|$T $W/adir|is a directory"
   "$ALL|a fault in processing|--plugin @P/crash_process.@X $T $O|faulted (exception 0x"
   "$ALL|a division by zero in processing|--plugin @P/divide_process.@X $T $O|in block 1"
   "$ALL|a fault while loading|--plugin @P/crash_open.@X $T $O|while loading"
@@ -62,6 +63,7 @@ refused() {  # builds, args, reason[, exit status]
       { echo "  $build: $(head -n1 $W/err.txt)"; return 1; }
   done
 }
+mkdir -p $W/adir
 for row in "${REFUSALS[@]}"; do
   IFS='|' read -r builds name args reason <<< "$row"
   check "refuses $name ($builds)" refused "$builds" "$args" "$reason"
@@ -115,3 +117,18 @@ restores() {
   done
 }
 check "--plugin-state: the chunk goes back to its effect ($ALL)" restores
+
+# OUT that is not a plain file: a link's target is replaced and the link stays; a pipe and a
+# device are written into, never replaced.
+render native $T $W/plain.wav
+through_link() {
+  echo old > $W/target.wav && ln -sfn target.wav $W/link.wav && render native $T $W/link.wav &&
+    [ -L $W/link.wav ] && cmp -s $W/target.wav $W/plain.wav && [ ! -e $W/target.wav.partial ]
+}
+check "OUT a symbolic link: its target gets the sound, the link stays" through_link
+through_pipe() {
+  rm -f $W/fifo && mkfifo $W/fifo && { timeout 20 cat $W/fifo > $W/from-fifo.wav & } &&
+    render native $T $W/fifo && wait && [ -p $W/fifo ] && cmp -s $W/from-fifo.wav $W/plain.wav
+}
+check "OUT a pipe: the sound goes through it, the pipe stays" through_pipe
+check "OUT /dev/null: written into, still a device" eval 'render native $T /dev/null && [ -c /dev/null ]'

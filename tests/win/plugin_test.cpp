@@ -5,8 +5,10 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "audio/block_processing.h"
 #include "audio/engine_state.h"
 #include "plugin/editor_window.h"
 #include "plugin/plugin_commands.h"
@@ -63,6 +65,40 @@ TEST_F(Plugin, TheButtonLoadsWhatTheFileDialogConfirmsAndUnloadsWithoutIt) {
         << "no file dialog for an unload";
     EXPECT_EQ(Calls("copy_through"), (CallList{OPEN, RATE, SUSPEND, CLOSE}));
     ExpectPluginControls(false);
+}
+
+// An effect finds the helper DLL it ships beside itself, wherever the program was started
+// from; a relative path is the program's folder's and never the current directory's.
+TEST_F(Plugin, AnEffectFindsItsOwnHelperAndARelativePathIsTheProgramsFolders) {
+    OpenDialog();
+    wchar_t before[MAX_PATH], temp[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, before);
+    GetTempPathW(MAX_PATH, temp);
+    SetCurrentDirectoryW(temp);
+    const std::wstring plugins = WideFromUtf8(TEST_PLUGIN_DIR_FROM_PROGRAM);
+    const std::pair<std::wstring, bool> paths[] = {
+        {TestPluginPath("with_helper/with_helper"), true},
+        {plugins + L"\\copy_through.dll", true}, // beside the program
+        {L"copy_through.dll", false}};           // only in the current directory, below
+    for (const auto& path : paths) {
+        if (!path.second) {
+            SetCurrentDirectoryW((WideFromUtf8(ProgramDirectory()) + L"\\" + plugins).c_str());
+        }
+        std::wcsncpy(currentSlot->VstPath, path.first.c_str(), VST_PATH_MAX_UNITS);
+        const Box box = AnswerBoxes(dialog, Button(IDOK), [&] { LoadPluginCommand(dialog); });
+        EXPECT_EQ(box.seen, path.second ? 0 : 1) << path.first;
+        ExpectPluginControls(path.second);
+        if (path.second) {
+            SetPluginBlockSize(4);
+            const int16_t in[8] = {1000, -2000, 3000, -4000, 5000, -6000, 7000, -8000};
+            int16_t out[8] = {};
+            ASSERT_TRUE(ProcessBlock(in, sizeof in, out));
+            EXPECT_EQ(out[6], path.first.find(L"with_helper") != std::wstring::npos ? 3500 : 7000)
+                << "the helper's gain, or none";
+        }
+        UnloadPluginCommand(dialog);
+    }
+    SetCurrentDirectoryW(before);
 }
 
 TEST_F(Plugin, WhileRunningALoadSizesTheEffectForTheStreamAndAnUnloadLeavesTheStageRunning) {

@@ -339,7 +339,7 @@ TEST_F(Stream, AStreamWhoseDeviceStallsOrRefusesStartsAgainByItself) {
     OpenDialog();
     const std::pair<const char*, std::function<void(bool)>> faults[] = {
         {"capture withheld", [](bool on) { withholdCapture.store(on); }},
-        {"write refused", [](bool on) { playbackWrite = on ? RefusedWrite : waveOutWrite; }},
+        {"write refused", [](bool on) { playbackWrite = on ? RefusedWrite : SystemWaveOutWrite; }},
         {"resumed", [&](bool on) {
              if (on) {
                  SendMessageW(dialog, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);

@@ -212,6 +212,7 @@ int RunRender(int argc, char** argv) {
 #ifdef _WIN32
 // Wide arguments, so any file name reaches the renderer as UTF-8.
 int wmain(int argc, wchar_t** wargv) {
+    HardenLibrarySearch();
     std::vector<std::string> args(static_cast<size_t>(argc));
     std::vector<char*> argv(static_cast<size_t>(argc) + 1, nullptr);
     for (int i = 0; i < argc; ++i) {

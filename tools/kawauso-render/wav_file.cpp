@@ -211,8 +211,15 @@ bool WriteWavFile(const char* path, const std::vector<int16_t>& samples, std::st
         Put16(out, static_cast<uint16_t>(s));
     }
 
-    const std::string temp = std::string(path) + ".partial";
-    std::FILE* file = FileOpenUtf8(temp.c_str(), "wb");
+    std::string finalPath;
+    const OutputKind kind = ClassifyOutputUtf8(path, finalPath);
+    if (kind == OutputKind::Directory) {
+        return Fail(error, "is a directory, not a file to write");
+    }
+    // A pipe or a device takes the data as it is; a file is written beside its final place
+    // (a link's target) and renamed over it, so a failed write leaves the old one whole.
+    const std::string written = kind == OutputKind::Stream ? path : finalPath + ".partial";
+    std::FILE* file = FileOpenUtf8(written.c_str(), "wb");
     if (file == nullptr) {
         return Fail(error, "cannot create the output file");
     }
@@ -223,8 +230,11 @@ bool WriteWavFile(const char* path, const std::vector<int16_t>& samples, std::st
         ok = std::fwrite(out.data() + at, 1, n, file) == n;
     }
     ok = (std::fclose(file) == 0) && ok;
-    if (!ok || !FileReplaceUtf8(temp.c_str(), path)) {
-        FileRemoveUtf8(temp.c_str());
+    if (kind == OutputKind::Stream) {
+        return ok || Fail(error, "cannot write the output");
+    }
+    if (!ok || !FileReplaceUtf8(written.c_str(), finalPath.c_str())) {
+        FileRemoveUtf8(written.c_str());
         return Fail(error, "cannot write the output file");
     }
     return true;

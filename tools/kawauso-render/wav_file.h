@@ -15,6 +15,8 @@ bool ReadWavFile(const char* path, std::vector<int16_t>& samples, std::string& e
 // Parses a whole WAV image in memory, as ReadWavFile does.
 bool ParseWav(const std::vector<uint8_t>& bytes, std::vector<int16_t>& samples, std::string& error);
 
-// Writes samples as a 44100 Hz 16-bit stereo WAV to path through a temporary file beside
-// it, so path is replaced only when the whole file was written. False with a reason.
+// Writes samples as a 44100 Hz 16-bit stereo WAV to path. A file (or the file a link leads to)
+// is written through a temporary file beside it, so it is replaced only when the whole file
+// was written; a pipe or a device is written directly; a directory is refused. False with a
+// reason.
 bool WriteWavFile(const char* path, const std::vector<int16_t>& samples, std::string& error);

@@ -1,0 +1,5 @@
+#include "tests/plugins/fx_helper.h"
+
+FX_HELPER_API float HelperGain() {
+    return 0.5f;
+}
