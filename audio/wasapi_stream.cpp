@@ -22,6 +22,7 @@
 #include "audio/stream_state.h"
 #include "audio/wasapi_devices.h"
 #include "platform/platform.h"
+#include "platform/system_library.h"
 #include "plugin/plugin_call_watch.h"
 #include "plugin/plugin_host.h"
 
@@ -86,13 +87,7 @@ void FindProAudio() {
         return;
     }
     looked = true;
-    wchar_t path[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
-    if (length == 0 || length + 10 >= MAX_PATH) {
-        return;
-    }
-    std::wcscat(path, L"\\avrt.dll");
-    HMODULE avrt = LoadLibraryW(path);
+    HMODULE avrt = LoadSystemLibrary(L"avrt.dll");
     if (avrt != nullptr) {
         avSet = reinterpret_cast<AvSetProc>(
             reinterpret_cast<void*>(GetProcAddress(avrt, "AvSetMmThreadCharacteristicsW")));
