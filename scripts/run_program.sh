@@ -56,7 +56,7 @@ if [ ! -e "$DRIVER" ]; then
   echo "run_program: $DRIVER is not built (scripts/build.sh)" >&2
   exit 1
 fi
-analyze() { /usr/bin/python3 "$ROOT/tools/kawauso-analyze.py" "$@"; }  # numpy: Debian's python3
+analyze() { /usr/bin/python3 "$ROOT/tests/analysis/kawauso-analyze.py" "$@"; }  # numpy: Debian's python3
 PITCH_POSITION=-200  # one octave up
 PHRASE="Hello, this is Kawauso zero four. My voice goes through the program, one octave higher."
 

@@ -18,7 +18,7 @@ check() { if "${@:2}"; then echo "PASS: $1"; else echo "FAIL: $1"; fi; }  # name
 within() { awk -v v="$1" -v lo="$2" -v hi="$3" 'BEGIN { exit !(v != "" && v >= lo && v <= hi) }'; }
 calc() { awk "BEGIN { print $* }"; }
 field() { tr ' ' '\n' <<< "$1" | sed -n "s/^$2=//p"; }  # line of key=value pairs, key
-analyze() { AOUT=$(/usr/bin/python3 "$ROOT/tools/kawauso-analyze.py" "$@" 2>&1); }
+analyze() { AOUT=$(/usr/bin/python3 "$ROOT/tests/analysis/kawauso-analyze.py" "$@" 2>&1); }
 
 e2e_cleanup() {
   local item
