@@ -2,6 +2,7 @@
 
 #include "app/device_list.h"
 #include "app/main_dialog.h"
+#include "app/stream_commands.h"
 #include "audio/engine_state.h"
 #include "res/resource.h"
 #include "settings/settings_store.h"
@@ -9,14 +10,13 @@
 namespace {
 
 constexpr UINT WATCHER_PERIOD_MS = 1000;
-constexpr WORD WATCHER_STOP_CODE = 2;
 
 void EnableDeviceLists(HWND window, bool enable) {
     EnableWindow(GetDlgItem(window, IDC_WAVEIN), enable ? TRUE : FALSE);
     EnableWindow(GetDlgItem(window, IDC_WAVEOUT), enable ? TRUE : FALSE);
 }
 
-}  // namespace
+} // namespace
 
 void SetAutoConnect(HWND window, bool on) {
     if (on) {
@@ -36,8 +36,8 @@ void SetAutoConnect(HWND window, bool on) {
 void OnAutoConnectTick(HWND window) {
     const bool present = DevicesPresent(currentSlot->WaveInCapsName, currentSlot->WaveOutCapsName);
     if (present && running == 0) {
-        PostMessageW(window, WM_COMMAND, MAKEWPARAM(ID_START, 0), 0);
+        PostMessageW(window, WM_COMMAND, MAKEWPARAM(ID_START, WATCHER_CODE), 0);
     } else if (!present && running != 0) {
-        PostMessageW(window, WM_COMMAND, MAKEWPARAM(ID_STOP, WATCHER_STOP_CODE), 0);
+        PostMessageW(window, WM_COMMAND, MAKEWPARAM(ID_STOP, WATCHER_CODE), 0);
     }
 }

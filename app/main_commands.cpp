@@ -119,7 +119,7 @@ INT_PTR OnCommand(HWND window, WORD id, WORD code) {
         ToggleDetailRow(window);
         return TRUE;
     case ID_START:
-        return StartStream(window);
+        return StartStream(window, code);
     case ID_STOP:
         return RequestStop(window, code);
     case ID_EXIT:

@@ -19,11 +19,16 @@ constexpr int BUFFER_TEXT_UNITS = 256;
 constexpr UINT LEVEL_TIMER_MS = 200;
 constexpr UINT STOP_TIMER_MS = 200;
 constexpr UINT STOP_POLL_MS = 10;
-constexpr DWORD STOP_FADE_WAIT_MS = 1000; // the longest a stop waits for its fade to be heard
-constexpr WORD WATCHER_STOP_CODE = 2;
+constexpr DWORD STOP_FADE_WAIT_MS = 1000;   // the longest a stop waits for its fade to be heard
 constexpr DWORD FIRST_RETRY_PAUSE_MS = 250; // doubled after each refused reopening
 constexpr DWORD LONGEST_RETRY_PAUSE_MS = 2000;
 const wchar_t DEVICES_GONE[] = L"オーディオデバイスが応答しないため停止しました。";
+const wchar_t BAD_BUFFER_LENGTH[] = L"バッファ長は 10～10000 (ms) の数で指定してください。";
+const wchar_t MIXED_SYSTEMS[] =
+    L"「WASAPI: "
+    L"」のデバイスとそれ以外のデバイスは組み合わせられません。入力と出力をそろえてください。";
+const wchar_t DEVICE_NOT_OPENED[] = L"オーディオデバイスを開けませんでした。接続と、ほかのプログラ"
+                                    L"ムが使っていないかを確認してください。";
 
 // The running stream as the window started it: its devices by name and its buffer length, the
 // stop under way and the watchdog's attempts to bring it back.
@@ -117,16 +122,26 @@ void GiveUp(HWND dialog) {
     }
 }
 
+// A refused Start of the user's says why, at the control concerned (or at Start, when that
+// control is hidden with the detail row); the watcher's own tries stay silent.
+INT_PTR RefuseStart(HWND dialog, WORD notificationCode, int controlId, const wchar_t* reason) {
+    if (notificationCode != WATCHER_CODE) {
+        const bool shown = IsWindowVisible(GetDlgItem(dialog, controlId)) != FALSE;
+        ShowBalloon(dialog, shown ? controlId : ID_START, reason);
+    }
+    return 0;
+}
+
 } // namespace
 
 uint32_t deviceRecoveryMs = 10000;
 
-INT_PTR StartStream(HWND dialog) {
+INT_PTR StartStream(HWND dialog, WORD notificationCode) {
     wchar_t text[BUFFER_TEXT_UNITS];
     GetDlgItemTextW(dialog, IDC_BUFFER_MS, text, BUFFER_TEXT_UNITS); // cuts at 255 units
     const int32_t ms = ParseDecimal(text);
     if (ms < MIN_BUFFER_MS || ms > MAX_BUFFER_MS) {
-        return 0;
+        return RefuseStart(dialog, notificationCode, IDC_BUFFER_MS, BAD_BUFFER_LENGTH);
     }
     if (running != 0) {
         return 0; // a posted start overtaken by the user's own: one stream is enough
@@ -134,8 +149,11 @@ INT_PTR StartStream(HWND dialog) {
     wchar_t capture[DEVICE_NAME_UNITS], playback[DEVICE_NAME_UNITS];
     GetDlgItemTextW(dialog, IDC_WAVEIN, capture, DEVICE_NAME_UNITS);
     GetDlgItemTextW(dialog, IDC_WAVEOUT, playback, DEVICE_NAME_UNITS);
+    if (IsWasapiName(capture) != IsWasapiName(playback)) {
+        return RefuseStart(dialog, notificationCode, IDC_WAVEOUT, MIXED_SYSTEMS);
+    }
     if (!OpenStream(capture, playback, ms)) {
-        return 0;
+        return RefuseStart(dialog, notificationCode, ID_START, DEVICE_NOT_OPENED);
     }
     run = Run{};
     run.ms = ms;
@@ -153,7 +171,7 @@ INT_PTR RequestStop(HWND dialog, WORD notificationCode) {
     SetTimer(dialog, TIMER_STOP, STOP_TIMER_MS, nullptr);
     run.stopPending = true;
     run.stopRequested = GetTickCount();
-    if (currentSlot->AutoRestart && notificationCode != WATCHER_STOP_CODE) {
+    if (currentSlot->AutoRestart && notificationCode != WATCHER_CODE) {
         SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_AUTO_CONNECT, 0), 0);
         SendDlgItemMessageW(dialog, IDC_AUTO_CONNECT, BM_SETCHECK, BST_UNCHECKED, 0);
     }

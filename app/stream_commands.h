@@ -1,20 +1,25 @@
 // What the window does with the stream: Start and Stop with the controls that follow them, and
 // the watchdog that starts a stream again when its devices stop delivering. The stream itself
-// is audio/wave_stream's. User-interface thread.
+// is audio/stream's. User-interface thread.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
 
+// The notification code of the Start and Stop commands that auto-connect's watcher posts.
+constexpr WORD WATCHER_CODE = 2;
+
 // Opens the devices named in the two lists with buffers of the typed length and starts with
 // the one-second fade-in. 1 when the stream runs; 0 when refused (buffer length outside
-// 10..10000 ms, already running, a device not present or not opening, no thread or buffer),
-// and then nothing is left open and nothing has changed.
-INT_PTR StartStream(HWND dialog);
+// 10..10000 ms, already running, a device not present or not opening, a WinMM device with a
+// WASAPI endpoint, no thread or buffer), and then nothing is left open and nothing has changed.
+// A refused Start of the user's (any code but WATCHER_CODE) is told why in a balloon at the
+// control concerned; the watcher's own tries stay silent.
+INT_PTR StartStream(HWND dialog, WORD notificationCode);
 
-// Starts the 0.1 s fade-out and the timer that completes the stop. A notification code of 2
-// marks the watcher's own stop, which leaves auto-connect on. Returns 1.
+// Starts the 0.1 s fade-out and the timer that completes the stop. WATCHER_CODE marks the
+// watcher's own stop, which leaves auto-connect on. Returns 1.
 INT_PTR RequestStop(HWND dialog, WORD notificationCode);
 
 // TIMER_STOP: ends the stream once the block that completed the fade-out has been played (at

@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <string>
 
 #include "app/about_box.h"
 #include "app/app_state.h"
@@ -199,6 +200,37 @@ TEST_F(MainWindow, AboutIsModalOverTheMainWindow) {
     for (const wchar_t* text : {L"Kawauso04", L"1.0", L"VST PlugIn Technology by Steinberg"}) {
         EXPECT_NE(std::find(box.texts.begin(), box.texts.end(), text), box.texts.end()) << text;
     }
+}
+
+// Every text of the About box fits its control in the font the system gives the dialog (under
+// Wine a substitute for "MS Shell Dlg" that runs wider than Windows' own).
+TEST_F(MainWindow, EveryAboutTextFitsItsControl) {
+    OpenDialog();
+    HWND about =
+        CreateDialogParamW(appInstance, MAKEINTRESOURCEW(IDD_ABOUT), dialog, AboutDialogProc, 0);
+    ASSERT_NE(about, nullptr);
+    int checked = 0;
+    for (HWND item = GetWindow(about, GW_CHILD); item != nullptr;
+         item = GetWindow(item, GW_HWNDNEXT)) {
+        wchar_t text[128] = L"";
+        GetWindowTextW(item, text, 128);
+        RECT r;
+        GetClientRect(item, &r);
+        HDC dc = GetDC(item);
+        HGDIOBJ old =
+            SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(item, WM_GETFONT, 0, 0)));
+        SIZE extent = {};
+        GetTextExtentPoint32W(dc, text, lstrlenW(text), &extent);
+        SelectObject(dc, old);
+        ReleaseDC(item, dc);
+        wchar_t kind[16] = L"";
+        GetClassNameW(item, kind, 16);
+        const bool group = lstrcmpiW(kind, L"Button") == 0; // a caption inset in its frame
+        EXPECT_LE(extent.cx, r.right - (group ? 16 : 0)) << "cut: " << std::wstring(text);
+        ++checked;
+    }
+    EXPECT_GE(checked, 15);
+    DestroyWindow(about);
 }
 
 TEST_F(MainWindow, MinimiseHidesBothWindowsIntoTheTrayAndALeftClickRestoresThem) {

@@ -3,12 +3,15 @@
 // sounds like is the end-to-end suite's.
 #include <windows.h>
 #include <mmsystem.h>
+#include <commctrl.h>
 
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <utility>
 
 #include "app/app_state.h"
+#include "app/balloon.h"
 #include "app/stream_commands.h"
 #include "app/main_dialog.h"
 #include "audio/engine_state.h"
@@ -84,7 +87,25 @@ class Stream : public WinTest {
     }
 };
 
-TEST_F(Stream, BufferLengthsOutsideTenToTenThousandMsStartNothing) {
+// A visible balloon tip's text and its place on the screen, or nothing.
+std::pair<std::wstring, RECT> Balloon() {
+    for (HWND tip = FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr); tip != nullptr;
+         tip = FindWindowExW(nullptr, tip, TOOLTIPS_CLASSW, nullptr)) {
+        if (IsWindowVisible(tip) && (GetWindowLongW(tip, GWL_STYLE) & TTS_BALLOON) != 0) {
+            wchar_t text[256] = L"";
+            TTTOOLINFOW info = {};
+            info.cbSize = sizeof info;
+            info.lpszText = text;
+            SendMessageW(tip, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&info));
+            RECT r;
+            GetWindowRect(tip, &r);
+            return {text, r};
+        }
+    }
+    return {};
+}
+
+TEST_F(Stream, BufferLengthsOutsideTenToTenThousandMsStartNothingAndTheUserIsToldWhy) {
     OpenDialog();
     ASSERT_TRUE(StartTestStream(L"20") && StopAndWait());
     const int threads = CountThreads();
@@ -93,11 +114,28 @@ TEST_F(Stream, BufferLengthsOutsideTenToTenThousandMsStartNothing) {
          {std::wstring(L"9"), std::wstring(L"10001"), std::wstring(L""), std::wstring(L"0"),
           std::wstring(L"-50"), std::wstring(L"99999999999"), overlong}) {
         SetDlgItemTextW(dialog, IDC_BUFFER_MS, text.c_str());
+        EXPECT_EQ(Command(ID_START, WATCHER_CODE), 0);
+        EXPECT_EQ(Balloon().first, L"") << "the watcher's tries are silent";
         EXPECT_EQ(Command(ID_START), 0) << "\"" << text.size() << " units\"";
+        EXPECT_EQ(Balloon().first, L"バッファ長は 10～10000 (ms) の数で指定してください。");
+        HideBalloon();
         EXPECT_EQ(Now(), STOPPED);
         EXPECT_EQ(CountThreads(), threads);
         ExpectNoRunLeft();
     }
+    SetDlgItemTextW(dialog, IDC_BUFFER_MS, L"20");
+    SendMessageW(Item(IDC_WAVEOUT), CB_SETCURSEL,
+                 WPARAM(FindItem(IDC_WAVEOUT, L"WASAPI: TestSpeaker")), 0);
+    EXPECT_EQ(Command(ID_START), 0);
+    const auto mixed = Balloon();
+    EXPECT_EQ(mixed.first.rfind(L"「WASAPI: 」のデバイス", 0), 0u) << "says why";
+    RECT list;
+    GetWindowRect(Item(IDC_WAVEOUT), &list);
+    const LONG middle = (list.left + list.right) / 2;
+    EXPECT_TRUE(mixed.second.left <= middle && middle <= mixed.second.right &&
+                std::abs(mixed.second.top - list.bottom) < 24)
+        << "below the output list";
+    HideBalloon();
 }
 
 TEST_F(Stream, BothEndsOfTheRangeStartWithTheirBufferSizesAndStopCleanly) {
