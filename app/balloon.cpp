@@ -14,7 +14,7 @@ namespace {
 constexpr UINT BALLOON_SHOWN_MS = 6000;
 const wchar_t BALLOON_TITLE[] = L"Kawauso04";
 
-HWND balloonTip = nullptr; // one tooltip window, made on first use, destroyed with its owner
+HWND balloonTip = nullptr; // one tooltip window per owner, made on first use, gone with it
 TTTOOLINFOW balloonTool;
 
 void ShowTrayBalloon(const wchar_t* text) {
@@ -32,7 +32,7 @@ void ShowTrayBalloon(const wchar_t* text) {
 }
 
 void ShowControlBalloon(HWND window, int controlId, const wchar_t* text) {
-    if (balloonTip == nullptr) {
+    if (!IsWindow(balloonTip) || balloonTool.hwnd != window) { // none yet, or gone with its owner
         balloonTip =
             CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                             WS_POPUP | TTS_BALLOON | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,

@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "plugin/effect_dispatch.h"
 #include "plugin/plugin_host.h"
+#include "version.h"
 
 namespace {
 
@@ -95,7 +96,7 @@ VstIntPtr VST_CALL HostCallback(AEffect* asker, int32_t opcode, int32_t index, V
     case audioMasterGetProductString:
         return CopyHostName(ptr);
     case audioMasterGetVendorVersion:
-        return HOST_VERSION;
+        return KAWAUSO_VERSION_NUMBER;
     case audioMasterCanDo:
         return AnswerCanDo(static_cast<const char*>(ptr));
     case audioMasterGetLanguage:

@@ -108,7 +108,7 @@ constexpr int32_t audioMasterGetBlockSize = 17;           // answered with effSe
 constexpr int32_t audioMasterGetCurrentProcessLevel = 23; // returns PROCESS_LEVEL_REALTIME
 constexpr int32_t audioMasterGetVendorString = 32;        // ptr: 64 chars to fill; 1
 constexpr int32_t audioMasterGetProductString = 33;       // ptr: 64 chars to fill; 1
-constexpr int32_t audioMasterGetVendorVersion = 34;       // returns HOST_VERSION
+constexpr int32_t audioMasterGetVendorVersion = 34;       // returns the host's version number
 constexpr int32_t audioMasterCanDo = 37;                  // ptr: a name; 1 yes, -1 no, 0 unknown
 constexpr int32_t audioMasterGetLanguage = 38;            // returns LANGUAGE_JAPANESE
 constexpr int32_t audioMasterUpdateDisplay = 42;          // accepted, 1
@@ -116,7 +116,6 @@ constexpr int32_t audioMasterBeginEdit = 43;              // accepted, 1
 constexpr int32_t audioMasterEndEdit = 44;                // accepted, 1
 
 constexpr size_t HOST_STRING_CHARS = 64;   // the vendor and product buffers, terminator included
-constexpr VstIntPtr HOST_VERSION = 1000;   // this program's version 1.0.0.0
 constexpr VstIntPtr LANGUAGE_JAPANESE = 6; // the interface's value for Japanese
 
 // The transport as audioMasterGetTime reports it.

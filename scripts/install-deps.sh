@@ -19,7 +19,6 @@ for p in "${PACKAGES[@]}"; do
     missing+=("$p")
   fi
 done
-# imagemagick may be shadowed by a stand-in; make sure the real one is there.
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi

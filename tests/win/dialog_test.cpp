@@ -17,6 +17,7 @@
 #include "settings/command_line.h"
 #include "settings/settings_store.h"
 #include "tests/win/win_fixture.h"
+#include "version.h"
 
 namespace {
 
@@ -197,7 +198,8 @@ TEST_F(MainWindow, AboutIsModalOverTheMainWindow) {
     EXPECT_TRUE(box.seen == 1 && box.title == L"About" && box.owner == dialog);
     EXPECT_FALSE(mainEnabled) << "the main window takes no input meanwhile";
     EXPECT_TRUE(IsWindowEnabled(dialog));
-    for (const wchar_t* text : {L"Kawauso04", L"1.0", L"VST PlugIn Technology by Steinberg"}) {
+    for (const wchar_t* text :
+         {L"Kawauso04", L"" KAWAUSO_VERSION_TEXT, L"VST PlugIn Technology by Steinberg"}) {
         EXPECT_NE(std::find(box.texts.begin(), box.texts.end(), text), box.texts.end()) << text;
     }
 }

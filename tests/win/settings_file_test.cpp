@@ -5,15 +5,21 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <map>
+#include <regex>
+#include <set>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "settings/command_line.h"
 #include "settings/settings_file.h"
 #include "settings/settings_store.h"
 #include "settings/slot_plugin_files.h"
 #include "tests/win/win_fixture.h"
+#include "version.h"
 
 namespace {
 
@@ -347,4 +353,55 @@ TEST_F(SettingsFile, AKeptEffectStateComesBackOnlyForItsOwnPath) {
     EXPECT_TRUE(MarkSlotPluginLoad(4) && SlotPluginLoadMarked(4) && !SlotPluginLoadMarked(5));
     UnmarkSlotPluginLoad(4);
     EXPECT_FALSE(SlotPluginLoadMarked(4));
+}
+
+// The user's guide cannot drift from the program: it carries the program's version; in each of
+// its two languages it lists every
+// key a save writes (a plug-in kept, so all of them) and no other, and it names exactly the
+// option letters the command line takes.
+TEST_F(SettingsFile, TheUserGuideNamesTheProgramsKeysAndOptions) {
+    const std::string source = KAWAUSO_SOURCE_DIR;
+    std::ifstream guide((source[0] == '/' ? "Z:" : "") + source + "/docs/README-user.txt");
+    ASSERT_TRUE(guide.good());
+    std::string title;
+    std::getline(guide, title);
+    EXPECT_EQ(title, "Kawauso04 " KAWAUSO_VERSION_TEXT) << "the version";
+    std::map<std::string, int> listedKeys;
+    std::set<char> listedOptions;
+    const std::regex keyLine("^    ([A-Z][A-Za-z]+) {2,}.*"), optionLine("^  -([a-z])[N ].*");
+    std::smatch match;
+    for (std::string line; std::getline(guide, line);) {
+        if (std::regex_match(line, match, keyLine)) {
+            ++listedKeys[match[1]];
+        } else if (std::regex_match(line, match, optionLine)) {
+            listedOptions.insert(match[1].str()[0]);
+        }
+    }
+
+    slots[0].VstActive = slots[0].VstEditorOpen = true;
+    SaveCurrentSlot();
+    wchar_t names[1024] = L"";
+    GetPrivateProfileStringW(L"Settings00", nullptr, L"", names, 1024, settingsFile.c_str());
+    std::map<std::string, int> writtenKeys;
+    for (const wchar_t* name = names; *name != L'\0'; name += std::wcslen(name) + 1) {
+        writtenKeys[std::string(name, name + std::wcslen(name))] = 2; // once per language
+    }
+    EXPECT_EQ(listedKeys, writtenKeys);
+
+    static int messages;
+    SetCommandLineMessageHandler([] { ++messages; });
+    std::set<char> takenOptions;
+    for (char letter = 'a'; letter <= 'z'; ++letter) {
+        std::wstring line = std::wstring(L"-") + wchar_t(letter) + L"3";
+        messages = 0;
+        ParseCommandLine(&line[0]);
+        line = std::wstring(L"-") + wchar_t(letter);
+        ParseCommandLine(&line[0]);
+        if (messages < 2) {
+            takenOptions.insert(letter);
+        }
+    }
+    SetCommandLineMessageHandler(nullptr);
+    startInTray = false;
+    EXPECT_EQ(listedOptions, takenOptions);
 }
