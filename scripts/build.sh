@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Configures (once) and builds, with Ninja, what each tree is for:
+# Configures (once) and builds, with Ninja, what each tree is for (all of them, or the trees
+# named: scripts/build.sh win32 native):
 #   build/win32   the product and everything tested under Wine (32-bit)
 #   build/win64   the same, 64-bit
 #   build/native  the renderer, the benchmarks, the test effects and the fault tests (signals
@@ -12,8 +13,10 @@ cd "$(dirname "$0")/.."
 JOBS="${JOBS:-$(nproc)}"
 status=0
 
+WANTED=" $* "
 build() {  # dir, "targets" (empty: all), cmake args...
   local dir="$1" targets="$2"; shift 2
+  [ "$WANTED" = "  " ] || [[ "$WANTED" == *" ${dir#build/} "* ]] || return 0
   mkdir -p build
   if [ ! -f "$dir/CMakeCache.txt" ]; then
     cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" > "$dir.configure.log" 2>&1 ||
