@@ -31,7 +31,7 @@ void OnFault(int signal, siginfo_t* info, void* context) {
         } else if (previous[i].sa_handler != SIG_IGN && previous[i].sa_handler != SIG_DFL) {
             previous[i].sa_handler(signal);
         } else {
-            std::signal(signal, SIG_DFL); // returning re-raises it with the default action
+            std::signal(signal, SIG_DFL);  // returning re-raises it with the default action
         }
     }
 }
@@ -63,7 +63,7 @@ void EnsureAlternateStack() {
     }
 }
 
-} // namespace
+}  // namespace
 
 uint32_t GuardedCall(GuardedProc call, void* context) {
     static std::once_flag installed;

@@ -13,17 +13,15 @@ namespace {
 
 // Errors only: informational and warning codes (a debugger's output, thread names) are
 // raised and handled as part of normal work.
-bool IsFault(DWORD code) {
-    return (code & 0xC0000000u) == 0xC0000000u;
-}
+bool IsFault(DWORD code) { return (code & 0xC0000000u) == 0xC0000000u; }
 
-} // namespace
+}  // namespace
 
 #if defined(_WIN64)
 
 namespace {
 thread_local DWORD faultCode = 0;
-} // namespace
+}  // namespace
 
 // The filter the scope handler consults; a fault ends the guarded call at its end label.
 extern "C" LONG GuardFilter(EXCEPTION_POINTERS* pointers, void* /*frame*/) {
@@ -43,7 +41,7 @@ __attribute__((noinline, noclone)) void RunGuarded(GuardedProc call, void* conte
     __except1
 }
 
-} // namespace
+}  // namespace
 
 uint32_t GuardedCall(GuardedProc call, void* context) {
     const DWORD outer = faultCode;
@@ -52,7 +50,7 @@ uint32_t GuardedCall(GuardedProc call, void* context) {
     const DWORD code = faultCode;
     faultCode = outer;
     if (code == static_cast<DWORD>(EXCEPTION_STACK_OVERFLOW)) {
-        _resetstkoflw(); // the guard page was used up: put it back for the next overflow
+        _resetstkoflw();  // the guard page was used up: put it back for the next overflow
     }
     return code;
 }
@@ -65,7 +63,7 @@ namespace {
 struct GuardFrame {
     GuardFrame* previous;
     void* handler;
-    void* resume[5]; // __builtin_setjmp's buffer
+    void* resume[5];  // __builtin_setjmp's buffer
     DWORD code;
 };
 
@@ -80,7 +78,7 @@ extern "C" EXCEPTION_DISPOSITION __cdecl GuardHandler(EXCEPTION_RECORD* record, 
     __builtin_longjmp(guard->resume, 1);
 }
 
-} // namespace
+}  // namespace
 
 uint32_t GuardedCall(GuardedProc call, void* context) {
     GuardFrame guard = {};

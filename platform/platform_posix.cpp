@@ -26,21 +26,14 @@ void LockCreate(PlatformLock* lock) {
     pthread_mutexattr_destroy(&attr);
 }
 
-void LockDestroy(PlatformLock* lock) {
-    pthread_mutex_destroy(AsMutex(lock));
-}
-void LockEnter(PlatformLock* lock) {
-    pthread_mutex_lock(AsMutex(lock));
-}
-void LockLeave(PlatformLock* lock) {
-    pthread_mutex_unlock(AsMutex(lock));
-}
+void LockDestroy(PlatformLock* lock) { pthread_mutex_destroy(AsMutex(lock)); }
+void LockEnter(PlatformLock* lock) { pthread_mutex_lock(AsMutex(lock)); }
+void LockLeave(PlatformLock* lock) { pthread_mutex_unlock(AsMutex(lock)); }
 
 uint32_t TickCount() {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    uint64_t ms =
-        static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+    uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
     return static_cast<uint32_t>(ms);
 }
 
@@ -54,9 +47,7 @@ void DebugOutput(const wchar_t* text) {
     }
 }
 
-void SetDebugOutputListener(DebugOutputListener listener) {
-    debugListener.store(listener);
-}
+void SetDebugOutputListener(DebugOutputListener listener) { debugListener.store(listener); }
 
 // wchar_t is UTF-32 here; the file system takes UTF-8.
 static std::string ToUtf8(const wchar_t* text) {
@@ -100,12 +91,9 @@ void ModuleFree(void* module) {
     }
 }
 
-std::FILE* FileOpenUtf8(const char* path, const char* mode) {
-    return std::fopen(path, mode);
-}
-bool FileReplaceUtf8(const char* from, const char* to) {
-    return std::rename(from, to) == 0;
-}
+std::FILE* FileOpenUtf8(const char* path, const char* mode) { return std::fopen(path, mode); }
+bool FileReplaceUtf8(const char* from, const char* to) { return std::rename(from, to) == 0; }
+bool FileRemoveUtf8(const char* path) { return std::remove(path) == 0; }
 
 void HardenLibrarySearch() {}
 
@@ -137,6 +125,4 @@ OutputKind ClassifyOutputUtf8(const char* path, std::string& finalPath) {
     }
     return S_ISREG(info.st_mode) ? OutputKind::File : OutputKind::Stream;
 }
-bool FileRemoveUtf8(const char* path) {
-    return std::remove(path) == 0;
-}
+

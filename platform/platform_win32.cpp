@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cwchar>
 #include <string>
 
 static_assert(sizeof(CRITICAL_SECTION) <= sizeof(PlatformLock::storage), "lock storage");
@@ -11,22 +12,12 @@ static CRITICAL_SECTION* AsSection(PlatformLock* lock) {
     return reinterpret_cast<CRITICAL_SECTION*>(lock->storage);
 }
 
-void LockCreate(PlatformLock* lock) {
-    InitializeCriticalSection(AsSection(lock));
-}
-void LockDestroy(PlatformLock* lock) {
-    DeleteCriticalSection(AsSection(lock));
-}
-void LockEnter(PlatformLock* lock) {
-    EnterCriticalSection(AsSection(lock));
-}
-void LockLeave(PlatformLock* lock) {
-    LeaveCriticalSection(AsSection(lock));
-}
+void LockCreate(PlatformLock* lock) { InitializeCriticalSection(AsSection(lock)); }
+void LockDestroy(PlatformLock* lock) { DeleteCriticalSection(AsSection(lock)); }
+void LockEnter(PlatformLock* lock) { EnterCriticalSection(AsSection(lock)); }
+void LockLeave(PlatformLock* lock) { LeaveCriticalSection(AsSection(lock)); }
 
-uint32_t TickCount() {
-    return GetTickCount();
-}
+uint32_t TickCount() { return GetTickCount(); }
 
 static std::atomic<DebugOutputListener> debugListener{nullptr};
 
@@ -38,9 +29,7 @@ void DebugOutput(const wchar_t* text) {
     }
 }
 
-void SetDebugOutputListener(DebugOutputListener listener) {
-    debugListener.store(listener);
-}
+void SetDebugOutputListener(DebugOutputListener listener) { debugListener.store(listener); }
 
 void HardenLibrarySearch() {
     SetDllDirectoryW(L"");
@@ -92,13 +81,11 @@ std::FILE* FileOpenUtf8(const char* path, const char* mode) {
 }
 
 bool FileReplaceUtf8(const char* from, const char* to) {
-    return MoveFileExW(FromUtf8(from).c_str(), FromUtf8(to).c_str(), MOVEFILE_REPLACE_EXISTING) !=
-           0;
+    return MoveFileExW(FromUtf8(from).c_str(), FromUtf8(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
-bool FileRemoveUtf8(const char* path) {
-    return DeleteFileW(FromUtf8(path).c_str()) != 0;
-}
+bool FileRemoveUtf8(const char* path) { return DeleteFileW(FromUtf8(path).c_str()) != 0; }
 
 namespace {
 

@@ -10,16 +10,12 @@ namespace {
 
 volatile int* volatile nowhere = nullptr;
 
-__attribute__((noinline)) void WriteNowhere() {
-    *nowhere = 1;
-}
+__attribute__((noinline)) void WriteNowhere() { *nowhere = 1; }
 
 } // namespace
 
 #ifdef _WIN64
-extern "C" LONG OwnFaultFilter(EXCEPTION_POINTERS*, void*) {
-    return EXCEPTION_EXECUTE_HANDLER;
-}
+extern "C" LONG OwnFaultFilter(EXCEPTION_POINTERS*, void*) { return EXCEPTION_EXECUTE_HANDLER; }
 
 namespace {
 thread_local bool handled = false;
@@ -71,7 +67,5 @@ bool RaiseAndHandleOwnFault() {
 }
 #endif
 #else
-bool RaiseAndHandleOwnFault() {
-    return true;
-}
+bool RaiseAndHandleOwnFault() { return true; }
 #endif
