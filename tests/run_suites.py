@@ -100,8 +100,11 @@ def testenv(action, env=None):
     return dict(i.decode(errors="replace").split("=", 1) for i in out.split(b"\0") if b"=" in i)
 
 
-# By the time each suite takes: the two Windows programs first.
-SUITE_WEIGHT = {"win32": 0, "win64": 1, "e2e_plugin_faults": 2, "e2e_watchdog": 3, "e2e_audio": 4}
+# About how many seconds each suite under Wine takes (others count 5): the lanes are filled
+# longest first, each suite to the lane with less to do, so both end at about the same time.
+SUITE_SECONDS = {"win32": 55, "win64": 55, "e2e_watchdog": 55, "e2e_plugin_faults": 42,
+                 "e2e_audio": 38, "e2e_plugin_state": 18, "render": 18, "e2e_wasapi": 17, "run": 14,
+                 "e2e": 9}
 
 
 def run_lane(suites, env):
@@ -138,9 +141,12 @@ def main(argv):
         run_gtest("native/faults", ["build/native/tests/kawauso-tests", "--gtest_filter=*Fault*"], env)
     if "fuzz" in chosen:
         run_fuzz(env)
-    wine_suites = sorted((s for s in known[2:] if s in chosen), key=lambda s: SUITE_WEIGHT.get(s, 9))
-    # Longest first, alternating, so the two lanes end at about the same time.
-    lanes = [wine_suites[0::2], wine_suites[1::2]] if len(wine_suites) > 1 else [wine_suites]
+    wine_suites = sorted((s for s in known[2:] if s in chosen), key=lambda s: -SUITE_SECONDS.get(s, 5))
+    lanes, loads = [[], []], [0, 0]
+    for suite in wine_suites:
+        lane = loads.index(min(loads))
+        lanes[lane].append(suite)
+        loads[lane] += SUITE_SECONDS.get(suite, 5)
     threads = [threading.Thread(target=run_lane, args=(lane, dict(env, TESTENV_ROOT=root)))
                for lane, root in zip(lanes, LANE_ROOTS) if lane]
     for t in threads:

@@ -40,17 +40,21 @@ restarts() {  # expected count, in the About box
 }
 
 feed_tone $TONE 120 -12
+# Through WinMM each device goes once; through WASAPI, the speaker (a capture that stops
+# delivering is judged the same way for both systems).
 for prefix in "" "WASAPI: "; do
   through="${prefix:-WinMM: }"; through="through ${through%: }"
   new_instance "watchdog${prefix%: }" "[Settings00]" "BufferSize=20" \
     "WaveInCapsName=${prefix}Monitor of TestMic" "WaveOutCapsName=${prefix}TestSpeaker"
   start_program && drive wait 30000 && drive click $ID_START
   check "$through: the tone streams" tone_back 4
-  take_away mic_src
-  check "$through: TestMic taken away and back, the tone comes back by itself" tone_back $COME_BACK_S
-  check "$through: the About box counts one restart" restarts 1
-  take_away spk
-  check "$through: TestSpeaker taken away and back, the tone comes back by itself" tone_back $COME_BACK_S
-  check "$through: the About box counts two restarts" restarts 2
+  restarts=0
+  for sink in mic_src spk; do
+    [ -n "$prefix" ] && [ $sink = mic_src ] && continue
+    take_away $sink
+    restarts=$((restarts + 1))
+    check "$through: $sink taken away and back, the tone comes back by itself" tone_back $COME_BACK_S
+    check "$through: the About box counts $restarts restart(s)" restarts $restarts
+  done
   close_program
 done
