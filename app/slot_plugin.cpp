@@ -21,14 +21,6 @@ enum Notice : WPARAM { NOTICE_LOAD_FAILED = 1, NOTICE_LOAD_SKIPPED = 2 };
 const wchar_t LOAD_SKIPPED[] =
     L"前回の起動時にVSTプラグインの読み込みが終わらなかったため、今回は読み込みませんでした。";
 
-const wchar_t* FileName(const wchar_t* path) {
-    const wchar_t* name = path;
-    for (const wchar_t* c = path; *c != L'\0'; ++c) {
-        name = (*c == L'\\' || *c == L'/') ? c + 1 : name;
-    }
-    return name;
-}
-
 void KeepEffectState(const wchar_t* pluginPath) {
     std::vector<uint8_t> state;
     if (pluginPath == nullptr || !CaptureEffectState(state) ||
@@ -84,7 +76,7 @@ void OnSlotPluginNotice(HWND window, WPARAM notice) {
         ReportFailedLoad(window);
     } else if (notice == NOTICE_LOAD_SKIPPED) {
         static std::wstring text; // the balloon's tool keeps pointing at its text
-        text = std::wstring(LOAD_SKIPPED) + L"\n" + FileName(currentSlot->VstPath);
+        text = std::wstring(LOAD_SKIPPED) + L"\n" + FileNameOf(currentSlot->VstPath);
         ShowBalloon(window, IDC_VST_LOAD, text.c_str());
     }
 }

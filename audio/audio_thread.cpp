@@ -26,20 +26,6 @@ int lastWritten = NOTHING_WRITTEN;
 bool cushioned = false; // one block of silence was put ahead after the first underrun
 uint32_t lastArrival = 0;
 
-void NoteCaptureArrival(const WAVEHDR& hdr) {
-    const uint32_t now = GetTickCount();
-    const uint32_t bufferMs = hdr.dwBufferLength / (AVG_BYTES_PER_SEC / 1000);
-    if (captureSeen.load() != 0 && now - lastArrival > LATE_CAPTURE_BUFFERS * bufferMs) {
-        streamCounters.captureGaps.fetch_add(1);
-    }
-    lastArrival = now;
-    lastCaptureTick.store(now);
-    if (captureSeen.load() == 0) {
-        playbackProgressTick.store(now); // playback is measured from the first block on
-        captureSeen.store(1);
-    }
-}
-
 void Write(int index, uint32_t bytes) {
     WAVEHDR& out = playbackHeaders[index];
     out.dwBufferLength = bytes; // a short capture plays short, never with an old tail
@@ -72,7 +58,7 @@ int WritePlayback(int index, uint32_t bytes) {
     Write(index, bytes);
     // The block that carried the fade-out's end is what a stop waits to have been played.
     const FadePair fade = fadePair.load();
-    if (fade.fadeTarget < 0 && fade.fadeCounter == 0 && fadeOutHeader.load() < 0) {
+    if (FadeOutEnded(fade) && fadeOutHeader.load() < 0) {
         fadeOutHeader.store(index);
     }
     return (index + 1) % BUFFER_COUNT;
@@ -86,7 +72,8 @@ bool HandleCaptureData(WAVEHDR* hdr) {
     if (stopping.load() != 0 || withholdCapture.load()) {
         return true; // dropped: not processed, not played, not handed back
     }
-    NoteCaptureArrival(*hdr);
+    const uint32_t bufferMs = hdr->dwBufferLength / (AVG_BYTES_PER_SEC / 1000);
+    NoteCaptureArrival(GetTickCount(), LATE_CAPTURE_BUFFERS * bufferMs, lastArrival);
     const int index = playIndex;
     const uint32_t recorded =
         hdr->dwBytesRecorded < hdr->dwBufferLength ? hdr->dwBytesRecorded : hdr->dwBufferLength;

@@ -40,3 +40,15 @@ WAVEFORMATEX StreamWaveFormat() {
 void FillWaveFormat() {
     waveFormat = StreamWaveFormat();
 }
+
+void NoteCaptureArrival(uint32_t now, uint32_t lateAfterMs, uint32_t& lastArrival) {
+    if (captureSeen.load() != 0 && now - lastArrival > lateAfterMs) {
+        streamCounters.captureGaps.fetch_add(1);
+    }
+    lastArrival = now;
+    lastCaptureTick.store(now);
+    if (captureSeen.load() == 0) {
+        playbackProgressTick.store(now); // playback is measured from the first block on
+        captureSeen.store(1);
+    }
+}

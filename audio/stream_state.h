@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "audio/audio_format.h"
+#include "audio/engine_state.h"
 
 extern WAVEFORMATEX waveFormat;
 extern HWAVEIN waveIn;
@@ -51,3 +52,13 @@ MMRESULT WINAPI SystemWaveOutWrite(HWAVEOUT device, LPWAVEHDR header, UINT size)
 WAVEFORMATEX StreamWaveFormat();
 // Fills waveFormat with it.
 void FillWaveFormat();
+
+// The audio thread's note of a captured block arriving at now: a gap when it came more than
+// lateAfterMs after the one before (lastArrival, the thread's own), the capture alive, and
+// playback measured from the run's first block on.
+void NoteCaptureArrival(uint32_t now, uint32_t lateAfterMs, uint32_t& lastArrival);
+
+// True when the fade-out a stop started has run to its end: the block just made carried it.
+inline bool FadeOutEnded(const FadePair& fade) {
+    return fade.fadeTarget < 0 && fade.fadeCounter == 0;
+}

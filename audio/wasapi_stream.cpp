@@ -103,20 +103,6 @@ HANDLE JoinProAudio() {
     return avSet != nullptr ? avSet(PRO_AUDIO_TASK, &task) : nullptr;
 }
 
-void NoteArrival(WasapiRun& self) {
-    const uint32_t now = GetTickCount();
-    if (captureSeen.load() != 0 &&
-        now - self.lastArrival > LATE_PERIODS * self.periodMs + TICK_RESOLUTION_MS) {
-        streamCounters.captureGaps.fetch_add(1);
-    }
-    self.lastArrival = now;
-    lastCaptureTick.store(now);
-    if (captureSeen.load() == 0) {
-        playbackProgressTick.store(now); // playback is measured from the first block on
-        captureSeen.store(1);
-    }
-}
-
 bool Put(WasapiRun& self, const int16_t* samples, UINT32 frames) {
     BYTE* into = nullptr;
     if (FAILED(self.render->GetBuffer(frames, &into))) {
@@ -141,12 +127,13 @@ bool Put(WasapiRun& self, const int16_t* samples, UINT32 frames) {
 // something since the last write is the sign that playback moves; a device that went away may
 // go on taking nothing.
 void WriteRender(WasapiRun& self, const int16_t* block, UINT32 frames) {
+    const uint32_t now = GetTickCount();
+    lastCaptureTick.store(now); // alive after a long block too
     UINT32 padding = 0;
     if (FAILED(self.renderClient->GetCurrentPadding(&padding))) {
         deviceCallFailed.store(1);
         return;
     }
-    const uint32_t now = GetTickCount();
     if (!self.written || padding < self.paddingAfterWrite) {
         playbackProgressTick.store(now);
     }
@@ -183,19 +170,18 @@ void WriteRender(WasapiRun& self, const int16_t* block, UINT32 frames) {
     self.lastWrite = now;
     self.paddingAfterWrite = padding + frames;
     const FadePair fade = fadePair.load();
-    if (fade.fadeTarget < 0 && fade.fadeCounter == 0 && fadeOutWritten.load() == 0) {
+    if (FadeOutEnded(fade) && fadeOutWritten.load() == 0) {
         fadeOutDueTick.store(now + self.paddingAfterWrite * 1000 / SAMPLE_RATE + 1);
         fadeOutWritten.store(1);
     }
 }
 
-// Each processed block: written at once, and the thread is alive even after a long block.
+// Each processed block, written at once.
 void PlayProcessed(void* context, const int16_t* block, uint32_t frames) {
-    lastCaptureTick.store(GetTickCount());
     WriteRender(*static_cast<WasapiRun*>(context), block, frames);
 }
 
-// Everything captured so far. False as PlayPacket.
+// Everything captured so far. False as ProcessPacket: this thread was left behind.
 bool DrainCapture(WasapiRun& self) {
     for (;;) {
         UINT32 frames = 0;
@@ -210,7 +196,8 @@ bool DrainCapture(WasapiRun& self) {
             return true;
         }
         if (stopping.load() == 0) {
-            NoteArrival(self);
+            NoteCaptureArrival(GetTickCount(), LATE_PERIODS * self.periodMs + TICK_RESOLUTION_MS,
+                               self.lastArrival);
             const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
             if (!ProcessPacket(self.scratch, silent ? nullptr : data, frames, PlayProcessed,
                                &self)) {

@@ -80,16 +80,12 @@ std::wstring PluginPathFromProgramFolder(const wchar_t* path) {
 void ShowPluginMessage(HWND mainWindow, const wchar_t* message, uint32_t faultCode) {
     std::wstring text = message;
     if (faultCode != 0) {
-        const wchar_t* name = loadedPath;
-        for (const wchar_t* c = loadedPath; *c != L'\0'; ++c) {
-            name = (*c == L'\\' || *c == L'/') ? c + 1 : name;
-        }
         wchar_t code[16] = L"";
         if (faultCode != EFFECT_HUNG) {
             std::swprintf(code, sizeof code / sizeof *code, L" (0x%08X)",
                           static_cast<unsigned>(faultCode));
         }
-        text = text + L"\n" + name + code;
+        text = text + L"\n" + FileNameOf(loadedPath) + code;
     }
     MessageBoxW(mainWindow, text.c_str(), L"Kawauso04", MB_OK | MB_ICONERROR);
 }
@@ -132,6 +128,14 @@ void LoadPluginCommand(HWND mainWindow) {
     if (!loading && !LoadSlotPlugin(mainWindow, nullptr, true)) {
         ReportFailedLoad(mainWindow);
     }
+}
+
+const wchar_t* FileNameOf(const wchar_t* path) {
+    const wchar_t* name = path;
+    for (const wchar_t* c = path; *c != L'\0'; ++c) {
+        name = (*c == L'\\' || *c == L'/') ? c + 1 : name;
+    }
+    return name;
 }
 
 void ReportFailedLoad(HWND mainWindow) {

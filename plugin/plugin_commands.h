@@ -21,6 +21,9 @@ bool LoadSlotPlugin(HWND mainWindow, const std::vector<uint8_t>* state, bool ope
 // The box of a failed load, naming the exception when the effect raised one.
 void ReportFailedLoad(HWND mainWindow);
 
+// The file name at the end of a plug-in path, as messages name the DLL.
+const wchar_t* FileNameOf(const wchar_t* path);
+
 // The path the loaded effect came from while it is loaded and on, else null.
 const wchar_t* ActivePluginPath();
 

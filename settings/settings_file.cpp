@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "settings/file_bytes.h"
 #include "settings/ini_path.h"
 #include "settings/number_text.h"
 #include "settings/settings_file_lock.h"
@@ -49,7 +50,7 @@ const unsigned char BOM_UTF16LE[] = {0xFF, 0xFE};
 const unsigned char BOM_UTF16BE[] = {0xFE, 0xFF};
 const unsigned char BOM_UTF8[] = {0xEF, 0xBB, 0xBF};
 // An older file is rewritten only up to this size; a settings file is a few kilobytes.
-constexpr LONGLONG MAX_REWRITE_BYTES = 1 << 20;
+constexpr uint64_t MAX_REWRITE_BYTES = 1 << 20;
 // Any code page takes at most 3 bytes for one UTF-16 unit; 4 leaves a margin.
 constexpr int32_t NARROW_BYTES_PER_UNIT = 4;
 const wchar_t REWRITE_SUFFIX[] = L".new";
@@ -181,12 +182,6 @@ bool StartsWith(const std::vector<char>& bytes, const unsigned char* mark, size_
     return true;
 }
 
-bool WriteAll(HANDLE file, const void* data, size_t bytes) {
-    DWORD written = 0;
-    return WriteFile(file, data, static_cast<DWORD>(bytes), &written, nullptr) != FALSE &&
-           written == bytes;
-}
-
 // A file that the profile functions will keep in UTF-16 from now on. True when created.
 bool CreateUnicodeFile() {
     HANDLE file =
@@ -194,31 +189,12 @@ bool CreateUnicodeFile() {
     if (file == INVALID_HANDLE_VALUE) {
         return false; // no write access: the profile writes fail the same way
     }
-    bool written = WriteAll(file, BOM_UTF16LE, sizeof(BOM_UTF16LE));
+    bool written = WriteAllBytes(file, BOM_UTF16LE, sizeof(BOM_UTF16LE));
     CloseHandle(file);
     if (!written) {
         DeleteFileW(iniPath); // an empty file would be taken for ANSI
     }
     return written;
-}
-
-bool ReadWholeFile(const wchar_t* path, std::vector<char>& bytes) {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    LARGE_INTEGER size{};
-    bool ok = GetFileSizeEx(file, &size) != FALSE && size.QuadPart <= MAX_REWRITE_BYTES;
-    if (ok) {
-        bytes.resize(static_cast<size_t>(size.QuadPart));
-        DWORD got = 0;
-        ok = bytes.empty() || (ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got,
-                                        nullptr) != FALSE &&
-                               got == bytes.size());
-    }
-    CloseHandle(file);
-    return ok;
 }
 
 // The file the settings path finally names, a link followed to its target, so that a rewrite
@@ -253,7 +229,7 @@ bool ReplaceWithSideFile(const wchar_t* target, const wchar_t* sidePath) {
 // True when the file was replaced.
 bool RewriteAsUnicode(const wchar_t* target, DWORD attributes) {
     std::vector<char> bytes;
-    if (!ReadWholeFile(target, bytes)) {
+    if (!ReadFileBytes(target, MAX_REWRITE_BYTES, bytes)) {
         return false;
     }
     if (StartsWith(bytes, BOM_UTF16LE, sizeof(BOM_UTF16LE)) ||
@@ -288,8 +264,8 @@ bool RewriteAsUnicode(const wchar_t* target, DWORD attributes) {
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
-    bool written = WriteAll(file, BOM_UTF16LE, sizeof(BOM_UTF16LE)) &&
-                   (text.empty() || WriteAll(file, text.data(), text.size() * sizeof(wchar_t))) &&
+    bool written = WriteAllBytes(file, BOM_UTF16LE, sizeof(BOM_UTF16LE)) &&
+                   (text.empty() || WriteAllBytes(file, text.data(), text.size() * sizeof(wchar_t))) &&
                    FlushFileBuffers(file) != FALSE;
     CloseHandle(file);
     if (!written || !ReplaceWithSideFile(target, sidePath)) {

@@ -7,6 +7,7 @@
 
 #include "platform/little_endian.h"
 #include "plugin/plugin_state.h"
+#include "settings/file_bytes.h"
 #include "settings/settings_store.h"
 
 namespace {
@@ -23,7 +24,7 @@ constexpr size_t FILE_PATH_UNITS = INI_PATH_UNITS + SLOT_PART_UNITS + EXTENSION_
 // Layout, little-endian: "KWSP", the path's length in UTF-16 units, the path, the state.
 constexpr char FILE_MAGIC[4] = {'K', 'W', 'S', 'P'};
 constexpr size_t HEADER_BYTES = 8;
-constexpr LONGLONG MAX_FILE_BYTES = LONGLONG{MAX_STATE_BYTES} + HEADER_BYTES + 2 * VST_PATH_UNITS;
+constexpr uint64_t MAX_FILE_BYTES = uint64_t{MAX_STATE_BYTES} + HEADER_BYTES + 2 * VST_PATH_UNITS;
 
 // extension is one of the file kinds above. False when the settings path is unknown or the
 // name would not fit.
@@ -44,36 +45,15 @@ bool SlotFilePath(int32_t slotIndex, const wchar_t* extension, wchar_t (&path)[F
     return true;
 }
 
+// The new file, flushed to the disk before it takes the old one's name.
 bool WriteWhole(const wchar_t* path, const std::vector<uint8_t>& bytes) {
     HANDLE file =
         CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
-    DWORD written = 0;
-    const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                              nullptr) != FALSE &&
-                    written == bytes.size() && FlushFileBuffers(file) != FALSE;
-    CloseHandle(file);
-    return ok;
-}
-
-bool ReadWhole(const wchar_t* path, std::vector<uint8_t>& bytes) {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    LARGE_INTEGER size{};
-    bool ok = GetFileSizeEx(file, &size) != FALSE && size.QuadPart >= LONGLONG{HEADER_BYTES} &&
-              size.QuadPart <= MAX_FILE_BYTES;
-    if (ok) {
-        bytes.resize(static_cast<size_t>(size.QuadPart));
-        DWORD got = 0;
-        ok = ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) !=
-                 FALSE &&
-             got == bytes.size();
-    }
+    const bool ok =
+        WriteAllBytes(file, bytes.data(), bytes.size()) && FlushFileBuffers(file) != FALSE;
     CloseHandle(file);
     return ok;
 }
@@ -110,13 +90,15 @@ bool ReadSlotPluginState(int32_t slotIndex, const wchar_t* pluginPath,
                          std::vector<uint8_t>& state) {
     state.clear();
     wchar_t path[FILE_PATH_UNITS];
-    std::vector<uint8_t> bytes;
-    if (!SlotFilePath(slotIndex, STATE_EXTENSION, path) || !ReadWhole(path, bytes) ||
-        std::memcmp(bytes.data(), FILE_MAGIC, sizeof FILE_MAGIC) != 0) {
+    std::vector<char> file;
+    if (!SlotFilePath(slotIndex, STATE_EXTENSION, path) ||
+        !ReadFileBytes(path, MAX_FILE_BYTES, file) || file.size() < HEADER_BYTES ||
+        std::memcmp(file.data(), FILE_MAGIC, sizeof FILE_MAGIC) != 0) {
         return false;
     }
-    const size_t pathUnits = Get32(bytes.data() + sizeof FILE_MAGIC);
-    if (pathUnits >= VST_PATH_UNITS || bytes.size() - HEADER_BYTES < pathUnits * 2) {
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(file.data());
+    const size_t pathUnits = Get32(bytes + sizeof FILE_MAGIC);
+    if (pathUnits >= VST_PATH_UNITS || file.size() - HEADER_BYTES < pathUnits * 2) {
         return false;
     }
     wchar_t keptPath[VST_PATH_UNITS];
@@ -128,8 +110,7 @@ bool ReadSlotPluginState(int32_t slotIndex, const wchar_t* pluginPath,
     if (CompareStringOrdinal(keptPath, -1, pluginPath, -1, TRUE) != CSTR_EQUAL) {
         return false;
     }
-    state.assign(bytes.begin() + static_cast<std::ptrdiff_t>(HEADER_BYTES + pathUnits * 2),
-                 bytes.end());
+    state.assign(bytes + HEADER_BYTES + pathUnits * 2, bytes + file.size());
     return true;
 }
 

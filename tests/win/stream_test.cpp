@@ -85,6 +85,18 @@ class Stream : public WinTest {
         EXPECT_LE(after.committed,
                   before.committed + memorySlack + static_cast<size_t>(transient) * (1u << 20));
     }
+    // Fifty starts on the selected devices, each ended by the teardown Stop ends in (without
+    // waiting for its fade); then nothing of any run is left.
+    void FiftyRunsLeaveNothingBehind(const Held& idle) {
+        for (int cycle = 0; cycle < 50; ++cycle) {
+            ASSERT_EQ(Command(ID_START), 1) << cycle;
+            Pump(20);
+            StopStream(dialog);
+            ASSERT_EQ(running, 0) << cycle;
+        }
+        ExpectNoRunLeft();
+        ExpectNothingGained(idle, 256 * 1024); // a run that kept its buffers adds 141 KB
+    }
 };
 
 // A visible balloon tip's text and its place on the screen, or nothing.
@@ -207,14 +219,7 @@ TEST_F(Stream, AStartWhileRunningIsRefusedAndFiftyRunsLeaveNothingBehind) {
     Pump(200);
     const Held idle = Settled(); // a second audio thread or device would show here at the latest
 
-    for (int cycle = 0; cycle < 50; ++cycle) {
-        ASSERT_EQ(Command(ID_START), 1) << cycle;
-        Pump(20);
-        StopStream(dialog); // the teardown Stop ends in, without waiting for its fade
-        ASSERT_EQ(running, 0) << cycle;
-    }
-    ExpectNoRunLeft();
-    ExpectNothingGained(idle, 256 * 1024); // a run that kept its buffers adds 141 KB
+    FiftyRunsLeaveNothingBehind(idle);
 }
 
 // On the WASAPI endpoints: blocks of the engine's period (10 ms), capture delivering, fifty
@@ -232,14 +237,7 @@ TEST_F(Stream, OnTheEndpointsFiftyRunsLeaveNothingBehindAndAMixedPairIsRefused) 
     ASSERT_TRUE(StopAndWait());
     Pump(200);
     const Held idle = Settled();
-    for (int cycle = 0; cycle < 50; ++cycle) {
-        ASSERT_EQ(Command(ID_START), 1) << cycle;
-        Pump(20);
-        StopStream(dialog); // the teardown Stop ends in, without waiting for its fade
-        ASSERT_EQ(running, 0) << cycle;
-    }
-    ExpectNoRunLeft();
-    ExpectNothingGained(idle, 256 * 1024);
+    FiftyRunsLeaveNothingBehind(idle);
 
     SendMessageW(Item(IDC_WAVEOUT), CB_SETCURSEL, WPARAM(FindItem(IDC_WAVEOUT, L"TestSpeaker")), 0);
     EXPECT_EQ(Command(ID_START), 0);
