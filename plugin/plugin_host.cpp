@@ -174,9 +174,6 @@ void SetPluginBlockSize(uint32_t frames) {
             blockSamplePosition.store(0);
             CallDispatcher(effect, effMainsChanged, 1, nullptr, 0.0f);
         }
-        if (effectFault.load() == 0 && EffectChannelsChanged()) {
-            RecordEffectFault(EFFECT_CHANNELS_CHANGED);
-        }
     }
 }
 

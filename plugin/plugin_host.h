@@ -62,9 +62,9 @@ void UnloadPlugin();
 
 // Sizes the float buffers (one per input and output the effect had when it was entered, two
 // and two without one) for frames per block and, with an effect loaded, suspends it, tells it
-// the block size and resumes it; an effect whose counts changed meanwhile faults. When an
-// allocation fails no buffer is kept, so the bridge declines every block until the next successful
-// sizing.
+// the block size and resumes it (a change of counts is the bridge's to find). When an
+// allocation fails no buffer is kept, so the bridge declines every block until the next
+// successful sizing.
 void SetPluginBlockSize(uint32_t frames);
 
 // How SetPluginBlockSize obtains each float buffer: new (std::nothrow) float[count] unless a
