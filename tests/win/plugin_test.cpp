@@ -11,6 +11,7 @@
 #include "audio/block_processing.h"
 #include "audio/engine_state.h"
 #include "plugin/editor_window.h"
+#include "plugin/host_callback.h"
 #include "plugin/plugin_commands.h"
 #include "plugin/plugin_host.h"
 #include "plugin/vst2.h"
@@ -172,12 +173,16 @@ TEST_F(Plugin, TheEditorIsSizedOwnedIdledAndClosedBeforeTheEffect) {
     EXPECT_EQ(GetWindow(editor, GW_OWNER), dialog);
     RECT client;
     GetClientRect(editor, &client);
-    EXPECT_TRUE(client.right == 400 && client.bottom == 100)
-        << "the effect's rectangle 20,10-420,60";
+    EXPECT_EQ(client.right, 400) << "the effect's rectangle 20,10-420,60";
+    EXPECT_EQ(client.bottom, 100) << "the effect's 50 pixels, raised to the smallest editor";
     EXPECT_EQ(GetWindowLongW(editor, GWL_STYLE) & (WS_POPUP | WS_CAPTION | WS_SYSMENU |
                                                    WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX),
               WS_POPUP | WS_CAPTION | WS_SYSMENU);
     EXPECT_NE(SendMessageW(editor, WM_GETICON, ICON_BIG, 0), 0) << "the program's icon";
+    EXPECT_EQ(HostCallback(effect, audioMasterSizeWindow, 320, 200, nullptr, 0.0f), 1);
+    GetClientRect(editor, &client);
+    EXPECT_EQ(client.right, 320) << "the width the effect asked for";
+    EXPECT_EQ(client.bottom, 200) << "the height the effect asked for";
     EXPECT_EQ(Calls("editor"), (CallList{OPEN, RATE, Call(effEditOpen, 0, "0", 0, "set"),
                                          Call(effEditGetRect, 0, "0", 0, "set")}));
 
