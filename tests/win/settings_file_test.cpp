@@ -10,6 +10,7 @@
 #include <map>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -19,7 +20,6 @@
 #include "settings/settings_store.h"
 #include "settings/slot_plugin_files.h"
 #include "tests/win/win_fixture.h"
-#include "version.h"
 
 namespace {
 
@@ -369,12 +369,11 @@ TEST_F(SettingsFile, AKeptEffectStateComesBackOnlyForItsOwnPath) {
 // key a save writes (a plug-in kept, so all of them) and no other, and it names exactly the
 // option letters the command line takes.
 TEST_F(SettingsFile, TheUserGuideNamesTheProgramsKeysAndOptions) {
-    const std::string source = KAWAUSO_SOURCE_DIR;
-    std::ifstream guide((source[0] == '/' ? "Z:" : "") + source + "/docs/README-user.txt");
-    ASSERT_TRUE(guide.good());
+    std::istringstream guide(SourceFile("docs/README-user.txt"));
     std::string title;
     std::getline(guide, title);
-    EXPECT_EQ(title, "Kawauso04 " KAWAUSO_VERSION_TEXT) << "the version";
+    ASSERT_FALSE(ShownVersion().empty());
+    EXPECT_EQ(title, "Kawauso04 " + ShownVersion()) << "the version";
     std::map<std::string, int> listedKeys;
     std::set<char> listedOptions;
     const std::regex keyLine("^    ([A-Z][A-Za-z]+) {2,}.*"), optionLine("^  -([a-z])[N ].*");
