@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstring>
 #include <thread>
 
 #include "audio/block_processing.h"
@@ -49,10 +48,10 @@ TEST_F(HostileEffectTest, ChannelCountsChangedAfterTheEntryAreAFault) {
 // comes back, late, its fault (slow_crash) is not recorded against the new effect, and its
 // block (slow_process) does not move the new effect's position.
 TEST_F(HostileEffectTest, ACallGivenUpTouchesNothingWhenItComesBack) {
+    if (!FAULTS_OURS) {
+        GTEST_SKIP() << "the sanitizers own the fault signals";
+    }
     for (const char* variant : {"slow_process", "slow_crash"}) {
-        if (!FAULTS_OURS && std::strcmp(variant, "slow_crash") == 0) {
-            continue;
-        }
         Listen(variant);
         ASSERT_TRUE(Load(variant));
         SetPluginBlockSize(64);
