@@ -103,8 +103,8 @@ bool ProcessWithPlugin(const int16_t* input, int16_t* output, uint32_t frames) {
     for (int32_t i = 0; i < outputCount; ++i) {
         outputs[i] = pluginBuffers[PLUGIN_OUTPUTS + i];
     }
-    // An effect that now claims more channels than it was sized for would be handed too few
-    // buffers: it is not called again.
+    // An effect that now claims other channel counts than it was entered with expects buffers
+    // the host never made: it is not called again.
     uint32_t fault = EffectChannelsChanged() ? EFFECT_CHANNELS_CHANGED : TellBlockSize(target);
     if (fault == 0 && !PluginCallGivenUp()) {
         FillInputs(input, inputs, inputCount, frames);
