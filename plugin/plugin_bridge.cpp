@@ -113,13 +113,9 @@ bool ProcessWithPlugin(const int16_t* input, int16_t* output, uint32_t frames) {
         const uint32_t previousMode = EnterDenormalFlush();
         fault = GuardedCall(RunProcess, &call);
         LeaveDenormalFlush(previousMode);
-        if (fault == 0) {
-            // One output plays on both channels; outputs beyond two were written to buffers of
-            // their own and are ignored.
-            TakeOutputs(outputs[0], outputs[outputCount > 1 ? 1 : 0], output, frames);
-        }
     }
     // A call given up and back late leaves the host alone: by now it may hold another effect.
+    // Once settled, the call still counts as running, so the buffers stay until it ends.
     if (!SettlePluginCall()) {
         return false;
     }
@@ -127,6 +123,9 @@ bool ProcessWithPlugin(const int16_t* input, int16_t* output, uint32_t frames) {
         RecordEffectFault(fault); // the block is declined, and the next goes through the stage
         return false;
     }
+    // One output plays on both channels; outputs beyond two were written to buffers of their
+    // own and are ignored.
+    TakeOutputs(outputs[0], outputs[outputCount > 1 ? 1 : 0], output, frames);
     blockSamplePosition.fetch_add(frames);
     return true;
 }
