@@ -1,0 +1,225 @@
+// The stream's stop and recovery decisions, driven as the window drives them: a 200 ms level
+// tick, a simulated pair of devices that goes away in one of four ways and may come back, a
+// stream that is reopened whenever the machine says so, and the user's Stop.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "audio/stream_recovery.h"
+
+namespace {
+
+constexpr uint32_t LEVEL_TICK_MS = 200;
+constexpr uint32_t STALL_LIMIT_MS = 1000; // the simulated system's
+constexpr uint32_t GONE_AT = 1000;
+constexpr uint32_t NEVER = 0xFFFFFFFFu;
+
+enum class Loss { CaptureStall, RefusedCall, Removed, Sleep };
+const char* Name(Loss loss) {
+    const char* names[] = {"capture stall", "refused call", "removed", "sleep"};
+    return names[static_cast<int>(loss)];
+}
+
+struct Outcome {
+    int attempts = 0;
+    int restarts = 0;
+    bool running = true;
+    uint32_t endedAt = 0;
+    RecoveryAction ending = RecoveryAction::None;
+    bool told = false;
+};
+
+// Runs 14 s from base (the tick count wraps for some bases). The devices are gone from
+// GONE_AT to backAt; the user presses Stop at userStopAt.
+Outcome Simulate(Loss loss, bool autoConnect, uint32_t backAt, uint32_t userStopAt, uint32_t base) {
+    StreamRecovery recovery;
+    Outcome out;
+    bool open = true;
+    uint32_t openedAt = 0, lastDelivery = 0;
+    const auto present = [&](uint32_t t) { return t < GONE_AT || t >= backAt; };
+    std::function<void(RecoveryAdvice, uint32_t)> act = [&](RecoveryAdvice advice, uint32_t t) {
+        out.restarts += advice.recovered ? 1 : 0;
+        if (advice.action == RecoveryAction::Restart) {
+            ++out.attempts;
+            open = present(t);
+            openedAt = lastDelivery = t;
+            act(recovery.Reopened(open, base + t), t);
+        } else if (advice.action == RecoveryAction::Stop ||
+                   advice.action == RecoveryAction::GiveUp) {
+            out.running = open = false;
+            out.endedAt = t;
+            out.ending = advice.action;
+            out.told = advice.tellUser;
+        }
+    };
+    recovery.Started(base);
+    for (uint32_t t = 0; t <= 14000 && out.running; t += 10) {
+        const uint32_t now = base + t;
+        if (t == GONE_AT && loss == Loss::Removed) {
+            act(recovery.On(StreamEvent::DeviceRemoved, now), t);
+        } else if ((t == GONE_AT || t == GONE_AT + 2500) && loss == Loss::Sleep) {
+            // Both of the wake's notices, the second after an early return is played again.
+            act(recovery.On(StreamEvent::Resumed, now), t);
+        } else if (t == backAt && loss == Loss::Removed) {
+            act(recovery.On(StreamEvent::DeviceArrived, now), t);
+        }
+        if (t == userStopAt && out.running) {
+            act(recovery.StopRequested(now, false), t);
+        }
+        if (open && present(t)) {
+            lastDelivery = t;
+        }
+        const bool stopping = recovery.State() == RecoveryState::Stopping;
+        if (t % LEVEL_TICK_MS != 0 && !stopping) {
+            continue; // the stop timer polls more often
+        }
+        if (open && present(t) && t - openedAt >= 100) {
+            act(recovery.On(stopping ? StreamEvent::FadePlayed : StreamEvent::FirstBuffer, now), t);
+        } else if (open && !present(t) && loss == Loss::RefusedCall) {
+            act(recovery.On(StreamEvent::DeviceCallFailed, now), t);
+        } else if (open && t - lastDelivery >= STALL_LIMIT_MS) {
+            act(recovery.On(StreamEvent::Stalled, now), t);
+        }
+        if (out.running) {
+            act(recovery.Tick(now, autoConnect), t);
+        }
+    }
+    return out;
+}
+
+// When each way of going away is noticed: a stall after its limit (on the next level tick);
+// the rest at once.
+uint32_t NoticedAt(Loss loss) {
+    return loss == Loss::CaptureStall ? GONE_AT + STALL_LIMIT_MS : GONE_AT;
+}
+
+TEST(StreamRecovery, EveryLossWithAndWithoutAutoConnectWhicheverTimeTheDevicesReturn) {
+    for (Loss loss : {Loss::CaptureStall, Loss::RefusedCall, Loss::Removed, Loss::Sleep}) {
+        for (bool autoConnect : {false, true}) {
+            for (uint32_t backAt : {2500u, 6000u, 10800u, NEVER}) {
+                for (uint32_t userStopAt : {NEVER, 4000u}) {
+                    for (uint32_t base : {0u, 0xFFFFF000u}) {
+                        const std::string row =
+                            std::string(Name(loss)) + (autoConnect ? ", auto-connect" : "") +
+                            ", back at " + std::to_string(backAt) + ", stop at " +
+                            std::to_string(userStopAt) + ", base " + std::to_string(base);
+                        const Outcome out = Simulate(loss, autoConnect, backAt, userStopAt, base);
+                        const uint32_t giveUpAt = NoticedAt(loss) + 10000;
+                        // Seen at once when the system says so, else at the next attempt.
+                        const uint32_t seenBy = loss == Loss::Removed ? backAt : backAt + 2000;
+                        const bool backInTime = backAt != NEVER && seenBy < giveUpAt;
+                        const bool backBeforeStop =
+                            backAt != NEVER && backAt + 2 * LEVEL_TICK_MS < userStopAt;
+                        if (userStopAt != NEVER && backBeforeStop) {
+                            // Playing again when the user stops: the fade, then the close.
+                            EXPECT_EQ(out.restarts, 1) << row;
+                            EXPECT_EQ(out.ending, RecoveryAction::Stop) << row;
+                            EXPECT_EQ(out.endedAt, userStopAt + 200) << row;
+                        } else if (userStopAt != NEVER) {
+                            // Still recovering: nothing plays, so the stop ends it at once.
+                            EXPECT_EQ(out.restarts, 0) << row;
+                            EXPECT_EQ(out.ending, RecoveryAction::Stop) << row;
+                            EXPECT_EQ(out.endedAt, userStopAt) << row;
+                        } else if (backInTime) {
+                            EXPECT_EQ(out.restarts, 1) << row;
+                            EXPECT_TRUE(out.running) << row;
+                        } else {
+                            EXPECT_EQ(out.restarts, 0) << row;
+                            EXPECT_EQ(out.ending, RecoveryAction::GiveUp) << row;
+                            EXPECT_GE(out.endedAt, giveUpAt) << row;
+                            EXPECT_LT(out.endedAt, giveUpAt + LEVEL_TICK_MS) << row;
+                            EXPECT_EQ(out.told, !autoConnect) << row;
+                            // At once, then after 250, 500, 1000 and 2000 ms pauses (on ticks).
+                            EXPECT_EQ(out.attempts, 7) << row;
+                        }
+                        EXPECT_FALSE(out.told && out.ending != RecoveryAction::GiveUp) << row;
+                    }
+                }
+            }
+        }
+    }
+}
+
+// One stop at a time: the first request's fade-out is not restarted by the next; it ends 200 ms
+// after the request once the fade was heard, at most a second after it when never heard, at
+// the first 200 ms when nothing could be heard.
+TEST(StreamRecovery, AStopIsPendingOnceAndEndsAsSoonAsNothingMoreCanBeHeard) {
+    struct Row {
+        const char* name;
+        bool delivering;  // capture had delivered before the stop
+        bool devicesGone; // the watcher's stop
+        uint32_t heardAt; // FadePlayed reported then
+        uint32_t againAt; // a second request then
+        uint32_t endsAt;
+    } rows[] = {
+        {"fade heard at 50", true, false, 50, NEVER, 200},
+        {"fade heard at 450", true, false, 450, NEVER, 450},
+        {"fade never heard", true, false, NEVER, NEVER, 1000},
+        {"never heard, asked again at 900", true, false, NEVER, 900, 1000},
+        {"the watcher's, devices gone", true, true, NEVER, NEVER, 200},
+        {"the user's, then the watcher's at 500", true, false, NEVER, 500, 500},
+        {"before the first buffer", false, false, NEVER, NEVER, 200},
+    };
+    for (const Row& row : rows) {
+        StreamRecovery recovery;
+        recovery.Started(0);
+        if (row.delivering) {
+            recovery.On(StreamEvent::FirstBuffer, 10);
+        }
+        EXPECT_EQ(recovery.StopRequested(100, row.devicesGone).action, RecoveryAction::FadeOut)
+            << row.name;
+        uint32_t endedAt = NEVER;
+        for (uint32_t t = 110; t <= 2000 && endedAt == NEVER; t += 10) {
+            RecoveryAdvice advice;
+            if (t - 100 == row.againAt) {
+                const bool watcher = row.againAt == 500;
+                EXPECT_EQ(recovery.StopRequested(t, watcher).action, RecoveryAction::None);
+            }
+            if (t - 100 >= row.heardAt) {
+                advice = recovery.On(StreamEvent::FadePlayed, t);
+            }
+            if (advice.action == RecoveryAction::None) {
+                advice = recovery.Tick(t, true);
+            }
+            endedAt = advice.action == RecoveryAction::Stop ? t - 100 : NEVER;
+        }
+        EXPECT_EQ(endedAt, row.endsAt) << row.name;
+        EXPECT_EQ(recovery.State(), RecoveryState::Stopped) << row.name;
+    }
+}
+
+// A block stuck inside an effect: the stream opens again at once without that thread and
+// counts one restart; when it cannot open, or a stop is pending, the stream stops.
+TEST(StreamRecovery, AHungEffectRestartsThePlayingStreamAndEndsAPendingStop) {
+    struct Row {
+        const char* name;
+        bool stopPending;
+        bool reopens;
+        RecoveryAction after;
+        int restarts;
+        RecoveryState state;
+    } rows[] = {
+        {"reopens", false, true, RecoveryAction::None, 1, RecoveryState::Playing},
+        {"does not reopen", false, false, RecoveryAction::Stop, 0, RecoveryState::Stopped},
+        {"stop pending", true, true, RecoveryAction::Stop, 0, RecoveryState::Stopped},
+    };
+    for (const Row& row : rows) {
+        StreamRecovery recovery;
+        recovery.Started(0);
+        recovery.On(StreamEvent::FirstBuffer, 100);
+        if (row.stopPending) {
+            recovery.StopRequested(200, false);
+        }
+        RecoveryAdvice advice = recovery.On(StreamEvent::EffectHung, 400);
+        if (advice.action == RecoveryAction::Restart) {
+            advice = recovery.Reopened(row.reopens, 410);
+        }
+        EXPECT_EQ(advice.action, row.after) << row.name;
+        EXPECT_EQ(advice.recovered ? 1 : 0, row.restarts) << row.name;
+        EXPECT_EQ(recovery.State(), row.state) << row.name;
+    }
+}
+
+} // namespace
