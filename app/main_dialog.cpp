@@ -1,5 +1,7 @@
 #include "app/main_dialog.h"
 
+#include <dbt.h>
+
 #include "app/stream_commands.h"
 #include "app/slot_plugin.h"
 #include "app/tray.h"
@@ -45,6 +47,11 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
             OnPowerResume(window);
         }
         return FALSE;
+    case WM_DEVICECHANGE:
+        if (wParam == DBT_DEVNODES_CHANGED) {
+            OnStreamDevicesChanged(window);
+        }
+        return TRUE;
     default:
         return FALSE;
     }

@@ -4,10 +4,12 @@
 
 #include "app/app_state.h"
 #include "app/balloon.h"
+#include "app/device_list.h"
 #include "audio/engine_state.h"
 #include "audio/stream_state.h"
 #include "audio/device_names.h"
 #include "audio/stream.h"
+#include "audio/stream_recovery.h"
 #include "plugin/plugin_call_watch.h"
 #include "res/resource.h"
 #include "settings/number_text.h"
@@ -19,9 +21,6 @@ constexpr int BUFFER_TEXT_UNITS = 256;
 constexpr UINT LEVEL_TIMER_MS = 200;
 constexpr UINT STOP_TIMER_MS = 200;
 constexpr UINT STOP_POLL_MS = 10;
-constexpr DWORD STOP_FADE_WAIT_MS = 1000;   // the longest a stop waits for its fade to be heard
-constexpr DWORD FIRST_RETRY_PAUSE_MS = 250; // doubled after each refused reopening
-constexpr DWORD LONGEST_RETRY_PAUSE_MS = 2000;
 const wchar_t DEVICES_GONE[] = L"オーディオデバイスが応答しないため停止しました。";
 const wchar_t BAD_BUFFER_LENGTH[] = L"バッファ長は 10～10000 (ms) の数で指定してください。";
 const wchar_t MIXED_SYSTEMS[] =
@@ -30,19 +29,15 @@ const wchar_t MIXED_SYSTEMS[] =
 const wchar_t DEVICE_NOT_OPENED[] = L"オーディオデバイスを開けませんでした。接続と、ほかのプログラ"
                                     L"ムが使っていないかを確認してください。";
 
-// The running stream as the window started it: its devices by name and its buffer length, the
-// stop under way and the watchdog's attempts to bring it back.
+// The running stream as the window started it: its devices by name and its buffer length.
 struct Run {
     int32_t ms;
     wchar_t captureName[DEVICE_NAME_UNITS];
     wchar_t playbackName[DEVICE_NAME_UNITS];
-    bool stopPending;
-    DWORD stopRequested;
-    bool recovering;
-    DWORD recoveryStarted;
-    DWORD lastAttempt;
-    DWORD retryPause;
 } run;
+
+// What becomes of it: its stop and its recovery. The window does what this says.
+StreamRecovery recovery;
 
 void EnableControl(HWND dialog, int id, bool enable) {
     EnableWindow(GetDlgItem(dialog, id), enable ? TRUE : FALSE);
@@ -74,8 +69,6 @@ void ShowStopped(HWND dialog) {
     EnableMenuItem(trayPopup, ID_START, MF_BYCOMMAND | MF_ENABLED);
     EnableMenuItem(trayPopup, ID_STOP, MF_BYCOMMAND | MF_GRAYED);
     running = 0;
-    run.stopPending = false;
-    run.recovering = false;
 }
 
 void ReportCounters() {
@@ -87,39 +80,55 @@ void ReportCounters() {
     DebugOutput(text);
 }
 
-// Closes the stream and opens the same devices again; false when they do not open.
-bool Reopen(uint32_t waitMs) {
-    CloseStream(waitMs);
-    return OpenStream(run.captureName, run.playbackName, run.ms);
-}
-
-void CountRestart() {
-    streamCounters.restarts.fetch_add(1);
-    ReportCounters();
-}
-
-void Attempt() {
-    run.lastAttempt = GetTickCount();
-    if (!Reopen(pluginHangFloorMs)) {
-        run.retryPause = run.retryPause * 2 < LONGEST_RETRY_PAUSE_MS ? run.retryPause * 2
-                                                                     : LONGEST_RETRY_PAUSE_MS;
+// Does what the recovery said; true when it said to do something. closeWaitMs: how long a
+// restart waits for the audio thread (0 when it is known to be stuck in an effect).
+bool Act(HWND dialog, const RecoveryAdvice& advice, uint32_t closeWaitMs = pluginHangFloorMs) {
+    if (advice.recovered) {
+        streamCounters.restarts.fetch_add(1);
+        ReportCounters();
+    }
+    switch (advice.action) {
+    case RecoveryAction::Restart: {
+        CloseStream(closeWaitMs);
+        const bool opened = OpenStream(run.captureName, run.playbackName, run.ms);
+        Act(dialog, recovery.Reopened(opened, GetTickCount()));
+        return true;
+    }
+    case RecoveryAction::FadeOut:
+        MarkFadeOutStart();
+        SetFade(-FADE_OUT_FRAMES, FADE_OUT_FRAMES);
+        SetTimer(dialog, TIMER_STOP, STOP_TIMER_MS, nullptr);
+        return true;
+    case RecoveryAction::Stop:
+        StopStream(dialog);
+        return true;
+    case RecoveryAction::GiveUp:
+        // With auto-connect on, the watcher waits for the devices, as after its own stop.
+        StopStream(dialog);
+        if (advice.tellUser) {
+            ShowBalloon(dialog, ID_START, DEVICES_GONE);
+        }
+        return true;
+    default:
+        return false;
     }
 }
 
-void BeginRecovery() {
-    run.recovering = true;
-    run.recoveryStarted = GetTickCount();
-    run.retryPause = FIRST_RETRY_PAUSE_MS;
-    Attempt();
-}
-
-// The devices stayed gone: with auto-connect on the watcher waits for them, as after its own
-// stop; otherwise the stream stops as Stop stops it, and the user is told.
-void GiveUp(HWND dialog) {
-    StopStream(dialog);
-    if (!currentSlot->AutoRestart) {
-        ShowBalloon(dialog, ID_START, DEVICES_GONE);
+// What the stream reports, then the time: both timers of a running stream.
+void Feed(HWND dialog) {
+    const uint32_t now = GetTickCount();
+    if (StreamIsOpen()) {
+        const StreamHealth health = CheckStream(static_cast<uint32_t>(run.ms));
+        if ((FadeOutPlayed() && Act(dialog, recovery.On(StreamEvent::FadePlayed, now))) ||
+            (StreamDelivering() && Act(dialog, recovery.On(StreamEvent::FirstBuffer, now))) ||
+            (health == StreamHealth::Stalled &&
+             Act(dialog, recovery.On(StreamEvent::Stalled, now))) ||
+            (health == StreamHealth::DeviceFailed &&
+             Act(dialog, recovery.On(StreamEvent::DeviceCallFailed, now)))) {
+            return;
+        }
     }
+    Act(dialog, recovery.Tick(now, currentSlot->AutoRestart));
 }
 
 // A refused Start of the user's says why, at the control concerned (or at Start, when that
@@ -155,10 +164,13 @@ INT_PTR StartStream(HWND dialog, WORD notificationCode) {
     if (!OpenStream(capture, playback, ms)) {
         return RefuseStart(dialog, notificationCode, ID_START, DEVICE_NOT_OPENED);
     }
-    run = Run{};
     run.ms = ms;
     std::wcscpy(run.captureName, capture);
     std::wcscpy(run.playbackName, playback);
+    RecoveryLimits limits;
+    limits.giveUpAfterMs = deviceRecoveryMs;
+    recovery = StreamRecovery(limits);
+    recovery.Started(GetTickCount());
     SetTimer(dialog, TIMER_LEVEL, LEVEL_TIMER_MS, nullptr);
     ShowRunning(dialog);
     return 1;
@@ -166,12 +178,10 @@ INT_PTR StartStream(HWND dialog, WORD notificationCode) {
 
 INT_PTR RequestStop(HWND dialog, WORD notificationCode) {
     EnableControl(dialog, ID_STOP, false);
-    MarkFadeOutStart();
-    SetFade(-FADE_OUT_FRAMES, FADE_OUT_FRAMES);
-    SetTimer(dialog, TIMER_STOP, STOP_TIMER_MS, nullptr);
-    run.stopPending = true;
-    run.stopRequested = GetTickCount();
-    if (currentSlot->AutoRestart && notificationCode != WATCHER_CODE) {
+    // The watcher stops only for a device that is missing: no fade can be heard then.
+    const bool watcher = notificationCode == WATCHER_CODE;
+    Act(dialog, recovery.StopRequested(GetTickCount(), watcher));
+    if (currentSlot->AutoRestart && !watcher) {
         SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_AUTO_CONNECT, 0), 0);
         SendDlgItemMessageW(dialog, IDC_AUTO_CONNECT, BM_SETCHECK, BST_UNCHECKED, 0);
     }
@@ -179,11 +189,8 @@ INT_PTR RequestStop(HWND dialog, WORD notificationCode) {
 }
 
 void OnStopTimer(HWND dialog) {
-    // Nothing to hear when capture has not delivered yet: no block carries a fade then.
-    if (!StreamDelivering() || FadeOutPlayed() ||
-        GetTickCount() - run.stopRequested >= STOP_FADE_WAIT_MS) {
-        StopStream(dialog);
-    } else {
+    Feed(dialog);
+    if (running != 0 && recovery.State() == RecoveryState::Stopping) {
         SetTimer(dialog, TIMER_STOP, STOP_POLL_MS, nullptr);
     }
 }
@@ -193,47 +200,34 @@ void StopStream(HWND dialog) {
         return;
     }
     CloseStream(pluginHangFloorMs);
+    recovery.Stopped();
     ShowStopped(dialog);
     ReportCounters();
 }
 
 void RestartStream(HWND dialog) {
-    if (running == 0) {
-        return;
-    }
-    if (run.stopPending || !Reopen(0)) {
-        StopStream(dialog);
-    } else {
-        CountRestart();
+    if (running != 0) {
+        Act(dialog, recovery.On(StreamEvent::EffectHung, GetTickCount()), 0);
     }
 }
 
 void WatchStream(HWND dialog) {
-    if (running == 0 || run.stopPending) {
-        return;
-    }
-    const DWORD now = GetTickCount();
-    if (!run.recovering) {
-        if (CheckStream(static_cast<uint32_t>(run.ms)) != StreamHealth::Healthy) {
-            BeginRecovery();
-        }
-        return;
-    }
-    if (StreamDelivering()) {
-        run.recovering = false; // back: the stream's first buffer after the restart came
-        CountRestart();
-    } else if (now - run.recoveryStarted >= deviceRecoveryMs) {
-        GiveUp(dialog);
-    } else if (now - run.lastAttempt >= run.retryPause &&
-               (!StreamIsOpen() ||
-                CheckStream(static_cast<uint32_t>(run.ms)) != StreamHealth::Healthy)) {
-        Attempt(); // not reopened yet, or reopened without its first buffer in time
+    if (running != 0) {
+        Feed(dialog);
     }
 }
 
-void OnPowerResume(HWND /*dialog*/) {
-    if (running != 0 && !run.stopPending) {
-        BeginRecovery();
+void OnPowerResume(HWND dialog) {
+    if (running != 0) {
+        Act(dialog, recovery.On(StreamEvent::Resumed, GetTickCount()));
+    }
+}
+
+void OnStreamDevicesChanged(HWND dialog) {
+    if (running != 0) {
+        const bool present = DevicesPresent(run.captureName, run.playbackName);
+        const StreamEvent event = present ? StreamEvent::DeviceArrived : StreamEvent::DeviceRemoved;
+        Act(dialog, recovery.On(event, GetTickCount()));
     }
 }
 

@@ -1,6 +1,6 @@
 // What the window does with the stream: Start and Stop with the controls that follow them, and
-// the watchdog that starts a stream again when its devices stop delivering. The stream itself
-// is audio/stream's. User-interface thread.
+// what audio/stream_recovery decides when its devices stop delivering (restarts, the give-up
+// and its balloon). The stream itself is audio/stream's. User-interface thread.
 #pragma once
 
 #include <windows.h>
@@ -22,9 +22,10 @@ INT_PTR StartStream(HWND dialog, WORD notificationCode);
 // watcher's own stop, which leaves auto-connect on. Returns 1.
 INT_PTR RequestStop(HWND dialog, WORD notificationCode);
 
-// TIMER_STOP: ends the stream once the block that completed the fade-out has been played (at
-// once when capture never delivered), or a second after the request, never earlier than the
-// timer's first 200 ms.
+// TIMER_STOP: ends the stream once the block that completed the fade-out has been played, or
+// nothing can be heard (capture never delivered, a device went missing), or a second after
+// the request, never earlier than the timer's first 200 ms. A second request does not put it
+// off.
 void OnStopTimer(HWND dialog);
 
 // Ends the stream at once (no fade) and restores the controls. Nothing when none runs. Waits
@@ -36,17 +37,22 @@ void StopStream(HWND dialog);
 // instead). When they do not open, the stream stops.
 void RestartStream(HWND dialog);
 
-// The level timer's watchdog: a running stream whose capture has stopped delivering (1 s or
-// four buffer lengths, the longer; more before the first buffer) or whose device refused a
-// call is started again on the same device names; devices that stay gone for 10 s stop it.
+// The level timer's watchdog: a running stream that stalls (its system's limit) or whose
+// device refused a call is started again on the same device names, at once and then after
+// growing pauses; devices that stay gone for 10 s stop it (with a balloon unless auto-connect
+// will bring it back).
 void WatchStream(HWND dialog);
 
 // How long the watchdog tries to bring lost devices back. A variable so that tests can
 // shorten it.
 extern uint32_t deviceRecoveryMs;
 
-// Resume from sleep: a running stream starts again at once.
+// Resume from sleep (either notice of it): a running stream starts again at once, once per wake.
 void OnPowerResume(HWND dialog);
+
+// The system's devices changed: the running stream's missing devices start its recovery, and
+// their return tries again at once.
+void OnStreamDevicesChanged(HWND dialog);
 
 // The running stream's buffer length in ms, 0 when none runs.
 uint32_t StreamBufferMs();
