@@ -1,5 +1,6 @@
 #include "app/device_list.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <vector>
 
@@ -8,8 +9,7 @@
 
 namespace {
 
-const DeviceEnumeration SYSTEM_ENUMERATION = {StreamDeviceCount, StreamDeviceName};
-const DeviceEnumeration* watcherEnumeration = &SYSTEM_ENUMERATION;
+DeviceEnumeration watcherEnumeration = ListStreamDevices;
 
 HWND ListOf(HWND window, DeviceKind kind) {
     return GetDlgItem(window, kind == DeviceKind::Capture ? IDC_WAVEIN : IDC_WAVEOUT);
@@ -19,32 +19,18 @@ void AddName(HWND combo, const wchar_t* name) {
     SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
 }
 
-bool Present(const DeviceEnumeration& e, DeviceKind kind, const wchar_t* wanted) {
-    bool found = false;
-    UINT count = e.count(kind);
-    for (UINT id = 0; id < count; ++id) { // every device is queried, no early exit
-        wchar_t name[DEVICE_NAME_UNITS];
-        if (e.name(kind, id, name) && std::wcscmp(name, wanted) == 0) {
-            found = true;
-        }
-    }
-    return found;
+bool Present(DeviceKind kind, const wchar_t* wanted) {
+    const std::vector<std::wstring> names = watcherEnumeration(kind);
+    return std::find(names.begin(), names.end(), wanted) != names.end();
 }
 
 void FillDeviceList(HWND window, DeviceKind kind, const wchar_t* savedName, bool addSaved) {
     HWND combo = ListOf(window, kind);
     SendMessageW(combo, CB_RESETCONTENT, 0, 0);
     bool found = !addSaved;
-    UINT count = StreamDeviceCount(kind);
-    for (UINT id = 0; id < count; ++id) {
-        wchar_t name[DEVICE_NAME_UNITS];
-        if (!StreamDeviceName(kind, id, name)) {
-            continue;
-        }
-        AddName(combo, name);
-        if (std::wcscmp(name, savedName) == 0) {
-            found = true;
-        }
+    for (const std::wstring& name : ListStreamDevices(kind)) {
+        AddName(combo, name.c_str());
+        found = found || name == savedName;
     }
     if (!found) {
         AddName(combo, savedName);
@@ -94,29 +80,22 @@ void RefreshDeviceList(HWND window, DeviceKind kind) {
         }
     }
     SendMessageW(combo, CB_RESETCONTENT, 0, 0);
-    UINT count = StreamDeviceCount(kind);
-    for (UINT id = 0; id < count; ++id) {
-        wchar_t name[DEVICE_NAME_UNITS];
-        if (StreamDeviceName(kind, id, name)) {
-            AddName(combo, name);
-        }
+    for (const std::wstring& name : ListStreamDevices(kind)) {
+        AddName(combo, name.c_str());
     }
     if (!remembered.empty()) {
-        SendMessageW(combo, CB_SELECTSTRING, static_cast<WPARAM>(-1),
-                     reinterpret_cast<LPARAM>(remembered.data()));
+        // The same device only: another whose name begins alike, or differs in case, would be
+        // stored as the slot's.
+        SelectDeviceName(combo, remembered.data());
     }
 }
 
 bool DevicesPresent(const wchar_t* captureName, const wchar_t* playbackName) {
-    bool capture = Present(*watcherEnumeration, DeviceKind::Capture, captureName);
-    bool playback = Present(*watcherEnumeration, DeviceKind::Playback, playbackName);
+    const bool capture = Present(DeviceKind::Capture, captureName);
+    const bool playback = Present(DeviceKind::Playback, playbackName);
     return capture && playback;
 }
 
-const DeviceEnumeration& SystemDeviceEnumeration() {
-    return SYSTEM_ENUMERATION;
-}
-
-void SetDeviceEnumeration(const DeviceEnumeration* enumeration) {
-    watcherEnumeration = enumeration != nullptr ? enumeration : &SYSTEM_ENUMERATION;
+void SetDeviceEnumeration(DeviceEnumeration enumeration) {
+    watcherEnumeration = enumeration != nullptr ? enumeration : ListStreamDevices;
 }

@@ -24,14 +24,8 @@ void RefreshDeviceList(HWND window, DeviceKind kind);
 // exactly playbackName.
 bool DevicesPresent(const wchar_t* captureName, const wchar_t* playbackName);
 
-// The device enumeration DevicesPresent calls. Device arrival and removal cannot be produced
-// for a running program on every system, so tests may put their own enumeration here;
-// nullptr restores the system's.
-struct DeviceEnumeration {
-    UINT (*count)(DeviceKind kind);
-    bool (*name)(DeviceKind kind, UINT id, wchar_t (&name)[DEVICE_NAME_UNITS]);
-};
-void SetDeviceEnumeration(const DeviceEnumeration* enumeration);
-
-// The real enumeration: WinMM's devices, then the WASAPI endpoints.
-const DeviceEnumeration& SystemDeviceEnumeration();
+// The device enumeration DevicesPresent calls, once per kind. Device arrival and removal
+// cannot be produced for a running program on every system, so tests may put their own here;
+// nullptr restores the system's (ListStreamDevices).
+using DeviceEnumeration = std::vector<std::wstring> (*)(DeviceKind kind);
+void SetDeviceEnumeration(DeviceEnumeration enumeration);

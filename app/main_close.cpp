@@ -8,7 +8,7 @@
 #include "audio/engine_state.h"
 #include "app/stream_commands.h"
 #include "audio/stream.h"
-#include "plugin/plugin_commands.h"
+#include "app/plugin_commands.h"
 #include "res/resource.h"
 #include "settings/command_line.h"
 

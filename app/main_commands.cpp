@@ -12,7 +12,7 @@
 #include "audio/engine_state.h"
 #include "app/stream_commands.h"
 #include "plugin/editor_window.h"
-#include "plugin/plugin_commands.h"
+#include "app/plugin_commands.h"
 #include "res/resource.h"
 #include "settings/settings_store.h"
 

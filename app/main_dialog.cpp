@@ -2,6 +2,7 @@
 
 #include <dbt.h>
 
+#include "app/plugin_commands.h"
 #include "app/stream_commands.h"
 #include "app/slot_plugin.h"
 #include "app/tray.h"
@@ -39,6 +40,9 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return FALSE;
     case WM_TRAYNOTIFY:
         return OnTrayNotify(window, wParam, lParam);
+    case WM_PLUGIN_FAULT_CHECK:
+        CheckPluginFault(window);
+        return TRUE;
     case WM_SLOT_PLUGIN_NOTICE:
         OnSlotPluginNotice(window, wParam);
         return TRUE;

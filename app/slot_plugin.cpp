@@ -7,7 +7,7 @@
 #include "app/balloon.h"
 #include "app/slot_saver.h"
 #include "plugin/editor_window.h"
-#include "plugin/plugin_commands.h"
+#include "app/plugin_commands.h"
 #include "plugin/plugin_state.h"
 #include "res/resource.h"
 #include "settings/settings_file.h"
@@ -32,17 +32,20 @@ void KeepEffectState(const wchar_t* pluginPath) {
 
 } // namespace
 
-void SaveSlotWithPlugin(HWND window) {
+void ReadPluginFields(SettingsSlot& slot) {
     const wchar_t* pluginPath = ActivePluginPath();
-    SettingsSlot& slot = *currentSlot;
     slot.VstActive = pluginPath != nullptr;
     slot.VstEditorOpen = slot.VstActive && EditorIsOpen();
     if (pluginPath != nullptr) {
         std::wcsncpy(slot.VstPath, pluginPath, VST_PATH_MAX_UNITS - 1);
         slot.VstPath[VST_PATH_MAX_UNITS - 1] = L'\0';
     }
+}
+
+void SaveSlotWithPlugin(HWND window) {
+    ReadPluginFields(*currentSlot);
     SaveSlotNow(window);
-    KeepEffectState(pluginPath);
+    KeepEffectState(ActivePluginPath());
 }
 
 void BringBackSlotPlugin(HWND window) {

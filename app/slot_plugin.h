@@ -4,6 +4,12 @@
 
 #include <windows.h>
 
+struct SettingsSlot;
+
+// The loaded effect's path and switches into slot, as closing keeps them (off, and the path
+// as it was, when none is loaded).
+void ReadPluginFields(SettingsSlot& slot);
+
 // At the close or the session's end, with the stream stopped and before the unload: the slot
 // takes the loaded effect's path and switches and is saved, then the effect's state is kept
 // beside the settings. The slot is saved before the effect is asked for its state, so an effect

@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "app/main_dialog.h"
+#include "app/slot_plugin.h"
 #include "res/resource.h"
 #include "settings/settings_file.h"
 #include "settings/settings_store.h"
@@ -29,6 +30,7 @@ SettingsSlot ClosingSnapshot(HWND window) {
     SettingsSlot slot = *currentSlot;
     ReadControls(window, slot);
     StoreWindowPosition(window, slot);
+    ReadPluginFields(slot); // an effect unloaded must not come back after a crash
     return slot;
 }
 
@@ -79,6 +81,7 @@ void OnSlotSaverTick(HWND window) {
         lastSeen = now;
         quietTicks = 0;
     } else if (!SameSlot(now, lastSaved) && ++quietTicks >= QUIET_TICKS) {
+        ReadPluginFields(*currentSlot);
         SaveSlotNow(window);
     }
 }

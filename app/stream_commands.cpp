@@ -119,12 +119,14 @@ void Feed(HWND dialog) {
     const uint32_t now = GetTickCount();
     if (StreamIsOpen()) {
         const StreamHealth health = CheckStream(static_cast<uint32_t>(run.ms));
+        // A stream that delivers while a device refuses its calls has not come back.
         if ((FadeOutPlayed() && Act(dialog, recovery.On(StreamEvent::FadePlayed, now))) ||
-            (StreamDelivering() && Act(dialog, recovery.On(StreamEvent::FirstBuffer, now))) ||
             (health == StreamHealth::Stalled &&
              Act(dialog, recovery.On(StreamEvent::Stalled, now))) ||
             (health == StreamHealth::DeviceFailed &&
-             Act(dialog, recovery.On(StreamEvent::DeviceCallFailed, now)))) {
+             Act(dialog, recovery.On(StreamEvent::DeviceCallFailed, now))) ||
+            (health == StreamHealth::Healthy && StreamDelivering() &&
+             Act(dialog, recovery.On(StreamEvent::FirstBuffer, now)))) {
             return;
         }
     }

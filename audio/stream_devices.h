@@ -1,12 +1,12 @@
 // Every device a stream can open, as the lists show them: WinMM's devices in id order, then
-// the active WASAPI endpoints. Indices mean nothing beyond the moment; names are what last.
+// the active WASAPI endpoints. Positions mean nothing beyond the moment; names are what last.
 #pragma once
 
-#include <windows.h>
+#include <string>
+#include <vector>
 
 #include "audio/device_names.h"
 
-UINT StreamDeviceCount(DeviceKind kind);
-
-// The name of the device at index now; false when it cannot be read.
-bool StreamDeviceName(DeviceKind kind, UINT index, wchar_t (&name)[DEVICE_NAME_UNITS]);
+// The names of the devices of that kind present now, one pass over each system; a device
+// whose name cannot be read is left out.
+std::vector<std::wstring> ListStreamDevices(DeviceKind kind);

@@ -2,6 +2,7 @@
 
 void StreamRecovery::Started(uint32_t now) {
     state_ = RecoveryState::Playing;
+    recoveredOnce_ = false;
     open_ = true;
     delivering_ = false;
     failedSince_ = false;
@@ -38,11 +39,13 @@ RecoveryAdvice StreamRecovery::On(StreamEvent event, uint32_t now) {
     case RecoveryState::Recovering:
         switch (event) {
         case StreamEvent::FirstBuffer:
-            if (!open_) {
+            if (!open_ || failedSince_) {
                 return {};
             }
             state_ = RecoveryState::Playing;
             delivering_ = true;
+            recoveredOnce_ = true;
+            recoveredAt_ = now;
             return {RecoveryAction::None, 0, false, true};
         case StreamEvent::Stalled:
         case StreamEvent::DeviceCallFailed:
@@ -129,9 +132,15 @@ RecoveryAdvice StreamRecovery::Reopened(bool opened, uint32_t now) {
 
 RecoveryAdvice StreamRecovery::BeginRecovery(uint32_t now) {
     state_ = RecoveryState::Recovering;
-    recoveryStart_ = now;
-    pause_ = 0;
-    return Attempt(now);
+    // Devices that deliver a moment after each reopening and fail again are still away: the
+    // pauses go on growing and the give-up comes as if they had never delivered.
+    if (!recoveredOnce_ || now - recoveredAt_ >= limits_.relapseMs) {
+        recoveryStart_ = now;
+        pause_ = 0;
+        return Attempt(now);
+    }
+    const bool due = now - lastAttempt_ >= pause_ && now - recoveryStart_ < limits_.giveUpAfterMs;
+    return due ? Attempt(now) : RecoveryAdvice{RecoveryAction::None, pause_}; // Tick gives up
 }
 
 RecoveryAdvice StreamRecovery::Attempt(uint32_t now) {

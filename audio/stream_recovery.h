@@ -40,6 +40,7 @@ struct RecoveryLimits {
     uint32_t stopTimerMs = 200;     // a stop completes no earlier
     uint32_t fadeWaitMs = 1000;     // nor later, whether or not its fade was heard
     uint32_t resumeSettleMs = 5000; // resume notices this close together are one wake
+    uint32_t relapseMs = 5000;      // a loss this soon after a recovery continues it
 };
 
 enum class RecoveryState { Stopped, Playing, Recovering, Stopping };
@@ -79,6 +80,8 @@ class StreamRecovery {
     bool failedSince_ = false; // the reopened stream stalled or failed since the attempt
     bool hangRestart_ = false; // the pending reopening leaves a hung effect's thread behind
     uint32_t recoveryStart_ = 0;
+    bool recoveredOnce_ = false;
+    uint32_t recoveredAt_ = 0;
     uint32_t lastAttempt_ = 0;
     uint32_t pause_ = 0;
     bool nothingToHear_ = false; // the pending stop's fade cannot be (or has been) heard

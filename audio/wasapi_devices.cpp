@@ -64,24 +64,21 @@ void EnsureComOnThisThread() {
     }
 }
 
-UINT WasapiEndpointCount(DeviceKind kind) {
+void AppendWasapiEndpointNames(DeviceKind kind, std::vector<std::wstring>& names) {
     IMMDeviceCollection* endpoints = ActiveEndpoints(kind);
     UINT count = 0;
-    if (endpoints != nullptr && FAILED(endpoints->GetCount(&count))) {
+    if (endpoints == nullptr || FAILED(endpoints->GetCount(&count))) {
         count = 0;
     }
+    for (UINT i = 0; i < count; ++i) {
+        IMMDevice* endpoint = nullptr;
+        wchar_t name[DEVICE_NAME_UNITS];
+        if (SUCCEEDED(endpoints->Item(i, &endpoint)) && ListedName(endpoint, name)) {
+            names.emplace_back(name);
+        }
+        Release(endpoint);
+    }
     Release(endpoints);
-    return count;
-}
-
-bool WasapiEndpointName(DeviceKind kind, UINT index, wchar_t (&name)[DEVICE_NAME_UNITS]) {
-    IMMDeviceCollection* endpoints = ActiveEndpoints(kind);
-    IMMDevice* endpoint = nullptr;
-    const bool ok = endpoints != nullptr && SUCCEEDED(endpoints->Item(index, &endpoint)) &&
-                    ListedName(endpoint, name);
-    Release(endpoint);
-    Release(endpoints);
-    return ok;
 }
 
 IMMDevice* FindWasapiEndpoint(DeviceKind kind, const wchar_t* name) {

@@ -6,14 +6,16 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "audio/device_names.h"
 
 struct IMMDevice;
 
-UINT WasapiEndpointCount(DeviceKind kind);
-
-// The listed name of the endpoint at index now; false when it cannot be read or would not fit.
-bool WasapiEndpointName(DeviceKind kind, UINT index, wchar_t (&name)[DEVICE_NAME_UNITS]);
+// Appends the listed name of every active endpoint, from one enumeration; an endpoint whose
+// name cannot be read or would not fit is left out.
+void AppendWasapiEndpointNames(DeviceKind kind, std::vector<std::wstring>& names);
 
 // The endpoint listed exactly as name (with its prefix), or null. The caller releases it.
 IMMDevice* FindWasapiEndpoint(DeviceKind kind, const wchar_t* name);

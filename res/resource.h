@@ -39,4 +39,5 @@
 
 #define WM_TRAYNOTIFY 0x8001
 #define WM_SLOT_PLUGIN_NOTICE 0x8002
+#define WM_PLUGIN_FAULT_CHECK 0x8003 // sent by the editor's idle timer to its owner
 #define TRAY_ICON_ID 101

@@ -142,6 +142,32 @@ TEST(StreamRecovery, EveryLossWithAndWithoutAutoConnectWhicheverTimeTheDevicesRe
     }
 }
 
+// Devices that deliver for a moment after each reopening and fail again: the pauses keep
+// growing and the stream is given up 10 s after the first loss, not restarted for ever.
+TEST(StreamRecovery, DevicesThatFailAgainSoonAfterEachReopeningAreGivenUp) {
+    StreamRecovery recovery;
+    recovery.Started(0);
+    uint32_t openedAt = 0, endedAt = NEVER;
+    int attempts = 0;
+    for (uint32_t t = LEVEL_TICK_MS; t <= 20000 && endedAt == NEVER; t += LEVEL_TICK_MS) {
+        const bool delivers = t - openedAt < 600;
+        RecoveryAdvice advice =
+            recovery.On(delivers ? StreamEvent::FirstBuffer : StreamEvent::Stalled, t);
+        if (advice.action == RecoveryAction::None) {
+            advice = recovery.Tick(t, false);
+        }
+        if (advice.action == RecoveryAction::Restart) {
+            ++attempts;
+            openedAt = t;
+            recovery.Reopened(true, t);
+        }
+        endedAt = advice.action == RecoveryAction::GiveUp ? t : NEVER;
+    }
+    EXPECT_GE(endedAt, 10600u);
+    EXPECT_LT(endedAt, 10600u + 2 * LEVEL_TICK_MS);
+    EXPECT_LE(attempts, 8);
+}
+
 // One stop at a time: the first request's fade-out is not restarted by the next; it ends 200 ms
 // after the request once the fade was heard, at most a second after it when never heard, at
 // the first 200 ms when nothing could be heard.

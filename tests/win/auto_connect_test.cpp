@@ -3,8 +3,11 @@
 // else, the stream included, stays real.
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
+#include "app/auto_connect.h"
 #include "app/device_list.h"
 #include "audio/engine_state.h"
 #include "res/resource.h"
@@ -14,12 +17,14 @@
 namespace {
 
 std::wstring unplugged;
+int listings = 0; // of either kind, since the start
 
-const DeviceEnumeration UNPLUGGABLE = {
-    [](DeviceKind kind) { return SystemDeviceEnumeration().count(kind); },
-    [](DeviceKind kind, UINT id, wchar_t (&name)[DEVICE_NAME_UNITS]) {
-        return SystemDeviceEnumeration().name(kind, id, name) && unplugged != name;
-    }};
+std::vector<std::wstring> Unpluggable(DeviceKind kind) {
+    ++listings;
+    std::vector<std::wstring> names = ListStreamDevices(kind);
+    names.erase(std::remove(names.begin(), names.end(), unplugged), names.end());
+    return names;
+}
 
 const wchar_t TWO_SLOTS[] = L"[Settings00]\r\nWaveInCapsName=Monitor of "
                             L"TestMic\r\nWaveOutCapsName=TestSpeaker\r\nBufferSize=20\r\n"
@@ -32,7 +37,7 @@ class AutoConnect : public WinTest {
     void SetUp() override {
         WinTest::SetUp();
         unplugged.clear();
-        SetDeviceEnumeration(&UNPLUGGABLE);
+        SetDeviceEnumeration(Unpluggable);
         WriteSettings(TWO_SLOTS);
     }
     void TearDown() override {
@@ -57,6 +62,9 @@ TEST_F(AutoConnect, FollowsEitherDeviceAndStaysOnThroughItsOwnStopsButNotTheUser
     Pump(600);
     EXPECT_EQ(running, 0) << "the first test comes a second later, not at once";
     EXPECT_GE(Until(1, 1500), 0) << "both devices present: started";
+    const int listed = listings;
+    OnAutoConnectTick(dialog);
+    EXPECT_EQ(listings - listed, 2) << "a tick lists each kind once, not once per device";
     for (const wchar_t* device : {L"TestSpeaker", L"Monitor of TestMic"}) {
         unplugged = device;
         const int stoppedAfter = Until(0, 2500);
@@ -104,6 +112,19 @@ TEST_F(AutoConnect, ASavedSlotStartsAfterStartUpClearingItNeverStopsAndASlotChan
         << "closing stops the stream without switching auto-connect off";
 }
 
+// Changing to a slot saved with auto-connect on while a stream runs is the user's stop: the new
+// slot's auto-connect is cleared with the old one's, so nothing starts the stream again.
+TEST_F(AutoConnect, ASlotChangeWhileRunningStopsForGoodEvenIntoASlotWithItOn) {
+    OpenDialog();
+    ASSERT_TRUE(StartTestStream(L"20"));
+    SelectSlot(1);
+    EXPECT_FALSE(slots[1].AutoRestart) << "the new slot's flag";
+    EXPECT_FALSE(Checked(IDC_AUTO_CONNECT));
+    EXPECT_GE(Until(0, 1000), 0);
+    Pump(1300);
+    EXPECT_EQ(running, 0) << "nothing starts it again";
+}
+
 TEST_F(AutoConnect, ASlotChangeWhileStoppedAwaitsTheNewSlotsOwnNamesNeverTheOldSlotsDevices) {
     const std::pair<std::wstring, std::wstring> awaited[] = {
         // absent, a prefix, another case
@@ -132,6 +153,18 @@ TEST_F(AutoConnect, ASlotChangeWhileStoppedAwaitsTheNewSlotsOwnNamesNeverTheOldS
         CloseDialog();
         EXPECT_TRUE(saved(L"WaveInCapsName") == names.first &&
                     saved(L"WaveOutCapsName") == names.second);
+        // Auto-connect off, the lists refreshed: an awaited name selects no other device.
+        OpenDialog(2);
+        SendMessageW(Item(IDC_AUTO_CONNECT), BM_CLICK, 0, 0);
+        Command(IDC_WAVEIN, CBN_DROPDOWN);
+        Command(IDC_WAVEOUT, CBN_DROPDOWN);
+        for (const auto& list :
+             {std::make_pair(IDC_WAVEIN, names.first), std::make_pair(IDC_WAVEOUT, names.second)}) {
+            const bool present =
+                list.second == L"Monitor of TestMic" || list.second == L"TestSpeaker";
+            EXPECT_EQ(SelectedText(list.first), present ? list.second : L"") << list.second;
+        }
+        CloseDialog();
     }
 }
 

@@ -12,7 +12,7 @@
 #include "audio/device_names.h"
 #include "audio/engine_state.h"
 #include "audio/slider_tables.h"
-#include "plugin/plugin_commands.h"
+#include "app/plugin_commands.h"
 #include "res/resource.h"
 #include "settings/command_line.h"
 #include "settings/settings_store.h"

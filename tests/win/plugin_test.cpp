@@ -14,7 +14,7 @@
 #include "audio/engine_state.h"
 #include "plugin/editor_window.h"
 #include "plugin/host_callback.h"
-#include "plugin/plugin_commands.h"
+#include "app/plugin_commands.h"
 #include "plugin/plugin_host.h"
 #include "plugin/vst2.h"
 #include "res/resource.h"
@@ -274,6 +274,31 @@ TEST_F(Plugin, WhileAnEffectOpensTheStageGoesOnAndACloseWaitsForIt) {
     EXPECT_NE(ReadSettings().find(L"[Settings00]"), std::wstring::npos) << "the slot was saved";
     DestroyWindow(dialog);
     dialog = nullptr;
+}
+
+} // namespace
+
+namespace {
+
+// A load and an unload are saved with the slot a few seconds later, as the close would save
+// them: an effect the user took out does not come back after a crash.
+TEST_F(Plugin, ALoadAndAnUnloadAreSavedWithinSecondsNotOnlyAtTheClose) {
+    OpenDialog();
+    const auto savedWithin4s = [&](bool active) {
+        for (int tick = 0; tick < 200; ++tick) {
+            Pump(20);
+            if ((ReadSettings().find(L"VstActive=1") != std::wstring::npos) == active) {
+                return true;
+            }
+        }
+        return false;
+    };
+    ChooseVariant("copy_through");
+    LoadPluginCommand(dialog);
+    ASSERT_EQ(pluginActive.load(), 1);
+    EXPECT_TRUE(savedWithin4s(true)) << "after the load";
+    UnloadPluginCommand(dialog);
+    EXPECT_TRUE(savedWithin4s(false)) << "after the unload";
 }
 
 } // namespace

@@ -18,7 +18,7 @@
 #include "audio/stream.h"
 #include "audio/stream_state.h"
 #include "plugin/plugin_call_watch.h"
-#include "plugin/plugin_commands.h"
+#include "app/plugin_commands.h"
 #include "plugin/plugin_host.h"
 #include "res/resource.h"
 #include "tests/win/win_fixture.h"

@@ -1,4 +1,4 @@
-#include "plugin/plugin_commands.h"
+#include "app/plugin_commands.h"
 
 #include <cwchar>
 #include <cwctype>

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# The layers: a folder includes nothing from the folders above it (platform/ < plugin/,
+# audio/ < settings/ < app/), so each can be built and tested without the ones above.
+source "$(dirname "$0")/lib.sh"
+above() {  # folder, folders above it: its includes of theirs, one per line
+  local pattern; pattern="#include \"($(tr ' ' '|' <<< "${*:2}"))/"
+  grep -rEn "$pattern" "$ROOT/$1" | sed "s|^$ROOT/||"
+}
+for layer in "platform plugin audio settings app" "plugin settings app" "audio settings app" \
+  "settings app"; do
+  set -- $layer
+  found=$(above "$@")
+  check "$1/ includes nothing from ${*:2}" test -z "$found"
+  [ -n "$found" ] && sed 's/^/  /' <<< "$found"
+done

@@ -1,0 +1,106 @@
+// The recovery as the window shows it, on the real test devices: the pauses between attempts
+// on devices that keep failing, the give-up with auto-connect off (a balloon) and on (the
+// watcher waits and starts again), and the balloon of a Start whose device does not open.
+#include <windows.h>
+#include <mmsystem.h>
+#include <commctrl.h>
+
+#include <string>
+#include <vector>
+
+#include "app/balloon.h"
+#include "app/stream_commands.h"
+#include "audio/engine_state.h"
+#include "audio/stream_state.h"
+#include "res/resource.h"
+#include "tests/win/win_fixture.h"
+
+namespace {
+
+// The text of the visible balloon tip, or nothing.
+std::wstring BalloonText() {
+    for (HWND tip = FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr); tip != nullptr;
+         tip = FindWindowExW(nullptr, tip, TOOLTIPS_CLASSW, nullptr)) {
+        if (IsWindowVisible(tip) && (GetWindowLongW(tip, GWL_STYLE) & TTS_BALLOON) != 0) {
+            wchar_t text[256] = L"";
+            TTTOOLINFOW info = {};
+            info.cbSize = sizeof info;
+            info.lpszText = text;
+            SendMessageW(tip, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&info));
+            return text;
+        }
+    }
+    return L"";
+}
+
+MMRESULT WINAPI RefusedWrite(HWAVEOUT, LPWAVEHDR, UINT) {
+    return MMSYSERR_NODRIVER;
+}
+
+using Recovery = WinTest;
+
+// A playback device that refuses every write: reopened at once, then after pauses that grow,
+// and given up once the (shortened) recovery time is over.
+TEST_F(Recovery, DevicesThatKeepFailingAreRetriedAfterGrowingPausesThenGivenUp) {
+    const uint32_t recoveryBefore = deviceRecoveryMs;
+    deviceRecoveryMs = 4000;
+    for (bool autoConnect : {false, true}) {
+        OpenDialog();
+        ASSERT_TRUE(StartTestStream(L"20"));
+        for (int tick = 0; tick < 150 && captureSeen.load() == 0; ++tick) {
+            Pump(20);
+        }
+        if (autoConnect) {
+            SendMessageW(Item(IDC_AUTO_CONNECT), BM_CLICK, 0, 0); // the stream runs on
+        }
+        playbackWrite = RefusedWrite;
+        std::vector<DWORD> attempts;
+        DWORD thread = audioThreadId;
+        for (DWORD start = GetTickCount(); running == 1 && GetTickCount() - start < 8000;) {
+            Pump(10);
+            if (running == 1 && audioThreadId != thread) {
+                thread = audioThreadId;
+                attempts.push_back(GetTickCount());
+            }
+        }
+        playbackWrite = SystemWaveOutWrite;
+        // At once, then after 250, 500 and 1000 ms pauses (on the 200 ms level timer).
+        ASSERT_GE(attempts.size(), 3u) << autoConnect;
+        EXPECT_LE(attempts.size(), 5u) << autoConnect;
+        for (size_t i = 2; i < attempts.size(); ++i) {
+            EXPECT_GE(attempts[i] - attempts[i - 1] + 100, attempts[i - 1] - attempts[i - 2])
+                << "attempt " << i << (autoConnect ? " with auto-connect" : "");
+        }
+        EXPECT_GE(attempts.back() - attempts.front(), 1500u);
+        EXPECT_EQ(running, 0) << "given up";
+        EXPECT_TRUE(Enabled(ID_START));
+        EXPECT_EQ(Checked(IDC_AUTO_CONNECT), autoConnect);
+        EXPECT_EQ(BalloonText(),
+                  autoConnect ? L"" : L"オーディオデバイスが応答しないため停止しました。");
+        HideBalloon();
+        if (autoConnect) {
+            for (int tick = 0; tick < 100 && running == 0; ++tick) {
+                Pump(20);
+            }
+            EXPECT_EQ(running, 1) << "the watcher starts the stream on the devices present";
+            StopAndWait();
+        }
+        CloseDialog();
+    }
+    deviceRecoveryMs = recoveryBefore;
+}
+
+// A device that does not open: the user's Start is told why, the watcher's stays silent.
+TEST_F(Recovery, AStartWhoseDeviceDoesNotOpenSaysSoToTheUserOnly) {
+    WriteSettings(L"[Settings00]\r\nWaveInCapsName=Absent Microphone\r\n"
+                  L"WaveOutCapsName=TestSpeaker\r\nAutoRestart=1\r\n");
+    OpenDialog();
+    EXPECT_EQ(Command(ID_START, WATCHER_CODE), 0);
+    EXPECT_EQ(BalloonText(), L"");
+    EXPECT_EQ(Command(ID_START), 0);
+    EXPECT_EQ(BalloonText().rfind(L"オーディオデバイスを開けませんでした。", 0), 0u)
+        << "the balloon says why";
+    HideBalloon();
+}
+
+} // namespace
