@@ -90,7 +90,7 @@ bool Act(HWND dialog, const RecoveryAdvice& advice, uint32_t closeWaitMs = plugi
     switch (advice.action) {
     case RecoveryAction::Restart: {
         CloseStream(closeWaitMs);
-        const bool opened = OpenStream(run.captureName, run.playbackName, run.ms);
+        const bool opened = reopenStream(run.captureName, run.playbackName, run.ms);
         Act(dialog, recovery.Reopened(opened, GetTickCount()));
         return true;
     }
@@ -146,6 +146,7 @@ INT_PTR RefuseStart(HWND dialog, WORD notificationCode, int controlId, const wch
 } // namespace
 
 uint32_t deviceRecoveryMs = 10000;
+StreamOpener reopenStream = OpenStream;
 
 INT_PTR StartStream(HWND dialog, WORD notificationCode) {
     wchar_t text[BUFFER_TEXT_UNITS];

@@ -43,6 +43,11 @@ void RestartStream(HWND dialog);
 // will bring it back).
 void WatchStream(HWND dialog);
 
+// How the watchdog opens the devices again (OpenStream). Devices that stay away cannot be
+// had for a running program on every system, so tests may put an opener here that refuses.
+using StreamOpener = bool (*)(const wchar_t* captureName, const wchar_t* playbackName, int32_t ms);
+extern StreamOpener reopenStream;
+
 // How long the watchdog tries to bring lost devices back. A variable so that tests can
 // shorten it.
 extern uint32_t deviceRecoveryMs;

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The stream watchdog with the real program, through WinMM and through WASAPI: while a tone
-# streams at 20 ms buffers, one of the two devices is taken away for real (its null sink's module unloaded) and brought back 3 s
-# later under the same name. The tone comes back without anyone pressing Start, and the About
-# box counts one restart for each.
+# streams at 20 ms buffers, one of the two devices is taken away for real (its null sink's
+# module unloaded) and brought back 3 s later under the same name. The tone comes back without
+# anyone pressing Start, and the About box counts one restart for each. Through WinMM with
+# auto-connect on, the speaker then stays away: the stream is closed and the window shows it
+# stopped, and once the speaker is back the watcher starts the stream by itself.
 source "$(dirname "$0")/lib.sh"
 e2e_environment
 TONE=450
@@ -12,17 +14,34 @@ sink_args() {  # sink name: the arguments scripts/testenv.sh loaded it with
   local description; [ "$1" = mic_src ] && description=TestMic || description=TestSpeaker
   echo "sink_name=$1 rate=44100 channels=2 format=s16le sink_properties=device.description=$description"
 }
-# Unloads the sink, waits and loads it again as testenv loaded it (it stays for the suites
-# after this one); the streams that played into it (the keep-alive, the tone's feed) were
-# moved to another sink by the server, so they are moved back (the program's own stream on it
-# ended with it).
-take_away() {  # sink
-  local module players sink player
+# Unloads the sink, or loads it again as testenv loaded it (it stays for the suites after this
+# one); the streams that played into it (the keep-alive, the tone's feed) were moved to
+# another sink by the server, so they are moved back (the program's own stream on it ended
+# with it).
+unload_sink() {  # sink
+  local module
   module=$(pactl list short modules | awk -v s="sink_name=$1 " 'index($0 " ", s) {print $1}')
-  sink=$(pactl list short sinks | awk -v s="$1" '$2 == s {print $1}')
-  players=$(pactl list short sink-inputs | awk -v s="$sink" '$2 == s {print $1}')
-  pactl unload-module "$module" && sleep 3 && pactl load-module module-null-sink $(sink_args "$1") >/dev/null &&
-    for player in $players; do pactl move-sink-input "$player" "$1" 2>/dev/null; done
+  PLAYERS=$(pactl list short sink-inputs | awk -v s="$(sink_index "$1")" '$2 == s {print $1}')
+  pactl unload-module "$module"
+}
+load_sink() {  # sink
+  local player
+  pactl load-module module-null-sink $(sink_args "$1") >/dev/null &&
+    for player in $PLAYERS; do pactl move-sink-input "$player" "$1" 2>/dev/null; done
+}
+sink_index() { pactl list short sinks | awk -v s="$1" '$2 == s {print $1}'; }
+take_away() { unload_sink "$1" && sleep 3 && load_sink "$1"; }  # sink
+ms_now() { echo $(($(date +%s%N) / 1000000)); }
+by() {  # seconds, command...: the command comes true within that many seconds from now
+  local end=$(($(ms_now) + $1 * 1000))
+  while [ "$(ms_now)" -lt $end ]; do "${@:2}" >/dev/null 2>&1 && return 0; sleep 0.2; done
+  echo "  not within $1 s: ${*:2}"; return 1
+}
+stopped_and_closed() {  # the window's stopped state, and nothing of it recording the tone
+  local source
+  source=$(pactl list short sources | awk '$2 == "mic_src.monitor" {print $1}')
+  says 1 enabled $ID_START && says 0 enabled $ID_STOP &&
+    [ -z "$(pactl list short source-outputs | awk -v s="$source" '$2 == s')" ]
 }
 tone_back() {  # seconds: the tone's level in the last second recorded within them
   local i
@@ -45,16 +64,26 @@ feed_tone $TONE 120 -12
 for prefix in "" "WASAPI: "; do
   through="${prefix:-WinMM: }"; through="through ${through%: }"
   new_instance "watchdog${prefix%: }" "[Settings00]" "BufferSize=20" \
-    "WaveInCapsName=${prefix}Monitor of TestMic" "WaveOutCapsName=${prefix}TestSpeaker"
-  start_program && drive wait 30000 && drive click $ID_START
+    "WaveInCapsName=${prefix}Monitor of TestMic" "WaveOutCapsName=${prefix}TestSpeaker" \
+    "AutoRestart=$([ -z "$prefix" ] && echo 1 || echo 0)"
+  start_program && drive wait 30000
+  [ -n "$prefix" ] && drive click $ID_START  # through WinMM, auto-connect starts it
   check "$through: the tone streams" tone_back 4
-  restarts=0
-  for sink in mic_src spk; do
-    [ -n "$prefix" ] && [ $sink = mic_src ] && continue
-    take_away $sink
-    restarts=$((restarts + 1))
-    check "$through: $sink taken away and back, the tone comes back by itself" tone_back $COME_BACK_S
-    check "$through: the About box counts $restarts restart(s)" restarts $restarts
-  done
+  if [ -n "$prefix" ]; then
+    take_away spk
+    check "$through: spk taken away and back, the tone comes back by itself" tone_back $COME_BACK_S
+    check "$through: the About box counts 1 restart" restarts 1
+  else
+    take_away mic_src
+    check "$through: mic_src taken away and back, the tone comes back by itself" tone_back $COME_BACK_S
+    check "$through: the About box counts 1 restart" restarts 1
+    unload_sink spk
+    check "$through, auto-connect on: spk gone for good, within 12 s the stream is closed and shown stopped" \
+      by 12 stopped_and_closed
+    load_sink spk
+    check "$through, auto-connect on: spk back, the stream starts by itself within 3 s" \
+      by 3 says 1 enabled $ID_STOP
+    check "$through, auto-connect on: the tone is back" tone_back 4
+  fi
   close_program
 done

@@ -283,6 +283,7 @@ namespace {
 // A load and an unload are saved with the slot a few seconds later, as the close would save
 // them: an effect the user took out does not come back after a crash.
 TEST_F(Plugin, ALoadAndAnUnloadAreSavedWithinSecondsNotOnlyAtTheClose) {
+    WriteSettings(L"[Settings00]\r\nBufferSize=50\r\n");
     OpenDialog();
     const auto savedWithin4s = [&](bool active) {
         for (int tick = 0; tick < 200; ++tick) {
