@@ -33,8 +33,11 @@ sink_index() { pactl list short sinks | awk -v s="$1" '$2 == s {print $1}'; }
 take_away() { unload_sink "$1" && sleep 3 && load_sink "$1"; }  # sink
 ms_now() { echo $(($(date +%s%N) / 1000000)); }
 by() {  # seconds, command...: the command comes true within that many seconds from now
-  local end=$(($(ms_now) + $1 * 1000))
-  while [ "$(ms_now)" -lt $end ]; do "${@:2}" >/dev/null 2>&1 && return 0; sleep 0.2; done
+  local start; start=$(ms_now)
+  while [ "$(ms_now)" -lt $((start + $1 * 1000)) ]; do
+    "${@:2}" >/dev/null 2>&1 && echo "  after $(($(ms_now) - start)) ms" && return 0
+    sleep 0.2
+  done
   echo "  not within $1 s: ${*:2}"; return 1
 }
 stopped_and_closed() {  # the window's stopped state, and nothing of it recording the tone

@@ -11,5 +11,5 @@ for layer in "platform plugin audio settings app" "plugin settings app" "audio s
   set -- $layer
   found=$(above "$@")
   check "$1/ includes nothing from ${*:2}" test -z "$found"
-  [ -n "$found" ] && sed 's/^/  /' <<< "$found"
+  if [ -n "$found" ]; then sed "s/^/  /" <<< "$found"; fi
 done
