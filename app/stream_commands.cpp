@@ -122,7 +122,8 @@ void Feed(HWND dialog) {
         // A stream that delivers while a device refuses its calls has not come back.
         if ((FadeOutPlayed() && Act(dialog, recovery.On(StreamEvent::FadePlayed, now))) ||
             (health == StreamHealth::Stalled &&
-             Act(dialog, recovery.On(StreamEvent::Stalled, now))) ||
+             Act(dialog, recovery.On(StreamEvent::Stalled, now,
+                                     StreamStallLimitMs(static_cast<uint32_t>(run.ms))))) ||
             (health == StreamHealth::DeviceFailed &&
              Act(dialog, recovery.On(StreamEvent::DeviceCallFailed, now))) ||
             (health == StreamHealth::Healthy && StreamDelivering() &&

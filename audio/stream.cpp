@@ -50,12 +50,15 @@ void CloseStream(uint32_t waitMs) {
     }
 }
 
+uint32_t StreamStallLimitMs(uint32_t bufferMs) {
+    return STALL_BUFFERS * bufferMs > MIN_STALL_MS ? STALL_BUFFERS * bufferMs : MIN_STALL_MS;
+}
+
 StreamHealth CheckStream(uint32_t bufferMs) {
     if (deviceCallFailed.load() != 0) {
         return StreamHealth::DeviceFailed;
     }
-    const uint32_t limit =
-        STALL_BUFFERS * bufferMs > MIN_STALL_MS ? STALL_BUFFERS * bufferMs : MIN_STALL_MS;
+    const uint32_t limit = StreamStallLimitMs(bufferMs);
     const uint32_t now = GetTickCount();
     const bool seen = captureSeen.load() != 0;
     const uint32_t sinceCapture = now - (seen ? lastCaptureTick.load() : openTick);

@@ -24,6 +24,10 @@ enum class StreamHealth {
     Stalled,     // no capture for the stall limit (longer before the first block)
     DeviceFailed // the device refused a call, or went away
 };
+// How long the open stream, at a buffer length of bufferMs, may deliver nothing before
+// CheckStream calls it stalled: so long have its devices been away when it does.
+uint32_t StreamStallLimitMs(uint32_t bufferMs);
+
 // How the open stream fares for a buffer length of bufferMs. A block inside the effect is
 // never a stall: that is the plug-in hang guard's case.
 StreamHealth CheckStream(uint32_t bufferMs);

@@ -15,7 +15,7 @@ void StreamRecovery::Stopped() {
     open_ = false;
 }
 
-RecoveryAdvice StreamRecovery::On(StreamEvent event, uint32_t now) {
+RecoveryAdvice StreamRecovery::On(StreamEvent event, uint32_t now, uint32_t lostForMs) {
     const bool fresh = event == StreamEvent::Resumed && FreshResume(now);
     switch (state_) {
     case RecoveryState::Playing:
@@ -26,9 +26,9 @@ RecoveryAdvice StreamRecovery::On(StreamEvent event, uint32_t now) {
         case StreamEvent::Stalled:
         case StreamEvent::DeviceCallFailed:
         case StreamEvent::DeviceRemoved:
-            return BeginRecovery(now);
+            return BeginRecovery(now, lostForMs);
         case StreamEvent::Resumed:
-            return fresh ? BeginRecovery(now) : RecoveryAdvice{};
+            return fresh ? BeginRecovery(now, 0) : RecoveryAdvice{};
         case StreamEvent::EffectHung:
             hangRestart_ = true;
             open_ = false;
@@ -130,12 +130,12 @@ RecoveryAdvice StreamRecovery::Reopened(bool opened, uint32_t now) {
     return {RecoveryAction::None, pause_};
 }
 
-RecoveryAdvice StreamRecovery::BeginRecovery(uint32_t now) {
+RecoveryAdvice StreamRecovery::BeginRecovery(uint32_t now, uint32_t lostForMs) {
     state_ = RecoveryState::Recovering;
     // Devices that deliver a moment after each reopening and fail again are still away: the
     // pauses go on growing and the give-up comes as if they had never delivered.
     if (!recoveredOnce_ || now - recoveredAt_ >= limits_.relapseMs) {
-        recoveryStart_ = now;
+        recoveryStart_ = now - lostForMs;
         pause_ = 0;
         return Attempt(now);
     }

@@ -54,7 +54,9 @@ class StreamRecovery {
     // The stream was closed by other means (the window's close, the session's end).
     void Stopped();
 
-    RecoveryAdvice On(StreamEvent event, uint32_t now);
+    // lostForMs: how long the devices have been away already when the event tells of it (a
+    // stall's limit); the give-up counts from then.
+    RecoveryAdvice On(StreamEvent event, uint32_t now, uint32_t lostForMs = 0);
     // Time passing: attempts when their pause is over, the give-up, the stop's completion.
     // autoConnect: the watcher will start the stream when its devices are back.
     RecoveryAdvice Tick(uint32_t now, bool autoConnect);
@@ -68,7 +70,7 @@ class StreamRecovery {
     RecoveryState State() const { return state_; }
 
   private:
-    RecoveryAdvice BeginRecovery(uint32_t now);
+    RecoveryAdvice BeginRecovery(uint32_t now, uint32_t lostForMs);
     RecoveryAdvice Attempt(uint32_t now);
     RecoveryAdvice End(RecoveryAction action, bool tellUser = false);
     bool FreshResume(uint32_t now);
