@@ -91,7 +91,7 @@ bool Act(HWND dialog, const RecoveryAdvice& advice, uint32_t closeWaitMs = plugi
     case RecoveryAction::Restart: {
         CloseStream(closeWaitMs);
         const bool opened = reopenStream(run.captureName, run.playbackName, run.ms);
-        Act(dialog, recovery.Reopened(opened, GetTickCount()));
+        Act(dialog, recovery.Reopened(opened));
         return true;
     }
     case RecoveryAction::FadeOut:
@@ -174,7 +174,7 @@ INT_PTR StartStream(HWND dialog, WORD notificationCode) {
     RecoveryLimits limits;
     limits.giveUpAfterMs = deviceRecoveryMs;
     recovery = StreamRecovery(limits);
-    recovery.Started(GetTickCount());
+    recovery.Started();
     SetTimer(dialog, TIMER_LEVEL, LEVEL_TIMER_MS, nullptr);
     ShowRunning(dialog);
     return 1;

@@ -1,13 +1,12 @@
 #include "audio/stream_recovery.h"
 
-void StreamRecovery::Started(uint32_t now) {
+void StreamRecovery::Started() {
     state_ = RecoveryState::Playing;
     recoveredOnce_ = false;
     open_ = true;
     delivering_ = false;
     failedSince_ = false;
     hangRestart_ = false;
-    recoveryStart_ = now;
 }
 
 void StreamRecovery::Stopped() {
@@ -61,6 +60,9 @@ RecoveryAdvice StreamRecovery::On(StreamEvent event, uint32_t now, uint32_t lost
             return {}; // a resume during a recovery: the recovery is what it asks for
         }
     case RecoveryState::Stopping:
+        if (event == StreamEvent::EffectHung) {
+            return End(RecoveryAction::Stop); // its thread is left behind, and nothing plays
+        }
         if (event != StreamEvent::FirstBuffer && event != StreamEvent::DeviceArrived &&
             event != StreamEvent::Resumed) {
             nothingToHear_ = true; // played, or it never will be
@@ -110,8 +112,7 @@ RecoveryAdvice StreamRecovery::StopRequested(uint32_t now, bool devicesGone) {
     }
 }
 
-RecoveryAdvice StreamRecovery::Reopened(bool opened, uint32_t now) {
-    (void)now;
+RecoveryAdvice StreamRecovery::Reopened(bool opened) {
     if (state_ == RecoveryState::Playing && hangRestart_) {
         hangRestart_ = false;
         if (!opened) {
@@ -140,6 +141,7 @@ RecoveryAdvice StreamRecovery::BeginRecovery(uint32_t now, uint32_t lostForMs) {
         return Attempt(now);
     }
     const bool due = now - lastAttempt_ >= pause_ && now - recoveryStart_ < limits_.giveUpAfterMs;
+    failedSince_ = open_; // the open stream is the one that failed: the next attempt replaces it
     return due ? Attempt(now) : RecoveryAdvice{RecoveryAction::None, pause_}; // Tick gives up
 }
 

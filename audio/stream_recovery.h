@@ -49,8 +49,8 @@ class StreamRecovery {
   public:
     explicit StreamRecovery(const RecoveryLimits& limits = RecoveryLimits()) : limits_(limits) {}
 
-    // A start opened the stream at now.
-    void Started(uint32_t now);
+    // A start opened the stream.
+    void Started();
     // The stream was closed by other means (the window's close, the session's end).
     void Stopped();
 
@@ -65,7 +65,7 @@ class StreamRecovery {
     RecoveryAdvice StopRequested(uint32_t now, bool devicesGone);
     // What the Restart asked for came to: the devices opened (the stream runs again, but has
     // still to deliver) or not.
-    RecoveryAdvice Reopened(bool opened, uint32_t now);
+    RecoveryAdvice Reopened(bool opened);
 
     RecoveryState State() const { return state_; }
 

@@ -50,7 +50,7 @@ Outcome Simulate(Loss loss, bool autoConnect, uint32_t backAt, uint32_t userStop
             ++out.attempts;
             open = present(t);
             openedAt = lastDelivery = t;
-            act(recovery.Reopened(open, base + t), t);
+            act(recovery.Reopened(open), t);
         } else if (advice.action == RecoveryAction::Stop ||
                    advice.action == RecoveryAction::GiveUp) {
             open = false;
@@ -59,7 +59,7 @@ Outcome Simulate(Loss loss, bool autoConnect, uint32_t backAt, uint32_t userStop
             out.told = advice.tellUser;
         }
     };
-    recovery.Started(base);
+    recovery.Started();
     for (uint32_t t = 0; t <= 14000 && out.ending == RecoveryAction::None; t += 10) {
         const uint32_t now = base + t;
         if (t == GONE_AT && loss == Loss::Removed) {
@@ -132,22 +132,28 @@ TEST(StreamRecovery, EveryLossWithAndWithoutAutoConnectWhicheverTimeTheDevicesRe
     }
 }
 
-// Devices that deliver for a moment after each reopening and fail again, or deliver while
-// refusing calls: the pauses keep growing and the stream is given up 10 s after the first
-// loss, not restarted for ever; a stream that refuses calls has not come back.
+// Devices that deliver for a moment after each reopening and fail again (a stall told on
+// every tick, or a removal told once), or deliver while refusing calls: the pauses keep
+// growing and the stream is given up 10 s after the first loss, not restarted for ever; a
+// stream that refuses calls has not come back.
 TEST(StreamRecovery, DevicesThatFailAgainAfterEachReopeningAreGivenUp) {
-    for (bool refusing : {false, true}) {
+    enum Way { STALLS, REMOVED_ONCE, REFUSES };
+    for (Way way : {STALLS, REMOVED_ONCE, REFUSES}) {
         StreamRecovery recovery;
-        recovery.Started(0);
+        recovery.Started();
         uint32_t openedAt = 0, endedAt = NEVER;
         int attempts = 0, restarts = 0;
         for (uint32_t t = LEVEL_TICK_MS; t <= 20000 && endedAt == NEVER; t += LEVEL_TICK_MS) {
-            const bool delivers = t - openedAt < 600;
-            if (refusing && t > 600) {
+            if (way == REFUSES && t > 600) {
                 recovery.On(StreamEvent::DeviceCallFailed, t);
             }
-            RecoveryAdvice advice = recovery.On(
-                delivers || refusing ? StreamEvent::FirstBuffer : StreamEvent::Stalled, t);
+            RecoveryAdvice advice;
+            if (way == REFUSES || t - openedAt < 600) {
+                advice = recovery.On(StreamEvent::FirstBuffer, t);
+            } else if (way == STALLS || t - openedAt == 600) {
+                advice = recovery.On(
+                    way == STALLS ? StreamEvent::Stalled : StreamEvent::DeviceRemoved, t);
+            }
             restarts += advice.recovered ? 1 : 0;
             if (advice.action == RecoveryAction::None) {
                 advice = recovery.Tick(t, false);
@@ -155,14 +161,15 @@ TEST(StreamRecovery, DevicesThatFailAgainAfterEachReopeningAreGivenUp) {
             if (advice.action == RecoveryAction::Restart) {
                 ++attempts;
                 openedAt = t;
-                recovery.Reopened(true, t);
+                recovery.Reopened(true);
             }
             endedAt = advice.action == RecoveryAction::GiveUp ? t : NEVER;
         }
-        EXPECT_GE(endedAt, refusing ? 10800u : 10600u) << refusing;
-        EXPECT_LT(endedAt, 11000u) << refusing;
-        EXPECT_LE(attempts, 8) << refusing;
-        EXPECT_EQ(restarts, refusing ? 0 : attempts) << refusing;
+        EXPECT_GE(endedAt, way == REFUSES ? 10800u : 10600u) << way;
+        EXPECT_LT(endedAt, 11000u) << way;
+        EXPECT_GE(attempts, way == REFUSES ? 5 : 6) << way;
+        EXPECT_LE(attempts, 8) << way;
+        EXPECT_EQ(restarts, way == REFUSES ? 0 : attempts) << way;
     }
 }
 
@@ -174,9 +181,10 @@ TEST(StreamRecovery, AStopIsPendingOnceAndEndsAsSoonAsNothingMoreCanBeHeard) {
         const char* name;
         bool delivering;  // capture had delivered before the stop
         bool devicesGone; // the watcher's stop
-        uint32_t heardAt; // FadePlayed reported then
+        uint32_t heardAt; // FadePlayed (or, with hung, EffectHung) reported then
         uint32_t againAt; // a second request then
         uint32_t endsAt;
+        bool hung = false;
     } rows[] = {
         {"fade heard at 50", true, false, 50, NEVER, 200},
         {"fade heard at 450", true, false, 450, NEVER, 450},
@@ -185,10 +193,11 @@ TEST(StreamRecovery, AStopIsPendingOnceAndEndsAsSoonAsNothingMoreCanBeHeard) {
         {"the watcher's, devices gone", true, true, NEVER, NEVER, 200},
         {"the user's, then the watcher's at 500", true, false, NEVER, 500, 500},
         {"before the first buffer", false, false, NEVER, NEVER, 200},
+        {"a hung effect at 50", true, false, 50, NEVER, 50, true},
     };
     for (const Row& row : rows) {
         StreamRecovery recovery;
-        recovery.Started(0);
+        recovery.Started();
         if (row.delivering) {
             recovery.On(StreamEvent::FirstBuffer, 10);
         }
@@ -202,7 +211,8 @@ TEST(StreamRecovery, AStopIsPendingOnceAndEndsAsSoonAsNothingMoreCanBeHeard) {
                 EXPECT_EQ(recovery.StopRequested(t, watcher).action, RecoveryAction::None);
             }
             if (t - 100 >= row.heardAt) {
-                advice = recovery.On(StreamEvent::FadePlayed, t);
+                advice =
+                    recovery.On(row.hung ? StreamEvent::EffectHung : StreamEvent::FadePlayed, t);
             }
             if (advice.action == RecoveryAction::None) {
                 advice = recovery.Tick(t, true);

@@ -50,7 +50,7 @@ using Recovery = WinTest;
 // after pauses that grow, and given up once the (shortened) recovery time is over.
 TEST_F(Recovery, DevicesThatStayAwayAreRetriedAfterGrowingPausesThenGivenUp) {
     const uint32_t recoveryBefore = deviceRecoveryMs;
-    deviceRecoveryMs = 4000;
+    deviceRecoveryMs = 2500;
     for (bool autoConnect : {false, true}) {
         OpenDialog();
         ASSERT_TRUE(StartTestStream(L"20"));
