@@ -55,7 +55,7 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (wParam == DBT_DEVNODES_CHANGED) {
             OnStreamDevicesChanged(window);
         }
-        return TRUE;
+        return FALSE; // only watched: a removal the system asks about is never refused
     default:
         return FALSE;
     }

@@ -2,6 +2,7 @@
 // watcher's enumeration is wrapped to let one named device vanish and return; everything
 // else, the stream included, stays real.
 #include <windows.h>
+#include <dbt.h>
 
 #include <algorithm>
 #include <string>
@@ -10,6 +11,7 @@
 #include "app/auto_connect.h"
 #include "app/device_list.h"
 #include "audio/engine_state.h"
+#include "audio/stream_state.h"
 #include "res/resource.h"
 #include "settings/settings_store.h"
 #include "tests/win/win_fixture.h"
@@ -110,6 +112,21 @@ TEST_F(AutoConnect, ASavedSlotStartsAfterStartUpClearingItNeverStopsAndASlotChan
     CloseDialog();
     EXPECT_NE(ReadSettings().find(L"AutoRestart=1"), std::wstring::npos)
         << "closing stops the stream without switching auto-connect off";
+}
+
+// The system's notice that devices changed: the running stream is opened again at once when
+// one of its devices is missing, and left alone when both are there.
+TEST_F(AutoConnect, ADeviceChangeTakingAStreamDeviceAwayStartsItsRecoveryAtOnce) {
+    OpenDialog();
+    ASSERT_TRUE(StartTestStream(L"20"));
+    const DWORD thread = audioThreadId;
+    SendMessageW(dialog, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+    EXPECT_EQ(audioThreadId, thread) << "both there";
+    unplugged = L"TestSpeaker";
+    SendMessageW(dialog, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+    unplugged.clear();
+    EXPECT_NE(audioThreadId, thread) << "the speaker missing: reopened at once";
+    EXPECT_TRUE(StopAndWait());
 }
 
 // Changing to a slot saved with auto-connect on while a stream runs is the user's stop: the new
