@@ -19,7 +19,6 @@ namespace {
 
 constexpr int BUFFER_TEXT_UNITS = 256;
 constexpr UINT LEVEL_TIMER_MS = 200;
-constexpr UINT STOP_TIMER_MS = 200;
 constexpr UINT STOP_POLL_MS = 10;
 const wchar_t DEVICES_GONE[] = L"オーディオデバイスが応答しないため停止しました。";
 const wchar_t BAD_BUFFER_LENGTH[] = L"バッファ長は 10～10000 (ms) の数で指定してください。";
@@ -97,7 +96,7 @@ bool Act(HWND dialog, const RecoveryAdvice& advice, uint32_t closeWaitMs = plugi
     case RecoveryAction::FadeOut:
         MarkFadeOutStart();
         SetFade(-FADE_OUT_FRAMES, FADE_OUT_FRAMES);
-        SetTimer(dialog, TIMER_STOP, STOP_TIMER_MS, nullptr);
+        SetTimer(dialog, TIMER_STOP, RecoveryLimits().stopTimerMs, nullptr);
         return true;
     case RecoveryAction::Stop:
         StopStream(dialog);
@@ -146,7 +145,7 @@ INT_PTR RefuseStart(HWND dialog, WORD notificationCode, int controlId, const wch
 
 } // namespace
 
-uint32_t deviceRecoveryMs = 10000;
+uint32_t deviceRecoveryMs = RecoveryLimits().giveUpAfterMs;
 StreamOpener reopenStream = OpenStream;
 
 INT_PTR StartStream(HWND dialog, WORD notificationCode) {
