@@ -1,0 +1,53 @@
+// Stereo 16-bit resampling by a ratio close to 1, for bridging two device clocks: a 16-tap
+// windowed-sinc interpolator whose coefficients come from a 256-phase table, interpolated
+// linearly between neighbouring phases. Exact at whole positions, so while the ratio is 1 and
+// the position whole the samples are copied bit for bit. No allocation, no lock: one object
+// per stream run, touched by its audio thread only.
+#pragma once
+
+#include <cstdint>
+
+class Resampler {
+  public:
+    static constexpr uint32_t TAPS = 16;
+    // Input frames beyond an output position that must have arrived before it is computed.
+    static constexpr uint32_t LOOKAHEAD = TAPS / 2;
+    static constexpr double MAX_DEVIATION = 0.01; // ratios outside 1 +- this are clamped
+
+    // Bypassed, with a silent history. Builds the coefficient table on first use, so call it
+    // before the audio thread runs.
+    void Reset();
+
+    // Input frames consumed per output frame. Exactly 1.0 returns to the bypass once the
+    // position is whole again.
+    void SetRatio(double inputPerOutput);
+    double Ratio() const;
+    bool Bypassed() const { return bypassed_; }
+
+    // Takes frames input frames (interleaved stereo) and writes the output frames they
+    // complete, returning how many; output must hold MaxOutputFrames(frames) frames.
+    uint32_t Process(const int16_t* input, uint32_t frames, int16_t* output);
+    // The same bookkeeping as Process without the samples: how many frames Process would
+    // have written. For simulating hours of a stream in moments; it keeps no history, so an
+    // object counts or processes, not both.
+    uint32_t Count(uint32_t frames);
+
+    static constexpr uint32_t MaxOutputFrames(uint32_t frames) {
+        return frames + frames / 64 + 2 * TAPS;
+    }
+
+  private:
+    static constexpr uint32_t BEFORE = TAPS / 2 - 1; // history frames before a position
+    static constexpr uint32_t CHUNK = 256;           // input frames widened at a time
+    static constexpr uint64_t ONE = uint64_t{1} << 32;
+
+    void KeepHistory(const int16_t* input, uint32_t frames);
+    uint32_t Flush(int16_t* output);
+    uint32_t CountResampled(uint32_t frames);
+
+    alignas(16) float frames_[2 * (TAPS + CHUNK)] = {}; // interleaved left, right
+    uint32_t lead_ = 0;   // frames in frames_ at and after the position
+    uint32_t phase_ = 0;  // the position's fraction, in 2^-32 frames
+    uint64_t step_ = ONE; // the ratio in 2^-32 frames
+    bool bypassed_ = true;
+};
