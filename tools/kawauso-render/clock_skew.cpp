@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "audio/audio_format.h"
-#include "audio/drift_corrector.h"
 
 namespace {
 
@@ -28,10 +27,16 @@ constexpr double FramesForMs(double ms) {
 ClockSkewReport SimulateClockSkew(const int16_t* processed, size_t frames, uint32_t blockFrames,
                                   double skewPpm, std::vector<int16_t>* played) {
     const double captureRate = SAMPLE_RATE * (1.0 + skewPpm * 1e-6);
-    const double target = FramesForMs(CLOCK_SKEW_TARGET_MS);
+    // The queue rides out the wake-up delay and what the clocks can drift apart in one block.
+    const double target =
+        FramesForMs(CLOCK_SKEW_TARGET_MS) + blockFrames * DriftCorrector::MAX_PPM * 1e-6;
     const double capacity = target + 2.0 * blockFrames;
+    // The corrector holds the frames on their way when a block is captured, the queue and the
+    // block in hand: the same measure whatever a block's length, where the queue alone jumps
+    // when a block is short.
+    const double onTheirWayTarget = target + blockFrames;
     DriftCorrector corrector;
-    corrector.Start(target, FramesForMs(CLOCK_SKEW_DEAD_BAND_MS));
+    corrector.Start(onTheirWayTarget, FramesForMs(CLOCK_SKEW_DEAD_BAND_MS));
     std::vector<int16_t> scratch(
         processed != nullptr ? 2 * DriftCorrector::MaxOutputFrames(blockFrames) : 0);
     if (played != nullptr) {
@@ -54,13 +59,14 @@ ClockSkewReport SimulateClockSkew(const int16_t* processed, size_t frames, uint3
             written -= (wake - capturedAt) * SAMPLE_RATE;
         }
         auto playedBy = [&](double t) { return t > start ? (t - start) * SAMPLE_RATE : 0.0; };
-        const double queue = captured == count ? target : written - playedBy(capturedAt);
+        const double onTheirWay =
+            (captured == count ? target : written - playedBy(capturedAt)) + count;
         const double reading =
-            queue + (2.0 * draws.Next() - 1.0) * FramesForMs(CLOCK_SKEW_READING_NOISE_MS);
+            onTheirWay + (2.0 * draws.Next() - 1.0) * FramesForMs(CLOCK_SKEW_READING_NOISE_MS);
         const bool settled = capturedAt > CLOCK_SKEW_SETTLE_SECONDS;
-        if (settled && count == blockFrames) { // a file's short last block comes early
+        if (settled) {
             report.settled = true;
-            const double errorMs = (queue - target) * 1000.0 / SAMPLE_RATE;
+            const double errorMs = (onTheirWay - onTheirWayTarget) * 1000.0 / SAMPLE_RATE;
             const double size = errorMs < 0 ? -errorMs : errorMs;
             report.largestQueueErrorMs =
                 size > report.largestQueueErrorMs ? size : report.largestQueueErrorMs;

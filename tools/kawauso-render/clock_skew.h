@@ -17,9 +17,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "audio/drift_corrector.h"
+
+constexpr int CLOCK_SKEW_MAX_PPM = static_cast<int>(DriftCorrector::MAX_PPM);
 constexpr double CLOCK_SKEW_WAKE_MS = 2.0;
 constexpr double CLOCK_SKEW_READING_NOISE_MS = 0.1;
-constexpr double CLOCK_SKEW_TARGET_MS = CLOCK_SKEW_WAKE_MS + 1.0;
+constexpr double CLOCK_SKEW_TARGET_MS = CLOCK_SKEW_WAKE_MS + 1.0; // and a block's drift
 constexpr double CLOCK_SKEW_DEAD_BAND_MS = 0.25;
 constexpr double CLOCK_SKEW_SETTLE_SECONDS = 10.0;
 
