@@ -7,10 +7,9 @@
 
 namespace {
 
-constexpr uint32_t PHASES = 256;              // table rows per frame; the phase's top 8 bits
-constexpr uint32_t FRACTION_BITS = 24;        // the rest, the weight between two rows
-constexpr uint32_t ROW = 2 * Resampler::TAPS; // each coefficient twice, once per channel
-constexpr double KAISER_BETA = 10.0;          // flat to 12 kHz within -95 dB at every phase
+constexpr uint32_t PHASE_BITS = 12; // table rows per frame: 4096, the nearest one taken
+constexpr uint32_t PHASES = 1u << PHASE_BITS;
+constexpr double KAISER_BETA = 10.0; // flat to 12 kHz within -95 dB at every phase
 constexpr double PI = 3.14159265358979323846;
 
 // sin(pi x) from its series, so the table is the same bit for bit in every build whatever the
@@ -65,13 +64,13 @@ double Kernel(double x) {
     return SinPi(x) / (PI * x) * window;
 }
 
+// Row p holds the taps for the position p / PHASES past a frame; tap j sits at frame
+// j - (TAPS / 2 - 1) from that frame. Each row sums to 1, so a constant passes unchanged. The
+// nearest row is at most 1/8192 frame off, which at 8 kHz is below -80 dB.
 struct PhaseTable {
-    alignas(16) float coefficients[PHASES + 1][ROW];
-    alignas(16) float steps[PHASES][ROW]; // to the next row
+    alignas(64) float rows[PHASES + 1][Resampler::TAPS];
 };
 
-// Row p holds the taps for the position p / PHASES past a frame; tap j sits at frame
-// j - (TAPS / 2 - 1) from that frame. Each row sums to 1, so a constant passes unchanged.
 bool BuildTable(PhaseTable& table) {
     for (uint32_t p = 0; p <= PHASES; ++p) {
         const double mu = static_cast<double>(p) / PHASES;
@@ -82,13 +81,7 @@ bool BuildTable(PhaseTable& table) {
             sum += taps[j];
         }
         for (uint32_t j = 0; j < Resampler::TAPS; ++j) {
-            const float c = static_cast<float>(taps[j] / sum);
-            table.coefficients[p][2 * j] = table.coefficients[p][2 * j + 1] = c;
-        }
-    }
-    for (uint32_t p = 0; p < PHASES; ++p) {
-        for (uint32_t k = 0; k < ROW; ++k) {
-            table.steps[p][k] = table.coefficients[p + 1][k] - table.coefficients[p][k];
+            table.rows[p][j] = static_cast<float>(taps[j] / sum);
         }
     }
     return true;
@@ -101,40 +94,50 @@ const PhaseTable& Table() {
     return table;
 }
 
-// One output frame at phase past the frame x + 2 * (LOOKAHEAD - 1): the taps from LOOKAHEAD - 1
-// frames before that frame to LOOKAHEAD after, two frames (four samples) per register.
-void Interpolate(const PhaseTable& table, const float* x, uint32_t phase, int16_t* out) {
-    const uint32_t row = phase >> FRACTION_BITS;
-    const __m128 weight = _mm_set1_ps(static_cast<float>(phase & ((1u << FRACTION_BITS) - 1)) *
-                                      (1.0f / static_cast<float>(1u << FRACTION_BITS)));
-    const float* c = table.coefficients[row];
-    const float* d = table.steps[row];
-    __m128 even = _mm_setzero_ps(), odd = _mm_setzero_ps();
-    for (uint32_t k = 0; k < ROW; k += 8) {
-        const __m128 c0 = _mm_add_ps(_mm_load_ps(c + k), _mm_mul_ps(weight, _mm_load_ps(d + k)));
-        const __m128 c1 =
-            _mm_add_ps(_mm_load_ps(c + k + 4), _mm_mul_ps(weight, _mm_load_ps(d + k + 4)));
-        even = _mm_add_ps(even, _mm_mul_ps(c0, _mm_loadu_ps(x + k)));
-        odd = _mm_add_ps(odd, _mm_mul_ps(c1, _mm_loadu_ps(x + k + 4)));
+// The products of the taps and the frames, summed in four lanes, in the same order in every
+// build.
+inline __m128 Dot(const float* c, const float* x) {
+    __m128 even = _mm_mul_ps(_mm_load_ps(c), _mm_loadu_ps(x));
+    __m128 odd = _mm_mul_ps(_mm_load_ps(c + 4), _mm_loadu_ps(x + 4));
+    for (uint32_t k = 8; k < Resampler::TAPS; k += 8) {
+        even = _mm_add_ps(even, _mm_mul_ps(_mm_load_ps(c + k), _mm_loadu_ps(x + k)));
+        if (k + 4 < Resampler::TAPS) {
+            odd = _mm_add_ps(odd, _mm_mul_ps(_mm_load_ps(c + k + 4), _mm_loadu_ps(x + k + 4)));
+        }
     }
-    __m128 sum = _mm_add_ps(even, odd);
+    return _mm_add_ps(even, odd);
+}
+
+// One output frame at phase past the frame at index TAPS / 2 - 1 of left and right, from the
+// TAPS frames there.
+inline void Interpolate(const PhaseTable& table, const float* left, const float* right,
+                        uint32_t phase, int16_t* out) {
+    const uint32_t row = ((phase >> (31 - PHASE_BITS)) + 1) >> 1; // to nearest, 0 .. PHASES
+    const float* c = table.rows[row];
+    const __m128 l = Dot(c, left), r = Dot(c, right);
+    __m128 sum = _mm_add_ps(_mm_unpacklo_ps(l, r), _mm_unpackhi_ps(l, r)); // l0+l2 r0+r2 ..
     sum = _mm_add_ps(sum, _mm_movehl_ps(sum, sum)); // left, right in the low two lanes
-    sum = _mm_min_ps(_mm_max_ps(sum, _mm_set1_ps(-32768.0f)), _mm_set1_ps(32767.0f));
-    const __m128i whole = _mm_cvtps_epi32(sum); // to nearest
+    // To nearest; within +-2^31 whatever the input (the taps' magnitudes sum to under 2), so
+    // the pack's saturation is the only clipping needed.
+    const __m128i whole = _mm_cvtps_epi32(sum);
     const int32_t pair = _mm_cvtsi128_si32(_mm_packs_epi32(whole, whole));
     std::memcpy(out, &pair, sizeof pair);
 }
 
-// Interleaved 16-bit samples to floats, eight at a time.
-void Widen(const int16_t* in, uint32_t samples, float* out) {
+// Interleaved 16-bit frames to two rows of floats, four frames at a time.
+void Widen(const int16_t* in, uint32_t frames, float* left, float* right) {
     uint32_t i = 0;
-    for (; i + 8 <= samples; i += 8) {
-        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-        _mm_storeu_ps(out + i, _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(x, x), 16)));
-        _mm_storeu_ps(out + i + 4, _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpackhi_epi16(x, x), 16)));
+    for (; i + 4 <= frames; i += 4) {
+        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i));
+        x = _mm_shufflelo_epi16(x, 0xD8); // L0 L1 R0 R1 | L2 R2 L3 R3
+        x = _mm_shufflehi_epi16(x, 0xD8); // L0 L1 R0 R1 | L2 L3 R2 R3
+        x = _mm_shuffle_epi32(x, 0xD8);   // L0 L1 L2 L3 | R0 R1 R2 R3
+        _mm_storeu_ps(left + i, _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(x, x), 16)));
+        _mm_storeu_ps(right + i, _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpackhi_epi16(x, x), 16)));
     }
-    for (; i < samples; ++i) {
-        out[i] = in[i];
+    for (; i < frames; ++i) {
+        left[i] = in[2 * i];
+        right[i] = in[2 * i + 1];
     }
 }
 
@@ -142,7 +145,8 @@ void Widen(const int16_t* in, uint32_t samples, float* out) {
 
 void Resampler::Reset() {
     Table();
-    std::memset(frames_, 0, sizeof frames_);
+    std::memset(left_, 0, sizeof left_);
+    std::memset(right_, 0, sizeof right_);
     lead_ = phase_ = 0;
     step_ = ONE;
     bypassed_ = true;
@@ -161,24 +165,31 @@ double Resampler::Ratio() const {
     return static_cast<double>(step_) / static_cast<double>(ONE);
 }
 
+// Moves the frames from first on to the front of both rows.
+void Resampler::MoveToFront(uint32_t first, uint32_t count) {
+    std::memmove(left_, left_ + first, count * sizeof(float));
+    std::memmove(right_, right_ + first, count * sizeof(float));
+}
+
 // In the bypass: the last BEFORE frames that went through become the history.
 void Resampler::KeepHistory(const int16_t* input, uint32_t frames) {
     if (frames >= BEFORE) {
-        Widen(input + 2 * (frames - BEFORE), 2 * BEFORE, frames_);
+        Widen(input + 2 * (frames - BEFORE), BEFORE, left_, right_);
         return;
     }
-    std::memmove(frames_, frames_ + 2 * frames, 2 * (BEFORE - frames) * sizeof(float));
-    Widen(input, 2 * frames, frames_ + 2 * (BEFORE - frames));
+    MoveToFront(frames, BEFORE - frames);
+    Widen(input, frames, left_ + BEFORE - frames, right_ + BEFORE - frames);
 }
 
 // Back to the bypass at a whole position: the frames that have arrived beyond it, as they
 // came, and the history moves up behind them.
 uint32_t Resampler::Flush(int16_t* output) {
     const uint32_t count = lead_;
-    for (uint32_t i = 0; i < 2 * count; ++i) {
-        output[i] = static_cast<int16_t>(frames_[2 * BEFORE + i]);
+    for (uint32_t i = 0; i < count; ++i) {
+        output[2 * i] = static_cast<int16_t>(left_[BEFORE + i]);
+        output[2 * i + 1] = static_cast<int16_t>(right_[BEFORE + i]);
     }
-    std::memmove(frames_, frames_ + 2 * count, 2 * BEFORE * sizeof(float));
+    MoveToFront(count, BEFORE);
     lead_ = 0;
     bypassed_ = true;
     return count;
@@ -196,26 +207,31 @@ uint32_t Resampler::Process(const int16_t* input, uint32_t frames, int16_t* outp
         KeepHistory(input, frames);
         return written + frames;
     }
-    // frames_ holds BEFORE frames of history, then lead_ frames from the position on; each
+    // The rows hold BEFORE frames of history, then lead_ frames from the position on; each
     // chunk of input goes after them, and what the next chunk needs moves back to the front.
+    // In locals: the output could alias the members, which would otherwise go through memory
+    // every frame.
     const PhaseTable& table = Table();
+    const uint64_t step = step_;
+    uint32_t phase = phase_;
     for (uint32_t done = 0; done < frames;) {
         const uint32_t chunk = frames - done < CHUNK ? frames - done : CHUNK;
-        Widen(input + 2 * done, 2 * chunk, frames_ + 2 * (BEFORE + lead_));
+        Widen(input + 2 * done, chunk, left_ + BEFORE + lead_, right_ + BEFORE + lead_);
         done += chunk;
         const uint32_t end = BEFORE + lead_ + chunk;
         uint32_t position = BEFORE;
         while (end - position > LOOKAHEAD) {
-            Interpolate(table, frames_ + 2 * (position - BEFORE), phase_, output + 2 * written);
+            Interpolate(table, left_ + position - BEFORE, right_ + position - BEFORE, phase,
+                        output + 2 * written);
             ++written;
-            const uint64_t next = phase_ + step_;
-            phase_ = static_cast<uint32_t>(next);
+            const uint64_t next = phase + step;
+            phase = static_cast<uint32_t>(next);
             position += static_cast<uint32_t>(next >> 32);
         }
         lead_ = end - position;
-        std::memmove(frames_, frames_ + 2 * (position - BEFORE),
-                     2 * (BEFORE + lead_) * sizeof(float));
+        MoveToFront(position - BEFORE, BEFORE + lead_);
     }
+    phase_ = phase;
     return written;
 }
 

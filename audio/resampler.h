@@ -1,8 +1,7 @@
 // Stereo 16-bit resampling by a ratio close to 1, for bridging two device clocks: a 16-tap
-// windowed-sinc interpolator whose coefficients come from a 256-phase table, interpolated
-// linearly between neighbouring phases. Exact at whole positions, so while the ratio is 1 and
-// the position whole the samples are copied bit for bit. No allocation, no lock: one object
-// per stream run, touched by its audio thread only.
+// windowed-sinc interpolator whose coefficients come from the nearest of 4096 phases. Exact at
+// whole positions, so while the ratio is 1 and the position whole the samples are copied bit for
+// bit. No allocation, no lock: one object per stream run, touched by its audio thread only.
 #pragma once
 
 #include <cstdint>
@@ -41,12 +40,14 @@ class Resampler {
     static constexpr uint32_t CHUNK = 256;           // input frames widened at a time
     static constexpr uint64_t ONE = uint64_t{1} << 32;
 
+    void MoveToFront(uint32_t first, uint32_t count);
     void KeepHistory(const int16_t* input, uint32_t frames);
     uint32_t Flush(int16_t* output);
     uint32_t CountResampled(uint32_t frames);
 
-    alignas(16) float frames_[2 * (TAPS + CHUNK)] = {}; // interleaved left, right
-    uint32_t lead_ = 0;   // frames in frames_ at and after the position
+    alignas(16) float left_[TAPS + CHUNK] = {};
+    alignas(16) float right_[TAPS + CHUNK] = {};
+    uint32_t lead_ = 0;   // frames held at and after the position
     uint32_t phase_ = 0;  // the position's fraction, in 2^-32 frames
     uint64_t step_ = ONE; // the ratio in 2^-32 frames
     bool bypassed_ = true;
