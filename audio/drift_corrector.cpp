@@ -11,8 +11,8 @@ constexpr double MAX_DEVIATION = DriftCorrector::MAX_PPM * 1e-6;
 constexpr double WIDE_OMEGA = 1.0;
 constexpr double NARROW_OMEGA = 0.02;
 constexpr double WIDE_SECONDS = 3.0;
-// Once acting, the fill's low-pass has a quarter of the loop's time constant: smooth, and
-// fast enough to keep the loop stable.
+// Once acting, the fill goes through two low-passes in a row, together a quarter of the loop's
+// time constant: smooth, and fast enough to keep the loop stable.
 constexpr double FILTER_PER_OMEGA = 0.25;
 // Before, it watches the fill through 0.1 s: short enough to catch 1000 ppm with the queue
 // off by well under a millisecond.
@@ -37,7 +37,7 @@ void DriftCorrector::Start(double targetFrames, double deadBandFrames) {
     resampler_.Reset();
     target_ = targetFrames;
     deadBand_ = deadBandFrames / SAMPLE_RATE;
-    smoothed_ = filtered_ = integral_ = watchedSeconds_ = 0.0;
+    smoothed_ = filtered_ = firstError_ = integral_ = watchedSeconds_ = 0.0;
     engagedSeconds_ = -1.0;
     first_ = true;
 }
@@ -49,7 +49,7 @@ void DriftCorrector::Steer(uint32_t frames, double queueFrames) {
     watchedSeconds_ += dt;
     const double omega = LoopOmega(engaged ? engagedSeconds_ : 0.0);
     if (first_) {
-        smoothed_ = filtered_ = error;
+        smoothed_ = filtered_ = firstError_ = error;
         first_ = false;
     } else {
         const double tau = (engaged ? FILTER_PER_OMEGA / omega : WATCH_FILTER_SECONDS) / 2;
@@ -60,10 +60,12 @@ void DriftCorrector::Steer(uint32_t frames, double queueFrames) {
         if (filtered_ <= deadBand_ && filtered_ >= -deadBand_) {
             return; // the ratio stays exactly 1
         }
-        // The queue started at the target, so its drift so far is the first estimate of
-        // the skew: the loop then refines it rather than finding it.
+        // The drift seen so far is the first estimate of the skew: the loop then refines it
+        // rather than finding it.
         engagedSeconds_ = 0.0;
-        integral_ = Clamp(filtered_ / watchedSeconds_, -MAX_DEVIATION, MAX_DEVIATION);
+        const double drift =
+            watchedSeconds_ > 0.0 ? (filtered_ - firstError_) / watchedSeconds_ : 0.0;
+        integral_ = Clamp(drift, -MAX_DEVIATION, MAX_DEVIATION);
     }
     integral_ = Clamp(integral_ + omega * omega * filtered_ * dt, -MAX_DEVIATION, MAX_DEVIATION);
     const double deviation =

@@ -24,11 +24,13 @@ class DriftCorrector {
     // before the controller acts. Call before the audio thread runs.
     void Start(double targetFrames, double deadBandFrames);
 
-    // One captured block (interleaved stereo, frames frames), with the playback queue's fill
-    // in frames when it was captured. Writes the frames to play and returns how many; output
-    // must hold MaxOutputFrames(frames).
+    // One captured block (interleaved stereo, frames frames), with the frames on their way to
+    // the playback device when it was captured, in the measure of the target: the device's
+    // queue, and the block itself where blocks vary in length. Writes the frames to play and
+    // returns how many; output must hold MaxOutputFrames(frames).
     uint32_t Process(const int16_t* input, uint32_t frames, double queueFrames, int16_t* output);
-    // The same without the samples: how many frames Process would have written.
+    // The same without the samples: how many frames Process would have written. An object
+    // counts or processes, not both.
     uint32_t Count(uint32_t frames, double queueFrames);
 
     static constexpr uint32_t MaxOutputFrames(uint32_t frames) {
@@ -36,9 +38,6 @@ class DriftCorrector {
     }
     // How much faster the capture clock runs than the playback clock, as estimated.
     double ClockRatioPpm() const { return integral_ * 1e6; }
-    // The ratio applied to the last block, in ppm from 1.
-    double RatioPpm() const { return (resampler_.Ratio() - 1.0) * 1e6; }
-    bool Engaged() const { return engagedSeconds_ >= 0.0; }
 
   private:
     void Steer(uint32_t frames, double queueFrames);
@@ -48,6 +47,7 @@ class DriftCorrector {
     double deadBand_ = 0.0;        // seconds
     double smoothed_ = 0.0;        // the queue's error through one low-pass, seconds
     double filtered_ = 0.0;        // and through a second
+    double firstError_ = 0.0;      // the first reading's, seconds
     double integral_ = 0.0;        // the clock-ratio estimate, parts per one
     double watchedSeconds_ = 0.0;  // since the start
     double engagedSeconds_ = -1.0; // time since the controller first acted; < 0: not yet
