@@ -181,32 +181,16 @@ void Resampler::KeepHistory(const int16_t* input, uint32_t frames) {
     Widen(input, frames, left_ + BEFORE - frames, right_ + BEFORE - frames);
 }
 
-// Back to the bypass at a whole position: the frames that have arrived beyond it, as they
-// came, and the history moves up behind them.
-uint32_t Resampler::Flush(int16_t* output) {
-    const uint32_t count = lead_;
-    for (uint32_t i = 0; i < count; ++i) {
-        output[2 * i] = static_cast<int16_t>(left_[BEFORE + i]);
-        output[2 * i + 1] = static_cast<int16_t>(right_[BEFORE + i]);
-    }
-    MoveToFront(count, BEFORE);
-    lead_ = 0;
-    bypassed_ = true;
-    return count;
-}
-
 uint32_t Resampler::Process(const int16_t* input, uint32_t frames, int16_t* output) {
-    uint32_t written = 0;
-    if (!bypassed_ && step_ == ONE && phase_ == 0) {
-        written = Flush(output);
-    } else if (bypassed_ && step_ != ONE) {
+    if (bypassed_ && step_ != ONE) {
         bypassed_ = false; // from the next frame to arrive, LOOKAHEAD frames later
     }
     if (bypassed_) {
-        std::memcpy(output + 2 * written, input, frames * 2 * sizeof(int16_t));
+        std::memcpy(output, input, frames * 2 * sizeof(int16_t));
         KeepHistory(input, frames);
-        return written + frames;
+        return frames;
     }
+    uint32_t written = 0;
     // The rows hold BEFORE frames of history, then lead_ frames from the position on; each
     // chunk of input goes after them, and what the next chunk needs moves back to the front.
     // In locals: the output could alias the members, which would otherwise go through memory
@@ -236,16 +220,11 @@ uint32_t Resampler::Process(const int16_t* input, uint32_t frames, int16_t* outp
 }
 
 uint32_t Resampler::Count(uint32_t frames) {
-    uint32_t flushed = 0;
-    if (!bypassed_ && step_ == ONE && phase_ == 0) {
-        flushed = lead_;
-        lead_ = 0;
-        bypassed_ = true;
-    } else if (bypassed_ && step_ != ONE) {
+    if (bypassed_ && step_ != ONE) {
         bypassed_ = false;
     }
     if (bypassed_) {
-        return flushed + frames;
+        return frames;
     }
     return CountResampled(frames);
 }

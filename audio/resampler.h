@@ -1,7 +1,8 @@
 // Stereo 16-bit resampling by a ratio close to 1, for bridging two device clocks: a 16-tap
-// windowed-sinc interpolator whose coefficients come from the nearest of 4096 phases. Exact at
-// whole positions, so while the ratio is 1 and the position whole the samples are copied bit for
-// bit. No allocation, no lock: one object per stream run, touched by its audio thread only.
+// windowed-sinc interpolator whose coefficients come from the nearest of 4096 phases. Until
+// the ratio first leaves 1 the samples are copied bit for bit, and the history kept meanwhile
+// lets the interpolator take over without a seam (it is exact at whole positions). No
+// allocation, no lock: one object per stream run, touched by its audio thread only.
 #pragma once
 
 #include <cstdint>
@@ -17,8 +18,8 @@ class Resampler {
     // before the audio thread runs.
     void Reset();
 
-    // Input frames consumed per output frame. Exactly 1.0 returns to the bypass once the
-    // position is whole again.
+    // Input frames consumed per output frame. The bypass lasts until the first ratio other
+    // than exactly 1; from then on it resamples, at a ratio of 1 too.
     void SetRatio(double inputPerOutput);
     double Ratio() const;
     bool Bypassed() const { return bypassed_; }
@@ -42,7 +43,6 @@ class Resampler {
 
     void MoveToFront(uint32_t first, uint32_t count);
     void KeepHistory(const int16_t* input, uint32_t frames);
-    uint32_t Flush(int16_t* output);
     uint32_t CountResampled(uint32_t frames);
 
     alignas(16) float left_[TAPS + CHUNK] = {};

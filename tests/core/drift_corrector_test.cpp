@@ -29,8 +29,9 @@ TEST(DriftCorrector, HoldsTheQueueForAnHourAtEverySkew) {
     }
 }
 
-// Count must agree with Process frame for frame, or the simulated hours mean nothing; and the
-// bypass must copy. Blocks of odd lengths, the ratio changed between them, back to 1 at the end.
+// Count must agree with Process frame for frame, or the simulated hours mean nothing; the
+// bypass must copy, and the interpolator take over from it without a seam. Blocks of odd
+// lengths, the ratio changed between them, 1 again at the end.
 TEST(DriftCorrector, CountingAgreesWithResamplingAndTheBypassCopies) {
     Resampler counted, resampled;
     counted.Reset();
@@ -45,8 +46,13 @@ TEST(DriftCorrector, CountingAgreesWithResamplingAndTheBypassCopies) {
         for (uint32_t frames : blocks) {
             counted.SetRatio(ratio);
             resampled.SetRatio(ratio);
+            const bool wasBypassed = resampled.Bypassed();
             const uint32_t n = resampled.Process(in.data(), frames, out.data());
             ASSERT_EQ(counted.Count(frames), n) << "ratio " << ratio << ", " << frames;
+            if (wasBypassed && !resampled.Bypassed() &&
+                n > 0) { // no seam: the next frame, unchanged
+                ASSERT_EQ(out[0], in[0]);
+            }
             if (resampled.Bypassed()) {
                 ASSERT_EQ(std::vector<int16_t>(out.begin() + 2 * (n - frames), out.begin() + 2 * n),
                           std::vector<int16_t>(in.begin(), in.begin() + 2 * frames))
