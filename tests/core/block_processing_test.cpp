@@ -67,7 +67,8 @@ TEST_F(BlockProcessingTest, AStopRequestWrittenDuringRampsIsNeverLost) {
         while (!requested.load()) {
             const Samples block = Ramped(10000, 128);
             ASSERT_TRUE(std::is_sorted(block.begin(), block.end()) ||
-                        std::is_sorted(block.rbegin(), block.rend()));
+                        std::is_sorted(block.rbegin(), block.rend()))
+                << "a block that mixes the pairs, round " << round;
         }
         ui.join();
         const FadePair after = fadePair.load();

@@ -44,15 +44,13 @@ TEST_F(MainWindow, FirstStartShowsTheDefaultsAndASavedSlotIsApplied) {
         L"Volume=500\r\nFreqRatio=-200\r\nAutoRestart=1\r\nShowDetail=0\r\nBufferSize=20\r\n"
         L"DlgPosX=40\r\nDlgPosY=30\r\n"
         L"[Settings03]\r\nWaveInCapsName=Gone Microphone\r\nDlgPosX=-30000\r\nDlgPosY=-30000\r\n");
-    OpenDialog(2);
-    Pump(100); // the posted detail toggle
+    OpenDialog(2); // auto-connect's own start-up is the auto-connect tests'
+    Pump(100);     // the posted detail toggle
     EXPECT_EQ(Selected(IDC_WAVEIN), SendMessageW(Item(IDC_WAVEIN), CB_GETCOUNT, 0, 0) - 1)
         << "awaited: listed last, not taken for the device whose name begins with it";
     EXPECT_EQ((Strings{SelectedText(IDC_WAVEIN), SelectedText(IDC_WAVEOUT), Text(IDC_VOLUME_VALUE),
                        Text(IDC_PITCH_VALUE), Text(IDC_BUFFER_MS), Text(IDC_DETAIL_TOGGLE)}),
               (Strings{L"Monitor of Test", L"TestSpeaker", L"0.10", L"+200", L"20", L"▼"}));
-    EXPECT_EQ((Flags{Checked(IDC_AUTO_CONNECT), Enabled(IDC_WAVEIN), Enabled(IDC_WAVEOUT)}),
-              (Flags{true, false, false}));
     EXPECT_EQ(SendMessageW(Item(IDC_VOLUME), TBM_GETPOS, 0, 0), 100) << "500 held at the end";
     EXPECT_EQ(std::make_pair(gain, pitchRatio),
               std::make_pair(GainForVolumePosition(100), PitchRatioForPosition(-200)));
@@ -60,7 +58,6 @@ TEST_F(MainWindow, FirstStartShowsTheDefaultsAndASavedSlotIsApplied) {
     RECT r;
     GetWindowRect(dialog, &r);
     EXPECT_EQ(std::make_pair(r.left, r.top), std::make_pair(40L, 30L));
-    EXPECT_EQ(running, 0) << "nothing starts during initialisation";
     CloseDialog();
 
     OpenDialog(3); // without auto-connect an absent device is not listed
@@ -82,7 +79,8 @@ TEST_F(MainWindow, TheEndpointsFollowTheWinMMDevicesAndASlotKeepsTheirNames) {
             wchar_t item[DEVICE_NAME_UNITS] = L"";
             SendMessageW(Item(list.first), CB_GETLBTEXT, WPARAM(i), LPARAM(item));
             endpoints += IsWasapiName(item);
-            EXPECT_TRUE(IsWasapiName(item) || endpoints == 0) << "a WinMM device after an endpoint";
+            EXPECT_TRUE(IsWasapiName(item) || endpoints == 0)
+                << "a WinMM device after an endpoint: " << std::wstring(item);
         }
         const std::wstring endpoint = std::wstring(L"WASAPI: ") + list.second;
         EXPECT_GE(FindItem(list.first, list.second), 0);
