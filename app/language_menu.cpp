@@ -1,0 +1,31 @@
+#include "app/language_menu.h"
+
+#include "app/app_state.h"
+#include "app/texts.h"
+#include "res/resource.h"
+#include "settings/settings_file.h"
+
+namespace {
+
+UINT CheckFor(Language language) {
+    return language == Language::English ? MF_CHECKED : MF_UNCHECKED;
+}
+
+} // namespace
+
+void AddLanguageItem(HWND window) {
+    HMENU menu = GetSystemMenu(window, FALSE);
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING | CheckFor(ShownLanguage()), ID_ENGLISH, Text(TEXT_ENGLISH_ITEM));
+}
+
+INT_PTR SwitchLanguage(HWND window) {
+    const Language next =
+        ShownLanguage() == Language::English ? Language::Japanese : Language::English;
+    ShowLanguage(next);
+    TranslateControls(window);
+    TranslateMenu(trayPopup);
+    CheckMenuItem(GetSystemMenu(window, FALSE), ID_ENGLISH, MF_BYCOMMAND | CheckFor(next));
+    SaveLanguage(next);
+    return TRUE;
+}
