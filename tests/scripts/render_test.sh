@@ -4,9 +4,9 @@
 source "$(dirname "$0")/lib.sh"
 BUILDS=(native win32 win64) ALL="native win32 win64"
 declare -A TREE=([native]=$NATIVE_TREE [win32]=$WIN32_TREE [win64]=$WIN64_TREE)
-render() {  # build, args...: exit status; stdout in $W/out.txt, stderr in $W/err.txt
-  if [ "$1" = native ]; then "$NATIVE_TREE/kawauso-render" "${@:2}"
-  else wine "${TREE[$1]}/kawauso-render.exe" "${@:2}"; fi > "$W/out.txt" 2> "$W/err.txt"
+render() {  # build, args...: exit status (124: did not end within a minute); output in $W/{out,err}.txt
+  if [ "$1" = native ]; then timeout 60 "$NATIVE_TREE/kawauso-render" "${@:2}"
+  else timeout 60 wine "${TREE[$1]}/kawauso-render.exe" "${@:2}"; fi > "$W/out.txt" 2> "$W/err.txt"
 }
 expand() {  # build, args: @P stands for the build's test effect folder, @X for its suffix
   local s=${2//@P/${TREE[$1]}/tests/plugins} x=dll; [ $1 = native ] && x=so; echo "${s//@X/$x}"
@@ -46,12 +46,15 @@ REFUSALS=(
   "win32|a 64-bit plug-in|--plugin $WIN64_TREE/tests/plugins/copy_through.dll $T $O|cannot load the plug-in"
   "win64|a 32-bit plug-in|--plugin $WIN32_TREE/tests/plugins/copy_through.dll $T $O|cannot load the plug-in")
 # Exit 3: a plug-in that faults or hangs for 5 s (naming the block), an OUT that cannot be written.
+# (An effect that calls exit, exit_open or exit_process, ends the renderer itself with its code.)
 FAULTS=(
   "$ALL|an OUT in a folder that does not exist|$T $W/none/out.wav|cannot create the output file"
   "$ALL|an OUT that is a directory|$T $W/adir|is a directory"
   "$ALL|a fault in processing|--plugin @P/crash_process.@X $T $O|faulted (exception 0x"
   "$ALL|a division by zero in processing|--plugin @P/divide_process.@X $T $O|in block 1"
   "$ALL|a fault while loading|--plugin @P/crash_open.@X $T $O|while loading"
+  "$ALL|channels grown in effOpen|--plugin @P/grow_channels.@X $T $O|changed its number of inputs or outputs while loading"
+  "win32 win64|a fault with the heap locked, unlocked as it unwinds|--plugin @P/heap_lock_crash.@X $T $O|in block 1"
   "native win32|a block that never returns|--plugin @P/hang_process.@X $T $O|did not return from block 1")
 refused() {  # builds, args, reason[, exit status]
   local build
@@ -73,6 +76,8 @@ for row in "${FAULTS[@]}"; do
   check "exit 3 on $name ($builds)" refused "$builds" "$args" "$reason" 3
 done
 
+# The watch starts after the load: an effOpen a second longer than the 5 s a block gets.
+check "a slow load is no hang (native)" render native --plugin $NATIVE_TREE/tests/plugins/slow_open.so $T $O
 helps() { for b in "${BUILDS[@]}"; do render $b --help && grep -q -- --buffer-ms $W/out.txt || return 1; done; }
 check "--help: the usage on stdout, exit 0 ($ALL)" helps
 render native $T $W/plain.wav

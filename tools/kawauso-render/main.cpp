@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "audio/audio_format.h"
+#include "audio/engine_state.h"
 #include "audio/slider_tables.h"
 #include "platform/platform.h"
+#include "plugin/plugin_host.h"
 #include "plugin/plugin_state.h"
 #include "settings/slot_state_framing.h"
 #include "tools/kawauso-render/render.h"
@@ -66,7 +68,9 @@ bool ParseInt(const char* text, int low, int high, int& value) {
 }
 
 // Renders on a thread of its own, watched: a plug-in that stops returning (no block finished
-// for HANG_MS) ends the program with EXIT_RUN_ERROR, leaving that thread where it hangs.
+// for HANG_MS) ends the program with EXIT_RUN_ERROR, leaving that thread where it hangs. The
+// watch counts only while the effect takes the blocks (pluginActive: from the end of its load
+// on), so that an effect that is slow to load is not taken for one that hangs in a block.
 bool RenderWatched(const std::vector<int16_t>& input, const RenderOptions& options,
                    std::vector<int16_t>& output, uint32_t& clippedBlocks, RenderFault& fault) {
     std::atomic<bool> finished{false};
@@ -79,7 +83,7 @@ bool RenderWatched(const std::vector<int16_t>& input, const RenderOptions& optio
     for (auto since = std::chrono::steady_clock::now(); !finished.load();
          std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
         const size_t done = renderBlocksDone.load();
-        if (done != seen) {
+        if (done != seen || pluginActive.load() == 0) {
             seen = done;
             since = std::chrono::steady_clock::now();
         } else if (std::chrono::steady_clock::now() - since > std::chrono::milliseconds(HANG_MS)) {
@@ -194,11 +198,19 @@ int RunRender(int argc, char** argv) {
             std::fprintf(stderr, "kawauso-render: %s: %s\n", statePath, fault.state);
             return EXIT_USAGE;
         }
+        const std::string when =
+            fault.block == 0 ? "while loading" : "in block " + std::to_string(fault.block);
+        if (fault.code == EFFECT_CHANNELS_CHANGED) {
+            std::fprintf(stderr,
+                         "kawauso-render: %s: the plug-in changed its number of inputs or "
+                         "outputs %s\n",
+                         options.pluginPath.c_str(), when.c_str());
+            return EXIT_RUN_ERROR;
+        }
         if (fault.code != 0) {
             std::fprintf(stderr, "kawauso-render: %s: the plug-in faulted (exception 0x%08X) %s\n",
                          options.pluginPath.c_str(), static_cast<unsigned>(fault.code),
-                         fault.block == 0 ? "while loading"
-                                          : ("in block " + std::to_string(fault.block)).c_str());
+                         when.c_str());
             return EXIT_RUN_ERROR;
         }
         std::fprintf(stderr,
