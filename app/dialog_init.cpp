@@ -1,6 +1,7 @@
-// WM_INITDIALOG: settings, lock, window position, device lists, sliders, slot list, the
-// slot's values, tray menu and icon record, the slot's plug-in, then the posted minimise and detail
-// toggle, the watcher and the slot's saver, in this order.
+// WM_INITDIALOG: the texts in the language shown and the system menu's item for it, settings,
+// lock, window position, device lists, sliders, slot list, the slot's values, tray menu and icon
+// record, the slot's plug-in, then the posted minimise and detail toggle, the watcher and the
+// slot's saver, in this order.
 #include <windows.h>
 #include <commctrl.h>
 #include <cwchar>

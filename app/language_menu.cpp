@@ -7,6 +7,9 @@
 
 namespace {
 
+// The language's own name, the same in both: whoever wants it can read it.
+const wchar_t ENGLISH_ITEM[] = L"English";
+
 UINT CheckFor(Language language) {
     return language == Language::English ? MF_CHECKED : MF_UNCHECKED;
 }
@@ -16,7 +19,7 @@ UINT CheckFor(Language language) {
 void AddLanguageItem(HWND window) {
     HMENU menu = GetSystemMenu(window, FALSE);
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(menu, MF_STRING | CheckFor(ShownLanguage()), ID_ENGLISH, Text(TEXT_ENGLISH_ITEM));
+    AppendMenuW(menu, MF_STRING | CheckFor(ShownLanguage()), ID_ENGLISH, ENGLISH_ITEM);
 }
 
 INT_PTR SwitchLanguage(HWND window) {

@@ -29,7 +29,6 @@ constexpr Entry TEXTS[] = {
     {TEXT_VST_RELEASE, L"VST開放", L"Unload VST"},
     {TEXT_VST_EDIT, L"VST設定(&C)", L"VST &Editor"},
     {TEXT_EXIT, L"EXIT", L"Exit"},
-    {TEXT_ENGLISH_ITEM, L"English", L"English"},
     {TEXT_OPEN_PLUGIN, L"VST プラグインを開く", L"Open a VST plug-in"},
     {TEXT_PLUGIN_FILTER, L"VST Plugins (*.dll)\0*.dll\0すべてのファイル (*.*)\0*.*\0",
      L"VST Plugins (*.dll)\0*.dll\0All files (*.*)\0*.*\0"},
@@ -51,9 +50,9 @@ constexpr Entry TEXTS[] = {
     {TEXT_LOAD_FAILED, L"VSTプラグインのオープンに失敗しました。",
      L"The VST plug-in could not be opened. This " KAWAUSO_BITS L"-bit Kawauso04 opens "
      L"only " KAWAUSO_BITS L"-bit VST 2 effects: choose one of those, or use "
-                           L"the"
-                           L" " KAWAUSO_OTHER_BITS L"-bit Kawauso04 for this one (see \"Which "
-                                                   L"exe\" in README.txt)."},
+     L"the"
+     L" " KAWAUSO_OTHER_BITS L"-bit Kawauso04 for this one (see \"Which "
+     L"exe\" in README.txt)."},
     {TEXT_CUT_LOOSE, L"VSTプラグインで異常が発生したため切り離しました。",
      L"The VST plug-in failed and was taken out; the sound goes on without it. Load it again "
      L"with \"Load VST\", or choose another effect if it fails again."},

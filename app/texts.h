@@ -17,7 +17,6 @@ enum TextId {
     TEXT_VST_RELEASE,
     TEXT_VST_EDIT,
     TEXT_EXIT,
-    TEXT_ENGLISH_ITEM,
     TEXT_OPEN_PLUGIN,
     TEXT_PLUGIN_FILTER, // the file chooser's pairs of terminated strings
     // The About box.
