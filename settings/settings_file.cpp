@@ -425,7 +425,7 @@ Language LoadLanguage() {
     wchar_t text[LANGUAGE_READ_UNITS];
     ReadText(PROGRAM_SECTION, KEY_LANGUAGE, DEFAULT_TEXT, text, LANGUAGE_READ_UNITS);
     UnlockSettingsFile(lock);
-    return std::wcscmp(text, LANGUAGE_ENGLISH) == 0 ? Language::English : Language::Japanese;
+    return lstrcmpiW(text, LANGUAGE_ENGLISH) == 0 ? Language::English : Language::Japanese;
 }
 
 void SaveLanguage(Language language) {

@@ -20,8 +20,8 @@ void LoadAllSlots();
 // attributes. Failures are ignored.
 void SaveCurrentSlot();
 
-// The language of every text the program shows, program-wide: Language=en in the section
-// Kawauso04 is English, anything else (or nothing) Japanese.
+// The language of every text the program shows, program-wide: Language=en (in either case)
+// in the section Kawauso04 is English, anything else (or nothing) Japanese.
 enum class Language { Japanese, English };
 Language LoadLanguage();
 
