@@ -43,6 +43,23 @@ check "the tray menu's EXIT ends the program and removes the icon" eval \
 check "a first start writes a new UTF-16 settings file: slot 0, its keys in order" eval \
   '[ "$(keys "$PROGRAM_DIR/KaWUmi.ini")" = "$KEYS" ]'
 
+# English from the system menu: every label at once, and for the next start too, which reads
+# the language before its command line.
+IDC_PITCH_LABEL=1023 IDC_AUTO_CONNECT=1018 IDC_VST_LOAD=1014
+new_instance english
+start_program
+check "the system menu's English: the labels in English" eval 'drive wait 30000 &&
+  drive system-menu && eventually 3 says Pitch text $IDC_PITCH_LABEL &&
+  says Auto-start text $IDC_AUTO_CONNECT'
+close_program
+start_program -x
+check "restarted in English: its box and labels, Language=en kept in [Kawauso04]" eval '
+  drive wait 30000 ERROR && [[ "$OUT" == "The command line was not understood."* ]] &&
+  drive dismiss ERROR && drive wait 30000 && says "Load &VST" text $IDC_VST_LOAD &&
+  iconv -f UTF-16 -t UTF-8 "$PROGRAM_DIR/KaWUmi.ini" | tr -d "\r" | grep -A1 -Fx "[Kawauso04]" |
+  grep -qx Language=en'
+close_program
+
 # The session's end, the window in the tray: the program lets it end and saves its slot at once
 # (the system then ends the process without a close).
 new_instance session-end

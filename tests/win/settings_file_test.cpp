@@ -383,7 +383,9 @@ TEST_F(SettingsFile, TheUserGuideNamesTheProgramsKeysAndOptions) {
     std::set<char> listedOptions;
     const std::regex keyLine("^    ([A-Z][A-Za-z]+) {2,}.*"), optionLine("^  -([a-z])[N ].*");
     std::smatch match;
+    int programSections = 0;
     for (std::string line; std::getline(guide, line);) {
+        programSections += line.find("[Kawauso04]") != std::string::npos;
         if (std::regex_match(line, match, keyLine)) {
             ++listedKeys[match[1]];
         } else if (std::regex_match(line, match, optionLine)) {
@@ -393,13 +395,17 @@ TEST_F(SettingsFile, TheUserGuideNamesTheProgramsKeysAndOptions) {
 
     slots[0].VstActive = slots[0].VstEditorOpen = true;
     SaveCurrentSlot();
-    wchar_t names[1024] = L"";
-    GetPrivateProfileStringW(L"Settings00", nullptr, L"", names, 1024, settingsFile.c_str());
+    SaveLanguage(Language::English);
     std::map<std::string, int> writtenKeys;
-    for (const wchar_t* name = names; *name != L'\0'; name += std::wcslen(name) + 1) {
-        writtenKeys[std::string(name, name + std::wcslen(name))] = 2; // once per language
+    for (const wchar_t* section : {L"Settings00", L"Kawauso04"}) {
+        wchar_t names[1024] = L"";
+        GetPrivateProfileStringW(section, nullptr, L"", names, 1024, settingsFile.c_str());
+        for (const wchar_t* name = names; *name != L'\0'; name += std::wcslen(name) + 1) {
+            writtenKeys[std::string(name, name + std::wcslen(name))] = 2; // once per language
+        }
     }
     EXPECT_EQ(listedKeys, writtenKeys);
+    EXPECT_EQ(programSections, 2) << "the program's own section, in each language";
 
     static int messages;
     SetCommandLineMessageHandler([] { ++messages; });
