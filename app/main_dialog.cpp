@@ -2,6 +2,7 @@
 
 #include <dbt.h>
 
+#include "app/language_menu.h"
 #include "app/plugin_commands.h"
 #include "app/stream_commands.h"
 #include "app/slot_plugin.h"
@@ -33,6 +34,9 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_MINIMIZE) {
             return MinimiseToTray(window);
+        }
+        if (wParam == ID_ENGLISH) {
+            return SwitchLanguage(window);
         }
         return FALSE;
     case WM_WINDOWPOSCHANGING:

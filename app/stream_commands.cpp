@@ -5,6 +5,7 @@
 #include "app/app_state.h"
 #include "app/balloon.h"
 #include "app/device_list.h"
+#include "app/texts.h"
 #include "audio/engine_state.h"
 #include "audio/stream_state.h"
 #include "audio/device_names.h"
@@ -20,14 +21,6 @@ namespace {
 constexpr int BUFFER_TEXT_UNITS = 256;
 constexpr UINT LEVEL_TIMER_MS = 200;
 constexpr UINT STOP_POLL_MS = 10;
-const wchar_t DEVICES_GONE[] = L"オーディオデバイスが応答しないため停止しました。";
-const wchar_t BAD_BUFFER_LENGTH[] = L"バッファ長は 10～10000 (ms) の数で指定してください。";
-const wchar_t MIXED_SYSTEMS[] =
-    L"「WASAPI: "
-    L"」のデバイスとそれ以外のデバイスは組み合わせられません。入力と出力をそろえてください。";
-const wchar_t DEVICE_NOT_OPENED[] = L"オーディオデバイスを開けませんでした。接続と、ほかのプログラ"
-                                    L"ムが使っていないかを確認してください。";
-
 // The running stream as the window started it: its devices by name and its buffer length.
 struct Run {
     int32_t ms;
@@ -105,7 +98,7 @@ bool Act(HWND dialog, const RecoveryAdvice& advice, uint32_t closeWaitMs = plugi
         // With auto-connect on, the watcher waits for the devices, as after its own stop.
         StopStream(dialog);
         if (advice.tellUser) {
-            ShowBalloon(dialog, ID_START, DEVICES_GONE);
+            ShowBalloon(dialog, ID_START, Text(TEXT_DEVICES_GONE));
         }
         return true;
     default:
@@ -153,7 +146,7 @@ INT_PTR StartStream(HWND dialog, WORD notificationCode) {
     GetDlgItemTextW(dialog, IDC_BUFFER_MS, text, BUFFER_TEXT_UNITS); // cuts at 255 units
     const int32_t ms = ParseDecimal(text);
     if (ms < MIN_BUFFER_MS || ms > MAX_BUFFER_MS) {
-        return RefuseStart(dialog, notificationCode, IDC_BUFFER_MS, BAD_BUFFER_LENGTH);
+        return RefuseStart(dialog, notificationCode, IDC_BUFFER_MS, Text(TEXT_BAD_BUFFER_LENGTH));
     }
     if (running != 0) {
         return 0; // a posted start overtaken by the user's own: one stream is enough
@@ -162,10 +155,10 @@ INT_PTR StartStream(HWND dialog, WORD notificationCode) {
     GetDlgItemTextW(dialog, IDC_WAVEIN, capture, DEVICE_NAME_UNITS);
     GetDlgItemTextW(dialog, IDC_WAVEOUT, playback, DEVICE_NAME_UNITS);
     if (IsWasapiName(capture) != IsWasapiName(playback)) {
-        return RefuseStart(dialog, notificationCode, IDC_WAVEOUT, MIXED_SYSTEMS);
+        return RefuseStart(dialog, notificationCode, IDC_WAVEOUT, Text(TEXT_MIXED_SYSTEMS));
     }
     if (!OpenStream(capture, playback, ms)) {
-        return RefuseStart(dialog, notificationCode, ID_START, DEVICE_NOT_OPENED);
+        return RefuseStart(dialog, notificationCode, ID_START, Text(TEXT_DEVICE_NOT_OPENED));
     }
     run.ms = ms;
     std::wcscpy(run.captureName, capture);
@@ -241,6 +234,5 @@ uint32_t StreamBufferMs() {
 void FormatStreamCounters(wchar_t* text, size_t units) {
     const uint32_t breaks = streamCounters.captureGaps.load() + streamCounters.underruns.load() +
                             streamCounters.overruns.load();
-    std::swprintf(text, units, L"再起動 %u 回 / 途切れ %u 回", streamCounters.restarts.load(),
-                  breaks);
+    std::swprintf(text, units, Text(TEXT_STREAM_COUNTERS), streamCounters.restarts.load(), breaks);
 }

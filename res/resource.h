@@ -41,3 +41,6 @@
 #define WM_SLOT_PLUGIN_NOTICE 0x8002
 #define WM_PLUGIN_FAULT_CHECK 0x8003 // sent by the editor's idle timer to its owner
 #define TRAY_ICON_ID 101
+
+// The system menu's own item: a WM_SYSCOMMAND code below the system's, its low four bits clear.
+#define ID_ENGLISH 0x0110

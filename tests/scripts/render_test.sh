@@ -35,10 +35,10 @@ REFUSALS=(
   "$ALL|buffer 9 ms|--buffer-ms 9 $T $O|--buffer-ms takes a whole number from 10 to 10000"
   "$ALL|buffer 10001 ms|--buffer-ms 10001 $T $O|--buffer-ms takes a whole number"
   "$ALL|an unknown option|--fast $T $O|unknown option --fast"
+  "$ALL|a skew beyond 1000 ppm|--clock-skew-ppm 1001 $T $O|--clock-skew-ppm takes a whole number from -1000 to 1000"
   "$ALL|OUT missing|$T|IN.wav and OUT.wav are both needed"
   "$ALL|a plug-in path missing|$T $O --plugin|--plugin takes the path"
   "$ALL|a missing plug-in|--plugin @P/none.@X $T $O|cannot load the plug-in"
-  "$ALL|an effect without inputs|--plugin @P/no_inputs.@X $T $O|cannot load the plug-in"
   "$ALL|a state without a plug-in|--plugin-state $W/state.kwst $T $O|--plugin-state needs --plugin"
   "$ALL|a state of another effect|--plugin @P/chunk_state.@X --plugin-state $W/foreign.kwst $T $O|for another effect"
   "$ALL|a state cut short|--plugin @P/chunk_state.@X --plugin-state $W/cut.kwst $T $O|damaged"
@@ -82,6 +82,9 @@ helps() { for b in "${BUILDS[@]}"; do render $b --help && grep -q -- --buffer-ms
 check "--help: the usage on stdout, exit 0 ($ALL)" helps
 render native $T $W/plain.wav
 check "a quiet input: no clipped blocks" grep -qx 'clipped blocks: 0' $W/err.txt
+render native --clock-skew-ppm 0 $T $W/unskewed.wav
+check "--clock-skew-ppm 0: the same bytes as without it" cmp $W/plain.wav $W/unskewed.wav
+check "--clock-skew-ppm: the corrector's final ratio printed" grep -q 'final ratio +0.000 ppm' $W/err.txt
 render native --volume -100 $W/loud.wav $W/clipped.wav
 check "1 s at x10 in 50 ms blocks: 20 clipped blocks" grep -qx 'clipped blocks: 20' $W/err.txt
 
@@ -93,7 +96,8 @@ same_bytes() {  # input, options...: every build renders the input to the same b
 for opts in "" "--pitch -200 --volume -100 --buffer-ms 10" "--pitch 200 --volume 50 --buffer-ms 20" \
             "--pitch 37 --volume -30 --buffer-ms 13" "--pitch -77 --buffer-ms 1000 --no-fade" \
             "--plugin @P/copy_through.@X" "--plugin @P/copy_through.@X --buffer-ms 1000 --no-fade" \
-            "--plugin @P/hostile.@X" "--plugin @P/hostile.@X --buffer-ms 13"; do
+            "--plugin @P/hostile.@X" "--plugin @P/hostile.@X --buffer-ms 13" \
+            "--clock-skew-ppm -1000 --pitch 37 --buffer-ms 10"; do
   for input in tone noise; do
     check "the same bytes from every build: $input ${opts:-defaults}" same_bytes $W/$input.wav $opts
   done

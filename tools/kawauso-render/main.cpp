@@ -17,6 +17,7 @@
 #include "plugin/plugin_host.h"
 #include "plugin/plugin_state.h"
 #include "settings/slot_state_framing.h"
+#include "tools/kawauso-render/clock_skew.h"
 #include "tools/kawauso-render/render.h"
 #include "tools/kawauso-render/wav_file.h"
 
@@ -35,7 +36,7 @@ constexpr size_t MAX_KEPT_PATH_UNITS = 32768; // the longest path Windows knows,
 
 const char USAGE[] =
     "usage: kawauso-render [--pitch P] [--volume V] [--buffer-ms MS] [--no-fade] [--plugin PATH]\n"
-    "                      [--plugin-state FILE] IN.wav OUT.wav\n"
+    "                      [--plugin-state FILE] [--clock-skew-ppm N] IN.wav OUT.wav\n"
     "  --pitch P       pitch slider position, -200 (octave up) .. 200 (octave down); default 0\n"
     "  --volume V      volume slider position, -100 (x10) .. 100 (x0.1); default 0\n"
     "  --buffer-ms MS  buffer length in milliseconds, 10 .. 10000; default 50\n"
@@ -45,7 +46,12 @@ const char USAGE[] =
     "                  stream would; --pitch and --volume then have no effect\n"
     "  --plugin-state FILE  the effect's state, given back to it first: a slot's .vststate file\n"
     "                  as the program keeps it beside its settings, or a bare state\n"
-    "IN.wav must be PCM, 44100 Hz, 16 bits, 2 channels; OUT.wav gets the same length.\n";
+    "  --clock-skew-ppm N   play the blocks as if the capture device's clock ran N ppm faster\n"
+    "                  (-1000 .. 1000; negative: slower) than the playback device's, the drift\n"
+    "                  corrector between them; OUT then holds what the playback device plays,\n"
+    "                  and its final ratio and largest queue error after 10 s are printed\n"
+    "IN.wav must be PCM, 44100 Hz, 16 bits, 2 channels; OUT.wav gets the same length (but for\n"
+    "a clock skew).\n";
 
 int Usage(const char* problem) {
     std::fprintf(stderr, "kawauso-render: %s\n%s", problem, USAGE);
@@ -127,6 +133,8 @@ int RunRender(int argc, char** argv) {
     const char* paths[2] = {nullptr, nullptr};
     const char* statePath = nullptr;
     int pathCount = 0;
+    int skewPpm = 0;
+    bool skewed = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         const char* next = (i + 1 < argc) ? argv[i + 1] : nullptr;
@@ -159,6 +167,12 @@ int RunRender(int argc, char** argv) {
                 return Usage("--plugin-state takes the path of a plug-in state file");
             }
             statePath = next;
+            ++i;
+        } else if (std::strcmp(arg, "--clock-skew-ppm") == 0) {
+            if (!ParseInt(next, -CLOCK_SKEW_MAX_PPM, CLOCK_SKEW_MAX_PPM, skewPpm)) {
+                return Usage("--clock-skew-ppm takes a whole number from -1000 to 1000");
+            }
+            skewed = true;
             ++i;
         } else if (std::strcmp(arg, "--no-fade") == 0) {
             options.fadeIn = false;
@@ -220,6 +234,9 @@ int RunRender(int argc, char** argv) {
                      "processReplacing\n",
                      options.pluginPath.c_str());
         return EXIT_USAGE;
+    }
+    if (skewed) {
+        PlayThroughClockSkew(output, options.bufferMs, skewPpm);
     }
     if (!WriteWavFile(paths[1], output, error)) {
         std::fprintf(stderr, "kawauso-render: %s: %s\n", paths[1], error.c_str());
