@@ -37,7 +37,7 @@ const std::map<std::wstring, std::wstring> ENGLISH = {
 // must fit its control, measured as the About box's test measures, drawn as the control draws
 // it, beside a check box's mark or inside a button's or a frame's border. (The template's own
 // English texts are the same in Japanese.)
-std::vector<std::wstring> Texts(HWND window, bool measure = false) {
+std::vector<std::wstring> WindowTexts(HWND window, bool measure = false) {
     std::vector<std::wstring> texts;
     for (HWND item = GetWindow(window, GW_CHILD); item; item = GetWindow(item, GW_HWNDNEXT)) {
         wchar_t text[256] = L"", kind[16] = L"";
@@ -84,7 +84,8 @@ TEST_F(Languages, TheSystemMenusItemSwitchesEveryTextAndTheFileKeepsOnlyEnglish)
     OpenDialog();
     HWND about =
         CreateDialogParamW(appInstance, MAKEINTRESOURCEW(IDD_ABOUT), dialog, AboutDialogProc, 0);
-    const std::vector<std::wstring> japanese = Texts(dialog), aboutJapanese = Texts(about);
+    const std::vector<std::wstring> japanese = WindowTexts(dialog),
+                                    aboutJapanese = WindowTexts(about);
     DestroyWindow(about);
 
     const std::wstring LANGUAGE = L"[Kawauso04]\r\nLanguage=en\r\n";
@@ -97,13 +98,13 @@ TEST_F(Languages, TheSystemMenusItemSwitchesEveryTextAndTheFileKeepsOnlyEnglish)
         }
         EXPECT_EQ(GetMenuState(GetSystemMenu(dialog, FALSE), ID_ENGLISH, MF_BYCOMMAND) & MF_CHECKED,
                   english ? UINT(MF_CHECKED) : 0u);
-        ExpectSwitched(japanese, Texts(dialog, english), english);
+        ExpectSwitched(japanese, WindowTexts(dialog, english), english);
         wchar_t item[32] = L"";
         GetMenuStringW(trayPopup, ID_EXIT, item, 32, MF_BYCOMMAND);
         EXPECT_EQ(std::wstring(item), english ? L"Exit" : L"EXIT");
         about = CreateDialogParamW(appInstance, MAKEINTRESOURCEW(IDD_ABOUT), dialog,
                                    AboutDialogProc, 0);
-        ExpectSwitched(aboutJapanese, Texts(about, english), english);
+        ExpectSwitched(aboutJapanese, WindowTexts(about, english), english);
         if (english) {
             withEnglish = ReadSettings();
             EXPECT_EQ(withEnglish.find(LANGUAGE), withEnglish.size() - LANGUAGE.size());
@@ -116,7 +117,7 @@ TEST_F(Languages, TheSystemMenusItemSwitchesEveryTextAndTheFileKeepsOnlyEnglish)
     SendMessageW(dialog, WM_SYSCOMMAND, ID_ENGLISH, 0);
     ChooseVariant("copy_through");
     LoadPluginCommand(dialog);
-    Texts(dialog, true);
+    WindowTexts(dialog, true);
     EXPECT_EQ(Text(IDC_VST_LOAD), L"Unload VST");
     SendMessageW(dialog, WM_SYSCOMMAND, ID_ENGLISH, 0);
     EXPECT_EQ(Text(IDC_VST_LOAD), L"VST開放");
