@@ -208,7 +208,7 @@ void WatchStream(HWND dialog) {
     }
     const DWORD now = GetTickCount();
     if (!run.recovering) {
-        if (CheckStream(static_cast<uint32_t>(run.ms)) != StreamHealth::Healthy) {
+        if (CheckStream() != StreamHealth::Healthy) {
             BeginRecovery();
         }
         return;
@@ -220,7 +220,7 @@ void WatchStream(HWND dialog) {
         GiveUp(dialog);
     } else if (now - run.lastAttempt >= run.retryPause &&
                (!StreamIsOpen() ||
-                CheckStream(static_cast<uint32_t>(run.ms)) != StreamHealth::Healthy)) {
+                CheckStream() != StreamHealth::Healthy)) {
         Attempt(); // not reopened yet, or reopened without its first buffer in time
     }
 }

@@ -24,7 +24,6 @@
 #include "platform/platform.h"
 #include "platform/system_library.h"
 #include "plugin/plugin_call_watch.h"
-#include "plugin/plugin_host.h"
 
 namespace {
 
@@ -46,6 +45,7 @@ AvRevertProc avRevert = nullptr;
 // behind inside an effect keeps its run (and the buffers the effect may still write into) for
 // good, while the next run gets a new one.
 struct WasapiRun {
+    StreamRun base;
     IAudioClient* captureClient;
     IAudioClient* renderClient;
     IAudioCaptureClient* capture;
@@ -64,14 +64,14 @@ struct WasapiRun {
     UINT32 lowestPadding; // over the current window of writes
     uint32_t windowWrites;
     uint32_t lastWrite;
-    uint32_t lastArrival;
+    // The fade-out's end: when the block that carried it will have been played.
+    std::atomic<int32_t> fadeOutWritten;
+    std::atomic<uint32_t> fadeOutDueTick;
 };
 
-WasapiRun* openRun = nullptr;
-
-// The fade-out's end: when the block that carried it will have been played.
-std::atomic<int32_t> fadeOutWritten{0};
-std::atomic<uint32_t> fadeOutDueTick{0};
+WasapiRun& Of(StreamRun* run) {
+    return *static_cast<WasapiRun*>(run->system);
+}
 
 template <typename T> void Release(T*& object) {
     if (object != nullptr) {
@@ -128,24 +128,24 @@ bool Put(WasapiRun& self, const int16_t* samples, UINT32 frames) {
 // go on taking nothing.
 void WriteRender(WasapiRun& self, const int16_t* block, UINT32 frames) {
     const uint32_t now = GetTickCount();
-    lastCaptureTick.store(now); // alive after a long block too
+    self.base.lastCaptureTick.store(now); // alive after a long block too
     UINT32 padding = 0;
     if (FAILED(self.renderClient->GetCurrentPadding(&padding))) {
-        deviceCallFailed.store(1);
+        self.base.deviceCallFailed.store(1);
         return;
     }
     if (!self.written || padding < self.paddingAfterWrite) {
-        playbackProgressTick.store(now);
+        self.base.playbackProgressTick.store(now);
     }
     const bool ranDry = self.written && padding == 0 &&
                         now - self.lastWrite > LATE_PERIODS * self.periodMs + TICK_RESOLUTION_MS;
     if (ranDry) {
-        streamCounters.underruns.fetch_add(1);
+        CountUnderrun(self.base);
     }
     if (ranDry && !self.cushioned && self.renderFrames - padding >= 2 * frames) {
         self.cushioned = true;
         if (!Put(self, nullptr, frames)) {
-            deviceCallFailed.store(1);
+            self.base.deviceCallFailed.store(1);
             return;
         }
         padding += frames;
@@ -159,20 +159,20 @@ void WriteRender(WasapiRun& self, const int16_t* block, UINT32 frames) {
     }
     self.draining = self.draining && padding > queueLimit;
     if (self.draining || self.renderFrames - padding < frames) {
-        streamCounters.overruns.fetch_add(1);
+        CountOverrun(self.base);
         return;
     }
     if (!Put(self, block, frames)) {
-        deviceCallFailed.store(1);
+        self.base.deviceCallFailed.store(1);
         return;
     }
     self.written = true;
     self.lastWrite = now;
     self.paddingAfterWrite = padding + frames;
     const FadePair fade = fadePair.load();
-    if (FadeOutEnded(fade) && fadeOutWritten.load() == 0) {
-        fadeOutDueTick.store(now + self.paddingAfterWrite * 1000 / SAMPLE_RATE + 1);
-        fadeOutWritten.store(1);
+    if (FadeOutEnded(fade) && self.fadeOutWritten.load() == 0) {
+        self.fadeOutDueTick.store(now + self.paddingAfterWrite * 1000 / SAMPLE_RATE + 1);
+        self.fadeOutWritten.store(1);
     }
 }
 
@@ -192,12 +192,12 @@ bool DrainCapture(WasapiRun& self) {
             return true;
         }
         if (FAILED(got)) {
-            deviceCallFailed.store(1); // AUDCLNT_E_DEVICE_INVALIDATED among others
+            self.base.deviceCallFailed.store(1); // AUDCLNT_E_DEVICE_INVALIDATED among others
             return true;
         }
-        if (stopping.load() == 0) {
-            NoteCaptureArrival(GetTickCount(), LATE_PERIODS * self.periodMs + TICK_RESOLUTION_MS,
-                               self.lastArrival);
+        if (self.base.stopping.load() == 0) {
+            NoteCaptureArrival(self.base, GetTickCount(),
+                               LATE_PERIODS * self.periodMs + TICK_RESOLUTION_MS, false);
             const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
             if (!ProcessPacket(self.scratch, silent ? nullptr : data, frames, PlayProcessed,
                                &self)) {
@@ -205,7 +205,7 @@ bool DrainCapture(WasapiRun& self) {
             }
         }
         if (FAILED(self.capture->ReleaseBuffer(frames))) {
-            deviceCallFailed.store(1);
+            self.base.deviceCallFailed.store(1);
             return true;
         }
     }
@@ -224,6 +224,7 @@ unsigned __stdcall WasapiThreadProc(void* context) {
     if (proAudio != nullptr && avRevert != nullptr) {
         avRevert(proAudio);
     }
+    ReleaseRun(&self.base); // the run's COM objects are free-threaded: released from here too
     CoUninitialize();
     return 0;
 }
@@ -252,11 +253,9 @@ IAudioClient* Activate(IMMDevice* endpoint) {
     return client;
 }
 
-// Everything of a run that is not its thread.
-void FreeRun(WasapiRun* self) {
-    if (self == nullptr) {
-        return;
-    }
+// Everything of a run but its thread, by the last of its holders.
+void FreeWasapiRun(StreamRun* base) {
+    WasapiRun* self = &Of(base);
     if (self->captureClient != nullptr) {
         self->captureClient->Stop();
     }
@@ -278,7 +277,7 @@ void FreeRun(WasapiRun* self) {
 }
 
 // Clients, services, buffers and events of a new run for the two endpoints. False (the run
-// partly filled, for FreeRun) when any of them cannot be had.
+// partly filled, for its release) when any of them cannot be had.
 bool PrepareRun(WasapiRun& self, IMMDevice* captureEndpoint, IMMDevice* renderEndpoint,
                 int32_t ms) {
     self.captureClient = Activate(captureEndpoint);
@@ -294,6 +293,8 @@ bool PrepareRun(WasapiRun& self, IMMDevice* captureEndpoint, IMMDevice* renderEn
     const uint32_t blockFrames =
         static_cast<uint32_t>((period * SAMPLE_RATE + HNS_PER_SECOND - 1) / HNS_PER_SECOND);
     self.periodMs = static_cast<uint32_t>((period + HNS_PER_MS - 1) / HNS_PER_MS);
+    self.base.periodMs = self.periodMs;
+    self.base.blockBytes = blockFrames * BLOCK_ALIGN;
     self.captureEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     self.quitEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     self.scratch = {static_cast<int16_t*>(std::calloc(blockFrames, BLOCK_ALIGN)),
@@ -310,84 +311,71 @@ bool PrepareRun(WasapiRun& self, IMMDevice* captureEndpoint, IMMDevice* renderEn
                                                    reinterpret_cast<void**>(&self.render)));
 }
 
-// Ends the run's thread, waiting at most waitMs; a thread still inside the effect then has its
-// call given up and keeps its run. True when the thread ended.
-bool EndThread(WasapiRun& self, uint32_t waitMs) {
-    stopping.store(1);
-    SetEvent(self.quitEvent);
-    if (WaitForSingleObject(self.thread, waitMs) == WAIT_OBJECT_0) {
-        CloseHandle(self.thread);
-        return true;
-    }
-    GiveUpPluginCallAfter(0);
-    KeepThreadLeftBehind(self.thread);
-    return false;
+void QuitThread(StreamRun& run) {
+    SetEvent(Of(&run).quitEvent);
 }
 
-bool OpenWasapiStream(const wchar_t* captureName, const wchar_t* playbackName, int32_t ms) {
+// Ends the thread (a thread still inside the effect keeps the run), stops the devices and lets
+// go of the run.
+void CloseWasapiRun(StreamRun* base, uint32_t waitMs) {
+    WasapiRun& self = Of(base);
+    if (self.thread != nullptr) {
+        EndRunThread(*base, self.thread, QuitThread, waitMs);
+        self.thread = nullptr;
+    }
+    if (self.captureClient != nullptr) {
+        self.captureClient->Stop();
+    }
+    if (self.renderClient != nullptr) {
+        self.renderClient->Stop();
+    }
+    ReleaseRun(base);
+}
+
+StreamRun* OpenWasapiRun(const wchar_t* captureName, const wchar_t* playbackName, int32_t ms) {
     EnsureComOnThisThread();
     FindProAudio();
     IMMDevice* captureEndpoint = FindWasapiEndpoint(DeviceKind::Capture, captureName);
     IMMDevice* renderEndpoint = FindWasapiEndpoint(DeviceKind::Playback, playbackName);
     WasapiRun* self = new WasapiRun{};
+    self->base.system = self;
+    self->base.freeRun = FreeWasapiRun;
     const bool prepared = PrepareRun(*self, captureEndpoint, renderEndpoint, ms);
     Release(captureEndpoint);
     Release(renderEndpoint);
     if (!prepared) {
         DebugOutput(L"Kawauso04: a WASAPI endpoint did not open\n");
-        FreeRun(self);
-        return false;
+        ReleaseRun(&self->base);
+        return nullptr;
     }
-    const int32_t stoppingBefore = stopping.load();
-    const FadePair fadeBefore = fadePair.load();
-    const uint32_t bytesBefore = bufferBytes;
-    stopping.store(0);
-    SetFade(FADE_IN_FRAMES, 0);
-    captureSeen.store(0);
-    deviceCallFailed.store(0);
-    fadeOutWritten.store(0);
-    bufferBytes = self->scratch.blockFrames * BLOCK_ALIGN;
-    SetPluginBlockSize(self->scratch.blockFrames);
+    HoldRun(self->base);
     unsigned id = 0;
     self->thread =
         reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WasapiThreadProc, self, 0, &id));
-    if (self->thread != nullptr && SUCCEEDED(self->renderClient->Start()) &&
-        SUCCEEDED(self->captureClient->Start())) {
-        openRun = self;
-        return true;
+    if (self->thread == nullptr) {
+        ReleaseRun(&self->base); // the thread's hold
+        ReleaseRun(&self->base);
+        return nullptr;
     }
-    if (self->thread == nullptr || EndThread(*self, pluginHangFloorMs)) {
-        FreeRun(self);
-    }
-    stopping.store(stoppingBefore);
-    fadePair.store(fadeBefore);
-    bufferBytes = bytesBefore;
-    return false;
+    return &self->base;
 }
 
-void CloseWasapiStream(uint32_t waitMs) {
-    WasapiRun* self = openRun;
-    openRun = nullptr;
-    if (EndThread(*self, waitMs)) {
-        FreeRun(self);
-        return;
-    }
-    // The thread left behind keeps its whole run: it may still be about to touch any part of
-    // it. The devices only stop.
-    self->captureClient->Stop();
-    self->renderClient->Stop();
+bool StartWasapiRun(StreamRun* base) {
+    WasapiRun& self = Of(base);
+    return SUCCEEDED(self.renderClient->Start()) && SUCCEEDED(self.captureClient->Start());
 }
 
-void MarkWasapiFadeOutStart() {
-    fadeOutWritten.store(0);
+void MarkWasapiFadeOutStart(StreamRun* base) {
+    Of(base).fadeOutWritten.store(0);
 }
 
-bool WasapiFadeOutPlayed() {
-    return fadeOutWritten.load() != 0 &&
-           static_cast<int32_t>(GetTickCount() - fadeOutDueTick.load()) >= 0;
+bool WasapiFadeOutPlayed(StreamRun* base) {
+    WasapiRun& self = Of(base);
+    return self.fadeOutWritten.load() != 0 &&
+           static_cast<int32_t>(GetTickCount() - self.fadeOutDueTick.load()) >= 0;
 }
 
 } // namespace
 
-const StreamBackend WASAPI_BACKEND = {OpenWasapiStream, CloseWasapiStream, MarkWasapiFadeOutStart,
-                                      WasapiFadeOutPlayed};
+const StreamBackend WASAPI_BACKEND = {OpenWasapiRun, StartWasapiRun, CloseWasapiRun,
+                                      MarkWasapiFadeOutStart, WasapiFadeOutPlayed};

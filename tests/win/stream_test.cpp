@@ -39,15 +39,12 @@ class Stream : public WinTest {
         return on;
     }
     const std::string STOPPED = "1110110", RUNNING = "0001001";
+    const uint32_t runsBefore = LiveStreamRuns(); // earlier tests' hung effects keep theirs
 
     void ExpectNoRunLeft() {
         EXPECT_EQ(running, 0);
-        EXPECT_EQ(audioThread, nullptr);
-        EXPECT_EQ(waveIn, nullptr);
-        EXPECT_EQ(waveOut, nullptr);
-        for (int i = 0; i < BUFFER_COUNT; ++i) {
-            EXPECT_TRUE(captureBuffers[i] == nullptr && playbackBuffers[i] == nullptr) << i;
-        }
+        EXPECT_FALSE(StreamIsOpen());
+        EXPECT_EQ(LiveStreamRuns(), runsBefore) << "a run was kept";
         EXPECT_FALSE(KillTimer(dialog, TIMER_LEVEL)) << "the level timer was left running";
         EXPECT_FALSE(KillTimer(dialog, TIMER_STOP)) << "the stop timer was left running";
     }
@@ -156,10 +153,7 @@ TEST_F(Stream, BothEndsOfTheRangeStartWithTheirBufferSizesAndStopCleanly) {
         ASSERT_TRUE(StartTestStream(c.first)) << c.second;
         EXPECT_EQ(Now(), RUNNING);
         EXPECT_EQ(bufferBytes, c.second);
-        for (int i = 0; i < BUFFER_COUNT; ++i) {
-            EXPECT_TRUE(captureHeaders[i].dwBufferLength == c.second &&
-                        playbackHeaders[i].dwBufferLength == c.second);
-        }
+        EXPECT_EQ(StreamPeriodMs(), static_cast<uint32_t>(_wtoi(c.first)));
         Pump(300);
         Command(ID_STOP);
         EXPECT_FALSE(Enabled(ID_STOP)) << "Stop is disabled at once";
@@ -208,12 +202,11 @@ TEST_F(Stream, AStartWhileRunningIsRefusedAndFiftyRunsLeaveNothingBehind) {
     AfterFirstRun();
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(ID_START, 0), 0); // overtaken by the user's
     ASSERT_EQ(Command(ID_START), 1);
-    const HWAVEIN in = waveIn;
-    const HANDLE thread = audioThread;
-    const char* firstBuffer = captureBuffers[0];
+    const uint32_t first = OpenRunSerial();
     Pump(200);
     EXPECT_EQ(Command(ID_START), 0);
-    EXPECT_TRUE(waveIn == in && audioThread == thread && captureBuffers[0] == firstBuffer);
+    EXPECT_EQ(OpenRunSerial(), first);
+    EXPECT_EQ(LiveStreamRuns(), runsBefore + 1);
     EXPECT_EQ(Now(), RUNNING);
     ASSERT_TRUE(StopAndWait());
     Pump(200);
@@ -331,7 +324,7 @@ TEST_F(Stream, AHungEffectIsGivenUpAndTheStreamStartsAgainWithoutIt) {
         for (int tick = 0; tick < 200 && !PluginCallRunning(); ++tick) {
             Pump(10);
         }
-        const HANDLE stuck = audioThread;
+        const uint32_t stuck = OpenRunSerial();
         const DWORD start = GetTickCount();
         DWORD waited = 0;
         const Box box = AnswerBoxes(dialog, Button(IDOK), way.second, 0,
@@ -343,7 +336,8 @@ TEST_F(Stream, AHungEffectIsGivenUpAndTheStreamStartsAgainWithoutIt) {
         EXPECT_LT(waited, 1500u) << way.first;
         ExpectPluginControls(false);
         EXPECT_EQ(running, std::string(way.first) == "stop" ? 0 : 1) << way.first;
-        EXPECT_TRUE(audioThread != stuck && !PluginCallRunning()) << way.first;
+        EXPECT_NE(OpenRunSerial(), stuck) << way.first;
+        EXPECT_FALSE(PluginCallRunning()) << way.first;
     }
     ASSERT_TRUE(StartTestStream(L"20"));
     Listen("copy_through");
@@ -385,21 +379,22 @@ TEST_F(Stream, AStreamWhoseDeviceStallsOrRefusesStartsAgainByItself) {
          }}};
     for (const auto& fault : faults) {
         ASSERT_TRUE(StartTestStream(L"20"));
-        for (int tick = 0; tick < 150 && captureSeen.load() == 0; ++tick) {
+        for (int tick = 0; tick < 150 && !StreamDelivering(); ++tick) {
             Pump(20);
         }
-        const DWORD before = audioThreadId; // a handle value may come again
+        const uint32_t before = OpenRunSerial();
         const uint32_t restarts = streamCounters.restarts.load();
         fault.second(true);
         for (int tick = 0; tick < 300 && streamCounters.restarts.load() == restarts; ++tick) {
             Pump(20);
-            if (audioThreadId != before) {
+            if (OpenRunSerial() != before) {
                 fault.second(false); // the device is back for the new stream
             }
         }
         fault.second(false);
         EXPECT_EQ(streamCounters.restarts.load(), restarts + 1) << fault.first;
-        EXPECT_TRUE(running == 1 && audioThreadId != before) << fault.first;
+        EXPECT_EQ(running, 1) << fault.first;
+        EXPECT_NE(OpenRunSerial(), before) << fault.first;
         ASSERT_TRUE(StopAndWait());
     }
 
