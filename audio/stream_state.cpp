@@ -8,6 +8,8 @@ WAVEFORMATEX waveFormat;
 
 std::atomic<bool> withholdCapture{false};
 WaveOutWriteProc playbackWrite = SystemWaveOutWrite;
+std::atomic<bool> refuseRenderClient{false};
+std::atomic<uint32_t> lateWakeUpMs{0};
 
 MMRESULT WINAPI SystemWaveOutWrite(HWAVEOUT device, LPWAVEHDR header, UINT size) {
     return Winmm().waveOutWrite(device, header, size);

@@ -36,13 +36,18 @@ struct WinmmRun {
 // had. Freed by the last ReleaseRun of run->wave.base.
 WinmmRun* NewWinmmRun(uint32_t bytes);
 
-// Test seams: a capture device that stops delivering (its notifications are dropped, its
-// buffers never handed back) and a playback write the device refuses. False / the system's
+// Test seams: a capture device that stops delivering (WinMM: its notifications are dropped,
+// its buffers never handed back; WASAPI: its packets are left where they are) and a playback
+// write the device refuses. False / the system's
 // waveOutWrite in the program.
 extern std::atomic<bool> withholdCapture;
 using WaveOutWriteProc = MMRESULT(WINAPI*)(HWAVEOUT, LPWAVEHDR, UINT);
 extern WaveOutWriteProc playbackWrite;
 MMRESULT WINAPI SystemWaveOutWrite(HWAVEOUT device, LPWAVEHDR header, UINT size);
+// The same for WASAPI: a render client that cannot be set up (after the capture client was),
+// and an audio thread that wakes up late once, by this many ms, as a busy machine makes it.
+extern std::atomic<bool> refuseRenderClient;
+extern std::atomic<uint32_t> lateWakeUpMs;
 
 // The fixed stream format as the sound systems take it.
 WAVEFORMATEX StreamWaveFormat();

@@ -107,6 +107,61 @@ TEST_F(AudioThread, EachCaptureBecomesTheNextPlaybackBlockAtItsRecordedLength) {
     EXPECT_EQ(Playback(0), std::vector<int16_t>(64, 100));
 }
 
+// What the device says of the header written last decides: all played is an underrun, and the
+// first one in a run puts one block of silence ahead (the block goes one header further).
+TEST_F(AudioThread, AnUnderrunIsAWriteThatFindsEverythingPlayedAndTheFirstOneCushions) {
+    struct Step {
+        DWORD lastWrittenFlags; // 0: nothing was written yet
+        uint32_t underruns;
+        int playIndex;
+    };
+    const Step steps[] = {
+        {0, 0, 1},
+        {WHDR_INQUEUE, 0, 2},
+        {WHDR_DONE, 1, 4}, // silence into 2, the block into 3
+        {WHDR_DONE, 2, 5}, // only once a run
+        {WHDR_INQUEUE, 2, 6},
+    };
+    std::vector<int16_t> recorded(64, 3000);
+    QuitAndJoin();
+    int lastWritten = -1;
+    for (const Step& step : steps) {
+        if (lastWritten >= 0) {
+            run->playbackHeaders[lastWritten].dwFlags = step.lastWrittenFlags;
+        }
+        ASSERT_TRUE(StartAudioThread(*run));
+        PostCapture(recorded, 128);
+        QuitAndJoin();
+        EXPECT_EQ(run->wave.base.counts.underruns.load(), step.underruns) << step.playIndex;
+        EXPECT_EQ(run->wave.playIndex, step.playIndex);
+        lastWritten = run->wave.playIndex - 1;
+    }
+    EXPECT_EQ(Playback(2), std::vector<int16_t>(64, 0)) << "the cushion is silence";
+    EXPECT_NE(Playback(3), std::vector<int16_t>(64, 0)) << "the block after it";
+}
+
+// A capture buffer more than two buffer lengths after the one before is a gap; the first of a
+// run never is. (Only 128 bytes of each are recorded.)
+TEST_F(AudioThread, ACaptureLaterThanTwoBufferLengthsIsAGap) {
+    std::vector<int16_t> recorded(64, 10);
+    const struct {
+        DWORD pauseMs;
+        uint32_t gaps;
+    } arrivals[] = {{250, 0}, {0, 0}, {20, 0}, {300, 1}, {0, 1}, {350, 2}};
+    for (const auto& arrival : arrivals) {
+        Sleep(arrival.pauseMs);
+        WAVEHDR& header = captures[used++ % BUFFER_COUNT];
+        header = WAVEHDR{};
+        header.lpData = reinterpret_cast<char*>(recorded.data());
+        header.dwBufferLength = 17640; // 100 ms: later than 200 ms is a gap
+        header.dwBytesRecorded = 128;
+        PostThreadMessageW(run->threadId, MM_WIM_DATA, 0, reinterpret_cast<LPARAM>(&header));
+        Sleep(20);
+        EXPECT_EQ(run->wave.base.counts.captureGaps.load(), arrival.gaps) << arrival.pauseMs;
+    }
+    QuitAndJoin();
+}
+
 TEST_F(AudioThread, NoMessagePostedRightAfterTheStartIsLost) {
     QuitAndJoin();
     for (int i = 0; i < 50; ++i) { // the loss this guards against was intermittent
