@@ -393,6 +393,7 @@ void QuitThread(StreamRun& run) {
 // go of the run.
 void CloseWasapiRun(StreamRun* base, uint32_t waitMs) {
     WasapiRun& self = Of(base);
+    UnwatchEndpoints(&base->deviceCallFailed);
     if (self.thread != nullptr) {
         EndRunThread(*base, self.thread, QuitThread, waitMs);
         self.thread = nullptr;
@@ -415,6 +416,14 @@ StreamRun* OpenWasapiRun(const wchar_t* captureName, const wchar_t* playbackName
     self->base.system = self;
     self->base.freeRun = FreeWasapiRun;
     const bool prepared = PrepareRun(*self, captureEndpoint, renderEndpoint, ms);
+    // A removed endpoint fails the run at once rather than after its stall limit.
+    for (IMMDevice* endpoint : {captureEndpoint, renderEndpoint}) {
+        wchar_t* id = prepared ? EndpointId(endpoint) : nullptr;
+        if (id != nullptr) {
+            WatchEndpoint(id, &self->base.deviceCallFailed);
+            CoTaskMemFree(id);
+        }
+    }
     Release(captureEndpoint);
     Release(renderEndpoint);
     if (!prepared) {
@@ -427,6 +436,7 @@ StreamRun* OpenWasapiRun(const wchar_t* captureName, const wchar_t* playbackName
     self->thread =
         reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WasapiThreadProc, self, 0, &id));
     if (self->thread == nullptr) {
+        UnwatchEndpoints(&self->base.deviceCallFailed);
         ReleaseRun(&self->base); // the thread's hold
         ReleaseRun(&self->base);
         return nullptr;

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 #include <commctrl.h>
+#include <mmdeviceapi.h>
 
 #include <cstdlib>
 #include <functional>
@@ -17,6 +18,7 @@
 #include "audio/engine_state.h"
 #include "audio/stream.h"
 #include "audio/stream_state.h"
+#include "audio/wasapi_devices.h"
 #include "audio/winmm.h"
 #include "plugin/plugin_call_watch.h"
 #include "plugin/plugin_commands.h"
@@ -288,6 +290,48 @@ TEST_F(Stream, OnTheEndpointsALatePassIsOneBreakAndTheDelayItLeavesIsDrained) {
         EXPECT_GE(after[1], before[1] + 1) << late.first << ": capture gaps";
         EXPECT_LE(after[1], before[1] + 2) << late.first << ": capture gaps";
         EXPECT_GE(settled[2], after[2] + 3) << late.first << ": the delay was not drained";
+    }
+}
+
+std::wstring IdOf(DeviceKind kind, const wchar_t* name) {
+    IMMDevice* endpoint = FindWasapiEndpoint(kind, name);
+    wchar_t* id = EndpointId(endpoint);
+    const std::wstring text = id != nullptr ? id : L"";
+    CoTaskMemFree(id);
+    if (endpoint != nullptr) {
+        endpoint->Release();
+    }
+    return text;
+}
+
+// An endpoint of the running stream that is removed or stops being active fails the stream at
+// once (the system's notification stands in for a device unplugged); any change moves the
+// change count, and another endpoint's leaves the stream alone.
+TEST_F(Stream, OnTheEndpointsARemovedEndpointFailsTheStreamAtOnce) {
+    OpenDialog();
+    const std::wstring capture = IdOf(DeviceKind::Capture, L"WASAPI: Monitor of TestMic");
+    const std::wstring render = IdOf(DeviceKind::Playback, L"WASAPI: TestSpeaker");
+    ASSERT_FALSE(capture.empty() || render.empty());
+    const struct {
+        std::wstring id;
+        DWORD state;
+        StreamHealth health;
+    } changes[] = {
+        {render, DEVICE_STATE_UNPLUGGED, StreamHealth::DeviceFailed},
+        {capture, 0, StreamHealth::DeviceFailed}, // removed
+        {capture, DEVICE_STATE_DISABLED, StreamHealth::DeviceFailed},
+        {render, DEVICE_STATE_ACTIVE, StreamHealth::Healthy},
+        {L"{0.0.0.00000000}.{another}", 0, StreamHealth::Healthy},
+    };
+    for (const auto& change : changes) {
+        ASSERT_TRUE(StartTestStream(L"20", L"WASAPI: "));
+        ASSERT_EQ(CheckStream(), StreamHealth::Healthy);
+        const uint32_t count = EndpointChangeCount();
+        NoteEndpointState(change.id.c_str(), change.state);
+        EXPECT_EQ(CheckStream(), change.health) << change.state;
+        EXPECT_EQ(EndpointChangeCount(), count + 1);
+        ASSERT_TRUE(StopAndWait());
+        NoteEndpointState(render.c_str(), 0); // the closed run is not watched any more
     }
 }
 
