@@ -23,13 +23,14 @@ bool HandleCaptureData(WinmmRun& run, WAVEHDR* hdr) {
         return true; // dropped: not processed, not played, not handed back
     }
     const uint32_t bufferMs = hdr->dwBufferLength / (AVG_BYTES_PER_SEC / 1000);
-    NoteCaptureArrival(base, GetTickCount(), LATE_CAPTURE_BUFFERS * bufferMs, false);
+    const bool late = NoteCaptureArrival(base, GetTickCount(), LATE_CAPTURE_BUFFERS * bufferMs);
     const uint32_t recorded =
         hdr->dwBytesRecorded < hdr->dwBufferLength ? hdr->dwBytesRecorded : hdr->dwBufferLength;
     if (!PlayCapturedBlock(run.wave, reinterpret_cast<const int16_t*>(hdr->lpData),
                            recorded - recorded % BLOCK_ALIGN)) {
         return false;
     }
+    SettleCaptureGap(base, late);
     if (Winmm().waveInAddBuffer(run.waveIn, hdr, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
         base.deviceCallFailed.store(1);
     }

@@ -36,18 +36,25 @@ uint32_t StallLimitMs(uint32_t periodMs) {
     return STALL_PERIODS * periodMs > MIN_STALL_MS ? STALL_PERIODS * periodMs : MIN_STALL_MS;
 }
 
-void NoteCaptureArrival(StreamRun& run, uint32_t now, uint32_t lateAfterMs, bool discontinuous) {
+bool NoteCaptureArrival(StreamRun& run, uint32_t now, uint32_t lateAfterMs) {
     const bool seen = run.captureSeen.load() != 0;
-    if (seen && (discontinuous || now - run.lastArrival > lateAfterMs)) {
-        run.counts.captureGaps.fetch_add(1);
-        streamCounters.captureGaps.fetch_add(1);
-    }
+    const bool late = seen && now - run.lastArrival > lateAfterMs;
     run.lastArrival = now;
     run.lastCaptureTick.store(now);
     if (!seen) {
         run.playbackProgressTick.store(now); // playback is measured from the first block on
         run.captureSeen.store(1);
     }
+    return late;
+}
+
+void SettleCaptureGap(StreamRun& run, bool lateOrLost) {
+    const uint32_t underruns = run.counts.underruns.load();
+    if (lateOrLost && underruns == run.underrunsAtLastBlock) {
+        run.counts.captureGaps.fetch_add(1);
+        streamCounters.captureGaps.fetch_add(1);
+    }
+    run.underrunsAtLastBlock = underruns;
 }
 
 void CountUnderrun(StreamRun& run) {

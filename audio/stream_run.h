@@ -11,7 +11,7 @@
 
 // Breaks in the sound one run counted.
 struct RunCounts {
-    std::atomic<uint32_t> captureGaps{0}; // capture late by more than its limit, or discontinuous
+    std::atomic<uint32_t> captureGaps{0}; // capture late or lost, and no underrun for it
     std::atomic<uint32_t> underruns{0};   // a device pass found nothing new to play
     std::atomic<uint32_t> overruns{0};    // a block dropped: playback had no room for it
 };
@@ -48,7 +48,8 @@ struct StreamRun {
                                                    // endpoint went away
     std::atomic<uint32_t> playbackProgressTick{0}; // when playback was last seen to move
     RunCounts counts;
-    uint32_t lastArrival = 0; // audio thread only
+    uint32_t lastArrival = 0;          // audio thread only
+    uint32_t underrunsAtLastBlock = 0; // audio thread only
 };
 
 // Runs made and not yet freed, those left behind included.
@@ -63,10 +64,15 @@ void ReleaseRun(StreamRun* run);
 // periods, never less than a second.
 uint32_t StallLimitMs(uint32_t periodMs);
 
-// The audio thread's note of a captured block arriving at now: a gap when it came more than
-// lateAfterMs after the one before or the device marked it discontinuous, the capture alive,
-// and playback measured from the run's first block on.
-void NoteCaptureArrival(StreamRun& run, uint32_t now, uint32_t lateAfterMs, bool discontinuous);
+// The audio thread's note of a captured block arriving at now: the capture alive, and
+// playback measured from the run's first block on. True when it came more than lateAfterMs
+// after the one before (never the run's first).
+bool NoteCaptureArrival(StreamRun& run, uint32_t now, uint32_t lateAfterMs);
+
+// After a captured block was played: a capture that came late, or that the device marked
+// discontinuous (samples lost), is a capture gap, unless the underrun it caused was counted
+// since the last block: one break to the ear, counted once.
+void SettleCaptureGap(StreamRun& run, bool lateOrLost);
 
 // The run's breaks, counted in the run and in the program's totals.
 void CountUnderrun(StreamRun& run);

@@ -249,14 +249,15 @@ bool DrainCapture(WasapiRun& self) {
             return true;
         }
         if (self.base.stopping.load() == 0) {
-            NoteCaptureArrival(self.base, GetTickCount(),
-                               LATE_PERIODS * self.periodMs + TICK_RESOLUTION_MS,
-                               (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0);
+            const bool late = NoteCaptureArrival(self.base, GetTickCount(),
+                                                 LATE_PERIODS * self.periodMs + TICK_RESOLUTION_MS);
             const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
             if (!ProcessPacket(self.scratch, silent ? nullptr : data, frames, PlayProcessed,
                                &self)) {
                 return false;
             }
+            SettleCaptureGap(self.base,
+                             late || (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0);
         }
         if (FAILED(self.capture->ReleaseBuffer(frames))) {
             self.base.deviceCallFailed.store(1);
