@@ -13,7 +13,6 @@ namespace {
 
 // How long a new thread may take to create its queue before the start is given up.
 constexpr DWORD AUDIO_THREAD_READY_TIMEOUT_MS = 5000;
-constexpr uint32_t LATE_CAPTURE_BUFFERS = 2; // an interval this many lengths long is a gap
 
 // False when this thread has been left behind (its block stayed inside the effect until the
 // window gave it up): the devices are closed, and only its own buffers are still its.
@@ -22,15 +21,19 @@ bool HandleCaptureData(WinmmRun& run, WAVEHDR* hdr) {
     if (base.stopping.load() != 0 || withholdCapture.load()) {
         return true; // dropped: not processed, not played, not handed back
     }
-    const uint32_t bufferMs = hdr->dwBufferLength / (AVG_BYTES_PER_SEC / 1000);
-    const bool late = NoteCaptureArrival(base, GetTickCount(), LATE_CAPTURE_BUFFERS * bufferMs);
+    NoteCaptureArrival(base, GetTickCount());
+    // With none of its buffers left, the device had nowhere to record: samples were lost.
+    bool lost = true;
+    for (const WAVEHDR& other : run.captureHeaders) {
+        lost = lost && (other.dwFlags & WHDR_INQUEUE) == 0;
+    }
     const uint32_t recorded =
         hdr->dwBytesRecorded < hdr->dwBufferLength ? hdr->dwBytesRecorded : hdr->dwBufferLength;
     if (!PlayCapturedBlock(run.wave, reinterpret_cast<const int16_t*>(hdr->lpData),
                            recorded - recorded % BLOCK_ALIGN)) {
         return false;
     }
-    SettleCaptureGap(base, late);
+    SettleCaptureGap(base, lost);
     if (Winmm().waveInAddBuffer(run.waveIn, hdr, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
         base.deviceCallFailed.store(1);
     }

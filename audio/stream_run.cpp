@@ -36,21 +36,18 @@ uint32_t StallLimitMs(uint32_t periodMs) {
     return STALL_PERIODS * periodMs > MIN_STALL_MS ? STALL_PERIODS * periodMs : MIN_STALL_MS;
 }
 
-bool NoteCaptureArrival(StreamRun& run, uint32_t now, uint32_t lateAfterMs) {
-    const bool seen = run.captureSeen.load() != 0;
-    const bool late = seen && now - run.lastArrival > lateAfterMs;
+void NoteCaptureArrival(StreamRun& run, uint32_t now) {
     run.lastArrival = now;
     run.lastCaptureTick.store(now);
-    if (!seen) {
+    if (run.captureSeen.load() == 0) {
         run.playbackProgressTick.store(now); // playback is measured from the first block on
         run.captureSeen.store(1);
     }
-    return late;
 }
 
-void SettleCaptureGap(StreamRun& run, bool lateOrLost) {
+void SettleCaptureGap(StreamRun& run, bool lost) {
     const uint32_t underruns = run.counts.underruns.load();
-    if (lateOrLost && underruns == run.underrunsAtLastBlock) {
+    if (lost && underruns == run.underrunsAtLastBlock) {
         run.counts.captureGaps.fetch_add(1);
         streamCounters.captureGaps.fetch_add(1);
     }
@@ -63,8 +60,15 @@ void CountUnderrun(StreamRun& run) {
 }
 
 void CountOverrun(StreamRun& run) {
-    run.counts.overruns.fetch_add(1);
-    streamCounters.overruns.fetch_add(1);
+    if (!run.dropping) {
+        run.counts.overruns.fetch_add(1);
+        streamCounters.overruns.fetch_add(1);
+    }
+    run.dropping = true;
+}
+
+void NoteBlockPlayed(StreamRun& run) {
+    run.dropping = false;
 }
 
 StreamHealth JudgeRun(const StreamRun& run, uint32_t now, bool effectBusy) {

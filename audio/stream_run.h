@@ -11,9 +11,9 @@
 
 // Breaks in the sound one run counted.
 struct RunCounts {
-    std::atomic<uint32_t> captureGaps{0}; // capture late or lost, and no underrun for it
+    std::atomic<uint32_t> captureGaps{0}; // capture lost samples, and no underrun for it
     std::atomic<uint32_t> underruns{0};   // a device pass found nothing new to play
-    std::atomic<uint32_t> overruns{0};    // a block dropped: playback had no room for it
+    std::atomic<uint32_t> overruns{0};    // blocks dropped: playback had no room for them
 };
 
 // Since program start, over every run: each run adds its breaks as it counts them.
@@ -50,6 +50,7 @@ struct StreamRun {
     RunCounts counts;
     uint32_t lastArrival = 0;          // audio thread only
     uint32_t underrunsAtLastBlock = 0; // audio thread only
+    bool dropping = false;             // audio thread only
 };
 
 // Runs made and not yet freed, those left behind included.
@@ -65,18 +66,20 @@ void ReleaseRun(StreamRun* run);
 uint32_t StallLimitMs(uint32_t periodMs);
 
 // The audio thread's note of a captured block arriving at now: the capture alive, and
-// playback measured from the run's first block on. True when it came more than lateAfterMs
-// after the one before (never the run's first).
-bool NoteCaptureArrival(StreamRun& run, uint32_t now, uint32_t lateAfterMs);
+// playback measured from the run's first block on.
+void NoteCaptureArrival(StreamRun& run, uint32_t now);
 
-// After a captured block was played: a capture that came late, or that the device marked
-// discontinuous (samples lost), is a capture gap, unless the underrun it caused was counted
-// since the last block: one break to the ear, counted once.
-void SettleCaptureGap(StreamRun& run, bool lateOrLost);
+// After a captured block was played: capture that lost samples before it (the device had
+// nowhere to put them, or marked the block discontinuous) is a capture gap, unless the
+// underrun it caused was counted since the last block: one break to the ear, counted once.
+// Capture that merely came late is heard only if playback ran dry, and that is the underrun.
+void SettleCaptureGap(StreamRun& run, bool lost);
 
-// The run's breaks, counted in the run and in the program's totals.
+// The run's breaks, counted in the run and in the program's totals. Blocks dropped one after
+// the other are one splice, and one overrun; a block played ends the run of drops.
 void CountUnderrun(StreamRun& run);
 void CountOverrun(StreamRun& run);
+void NoteBlockPlayed(StreamRun& run);
 
 // How the run fares at now. A block inside the effect (effectBusy) is never a stall: that is
 // the plug-in hang guard's case.

@@ -31,9 +31,6 @@ constexpr REFERENCE_TIME HNS_PER_MS = 10000;
 constexpr REFERENCE_TIME HNS_PER_SECOND = 10000000;
 constexpr UINT32 MIN_RENDER_PERIODS = 4;     // room for the cushion and a late packet
 constexpr uint32_t QUEUE_WINDOW_WRITES = 50; // half a second of 10 ms blocks
-// A packet later than two periods and a clock tick is a gap in the sound.
-constexpr uint32_t LATE_PERIODS = 2;
-constexpr uint32_t TICK_RESOLUTION_MS = 16;
 const wchar_t PRO_AUDIO_TASK[] = L"Pro Audio";
 
 using AvSetProc = HANDLE(WINAPI*)(LPCWSTR, LPDWORD);
@@ -220,6 +217,7 @@ void WriteRender(WasapiRun& self, const int16_t* block, UINT32 frames) {
     if (!PutCounted(self, block, frames)) {
         return;
     }
+    NoteBlockPlayed(self.base);
     if (FadeOutEnded(fadePair.load()) && self.fadeOutWritten.load() == 0) {
         self.fadeOutEndFrame.store(self.framesWritten);
         self.fadeOutWritten.store(1);
@@ -249,15 +247,13 @@ bool DrainCapture(WasapiRun& self) {
             return true;
         }
         if (self.base.stopping.load() == 0) {
-            const bool late = NoteCaptureArrival(self.base, GetTickCount(),
-                                                 LATE_PERIODS * self.periodMs + TICK_RESOLUTION_MS);
+            NoteCaptureArrival(self.base, GetTickCount());
             const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
             if (!ProcessPacket(self.scratch, silent ? nullptr : data, frames, PlayProcessed,
                                &self)) {
                 return false;
             }
-            SettleCaptureGap(self.base,
-                             late || (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0);
+            SettleCaptureGap(self.base, (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0);
         }
         if (FAILED(self.capture->ReleaseBuffer(frames))) {
             self.base.deviceCallFailed.store(1);

@@ -36,6 +36,7 @@ int WritePlayback(WaveRun& run, int index, uint32_t bytes, uint32_t now) {
         index = next;
     }
     Write(run, index, bytes);
+    NoteBlockPlayed(run.base);
     // The block that carried the fade-out's end is what a stop waits to have been played.
     if (FadeOutEnded(fadePair.load()) && run.fadeOutHeader.load() < 0) {
         run.fadeOutHeader.store(index);

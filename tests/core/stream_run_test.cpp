@@ -65,7 +65,7 @@ using StreamRunTest = EngineTest;
 TEST_F(StreamRunTest, ARunLeftBehindKeepsItsObjectAndTheNextRunCountsOnItsOwn) {
     const uint32_t liveBefore = LiveStreamRuns();
     std::atomic<bool> freedA{false}, freedB{false}, letGo{false};
-    TestRun* a = NewTestRun(false, &freedA); // its device never plays: every block overruns
+    TestRun* a = NewTestRun(false, &freedA); // its device hardly plays: blocks are dropped
     TestRun* b = NewTestRun(true, &freedB);  // plays at once: every later write ran dry
     EXPECT_EQ(LiveStreamRuns(), liveBefore + 2);
     const std::vector<int16_t> recorded(2 * FRAMES, 1000);
@@ -73,7 +73,10 @@ TEST_F(StreamRunTest, ARunLeftBehindKeepsItsObjectAndTheNextRunCountsOnItsOwn) {
     uint32_t writesOfA = 0, overrunsOfA = 0; // as its thread last saw them
     HoldRun(a->run.base);                    // its audio thread
     std::thread left([&] {
-        while (!letGo.load()) {
+        for (int round = 0; !letGo.load(); ++round) {
+            if (round % 2 == 1) { // one header back now and then: the next drop is a new splice
+                a->device.states[a->run.playIndex] = HeaderState::Played;
+            }
             PlayCapturedBlock(a->run, recorded.data(), FRAMES * BLOCK_ALIGN);
             std::this_thread::yield();
         }
@@ -98,7 +101,7 @@ TEST_F(StreamRunTest, ARunLeftBehindKeepsItsObjectAndTheNextRunCountsOnItsOwn) {
     left.join();
 
     EXPECT_TRUE(freedA.load()) << "the last holder let go";
-    EXPECT_EQ(writesOfA, static_cast<uint32_t>(BUFFER_COUNT));
+    EXPECT_GT(writesOfA, static_cast<uint32_t>(BUFFER_COUNT));
     EXPECT_GE(overrunsOfA, 6u) << "A's thread went on beside B";
     EXPECT_EQ(b->run.base.counts.underruns.load(), 5u) << "every write after the first";
     EXPECT_EQ(b->run.base.counts.overruns.load(), 0u) << "none of A's";

@@ -140,26 +140,33 @@ TEST_F(AudioThread, AnUnderrunIsAWriteThatFindsEverythingPlayedAndTheFirstOneCus
     EXPECT_NE(Playback(3), std::vector<int16_t>(64, 0)) << "the block after it";
 }
 
-// A capture buffer more than two buffer lengths after the one before is a gap; the first of a
-// run never is. (Only 128 bytes of each are recorded.)
-TEST_F(AudioThread, ACaptureLaterThanTwoBufferLengthsIsAGap) {
-    std::vector<int16_t> recorded(64, 10);
+// A capture buffer that comes when the device holds none of the run's buffers any more (it
+// had nowhere to record) is a gap: samples were lost. One that comes while others are still
+// queued is not, however late, unless playback ran dry: then that underrun is the break.
+TEST_F(AudioThread, ACaptureThatFoundNoBufferQueuedIsAGapAndOneBreakIsCountedOnce) {
     const struct {
-        DWORD pauseMs;
-        uint32_t gaps;
-    } arrivals[] = {{250, 0}, {0, 0}, {20, 0}, {300, 1}, {0, 1}, {350, 2}};
-    for (const auto& arrival : arrivals) {
-        Sleep(arrival.pauseMs);
-        WAVEHDR& header = captures[used++ % BUFFER_COUNT];
-        header = WAVEHDR{};
-        header.lpData = reinterpret_cast<char*>(recorded.data());
-        header.dwBufferLength = 17640; // 100 ms: later than 200 ms is a gap
-        header.dwBytesRecorded = 128;
-        PostThreadMessageW(run->threadId, MM_WIM_DATA, 0, reinterpret_cast<LPARAM>(&header));
-        Sleep(20);
-        EXPECT_EQ(run->wave.base.counts.captureGaps.load(), arrival.gaps) << arrival.pauseMs;
-    }
+        int queued;               // of the run's capture headers, at the notification
+        DWORD lastWrittenFlags;   // of the playback header written last
+        uint32_t gaps, underruns; // so far
+    } arrivals[] = {
+        {8, WHDR_INQUEUE, 0, 0}, {1, WHDR_INQUEUE, 0, 0}, {0, WHDR_INQUEUE, 1, 0},
+        {0, WHDR_INQUEUE, 2, 0}, {0, WHDR_DONE, 2, 1},    {3, WHDR_DONE, 2, 2},
+    };
+    std::vector<int16_t> recorded(64, 10);
     QuitAndJoin();
+    for (const auto& arrival : arrivals) {
+        for (int i = 0; i < BUFFER_COUNT; ++i) {
+            run->captureHeaders[i].dwFlags = i < arrival.queued ? WHDR_INQUEUE : WHDR_DONE;
+        }
+        if (run->wave.lastWritten >= 0) {
+            run->playbackHeaders[run->wave.lastWritten].dwFlags = arrival.lastWrittenFlags;
+        }
+        ASSERT_TRUE(StartAudioThread(*run));
+        PostCapture(recorded, 128);
+        QuitAndJoin();
+        EXPECT_EQ(run->wave.base.counts.captureGaps.load(), arrival.gaps) << arrival.queued;
+        EXPECT_EQ(run->wave.base.counts.underruns.load(), arrival.underruns) << arrival.queued;
+    }
 }
 
 TEST_F(AudioThread, NoMessagePostedRightAfterTheStartIsLost) {

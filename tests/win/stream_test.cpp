@@ -253,7 +253,7 @@ TEST_F(Stream, OnTheEndpointsFiftyRunsLeaveNothingBehindAndAMixedPairIsRefused) 
 // passes), or capture held back as long, is one break: the engine's passes that found nothing
 // are one underrun, and the packets that came late are that same break. The burst of capture that
 // follows sits in the render buffer as delay, which is drained within a second by dropping
-// blocks.
+// blocks (one splice).
 TEST_F(Stream, OnTheEndpointsALatePassIsOneBreakAndTheDelayItLeavesIsDrained) {
     const std::pair<const char*, std::function<void()>> lates[] = {
         {"late wake-up", [] { lateWakeUpMs.store(100); }},
@@ -288,7 +288,7 @@ TEST_F(Stream, OnTheEndpointsALatePassIsOneBreakAndTheDelayItLeavesIsDrained) {
         EXPECT_GE(after[0], before[0] + 1) << late.first << ": underruns";
         EXPECT_LE(after[0], before[0] + 2) << late.first << ": underruns";
         EXPECT_LE(after[1], before[1] + 1) << late.first << ": the late capture counted again";
-        EXPECT_GE(settled[2], after[2] + 3) << late.first << ": the delay was not drained";
+        EXPECT_GT(settled[2], after[2]) << late.first << ": the delay was not drained";
     }
 }
 
