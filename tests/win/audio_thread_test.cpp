@@ -107,66 +107,41 @@ TEST_F(AudioThread, EachCaptureBecomesTheNextPlaybackBlockAtItsRecordedLength) {
     EXPECT_EQ(Playback(0), std::vector<int16_t>(64, 100));
 }
 
-// What the device says of the header written last decides: all played is an underrun, and the
-// first one in a run puts one block of silence ahead (the block goes one header further).
-TEST_F(AudioThread, AnUnderrunIsAWriteThatFindsEverythingPlayedAndTheFirstOneCushions) {
-    struct Step {
-        DWORD lastWrittenFlags; // 0: nothing was written yet
-        uint32_t underruns;
+// Each capture as the devices' headers stand: a write that finds the header written last
+// played is an underrun, and the first in a run puts a block of silence ahead (the block goes
+// one header further); a capture that comes with none of the run's capture buffers left with
+// the device (it had nowhere to record) lost samples, a gap, unless it also ran playback dry:
+// one break, counted once.
+TEST_F(AudioThread, UnderrunsCushionAndCaptureGapsAreCountedOncePerBreak) {
+    const struct {
+        DWORD lastWrittenFlags; // of the playback header written last
+        int captureQueued;      // of the run's capture headers, at the notification
+        uint32_t underruns, gaps;
         int playIndex;
-    };
-    const Step steps[] = {
-        {0, 0, 1},
-        {WHDR_INQUEUE, 0, 2},
-        {WHDR_DONE, 1, 4}, // silence into 2, the block into 3
-        {WHDR_DONE, 2, 5}, // only once a run
-        {WHDR_INQUEUE, 2, 6},
+    } steps[] = {
+        {WHDR_INQUEUE, 8, 0, 0, 1}, {WHDR_INQUEUE, 0, 0, 1, 2},
+        {WHDR_DONE, 1, 1, 1, 4}, // silence into 2, the block into 3
+        {WHDR_DONE, 0, 2, 1, 5}, // no second cushion, and no gap besides the underrun
+        {WHDR_INQUEUE, 0, 2, 2, 6},
     };
     std::vector<int16_t> recorded(64, 3000);
     QuitAndJoin();
-    int lastWritten = -1;
-    for (const Step& step : steps) {
-        if (lastWritten >= 0) {
-            run->playbackHeaders[lastWritten].dwFlags = step.lastWrittenFlags;
+    for (const auto& step : steps) {
+        for (int i = 0; i < BUFFER_COUNT; ++i) {
+            run->captureHeaders[i].dwFlags = i < step.captureQueued ? WHDR_INQUEUE : WHDR_DONE;
+        }
+        if (run->wave.lastWritten >= 0) {
+            run->playbackHeaders[run->wave.lastWritten].dwFlags = step.lastWrittenFlags;
         }
         ASSERT_TRUE(StartAudioThread(*run));
         PostCapture(recorded, 128);
         QuitAndJoin();
         EXPECT_EQ(run->wave.base.counts.underruns.load(), step.underruns) << step.playIndex;
+        EXPECT_EQ(run->wave.base.counts.captureGaps.load(), step.gaps) << step.playIndex;
         EXPECT_EQ(run->wave.playIndex, step.playIndex);
-        lastWritten = run->wave.playIndex - 1;
     }
     EXPECT_EQ(Playback(2), std::vector<int16_t>(64, 0)) << "the cushion is silence";
     EXPECT_NE(Playback(3), std::vector<int16_t>(64, 0)) << "the block after it";
-}
-
-// A capture buffer that comes when the device holds none of the run's buffers any more (it
-// had nowhere to record) is a gap: samples were lost. One that comes while others are still
-// queued is not, however late, unless playback ran dry: then that underrun is the break.
-TEST_F(AudioThread, ACaptureThatFoundNoBufferQueuedIsAGapAndOneBreakIsCountedOnce) {
-    const struct {
-        int queued;               // of the run's capture headers, at the notification
-        DWORD lastWrittenFlags;   // of the playback header written last
-        uint32_t gaps, underruns; // so far
-    } arrivals[] = {
-        {8, WHDR_INQUEUE, 0, 0}, {1, WHDR_INQUEUE, 0, 0}, {0, WHDR_INQUEUE, 1, 0},
-        {0, WHDR_INQUEUE, 2, 0}, {0, WHDR_DONE, 2, 1},    {3, WHDR_DONE, 2, 2},
-    };
-    std::vector<int16_t> recorded(64, 10);
-    QuitAndJoin();
-    for (const auto& arrival : arrivals) {
-        for (int i = 0; i < BUFFER_COUNT; ++i) {
-            run->captureHeaders[i].dwFlags = i < arrival.queued ? WHDR_INQUEUE : WHDR_DONE;
-        }
-        if (run->wave.lastWritten >= 0) {
-            run->playbackHeaders[run->wave.lastWritten].dwFlags = arrival.lastWrittenFlags;
-        }
-        ASSERT_TRUE(StartAudioThread(*run));
-        PostCapture(recorded, 128);
-        QuitAndJoin();
-        EXPECT_EQ(run->wave.base.counts.captureGaps.load(), arrival.gaps) << arrival.queued;
-        EXPECT_EQ(run->wave.base.counts.underruns.load(), arrival.underruns) << arrival.queued;
-    }
 }
 
 TEST_F(AudioThread, NoMessagePostedRightAfterTheStartIsLost) {

@@ -249,46 +249,34 @@ TEST_F(Stream, OnTheEndpointsFiftyRunsLeaveNothingBehindAndAMixedPairIsRefused) 
     ExpectNoRunLeft();
 }
 
-// On the endpoints, an audio thread that wakes up late once (100 ms, ten of the engine's
+// On the endpoints, an audio thread that wakes up late once (200 ms, twenty of the engine's
 // passes), or capture held back as long, is one break: the engine's passes that found nothing
 // are one underrun, and the packets that came late are that same break. The burst of capture that
 // follows sits in the render buffer as delay, which is drained within a second by dropping
 // blocks (one splice).
 TEST_F(Stream, OnTheEndpointsALatePassIsOneBreakAndTheDelayItLeavesIsDrained) {
-    const std::pair<const char*, std::function<void()>> lates[] = {
-        {"late wake-up", [] { lateWakeUpMs.store(100); }},
-        {"capture held back",
-         [this] {
-             withholdCapture.store(true);
-             Pump(100);
-             withholdCapture.store(false);
-         }},
-    };
-    const auto counts = [] {
-        return std::vector<uint32_t>{OpenRunCount(RunCount::Underruns),
-                                     OpenRunCount(RunCount::CaptureGaps),
-                                     OpenRunCount(RunCount::Overruns)};
-    };
     OpenDialog();
-    for (const auto& late : lates) {
+    for (const bool wakeUpLate : {true, false}) {          // else capture held back
         ASSERT_TRUE(StartTestStream(L"100", L"WASAPI: ")); // room for the whole burst
-        for (const DWORD start = GetTickCount();
-             !StreamDelivering() && GetTickCount() - start < 3000;) {
+        for (int tick = 0; tick < 300 && !StreamDelivering(); ++tick) {
             Pump(10);
         }
         Pump(700);
-        const std::vector<uint32_t> before = counts();
-        late.second();
-        Pump(300);
-        const std::vector<uint32_t> after = counts();
+        const uint32_t underruns = OpenRunCount(RunCount::Underruns);
+        const uint32_t gaps = OpenRunCount(RunCount::CaptureGaps);
+        lateWakeUpMs.store(wakeUpLate ? 200 : 0);
+        withholdCapture.store(!wakeUpLate);
+        Pump(200);
+        withholdCapture.store(false);
+        Pump(200);
+        const uint32_t overruns = OpenRunCount(RunCount::Overruns);
+        // A busy machine may add a break of its own; twenty passes counted one by one would not.
+        EXPECT_GE(OpenRunCount(RunCount::Underruns), underruns + 1) << wakeUpLate;
+        EXPECT_LE(OpenRunCount(RunCount::Underruns), underruns + 2) << wakeUpLate;
+        EXPECT_LE(OpenRunCount(RunCount::CaptureGaps), gaps + 1) << "counted again";
         Pump(1500);
-        const std::vector<uint32_t> settled = counts();
+        EXPECT_GT(OpenRunCount(RunCount::Overruns), overruns) << "the delay was not drained";
         ASSERT_TRUE(StopAndWait());
-        // A busy machine may add a break of its own; ten passes counted one by one would not.
-        EXPECT_GE(after[0], before[0] + 1) << late.first << ": underruns";
-        EXPECT_LE(after[0], before[0] + 2) << late.first << ": underruns";
-        EXPECT_LE(after[1], before[1] + 1) << late.first << ": the late capture counted again";
-        EXPECT_GT(settled[2], after[2]) << late.first << ": the delay was not drained";
     }
 }
 
@@ -297,9 +285,7 @@ std::wstring IdOf(DeviceKind kind, const wchar_t* name) {
     wchar_t* id = EndpointId(endpoint);
     const std::wstring text = id != nullptr ? id : L"";
     CoTaskMemFree(id);
-    if (endpoint != nullptr) {
-        endpoint->Release();
-    }
+    endpoint->Release();
     return text;
 }
 
@@ -310,7 +296,6 @@ TEST_F(Stream, OnTheEndpointsARemovedEndpointFailsTheStreamAtOnce) {
     OpenDialog();
     const std::wstring capture = IdOf(DeviceKind::Capture, L"WASAPI: Monitor of TestMic");
     const std::wstring render = IdOf(DeviceKind::Playback, L"WASAPI: TestSpeaker");
-    ASSERT_FALSE(capture.empty() || render.empty());
     const struct {
         std::wstring id;
         DWORD state;
@@ -318,7 +303,6 @@ TEST_F(Stream, OnTheEndpointsARemovedEndpointFailsTheStreamAtOnce) {
     } changes[] = {
         {render, DEVICE_STATE_UNPLUGGED, StreamHealth::DeviceFailed},
         {capture, 0, StreamHealth::DeviceFailed}, // removed
-        {capture, DEVICE_STATE_DISABLED, StreamHealth::DeviceFailed},
         {render, DEVICE_STATE_ACTIVE, StreamHealth::Healthy},
         {L"{0.0.0.00000000}.{another}", 0, StreamHealth::Healthy},
     };
