@@ -6,6 +6,7 @@
 
 #include "audio/audio_format.h"
 #include "audio/engine_state.h"
+#include "audio/stream.h"
 #include "app/stream_commands.h"
 #include "app/texts.h"
 #include "plugin/editor_window.h"
@@ -149,8 +150,8 @@ void CheckPluginFault(HWND mainWindow) {
     if (loading) {
         return; // no block enters an effect while a load runs; a load reports its own fault
     }
-    const uint32_t bufferMs = StreamBufferMs();
-    if (bufferMs != 0 && GiveUpPluginCallAfter(PluginHangLimitMs(bufferMs))) {
+    const uint32_t periodMs = StreamPeriodMs();
+    if (periodMs != 0 && GiveUpPluginCallAfter(PluginHangLimitMs(periodMs))) {
         RestartStream(mainWindow);
     }
     const uint32_t code = effectFault.load();

@@ -110,12 +110,11 @@ bool Act(HWND dialog, const RecoveryAdvice& advice, uint32_t closeWaitMs = plugi
 void Feed(HWND dialog) {
     const uint32_t now = GetTickCount();
     if (StreamIsOpen()) {
-        const StreamHealth health = CheckStream(static_cast<uint32_t>(run.ms));
+        const StreamHealth health = CheckStream();
         // A stream that delivers while a device refuses its calls has not come back.
         if ((FadeOutPlayed() && Act(dialog, recovery.On(StreamEvent::FadePlayed, now))) ||
             (health == StreamHealth::Stalled &&
-             Act(dialog, recovery.On(StreamEvent::Stalled, now,
-                                     StreamStallLimitMs(static_cast<uint32_t>(run.ms))))) ||
+             Act(dialog, recovery.On(StreamEvent::Stalled, now, StreamStallLimitMs()))) ||
             (health == StreamHealth::DeviceFailed &&
              Act(dialog, recovery.On(StreamEvent::DeviceCallFailed, now))) ||
             (health == StreamHealth::Healthy && StreamDelivering() &&

@@ -2,17 +2,15 @@
 
 #include <windows.h>
 
+#include "audio/audio_format.h"
 #include "audio/device_names.h"
+#include "audio/engine_state.h"
 #include "audio/stream_backend.h"
-#include "audio/stream_state.h"
 #include "platform/platform.h"
 #include "plugin/plugin_call_watch.h"
+#include "plugin/plugin_host.h"
 
 namespace {
-
-constexpr uint32_t MIN_STALL_MS = 1000;
-constexpr uint32_t STALL_BUFFERS = 4;
-constexpr uint32_t FIRST_CAPTURE_ALLOWANCE_MS = 2000; // some devices take this long to start
 
 // Threads left behind inside an effect that did not return. They are never waited on; their
 // handles are closed at exit, or at once when there are too many to keep.
@@ -20,13 +18,30 @@ constexpr int MAX_THREADS_LEFT_BEHIND = 16;
 HANDLE threadsLeftBehind[MAX_THREADS_LEFT_BEHIND];
 int threadsLeftBehindCount = 0;
 
-const StreamBackend* openBackend = nullptr; // the system of the open stream, null when none
-DWORD openTick = 0;
+// The open run and its system; null when none.
+const StreamBackend* openBackend = nullptr;
+StreamRun* openRun = nullptr;
+
+// What a start changes before it can fail, so that a refused start leaves it as it was.
+struct EngineWords {
+    int32_t stopping;
+    FadePair fade;
+    uint32_t bufferBytes;
+};
+
+void PutBack(const EngineWords& words) {
+    stopping.store(words.stopping);
+    fadePair.store(words.fade);
+    if (bufferBytes != words.bufferBytes && words.bufferBytes != 0) {
+        SetPluginBlockSize(FramesForBufferBytes(words.bufferBytes));
+    }
+    bufferBytes = words.bufferBytes;
+}
 
 } // namespace
 
 bool OpenStream(const wchar_t* captureName, const wchar_t* playbackName, int32_t ms) {
-    if (openBackend != nullptr) {
+    if (openRun != nullptr) {
         return false;
     }
     const bool wasapi = IsWasapiName(captureName);
@@ -35,59 +50,99 @@ bool OpenStream(const wchar_t* captureName, const wchar_t* playbackName, int32_t
         return false;
     }
     const StreamBackend* backend = wasapi ? &WASAPI_BACKEND : &WAVE_BACKEND;
-    if (!backend->open(captureName, playbackName, ms)) {
+    StreamRun* run = backend->open(captureName, playbackName, ms);
+    if (run == nullptr) {
+        return false;
+    }
+    const EngineWords before = {stopping.load(), fadePair.load(), bufferBytes};
+    stopping.store(0);
+    SetFade(FADE_IN_FRAMES, 0);
+    bufferBytes = run->blockBytes;
+    SetPluginBlockSize(FramesForBufferBytes(run->blockBytes));
+    run->openTick = GetTickCount();
+    if (!backend->start(run)) {
+        DebugOutput(L"Kawauso04: a device did not start\n");
+        backend->close(run, pluginHangFloorMs);
+        PutBack(before);
         return false;
     }
     openBackend = backend;
-    openTick = GetTickCount();
+    openRun = run;
     return true;
 }
 
 void CloseStream(uint32_t waitMs) {
-    if (openBackend != nullptr) {
-        openBackend->close(waitMs);
+    if (openRun != nullptr) {
+        stopping.store(1);
+        openBackend->close(openRun, waitMs);
+        openRun = nullptr;
         openBackend = nullptr;
     }
 }
 
-uint32_t StreamStallLimitMs(uint32_t bufferMs) {
-    return STALL_BUFFERS * bufferMs > MIN_STALL_MS ? STALL_BUFFERS * bufferMs : MIN_STALL_MS;
+bool EndRunThread(StreamRun& run, HANDLE thread, void (*quit)(StreamRun& run), uint32_t waitMs) {
+    run.stopping.store(1);
+    quit(run);
+    if (WaitForSingleObject(thread, waitMs) == WAIT_OBJECT_0) {
+        CloseHandle(thread);
+        return true;
+    }
+    GiveUpPluginCallAfter(0);
+    KeepThreadLeftBehind(thread);
+    return false;
 }
 
-StreamHealth CheckStream(uint32_t bufferMs) {
-    if (deviceCallFailed.load() != 0) {
-        return StreamHealth::DeviceFailed;
-    }
-    const uint32_t limit = StreamStallLimitMs(bufferMs);
-    const uint32_t now = GetTickCount();
-    const bool seen = captureSeen.load() != 0;
-    const uint32_t sinceCapture = now - (seen ? lastCaptureTick.load() : openTick);
-    // A playback device that went away may go on taking blocks without playing them.
-    const uint32_t sincePlayback = seen ? now - playbackProgressTick.load() : 0;
-    if (PluginCallRunning() ||
-        (sinceCapture <= (seen ? limit : limit + FIRST_CAPTURE_ALLOWANCE_MS) &&
-         sincePlayback <= limit)) {
+StreamHealth CheckStream() {
+    if (openRun == nullptr) {
         return StreamHealth::Healthy;
     }
-    return StreamHealth::Stalled;
+    return JudgeRun(*openRun, GetTickCount(), PluginCallRunning());
+}
+
+uint32_t StreamPeriodMs() {
+    return openRun != nullptr ? openRun->periodMs : 0;
+}
+
+uint32_t StreamStallLimitMs() {
+    return openRun != nullptr ? StallLimitMs(openRun->periodMs) : 0;
 }
 
 bool StreamIsOpen() {
-    return openBackend != nullptr;
+    return openRun != nullptr;
+}
+
+uint32_t OpenRunSerial() {
+    return openRun != nullptr ? openRun->serial : 0;
 }
 
 bool StreamDelivering() {
-    return openBackend != nullptr && captureSeen.load() != 0;
+    return openRun != nullptr && openRun->captureSeen.load() != 0;
 }
 
 void MarkFadeOutStart() {
-    if (openBackend != nullptr) {
-        openBackend->markFadeOutStart();
+    if (openRun != nullptr) {
+        openBackend->markFadeOutStart(openRun);
     }
 }
 
 bool FadeOutPlayed() {
-    return openBackend != nullptr && openBackend->fadeOutPlayed();
+    return openRun != nullptr && openBackend->fadeOutPlayed(openRun);
+}
+
+uint32_t OpenRunCount(RunCount which) {
+    if (openRun == nullptr) {
+        return 0;
+    }
+    const RunCounts& counts = openRun->counts;
+    switch (which) {
+    case RunCount::CaptureGaps:
+        return counts.captureGaps.load();
+    case RunCount::Underruns:
+        return counts.underruns.load();
+    case RunCount::Overruns:
+        return counts.overruns.load();
+    }
+    return 0;
 }
 
 void KeepThreadLeftBehind(HANDLE thread) {

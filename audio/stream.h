@@ -1,10 +1,13 @@
 // The device stream, whichever system carries it: two devices found by name (both WinMM
 // devices, or both WASAPI endpoints), an audio thread that runs every captured block through
-// ProcessBlock into playback, and what that thread reports of the run's health. It knows no
-// window: what the window shows of it lives in app/stream_commands. User-interface thread only.
+// ProcessBlock into playback, and what that thread reports of the run's health. Each open makes
+// a run of its own (audio/stream_run.h); nothing of one run is shared with the next. It knows no
+// window. User-interface thread only.
 #pragma once
 
 #include <cstdint>
+
+#include "audio/stream_run.h"
 
 // Opens the capture and playback devices named so (resolved now, by exact name, so a list
 // whose positions drifted still opens the right ones) with a buffer length of ms, starts a new
@@ -15,24 +18,22 @@
 bool OpenStream(const wchar_t* captureName, const wchar_t* playbackName, int32_t ms);
 
 // Ends the audio thread, waiting for it at most waitMs (a thread still inside the effect then
-// has its call given up and is left behind with its buffers), stops and closes both devices
-// and releases the buffers. Nothing when no stream is open.
+// has its call given up and is left behind with its run), stops and closes both devices.
+// Nothing when no stream is open.
 void CloseStream(uint32_t waitMs);
 
-enum class StreamHealth {
-    Healthy,
-    Stalled,     // no capture for the stall limit (longer before the first block)
-    DeviceFailed // the device refused a call, or went away
-};
-// How long the open stream, at a buffer length of bufferMs, may deliver nothing before
-// CheckStream calls it stalled: so long have its devices been away when it does.
-uint32_t StreamStallLimitMs(uint32_t bufferMs);
+// How the open stream fares: stalled after its system's stall limit without capture, failed at
+// once when a device refused a call or its endpoint was removed. Healthy when none is open.
+StreamHealth CheckStream();
 
-// How the open stream fares for a buffer length of bufferMs. A block inside the effect is
-// never a stall: that is the plug-in hang guard's case.
-StreamHealth CheckStream(uint32_t bufferMs);
+// The open stream's device period (how often a block comes: the buffer length on WinMM, the
+// engine's period on WASAPI) and the stall limit CheckStream uses; 0 when none is open.
+uint32_t StreamPeriodMs();
+uint32_t StreamStallLimitMs();
 
 bool StreamIsOpen();
+// The open run's serial number (audio/stream_run.h), 0 when none is open.
+uint32_t OpenRunSerial();
 
 // True when the open stream's capture has delivered since it opened.
 bool StreamDelivering();
@@ -41,6 +42,10 @@ bool StreamDelivering();
 // its end has been played by the device.
 void MarkFadeOutStart();
 bool FadeOutPlayed();
+
+// The open run's own breaks (0 when none is open); the program's totals are streamCounters.
+enum class RunCount { CaptureGaps, Underruns, Overruns };
+uint32_t OpenRunCount(RunCount which);
 
 // Closes the handles of the audio threads left behind inside an effect. At exit.
 void CloseThreadsLeftBehind();

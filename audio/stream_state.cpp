@@ -1,26 +1,15 @@
 #include "audio/stream_state.h"
 
+#include <cstdlib>
+
 #include "audio/winmm.h"
 
 WAVEFORMATEX waveFormat;
-HWAVEIN waveIn;
-HWAVEOUT waveOut;
-WAVEHDR captureHeaders[BUFFER_COUNT];
-WAVEHDR playbackHeaders[BUFFER_COUNT];
-char* captureBuffers[BUFFER_COUNT];
-char* playbackBuffers[BUFFER_COUNT];
-HANDLE audioThread;
-DWORD audioThreadId;
-
-std::atomic<uint32_t> lastCaptureTick{0};
-std::atomic<int32_t> captureSeen{0};
-std::atomic<int32_t> deviceCallFailed{0};
-std::atomic<uint32_t> playbackProgressTick{0};
-std::atomic<int32_t> fadeOutHeader{-1};
-StreamCounters streamCounters;
 
 std::atomic<bool> withholdCapture{false};
 WaveOutWriteProc playbackWrite = SystemWaveOutWrite;
+std::atomic<bool> refuseRenderClient{false};
+std::atomic<uint32_t> lateWakeUpMs{0};
 
 MMRESULT WINAPI SystemWaveOutWrite(HWAVEOUT device, LPWAVEHDR header, UINT size) {
     return Winmm().waveOutWrite(device, header, size);
@@ -41,14 +30,63 @@ void FillWaveFormat() {
     waveFormat = StreamWaveFormat();
 }
 
-void NoteCaptureArrival(uint32_t now, uint32_t lateAfterMs, uint32_t& lastArrival) {
-    if (captureSeen.load() != 0 && now - lastArrival > lateAfterMs) {
-        streamCounters.captureGaps.fetch_add(1);
+namespace {
+
+constexpr DWORD PLAYBACK_LOOP_FLAGS = WHDR_BEGINLOOP | WHDR_ENDLOOP;
+
+HeaderState PlaybackState(void* context, int index) {
+    const DWORD flags = static_cast<WinmmRun*>(context)->playbackHeaders[index].dwFlags;
+    if ((flags & WHDR_INQUEUE) != 0) {
+        return HeaderState::Queued;
     }
-    lastArrival = now;
-    lastCaptureTick.store(now);
-    if (captureSeen.load() == 0) {
-        playbackProgressTick.store(now); // playback is measured from the first block on
-        captureSeen.store(1);
+    return (flags & WHDR_DONE) != 0 ? HeaderState::Played : HeaderState::Free;
+}
+
+bool WritePlaybackHeader(void* context, int index, uint32_t bytes) {
+    WinmmRun& run = *static_cast<WinmmRun*>(context);
+    WAVEHDR& header = run.playbackHeaders[index];
+    header.dwBufferLength = bytes; // a short capture plays short, never with an old tail
+    return playbackWrite(run.waveOut, &header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
+}
+
+void FreeWinmmRun(StreamRun* base) {
+    WinmmRun* run = static_cast<WinmmRun*>(base->system);
+    for (int i = 0; i < BUFFER_COUNT; ++i) {
+        std::free(run->captureBuffers[i]);
+        std::free(run->wave.playback[i]);
     }
+    if (run->ready != nullptr) {
+        CloseHandle(run->ready);
+    }
+    delete run;
+}
+
+} // namespace
+
+WinmmRun* NewWinmmRun(uint32_t bytes) {
+    WinmmRun* run = new WinmmRun{};
+    run->wave.base.system = run;
+    run->wave.base.freeRun = FreeWinmmRun;
+    run->wave.device = {run, PlaybackState, WritePlaybackHeader};
+    run->bufferBytes = bytes;
+    run->ready = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    bool ok = run->ready != nullptr;
+    for (int i = 0; i < BUFFER_COUNT; ++i) {
+        run->captureBuffers[i] = static_cast<char*>(std::calloc(bytes, 1));
+        run->wave.playback[i] = static_cast<int16_t*>(std::calloc(bytes, 1));
+        ok = ok && run->captureBuffers[i] != nullptr && run->wave.playback[i] != nullptr;
+        WAVEHDR& capture = run->captureHeaders[i];
+        capture.lpData = run->captureBuffers[i];
+        capture.dwBufferLength = bytes;
+        WAVEHDR& playback = run->playbackHeaders[i];
+        playback.lpData = reinterpret_cast<char*>(run->wave.playback[i]);
+        playback.dwBufferLength = bytes;
+        playback.dwFlags = PLAYBACK_LOOP_FLAGS;
+        playback.dwLoops = 1;
+    }
+    if (!ok) {
+        ReleaseRun(&run->wave.base);
+        return nullptr;
+    }
+    return run;
 }

@@ -5,6 +5,8 @@
 
 #include <cwchar>
 
+#include "platform/platform.h"
+
 namespace {
 
 // The endpoint's friendly name, as the system's sound settings show it.
@@ -103,4 +105,133 @@ IMMDevice* FindWasapiEndpoint(DeviceKind kind, const wchar_t* name) {
     }
     Release(endpoints);
     return found;
+}
+
+namespace {
+
+constexpr int MAX_WATCHED = 8; // two per run, and runs being closed
+constexpr size_t ENDPOINT_ID_UNITS = 512;
+
+struct Watched {
+    wchar_t id[ENDPOINT_ID_UNITS];
+    std::atomic<int32_t>* gone; // null: a free place
+};
+
+std::atomic<uint32_t> endpointChanges{0};
+// The watched endpoints, under their lock: the notification thread and the stream's open and
+// close meet only here, so a run is never touched after it stopped watching.
+Watched watched[MAX_WATCHED];
+PlatformLock watchedLock;
+
+// The system calls it on a thread of its own; it lives as long as the process.
+class EndpointNotifications : public IMMNotificationClient {
+  public:
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (iid == __uuidof(IUnknown) || iid == __uuidof(IMMNotificationClient)) {
+            *object = static_cast<IMMNotificationClient*>(this);
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR id, DWORD state) override {
+        NoteEndpointState(id, state);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR id) override {
+        NoteEndpointState(id, DEVICE_STATE_ACTIVE);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR id) override {
+        NoteEndpointState(id, 0);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow, ERole, LPCWSTR) override {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override {
+        return S_OK;
+    }
+};
+
+EndpointNotifications notifications;
+bool notified = false; // registered with the system
+
+// Once per process, on the first thread that asks (the window's).
+void StartNotifications() {
+    static bool started = false;
+    if (started) {
+        return;
+    }
+    started = true;
+    LockCreate(&watchedLock);
+    EnsureComOnThisThread();
+    IMMDeviceEnumerator* enumerator = nullptr;
+    if (SUCCEEDED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                                   __uuidof(IMMDeviceEnumerator),
+                                   reinterpret_cast<void**>(&enumerator)))) {
+        // The enumerator is kept: the registration lasts as long as it does.
+        notified = SUCCEEDED(enumerator->RegisterEndpointNotificationCallback(&notifications));
+    }
+}
+
+} // namespace
+
+uint32_t EndpointChangeCount() {
+    StartNotifications();
+    return endpointChanges.load();
+}
+
+wchar_t* EndpointId(IMMDevice* endpoint) {
+    wchar_t* id = nullptr;
+    if (endpoint == nullptr || FAILED(endpoint->GetId(&id))) {
+        return nullptr;
+    }
+    return id;
+}
+
+void NoteEndpointState(const wchar_t* id, DWORD state) {
+    StartNotifications();
+    endpointChanges.fetch_add(1);
+    if (id == nullptr || state == DEVICE_STATE_ACTIVE) {
+        return;
+    }
+    LockEnter(&watchedLock);
+    for (Watched& place : watched) {
+        if (place.gone != nullptr && std::wcscmp(place.id, id) == 0) {
+            place.gone->store(1);
+        }
+    }
+    LockLeave(&watchedLock);
+}
+
+bool WatchEndpoint(const wchar_t* id, std::atomic<int32_t>* gone) {
+    StartNotifications();
+    if (id == nullptr || std::wcslen(id) >= ENDPOINT_ID_UNITS) {
+        return false;
+    }
+    bool placed = false;
+    LockEnter(&watchedLock);
+    for (Watched& place : watched) {
+        if (!placed && place.gone == nullptr) {
+            std::wcscpy(place.id, id);
+            place.gone = gone;
+            placed = true;
+        }
+    }
+    LockLeave(&watchedLock);
+    return placed;
+}
+
+void UnwatchEndpoints(std::atomic<int32_t>* gone) {
+    StartNotifications();
+    LockEnter(&watchedLock);
+    for (Watched& place : watched) {
+        if (place.gone == gone) {
+            place.gone = nullptr;
+        }
+    }
+    LockLeave(&watchedLock);
 }

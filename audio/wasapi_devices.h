@@ -1,11 +1,13 @@
 // The active WASAPI endpoints, named as the lists show them: "WASAPI: " and the endpoint's
 // friendly name. Like WinMM ids, an endpoint's position means nothing from one moment to the
 // next, so a stream finds its endpoint by that name each time it opens. Any thread; each call
-// enumerates afresh.
+// enumerates afresh: the change count below says when that is worth doing.
 #pragma once
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -22,3 +24,22 @@ IMMDevice* FindWasapiEndpoint(DeviceKind kind, const wchar_t* name);
 
 // Makes COM usable on the calling thread (once per thread; an apartment already chosen stays).
 void EnsureComOnThisThread();
+
+// The system's endpoint notifications, from the first call of any function below on: an
+// endpoint added, removed or changing state moves a change count, so a watcher enumerates only
+// when something changed; an endpoint a running stream watches sets that stream's word at once
+// when it is removed or stops being active. Any thread.
+uint32_t EndpointChangeCount();
+
+// The endpoint's id (CoTaskMemFree it), or null.
+wchar_t* EndpointId(IMMDevice* endpoint);
+
+// Sets *gone to 1 (at once, from the system's notification thread) when the endpoint id is
+// removed or stops being active, until UnwatchEndpoints(gone). False when there is no room;
+// the stream then notices by its stall limit, as it does where the system sends nothing.
+bool WatchEndpoint(const wchar_t* id, std::atomic<int32_t>* gone);
+void UnwatchEndpoints(std::atomic<int32_t>* gone);
+
+// What a notification does: the endpoint id is now in state (DEVICE_STATE_*; 0 when removed).
+// The notifications call it, and tests stand in for a device unplugged through it.
+void NoteEndpointState(const wchar_t* id, DWORD state);

@@ -24,7 +24,6 @@
 #include "platform/platform.h"
 #include "platform/system_library.h"
 #include "plugin/plugin_call_watch.h"
-#include "plugin/plugin_host.h"
 
 namespace {
 
@@ -32,9 +31,6 @@ constexpr REFERENCE_TIME HNS_PER_MS = 10000;
 constexpr REFERENCE_TIME HNS_PER_SECOND = 10000000;
 constexpr UINT32 MIN_RENDER_PERIODS = 4;     // room for the cushion and a late packet
 constexpr uint32_t QUEUE_WINDOW_WRITES = 50; // half a second of 10 ms blocks
-// A packet later than two periods and a clock tick is a gap in the sound.
-constexpr uint32_t LATE_PERIODS = 2;
-constexpr uint32_t TICK_RESOLUTION_MS = 16;
 const wchar_t PRO_AUDIO_TASK[] = L"Pro Audio";
 
 using AvSetProc = HANDLE(WINAPI*)(LPCWSTR, LPDWORD);
@@ -46,32 +42,42 @@ AvRevertProc avRevert = nullptr;
 // behind inside an effect keeps its run (and the buffers the effect may still write into) for
 // good, while the next run gets a new one.
 struct WasapiRun {
+    StreamRun base;
     IAudioClient* captureClient;
     IAudioClient* renderClient;
     IAudioCaptureClient* capture;
     IAudioRenderClient* render;
+    IAudioClock* clock;
     HANDLE captureEvent;
+    HANDLE renderEvent; // set by the engine at each of its passes
     HANDLE quitEvent;
     HANDLE thread;
     UINT32 renderFrames; // the render buffer's size
     uint32_t periodMs;
-    PacketScratch scratch; // blocks of at most the engine's period
-    // The audio thread's view of playback.
-    UINT32 paddingAfterWrite;
-    bool written;
-    bool cushioned;
+    PacketScratch scratch;   // blocks of at most the engine's period
+    uint64_t clockFrequency; // the clock's units per second
+    uint32_t latencyMs;      // the engine's own, after its clock
+    // The audio thread's view of playback: frames written (silence included) and taken.
+    uint64_t framesWritten;
+    uint64_t framesTaken;
+    uint64_t takenAtLastPass; // as the engine's last pass left it
+    uint64_t lastPassUs;
+    bool starved;   // the engine's last pass found nothing new: one break, however long
+    bool cushioned; // one block of silence went ahead after the first underrun
+    bool cushionDue;
     bool draining;        // dropping blocks until the buffer is back to its limit
     UINT32 lowestPadding; // over the current window of writes
     uint32_t windowWrites;
-    uint32_t lastWrite;
-    uint32_t lastArrival;
+    // The fade-out's end: the stream position that follows the block that carried it, and when
+    // the clock was first seen there.
+    std::atomic<int32_t> fadeOutWritten;
+    std::atomic<uint64_t> fadeOutEndFrame;
+    uint32_t fadeOutReachedTick;
 };
 
-WasapiRun* openRun = nullptr;
-
-// The fade-out's end: when the block that carried it will have been played.
-std::atomic<int32_t> fadeOutWritten{0};
-std::atomic<uint32_t> fadeOutDueTick{0};
+WasapiRun& Of(StreamRun* run) {
+    return *static_cast<WasapiRun*>(run->system);
+}
 
 template <typename T> void Release(T*& object) {
     if (object != nullptr) {
@@ -115,37 +121,83 @@ bool Put(WasapiRun& self, const int16_t* samples, UINT32 frames) {
         frames, samples != nullptr ? 0 : static_cast<DWORD>(AUDCLNT_BUFFERFLAGS_SILENT)));
 }
 
-// Writes a processed block. In shared mode an empty render buffer at a write is the steady
-// state of a stream without a queue of its own (the engine takes the block at its next pass);
-// the engine ran dry, and a gap was heard, only when the write came later than that pass. The
-// first time in a run one block of silence then goes ahead, so the buffer holds one block more
-// from then on. The buffer holds up to two blocks at a write (the engine takes whole periods at
-// passes that jitter against the capture's), and more for a moment, but when
-// even its lowest over a window is beyond that, it is delay that never drains (capture came in
-// a burst, or runs a little fast): blocks are then dropped until it is back, one gap instead of
-// a delay for good. A block that does not fit is dropped too. The engine having taken
-// something since the last write is the sign that playback moves; a device that went away may
-// go on taking nothing.
-void WriteRender(WasapiRun& self, const int16_t* block, UINT32 frames) {
-    const uint32_t now = GetTickCount();
-    lastCaptureTick.store(now); // alive after a long block too
-    UINT32 padding = 0;
+// What the engine has taken so far, from the padding it reports; false when the device refused.
+// The engine having taken something since it was last looked at is the sign that playback
+// moves: a device that went away may go on taking nothing.
+bool LookAtRender(WasapiRun& self, UINT32& padding) {
     if (FAILED(self.renderClient->GetCurrentPadding(&padding))) {
-        deviceCallFailed.store(1);
+        self.base.deviceCallFailed.store(1);
+        return false;
+    }
+    const uint64_t taken = self.framesWritten - padding;
+    if (taken != self.framesTaken) {
+        self.framesTaken = taken;
+        self.base.playbackProgressTick.store(GetTickCount());
+    }
+    return true;
+}
+
+uint64_t MicrosecondsNow() {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<uint64_t>(now.QuadPart) / static_cast<uint64_t>(frequency.QuadPart) *
+               1000000u +
+           static_cast<uint64_t>(now.QuadPart) % static_cast<uint64_t>(frequency.QuadPart) *
+               1000000u / static_cast<uint64_t>(frequency.QuadPart);
+}
+
+// One pass of the engine (its event), with the buffer empty now: a pass found nothing new to
+// play when this one took nothing, or when more passes went by since the last one looked at
+// (this thread woke late) than the blocks taken meanwhile, by half a period's leeway. Once the
+// engine has taken something, that is an underrun: one for each run of such passes, as it is
+// one break to the ear. The first time in a run the next write puts one block of silence ahead,
+// so the buffer holds one block more from then on.
+void NoteRenderPass(WasapiRun& self) {
+    UINT32 padding = 0;
+    if (!LookAtRender(self, padding)) {
         return;
     }
-    if (!self.written || padding < self.paddingAfterWrite) {
-        playbackProgressTick.store(now);
+    const uint64_t now = MicrosecondsNow();
+    const uint64_t took = self.framesTaken - self.takenAtLastPass;
+    const uint64_t blocksTaken = (took + self.scratch.blockFrames - 1) / self.scratch.blockFrames;
+    const uint64_t periodUs = static_cast<uint64_t>(self.periodMs) * 1000u;
+    const bool missed =
+        padding == 0 && self.takenAtLastPass != 0 &&
+        (took == 0 || 2 * (now - self.lastPassUs) > (2 * blocksTaken + 3) * periodUs);
+    if (missed && !self.starved) {
+        CountUnderrun(self.base);
+        self.cushionDue = !self.cushioned;
     }
-    const bool ranDry = self.written && padding == 0 &&
-                        now - self.lastWrite > LATE_PERIODS * self.periodMs + TICK_RESOLUTION_MS;
-    if (ranDry) {
-        streamCounters.underruns.fetch_add(1);
+    self.starved = missed || (self.starved && took == 0);
+    self.takenAtLastPass = self.framesTaken;
+    self.lastPassUs = now;
+}
+
+bool PutCounted(WasapiRun& self, const int16_t* samples, UINT32 frames) {
+    if (!Put(self, samples, frames)) {
+        self.base.deviceCallFailed.store(1);
+        return false;
     }
-    if (ranDry && !self.cushioned && self.renderFrames - padding >= 2 * frames) {
+    self.framesWritten += frames;
+    return true;
+}
+
+// Writes a processed block at once. The buffer holds up to two blocks at a write (the engine
+// takes whole periods at passes that jitter against the capture's), and more for a moment,
+// but when even its lowest over a window is beyond that, it is delay that never drains
+// (capture came in a burst, or runs a little fast): blocks are then dropped until it is back,
+// one gap instead of a delay for good. A block that does not fit is dropped too.
+void WriteRender(WasapiRun& self, const int16_t* block, UINT32 frames) {
+    self.base.lastCaptureTick.store(GetTickCount()); // alive after a long block too
+    UINT32 padding = 0;
+    if (!LookAtRender(self, padding)) {
+        return;
+    }
+    if (self.cushionDue && self.renderFrames - padding >= 2 * frames) {
+        self.cushionDue = false;
         self.cushioned = true;
-        if (!Put(self, nullptr, frames)) {
-            deviceCallFailed.store(1);
+        if (!PutCounted(self, nullptr, frames)) {
             return;
         }
         padding += frames;
@@ -159,20 +211,16 @@ void WriteRender(WasapiRun& self, const int16_t* block, UINT32 frames) {
     }
     self.draining = self.draining && padding > queueLimit;
     if (self.draining || self.renderFrames - padding < frames) {
-        streamCounters.overruns.fetch_add(1);
+        CountOverrun(self.base);
         return;
     }
-    if (!Put(self, block, frames)) {
-        deviceCallFailed.store(1);
+    if (!PutCounted(self, block, frames)) {
         return;
     }
-    self.written = true;
-    self.lastWrite = now;
-    self.paddingAfterWrite = padding + frames;
-    const FadePair fade = fadePair.load();
-    if (FadeOutEnded(fade) && fadeOutWritten.load() == 0) {
-        fadeOutDueTick.store(now + self.paddingAfterWrite * 1000 / SAMPLE_RATE + 1);
-        fadeOutWritten.store(1);
+    NoteBlockPlayed(self.base);
+    if (FadeOutEnded(fadePair.load()) && self.fadeOutWritten.load() == 0) {
+        self.fadeOutEndFrame.store(self.framesWritten);
+        self.fadeOutWritten.store(1);
     }
 }
 
@@ -183,6 +231,9 @@ void PlayProcessed(void* context, const int16_t* block, uint32_t frames) {
 
 // Everything captured so far. False as ProcessPacket: this thread was left behind.
 bool DrainCapture(WasapiRun& self) {
+    if (withholdCapture.load()) {
+        return true; // left in the device's buffer, as a thread that does not come would
+    }
     for (;;) {
         UINT32 frames = 0;
         BYTE* data = nullptr;
@@ -192,20 +243,20 @@ bool DrainCapture(WasapiRun& self) {
             return true;
         }
         if (FAILED(got)) {
-            deviceCallFailed.store(1); // AUDCLNT_E_DEVICE_INVALIDATED among others
+            self.base.deviceCallFailed.store(1); // AUDCLNT_E_DEVICE_INVALIDATED among others
             return true;
         }
-        if (stopping.load() == 0) {
-            NoteCaptureArrival(GetTickCount(), LATE_PERIODS * self.periodMs + TICK_RESOLUTION_MS,
-                               self.lastArrival);
+        if (self.base.stopping.load() == 0) {
+            NoteCaptureArrival(self.base, GetTickCount());
             const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
             if (!ProcessPacket(self.scratch, silent ? nullptr : data, frames, PlayProcessed,
                                &self)) {
                 return false;
             }
+            SettleCaptureGap(self.base, (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0);
         }
         if (FAILED(self.capture->ReleaseBuffer(frames))) {
-            deviceCallFailed.store(1);
+            self.base.deviceCallFailed.store(1);
             return true;
         }
     }
@@ -215,15 +266,24 @@ unsigned __stdcall WasapiThreadProc(void* context) {
     WasapiRun& self = *static_cast<WasapiRun*>(context);
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     HANDLE proAudio = JoinProAudio();
-    const HANDLE waits[] = {self.quitEvent, self.captureEvent};
-    while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-        if (!DrainCapture(self)) {
-            break; // left behind: the run is not ours any more
+    // The engine's pass first when both came: it is judged on what was written before it.
+    const HANDLE waits[] = {self.quitEvent, self.renderEvent, self.captureEvent};
+    for (;;) {
+        const uint32_t late = lateWakeUpMs.exchange(0);
+        if (late != 0) {
+            Sleep(late);
+        }
+        const DWORD woken = WaitForMultipleObjects(3, waits, FALSE, INFINITE);
+        if (woken == WAIT_OBJECT_0 + 1) {
+            NoteRenderPass(self);
+        } else if (woken != WAIT_OBJECT_0 + 2 || !DrainCapture(self)) {
+            break; // quit, or left behind: the run is not ours any more
         }
     }
     if (proAudio != nullptr && avRevert != nullptr) {
         avRevert(proAudio);
     }
+    ReleaseRun(&self.base); // the run's COM objects are free-threaded: released from here too
     CoUninitialize();
     return 0;
 }
@@ -252,11 +312,9 @@ IAudioClient* Activate(IMMDevice* endpoint) {
     return client;
 }
 
-// Everything of a run that is not its thread.
-void FreeRun(WasapiRun* self) {
-    if (self == nullptr) {
-        return;
-    }
+// Everything of a run but its thread, by the last of its holders.
+void FreeWasapiRun(StreamRun* base) {
+    WasapiRun* self = &Of(base);
     if (self->captureClient != nullptr) {
         self->captureClient->Stop();
     }
@@ -265,9 +323,10 @@ void FreeRun(WasapiRun* self) {
     }
     Release(self->capture);
     Release(self->render);
+    Release(self->clock);
     Release(self->captureClient);
     Release(self->renderClient);
-    for (HANDLE event : {self->captureEvent, self->quitEvent}) {
+    for (HANDLE event : {self->captureEvent, self->renderEvent, self->quitEvent}) {
         if (event != nullptr) {
             CloseHandle(event);
         }
@@ -278,7 +337,7 @@ void FreeRun(WasapiRun* self) {
 }
 
 // Clients, services, buffers and events of a new run for the two endpoints. False (the run
-// partly filled, for FreeRun) when any of them cannot be had.
+// partly filled, for its release) when any of them cannot be had.
 bool PrepareRun(WasapiRun& self, IMMDevice* captureEndpoint, IMMDevice* renderEndpoint,
                 int32_t ms) {
     self.captureClient = Activate(captureEndpoint);
@@ -294,100 +353,123 @@ bool PrepareRun(WasapiRun& self, IMMDevice* captureEndpoint, IMMDevice* renderEn
     const uint32_t blockFrames =
         static_cast<uint32_t>((period * SAMPLE_RATE + HNS_PER_SECOND - 1) / HNS_PER_SECOND);
     self.periodMs = static_cast<uint32_t>((period + HNS_PER_MS - 1) / HNS_PER_MS);
+    self.base.periodMs = self.periodMs;
+    self.base.blockBytes = blockFrames * BLOCK_ALIGN;
     self.captureEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    self.renderEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     self.quitEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     self.scratch = {static_cast<int16_t*>(std::calloc(blockFrames, BLOCK_ALIGN)),
                     static_cast<int16_t*>(std::calloc(blockFrames, BLOCK_ALIGN)), blockFrames};
-    return self.captureEvent != nullptr && self.quitEvent != nullptr &&
-           self.scratch.input != nullptr && self.scratch.output != nullptr &&
-           InitializeClient(self.captureClient, duration, AUDCLNT_STREAMFLAGS_EVENTCALLBACK) &&
-           InitializeClient(self.renderClient, renderDuration, 0) &&
-           SUCCEEDED(self.captureClient->SetEventHandle(self.captureEvent)) &&
-           SUCCEEDED(self.renderClient->GetBufferSize(&self.renderFrames)) &&
-           SUCCEEDED(self.captureClient->GetService(__uuidof(IAudioCaptureClient),
-                                                    reinterpret_cast<void**>(&self.capture))) &&
-           SUCCEEDED(self.renderClient->GetService(__uuidof(IAudioRenderClient),
-                                                   reinterpret_cast<void**>(&self.render)));
+    REFERENCE_TIME latency = 0;
+    const bool ok =
+        self.captureEvent != nullptr && self.renderEvent != nullptr && self.quitEvent != nullptr &&
+        self.scratch.input != nullptr && self.scratch.output != nullptr &&
+        InitializeClient(self.captureClient, duration, AUDCLNT_STREAMFLAGS_EVENTCALLBACK) &&
+        !refuseRenderClient.load() &&
+        InitializeClient(self.renderClient, renderDuration, AUDCLNT_STREAMFLAGS_EVENTCALLBACK) &&
+        SUCCEEDED(self.captureClient->SetEventHandle(self.captureEvent)) &&
+        SUCCEEDED(self.renderClient->SetEventHandle(self.renderEvent)) &&
+        SUCCEEDED(self.renderClient->GetStreamLatency(&latency)) &&
+        SUCCEEDED(self.renderClient->GetService(__uuidof(IAudioClock),
+                                                reinterpret_cast<void**>(&self.clock))) &&
+        SUCCEEDED(self.clock->GetFrequency(&self.clockFrequency)) && self.clockFrequency != 0 &&
+        SUCCEEDED(self.renderClient->GetBufferSize(&self.renderFrames)) &&
+        SUCCEEDED(self.captureClient->GetService(__uuidof(IAudioCaptureClient),
+                                                 reinterpret_cast<void**>(&self.capture))) &&
+        SUCCEEDED(self.renderClient->GetService(__uuidof(IAudioRenderClient),
+                                                reinterpret_cast<void**>(&self.render)));
+    self.latencyMs = static_cast<uint32_t>((latency + HNS_PER_MS - 1) / HNS_PER_MS);
+    return ok;
 }
 
-// Ends the run's thread, waiting at most waitMs; a thread still inside the effect then has its
-// call given up and keeps its run. True when the thread ended.
-bool EndThread(WasapiRun& self, uint32_t waitMs) {
-    stopping.store(1);
-    SetEvent(self.quitEvent);
-    if (WaitForSingleObject(self.thread, waitMs) == WAIT_OBJECT_0) {
-        CloseHandle(self.thread);
-        return true;
+void QuitThread(StreamRun& run) {
+    SetEvent(Of(&run).quitEvent);
+}
+
+// Ends the thread (a thread still inside the effect keeps the run), stops the devices and lets
+// go of the run.
+void CloseWasapiRun(StreamRun* base, uint32_t waitMs) {
+    WasapiRun& self = Of(base);
+    UnwatchEndpoints(&base->deviceCallFailed);
+    if (self.thread != nullptr) {
+        EndRunThread(*base, self.thread, QuitThread, waitMs);
+        self.thread = nullptr;
     }
-    GiveUpPluginCallAfter(0);
-    KeepThreadLeftBehind(self.thread);
-    return false;
+    if (self.captureClient != nullptr) {
+        self.captureClient->Stop();
+    }
+    if (self.renderClient != nullptr) {
+        self.renderClient->Stop();
+    }
+    ReleaseRun(base);
 }
 
-bool OpenWasapiStream(const wchar_t* captureName, const wchar_t* playbackName, int32_t ms) {
+StreamRun* OpenWasapiRun(const wchar_t* captureName, const wchar_t* playbackName, int32_t ms) {
     EnsureComOnThisThread();
     FindProAudio();
     IMMDevice* captureEndpoint = FindWasapiEndpoint(DeviceKind::Capture, captureName);
     IMMDevice* renderEndpoint = FindWasapiEndpoint(DeviceKind::Playback, playbackName);
     WasapiRun* self = new WasapiRun{};
+    self->base.system = self;
+    self->base.freeRun = FreeWasapiRun;
     const bool prepared = PrepareRun(*self, captureEndpoint, renderEndpoint, ms);
+    // A removed endpoint fails the run at once rather than after its stall limit.
+    for (IMMDevice* endpoint : {captureEndpoint, renderEndpoint}) {
+        wchar_t* id = prepared ? EndpointId(endpoint) : nullptr;
+        if (id != nullptr) {
+            WatchEndpoint(id, &self->base.deviceCallFailed);
+            CoTaskMemFree(id);
+        }
+    }
     Release(captureEndpoint);
     Release(renderEndpoint);
     if (!prepared) {
         DebugOutput(L"Kawauso04: a WASAPI endpoint did not open\n");
-        FreeRun(self);
-        return false;
+        ReleaseRun(&self->base);
+        return nullptr;
     }
-    const int32_t stoppingBefore = stopping.load();
-    const FadePair fadeBefore = fadePair.load();
-    const uint32_t bytesBefore = bufferBytes;
-    stopping.store(0);
-    SetFade(FADE_IN_FRAMES, 0);
-    captureSeen.store(0);
-    deviceCallFailed.store(0);
-    fadeOutWritten.store(0);
-    bufferBytes = self->scratch.blockFrames * BLOCK_ALIGN;
-    SetPluginBlockSize(self->scratch.blockFrames);
+    HoldRun(self->base);
     unsigned id = 0;
     self->thread =
         reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WasapiThreadProc, self, 0, &id));
-    if (self->thread != nullptr && SUCCEEDED(self->renderClient->Start()) &&
-        SUCCEEDED(self->captureClient->Start())) {
-        openRun = self;
-        return true;
+    if (self->thread == nullptr) {
+        UnwatchEndpoints(&self->base.deviceCallFailed);
+        ReleaseRun(&self->base); // the thread's hold
+        ReleaseRun(&self->base);
+        return nullptr;
     }
-    if (self->thread == nullptr || EndThread(*self, pluginHangFloorMs)) {
-        FreeRun(self);
-    }
-    stopping.store(stoppingBefore);
-    fadePair.store(fadeBefore);
-    bufferBytes = bytesBefore;
-    return false;
+    return &self->base;
 }
 
-void CloseWasapiStream(uint32_t waitMs) {
-    WasapiRun* self = openRun;
-    openRun = nullptr;
-    if (EndThread(*self, waitMs)) {
-        FreeRun(self);
-        return;
+bool StartWasapiRun(StreamRun* base) {
+    WasapiRun& self = Of(base);
+    return SUCCEEDED(self.renderClient->Start()) && SUCCEEDED(self.captureClient->Start());
+}
+
+void MarkWasapiFadeOutStart(StreamRun* base) {
+    WasapiRun& self = Of(base);
+    self.fadeOutWritten.store(0);
+    self.fadeOutReachedTick = 0;
+}
+
+// By the engine's clock: its position has passed the fade's end, and the engine's own latency
+// after that has gone by too (a clock that already counts it only makes the stop that much
+// later).
+bool WasapiFadeOutPlayed(StreamRun* base) {
+    WasapiRun& self = Of(base);
+    UINT64 position = 0;
+    if (self.fadeOutWritten.load() == 0 || FAILED(self.clock->GetPosition(&position, nullptr))) {
+        return false;
     }
-    // The thread left behind keeps its whole run: it may still be about to touch any part of
-    // it. The devices only stop.
-    self->captureClient->Stop();
-    self->renderClient->Stop();
-}
-
-void MarkWasapiFadeOutStart() {
-    fadeOutWritten.store(0);
-}
-
-bool WasapiFadeOutPlayed() {
-    return fadeOutWritten.load() != 0 &&
-           static_cast<int32_t>(GetTickCount() - fadeOutDueTick.load()) >= 0;
+    const uint64_t frames = position * SAMPLE_RATE / self.clockFrequency;
+    const uint32_t now = GetTickCount();
+    if (self.fadeOutReachedTick == 0 && frames >= self.fadeOutEndFrame.load()) {
+        self.fadeOutReachedTick = now | 1; // 0 means "not yet"
+    }
+    return self.fadeOutReachedTick != 0 && now - self.fadeOutReachedTick >= self.latencyMs;
 }
 
 } // namespace
 
-const StreamBackend WASAPI_BACKEND = {OpenWasapiStream, CloseWasapiStream, MarkWasapiFadeOutStart,
-                                      WasapiFadeOutPlayed};
+const StreamBackend WASAPI_BACKEND = {OpenWasapiRun, StartWasapiRun, CloseWasapiRun,
+                                      MarkWasapiFadeOutStart, WasapiFadeOutPlayed};

@@ -2,180 +2,118 @@
 
 #include <windows.h>
 #include <mmsystem.h>
-#include <cstdlib>
 
 #include "audio/audio_thread.h"
-#include "audio/engine_state.h"
 #include "audio/stream_state.h"
 #include "audio/wave_devices.h"
 #include "audio/winmm.h"
 #include "plugin/plugin_call_watch.h"
-#include "plugin/plugin_host.h"
 
 namespace {
 
-constexpr DWORD PLAYBACK_LOOP_FLAGS = WHDR_BEGINLOOP | WHDR_ENDLOOP;
-
-// The audio thread stays where it is, at the lowest priority, and keeps the buffers it may
-// still write into: they are forgotten, never freed.
-void LeaveAudioThreadBehind() {
-    KeepThreadLeftBehind(audioThread);
-    audioThread = nullptr;
-    for (int i = 0; i < BUFFER_COUNT; ++i) {
-        captureBuffers[i] = nullptr;
-        playbackBuffers[i] = nullptr;
-    }
+WinmmRun& Of(StreamRun* run) {
+    return *static_cast<WinmmRun*>(run->system);
 }
 
-// Tells the audio thread to drop what is still queued and end, and waits for that, but never
-// longer than waitMs: a thread still inside the effect then has its call given up and is left
-// behind.
-void EndAudioThread(uint32_t waitMs) {
-    stopping.store(1);
-    PostThreadMessageW(audioThreadId, WM_QUIT, 0, 0);
-    if (WaitForSingleObject(audioThread, waitMs) == WAIT_OBJECT_0) {
-        CloseHandle(audioThread);
-        audioThread = nullptr;
-        return;
-    }
-    GiveUpPluginCallAfter(0);
-    LeaveAudioThreadBehind();
+void QuitThread(StreamRun& run) {
+    PostThreadMessageW(Of(&run).threadId, WM_QUIT, 0, 0);
 }
 
-void ReleaseBuffers() {
+// Ends the thread, stops and closes both devices and lets go of the run. A thread left behind
+// keeps its run: the devices close, the headers are done with, the buffers stay.
+void CloseWaveRun(StreamRun* base, uint32_t waitMs) {
+    WinmmRun& run = Of(base);
+    if (run.thread != nullptr) {
+        EndRunThread(*base, run.thread, QuitThread, waitMs);
+        run.thread = nullptr;
+    }
+    if (run.waveIn != nullptr) {
+        Winmm().waveInReset(run.waveIn);
+    }
+    if (run.waveOut != nullptr) {
+        Winmm().waveOutReset(run.waveOut);
+    }
     for (int i = 0; i < BUFFER_COUNT; ++i) {
-        if (waveIn != nullptr && (captureHeaders[i].dwFlags & WHDR_PREPARED) != 0) {
-            Winmm().waveInUnprepareHeader(waveIn, &captureHeaders[i], sizeof(WAVEHDR));
+        if (run.waveIn != nullptr && (run.captureHeaders[i].dwFlags & WHDR_PREPARED) != 0) {
+            Winmm().waveInUnprepareHeader(run.waveIn, &run.captureHeaders[i], sizeof(WAVEHDR));
         }
-        if (waveOut != nullptr && (playbackHeaders[i].dwFlags & WHDR_PREPARED) != 0) {
-            Winmm().waveOutUnprepareHeader(waveOut, &playbackHeaders[i], sizeof(WAVEHDR));
+        if (run.waveOut != nullptr && (run.playbackHeaders[i].dwFlags & WHDR_PREPARED) != 0) {
+            Winmm().waveOutUnprepareHeader(run.waveOut, &run.playbackHeaders[i], sizeof(WAVEHDR));
         }
-        std::free(captureBuffers[i]);
-        std::free(playbackBuffers[i]);
-        captureBuffers[i] = nullptr;
-        playbackBuffers[i] = nullptr;
     }
+    if (run.waveIn != nullptr) {
+        Winmm().waveInClose(run.waveIn);
+        run.waveIn = nullptr;
+    }
+    if (run.waveOut != nullptr) {
+        Winmm().waveOutClose(run.waveOut);
+        run.waveOut = nullptr;
+    }
+    ReleaseRun(base);
 }
 
-void CloseDevices() {
-    if (waveIn != nullptr) {
-        Winmm().waveInClose(waveIn);
-        waveIn = nullptr;
-    }
-    if (waveOut != nullptr) {
-        Winmm().waveOutClose(waveOut);
-        waveOut = nullptr;
-    }
-}
-
-// What a start changes before it can fail, so that a refused start leaves it as it was.
-struct StateBeforeStart {
-    int32_t stopping;
-    FadePair fade;
-};
-
-// Undoes a start that could not complete: everything it made is released, in the order a
-// stop releases it, and nothing has changed.
-bool RefuseStart(const StateBeforeStart& before) {
-    EndAudioThread(pluginHangFloorMs);
-    stopping.store(before.stopping);
-    fadePair.store(before.fade);
-    if (waveIn != nullptr) {
-        Winmm().waveInReset(waveIn);
-    }
-    if (waveOut != nullptr) {
-        Winmm().waveOutReset(waveOut);
-    }
-    ReleaseBuffers();
-    CloseDevices();
-    return false;
-}
-
-bool AllocateBuffers() {
+bool PrepareHeaders(WinmmRun& run) {
     for (int i = 0; i < BUFFER_COUNT; ++i) {
-        captureBuffers[i] = static_cast<char*>(std::calloc(bufferBytes, 1));
-        playbackBuffers[i] = static_cast<char*>(std::calloc(bufferBytes, 1));
-        if (captureBuffers[i] == nullptr || playbackBuffers[i] == nullptr) {
+        if (Winmm().waveInPrepareHeader(run.waveIn, &run.captureHeaders[i], sizeof(WAVEHDR)) !=
+                MMSYSERR_NOERROR ||
+            Winmm().waveInAddBuffer(run.waveIn, &run.captureHeaders[i], sizeof(WAVEHDR)) !=
+                MMSYSERR_NOERROR ||
+            Winmm().waveOutPrepareHeader(run.waveOut, &run.playbackHeaders[i], sizeof(WAVEHDR)) !=
+                MMSYSERR_NOERROR) {
             return false;
         }
     }
     return true;
 }
 
-void PrepareBuffers() {
-    for (int i = 0; i < BUFFER_COUNT; ++i) {
-        WAVEHDR& capture = captureHeaders[i];
-        capture.lpData = captureBuffers[i];
-        capture.dwBufferLength = bufferBytes;
-        capture.dwFlags = 0;
-        Winmm().waveInPrepareHeader(waveIn, &capture, sizeof(WAVEHDR));
-        Winmm().waveInAddBuffer(waveIn, &capture, sizeof(WAVEHDR));
-        WAVEHDR& playback = playbackHeaders[i];
-        playback.lpData = playbackBuffers[i];
-        playback.dwBufferLength = bufferBytes;
-        playback.dwFlags = PLAYBACK_LOOP_FLAGS;
-        playback.dwLoops = 1;
-        Winmm().waveOutPrepareHeader(waveOut, &playback, sizeof(WAVEHDR));
-    }
-}
-
-bool OpenWaveStream(const wchar_t* captureName, const wchar_t* playbackName, int32_t ms) {
+StreamRun* OpenWaveRun(const wchar_t* captureName, const wchar_t* playbackName, int32_t ms) {
     UINT captureId = 0, playbackId = 0;
     if (!FindWaveDevice(DeviceKind::Capture, captureName, &captureId) ||
         !FindWaveDevice(DeviceKind::Playback, playbackName, &playbackId)) {
-        return false;
+        return nullptr;
     }
-    const StateBeforeStart before = {stopping.load(), fadePair.load()};
-    if (!StartAudioThread()) {
-        return false;
+    WinmmRun* run = NewWinmmRun(BufferBytesForMs(ms));
+    if (run == nullptr) {
+        return nullptr;
     }
-    stopping.store(0);
-    SetFade(FADE_IN_FRAMES, 0);
-    captureSeen.store(0);
-    deviceCallFailed.store(0);
-    fadeOutHeader.store(-1);
-    bufferBytes = BufferBytesForMs(ms);
-
-    waveIn = nullptr;
-    waveOut = nullptr;
-    if (Winmm().waveInOpen(&waveIn, captureId, &waveFormat, audioThreadId, 0, CALLBACK_THREAD) !=
-        MMSYSERR_NOERROR) {
-        waveIn = nullptr;
-        return RefuseStart(before);
+    run->wave.base.periodMs = static_cast<uint32_t>(ms);
+    run->wave.base.blockBytes = run->bufferBytes;
+    if (!StartAudioThread(*run)) {
+        ReleaseRun(&run->wave.base);
+        return nullptr;
     }
-    if (Winmm().waveOutOpen(&waveOut, playbackId, &waveFormat, 0, 0, CALLBACK_NULL) !=
-        MMSYSERR_NOERROR) {
-        waveOut = nullptr;
-        return RefuseStart(before);
+    WAVEFORMATEX format = StreamWaveFormat();
+    const bool opened = Winmm().waveInOpen(&run->waveIn, captureId, &format, run->threadId, 0,
+                                           CALLBACK_THREAD) == MMSYSERR_NOERROR;
+    if (!opened) {
+        run->waveIn = nullptr;
     }
-    if (!AllocateBuffers()) {
-        return RefuseStart(before);
+    if (!opened || Winmm().waveOutOpen(&run->waveOut, playbackId, &format, 0, 0, CALLBACK_NULL) !=
+                       MMSYSERR_NOERROR) {
+        run->waveOut = nullptr;
+        CloseWaveRun(&run->wave.base, pluginHangFloorMs);
+        return nullptr;
     }
-    PrepareBuffers();
-
-    SetPluginBlockSize(FramesForBufferBytes(bufferBytes));
-    Winmm().waveInStart(waveIn);
-    return true;
+    if (!PrepareHeaders(*run)) {
+        CloseWaveRun(&run->wave.base, pluginHangFloorMs);
+        return nullptr;
+    }
+    return &run->wave.base;
 }
 
-void CloseWaveStream(uint32_t waitMs) {
-    EndAudioThread(waitMs);
-    Winmm().waveInReset(waveIn);
-    Winmm().waveOutReset(waveOut);
-    ReleaseBuffers();
-    CloseDevices();
+bool StartWaveRun(StreamRun* run) {
+    return Winmm().waveInStart(Of(run).waveIn) == MMSYSERR_NOERROR;
 }
 
-void MarkWaveFadeOutStart() {
-    fadeOutHeader.store(-1);
+void MarkWaveFadeOutStart(StreamRun* run) {
+    Of(run).wave.fadeOutHeader.store(-1);
 }
 
-bool WaveFadeOutPlayed() {
-    const int32_t header = fadeOutHeader.load();
-    return header >= 0 && (playbackHeaders[header].dwFlags & WHDR_DONE) != 0;
+bool WaveRunFadeOutPlayed(StreamRun* run) {
+    return WaveFadeOutPlayed(Of(run).wave);
 }
 
 } // namespace
 
-const StreamBackend WAVE_BACKEND = {OpenWaveStream, CloseWaveStream, MarkWaveFadeOutStart,
-                                    WaveFadeOutPlayed};
+const StreamBackend WAVE_BACKEND = {OpenWaveRun, StartWaveRun, CloseWaveRun, MarkWaveFadeOutStart,
+                                    WaveRunFadeOutPlayed};

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -25,27 +26,28 @@ class AudioThread : public ::testing::Test {
         gain = pitchRatio = 1.0;
         debugTexts.clear();
         SetDebugOutputListener([](const wchar_t* text) { debugTexts.push_back(text); });
-        waveIn = nullptr;
-        waveOut = nullptr;
+        run = NewWinmmRun(128); // no devices: the wave calls fail and are not looked at
+        ASSERT_NE(run, nullptr);
         for (int i = 0; i < BUFFER_COUNT; ++i) {
-            playback[i].assign(64, static_cast<int16_t>(100 + i));
-            playbackBuffers[i] = reinterpret_cast<char*>(playback[i].data());
-            playbackHeaders[i] = WAVEHDR{};
-            playbackHeaders[i].lpData = playbackBuffers[i];
-            playbackHeaders[i].dwBufferLength = 128;
+            std::fill(run->wave.playback[i], run->wave.playback[i] + 64,
+                      static_cast<int16_t>(100 + i));
         }
-        ASSERT_TRUE(StartAudioThread());
+        ASSERT_TRUE(StartAudioThread(*run));
     }
     void TearDown() override {
+        ReleaseRun(&run->wave.base);
         SetDebugOutputListener(nullptr);
         LockDestroy(&EngineLock);
     }
+    std::vector<int16_t> Playback(int i) const {
+        return std::vector<int16_t>(run->wave.playback[i], run->wave.playback[i] + 64);
+    }
     // Every message posted before has been handled when this returns.
     void QuitAndJoin() {
-        PostThreadMessageW(audioThreadId, WM_QUIT, 0, 0);
-        ASSERT_EQ(WaitForSingleObject(audioThread, 5000), WAIT_OBJECT_0);
-        CloseHandle(audioThread);
-        audioThread = nullptr;
+        PostThreadMessageW(run->threadId, WM_QUIT, 0, 0);
+        ASSERT_EQ(WaitForSingleObject(run->thread, 5000), WAIT_OBJECT_0);
+        CloseHandle(run->thread);
+        run->thread = nullptr;
     }
     void PostCapture(std::vector<int16_t>& samples, DWORD bytes) {
         WAVEHDR& header = captures[used++ % BUFFER_COUNT];
@@ -53,9 +55,9 @@ class AudioThread : public ::testing::Test {
         header.lpData = reinterpret_cast<char*>(samples.data());
         header.dwBufferLength = 128;
         header.dwBytesRecorded = bytes;
-        PostThreadMessageW(audioThreadId, MM_WIM_DATA, 0, reinterpret_cast<LPARAM>(&header));
+        PostThreadMessageW(run->threadId, MM_WIM_DATA, 0, reinterpret_cast<LPARAM>(&header));
     }
-    std::vector<int16_t> playback[BUFFER_COUNT];
+    WinmmRun* run = nullptr;
     WAVEHDR captures[BUFFER_COUNT] = {};
     int used = 0;
 };
@@ -64,7 +66,7 @@ TEST_F(AudioThread, ReportsUnexpectedMessagesAndIgnoresWmUser) {
     for (UINT message :
          {static_cast<UINT>(MM_WIM_OPEN), static_cast<UINT>(WM_USER),
           static_cast<UINT>(MM_WIM_CLOSE), static_cast<UINT>(MM_WOM_CLOSE), 0x7FFFu}) {
-        PostThreadMessageW(audioThreadId, message, 0, 0);
+        PostThreadMessageW(run->threadId, message, 0, 0);
     }
     QuitAndJoin();
     EXPECT_EQ(debugTexts, (std::vector<std::wstring>{L"Unknown message:958\n", L"MM_WIM_CLOSE",
@@ -79,9 +81,8 @@ TEST_F(AudioThread, EachCaptureBecomesTheNextPlaybackBlockAtItsRecordedLength) {
     for (int i = 0; i < 64; ++i) {
         recorded[i] = static_cast<int16_t>(1000 + i);
     }
-    playIndex = 5;
-    playbackHeaders[0].dwFlags = WHDR_INQUEUE; // still playing
-    const uint32_t overruns = streamCounters.overruns.load();
+    run->wave.playIndex = 5;
+    run->playbackHeaders[0].dwFlags = WHDR_INQUEUE; // still playing
     PostCapture(recorded, 128);
     PostCapture(recorded, 128);
     PostCapture(recorded, 0);
@@ -89,28 +90,65 @@ TEST_F(AudioThread, EachCaptureBecomesTheNextPlaybackBlockAtItsRecordedLength) {
     PostCapture(recorded, 128);
     QuitAndJoin();
     // 32 frames through the stage's 32-frame delay: silence, then the first block.
-    EXPECT_EQ(playback[5], std::vector<int16_t>(64, 0));
-    EXPECT_EQ(playback[6], recorded);
-    EXPECT_EQ(playbackHeaders[7].dwBufferLength, 64u) << "played at its recorded length";
-    EXPECT_EQ(playback[0], std::vector<int16_t>(64, 100)) << "overwritten while queued";
-    EXPECT_EQ(streamCounters.overruns.load(), overruns + 1);
-    EXPECT_EQ(playIndex, 0);
+    EXPECT_EQ(Playback(5), std::vector<int16_t>(64, 0));
+    EXPECT_EQ(Playback(6), recorded);
+    EXPECT_EQ(run->playbackHeaders[7].dwBufferLength, 64u) << "played at its recorded length";
+    EXPECT_EQ(Playback(0), std::vector<int16_t>(64, 100)) << "overwritten while queued";
+    EXPECT_EQ(run->wave.base.counts.overruns.load(), 1u);
+    EXPECT_EQ(run->wave.playIndex, 0);
     EXPECT_TRUE(debugTexts.empty());
 
-    ASSERT_TRUE(StartAudioThread());
-    playbackHeaders[0].dwFlags = 0;
-    stopping.store(1);
+    ASSERT_TRUE(StartAudioThread(*run));
+    run->playbackHeaders[0].dwFlags = 0;
+    run->wave.base.stopping.store(1);
     PostCapture(recorded, 128);
     QuitAndJoin();
-    EXPECT_EQ(playIndex, 0) << "dropped while stopping";
-    EXPECT_EQ(playback[0], std::vector<int16_t>(64, 100));
+    EXPECT_EQ(run->wave.playIndex, 0) << "dropped while stopping";
+    EXPECT_EQ(Playback(0), std::vector<int16_t>(64, 100));
+}
+
+// Each capture as the devices' headers stand: a write that finds the header written last
+// played is an underrun, and the first in a run puts a block of silence ahead (the block goes
+// one header further); a capture that comes with none of the run's capture buffers left with
+// the device (it had nowhere to record) lost samples, a gap, unless it also ran playback dry:
+// one break, counted once.
+TEST_F(AudioThread, UnderrunsCushionAndCaptureGapsAreCountedOncePerBreak) {
+    const struct {
+        DWORD lastWrittenFlags; // of the playback header written last
+        int captureQueued;      // of the run's capture headers, at the notification
+        uint32_t underruns, gaps;
+        int playIndex;
+    } steps[] = {
+        {WHDR_INQUEUE, 8, 0, 0, 1}, {WHDR_INQUEUE, 0, 0, 1, 2},
+        {WHDR_DONE, 1, 1, 1, 4}, // silence into 2, the block into 3
+        {WHDR_DONE, 0, 2, 1, 5}, // no second cushion, and no gap besides the underrun
+        {WHDR_INQUEUE, 0, 2, 2, 6},
+    };
+    std::vector<int16_t> recorded(64, 3000);
+    QuitAndJoin();
+    for (const auto& step : steps) {
+        for (int i = 0; i < BUFFER_COUNT; ++i) {
+            run->captureHeaders[i].dwFlags = i < step.captureQueued ? WHDR_INQUEUE : WHDR_DONE;
+        }
+        if (run->wave.lastWritten >= 0) {
+            run->playbackHeaders[run->wave.lastWritten].dwFlags = step.lastWrittenFlags;
+        }
+        ASSERT_TRUE(StartAudioThread(*run));
+        PostCapture(recorded, 128);
+        QuitAndJoin();
+        EXPECT_EQ(run->wave.base.counts.underruns.load(), step.underruns) << step.playIndex;
+        EXPECT_EQ(run->wave.base.counts.captureGaps.load(), step.gaps) << step.playIndex;
+        EXPECT_EQ(run->wave.playIndex, step.playIndex);
+    }
+    EXPECT_EQ(Playback(2), std::vector<int16_t>(64, 0)) << "the cushion is silence";
+    EXPECT_NE(Playback(3), std::vector<int16_t>(64, 0)) << "the block after it";
 }
 
 TEST_F(AudioThread, NoMessagePostedRightAfterTheStartIsLost) {
     QuitAndJoin();
     for (int i = 0; i < 50; ++i) { // the loss this guards against was intermittent
-        ASSERT_TRUE(StartAudioThread());
-        ASSERT_TRUE(PostThreadMessageW(audioThreadId, MM_WIM_OPEN, 0, 0));
+        ASSERT_TRUE(StartAudioThread(*run));
+        ASSERT_TRUE(PostThreadMessageW(run->threadId, MM_WIM_OPEN, 0, 0));
         QuitAndJoin();
     }
     EXPECT_EQ(debugTexts.size(), 50u);
@@ -141,7 +179,8 @@ TEST_F(AudioThread, TheWasapiPacketPathPlaysWhatTheWinMMPathPlays) {
     }
     QuitAndJoin();
     std::vector<int16_t> throughWinMM;
-    for (const auto& block : playback) {
+    for (int i = 0; i < BUFFER_COUNT; ++i) {
+        const std::vector<int16_t> block = Playback(i);
         throughWinMM.insert(throughWinMM.end(), block.begin(), block.end());
     }
 

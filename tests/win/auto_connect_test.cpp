@@ -11,6 +11,7 @@
 #include "app/auto_connect.h"
 #include "app/device_list.h"
 #include "audio/engine_state.h"
+#include "audio/stream.h"
 #include "audio/stream_state.h"
 #include "res/resource.h"
 #include "settings/settings_store.h"
@@ -119,13 +120,13 @@ TEST_F(AutoConnect, ASavedSlotStartsAfterStartUpClearingItNeverStopsAndASlotChan
 TEST_F(AutoConnect, ADeviceChangeTakingAStreamDeviceAwayStartsItsRecoveryAtOnce) {
     OpenDialog();
     ASSERT_TRUE(StartTestStream(L"20"));
-    const DWORD thread = audioThreadId;
+    const uint32_t run = OpenRunSerial();
     SendMessageW(dialog, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
-    EXPECT_EQ(audioThreadId, thread) << "both there";
+    EXPECT_EQ(OpenRunSerial(), run) << "both there";
     unplugged = L"TestSpeaker";
     SendMessageW(dialog, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
     unplugged.clear();
-    EXPECT_NE(audioThreadId, thread) << "the speaker missing: reopened at once";
+    EXPECT_NE(OpenRunSerial(), run) << "the speaker missing: reopened at once";
     EXPECT_TRUE(StopAndWait());
 }
 

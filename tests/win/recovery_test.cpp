@@ -54,7 +54,7 @@ TEST_F(Recovery, DevicesThatStayAwayAreRetriedAfterGrowingPausesThenGivenUp) {
     for (bool autoConnect : {false, true}) {
         OpenDialog();
         ASSERT_TRUE(StartTestStream(L"20"));
-        for (int tick = 0; tick < 150 && captureSeen.load() == 0; ++tick) {
+        for (int tick = 0; tick < 150 && !StreamDelivering(); ++tick) {
             Pump(20);
         }
         if (autoConnect) {

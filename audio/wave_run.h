@@ -1,0 +1,48 @@
+// The WinMM run's audio-thread logic, apart from the system: a captured block becomes the next
+// playback block, and what the playback headers say about the device is counted. The headers
+// themselves stay with the system's side, behind the narrowest seam: their state, and a write.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "audio/audio_format.h"
+#include "audio/stream_run.h"
+
+// A playback header as the device reports it.
+enum class HeaderState {
+    Free,   // never written, or reset
+    Queued, // written and not yet played
+    Played  // given back by the device
+};
+
+struct WavePlayback {
+    void* context;
+    HeaderState (*state)(void* context, int index);
+    // Hands header index with bytes bytes to the device; false when the device refused it.
+    bool (*write)(void* context, int index, uint32_t bytes);
+};
+
+struct WaveRun {
+    StreamRun base;
+    int16_t* playback[BUFFER_COUNT]; // the blocks the headers play
+    WavePlayback device;
+    // The audio thread's view of playback.
+    int playIndex = 0;
+    int lastWritten = -1;
+    bool cushioned = false; // one block of silence was put ahead after the first underrun
+    // The playback header that carried the end of the fade-out, -1 until it was written.
+    std::atomic<int32_t> fadeOutHeader{-1};
+};
+
+// The one place a captured WinMM block becomes a playback block: recorded holds bytes bytes
+// (whole frames). The block runs through ProcessBlock into the next playback
+// buffer and is written, unless the device still holds that buffer (then it is dropped and
+// counted). A write that finds every header written before already played means the device
+// ran dry: an underrun, and the first time in a run one block of silence goes ahead, so the
+// queue holds one block more from then on. False when ProcessBlock was: this thread was left
+// behind, and must touch nothing of the devices any more.
+bool PlayCapturedBlock(WaveRun& run, const int16_t* recorded, uint32_t bytes);
+
+// True once the header that carried the fade-out's end has been played.
+bool WaveFadeOutPlayed(WaveRun& run);
