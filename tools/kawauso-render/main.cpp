@@ -31,7 +31,7 @@ constexpr unsigned HANG_MS = 5000; // a block that has not returned by then neve
 
 const char USAGE[] =
     "usage: kawauso-render [--pitch P] [--volume V] [--buffer-ms MS] [--no-fade] [--plugin PATH]\n"
-    "                      [--plugin-state FILE] IN.wav OUT.wav\n"
+    "                      [--plugin-state FILE] [--isolated] IN.wav OUT.wav\n"
     "  --pitch P       pitch slider position, -200 (octave up) .. 200 (octave down); default 0\n"
     "  --volume V      volume slider position, -100 (x10) .. 100 (x0.1); default 0\n"
     "  --buffer-ms MS  buffer length in milliseconds, 10 .. 10000; default 50\n"
@@ -40,6 +40,9 @@ const char USAGE[] =
     "                  instead of the pitch and volume stage, as loading it into a running\n"
     "                  stream would; --pitch and --volume then have no effect\n"
     "  --plugin-state FILE  the effect's state as the program kept it, given back to it first\n"
+    "  --isolated      the effect in a host process of its own (kawauso-fxhost), which may\n"
+    "                  crash or hang without taking the renderer along; a DLL of the other\n"
+    "                  bitness always runs so\n"
     "IN.wav must be PCM, 44100 Hz, 16 bits, 2 channels; OUT.wav gets the same length.\n";
 
 int Usage(const char* problem) {
@@ -108,6 +111,41 @@ bool ReadStateFile(const char* path, std::vector<uint8_t>& bytes) {
     return !bytes.empty() && bytes.size() <= MAX_STATE_BYTES + PIECE;
 }
 
+// Why the render did not finish, on stderr; the exit code.
+int ReportFailure(const RenderOptions& options, const char* statePath, const RenderFault& fault) {
+    const char* plugin = options.pluginPath.c_str();
+    const std::string where =
+        fault.block == 0 ? "while loading" : "in block " + std::to_string(fault.block);
+    if (fault.state != nullptr) {
+        std::fprintf(stderr, "kawauso-render: %s: %s\n", statePath, fault.state);
+        return EXIT_USAGE;
+    }
+    if (fault.cause.kind == EffectFaultKind::Fault) {
+        std::fprintf(stderr, "kawauso-render: %s: the plug-in faulted (exception 0x%08X) %s\n",
+                     plugin, static_cast<unsigned>(fault.cause.code), where.c_str());
+        return EXIT_RUN_ERROR;
+    }
+    if (fault.cause.kind != EffectFaultKind::None) {
+        char cause[96];
+        DescribeEffectFault(fault.cause, cause, sizeof cause);
+        std::fprintf(stderr, "kawauso-render: %s: the plug-in's host process %s %s\n", plugin,
+                     cause, where.c_str());
+        return EXIT_RUN_ERROR;
+    }
+    if (fault.refusal != nullptr) {
+        std::fprintf(stderr, "kawauso-render: %s: cannot load the plug-in: %s\n", plugin,
+                     fault.refusal);
+        return EXIT_USAGE;
+    }
+    std::fprintf(stderr,
+                 "kawauso-render: %s: cannot load the plug-in: it does not load as a "
+                 "library, exports neither VSTPluginMain nor main, returns no effect, or "
+                 "its effect does not have 1 to 64 inputs, 1 to 64 outputs and a "
+                 "processReplacing\n",
+                 plugin);
+    return EXIT_USAGE;
+}
+
 int RunRender(int argc, char** argv) {
     RenderOptions options;
     const char* paths[2] = {nullptr, nullptr};
@@ -146,6 +184,8 @@ int RunRender(int argc, char** argv) {
             }
             statePath = next;
             ++i;
+        } else if (std::strcmp(arg, "--isolated") == 0) {
+            options.isolated = true;
         } else if (std::strcmp(arg, "--no-fade") == 0) {
             options.fadeIn = false;
         } else if (arg[0] == '-' && arg[1] != '\0') {
@@ -158,6 +198,9 @@ int RunRender(int argc, char** argv) {
     }
     if (pathCount < 2) {
         return Usage("IN.wav and OUT.wav are both needed");
+    }
+    if (options.isolated && options.pluginPath.empty()) {
+        return Usage("--isolated needs --plugin");
     }
     if (statePath != nullptr && options.pluginPath.empty()) {
         return Usage("--plugin-state needs --plugin");
@@ -179,25 +222,13 @@ int RunRender(int argc, char** argv) {
     uint32_t clippedBlocks = 0;
     std::vector<int16_t> output;
     RenderFault fault;
-    if (!RenderWatched(input, options, output, clippedBlocks, fault)) {
-        if (fault.state != nullptr) {
-            std::fprintf(stderr, "kawauso-render: %s: %s\n", statePath, fault.state);
-            return EXIT_USAGE;
-        }
-        if (fault.code != 0) {
-            std::fprintf(stderr, "kawauso-render: %s: the plug-in faulted (exception 0x%08X) %s\n",
-                         options.pluginPath.c_str(), static_cast<unsigned>(fault.code),
-                         fault.block == 0 ? "while loading"
-                                          : ("in block " + std::to_string(fault.block)).c_str());
-            return EXIT_RUN_ERROR;
-        }
-        std::fprintf(stderr,
-                     "kawauso-render: %s: cannot load the plug-in: it does not load as a "
-                     "library, exports neither VSTPluginMain nor main, returns no effect, or "
-                     "its effect does not have 1 to 64 inputs, 1 to 64 outputs and a "
-                     "processReplacing\n",
-                     options.pluginPath.c_str());
-        return EXIT_USAGE;
+    // A host process's every wait has its limit already; only an effect in this process
+    // needs the watch.
+    const bool rendered = RenderIsolated(options)
+                              ? RenderSamples(input, options, output, clippedBlocks, fault)
+                              : RenderWatched(input, options, output, clippedBlocks, fault);
+    if (!rendered) {
+        return ReportFailure(options, statePath, fault);
     }
     if (!WriteWavFile(paths[1], output, error)) {
         std::fprintf(stderr, "kawauso-render: %s: %s\n", paths[1], error.c_str());
