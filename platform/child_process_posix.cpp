@@ -1,5 +1,6 @@
 #include "platform/child_process.h"
 
+#include <cerrno>
 #include <csignal>
 #include <ctime>
 #include <pthread.h>
@@ -24,6 +25,8 @@ bool Reap(ChildProcess* child, int flags) {
     if (got == child->id) {
         child->reaped = true;
         child->status = status;
+    } else if (got < 0 && errno == ECHILD) {
+        child->reaped = true; // collected elsewhere: ended, how is not known
     }
     return child->reaped;
 }
@@ -38,7 +41,7 @@ void SleepNs(long ns) {
 bool ProcessStart(ChildProcess* child, const char* program, const char* const* args,
                   int argCount) {
     *child = ChildProcess{};
-    if (argCount < 0 || argCount + 2 > MAX_ARGS) {
+    if (argCount < 0 || argCount + 2 > MAX_ARGS || access(program, X_OK) != 0) {
         return false;
     }
     // Everything the child needs is made before the fork: after it, only calls that are safe
