@@ -11,8 +11,8 @@
 #include "plugin/vst2.h"
 
 constexpr uint32_t FX_MAGIC = 0x5846574Bu; // "KWFX"
-// The longest block: ten seconds, the longest buffer.
-constexpr uint32_t FX_MAX_FRAMES = 441000;
+// The longest block: ten seconds, the longest buffer, and the frame its size is rounded up by.
+constexpr uint32_t FX_MAX_FRAMES = 441001;
 // Payloads cross in pieces of this size; a chunk or a kept state may be up to FX_MAX_STAGED_BYTES.
 constexpr uint32_t FX_PIECE_BYTES = 1u << 20;
 constexpr uint32_t FX_MAX_CHUNK_BYTES = 16u << 20;
