@@ -103,7 +103,7 @@ def testenv(action, env=None):
 # About how many seconds each suite under Wine takes (others count 5): the lanes are filled
 # longest first, each suite to the lane with less to do, so both end at about the same time.
 SUITE_SECONDS = {"win32": 55, "win64": 55, "e2e_watchdog": 55, "e2e_plugin_faults": 42,
-                 "e2e_audio": 38, "e2e_plugin_state": 18, "render": 18, "e2e_wasapi": 17, "run": 14,
+                 "e2e_audio": 38, "isolated_render": 19, "e2e_plugin_state": 18, "render": 18, "e2e_wasapi": 17, "run": 14,
                  "e2e": 9}
 
 
