@@ -30,3 +30,28 @@ check "the packaged effects are installed" test -n "$EFFECTS"
 for effect in $EFFECTS; do
   check "$(basename "$effect" .so)" renders "$effect"
 done
+
+# The same effects through the native host process, on the tone: the same bytes as in-process
+# (the same length where the effect's own two renders differ: noise, grains), or the same refusal.
+isolated_same() {  # effect
+  local input code own
+  for input in tone; do
+    timeout 30 "$RENDER" --plugin "$1" "$W/$input.wav" "$W/own.wav" > /dev/null 2>&1
+    own=$?
+    timeout 30 "$RENDER" --isolated --plugin "$1" "$W/$input.wav" "$W/isolated.wav" > "$W/render.out" 2>&1
+    code=$?
+    if [ $code = $own ] && [ $code != 0 ]; then continue; fi
+    if [ $code = $own ] && ! cmp -s "$W/own.wav" "$W/isolated.wav"; then
+      timeout 30 "$RENDER" --plugin "$1" "$W/$input.wav" "$W/again.wav" > /dev/null 2>&1
+      cmp -s "$W/own.wav" "$W/again.wav" || [ "$(soxi -s "$W/own.wav")" != "$(soxi -s "$W/isolated.wav")" ] ||
+        continue
+    elif [ $code = $own ]; then
+      continue
+    fi
+    echo "  $(basename "$1" .so), $input: exit $code (in-process $own): $(head -c 200 "$W/render.out")"
+    return 1
+  done
+}
+for effect in $EFFECTS; do
+  check "$(basename "$effect" .so) in a host process: as in-process" isolated_same "$effect"
+done
