@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  cmake make g++ clang libclang-rt-14-dev
+  cmake make g++ clang clang-tools libclang-rt-14-dev
   mingw-w64 g++-mingw-w64-i686 g++-mingw-w64-x86-64
   wine wine32:i386 wine64 libpulse0:i386 libasound2-plugins:i386 fonts-wine
   xvfb xauth x11-utils pulseaudio pulseaudio-utils

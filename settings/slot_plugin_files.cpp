@@ -5,10 +5,10 @@
 #include <cstring>
 #include <cwchar>
 
-#include "platform/little_endian.h"
 #include "plugin/plugin_state.h"
 #include "settings/file_bytes.h"
 #include "settings/settings_store.h"
+#include "settings/slot_state_framing.h"
 
 namespace {
 
@@ -21,10 +21,8 @@ constexpr size_t SLOT_PART_UNITS = 11;
 constexpr size_t EXTENSION_UNITS = 16;
 constexpr size_t FILE_PATH_UNITS = INI_PATH_UNITS + SLOT_PART_UNITS + EXTENSION_UNITS;
 
-// Layout, little-endian: "KWSP", the path's length in UTF-16 units, the path, the state.
-constexpr char FILE_MAGIC[4] = {'K', 'W', 'S', 'P'};
-constexpr size_t HEADER_BYTES = 8;
-constexpr uint64_t MAX_FILE_BYTES = uint64_t{MAX_STATE_BYTES} + HEADER_BYTES + 2 * VST_PATH_UNITS;
+// The framing's header (8 bytes) and the longest path, beyond the largest state.
+constexpr uint64_t MAX_FILE_BYTES = uint64_t{MAX_STATE_BYTES} + 8 + 2 * VST_PATH_UNITS;
 
 // extension is one of the file kinds above. False when the settings path is unknown or the
 // name would not fit.
@@ -66,14 +64,8 @@ bool WriteSlotPluginState(int32_t slotIndex, const wchar_t* pluginPath,
     if (!SlotFilePath(slotIndex, STATE_EXTENSION, path)) {
         return false;
     }
-    const size_t pathUnits = std::wcslen(pluginPath);
-    std::vector<uint8_t> bytes(FILE_MAGIC, FILE_MAGIC + sizeof FILE_MAGIC);
-    Put32(bytes, static_cast<uint32_t>(pathUnits));
-    for (size_t i = 0; i < pathUnits; ++i) {
-        bytes.push_back(static_cast<uint8_t>(pluginPath[i]));
-        bytes.push_back(static_cast<uint8_t>(static_cast<uint16_t>(pluginPath[i]) >> 8));
-    }
-    bytes.insert(bytes.end(), state.begin(), state.end());
+    const std::vector<uint8_t> bytes = FrameSlotState(
+        reinterpret_cast<const uint16_t*>(pluginPath), std::wcslen(pluginPath), state);
 
     wchar_t temporary[FILE_PATH_UNITS];
     std::wcscpy(temporary, path);
@@ -91,26 +83,24 @@ bool ReadSlotPluginState(int32_t slotIndex, const wchar_t* pluginPath,
     state.clear();
     wchar_t path[FILE_PATH_UNITS];
     std::vector<char> file;
+    SlotStateParts parts;
     if (!SlotFilePath(slotIndex, STATE_EXTENSION, path) ||
-        !ReadFileBytes(path, MAX_FILE_BYTES, file) || file.size() < HEADER_BYTES ||
-        std::memcmp(file.data(), FILE_MAGIC, sizeof FILE_MAGIC) != 0) {
+        !ReadFileBytes(path, MAX_FILE_BYTES, file)) {
         return false;
     }
-    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(file.data());
-    const size_t pathUnits = Get32(bytes + sizeof FILE_MAGIC);
-    if (pathUnits >= VST_PATH_UNITS || file.size() - HEADER_BYTES < pathUnits * 2) {
+    const std::vector<uint8_t> bytes(file.begin(), file.end());
+    if (!SplitSlotState(bytes, VST_PATH_UNITS, parts)) {
         return false;
     }
     wchar_t keptPath[VST_PATH_UNITS];
-    for (size_t i = 0; i < pathUnits; ++i) {
-        keptPath[i] = static_cast<wchar_t>(bytes[HEADER_BYTES + 2 * i] |
-                                           (bytes[HEADER_BYTES + 2 * i + 1] << 8));
+    for (size_t i = 0; i < parts.pathUnits; ++i) {
+        keptPath[i] = static_cast<wchar_t>(parts.path[2 * i] | (parts.path[2 * i + 1] << 8));
     }
-    keptPath[pathUnits] = L'\0';
+    keptPath[parts.pathUnits] = L'\0';
     if (CompareStringOrdinal(keptPath, -1, pluginPath, -1, TRUE) != CSTR_EQUAL) {
         return false;
     }
-    state.assign(bytes + HEADER_BYTES + pathUnits * 2, bytes + file.size());
+    state.assign(bytes.begin() + static_cast<std::ptrdiff_t>(parts.stateOffset), bytes.end());
     return true;
 }
 

@@ -57,12 +57,14 @@ def run_gtest(name, command, env):
     code = run(command + ["--gtest_output=json:" + os.path.relpath(out + ".json", ROOT)], env, out + ".log")
     if not os.path.exists(out + ".json"):
         return record(name, started, 0, [f"no results (exit {code})"], log_tail(out + ".log"))
-    cases = [(s["name"], c) for s in json.load(open(out + ".json")).get("testsuites", [])
-             for c in s.get("testsuite", []) if c.get("result") != "SKIPPED"]
+    every = [(s["name"], c) for s in json.load(open(out + ".json")).get("testsuites", [])
+             for c in s.get("testsuite", [])]
+    cases = [(s, c) for s, c in every if c.get("result") != "SKIPPED"]
     bad = [f"{s}.{c['name']}" for s, c in cases if c.get("failures")]
     if code not in (0, 1):
         bad.append(f"exited with {code}")
     record(name, started, len(cases) - len(bad), bad, log_tail(out + ".log", 60) if bad else "")
+    return [f"{s}.{c['name']}" for s, c in every if c.get("result") == "SKIPPED"]
 
 
 def run_script(name, env):
@@ -137,8 +139,12 @@ def main(argv):
         record("build", time.time(), 0, ["a build failed"])
     env = dict(os.environ, ASAN_OPTIONS="detect_leaks=1", UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1")
     if "native" in chosen:
-        run_gtest("native", ["build/native-asan/tests/kawauso-tests"], env)
-        run_gtest("native/faults", ["build/native/tests/kawauso-tests", "--gtest_filter=*Fault*"], env)
+        # The fault tests raise the signals the sanitizers own: the plain build runs exactly what
+        # the sanitized one skipped, and nothing it already ran.
+        skipped = run_gtest("native", ["build/native-asan/tests/kawauso-tests"], env) or []
+        if skipped:
+            run_gtest("native/faults", ["build/native/tests/kawauso-tests",
+                                        "--gtest_filter=" + ":".join(skipped)], env)
     if "fuzz" in chosen:
         run_fuzz(env)
     wine_suites = sorted((s for s in known[2:] if s in chosen), key=lambda s: -SUITE_SECONDS.get(s, 5))

@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "audio/block_processing.h"
 #include "platform/platform.h"
 #include "plugin/plugin_bridge.h"
 #include "plugin/plugin_call_watch.h"
+#include "plugin/plugin_state.h"
 #include "tests/core/fixtures.h"
 
 namespace {
@@ -127,6 +129,16 @@ TEST_F(PluginFaultTest, AnEffectThatHandlesItsOwnFaultsKeepsWorking) {
     EXPECT_EQ(std::count(log.begin(), log.end(), "own fault handled"), 5);
 }
 
+// An effect that hands over a chunk at an address nobody may read: the copy faults inside the
+// guard, no state is kept and the effect is cut loose, never the program.
+TEST_F(PluginFaultTest, AChunkAtAnUnreadableAddressIsAFaultNotACrash) {
+    SKIP_UNDER_SANITIZERS();
+    ASSERT_TRUE(Load("bad_chunk"));
+    std::vector<uint8_t> state;
+    EXPECT_FALSE(CaptureEffectState(state));
+    EXPECT_EQ(effectFault.load(), ACCESS);
+}
+
 // A block that stays inside the effect is given up, three times in a row: the effect is cut
 // loose as hung and its buffers go to the stuck call, never freed; the block's thread, when it
 // comes back, plays nothing and the effect is not called again. A slow block within its limit
@@ -153,6 +165,9 @@ TEST_F(PluginFaultTest, ABlockThatStaysInsideTheEffectIsGivenUp) {
         EXPECT_EQ(pluginActive.load(), givenUp ? 0 : 1);
         EXPECT_EQ(pluginBuffers[0] == nullptr, givenUp);
         if (!givenUp) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(60));
+            EXPECT_FALSE(GiveUpPluginCallAfter(PluginHangLimitMs(10)))
+                << "60 ms is slower than two 10 ms buffers, but within the 2 s floor";
             block.join(); // a block inside a live effect is waited for, as the window does
         }
         UnloadPlugin();

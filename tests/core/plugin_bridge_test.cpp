@@ -3,10 +3,10 @@
 #include <xmmintrin.h>
 
 #include <algorithm>
+#include <cmath>
 #include <tuple>
 
 #include "plugin/plugin_bridge.h"
-#include "plugin/sample_conversion.h"
 #include "tests/core/fixtures.h"
 #include "tests/plugins/hostile_values.h"
 
@@ -89,16 +89,19 @@ TEST_F(PluginBridgeTest, EveryOutputOfAHostileEffectBecomesAValidSample) {
 // channel effects pass input 0 to output 0, input 1 or 0 negated to output 1, plus the sum of
 // the inputs beyond two; they fill outputs beyond two with full scale.)
 TEST_F(PluginBridgeTest, OtherChannelCountsAreRoutedToAndFromTheStereoStream) {
-    using Route = float (*)(float l, float r);
-    const Route mix = [](float l, float r) { return (l + r) * 0.5f; };
-    const Route negatedMix = [](float l, float r) { return -(l + r) * 0.5f; };
-    const Route left = [](float l, float) { return l; };
-    const Route negatedRight = [](float, float r) { return -r; };
+    // Routes on values counted in 16-bit steps: every value here is exact in float, so the
+    // stream gets back the route's value + 0.5, truncated toward zero.
+    using Route = double (*)(double l, double r);
+    const Route mix = [](double l, double r) { return (l + r) / 2; };
+    const Route negatedMix = [](double l, double r) { return -(l + r) / 2; };
+    const Route left = [](double l, double) { return l; };
+    const Route negatedRight = [](double, double r) { return -r; };
     const std::tuple<const char*, Route, Route> cases[] = {{"ch_1_1", mix, mix},
                                                            {"ch_1_2", mix, negatedMix},
                                                            {"ch_2_1", left, left},
                                                            {"ch_4_2", left, negatedRight},
                                                            {"ch_2_6", left, negatedRight}};
+    const auto back = [](double steps) { return static_cast<int16_t>(std::trunc(steps + 0.5)); };
     constexpr int32_t FRAMES = 64;
     Samples in(2 * FRAMES), out(2 * FRAMES);
     for (int32_t i = 0; i < FRAMES; ++i) {
@@ -110,9 +113,9 @@ TEST_F(PluginBridgeTest, OtherChannelCountsAreRoutedToAndFromTheStereoStream) {
         SetPluginBlockSize(FRAMES);
         ASSERT_TRUE(ProcessWithPlugin(in.data(), out.data(), FRAMES)) << variant;
         for (int32_t i = 0; i < FRAMES; ++i) {
-            const float l = SampleToFloat(in[2 * i]), r = SampleToFloat(in[2 * i + 1]);
-            ASSERT_EQ(out[2 * i], FloatToSample(toLeft(l, r))) << variant << " frame " << i;
-            ASSERT_EQ(out[2 * i + 1], FloatToSample(toRight(l, r))) << variant << " frame " << i;
+            const double l = in[2 * i], r = in[2 * i + 1];
+            ASSERT_EQ(out[2 * i], back(toLeft(l, r))) << variant << " frame " << i;
+            ASSERT_EQ(out[2 * i + 1], back(toRight(l, r))) << variant << " frame " << i;
         }
     }
 }

@@ -156,6 +156,10 @@ VstIntPtr VST_CALL Dispatcher(AEffect* self, int32_t opcode, int32_t index, VstI
         *static_cast<void**>(ptr) = chunk;
         return static_cast<VstIntPtr>(std::strlen(chunk));
     }
+    if (Is("bad_chunk") && opcode == effGetChunk && ptr != nullptr) { // an address nobody may read
+        *static_cast<void**>(ptr) = reinterpret_cast<void*>(uintptr_t{16});
+        return 64;
+    }
     if (Is("chunk_state") && opcode == effSetChunk && ptr != nullptr && value >= 0) {
         Log("chunk received %.*s", static_cast<int>(value), static_cast<const char*>(ptr));
     }
@@ -264,7 +268,7 @@ AEffect* Enter(HostCallbackProc hostCallback, const char* exportName) {
     record.numInputs = channelInputs > 0 ? channelInputs : (Is("no_inputs") ? 0 : 2);
     record.numOutputs = channelOutputs > 0 ? channelOutputs : (Is("no_outputs") ? 0 : 2);
     record.flags =
-        (HasEditor() ? effFlagsHasEditor : 0) | (Is("chunk_state") ? effFlagsProgramChunks : 0);
+        (HasEditor() ? effFlagsHasEditor : 0) | (Is("chunk_state") || Is("bad_chunk") ? effFlagsProgramChunks : 0);
     record.uniqueID = 0x4B775374; // 'KwSt'
     record.version = 3;
     if (Is("param_state")) {

@@ -36,6 +36,11 @@ check "closed with an effect loaded: the slot keeps it, on, its state beside the
 check "the next start loads it and gives its chunk back" eval \
   'restart chunk_state "VST開放" && log_of chunk_state | grep -qx "chunk received chunk-state-as-left"'
 cp "$(state_file)" "$W/chunk.vststate"
+sox -n -r 44100 -b 16 -c 2 -e signed "$W/tone.wav" synth 0.2 sine 450
+check "the renderer gives the effect the state the program kept, from the program's own file" eval \
+  ': > "$PROGRAM_DIR/chunk_state.dll.log" && wine "$WIN32_TREE/kawauso-render.exe" --plugin \
+   "$PROGRAM_DIR/chunk_state.dll" --plugin-state "$W/chunk.vststate" "$W/tone.wav" "$W/out.wav" \
+   > "$W/render.out" 2>&1 && log_of chunk_state | grep -qx "chunk received chunk-state-as-left"'
 
 # Parameters, and an editor that was open.
 instance params param_state VstActive=1

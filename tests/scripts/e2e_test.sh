@@ -40,7 +40,7 @@ check "-p8 -t: the box ERROR" says "$MESSAGE" wait 30000 ERROR
 drive dismiss ERROR
 check "-p8 -t: then slot 0, never shown, the icon in the tray" eval \
   'drive hidden 1500 && says 0 text $IDC_SLOT && says 1 tray'
-check "the tray menu's EXIT ends the program" eval 'drive tray-exit && exited'
+close_program
 check "a first start writes a new UTF-16 settings file: slot 0, its keys in order" eval \
   '[ "$(keys "$PROGRAM_DIR/KaWUmi.ini")" = "$KEYS" ]'
 

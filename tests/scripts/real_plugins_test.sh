@@ -1,57 +1,94 @@
 #!/usr/bin/env bash
-# Real VST 2 effects that Debian packages for Linux (dpf-plugins-vst, zam-plugins) through the
-# native renderer, which loads them with the same host code as the program: a tone and a
-# spoken phrase each. Every effect with inputs and outputs renders (exit 0, the whole length);
-# the instruments, which have no inputs, are refused with the renderer's message; none
-# crashes or hangs it.
+# Real VST 2 modules that Debian packages for Linux (dpf-plugins-vst and zam-plugins always; also
+# lsp-plugins-vst, dragonfly-reverb-vst, iem-plugin-suite-vst where installed) through the
+# native renderer, which loads them with the same host code as the program. Each module is
+# judged by what it is, as a probe of its own finds it (tests/analysis/vst-kind.py): an effect
+# renders a tone and a spoken phrase whole, and the tone is heard through it; an instrument, a
+# support library or a module out of the host's channel range is refused with exit 2 and the
+# renderer's message; nothing crashes or hangs. Each effect renders through the native host
+# process as it does in-process.
 source "$(dirname "$0")/lib.sh"
 RENDER=$NATIVE_TREE/kawauso-render
-INSTRUMENTS="Kars-vst Nekobi-vst"  # synthesizers: no input to give them
-EFFECTS=$(ls /usr/lib/vst/*.so /usr/lib/vst/*/*.so 2>/dev/null)
+# Effects whose defaults give silence for a tone, and why.
+declare -A SILENT=(
+  [AmplitudeImposer-vst]="imposes the side-chain input's level, and the host feeds side-chains silence"
+  [latency-meter]="plays nothing until a measurement is started"
+  [profiler-mono]="plays nothing until a measurement is started"
+  [profiler-stereo]="plays nothing until a measurement is started"
+  [libAllRADecoder]="an Ambisonics decoder with no loudspeaker layout loaded"
+  [libSimpleDecoder]="an Ambisonics decoder with no decoder preset loaded"
+  [libMatrixMultiplier]="no matrix loaded"
+)
+SILENCE_RMS=0.0001  # -80 dBFS: a tone at -12 dBFS through any effect that passes sound is far above
 
 sox -n -r 44100 -b 16 -c 2 -e signed "$W/tone.wav" synth 1 sine 450 gain -12
 espeak-ng -w "$W/phrase.wav" "kawauso" && sox "$W/phrase.wav" -r 44100 -c 2 -b 16 "$W/speech.wav"
+MODULES=$(find -L /usr/lib/vst /usr/lib/lxvst -name '*.so' -exec realpath {} \; 2>/dev/null | sort -u)
 
-renders() {  # effect: both inputs render whole, or an instrument is refused
-  local input name; name=$(basename "$1" .so)
+rms() { sox "$1" -n stat 2>&1 | awk '/^RMS +amplitude/ { print $3 }'; }
+
+render() {  # module, input: exit code in CODE, messages in $W/render.out
+  timeout 30 "$RENDER" --plugin "$1" "$W/$2.wav" "$W/out.wav" > "$W/render.out" 2>&1
+  CODE=$?
+}
+
+renders_whole() {  # module, name
+  local input level
   for input in tone speech; do
-    timeout 30 "$RENDER" --plugin "$1" "$W/$input.wav" "$W/out.wav" > "$W/render.out" 2>&1
-    local code=$?
-    if [[ " $INSTRUMENTS " == *" $name "* ]]; then
-      [ $code = 2 ] && grep -q "cannot load the plug-in" "$W/render.out" && continue
-    elif [ $code = 0 ] && [ "$(soxi -s "$W/out.wav")" = "$(soxi -s "$W/$input.wav")" ]; then
-      continue
+    render "$1" "$input"
+    if [ $CODE != 0 ] || [ "$(soxi -s "$W/out.wav")" != "$(soxi -s "$W/$input.wav")" ]; then
+      echo "  $2, $input: exit $CODE: $(grep -v assertion "$W/render.out" | head -c 200)"; return 1
     fi
-    echo "  $name, $input: exit $code: $(head -c 200 "$W/render.out")"; return 1
+    [ "$input" = tone ] || continue
+    level=$(rms "$W/out.wav")
+    if [ -z "${SILENT[$2]+set}" ] && ! awk -v v="$level" -v f="$SILENCE_RMS" 'BEGIN { exit !(v > f) }'; then
+      echo "  $2: the tone came out silent (RMS $level)"; return 1
+    fi
   done
 }
 
-check "the packaged effects are installed" test -n "$EFFECTS"
-for effect in $EFFECTS; do
-  check "$(basename "$effect" .so)" renders "$effect"
-done
-
-# The same effects through the native host process, on the tone: the same bytes as in-process
-# (the same length where the effect's own two renders differ: noise, grains), or the same refusal.
-isolated_same() {  # effect
-  local input code own
-  for input in tone; do
-    timeout 30 "$RENDER" --plugin "$1" "$W/$input.wav" "$W/own.wav" > /dev/null 2>&1
-    own=$?
-    timeout 30 "$RENDER" --isolated --plugin "$1" "$W/$input.wav" "$W/isolated.wav" > "$W/render.out" 2>&1
-    code=$?
-    if [ $code = $own ] && [ $code != 0 ]; then continue; fi
-    if [ $code = $own ] && ! cmp -s "$W/own.wav" "$W/isolated.wav"; then
-      timeout 30 "$RENDER" --plugin "$1" "$W/$input.wav" "$W/again.wav" > /dev/null 2>&1
-      cmp -s "$W/own.wav" "$W/again.wav" || [ "$(soxi -s "$W/own.wav")" != "$(soxi -s "$W/isolated.wav")" ] ||
-        continue
-    elif [ $code = $own ]; then
-      continue
-    fi
-    echo "  $(basename "$1" .so), $input: exit $code (in-process $own): $(head -c 200 "$W/render.out")"
-    return 1
-  done
+refused() {  # module, name
+  render "$1" tone
+  [ $CODE = 2 ] && grep -q "cannot load the plug-in" "$W/render.out" && return 0
+  echo "  $2: exit $CODE, expected 2 and the renderer's refusal: $(head -c 200 "$W/render.out")"; return 1
 }
-for effect in $EFFECTS; do
-  check "$(basename "$effect" .so) in a host process: as in-process" isolated_same "$effect"
+
+survives() {  # module, name: the probe could not tell; the renderer must end cleanly all the same
+  render "$1" tone
+  case $CODE in 0 | 2 | 3) return 0 ;; esac
+  echo "  $2: exit $CODE (crashed or hung)"; return 1
+}
+
+# An effect through the native host process, on the tone: the same bytes as in-process (the same
+# length where the effect's own two renders differ: noise, grains).
+isolated_same() {  # module, name
+  local own code
+  timeout 30 "$RENDER" --plugin "$1" "$W/tone.wav" "$W/own.wav" > /dev/null 2>&1
+  own=$?
+  timeout 30 "$RENDER" --isolated --plugin "$1" "$W/tone.wav" "$W/isolated.wav" > "$W/render.out" 2>&1
+  code=$?
+  [ $code = 0 ] && [ $own = 0 ] || { echo "  $2: exit $code (in-process $own): $(head -c 200 "$W/render.out")"; return 1; }
+  cmp -s "$W/own.wav" "$W/isolated.wav" && return 0
+  timeout 30 "$RENDER" --plugin "$1" "$W/tone.wav" "$W/again.wav" > /dev/null 2>&1
+  ! cmp -s "$W/own.wav" "$W/again.wav" && [ "$(soxi -s "$W/own.wav")" = "$(soxi -s "$W/isolated.wav")" ] &&
+    return 0
+  echo "  $2: the host process's output differs from in-process"; return 1
+}
+
+check "the packaged effects are installed" test -n "$MODULES"
+declare -A SEEN=()
+while read -r kind inputs outputs module; do
+  name=$(basename "$module" .so)
+  SEEN[$kind]=$((${SEEN[$kind]:-0} + 1))
+  case $kind in
+    effect) check "$name ($inputs in, $outputs out)" renders_whole "$module" "$name"
+            check "$name in a host process: as in-process" isolated_same "$module" "$name" ;;
+    broken) check "$name (the probe failed)" survives "$module" "$name" ;;
+    *) check "$name is refused ($kind)" refused "$module" "$name" ;;
+  esac
+done < <(python3 "$ROOT/tests/analysis/vst-kind.py" $MODULES 2>/dev/null)
+summary=""
+for kind in effect instrument library outofrange noeffect broken; do
+  summary+=" $kind=${SEEN[$kind]:-0}"
 done
+echo "  modules seen:$summary"

@@ -1,8 +1,10 @@
 // The plug-in commands and the editor window in the running main dialog: what the window
 // shows, the file dialog, the failure box, the sizing for a running stream and the editor's
-// life. The host's own call sequences and refusals are the core tests'.
+// life. The host's own call sequences and refusals are the core tests': here only what the
+// commands and the editor add to them.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -11,6 +13,7 @@
 #include "audio/block_processing.h"
 #include "audio/engine_state.h"
 #include "plugin/editor_window.h"
+#include "plugin/host_callback.h"
 #include "plugin/plugin_commands.h"
 #include "plugin/plugin_host.h"
 #include "plugin/vst2.h"
@@ -55,7 +58,7 @@ TEST_F(Plugin, TheButtonLoadsWhatTheFileDialogConfirmsAndUnloadsWithoutIt) {
               1);
     ExpectPluginControls(true);
     EXPECT_EQ(_wcsicmp(currentSlot->VstPath, chosen.c_str()), 0);
-    EXPECT_EQ(Calls("copy_through"), (CallList{OPEN, RATE})) << "not sized while stopped";
+    EXPECT_EQ(Count(Calls("copy_through"), effSetBlockSize), 0) << "not sized while stopped";
     EXPECT_EQ(Command(IDC_VST_EDIT), TRUE); // no editor: nothing opens, nothing is asked
     EXPECT_EQ(FindWindowW(nullptr, L"Kawauso++"), nullptr);
     SelectSlot(1); // another slot neither loads nor unloads
@@ -63,7 +66,7 @@ TEST_F(Plugin, TheButtonLoadsWhatTheFileDialogConfirmsAndUnloadsWithoutIt) {
 
     EXPECT_EQ(AnswerBoxes(dialog, Button(IDCANCEL), [&] { Command(IDC_VST_LOAD); }).seen, 0)
         << "no file dialog for an unload";
-    EXPECT_EQ(Calls("copy_through"), (CallList{OPEN, RATE, SUSPEND, CLOSE}));
+    EXPECT_EQ(Calls("copy_through").back(), CLOSE) << "the button unloaded it";
     ExpectPluginControls(false);
 }
 
@@ -112,8 +115,9 @@ TEST_F(Plugin, WhileRunningALoadSizesTheEffectForTheStreamAndAnUnloadLeavesTheSt
         Pump(50); // the devices' first blocks may take a while
     }
     const std::vector<std::string> lines = Log("copy_through");
-    EXPECT_EQ(Calls("copy_through"),
-              (CallList{OPEN, RATE, SUSPEND, Call(effSetBlockSize, frames), RESUME}));
+    const CallList calls = Calls("copy_through");
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), Call(effSetBlockSize, frames)), 1)
+        << "sized once, for the running stream's blocks";
     const std::string full = "process frames=" + std::to_string(frames) + " ";
     EXPECT_GT(CountPrefix(lines, full.c_str()), 0) << "the stream's blocks reach the effect";
     EXPECT_EQ(CountPrefix(lines, full.c_str()), CountPrefix(lines, "process"));
@@ -158,7 +162,6 @@ TEST_F(Plugin, ARefusedEffectIsReportedOutsideTheLockAfterTheControlsSwitched) {
     EXPECT_EQ(captionMeanwhile, L"VST読込");
     EXPECT_TRUE(lockFree) << "the box is shown outside EngineLock";
     ExpectPluginControls(false);
-    EXPECT_EQ(Calls("no_inputs"), (CallList{SUSPEND, CLOSE})) << "a refused record is never opened";
 }
 
 TEST_F(Plugin, TheEditorIsSizedOwnedIdledAndClosedBeforeTheEffect) {
@@ -172,12 +175,16 @@ TEST_F(Plugin, TheEditorIsSizedOwnedIdledAndClosedBeforeTheEffect) {
     EXPECT_EQ(GetWindow(editor, GW_OWNER), dialog);
     RECT client;
     GetClientRect(editor, &client);
-    EXPECT_TRUE(client.right == 400 && client.bottom == 100)
-        << "the effect's rectangle 20,10-420,60";
+    EXPECT_EQ(client.right, 400) << "the effect's rectangle 20,10-420,60";
+    EXPECT_EQ(client.bottom, 100) << "the effect's 50 pixels, raised to the smallest editor";
     EXPECT_EQ(GetWindowLongW(editor, GWL_STYLE) & (WS_POPUP | WS_CAPTION | WS_SYSMENU |
                                                    WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX),
               WS_POPUP | WS_CAPTION | WS_SYSMENU);
     EXPECT_NE(SendMessageW(editor, WM_GETICON, ICON_BIG, 0), 0) << "the program's icon";
+    EXPECT_EQ(HostCallback(effect, audioMasterSizeWindow, 320, 200, nullptr, 0.0f), 1);
+    GetClientRect(editor, &client);
+    EXPECT_EQ(client.right, 320) << "the width the effect asked for";
+    EXPECT_EQ(client.bottom, 200) << "the height the effect asked for";
     EXPECT_EQ(Calls("editor"), (CallList{OPEN, RATE, Call(effEditOpen, 0, "0", 0, "set"),
                                          Call(effEditGetRect, 0, "0", 0, "set")}));
 

@@ -10,6 +10,7 @@
 #include <map>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -19,7 +20,6 @@
 #include "settings/settings_store.h"
 #include "settings/slot_plugin_files.h"
 #include "tests/win/win_fixture.h"
-#include "version.h"
 
 namespace {
 
@@ -347,6 +347,15 @@ TEST_F(SettingsFile, AKeptEffectStateComesBackOnlyForItsOwnPath) {
         WriteBytes(file, bytes);
         EXPECT_FALSE(ReadSlotPluginState(2, path, back)) << bytes.size();
     }
+    // A path of the longest length the slot can hold is refused, never read one unit past it.
+    const std::wstring longest(VST_PATH_UNITS, L'a');
+    std::string overlong("KWSP\x05\x01\x00\x00", 8); // 261 units
+    overlong.append(2 * longest.size(), '\0');
+    for (size_t i = 0; i < longest.size(); ++i) {
+        overlong[8 + 2 * i] = 'a';
+    }
+    WriteBytes(file, overlong + "KWST");
+    EXPECT_FALSE(ReadSlotPluginState(2, longest.c_str(), back)) << "a path one unit too long";
     DeleteSlotPluginState(2);
     EXPECT_FALSE(Exists(file));
 
@@ -360,12 +369,11 @@ TEST_F(SettingsFile, AKeptEffectStateComesBackOnlyForItsOwnPath) {
 // key a save writes (a plug-in kept, so all of them) and no other, and it names exactly the
 // option letters the command line takes.
 TEST_F(SettingsFile, TheUserGuideNamesTheProgramsKeysAndOptions) {
-    const std::string source = KAWAUSO_SOURCE_DIR;
-    std::ifstream guide((source[0] == '/' ? "Z:" : "") + source + "/docs/README-user.txt");
-    ASSERT_TRUE(guide.good());
+    std::istringstream guide(SourceFile("docs/README-user.txt"));
     std::string title;
     std::getline(guide, title);
-    EXPECT_EQ(title, "Kawauso04 " KAWAUSO_VERSION_TEXT) << "the version";
+    ASSERT_FALSE(ShownVersion().empty());
+    EXPECT_EQ(title, "Kawauso04 " + ShownVersion()) << "the version";
     std::map<std::string, int> listedKeys;
     std::set<char> listedOptions;
     const std::regex keyLine("^    ([A-Z][A-Za-z]+) {2,}.*"), optionLine("^  -([a-z])[N ].*");

@@ -8,6 +8,9 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <fstream>
+#include <iterator>
+#include <regex>
 
 #include "app/app_state.h"
 #include "app/main_dialog.h"
@@ -20,6 +23,20 @@
 int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
     return int(std::count_if(lines.begin(), lines.end(),
                              [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+}
+
+std::string SourceFile(const std::string& relativePath) {
+    const std::string source = KAWAUSO_SOURCE_DIR;
+    std::ifstream file((source[0] == '/' ? "Z:" : "") + source + "/" + relativePath);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::string ShownVersion() {
+    std::smatch match;
+    const std::string build = SourceFile("CMakeLists.txt");
+    return std::regex_search(build, match, std::regex(R"(project\(Kawauso04 VERSION ([0-9]+\.[0-9]+))"))
+               ? match[1].str()
+               : "";
 }
 
 namespace {

@@ -17,6 +17,12 @@
 // Lines that begin with prefix.
 int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix);
 
+// A file of the checkout, opened from the Windows side ("" when it cannot be read).
+std::string SourceFile(const std::string& relativePath);
+// The version as the program shows it (major.minor), read from project() in the build file
+// itself: what the program shows must come from there, whatever the generated header made of it.
+std::string ShownVersion();
+
 // What a modal box showed, read on its first sight, before it was answered.
 struct Box {
     int seen = 0; // how many boxes came up

@@ -14,6 +14,7 @@
 #include "audio/slider_tables.h"
 #include "platform/platform.h"
 #include "plugin/plugin_state.h"
+#include "settings/slot_state_framing.h"
 #include "tools/kawauso-render/render.h"
 #include "tools/kawauso-render/wav_file.h"
 
@@ -28,6 +29,7 @@ constexpr int EXIT_USAGE = 2;
 // left as it was.
 constexpr int EXIT_RUN_ERROR = 3;
 constexpr unsigned HANG_MS = 5000; // a block that has not returned by then never will
+constexpr size_t MAX_KEPT_PATH_UNITS = 32768; // the longest path Windows knows, in UTF-16 units
 
 const char USAGE[] =
     "usage: kawauso-render [--pitch P] [--volume V] [--buffer-ms MS] [--no-fade] [--plugin PATH]\n"
@@ -39,7 +41,8 @@ const char USAGE[] =
     "  --plugin PATH   run the blocks through this VST 2 effect (1 to 64 inputs and outputs)\n"
     "                  instead of the pitch and volume stage, as loading it into a running\n"
     "                  stream would; --pitch and --volume then have no effect\n"
-    "  --plugin-state FILE  the effect's state as the program kept it, given back to it first\n"
+    "  --plugin-state FILE  the effect's state, given back to it first: a slot's .vststate file\n"
+    "                  as the program keeps it beside its settings, or a bare state\n"
     "  --isolated      the effect in a host process of its own (kawauso-fxhost), which may\n"
     "                  crash or hang without taking the renderer along; a DLL of the other\n"
     "                  bitness always runs so\n"
@@ -108,6 +111,13 @@ bool ReadStateFile(const char* path, std::vector<uint8_t>& bytes) {
         bytes.insert(bytes.end(), piece, piece + got);
     }
     std::fclose(file);
+    // The program's own file for a slot frames the state with the plug-in's path. The path is not
+    // compared here (the renderer may run where the plug-in lies elsewhere): the state's own tag
+    // still gives it only to the effect it came from.
+    SlotStateParts parts;
+    if (SplitSlotState(bytes, MAX_KEPT_PATH_UNITS, parts)) {
+        bytes.erase(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(parts.stateOffset));
+    }
     return !bytes.empty() && bytes.size() <= MAX_STATE_BYTES + PIECE;
 }
 

@@ -10,11 +10,11 @@
 #   * the time from Start to the first sound;
 #   * how Stop's fade-out comes out, with and without a low-latency client on TestSpeaker.
 #
-#   scripts/measure_stream.sh [--starts N] [--minutes M] [--systems "WinMM WASAPI"] [--latency-only]
+#   tests/measure/measure_stream.sh [--starts N] [--minutes M] [--systems "WinMM WASAPI"] [--latency-only]
 # Needs the builds (scripts/build.sh). Runs in its own private display, sound server and
 # Wine prefix under build/measure-env.
 set -u
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 STARTS=3
 MINUTES=1
 SYSTEMS="WinMM WASAPI"
@@ -25,7 +25,7 @@ while [ $# -gt 0 ]; do
     --minutes) shift; MINUTES="$1" ;;
     --systems) shift; SYSTEMS="$1" ;;
     --latency-only) LATENCY_ONLY=1 ;;
-    *) echo "usage: scripts/measure_stream.sh [--starts N] [--minutes M] [--systems \"WinMM WASAPI\"] [--latency-only]" >&2; exit 2 ;;
+    *) echo "usage: tests/measure/measure_stream.sh [--starts N] [--minutes M] [--systems \"WinMM WASAPI\"] [--latency-only]" >&2; exit 2 ;;
   esac
   shift
 done

@@ -4,7 +4,7 @@
 # builds and the Wine prefixes of the test lanes take under build/. With --clean-clone, also
 # the time of ./test (as CI runs it) on a fresh clone of this checkout, in a temporary folder.
 set -u
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 packages=$(sed -n '/^PACKAGES=(/,/^)/p' scripts/install-deps.sh | sed '1d;$d' | xargs)
 # shellcheck disable=SC2086
 closure=$(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks \
