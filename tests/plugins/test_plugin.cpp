@@ -27,6 +27,9 @@
 namespace {
 
 constexpr size_t PATH_CHARS = 4096, NAME_CHARS = 64;
+constexpr int32_t GROWN_CHANNELS = 200; // beyond any host's limit
+// Longer than the renderer gives a block, so that only a watch that counts the load fails.
+constexpr unsigned SLOW_OPEN_MS = 6000;
 
 char variant[NAME_CHARS];
 char logPath[PATH_CHARS]; // "<module path>.log", for modules under ASCII paths
@@ -173,7 +176,13 @@ VstIntPtr VST_CALL Dispatcher(AEffect* self, int32_t opcode, int32_t index, VstI
 #endif
     if (Is("exit_open") && opcode == effOpen) { // takes the whole process down: no guard sees it
         Log("exit");
-        std::_Exit(3);
+        std::_Exit(7);
+    }
+    if (Is("grow_channels") && opcode == effOpen) { // 2 and 2 when loaded, from now on 200
+        channelInputs = channelOutputs = record.numInputs = record.numOutputs = GROWN_CHANNELS;
+    }
+    if (Is("slow_open") && opcode == effOpen) {
+        SleepMs(SLOW_OPEN_MS);
     }
     while (Is("hang_open") && opcode == effOpen && forever) {
         SleepMs(50);
@@ -191,7 +200,8 @@ VstIntPtr VST_CALL Dispatcher(AEffect* self, int32_t opcode, int32_t index, VstI
 }
 
 // The channel variants: output 0 is input 0, output 1 is input 1 (or 0) negated, each plus the
-// sum of the inputs beyond two (side chains); outputs beyond two are full scale.
+// sum of the inputs beyond two (side chains); outputs beyond two are full scale. Every input
+// and output the effect says it has at the time, as grow_channels trusts its host to give.
 void RouteChannels(float** inputs, float** outputs, int32_t frames) {
     for (int32_t k = 0; k < channelOutputs; ++k) {
         for (int32_t i = 0; i < frames; ++i) {
@@ -235,6 +245,20 @@ void VST_CALL Process(AEffect* self, float** inputs, float** outputs, int32_t fr
     }
     if (Is("slow_process")) {
         SleepMs(150); // returns, but late
+    }
+    if (Is("slow_crash")) {
+        SleepMs(300); // comes back late, with a fault
+        *nowhere = 1;
+    }
+    if (Is("exit_process") && ++blocks == 3) {
+        Log("exit");
+        std::exit(7); // the process's own exit, atexit handlers and all
+    }
+    if (Is("break_process")) {
+        Breakpoint();
+    }
+    if (Is("heap_lock_crash") || Is("heap_lock_kept")) {
+        LockHeapThenFault(Is("heap_lock_crash"));
     }
     static volatile int zero = 0, seven = 7; // neither known, so a real division
     if (Is("divide_process")) {
