@@ -237,7 +237,7 @@ TEST(FxFaultTest, AHostThatEndsOrHangsAtAnyStepIsAFaultWithItsCauseWithinItsLimi
          limits.startMs},
         {"killed before the load", &HOST, "copy_through", Kill::BeforeLoad, KILLED_KIND, KILLED,
          limits.startMs},
-        {"exits in effOpen", &HOST, "exit_open", Kill::Never, EffectFaultKind::Exited, 3,
+        {"exits in effOpen", &HOST, "exit_open", Kill::Never, EffectFaultKind::Exited, 7,
          limits.startMs},
         {"killed in effOpen", &HOST, "hang_open", Kill::DuringLoad, KILLED_KIND, KILLED,
          limits.startMs},

@@ -22,8 +22,12 @@ T=$W/tone.wav O=$W/out.wav
 FAULTS=(
   "native win32 win64|crash_process|the plug-in faulted (exception 0x%s) in block 3"
   "native win32 win64|hang_process|the plug-in's host process did not answer within 2000 ms in block 1"
-  "native win32 win64|exit_open|the plug-in's host process exited with code 3 while loading"
-  "native win32 win64|crash_open|the plug-in faulted (exception 0x%s) while loading")
+  "native win32 win64|exit_open|the plug-in's host process exited with code 7 while loading"
+  "native win32 win64|crash_open|the plug-in faulted (exception 0x%s) while loading"
+  "native win32 win64|exit_process|the plug-in's host process exited with code 7 in block 3"
+  "native win32 win64|break_process|in block 1"
+  "win32 win64|heap_lock_kept|the plug-in faulted (exception 0xC0000005) in block 1"
+  "win32 win64|grow_channels|the plug-in faulted (exception 0x")
 faults() {  # builds, effect, message
   local build message
   for build in $1; do
