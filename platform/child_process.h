@@ -25,8 +25,7 @@ struct ProcessEnd {
 
 // Starts program (a UTF-8 path) with args (UTF-8, the program's own name not among them).
 // False, with nothing started, when it cannot be started.
-bool ProcessStart(ChildProcess* child, const char* program, const char* const* args,
-                  int argCount);
+bool ProcessStart(ChildProcess* child, const char* program, const char* const* args, int argCount);
 // Waits at most ms for the child's end; true once it has ended (ms 0: a look).
 bool ProcessWait(ChildProcess* child, uint32_t ms);
 // How it ended; Running while it has not (or was never waited for).

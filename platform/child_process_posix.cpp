@@ -38,8 +38,7 @@ void SleepNs(long ns) {
 
 } // namespace
 
-bool ProcessStart(ChildProcess* child, const char* program, const char* const* args,
-                  int argCount) {
+bool ProcessStart(ChildProcess* child, const char* program, const char* const* args, int argCount) {
     *child = ChildProcess{};
     if (argCount < 0 || argCount + 2 > MAX_ARGS || access(program, X_OK) != 0) {
         return false;
@@ -79,7 +78,8 @@ bool ProcessWait(ChildProcess* child, uint32_t ms) {
     while (!Reap(child, WNOHANG)) {
         timespec now;
         clock_gettime(CLOCK_MONOTONIC, &now);
-        const int64_t spent = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+        const int64_t spent =
+            (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
         if (spent >= static_cast<int64_t>(ms)) {
             return false;
         }

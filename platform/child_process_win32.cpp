@@ -38,7 +38,9 @@ void AppendQuoted(std::wstring& line, const std::wstring& arg) {
     line += L'"';
 }
 
-HANDLE AsHandle(intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+HANDLE AsHandle(intptr_t value) {
+    return reinterpret_cast<HANDLE>(value);
+}
 
 // A job that ends its processes when its last handle closes, which the system does when the
 // caller ends however it ends. Null when jobs are refused here (the host's own watch remains).
@@ -56,8 +58,7 @@ HANDLE MakeJob() {
 
 } // namespace
 
-bool ProcessStart(ChildProcess* child, const char* program, const char* const* args,
-                  int argCount) {
+bool ProcessStart(ChildProcess* child, const char* program, const char* const* args, int argCount) {
     *child = ChildProcess{};
     const std::wstring path = Wide(program);
     std::wstring line;
@@ -127,7 +128,9 @@ void ProcessRelease(ChildProcess* child) {
     *child = ChildProcess{};
 }
 
-uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
+uint32_t CurrentProcessId() {
+    return GetCurrentProcessId();
+}
 
 std::string ProgramFolderUtf8() {
     std::wstring path(MAX_PATH, L'\0');

@@ -13,7 +13,9 @@ bool WindowsName(const char* name, wchar_t (&out)[NAME_UNITS]) {
     return n > 0 && static_cast<size_t>(n) < NAME_UNITS;
 }
 
-HANDLE AsHandle(intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+HANDLE AsHandle(intptr_t value) {
+    return reinterpret_cast<HANDLE>(value);
+}
 
 } // namespace
 
@@ -43,7 +45,9 @@ bool WakeUpOpen(WakeUp* wake, const char* name, uint32_t* /*word*/) {
     return event != nullptr;
 }
 
-void WakeUpSignal(WakeUp* wake) { SetEvent(AsHandle(wake->handle)); }
+void WakeUpSignal(WakeUp* wake) {
+    SetEvent(AsHandle(wake->handle));
+}
 
 bool WakeUpWait(WakeUp* wake, uint32_t ms) {
     return WaitForSingleObject(AsHandle(wake->handle), ms) == WAIT_OBJECT_0;

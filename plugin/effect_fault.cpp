@@ -19,7 +19,11 @@ void DescribeEffectFault(const EffectFault& fault, char* out, size_t size) {
         std::snprintf(out, size, "faulted (exception 0x%08X)", code);
         break;
     case EffectFaultKind::Hung:
-        std::snprintf(out, size, "did not answer within %u ms", code);
+        if (code == 0) {
+            std::snprintf(out, size, "did not return"); // given up in this process
+        } else {
+            std::snprintf(out, size, "did not answer within %u ms", code);
+        }
         break;
     case EffectFaultKind::Exited:
         std::snprintf(out, size, "exited with code %u", code);

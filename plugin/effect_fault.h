@@ -7,7 +7,7 @@
 enum class EffectFaultKind : uint8_t {
     None,
     Fault,     // a fault inside the effect that the guard caught; code: exception or signal
-    Hung,      // its host process did not answer; code: the limit in ms
+    Hung,      // its host process did not answer; code: the limit in ms (0: given up in-process)
     Exited,    // its host process ended; code: the exit code
     Crashed,   // its host process was ended by a fault; code: exception (Windows) or signal
     NotStarted // its host process could not be started or did not speak the transport

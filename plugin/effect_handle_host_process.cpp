@@ -17,7 +17,9 @@ struct HostProcessEffect : EffectHandle {
     ERect rect = {};            // the last editor size fetched
 };
 
-HostProcessEffect& Of(EffectHandle* handle) { return *static_cast<HostProcessEffect*>(handle); }
+HostProcessEffect& Of(EffectHandle* handle) {
+    return *static_cast<HostProcessEffect*>(handle);
+}
 
 // A call with the fields fill writes; false when unanswered or the host refused it.
 template <typename Fill> bool Call(HostProcessEffect& e, uint32_t limitMs, Fill fill) {
@@ -70,9 +72,9 @@ StateRestore Restore(EffectHandle* handle, const std::vector<uint8_t>& state) {
         return StateRestore::NotThisEffect;
     }
     const int64_t result = e.client.shared->answer.result;
-    return result == static_cast<int64_t>(StateRestore::Restored) ? StateRestore::Restored
+    return result == static_cast<int64_t>(StateRestore::Restored)  ? StateRestore::Restored
            : result == static_cast<int64_t>(StateRestore::Damaged) ? StateRestore::Damaged
-                                                                    : StateRestore::NotThisEffect;
+                                                                   : StateRestore::NotThisEffect;
 }
 
 bool Capture(EffectHandle* handle, std::vector<uint8_t>& state) {
@@ -174,8 +176,8 @@ void Destroy(EffectHandle* handle) {
 
 EffectHandle* OpenHostProcessEffect(const char* hostProgram, const FxLimits& limits) {
     HostProcessEffect* e = new HostProcessEffect;
-    static_cast<EffectHandle&>(*e) =
-        EffectHandle{Load, Restore, Capture, SetBlockSize, Process, Dispatch, Unload, Fault, Destroy};
+    static_cast<EffectHandle&>(*e) = EffectHandle{Load,     Restore, Capture, SetBlockSize, Process,
+                                                  Dispatch, Unload,  Fault,   Destroy};
     e->hostProgram = hostProgram;
     e->limits = limits;
     return e;

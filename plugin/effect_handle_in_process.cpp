@@ -14,9 +14,13 @@ StateRestore Restore(EffectHandle*, const std::vector<uint8_t>& state) {
     return RestoreEffectState(state);
 }
 
-bool Capture(EffectHandle*, std::vector<uint8_t>& state) { return CaptureEffectState(state); }
+bool Capture(EffectHandle*, std::vector<uint8_t>& state) {
+    return CaptureEffectState(state);
+}
 
-void SetBlockSize(EffectHandle*, uint32_t frames) { SetPluginBlockSize(frames); }
+void SetBlockSize(EffectHandle*, uint32_t frames) {
+    SetPluginBlockSize(frames);
+}
 
 bool Process(EffectHandle*, const int16_t* input, int16_t* output, uint32_t frames) {
     return ProcessWithPlugin(input, output, frames);
@@ -27,7 +31,9 @@ VstIntPtr Dispatch(EffectHandle*, int32_t opcode, int32_t index, VstIntPtr value
     return CallDispatcher(effect, opcode, value, ptr, opt, index);
 }
 
-void Unload(EffectHandle*) { UnloadPlugin(); }
+void Unload(EffectHandle*) {
+    UnloadPlugin();
+}
 
 EffectFault Fault(EffectHandle*) {
     const uint32_t code = effectFault.load();
@@ -45,6 +51,6 @@ void Destroy(EffectHandle* self) {
 } // namespace
 
 EffectHandle* OpenInProcessEffect() {
-    return new EffectHandle{Load, Restore, Capture, SetBlockSize, Process, Dispatch, Unload, Fault,
-                            Destroy};
+    return new EffectHandle{Load,     Restore, Capture, SetBlockSize, Process,
+                            Dispatch, Unload,  Fault,   Destroy};
 }

@@ -60,8 +60,7 @@ bool AwaitAnswer(FxClient* client, uint32_t sequence, uint32_t limitMs) {
 
 } // namespace
 
-void FxTransportName(char* out, size_t size, uint32_t callerId, uint32_t serial,
-                     const char* part) {
+void FxTransportName(char* out, size_t size, uint32_t callerId, uint32_t serial, const char* part) {
     std::snprintf(out, size, "kawauso-fx-%u-%u%s", static_cast<unsigned>(callerId),
                   static_cast<unsigned>(serial), part);
 }
@@ -107,9 +106,8 @@ bool FxExchange(FxClient* client, uint32_t limitMs) {
     if (client->shared == nullptr) {
         return false;
     }
-    client->sequence = client->sequence + 1 != 0 && client->sequence + 1 != ~0u
-                           ? client->sequence + 1
-                           : 1;
+    client->sequence =
+        client->sequence + 1 != 0 && client->sequence + 1 != ~0u ? client->sequence + 1 : 1;
     client->shared->call.sequence.store(client->sequence, std::memory_order_release);
     WakeUpSignal(&client->toHost);
     return AwaitAnswer(client, client->sequence, limitMs);

@@ -57,8 +57,8 @@ struct FxCall {
 
 struct FxAnswer {
     std::atomic<uint32_t> sequence; // the call's, written last; 0 for the host's start
-    uint32_t ok;       // the call did what was asked
-    uint32_t fault;    // the effect's fault caught in the host (exception code, signal), or 0
+    uint32_t ok;                    // the call did what was asked
+    uint32_t fault; // the effect's fault caught in the host (exception code, signal), or 0
     int32_t numInputs;
     int32_t numOutputs;
     int32_t flags;
@@ -88,5 +88,4 @@ static_assert(offsetof(FxShared, piece) == 120, "transport layout");
 
 // The names of the memory and of the two wake-ups for one host process, from its caller's
 // process id and a number of the caller's own.
-void FxTransportName(char* out, size_t size, uint32_t callerId, uint32_t serial,
-                     const char* part);
+void FxTransportName(char* out, size_t size, uint32_t callerId, uint32_t serial, const char* part);

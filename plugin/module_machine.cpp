@@ -69,7 +69,7 @@ const char* FxHostFileName(EffectPlace place) {
 }
 
 const char* RefusalReason(ModuleMachine machine) {
-    return machine == ModuleMachine::Other ? "it is built for a processor other than x86 and x64"
+    return machine == ModuleMachine::Other   ? "it is built for a processor other than x86 and x64"
            : machine == ModuleMachine::NotPe ? "it is not a Windows DLL (no PE header)"
                                              : "the file cannot be read";
 }

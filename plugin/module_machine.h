@@ -5,11 +5,11 @@
 #include <cstdint>
 
 enum class ModuleMachine {
-    I386,       // 32-bit x86
-    X64,        // x86-64
-    Other,      // a PE image for another processor (ARM64, ...): machine holds its code
-    NotPe,      // readable, but not a PE image
-    Unreadable  // the file cannot be opened or read
+    I386,      // 32-bit x86
+    X64,       // x86-64
+    Other,     // a PE image for another processor (ARM64, ...): machine holds its code
+    NotPe,     // readable, but not a PE image
+    Unreadable // the file cannot be opened or read
 };
 
 ModuleMachine ReadModuleMachine(const char* pathUtf8, uint16_t* machine);

@@ -241,8 +241,8 @@ TEST(FxFaultTest, AHostThatEndsOrHangsAtAnyStepIsAFaultWithItsCauseWithinItsLimi
          limits.startMs},
         {"killed in effOpen", &HOST, "hang_open", Kill::DuringLoad, KILLED_KIND, KILLED,
          limits.startMs},
-        {"hangs in effOpen", &HOST, "hang_open", Kill::Never, EffectFaultKind::Hung,
-         limits.startMs, limits.startMs},
+        {"hangs in effOpen", &HOST, "hang_open", Kill::Never, EffectFaultKind::Hung, limits.startMs,
+         limits.startMs},
         {"killed in a block", &HOST, "hang_process", Kill::DuringBlock, KILLED_KIND, KILLED,
          limits.blockMs},
         {"hangs in a block", &HOST, "hang_process", Kill::Never, EffectFaultKind::Hung,
@@ -309,7 +309,8 @@ TEST(FxFaultTest, AHostProgramThatCannotStartIsNotStarted) {
 // isolation is asked for; another processor's, or no PE image, are refused.
 TEST(ModuleMachineTest, ThePeHeaderChoosesWhereTheEffectRuns) {
     uint16_t machine = 0;
-    const ModuleMachine own = ReadModuleMachine(TestPluginPathUtf8("copy_through").c_str(), &machine);
+    const ModuleMachine own =
+        ReadModuleMachine(TestPluginPathUtf8("copy_through").c_str(), &machine);
 #ifdef _WIN32
     EXPECT_EQ(static_cast<int>(own),
               static_cast<int>(sizeof(void*) == 8 ? ModuleMachine::X64 : ModuleMachine::I386));
@@ -326,8 +327,10 @@ TEST(ModuleMachineTest, ThePeHeaderChoosesWhereTheEffectRuns) {
               static_cast<int>(ModuleMachine::Other));
     EXPECT_EQ(machine, 0xAA64);
     std::remove(arm.c_str());
-    const ModuleMachine other = own == ModuleMachine::X64 ? ModuleMachine::I386 : ModuleMachine::X64;
-    EXPECT_EQ(static_cast<int>(ChooseEffectPlace(other, false)), static_cast<int>(EffectPlace::OtherHost));
+    const ModuleMachine other =
+        own == ModuleMachine::X64 ? ModuleMachine::I386 : ModuleMachine::X64;
+    EXPECT_EQ(static_cast<int>(ChooseEffectPlace(other, false)),
+              static_cast<int>(EffectPlace::OtherHost));
     EXPECT_EQ(static_cast<int>(ChooseEffectPlace(ModuleMachine::Other, false)),
               static_cast<int>(EffectPlace::Refused));
     EXPECT_EQ(static_cast<int>(ChooseEffectPlace(ModuleMachine::NotPe, true)),
@@ -338,8 +341,10 @@ TEST(ModuleMachineTest, ThePeHeaderChoosesWhereTheEffectRuns) {
     EXPECT_EQ(static_cast<int>(ReadModuleMachine(TestPluginPathUtf8("none").c_str(), &machine)),
               static_cast<int>(ModuleMachine::Unreadable));
     const ModuleMachine here = sizeof(void*) == 8 ? ModuleMachine::X64 : ModuleMachine::I386;
-    EXPECT_EQ(static_cast<int>(ChooseEffectPlace(here, false)), static_cast<int>(EffectPlace::InProcess));
-    EXPECT_EQ(static_cast<int>(ChooseEffectPlace(here, true)), static_cast<int>(EffectPlace::OwnHost));
+    EXPECT_EQ(static_cast<int>(ChooseEffectPlace(here, false)),
+              static_cast<int>(EffectPlace::InProcess));
+    EXPECT_EQ(static_cast<int>(ChooseEffectPlace(here, true)),
+              static_cast<int>(EffectPlace::OwnHost));
 }
 
 } // namespace

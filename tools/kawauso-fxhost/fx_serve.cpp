@@ -96,8 +96,7 @@ class Server {
   private:
     bool Load(const FxCall& call, FxAnswer& answer) {
         const wchar_t* path = reinterpret_cast<const wchar_t*>(shared->piece);
-        if (wmemchr(path, L'\0', PATH_UNITS) == nullptr ||
-            !LoadPlugin(path, call.sampleRate)) {
+        if (wmemchr(path, L'\0', PATH_UNITS) == nullptr || !LoadPlugin(path, call.sampleRate)) {
             return false;
         }
         answer.numInputs = effect->numInputs;
@@ -128,14 +127,14 @@ class Server {
             ptr = &out;
             break;
         }
-        const VstIntPtr result = CallDispatcher(effect, call.opcode,
-                                                static_cast<VstIntPtr>(call.value), ptr,
-                                                call.opt, call.index);
+        const VstIntPtr result = CallDispatcher(
+            effect, call.opcode, static_cast<VstIntPtr>(call.value), ptr, call.opt, call.index);
         answer.result = result;
         answer.ok = 1;
         if (call.payload == FxPayload::ChunkOut) {
             staged.clear();
-            if (out != nullptr && result > 0 && static_cast<uint64_t>(result) <= FX_MAX_CHUNK_BYTES) {
+            if (out != nullptr && result > 0 &&
+                static_cast<uint64_t>(result) <= FX_MAX_CHUNK_BYTES) {
                 staged.resize(static_cast<size_t>(result));
                 answer.ok = GuardedCopy(staged.data(), out, staged.size()) ? 1 : 0;
                 answer.bytes = answer.ok != 0 ? static_cast<uint32_t>(result) : 0;

@@ -138,8 +138,11 @@ int ReportFailure(const RenderOptions& options, const char* statePath, const Ren
     if (fault.cause.kind != EffectFaultKind::None) {
         char cause[96];
         DescribeEffectFault(fault.cause, cause, sizeof cause);
-        std::fprintf(stderr, "kawauso-render: %s: the plug-in's host process %s %s\n", plugin,
-                     cause, where.c_str());
+        const bool missing = fault.cause.kind == EffectFaultKind::NotStarted;
+        std::fprintf(stderr, "kawauso-render: %s: the plug-in's host process %s %s%s%s%s\n",
+                     plugin, cause, where.c_str(), missing ? " (" : "",
+                     missing && fault.host != nullptr ? fault.host : "",
+                     missing ? " is not beside the renderer, or does not run)" : "");
         return EXIT_RUN_ERROR;
     }
     if (fault.refusal != nullptr) {

@@ -46,9 +46,11 @@ EffectHandle* OpenRenderEffect(const RenderOptions& options, RenderFault& fault)
     if (place == EffectPlace::InProcess) {
         return OpenInProcessEffect();
     }
+    fault.host = FxHostFileName(place);
     FxLimits limits;
     limits.blockMs = PluginHangLimitMs(static_cast<uint32_t>(options.bufferMs));
-    const std::string folder = options.hostFolder.empty() ? ProgramFolderUtf8() : options.hostFolder;
+    const std::string folder =
+        options.hostFolder.empty() ? ProgramFolderUtf8() : options.hostFolder;
     return OpenHostProcessEffect((folder + FOLDER_SEPARATOR + FxHostFileName(place)).c_str(),
                                  limits);
 }
@@ -61,7 +63,8 @@ bool LoadRenderPlugin(EffectHandle* handle, const RenderOptions& options, Render
                                static_cast<int32_t>(SAMPLE_RATE));
     if (loaded && !options.pluginState.empty()) {
         const StateRestore result = handle->restoreState(handle, options.pluginState);
-        if (result != StateRestore::Restored && handle->fault(handle).kind == EffectFaultKind::None) {
+        if (result != StateRestore::Restored &&
+            handle->fault(handle).kind == EffectFaultKind::None) {
             fault.state = Refusal(result);
         }
         loaded = result == StateRestore::Restored;

@@ -37,6 +37,7 @@ struct RenderFault {
     size_t block = 0;
     const char* state = nullptr;   // why the kept state was refused, or null
     const char* refusal = nullptr; // why the module was refused before any load, or null
+    const char* host = nullptr;    // the host program's file name, when the effect ran in one
 };
 bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& options,
                    std::vector<int16_t>& output, uint32_t& clippedBlocks, RenderFault& fault);
