@@ -11,7 +11,8 @@
 
 namespace {
 
-constexpr int GUARDED_SIGNALS[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE};
+// SIGTRAP: a breakpoint instruction left in a plug-in, with no debugger to take it.
+constexpr int GUARDED_SIGNALS[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP};
 constexpr size_t SIGNAL_COUNT = sizeof GUARDED_SIGNALS / sizeof *GUARDED_SIGNALS;
 constexpr size_t ALTERNATE_STACK_BYTES = 64 * 1024;
 

@@ -2,7 +2,9 @@
 // a vectored handler, which would also see the exceptions a plug-in raises and handles on
 // purpose: probes of memory or processor features, its own __try blocks). MinGW's compiler
 // has no __try: on 32-bit the frame registers its handler in the thread's chain itself, on
-// 64-bit the function's unwind data names a scope handler.
+// 64-bit the function's unwind data names a scope handler. Both unwind the frames between the
+// fault and the guard before resuming (on 64-bit the scope handler does it), so that the
+// plug-in's own cleanups run.
 #include "platform/platform.h"
 
 #include <windows.h>
@@ -11,9 +13,13 @@
 
 namespace {
 
-// Errors only: informational and warning codes (a debugger's output, thread names) are
-// raised and handled as part of normal work.
-bool IsFault(DWORD code) { return (code & 0xC0000000u) == 0xC0000000u; }
+// Errors, and a breakpoint or single step no debugger took: the other informational and
+// warning codes (a debugger's output, thread names) are raised and handled as part of normal
+// work.
+bool IsFault(DWORD code) {
+    return (code & 0xC0000000u) == 0xC0000000u || code == EXCEPTION_BREAKPOINT ||
+           code == EXCEPTION_SINGLE_STEP;
+}
 
 }  // namespace
 
@@ -67,6 +73,15 @@ struct GuardFrame {
     DWORD code;
 };
 
+// Unwinds the frames registered above the guard's, running their handlers as unwinding ones
+// (the plug-in's __finally blocks and cleanups: a lock they give back is given back), and takes
+// them off the chain. RtlUnwind may not keep ebx, esi and edi: the clobbers make this function
+// save and restore them.
+__attribute__((noinline)) void UnwindFramesAbove(GuardFrame* guard, EXCEPTION_RECORD* record) {
+    __asm__ __volatile__("" : : : "ebx", "esi", "edi", "memory");
+    RtlUnwind(guard, nullptr, record, nullptr);
+}
+
 extern "C" EXCEPTION_DISPOSITION __cdecl GuardHandler(EXCEPTION_RECORD* record, void* frame,
                                                       CONTEXT* /*context*/, void* /*dispatch*/) {
     if ((record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) != 0 ||
@@ -75,6 +90,7 @@ extern "C" EXCEPTION_DISPOSITION __cdecl GuardHandler(EXCEPTION_RECORD* record, 
     }
     GuardFrame* guard = static_cast<GuardFrame*>(frame);
     guard->code = record->ExceptionCode;
+    UnwindFramesAbove(guard, record);
     __builtin_longjmp(guard->resume, 1);
 }
 
@@ -88,8 +104,8 @@ uint32_t GuardedCall(GuardedProc call, void* context) {
         __asm__ __volatile__("movl %0, %%fs:0" : : "r"(&guard) : "memory");
         call(context);
     }
-    // Normally the chain is back at this frame; after a fault it still holds the records of the
-    // frames abandoned above: both ways it is set to what it was before the call.
+    // Normally, and after a fault once the frames above are unwound, the chain is back at this
+    // frame: it is set to what it was before the call.
     __asm__ __volatile__("movl %0, %%fs:0" : : "r"(guard.previous) : "memory");
     if (guard.code == static_cast<DWORD>(EXCEPTION_STACK_OVERFLOW)) {
         _resetstkoflw();

@@ -54,8 +54,10 @@ OutputKind ClassifyOutputUtf8(const char* path, std::string& finalPath);
 
 // Calls into outside code (a plug-in) that may fault. Runs call(context) and returns 0 when it
 // returned; when a hardware exception (access violation, illegal instruction, division by
-// zero, stack overflow) was raised inside it and not handled there, returns its code (the
-// exception code on Windows, the signal number elsewhere) without unwinding call's frames.
-// Exceptions that call handles itself never reach the guard. Nesting is allowed.
+// zero, stack overflow, a breakpoint) was raised inside it and not handled there, returns its
+// code (the exception code on Windows, the signal number elsewhere). On Windows the frames
+// between the fault and the guard are unwound first, so that their own cleanups (__finally
+// blocks, handlers that give back a lock) run; elsewhere they are abandoned. Exceptions that
+// call handles itself never reach the guard. Nesting is allowed.
 using GuardedProc = void (*)(void* context);
 uint32_t GuardedCall(GuardedProc call, void* context);

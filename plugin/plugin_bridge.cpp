@@ -5,7 +5,7 @@
 
 #include "platform/platform.h"
 #include "plugin/denormal_mode.h"
-#include "plugin/effect_dispatch.h"
+#include "plugin/plugin_call_watch.h"
 #include "plugin/plugin_host.h"
 #include "plugin/sample_conversion.h"
 
@@ -22,6 +22,26 @@ struct ProcessCall {
 void RunProcess(void* context) {
     const ProcessCall& c = *static_cast<const ProcessCall*>(context);
     c.processReplacing(c.effect, c.inputs, c.outputs, c.frames);
+}
+
+struct BlockSizeCall {
+    AEffect* effect;
+    int32_t frames;
+};
+
+void RunBlockSize(void* context) {
+    const BlockSizeCall& c = *static_cast<const BlockSizeCall*>(context);
+    c.effect->dispatcher(c.effect, effSetBlockSize, 0, c.frames, nullptr, 0.0f);
+}
+
+// The block size, when the effect was last told another; its fault, or 0.
+uint32_t TellBlockSize(AEffect* target) {
+    if (blockSizeSent == static_cast<int32_t>(blockSize)) {
+        return 0;
+    }
+    blockSizeSent = static_cast<int32_t>(blockSize);
+    BlockSizeCall call = {target, blockSizeSent};
+    return target->dispatcher != nullptr ? GuardedCall(RunBlockSize, &call) : 0;
 }
 
 // The stream's two channels into the effect's inputs: one input takes the mono mix, two take
@@ -66,19 +86,15 @@ bool ProcessWithPlugin(const int16_t* input, int16_t* output, uint32_t frames) {
     }
     // Beyond the caller's guarantee: the buffers cannot hold the block, so it is refused
     // whole rather than half played. A record without processReplacing cannot run a block.
-    const ProcessReplacingProc processReplacing = effect->processReplacing;
+    AEffect* const target = effect;
+    const ProcessReplacingProc processReplacing = target->processReplacing;
     if (frames > blockSize || processReplacing == nullptr) {
         return false;
     }
 
-    if (blockSizeSent != static_cast<int32_t>(blockSize)) {
-        blockSizeSent = static_cast<int32_t>(blockSize);
-        CallDispatcher(effect, effSetBlockSize, static_cast<VstIntPtr>(blockSize), nullptr, 0.0f);
-    }
-
-    // Copies of the buffer pointers, taken once: the effect may scribble on the arrays it is
-    // handed, never on the host's own, and a call given up while inside the effect may come
-    // back after the host has forgotten the buffers.
+    // Copies of the buffer pointers, taken before the effect is called at all: the effect may
+    // scribble on the arrays it is handed, never on the host's own, and a call given up while
+    // inside the effect may come back after the host has forgotten the buffers.
     float* inputs[MAX_PLUGIN_CHANNELS];
     float* outputs[MAX_PLUGIN_CHANNELS];
     for (int32_t i = 0; i < inputCount; ++i) {
@@ -87,21 +103,29 @@ bool ProcessWithPlugin(const int16_t* input, int16_t* output, uint32_t frames) {
     for (int32_t i = 0; i < outputCount; ++i) {
         outputs[i] = pluginBuffers[PLUGIN_OUTPUTS + i];
     }
-    // One output plays on both channels; outputs beyond two were written to buffers of their
-    // own and are ignored.
-    const float* const outL = outputs[0];
-    const float* const outR = outputs[outputCount > 1 ? 1 : 0];
-    FillInputs(input, inputs, inputCount, frames);
-
-    ProcessCall call = {processReplacing, effect, inputs, outputs, static_cast<int32_t>(frames)};
-    const uint32_t previousMode = EnterDenormalFlush();
-    const uint32_t fault = GuardedCall(RunProcess, &call);
-    LeaveDenormalFlush(previousMode);
+    // An effect that now claims other channel counts than it was entered with expects buffers
+    // the host never made: it is not called again.
+    uint32_t fault = EffectChannelsChanged() ? EFFECT_CHANNELS_CHANGED : TellBlockSize(target);
+    if (fault == 0 && !PluginCallGivenUp()) {
+        FillInputs(input, inputs, inputCount, frames);
+        ProcessCall call = {processReplacing, target, inputs, outputs,
+                            static_cast<int32_t>(frames)};
+        const uint32_t previousMode = EnterDenormalFlush();
+        fault = GuardedCall(RunProcess, &call);
+        LeaveDenormalFlush(previousMode);
+    }
+    // A call given up and back late leaves the host alone: by now it may hold another effect.
+    // Once settled, the call still counts as running, so the buffers stay until it ends.
+    if (!SettlePluginCall()) {
+        return false;
+    }
     if (fault != 0) {
         RecordEffectFault(fault); // the block is declined, and the next goes through the stage
         return false;
     }
-    TakeOutputs(outL, outR, output, frames);
+    // One output plays on both channels; outputs beyond two were written to buffers of their
+    // own and are ignored.
+    TakeOutputs(outputs[0], outputs[outputCount > 1 ? 1 : 0], output, frames);
     blockSamplePosition.fetch_add(frames);
     return true;
 }

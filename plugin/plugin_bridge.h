@@ -7,7 +7,10 @@
 // the effect was sized with (one input takes the mono mix, one output plays on both channels).
 // Returns true when the block went through the effect; false when it was declined, and then
 // nothing was written and the effect was not called: no effect, frames 0, no float buffers,
-// frames above blockSize (the buffers cannot hold it), or a record without processReplacing. Audio
+// frames above blockSize (the buffers cannot hold it), or a record without processReplacing;
+// false too when the effect faulted or now claims other channel counts than it was loaded with
+// (EFFECT_CHANNELS_CHANGED), both recorded, and when the call was given up meanwhile (then
+// nothing of it reaches the host: no fault recorded, no position moved). Audio
 // thread, inside a call marked with BeginPluginCall (no lock held, so a hung effect holds nothing
 // the window needs).
 bool ProcessWithPlugin(const int16_t* input, int16_t* output, uint32_t frames);

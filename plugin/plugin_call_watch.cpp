@@ -17,6 +17,17 @@ std::atomic<PluginCallTicket> runningCall{PluginCallTicket{0, 0}};
 uint32_t lastSequence = 0; // audio thread only
 
 constexpr PluginCallTicket NO_CALL = {0, 0};
+constexpr uint32_t RETURNED = 0x80000000u; // in a ticket's sequence: settled, never given up
+constexpr uint32_t SEQUENCE_MASK = RETURNED - 1;
+
+// The marking thread's own view of its call: the ticket as it stands in runningCall (NO_CALL
+// when it marked none), and whether it found the call given up when it settled.
+thread_local PluginCallTicket ownCall = NO_CALL;
+thread_local bool ownCallLost = false;
+
+bool operator==(PluginCallTicket a, PluginCallTicket b) {
+    return a.startTick == b.startTick && a.sequence == b.sequence;
+}
 
 } // namespace
 
@@ -26,14 +37,39 @@ uint32_t PluginHangLimitMs(uint32_t bufferMs) {
 }
 
 PluginCallTicket BeginPluginCall() {
-    lastSequence = lastSequence + 1 != 0 ? lastSequence + 1 : 1;
+    lastSequence = lastSequence < SEQUENCE_MASK ? lastSequence + 1 : 1;
     const PluginCallTicket ticket = {TickCount(), lastSequence};
     runningCall.store(ticket);
+    ownCall = ticket;
+    ownCallLost = false;
     return ticket;
 }
 
+bool SettlePluginCall() {
+    if (ownCallLost || ownCall.sequence == 0 || (ownCall.sequence & RETURNED) != 0) {
+        return !ownCallLost;
+    }
+    PluginCallTicket expected = ownCall;
+    const PluginCallTicket returned = {ownCall.startTick, ownCall.sequence | RETURNED};
+    if (runningCall.compare_exchange_strong(expected, returned)) {
+        ownCall = returned;
+        return true;
+    }
+    ownCall = NO_CALL;
+    ownCallLost = true;
+    return false;
+}
+
+bool PluginCallGivenUp() {
+    return ownCallLost || (ownCall.sequence != 0 && !(runningCall.load() == ownCall));
+}
+
 bool EndPluginCall(PluginCallTicket ticket) {
-    return runningCall.compare_exchange_strong(ticket, NO_CALL);
+    const bool lost = ownCallLost;
+    PluginCallTicket expected = (ownCall.sequence & RETURNED) != 0 ? ownCall : ticket;
+    ownCall = NO_CALL;
+    ownCallLost = false;
+    return !lost && runningCall.compare_exchange_strong(expected, NO_CALL);
 }
 
 bool PluginCallRunning() {
@@ -42,7 +78,8 @@ bool PluginCallRunning() {
 
 bool GiveUpPluginCallAfter(uint32_t limitMs) {
     PluginCallTicket call = runningCall.load();
-    if (call.sequence == 0 || TickCount() - call.startTick < limitMs ||
+    if (call.sequence == 0 || (call.sequence & RETURNED) != 0 ||
+        TickCount() - call.startTick < limitMs ||
         !runningCall.compare_exchange_strong(call, NO_CALL)) {
         return false;
     }

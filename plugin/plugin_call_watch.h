@@ -21,12 +21,22 @@ uint32_t PluginHangLimitMs(uint32_t bufferMs);
 
 struct PluginCallTicket {
     uint32_t startTick;
-    uint32_t sequence; // never 0: 0 marks "no call"
+    uint32_t sequence; // never 0: 0 marks "no call"; the top bit marks a call that has returned
 };
 
 // Audio thread, with EngineLock held and pluginActive on: marks a call as started. Holding the
 // lock is what lets a thread that turned pluginActive off under it know whether a call runs.
 PluginCallTicket BeginPluginCall();
+
+// Audio thread, inside the marked call, once the effect has returned and before anything the
+// host shares is touched (a fault recorded, the stream position moved): from then on the call
+// can no longer be given up, yet still counts as running. False when it was given up meanwhile:
+// the host may already hold another effect, so nothing of this call may reach it. True on a
+// thread with no marked call, where nobody gives anything up.
+bool SettlePluginCall();
+
+// Audio thread, inside the marked call: true once the call has been given up.
+bool PluginCallGivenUp();
 
 // Audio thread, after the call: marks it done. False when the call was given up meanwhile: the
 // stream has moved on without this thread, which must then play nothing and end.
@@ -35,7 +45,7 @@ bool EndPluginCall(PluginCallTicket ticket);
 // True while a call is marked started and not done (and not given up).
 bool PluginCallRunning();
 
-// When a call has run for limitMs or longer, gives it up and returns true: the effect is cut
-// loose with EFFECT_HUNG, and its float buffers are handed to the stuck call for good (the
-// host forgets them without freeing them, as the call may still write into them).
+// When a call has run for limitMs or longer and not yet returned, gives it up and returns true: the
+// effect is cut loose with EFFECT_HUNG, and its float buffers are handed to the stuck call for good
+// (the host forgets them without freeing them, as the call may still write into them).
 bool GiveUpPluginCallAfter(uint32_t limitMs);

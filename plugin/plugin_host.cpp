@@ -12,6 +12,8 @@ ModuleHolder* pluginModule = nullptr;
 void* editorWindow = nullptr;
 float* pluginBuffers[PLUGIN_BUFFER_COUNT] = {};
 std::atomic<int64_t> blockSamplePosition{0};
+int32_t effectInputs = 0;
+int32_t effectOutputs = 0;
 int32_t sizedInputs = 0;
 int32_t sizedOutputs = 0;
 uint32_t blockSize = 0;
@@ -84,6 +86,11 @@ void RunEntry(void* context) {
 
 } // namespace
 
+bool EffectChannelsChanged() {
+    return effect != nullptr &&
+           (effect->numInputs != effectInputs || effect->numOutputs != effectOutputs);
+}
+
 void RecordEffectFault(uint32_t code) {
     uint32_t none = 0;
     if (code != 0 && effectFault.compare_exchange_strong(none, code)) {
@@ -112,9 +119,15 @@ bool LoadPlugin(const wchar_t* path, int32_t sampleRate) {
         UnloadPlugin(); // a returned but rejected record still gets suspended and closed
         return false;
     }
+    // Read once: whatever the record says later, the buffers are made for these.
+    effectInputs = effect->numInputs;
+    effectOutputs = effect->numOutputs;
     CallDispatcher(effect, effOpen, 0, nullptr, 0.0f);
     CallDispatcher(effect, effSetSampleRate, 0, nullptr, static_cast<float>(sampleRate));
     blockSizeSent = BLOCK_SIZE_NOT_SENT;
+    if (effectFault.load() == 0 && EffectChannelsChanged()) {
+        RecordEffectFault(EFFECT_CHANNELS_CHANGED);
+    }
     if (effectFault.load() != 0) {
         UnloadPlugin();
         return false;
@@ -134,6 +147,8 @@ void UnloadPlugin() {
         CallDispatcher(effect, effClose, 0, nullptr, 0.0f);
         effect = nullptr;
     }
+    effectInputs = 0;
+    effectOutputs = 0;
     if (pluginModule != nullptr) {
         if (pluginModule->moduleHandle != nullptr && effectFault.load() == 0) {
             ModuleFree(pluginModule->moduleHandle);
@@ -150,8 +165,8 @@ void SetPluginBlockSize(uint32_t frames) {
     }
     blockSize = frames;
     ReleasePluginBuffers();
-    AllocatePluginBuffers(effect != nullptr ? effect->numInputs : STEREO,
-                          effect != nullptr ? effect->numOutputs : STEREO);
+    AllocatePluginBuffers(effect != nullptr ? effectInputs : STEREO,
+                          effect != nullptr ? effectOutputs : STEREO);
     if (effect != nullptr) {
         blockSizeSent = static_cast<int32_t>(blockSize);
         CallDispatcher(effect, effSetBlockSize, static_cast<VstIntPtr>(blockSize), nullptr, 0.0f);

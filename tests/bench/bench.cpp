@@ -1,10 +1,12 @@
 // 50 ms blocks (2206 frames) through the built-in stage with its fade ramp, items counted in
-// samples, and through the copy-through and hostile test effects, items counted in frames.
+// samples, and through the copy-through and hostile test effects, items counted in frames;
+// the drift corrector beside the stage, items counted in samples.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 
 #include "audio/block_processing.h"
+#include "audio/drift_corrector.h"
 #include "audio/engine_state.h"
 #include "audio/slider_tables.h"
 #include "plugin/plugin_bridge.h"
@@ -46,6 +48,23 @@ void RunBridge(benchmark::State& state, const char* variant) {
     UnloadPlugin();
 }
 
+// The corrector resampling (its queue reading kept a millisecond above the target, so it acts)
+// or bypassed (the reading on the target).
+void RunCorrector(benchmark::State& state, uint32_t frames, bool acting) {
+    constexpr double TARGET = 132;
+    DriftCorrector corrector;
+    corrector.Start(TARGET, 11);
+    std::vector<int16_t> in(2 * frames), out(2 * DriftCorrector::MaxOutputFrames(frames));
+    for (size_t i = 0; i < in.size(); ++i) {
+        in[i] = static_cast<int16_t>(9000 * std::sin(0.03 * static_cast<double>(i / 2 + i % 2)));
+    }
+    const double reading = acting ? TARGET + 44.1 : TARGET;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(corrector.Process(in.data(), frames, reading, out.data()));
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * in.size()));
+}
+
 const bool REGISTERED = [] {
     for (bool apart : {false, true}) {
         benchmark::RegisterBenchmark(apart ? "StageBlockApart" : "StageBlock", RunStage, 2206u,
@@ -60,6 +79,14 @@ const bool REGISTERED = [] {
         ->ArgName("pitch")
         ->Arg(0)
         ->Arg(-200);
+    for (uint32_t frames : {2206u, 442u}) {
+        benchmark::RegisterBenchmark("DriftCorrectorResampling", RunCorrector, frames, true)
+            ->ArgName("frames")
+            ->Arg(frames);
+        benchmark::RegisterBenchmark("DriftCorrectorBypassed", RunCorrector, frames, false)
+            ->ArgName("frames")
+            ->Arg(frames);
+    }
     benchmark::RegisterBenchmark("BridgeCopyThrough", RunBridge, "copy_through");
     benchmark::RegisterBenchmark("BridgeHostileOutput", RunBridge, "hostile");
     return true;

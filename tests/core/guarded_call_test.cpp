@@ -26,10 +26,10 @@ using PluginFaultTest = EngineTest;
 
 #ifdef _WIN32
 constexpr uint32_t ACCESS = 0xC0000005, ILLEGAL = 0xC000001D, DIVIDE = 0xC0000094,
-                   OVERFLOW = 0xC00000FD;
+                   OVERFLOW = 0xC00000FD, BREAKPOINT = 0x80000003;
 #else
 constexpr uint32_t ACCESS = 11 /* SIGSEGV */, ILLEGAL = 4 /* SIGILL */, DIVIDE = 8 /* SIGFPE */,
-                   OVERFLOW = 11;
+                   OVERFLOW = 11, BREAKPOINT = 5 /* SIGTRAP */;
 #endif
 
 volatile int bottom = -1; // never reached: the recursion has no end the compiler can see
@@ -82,7 +82,10 @@ TEST(GuardedCallFaultTest, EachFaultIsReturnedAndTheThreadGoesOn) {
 TEST_F(PluginFaultTest, AFaultingEffectIsCutLooseAndNeverCalledAgain) {
     SKIP_UNDER_SANITIZERS();
     const std::pair<const char*, uint32_t> cases[] = {
-        {"crash_process", ACCESS}, {"divide_process", DIVIDE}, {"overflow_process", OVERFLOW}};
+        {"crash_process", ACCESS},
+        {"divide_process", DIVIDE},
+        {"overflow_process", OVERFLOW},
+        {"break_process", BREAKPOINT /* left in, with no debugger to take it */}};
     std::thread([&] {
         for (const auto& c : cases) {
             for (int round = 0; round < 20; ++round) {

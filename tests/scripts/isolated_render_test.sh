@@ -27,7 +27,7 @@ FAULTS=(
   "native win32 win64|exit_process|the plug-in's host process exited with code 7 in block 3"
   "native win32 win64|break_process|in block 1"
   "win32 win64|heap_lock_kept|the plug-in faulted (exception 0xC0000005) in block 1"
-  "win32 win64|grow_channels|the plug-in faulted (exception 0x")
+  "native win32 win64|grow_channels|the plug-in changed its number of inputs or outputs while loading")
 faults() {  # builds, effect, message
   local build message
   for build in $1; do

@@ -4,9 +4,9 @@
 source "$(dirname "$0")/lib.sh"
 BUILDS=(native win32 win64) ALL="native win32 win64"
 declare -A TREE=([native]=$NATIVE_TREE [win32]=$WIN32_TREE [win64]=$WIN64_TREE)
-render() {  # build, args...: exit status; stdout in $W/out.txt, stderr in $W/err.txt
-  if [ "$1" = native ]; then "$NATIVE_TREE/kawauso-render" "${@:2}"
-  else wine "${TREE[$1]}/kawauso-render.exe" "${@:2}"; fi > "$W/out.txt" 2> "$W/err.txt"
+render() {  # build, args...: exit status (124: did not end within a minute); output in $W/{out,err}.txt
+  if [ "$1" = native ]; then timeout 60 "$NATIVE_TREE/kawauso-render" "${@:2}"
+  else timeout 60 wine "${TREE[$1]}/kawauso-render.exe" "${@:2}"; fi > "$W/out.txt" 2> "$W/err.txt"
 }
 expand() {  # build, args: @P stands for the build's test effect folder, @X for its suffix
   local s=${2//@P/${TREE[$1]}/tests/plugins} x=dll; [ $1 = native ] && x=so; echo "${s//@X/$x}"
@@ -35,6 +35,7 @@ REFUSALS=(
   "$ALL|buffer 9 ms|--buffer-ms 9 $T $O|--buffer-ms takes a whole number from 10 to 10000"
   "$ALL|buffer 10001 ms|--buffer-ms 10001 $T $O|--buffer-ms takes a whole number"
   "$ALL|an unknown option|--fast $T $O|unknown option --fast"
+  "$ALL|a skew beyond 1000 ppm|--clock-skew-ppm 1001 $T $O|--clock-skew-ppm takes a whole number from -1000 to 1000"
   "$ALL|OUT missing|$T|IN.wav and OUT.wav are both needed"
   "$ALL|a plug-in path missing|$T $O --plugin|--plugin takes the path"
   "$ALL|a missing plug-in|--plugin @P/none.@X $T $O|cannot load the plug-in"
@@ -44,12 +45,15 @@ REFUSALS=(
   "$ALL|a state cut short|--plugin @P/chunk_state.@X --plugin-state $W/cut.kwst $T $O|damaged"
   "$ALL|a missing state|--plugin @P/chunk_state.@X --plugin-state $W/none.kwst $T $O|cannot read the plug-in state")
 # Exit 3: a plug-in that faults or hangs for 5 s (naming the block), an OUT that cannot be written.
+# (An effect that calls exit, exit_open or exit_process, ends the renderer itself with its code.)
 FAULTS=(
   "$ALL|an OUT in a folder that does not exist|$T $W/none/out.wav|cannot create the output file"
   "$ALL|an OUT that is a directory|$T $W/adir|is a directory"
   "$ALL|a fault in processing|--plugin @P/crash_process.@X $T $O|faulted (exception 0x"
   "$ALL|a division by zero in processing|--plugin @P/divide_process.@X $T $O|in block 1"
   "$ALL|a fault while loading|--plugin @P/crash_open.@X $T $O|while loading"
+  "$ALL|channels grown in effOpen|--plugin @P/grow_channels.@X $T $O|changed its number of inputs or outputs while loading"
+  "win32 win64|a fault with the heap locked, unlocked as it unwinds|--plugin @P/heap_lock_crash.@X $T $O|in block 1"
   "native win32|a block that never returns|--plugin @P/hang_process.@X $T $O|did not return from block 1")
 refused() {  # builds, args, reason[, exit status]
   local build
@@ -71,10 +75,15 @@ for row in "${FAULTS[@]}"; do
   check "exit 3 on $name ($builds)" refused "$builds" "$args" "$reason" 3
 done
 
+# The watch starts after the load: an effOpen a second longer than the 5 s a block gets.
+check "a slow load is no hang (native)" render native --plugin $NATIVE_TREE/tests/plugins/slow_open.so $T $O
 helps() { for b in "${BUILDS[@]}"; do render $b --help && grep -q -- --buffer-ms $W/out.txt || return 1; done; }
 check "--help: the usage on stdout, exit 0 ($ALL)" helps
 render native $T $W/plain.wav
 check "a quiet input: no clipped blocks" grep -qx 'clipped blocks: 0' $W/err.txt
+render native --clock-skew-ppm 0 $T $W/unskewed.wav
+check "--clock-skew-ppm 0: the same bytes as without it" cmp $W/plain.wav $W/unskewed.wav
+check "--clock-skew-ppm: the corrector's final ratio printed" grep -q 'final ratio +0.000 ppm' $W/err.txt
 render native --volume -100 $W/loud.wav $W/clipped.wav
 check "1 s at x10 in 50 ms blocks: 20 clipped blocks" grep -qx 'clipped blocks: 20' $W/err.txt
 
@@ -86,7 +95,8 @@ same_bytes() {  # input, options...: every build renders the input to the same b
 for opts in "" "--pitch -200 --volume -100 --buffer-ms 10" "--pitch 200 --volume 50 --buffer-ms 20" \
             "--pitch 37 --volume -30 --buffer-ms 13" "--pitch -77 --buffer-ms 1000 --no-fade" \
             "--plugin @P/copy_through.@X" "--plugin @P/copy_through.@X --buffer-ms 1000 --no-fade" \
-            "--plugin @P/hostile.@X" "--plugin @P/hostile.@X --buffer-ms 13"; do
+            "--plugin @P/hostile.@X" "--plugin @P/hostile.@X --buffer-ms 13" \
+            "--clock-skew-ppm -1000 --pitch 37 --buffer-ms 10"; do
   for input in tone noise; do
     check "the same bytes from every build: $input ${opts:-defaults}" same_bytes $W/$input.wav $opts
   done

@@ -11,10 +11,13 @@
 #include <vector>
 
 #include "audio/audio_format.h"
+#include "audio/engine_state.h"
 #include "audio/slider_tables.h"
 #include "platform/platform.h"
+#include "plugin/plugin_host.h"
 #include "plugin/plugin_state.h"
 #include "settings/slot_state_framing.h"
+#include "tools/kawauso-render/clock_skew.h"
 #include "tools/kawauso-render/render.h"
 #include "tools/kawauso-render/wav_file.h"
 
@@ -33,7 +36,7 @@ constexpr size_t MAX_KEPT_PATH_UNITS = 32768; // the longest path Windows knows,
 
 const char USAGE[] =
     "usage: kawauso-render [--pitch P] [--volume V] [--buffer-ms MS] [--no-fade] [--plugin PATH]\n"
-    "                      [--plugin-state FILE] [--isolated] IN.wav OUT.wav\n"
+    "                      [--plugin-state FILE] [--isolated] [--clock-skew-ppm N] IN.wav OUT.wav\n"
     "  --pitch P       pitch slider position, -200 (octave up) .. 200 (octave down); default 0\n"
     "  --volume V      volume slider position, -100 (x10) .. 100 (x0.1); default 0\n"
     "  --buffer-ms MS  buffer length in milliseconds, 10 .. 10000; default 50\n"
@@ -46,7 +49,12 @@ const char USAGE[] =
     "  --isolated      the effect in a host process of its own (kawauso-fxhost), which may\n"
     "                  crash or hang without taking the renderer along; a DLL of the other\n"
     "                  bitness always runs so\n"
-    "IN.wav must be PCM, 44100 Hz, 16 bits, 2 channels; OUT.wav gets the same length.\n";
+    "  --clock-skew-ppm N   play the blocks as if the capture device's clock ran N ppm faster\n"
+    "                  (-1000 .. 1000; negative: slower) than the playback device's, the drift\n"
+    "                  corrector between them; OUT then holds what the playback device plays,\n"
+    "                  and its final ratio and largest queue error after 10 s are printed\n"
+    "IN.wav must be PCM, 44100 Hz, 16 bits, 2 channels; OUT.wav gets the same length (but for\n"
+    "a clock skew).\n";
 
 int Usage(const char* problem) {
     std::fprintf(stderr, "kawauso-render: %s\n%s", problem, USAGE);
@@ -69,7 +77,9 @@ bool ParseInt(const char* text, int low, int high, int& value) {
 }
 
 // Renders on a thread of its own, watched: a plug-in that stops returning (no block finished
-// for HANG_MS) ends the program with EXIT_RUN_ERROR, leaving that thread where it hangs.
+// for HANG_MS) ends the program with EXIT_RUN_ERROR, leaving that thread where it hangs. The
+// watch counts only while the effect takes the blocks (pluginActive: from the end of its load
+// on), so that an effect that is slow to load is not taken for one that hangs in a block.
 bool RenderWatched(const std::vector<int16_t>& input, const RenderOptions& options,
                    std::vector<int16_t>& output, uint32_t& clippedBlocks, RenderFault& fault) {
     std::atomic<bool> finished{false};
@@ -82,7 +92,7 @@ bool RenderWatched(const std::vector<int16_t>& input, const RenderOptions& optio
     for (auto since = std::chrono::steady_clock::now(); !finished.load();
          std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
         const size_t done = renderBlocksDone.load();
-        if (done != seen) {
+        if (done != seen || pluginActive.load() == 0) {
             seen = done;
             since = std::chrono::steady_clock::now();
         } else if (std::chrono::steady_clock::now() - since > std::chrono::milliseconds(HANG_MS)) {
@@ -130,6 +140,12 @@ int ReportFailure(const RenderOptions& options, const char* statePath, const Ren
         std::fprintf(stderr, "kawauso-render: %s: %s\n", statePath, fault.state);
         return EXIT_USAGE;
     }
+    if (fault.cause.kind == EffectFaultKind::Fault && fault.cause.code == EFFECT_CHANNELS_CHANGED) {
+        std::fprintf(stderr,
+                     "kawauso-render: %s: the plug-in changed its number of inputs or outputs %s\n",
+                     plugin, where.c_str());
+        return EXIT_RUN_ERROR;
+    }
     if (fault.cause.kind == EffectFaultKind::Fault) {
         std::fprintf(stderr, "kawauso-render: %s: the plug-in faulted (exception 0x%08X) %s\n",
                      plugin, static_cast<unsigned>(fault.cause.code), where.c_str());
@@ -164,6 +180,8 @@ int RunRender(int argc, char** argv) {
     const char* paths[2] = {nullptr, nullptr};
     const char* statePath = nullptr;
     int pathCount = 0;
+    int skewPpm = 0;
+    bool skewed = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         const char* next = (i + 1 < argc) ? argv[i + 1] : nullptr;
@@ -199,6 +217,12 @@ int RunRender(int argc, char** argv) {
             ++i;
         } else if (std::strcmp(arg, "--isolated") == 0) {
             options.isolated = true;
+        } else if (std::strcmp(arg, "--clock-skew-ppm") == 0) {
+            if (!ParseInt(next, -CLOCK_SKEW_MAX_PPM, CLOCK_SKEW_MAX_PPM, skewPpm)) {
+                return Usage("--clock-skew-ppm takes a whole number from -1000 to 1000");
+            }
+            skewed = true;
+            ++i;
         } else if (std::strcmp(arg, "--no-fade") == 0) {
             options.fadeIn = false;
         } else if (arg[0] == '-' && arg[1] != '\0') {
@@ -242,6 +266,9 @@ int RunRender(int argc, char** argv) {
                               : RenderWatched(input, options, output, clippedBlocks, fault);
     if (!rendered) {
         return ReportFailure(options, statePath, fault);
+    }
+    if (skewed) {
+        PlayThroughClockSkew(output, options.bufferMs, skewPpm);
     }
     if (!WriteWavFile(paths[1], output, error)) {
         std::fprintf(stderr, "kawauso-render: %s: %s\n", paths[1], error.c_str());

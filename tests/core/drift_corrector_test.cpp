@@ -1,0 +1,140 @@
+// The drift corrector across two simulated device clocks: an hour of each skew in moments,
+// and the resampling's distortion measured here, by a least-squares sine fit of our own.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "audio/drift_corrector.h"
+#include "audio/resampler.h"
+#include "tools/kawauso-render/clock_skew.h"
+
+namespace {
+
+constexpr double PI = 3.14159265358979323846;
+constexpr uint32_t RATE = 44100;
+
+TEST(DriftCorrector, HoldsTheQueueForAnHourAtEverySkew) {
+    constexpr size_t HOUR = size_t{3600} * RATE;
+    for (uint32_t blockFrames : {442u, 883u}) { // 10 and 20 ms buffers
+        for (double ppm : {0.0, 50.0, -50.0, 200.0, -200.0, 1000.0, -1000.0}) {
+            SCOPED_TRACE(testing::Message() << blockFrames << " frames, " << ppm << " ppm");
+            const ClockSkewReport r = SimulateClockSkew(nullptr, HOUR, blockFrames, ppm, nullptr);
+            EXPECT_EQ(r.droppedBlocks, 0u);
+            EXPECT_EQ(r.repeats, 0u);
+            EXPECT_LE(r.largestQueueErrorMs, 1.0);
+            EXPECT_NEAR(r.ratioPpm, ppm, 1.0);
+            if (ppm == 0) {
+                EXPECT_EQ(r.ratioPpm, 0.0) << "one clock: the bypass, all hour";
+            }
+        }
+    }
+}
+
+// Count must agree with Process frame for frame, or the simulated hours mean nothing; the
+// bypass must copy, and the interpolator take over from it without a seam. Blocks of odd
+// lengths, the ratio changed between them, 1 again at the end.
+TEST(DriftCorrector, CountingAgreesWithResamplingAndTheBypassCopies) {
+    Resampler counted, resampled;
+    counted.Reset();
+    resampled.Reset();
+    std::vector<int16_t> in(2 * 1000), out(2 * Resampler::MaxOutputFrames(1000));
+    for (size_t i = 0; i < in.size(); ++i) {
+        in[i] = static_cast<int16_t>(9000 * std::sin(0.05 * static_cast<double>(i)));
+    }
+    const double ratios[] = {1.0, 1.0009, 0.9991, 1.00002, 0.99, 1.01, 1.0};
+    const uint32_t blocks[] = {441, 7, 1000, 1, 883, 3, 0, 512};
+    for (double ratio : ratios) {
+        for (uint32_t frames : blocks) {
+            counted.SetRatio(ratio);
+            resampled.SetRatio(ratio);
+            const bool wasBypassed = resampled.Bypassed();
+            const uint32_t n = resampled.Process(in.data(), frames, out.data());
+            ASSERT_EQ(counted.Count(frames), n) << "ratio " << ratio << ", " << frames;
+            if (wasBypassed && !resampled.Bypassed() &&
+                n > 0) { // no seam: the next frame, unchanged
+                ASSERT_EQ(out[0], in[0]);
+            }
+            if (resampled.Bypassed()) {
+                ASSERT_EQ(std::vector<int16_t>(out.begin() + 2 * (n - frames), out.begin() + 2 * n),
+                          std::vector<int16_t>(in.begin(), in.begin() + 2 * frames))
+                    << "ratio " << ratio;
+            }
+        }
+    }
+}
+
+// THD+N of one channel over a window: the residual after fitting DC, the tone and a linear
+// drift of its amplitude and phase, against the fitted tone.
+double ThdPlusNoiseDb(const std::vector<int16_t>& stereo, size_t first, size_t count,
+                      double cyclesPerFrame) {
+    constexpr int K = 5;
+    double a[K][K + 1] = {};
+    auto basis = [&](size_t n, double* b) {
+        const double t = static_cast<double>(n) - static_cast<double>(first + count / 2);
+        const double w = 2 * PI * cyclesPerFrame * t;
+        const double u = t / static_cast<double>(count);
+        b[0] = 1, b[1] = std::sin(w), b[2] = std::cos(w), b[3] = u * b[1], b[4] = u * b[2];
+    };
+    for (size_t n = first; n < first + count; ++n) {
+        double b[K];
+        basis(n, b);
+        for (int i = 0; i < K; ++i) {
+            for (int j = 0; j < K; ++j) {
+                a[i][j] += b[i] * b[j];
+            }
+            a[i][K] += b[i] * stereo[2 * n];
+        }
+    }
+    for (int i = 0; i < K; ++i) { // Gauss-Jordan; the matrix is positive definite
+        for (int r = 0; r < K; ++r) {
+            if (r != i) {
+                const double f = a[r][i] / a[i][i];
+                for (int c = i; c <= K; ++c) {
+                    a[r][c] -= f * a[i][c];
+                }
+            }
+        }
+    }
+    double residual = 0, tone = 0;
+    for (size_t n = first; n < first + count; ++n) {
+        double b[K], fit = 0, sine = 0;
+        basis(n, b);
+        for (int i = 0; i < K; ++i) {
+            fit += a[i][K] / a[i][i] * b[i];
+            sine += i == 0 ? 0 : a[i][K] / a[i][i] * b[i];
+        }
+        residual += (stereo[2 * n] - fit) * (stereo[2 * n] - fit);
+        tone += sine * sine;
+    }
+    return 10 * std::log10(residual / tone);
+}
+
+// A tone at -6 dBFS through 200 ppm of skew, measured once the queue has settled (12 s on).
+TEST(DriftCorrector, ResamplesThroughA200PpmSkewCleanly) {
+    constexpr double PPM = 200;
+    constexpr size_t FRAMES = size_t{15} * RATE;
+    const struct {
+        double hz;
+        double limitDb;
+    } cases[] = {{1000, -85}, {8000, -60}};
+    for (const auto& c : cases) {
+        std::vector<int16_t> tone(2 * FRAMES);
+        for (size_t n = 0; n < FRAMES; ++n) {
+            tone[2 * n] = tone[2 * n + 1] = static_cast<int16_t>(
+                std::lround(16384 * std::sin(2 * PI * c.hz * static_cast<double>(n) / RATE)));
+        }
+        std::vector<int16_t> played;
+        SimulateClockSkew(tone.data(), FRAMES, 442, PPM, &played);
+        ASSERT_GT(played.size(), 2 * size_t{14} * RATE);
+        double worst = -200;
+        for (size_t first = size_t{12} * RATE; first + 8192 < size_t{14} * RATE; first += 8192) {
+            worst = std::max(worst,
+                             ThdPlusNoiseDb(played, first, 8192, c.hz * (1 + PPM * 1e-6) / RATE));
+        }
+        EXPECT_LE(worst, c.limitDb) << c.hz << " Hz";
+    }
+}
+
+} // namespace

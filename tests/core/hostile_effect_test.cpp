@@ -1,0 +1,112 @@
+// What an effect in the host's own process may do to the host beyond a plain fault: change its
+// channel counts, fault with a lock its cleanup gives back, come back late from a call given up.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "audio/block_processing.h"
+#include "plugin/plugin_bridge.h"
+#include "plugin/plugin_call_watch.h"
+#include "tests/core/fixtures.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+using HostileEffectTest = EngineTest;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool FAULTS_OURS = false; // the sanitizers own the fault signals
+#else
+constexpr bool FAULTS_OURS = true;
+#endif
+
+// The counts read as the effect was entered are the only ones the host sizes for; a record that
+// says others later is a fault wherever the host meets it. The sanitized build watches for an
+// overrun of the host's buffer table.
+TEST_F(HostileEffectTest, ChannelCountsChangedAfterTheEntryAreAFault) {
+    EXPECT_FALSE(Load("grow_channels")) << "200 and 200 from effOpen on";
+    EXPECT_EQ(effectFault.load(), EFFECT_CHANNELS_CHANGED);
+    // Two inputs and six outputs, then 200 of each after the load: sized again for 2 and 6, and
+    // a fault at the next block. A fault never frees the library: the variant is one no test
+    // expects unloaded.
+    ASSERT_TRUE(Load("ch_2_6"));
+    SetPluginBlockSize(64);
+    effect->numInputs = effect->numOutputs = 200; // the record is the effect's to write
+    SetPluginBlockSize(64);
+    EXPECT_EQ(sizedInputs, 2);
+    EXPECT_EQ(sizedOutputs, 6);
+    int16_t in[128] = {}, out[128] = {};
+    EXPECT_FALSE(ProcessWithPlugin(in, out, 64));
+    EXPECT_EQ(effectFault.load(), EFFECT_CHANNELS_CHANGED);
+}
+
+// A block given up while inside the effect, and another effect loaded meanwhile: when the call
+// comes back, late, its fault (slow_crash) is not recorded against the new effect, and its
+// block (slow_process) does not move the new effect's position.
+TEST_F(HostileEffectTest, ACallGivenUpTouchesNothingWhenItComesBack) {
+    if (!FAULTS_OURS) {
+        GTEST_SKIP() << "the sanitizers own the fault signals";
+    }
+    for (const char* variant : {"slow_process", "slow_crash"}) {
+        Listen(variant);
+        ASSERT_TRUE(Load(variant));
+        SetPluginBlockSize(64);
+        pluginActive.store(1);
+        float* const handedOver[] = {pluginBuffers[0], pluginBuffers[1],
+                                     pluginBuffers[PLUGIN_OUTPUTS],
+                                     pluginBuffers[PLUGIN_OUTPUTS + 1]};
+        int16_t in[128] = {}, out[128] = {};
+        std::thread block([&] { ProcessBlock(in, sizeof in, out); });
+        while (Log(variant).back().rfind("process", 0) != 0) {
+            std::this_thread::yield();
+        }
+        ASSERT_TRUE(GiveUpPluginCallAfter(0));
+        UnloadPlugin();
+        ASSERT_TRUE(Load("copy_through"));
+        SetPluginBlockSize(64);
+        block.join();
+        EXPECT_EQ(effectFault.load(), 0u) << variant;
+        EXPECT_EQ(blockSamplePosition.load(), 0) << variant;
+        for (float* buffer : handedOver) {
+            delete[] buffer;
+        }
+    }
+}
+
+#ifdef _WIN32
+// Whether another thread gets the process heap within a second. If not, this thread, the one
+// the effect faulted on, still holds the heap's lock: it is given back so that the test ends.
+bool HeapFreeForOthers() {
+    std::atomic<bool> took{false};
+    std::thread other([&] {
+        HeapFree(GetProcessHeap(), 0, HeapAlloc(GetProcessHeap(), 0, 64));
+        took = true;
+    });
+    for (int ms = 0; ms < 1000 && !took; ms += 10) {
+        Sleep(10);
+    }
+    const bool free = took;
+    if (!free) {
+        HeapUnlock(GetProcessHeap());
+    }
+    other.join();
+    return free;
+}
+
+// The effect takes the heap's lock and faults in a frame whose handler gives the lock back as
+// the frame is unwound: the guard unwinds before it resumes, so the heap stays usable.
+TEST_F(HostileEffectTest, AFaultUnwindsTheEffectsFramesSoTheirCleanupsRun) {
+    ASSERT_TRUE(Load("heap_lock_crash"));
+    SetPluginBlockSize(64);
+    int16_t in[128] = {}, out[128] = {};
+    EXPECT_FALSE(ProcessWithPlugin(in, out, 64));
+    EXPECT_EQ(effectFault.load(), static_cast<uint32_t>(EXCEPTION_ACCESS_VIOLATION));
+    EXPECT_TRUE(HeapFreeForOthers()) << "the heap's lock is still held: frames not unwound";
+}
+#endif
+
+} // namespace
