@@ -2,6 +2,7 @@
 
 #include "app/app_state.h"
 #include "app/stream_commands.h"
+#include "app/texts.h"
 #include "res/resource.h"
 
 namespace {
@@ -19,6 +20,7 @@ void ShowStreamCounters(HWND window) {
 INT_PTR CALLBACK AboutDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM /*lParam*/) {
     switch (message) {
     case WM_INITDIALOG:
+        TranslateControls(window);
         ShowStreamCounters(window);
         return TRUE;
     case WM_COMMAND:

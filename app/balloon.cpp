@@ -13,6 +13,8 @@ namespace {
 
 constexpr UINT BALLOON_SHOWN_MS = 6000;
 const wchar_t BALLOON_TITLE[] = L"Kawauso04";
+// Without a width a tip is one line, however long, and ignores its line breaks.
+constexpr LPARAM BALLOON_WIDTH_PIXELS = 360;
 
 HWND balloonTip = nullptr; // one tooltip window per owner, made on first use, gone with it
 TTTOOLINFOW balloonTool;
@@ -45,6 +47,7 @@ void ShowControlBalloon(HWND window, int controlId, const wchar_t* text) {
         SendMessageW(balloonTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&balloonTool));
         SendMessageW(balloonTip, TTM_SETTITLEW, TTI_WARNING,
                      reinterpret_cast<LPARAM>(BALLOON_TITLE));
+        SendMessageW(balloonTip, TTM_SETMAXTIPWIDTH, 0, BALLOON_WIDTH_PIXELS);
     }
     balloonTool.lpszText = const_cast<wchar_t*>(text);
     SendMessageW(balloonTip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&balloonTool));

@@ -1,6 +1,7 @@
-// WM_INITDIALOG: settings, lock, window position, device lists, sliders, slot list, the
-// slot's values, tray menu and icon record, the slot's plug-in, then the posted minimise and detail
-// toggle, the watcher and the slot's saver, in this order.
+// WM_INITDIALOG: the texts in the language shown and the system menu's item for it, settings,
+// lock, window position, device lists, sliders, slot list, the slot's values, tray menu and icon
+// record, the slot's plug-in, then the posted minimise and detail toggle, the watcher and the
+// slot's saver, in this order.
 #include <windows.h>
 #include <commctrl.h>
 #include <cwchar>
@@ -8,9 +9,11 @@
 #include "app/app_state.h"
 #include "app/auto_connect.h"
 #include "app/device_list.h"
+#include "app/language_menu.h"
 #include "app/main_dialog.h"
 #include "app/slot_plugin.h"
 #include "app/slot_saver.h"
+#include "app/texts.h"
 #include "app/window_position.h"
 #include "audio/engine_state.h"
 #include "audio/stream_state.h"
@@ -50,6 +53,8 @@ void PrepareTrayIcon(HWND window, HICON icon) {
 
 INT_PTR OnInitDialog(HWND window) {
     SetWindowTextW(window, L"Kawauso04");
+    TranslateControls(window);
+    AddLanguageItem(window);
     HICON icon = LoadIconW(appInstance, MAKEINTRESOURCEW(IDI_MAIN));
     SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
 
@@ -70,6 +75,7 @@ INT_PTR OnInitDialog(HWND window) {
 
     trayMenu = LoadMenuW(appInstance, MAKEINTRESOURCEW(IDR_TRAYMENU));
     trayPopup = GetSubMenu(trayMenu, 0);
+    TranslateMenu(trayPopup);
     FillWaveFormat();
     PrepareTrayIcon(window, icon);
     running = 0;

@@ -9,6 +9,7 @@
 #include "app/file_chooser.h"
 #include "app/main_dialog.h"
 #include "app/slot_saver.h"
+#include "app/texts.h"
 #include "audio/engine_state.h"
 #include "app/stream_commands.h"
 #include "plugin/editor_window.h"
@@ -33,7 +34,7 @@ void OnPluginButton(HWND window) {
         UnloadPluginCommand(window);
         return;
     }
-    if (ChooseEffectFile(window, L"VST プラグインを開く", currentSlot->VstPath,
+    if (ChooseEffectFile(window, Text(TEXT_OPEN_PLUGIN), currentSlot->VstPath,
                          VST_PATH_MAX_UNITS)) {
         LoadPluginCommand(window);
     }

@@ -1,5 +1,7 @@
 #include "app/main_dialog.h"
 
+#include "app/language_menu.h"
+
 #include "app/stream_commands.h"
 #include "app/slot_plugin.h"
 #include "app/tray.h"
@@ -30,6 +32,9 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_MINIMIZE) {
             return MinimiseToTray(window);
+        }
+        if (wParam == ID_ENGLISH) {
+            return SwitchLanguage(window);
         }
         return FALSE;
     case WM_WINDOWPOSCHANGING:

@@ -6,6 +6,7 @@
 
 #include "app/balloon.h"
 #include "app/slot_saver.h"
+#include "app/texts.h"
 #include "plugin/editor_window.h"
 #include "plugin/plugin_commands.h"
 #include "plugin/plugin_state.h"
@@ -17,9 +18,6 @@
 namespace {
 
 enum Notice : WPARAM { NOTICE_LOAD_FAILED = 1, NOTICE_LOAD_SKIPPED = 2 };
-
-const wchar_t LOAD_SKIPPED[] =
-    L"前回の起動時にVSTプラグインの読み込みが終わらなかったため、今回は読み込みませんでした。";
 
 void KeepEffectState(const wchar_t* pluginPath) {
     std::vector<uint8_t> state;
@@ -76,7 +74,7 @@ void OnSlotPluginNotice(HWND window, WPARAM notice) {
         ReportFailedLoad(window);
     } else if (notice == NOTICE_LOAD_SKIPPED) {
         static std::wstring text; // the balloon's tool keeps pointing at its text
-        text = std::wstring(LOAD_SKIPPED) + L"\n" + FileNameOf(currentSlot->VstPath);
+        text = std::wstring(Text(TEXT_LOAD_SKIPPED)) + L"\n" + FileNameOf(currentSlot->VstPath);
         ShowBalloon(window, IDC_VST_LOAD, text.c_str());
     }
 }

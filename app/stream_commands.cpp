@@ -4,6 +4,7 @@
 
 #include "app/app_state.h"
 #include "app/balloon.h"
+#include "app/texts.h"
 #include "audio/engine_state.h"
 #include "audio/stream_state.h"
 #include "audio/device_names.h"
@@ -22,13 +23,6 @@ constexpr UINT STOP_POLL_MS = 10;
 constexpr DWORD STOP_FADE_WAIT_MS = 1000;   // the longest a stop waits for its fade to be heard
 constexpr DWORD FIRST_RETRY_PAUSE_MS = 250; // doubled after each refused reopening
 constexpr DWORD LONGEST_RETRY_PAUSE_MS = 2000;
-const wchar_t DEVICES_GONE[] = L"オーディオデバイスが応答しないため停止しました。";
-const wchar_t BAD_BUFFER_LENGTH[] = L"バッファ長は 10～10000 (ms) の数で指定してください。";
-const wchar_t MIXED_SYSTEMS[] =
-    L"「WASAPI: "
-    L"」のデバイスとそれ以外のデバイスは組み合わせられません。入力と出力をそろえてください。";
-const wchar_t DEVICE_NOT_OPENED[] = L"オーディオデバイスを開けませんでした。接続と、ほかのプログラ"
-                                    L"ムが使っていないかを確認してください。";
 
 // The running stream as the window started it: its devices by name and its buffer length, the
 // stop under way and the watchdog's attempts to bring it back.
@@ -118,7 +112,7 @@ void BeginRecovery() {
 void GiveUp(HWND dialog) {
     StopStream(dialog);
     if (!currentSlot->AutoRestart) {
-        ShowBalloon(dialog, ID_START, DEVICES_GONE);
+        ShowBalloon(dialog, ID_START, Text(TEXT_DEVICES_GONE));
     }
 }
 
@@ -141,7 +135,7 @@ INT_PTR StartStream(HWND dialog, WORD notificationCode) {
     GetDlgItemTextW(dialog, IDC_BUFFER_MS, text, BUFFER_TEXT_UNITS); // cuts at 255 units
     const int32_t ms = ParseDecimal(text);
     if (ms < MIN_BUFFER_MS || ms > MAX_BUFFER_MS) {
-        return RefuseStart(dialog, notificationCode, IDC_BUFFER_MS, BAD_BUFFER_LENGTH);
+        return RefuseStart(dialog, notificationCode, IDC_BUFFER_MS, Text(TEXT_BAD_BUFFER_LENGTH));
     }
     if (running != 0) {
         return 0; // a posted start overtaken by the user's own: one stream is enough
@@ -150,10 +144,10 @@ INT_PTR StartStream(HWND dialog, WORD notificationCode) {
     GetDlgItemTextW(dialog, IDC_WAVEIN, capture, DEVICE_NAME_UNITS);
     GetDlgItemTextW(dialog, IDC_WAVEOUT, playback, DEVICE_NAME_UNITS);
     if (IsWasapiName(capture) != IsWasapiName(playback)) {
-        return RefuseStart(dialog, notificationCode, IDC_WAVEOUT, MIXED_SYSTEMS);
+        return RefuseStart(dialog, notificationCode, IDC_WAVEOUT, Text(TEXT_MIXED_SYSTEMS));
     }
     if (!OpenStream(capture, playback, ms)) {
-        return RefuseStart(dialog, notificationCode, ID_START, DEVICE_NOT_OPENED);
+        return RefuseStart(dialog, notificationCode, ID_START, Text(TEXT_DEVICE_NOT_OPENED));
     }
     run = Run{};
     run.ms = ms;
@@ -244,6 +238,5 @@ uint32_t StreamBufferMs() {
 void FormatStreamCounters(wchar_t* text, size_t units) {
     const uint32_t breaks = streamCounters.captureGaps.load() + streamCounters.underruns.load() +
                             streamCounters.overruns.load();
-    std::swprintf(text, units, L"再起動 %u 回 / 途切れ %u 回", streamCounters.restarts.load(),
-                  breaks);
+    std::swprintf(text, units, Text(TEXT_STREAM_COUNTERS), streamCounters.restarts.load(), breaks);
 }

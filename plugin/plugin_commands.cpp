@@ -7,6 +7,7 @@
 #include "audio/audio_format.h"
 #include "audio/engine_state.h"
 #include "app/stream_commands.h"
+#include "app/texts.h"
 #include "plugin/editor_window.h"
 #include "plugin/plugin_call_watch.h"
 #include "plugin/plugin_host.h"
@@ -17,9 +18,6 @@
 
 namespace {
 
-const wchar_t LOAD_FAILED[] = L"VSTプラグインのオープンに失敗しました。";
-const wchar_t CUT_LOOSE[] = L"VSTプラグインで異常が発生したため切り離しました。";
-const wchar_t CUT_LOOSE_HUNG[] = L"VSTプラグインが応答しないため切り離しました。";
 constexpr DWORD CALL_POLL_MS = 1;
 constexpr DWORD PROGRAM_PATH_UNITS = 1024;
 
@@ -100,7 +98,7 @@ bool LoadSlotPlugin(HWND mainWindow, const std::vector<uint8_t>* state, bool ope
     const bool detached = DetachFromStream(mainWindow);
     UnloadPlugin();
     if (!detached) {
-        ShowPluginMessage(mainWindow, CUT_LOOSE_HUNG, EFFECT_HUNG); // names the old one
+        ShowPluginMessage(mainWindow, Text(TEXT_CUT_LOOSE_HUNG), EFFECT_HUNG); // names the old one
     }
     std::wcsncpy(loadedPath, currentSlot->VstPath, VST_PATH_UNITS - 1);
     const bool ok = LoadPlugin(PluginPathFromProgramFolder(currentSlot->VstPath).c_str(),
@@ -139,7 +137,7 @@ const wchar_t* FileNameOf(const wchar_t* path) {
 }
 
 void ReportFailedLoad(HWND mainWindow) {
-    ShowPluginMessage(mainWindow, LOAD_FAILED, effectFault.load());
+    ShowPluginMessage(mainWindow, Text(TEXT_LOAD_FAILED), effectFault.load());
 }
 
 const wchar_t* ActivePluginPath() {
@@ -160,7 +158,8 @@ void CheckPluginFault(HWND mainWindow) {
         return; // none, or cut loose already
     }
     UnloadPluginCommand(mainWindow); // calls nothing of it any more, and keeps its library
-    ShowPluginMessage(mainWindow, code == EFFECT_HUNG ? CUT_LOOSE_HUNG : CUT_LOOSE, code);
+    ShowPluginMessage(mainWindow, Text(code == EFFECT_HUNG ? TEXT_CUT_LOOSE_HUNG : TEXT_CUT_LOOSE),
+                      code);
 }
 
 void UnloadPluginCommand(HWND mainWindow) {
@@ -171,7 +170,7 @@ void UnloadPluginCommand(HWND mainWindow) {
     UnloadPlugin();
     SetPluginUiState(mainWindow, false);
     if (!detached) {
-        ShowPluginMessage(mainWindow, CUT_LOOSE_HUNG, EFFECT_HUNG);
+        ShowPluginMessage(mainWindow, Text(TEXT_CUT_LOOSE_HUNG), EFFECT_HUNG);
     }
 }
 
@@ -182,7 +181,7 @@ bool CloseWaitsForLoad() {
 
 void SetPluginUiState(HWND mainWindow, bool active) {
     pluginActive.store(active ? 1 : 0);
-    SetDlgItemTextW(mainWindow, IDC_VST_LOAD, active ? L"VST開放" : L"VST読込");
+    SetDlgItemTextW(mainWindow, IDC_VST_LOAD, Text(active ? TEXT_VST_RELEASE : TEXT_VST_LOAD));
     EnableWindow(GetDlgItem(mainWindow, IDC_VST_EDIT), active ? TRUE : FALSE);
     const BOOL stageEnabled = active ? FALSE : TRUE;
     EnableWindow(GetDlgItem(mainWindow, IDC_VOLUME), stageEnabled);

@@ -40,3 +40,6 @@
 #define WM_TRAYNOTIFY 0x8001
 #define WM_SLOT_PLUGIN_NOTICE 0x8002
 #define TRAY_ICON_ID 101
+
+// The system menu's own item: a WM_SYSCOMMAND code below the system's, its low four bits clear.
+#define ID_ENGLISH 0x0110

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 
-#include "settings/command_line_message.h"
 #include "settings/number_text.h"
 #include "settings/settings_store.h"
 
@@ -10,7 +9,9 @@ bool startInTray = false;
 
 namespace {
 
-CommandLineMessageFn messageHandler = ShowCommandLineMessage;
+void TellNobody() {}
+
+CommandLineMessageFn messageHandler = TellNobody;
 
 void ShowMessage() { messageHandler(); }
 
@@ -19,7 +20,7 @@ bool IsIntroducer(wchar_t c) { return c == L'-' || c == L'/'; }
 }  // namespace
 
 void SetCommandLineMessageHandler(CommandLineMessageFn handler) {
-    messageHandler = handler != nullptr ? handler : ShowCommandLineMessage;
+    messageHandler = handler != nullptr ? handler : TellNobody;
 }
 
 void ParseCommandLine(wchar_t* text) {

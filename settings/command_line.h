@@ -12,7 +12,7 @@ extern bool startInTray;
 // the parse, keeping whatever was set before. Null text does nothing.
 void ParseCommandLine(wchar_t* text);
 
-// How the user is told that the command line was not understood. The default is the
-// platform's message box; null puts the default back.
+// How the user is told that the command line was not understood: the program's message box,
+// in its language. The default, which null puts back, tells nobody.
 using CommandLineMessageFn = void (*)();
 void SetCommandLineMessageHandler(CommandLineMessageFn handler);

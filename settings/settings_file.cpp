@@ -36,6 +36,13 @@ const wchar_t KEY_DLG_POS_Y[] = L"DlgPosY";
 // as they were.
 const wchar_t KEY_VST_ACTIVE[] = L"VstActive";
 const wchar_t KEY_VST_EDITOR[] = L"VstEditorOpen";
+// The program's own section, beside the slots: what holds whichever slot is in use. Its only
+// key is there only for English, so the files of Japanese users stay as they were.
+const wchar_t PROGRAM_SECTION[] = L"Kawauso04";
+const wchar_t KEY_LANGUAGE[] = L"Language";
+const wchar_t LANGUAGE_ENGLISH[] = L"en";
+constexpr DWORD LANGUAGE_READ_UNITS = 8;
+constexpr DWORD SECTION_READ_UNITS = 4; // enough to tell an empty section from another
 
 const wchar_t DEFAULT_BUFFER_SIZE[] = L"50";
 const wchar_t DEFAULT_TEXT[] = L"";
@@ -303,6 +310,20 @@ void PrepareFileForText(const wchar_t* target, DWORD attributes, const wchar_t* 
     }
 }
 
+// Before any write: false for a read-only file, which is the user's to keep as it is; else the
+// file is ready for the count values about to be written (PrepareFileForText).
+bool PrepareFileForWrite(const wchar_t* const* values, int32_t count) {
+    wchar_t target[TARGET_PATH_UNITS];
+    const bool resolved = FindFinalPath(target);
+    const DWORD attributes = GetFileAttributesW(resolved ? target : iniPath);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        return false;
+    }
+    PrepareFileForText(resolved ? target : nullptr, attributes, values, count);
+    return true;
+}
+
 void WriteSlot(int32_t index, const SettingsSlot& slot) {
     wchar_t section[SECTION_NAME_UNITS];
     FormatSectionName(index, section);
@@ -324,16 +345,10 @@ void WriteSlot(int32_t index, const SettingsSlot& slot) {
     FormatDecimal(slot.DlgPosX, dlgPosX);
     FormatDecimal(slot.DlgPosY, dlgPosY);
 
-    wchar_t target[TARGET_PATH_UNITS];
-    const bool resolved = FindFinalPath(target);
-    const DWORD attributes = GetFileAttributesW(resolved ? target : iniPath);
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-        return; // a read-only file is the user's to keep as it is
-    }
     const wchar_t* const texts[] = {bufferSize, waveIn, waveOut, vstPath};
-    PrepareFileForText(resolved ? target : nullptr, attributes, texts,
-                       static_cast<int32_t>(sizeof(texts) / sizeof(texts[0])));
+    if (!PrepareFileForWrite(texts, static_cast<int32_t>(sizeof(texts) / sizeof(texts[0])))) {
+        return;
+    }
 
     wchar_t quoted[VST_PATH_UNITS + QUOTE_UNITS];
     QuoteForProfile(bufferSize, quoted);
@@ -402,5 +417,36 @@ void SaveCurrentSlot() {
     }
     HANDLE lock = LockSettingsFile(iniPath);
     WriteSlot(currentSlotIndex, *currentSlot);
+    UnlockSettingsFile(lock);
+}
+
+Language LoadLanguage() {
+    HANDLE lock = LockSettingsFile(iniPath);
+    wchar_t text[LANGUAGE_READ_UNITS];
+    ReadText(PROGRAM_SECTION, KEY_LANGUAGE, DEFAULT_TEXT, text, LANGUAGE_READ_UNITS);
+    UnlockSettingsFile(lock);
+    return lstrcmpiW(text, LANGUAGE_ENGLISH) == 0 ? Language::English : Language::Japanese;
+}
+
+void SaveLanguage(Language language) {
+    if (iniPath[0] == L'\0') {
+        return;
+    }
+    HANDLE lock = LockSettingsFile(iniPath);
+    const bool english = language == Language::English;
+    wchar_t text[LANGUAGE_READ_UNITS];
+    ReadText(PROGRAM_SECTION, KEY_LANGUAGE, DEFAULT_TEXT, text, LANGUAGE_READ_UNITS);
+    const bool kept = text[0] != L'\0';
+    const wchar_t* const values[] = {LANGUAGE_ENGLISH};
+    if ((english || kept) && PrepareFileForWrite(values, 1)) {
+        WritePrivateProfileStringW(PROGRAM_SECTION, KEY_LANGUAGE,
+                                   english ? LANGUAGE_ENGLISH : nullptr, iniPath);
+        wchar_t rest[SECTION_READ_UNITS];
+        if (!english &&
+            GetPrivateProfileSectionW(PROGRAM_SECTION, rest, SECTION_READ_UNITS, iniPath) == 0) {
+            // Nothing else of the user's in it: the header goes too.
+            WritePrivateProfileStringW(PROGRAM_SECTION, nullptr, nullptr, iniPath);
+        }
+    }
     UnlockSettingsFile(lock);
 }

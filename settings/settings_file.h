@@ -1,5 +1,6 @@
 // The settings file KaWUmi.ini beside the executable: sections Settings00 to Settings07 of
-// ten keys each (two more while a plug-in is kept with the slot), read and written through the platform's private-profile functions.
+// ten keys each (two more while a plug-in is kept with the slot), and the program-wide section
+// Kawauso04, read and written through the platform's private-profile functions.
 // User-interface thread only. A load or save holds the file's lock throughout, so two copies
 // of the program never interleave their reads and writes of it.
 #pragma once
@@ -18,3 +19,13 @@ void LoadAllSlots();
 // unchanged; that rewrite replaces a link's target rather than the link, and keeps the file's
 // attributes. Failures are ignored.
 void SaveCurrentSlot();
+
+// The language of every text the program shows, program-wide: Language=en (in either case)
+// in the section Kawauso04 is English, anything else (or nothing) Japanese.
+enum class Language { Japanese, English };
+Language LoadLanguage();
+
+// English writes Language=en; Japanese removes the key, and the section once nothing else is
+// in it, so the file of a user who never kept English stays byte for byte as it was. A
+// read-only file is left as it is.
+void SaveLanguage(Language language);

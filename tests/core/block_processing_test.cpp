@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <thread>
+#include <tuple>
 
 #include "audio/audio_format.h"
 #include "audio/block_processing.h"
@@ -31,11 +32,13 @@ Samples Ramped(int16_t level, size_t samples, int blocks = 1) {
 TEST_F(BlockProcessingTest, TheFadeRampShapes) {
     SetFade(FADE_IN_FRAMES, 0);
     const Samples in = Ramped(20000, 2 * 2206, 21);
-    EXPECT_TRUE(in[1] == 0 && in[2 * 44099] == 19999 && std::is_sorted(in.begin(), in.end()));
+    EXPECT_EQ(std::make_tuple(in[1], in[2 * 44099], std::is_sorted(in.begin(), in.end())),
+              std::make_tuple(0, 19999, true));
     EXPECT_EQ(std::count(in.begin(), in.end(), 20000), 2 * (21 * 2206 - 44100));
     SetFade(-FADE_OUT_FRAMES, FADE_OUT_FRAMES);
     const Samples out = Ramped(30000, 2 * 2206, 3);
-    EXPECT_TRUE(out[1] == 30000 && out[2 * 4409] == 6 && std::is_sorted(out.rbegin(), out.rend()));
+    EXPECT_EQ(std::make_tuple(out[1], out[2 * 4409], std::is_sorted(out.rbegin(), out.rend())),
+              std::make_tuple(30000, 6, true));
     EXPECT_EQ(std::count(out.begin(), out.end(), 0), 2 * (3 * 2206 - 4410));
     SetFade(FADE_IN_FRAMES, 22050); // factor 0.5
     EXPECT_EQ(Ramped(-3, 2), (Samples{-1, -1}));
@@ -44,7 +47,8 @@ TEST_F(BlockProcessingTest, TheFadeRampShapes) {
         fadePair.store(pair);
         Samples block(6, 1000);
         ApplyFadeRamp(block.data(), 5);
-        EXPECT_TRUE(block[4] != 1000 && block[5] == 1000) << pair.fadeTarget << pair.fadeCounter;
+        EXPECT_EQ(std::make_pair(block[4] == 1000, block[5]), std::make_pair(false, int16_t(1000)))
+            << pair.fadeTarget << " " << pair.fadeCounter;
     }
 }
 
@@ -63,13 +67,14 @@ TEST_F(BlockProcessingTest, AStopRequestWrittenDuringRampsIsNeverLost) {
         while (!requested.load()) {
             const Samples block = Ramped(10000, 128);
             ASSERT_TRUE(std::is_sorted(block.begin(), block.end()) ||
-                        std::is_sorted(block.rbegin(), block.rend()));
+                        std::is_sorted(block.rbegin(), block.rend()))
+                << "a block that mixes the pairs, round " << round;
         }
         ui.join();
         const FadePair after = fadePair.load();
-        ASSERT_TRUE(after.fadeTarget == -FADE_OUT_FRAMES && after.fadeCounter <= FADE_OUT_FRAMES &&
-                    (FADE_OUT_FRAMES - after.fadeCounter) % 64 == 0)
-            << round;
+        ASSERT_EQ(after.fadeTarget, -FADE_OUT_FRAMES) << round;
+        ASSERT_EQ((FADE_OUT_FRAMES - after.fadeCounter) % 64, 0) << round;
+        ASSERT_LE(after.fadeCounter, FADE_OUT_FRAMES) << round;
     }
 }
 #endif
@@ -82,15 +87,16 @@ TEST_F(BlockProcessingTest, ClippingAndDeclinedEffectBlocks) {
     for (int level : {1000, 20000, 1000}) { // clipFlag cleared again by a quiet block
         lastClipTick.store(LAST_CLIP_TICK_NONE);
         ProcessBlock(Samples(64, static_cast<int16_t>(level)).data(), 128, out.data());
-        EXPECT_TRUE(clipFlag == (level > 3276) &&
-                    (lastClipTick != LAST_CLIP_TICK_NONE) == (level > 3276));
+        EXPECT_EQ(std::make_pair(clipFlag != 0, lastClipTick != LAST_CLIP_TICK_NONE),
+                  std::make_pair(level > 3276, level > 3276))
+            << level;
     }
     ResetEngineState();
     pluginActive.store(1), out.assign(65, 8000); // no effect loaded: the bridge declines
     SetFade(FADE_IN_FRAMES, 22050);
     ProcessBlock(in.data(), 128, out.data());
-    EXPECT_TRUE(out[0] == 0 && out[63] == 0 && out[64] == 8000 && clipFlag == 0 &&
-                pitchChannels[0].writePos == 0);
+    EXPECT_EQ(std::make_tuple(out[0], out[63], out[64], int(clipFlag), pitchChannels[0].writePos),
+              std::make_tuple(0, 0, 8000, 0, 0));
 
     // Through an effect: no stage gain, no clip tick even at full scale, no ramp once done.
     ASSERT_TRUE(Load("copy_through"));
@@ -102,7 +108,8 @@ TEST_F(BlockProcessingTest, ClippingAndDeclinedEffectBlocks) {
         in[i] = i % 2 ? 32767 : 1000;
     }
     ProcessBlock(in.data(), 256, out.data());
-    EXPECT_TRUE(out[126] == 1000 && out[127] == 32767 && lastClipTick == LAST_CLIP_TICK_NONE);
+    EXPECT_EQ(std::make_tuple(out[126], out[127], lastClipTick.load()),
+              std::make_tuple(1000, 32767, LAST_CLIP_TICK_NONE));
 }
 
 } // namespace

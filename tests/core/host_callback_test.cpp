@@ -32,12 +32,8 @@ std::string AskLine(int opcode, int result) {
 // answers, and the loaded effect hears nothing.
 TEST_F(HostCallbackTest, AnswersGoToTheAskerNestedOnTheAskingThread) {
     const auto answers = [](Lines blockSizeTold) {
-        return Lines{AskLine(1, 2400), Call(10, 0, "44100", 1),
-                     AskLine(16, 0)} +
-               blockSizeTold +
-               Lines{AskLine(17, 0),
-                     AskLine(23, 2),
-                     AskLine(13, 0)};
+        return Lines{AskLine(1, 2400), Call(10, 0, "44100", 1), AskLine(16, 0)} + blockSizeTold +
+               Lines{AskLine(17, 0), AskLine(23, 2), AskLine(13, 0)};
     };
     Listen("asking");
     ASSERT_TRUE(Load("asking"));
@@ -45,24 +41,24 @@ TEST_F(HostCallbackTest, AnswersGoToTheAskerNestedOnTheAskingThread) {
     int16_t in[2 * 200] = {1000}, out[2 * 200] = {};
     std::thread([&] {
         LockEnter(&EngineLock);
-        EXPECT_TRUE(ProcessWithPlugin(in, out, 200) && out[0] == 1000);
+        EXPECT_TRUE(ProcessWithPlugin(in, out, 200));
         LockLeave(&EngineLock);
     }).join();
-    const Lines expected = Lines{"attach", "entry VSTPluginMain", AskLine(1, 2400),
-                                 AskLine(16, 0), Call(0)} +
-                           answers({}) + // no block size sent yet
-                           Lines{Call(10, 0, "44100"), Call(12, 0),
-                                 Call(11, 441), Call(12, 1),
-                                 "process frames=200 ftz=1 daz=1"} +
-                           answers({Call(11, 441, "0", 1)});
+    EXPECT_EQ(out[0], 1000);
+    const Lines expected =
+        Lines{"attach", "entry VSTPluginMain", AskLine(1, 2400), AskLine(16, 0), Call(0)} +
+        answers({}) + // no block size sent yet
+        Lines{Call(10, 0, "44100"), Call(12, 0), Call(11, 441), Call(12, 1),
+              "process frames=200 ftz=1 daz=1"} +
+        answers({Call(11, 441, "0", 1)});
     EXPECT_EQ(Log("asking"), expected);
     AEffect asker{};
     asker.dispatcher = Record;
     for (int32_t opcode : {16, 17, -1, INT32_MIN}) {
         EXPECT_EQ(HostCallback(&asker, opcode, 5, 99, &received, 3.0f), 0) << opcode;
     }
-    EXPECT_EQ(received, (std::vector<std::vector<double>>{{10, 0, 0, 0, 44100},
-                                                          {11, 0, 441, 0, 0}}));
+    EXPECT_EQ(received,
+              (std::vector<std::vector<double>>{{10, 0, 0, 0, 44100}, {11, 0, 441, 0, 0}}));
     EXPECT_EQ(Log("asking"), expected);
 }
 
@@ -72,16 +68,9 @@ TEST_F(HostCallbackTest, AQuestionAskedInsideItsOwnAnswerIsNotAnsweredAgain) {
     Listen("recursive");
     ASSERT_TRUE(Load("recursive"));
     SetPluginBlockSize(64);
-    const Lines once = {Call(10, 0, "44100"),
-                        Call(10, 0, "44100", 1),
-                        AskLine(16, 0),
-                        AskLine(16, 0),
-                        Call(12),
-                        Call(11, 64),
-                        Call(11, 64, "0", 1),
-                        AskLine(17, 0),
-                        AskLine(17, 0),
-                        Call(12, 1)};
+    const Lines once = {
+        Call(10, 0, "44100"), Call(10, 0, "44100", 1), AskLine(16, 0), AskLine(16, 0), Call(12),
+        Call(11, 64),         Call(11, 64, "0", 1),    AskLine(17, 0), AskLine(17, 0), Call(12, 1)};
     const Lines log = Log("recursive");
     EXPECT_EQ(Lines(log.begin() + 3, log.end()), once);
 }
@@ -96,18 +85,12 @@ TEST_F(HostCallbackTest, TheQuestionsRealEffectsAskAreAnsweredAsHostsDo) {
     std::vector<int16_t> in(2 * 22050), out(2 * 22050);
     ASSERT_TRUE(ProcessWithPlugin(in.data(), out.data(), 22050));
     ASSERT_TRUE(ProcessWithPlugin(in.data(), out.data(), 22050));
-    const Lines questions = {"vendor=Kawauso04 (1) product=Kawauso04 (1)",
-                             "canDo sendVstTimeInfo=1",
-                             "canDo sizeWindow=1",
-                             "canDo sendVstEvents=-1",
-                             "canDo anythingElse=0",
-                             AskLine(34, 1000),
-                             AskLine(38, 6),
-                             AskLine(42, 1),
-                             AskLine(43, 1),
-                             AskLine(0, 1),
-                             AskLine(44, 1),
-                             AskLine(15, 0)};
+    // clang-format off
+    const Lines questions = {"vendor=Kawauso04 (1) product=Kawauso04 (1)", "canDo sendVstTimeInfo=1",
+                             "canDo sizeWindow=1", "canDo sendVstEvents=-1", "canDo anythingElse=0",
+                             AskLine(34, 1000), AskLine(38, 6), AskLine(42, 1), AskLine(43, 1),
+                             AskLine(0, 1), AskLine(44, 1), AskLine(15, 0)};
+    // clang-format on
     const Lines log = Log("host_questions");
     const std::string flags =
         " sig=4/4 flags=" + std::to_string(2 | 256 | 512 | 1024 | 2048 | 8192);

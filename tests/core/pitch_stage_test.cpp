@@ -39,7 +39,10 @@ class PitchStageTest : public EngineTest {
     return ::testing::AssertionResult(differ.first == expected.end() && got[samples] == 12345 &&
                                       clipFlag == expectedClip &&
                                       !std::memcmp(expectedState, pitchChannels, sizeof start))
-           << samples << " samples, first difference at " << differ.first - expected.begin();
+           << samples << " samples, first difference at " << differ.first - expected.begin()
+           << ", guard " << got[samples] << ", clipFlag " << int(clipFlag) << " for "
+           << int(expectedClip) << ", state differs "
+           << std::memcmp(expectedState, pitchChannels, sizeof start);
 }
 
 // Stretches of full-scale noise, loud sines, runs of the extremes, near-silence and constant
@@ -76,9 +79,12 @@ TEST_F(PitchStageTest, TheMiddleDelaysAndTheEndsShiftAToneWithoutClicks) {
         int crossings = 0, steepest = 0, last = 0;
         for (int i = 0; i < 44100; ++i) {
             const int out = ProcessSample(tone[i], 0), other = ProcessSample(right[i], 1);
-            ASSERT_TRUE(position != 0 || (out == (i < 32 ? 0 : tone[i - 32]) &&
-                                          other == (i < 32 ? 0 : right[i - 32])))
-                << i;
+            if (position == 0) {
+                ASSERT_EQ(
+                    std::make_pair(out, other),
+                    std::make_pair(i < 32 ? 0 : int(tone[i - 32]), i < 32 ? 0 : int(right[i - 32])))
+                    << i;
+            }
             crossings += (out < 0) != (last < 0);
             steepest = std::max(steepest, std::abs(out - last));
             last = out;
@@ -107,8 +113,9 @@ TEST_F(PitchStageTest, OneCallInterpolatesCrossfadesAndDetectsCrossings) {
         p.ring[int(c.readPos)] = c.at, p.ring[(int(c.readPos) + 1) % RING_LENGTH] = c.next;
         p.history[HISTORY_DELAY] = c.h; // what historyPos 0 reads
         EXPECT_EQ(ProcessSample(0, 0), c.out) << c.writePos << " " << c.readPos << " " << c.b;
-        EXPECT_TRUE(p.crossfadeLeft == c.bAfter && p.writePos < RING_LENGTH &&
-                    p.readPos < RING_LENGTH);
+        EXPECT_EQ(p.crossfadeLeft, c.bAfter);
+        EXPECT_LT(p.writePos, RING_LENGTH);
+        EXPECT_LT(p.readPos, RING_LENGTH);
     }
 }
 

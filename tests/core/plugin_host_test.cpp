@@ -1,6 +1,7 @@
 // Loading, acceptance, sizing and unloading against the real test effects, checked by the
 // exact calls each effect logged: a refusal shows in the step at which the calls stop.
 #include <algorithm>
+#include <tuple>
 
 #include "plugin/plugin_bridge.h"
 #include "tests/core/fixtures.h"
@@ -10,15 +11,16 @@ namespace {
 using PluginHostTest = EngineTest;
 
 const Lines ATTACHED = {"attach", "entry VSTPluginMain"};
-const Lines OPENED = {Call(effOpen), Call(effSetSampleRate, 0, "44100")};
 const Lines CLOSED = {Call(effMainsChanged, 0), Call(effClose), "detach"};
 const int STEREO_BUFFERS[] = {0, 1, PLUGIN_OUTPUTS, PLUGIN_OUTPUTS + 1};
 
-bool HostIsEmpty() {
-    return !effect && !pluginModule && !editorWindow &&
-           std::count(pluginBuffers, pluginBuffers + PLUGIN_BUFFER_COUNT, nullptr) ==
-               PLUGIN_BUFFER_COUNT;
+// What the host holds: an effect, its module, an editor, how many buffers.
+std::tuple<bool, bool, bool, int> Held() {
+    const auto none = std::count(pluginBuffers, pluginBuffers + PLUGIN_BUFFER_COUNT, nullptr);
+    return {effect != nullptr, pluginModule != nullptr, editorWindow != nullptr,
+            PLUGIN_BUFFER_COUNT - static_cast<int>(none)};
 }
+const std::tuple<bool, bool, bool, int> NOTHING = {false, false, false, 0};
 
 // Loaded while stopped: not sized. A start, and one with longer buffers, each suspends, tells
 // and resumes; unloading keeps blockSize and blockSizeSent.
@@ -27,8 +29,8 @@ TEST_F(PluginHostTest, LoadOpensSizingSuspendsTellsAndResumesUnloadCloses) {
     ASSERT_TRUE(LoadPlugin(TestPluginPath("copy_through").c_str(), 48000));
     Lines expected = ATTACHED + Lines{Call(effOpen), Call(effSetSampleRate, 0, "48000")};
     EXPECT_EQ(Log("copy_through"), expected);
-    EXPECT_TRUE(effect && pluginModule && !pluginBuffers[0] &&
-                blockSizeSent == BLOCK_SIZE_NOT_SENT);
+    EXPECT_EQ(Held(), std::make_tuple(true, true, false, 0));
+    EXPECT_EQ(blockSizeSent, BLOCK_SIZE_NOT_SENT);
     for (int frames : {882, 2206}) {
         SetPluginBlockSize(frames);
         expected = expected + Lines{Call(effMainsChanged, 0), Call(effSetBlockSize, frames),
@@ -40,13 +42,14 @@ TEST_F(PluginHostTest, LoadOpensSizingSuspendsTellsAndResumesUnloadCloses) {
         EXPECT_EQ(std::count(pluginBuffers, pluginBuffers + i, pluginBuffers[i]), 0);
         pluginBuffers[i][2205] = 1.0f; // each holds blockSize floats (ASan checks the end)
     }
-    EXPECT_EQ(std::count(pluginBuffers, pluginBuffers + PLUGIN_BUFFER_COUNT, nullptr),
-              PLUGIN_BUFFER_COUNT - 4);
+    EXPECT_EQ(Held(), std::make_tuple(true, true, false, 4));
     UnloadPlugin();
     EXPECT_EQ(Log("copy_through"), expected + CLOSED);
-    EXPECT_TRUE(HostIsEmpty() && blockSize == 2206u && blockSizeSent == 2206);
+    EXPECT_EQ(std::make_tuple(Held(), blockSize, blockSizeSent),
+              std::make_tuple(NOTHING, 2206u, 2206));
     SetPluginBlockSize(300); // no effect: buffers only
-    EXPECT_TRUE(blockSizeSent == 2206 && pluginBuffers[PLUGIN_OUTPUTS + 1] != nullptr);
+    EXPECT_EQ(std::make_tuple(Held(), blockSizeSent),
+              std::make_tuple(std::make_tuple(false, false, false, 4), 2206));
 }
 
 // Each refused load also takes down the effect loaded before it, and leaves blockSizeSent.
@@ -68,10 +71,11 @@ TEST_F(PluginHostTest, RefusedEffectsStopAtTheStepThatRefusedThemOthersAreAccept
         EXPECT_EQ(Log(c.first), c.second) << c.first;
         const Lines before = Log("copy_through");
         EXPECT_EQ(Lines(before.end() - 3, before.end()), CLOSED) << c.first;
-        EXPECT_TRUE(HostIsEmpty() && blockSizeSent == 64) << c.first;
+        EXPECT_EQ(std::make_tuple(Held(), blockSizeSent), std::make_tuple(NOTHING, 64)) << c.first;
     }
     EXPECT_EQ(ModuleLoad(L""), nullptr); // natively dlopen("") would be the test program
-    EXPECT_FALSE(LoadPlugin(L"", 44100) || LoadPlugin(nullptr, 44100) || !HostIsEmpty());
+    EXPECT_EQ(std::make_tuple(LoadPlugin(L"", 44100), LoadPlugin(nullptr, 44100), Held()),
+              std::make_tuple(false, false, NOTHING));
     // A path no ANSI code page carries.
     const std::string japanese = TestPluginPathUtf8("エフェクト");
     std::FILE *from = FileOpenUtf8(TestPluginPathUtf8("copy_through").c_str(), "rb"),
@@ -79,7 +83,7 @@ TEST_F(PluginHostTest, RefusedEffectsStopAtTheStepThatRefusedThemOthersAreAccept
     for (int c; (c = std::fgetc(from)) != EOF;) {
         std::fputc(c, to);
     }
-    EXPECT_TRUE(std::fclose(from) == 0 && std::fclose(to) == 0);
+    EXPECT_EQ(std::make_pair(std::fclose(from), std::fclose(to)), std::make_pair(0, 0));
     EXPECT_TRUE(LoadPlugin(WideFromUtf8(japanese).c_str(), 44100));
     UnloadPlugin();
     FileRemoveUtf8(japanese.c_str());
@@ -101,10 +105,9 @@ TEST_F(PluginHostTest, AFailedBufferAllocationKeepsNoBuffer) {
     for (int n = 1; n <= 4; ++n) {
         allocations = 0, failing = n;
         SetPluginBlockSize(64);
-        EXPECT_EQ(std::count(pluginBuffers, pluginBuffers + PLUGIN_BUFFER_COUNT, nullptr),
-                  PLUGIN_BUFFER_COUNT)
-            << "failed: " << n;
-        EXPECT_TRUE(!ProcessWithPlugin(in, out, 64) && out[0] == 7);
+        EXPECT_EQ(Held(), std::make_tuple(true, true, false, 0)) << "failed: " << n;
+        EXPECT_FALSE(ProcessWithPlugin(in, out, 64));
+        EXPECT_EQ(out[0], 7);
     }
 }
 

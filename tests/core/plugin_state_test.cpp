@@ -10,7 +10,8 @@ class PluginStateTest : public EngineTest {
   protected:
     static std::vector<uint8_t> Captured(const char* variant) {
         std::vector<uint8_t> state;
-        EXPECT_TRUE(Load(variant) && CaptureEffectState(state)) << variant;
+        EXPECT_TRUE(Load(variant)) << variant;
+        EXPECT_TRUE(CaptureEffectState(state)) << variant;
         UnloadPlugin();
         return state;
     }

@@ -105,7 +105,8 @@ TEST(RenderFilesTest, TheWriterCountsTheBytesItWrote) {
         ASSERT_EQ(bytes.size(), 44 + 2 * count);
         EXPECT_EQ(bytes[4] | bytes[5] << 8 | bytes[6] << 16, bytes.size() - 8);     // RIFF
         EXPECT_EQ(bytes[40] | bytes[41] << 8 | bytes[42] << 16, bytes.size() - 44); // data
-        EXPECT_TRUE(ReadWavFile(path.c_str(), back, error) && back == samples) << error;
+        EXPECT_TRUE(ReadWavFile(path.c_str(), back, error)) << error;
+        EXPECT_EQ(back, samples);
     }
     FileRemoveUtf8(path.c_str());
 }

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "settings/command_line.h"
 #include "settings/ini_path.h"
@@ -44,7 +45,8 @@ TEST(SettingsTextTest, TheCommandLineSetsTheSlotAndTheTrayAndShowsTheMessage) {
     // clang-format on
     for (const Case& c : cases) {
         Parse(c.text);
-        EXPECT_TRUE(currentSlotIndex == c.slot && startInTray == c.tray && messages == c.messages)
+        EXPECT_EQ(std::make_tuple(currentSlotIndex, startInTray, messages),
+                  std::make_tuple(c.slot, c.tray, c.messages))
             << std::string(c.text.begin(), c.text.end());
     }
     ParseCommandLine(nullptr);
@@ -69,15 +71,17 @@ TEST(SettingsTextTest, TheSettingsFileIsNamedBesideTheExecutable) {
         EXPECT_EQ(out, c.second);
     }
     wchar_t small[10 + 4] = L"#"; // "C:\\" and "KaWUmi.ini" need one more for the terminator
-    EXPECT_FALSE(IniPathFromModulePath(L"C:\\k.exe", small, 13) || small[0] != 0);
-    EXPECT_FALSE(IniPathFromModulePath(nullptr, small, 14) || small[0] != 0);
+    for (const wchar_t* path : {L"C:\\k.exe", static_cast<const wchar_t*>(nullptr)}) {
+        const bool named = IniPathFromModulePath(path, small, path ? 13 : 14);
+        EXPECT_EQ(std::make_pair(named, small[0]), std::make_pair(false, L'\0'));
+    }
     wchar_t text[DECIMAL_TEXT_UNITS];
     for (int32_t value : {0, 7, -1, INT32_MAX, INT32_MIN}) {
         FormatDecimal(value, text);
         EXPECT_EQ(text, std::to_wstring(value));
         EXPECT_EQ(ParseDecimal(text), value);
     }
-    EXPECT_TRUE(ParseDecimal(L"+15") == 15 && ParseDecimal(nullptr) == 0);
+    EXPECT_EQ(std::make_pair(ParseDecimal(L"+15"), ParseDecimal(nullptr)), std::make_pair(15, 0));
 }
 
 } // namespace

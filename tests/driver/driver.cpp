@@ -4,6 +4,7 @@
 //   wait MS [TITLE]   the main window, or the message box TITLE (printing its text)
 //   dismiss TITLE     the box's OK button (Escape without one)   hidden MS   never shown
 //   window (visible, iconic, position, size) | close | minimise
+//   system-menu       the last item of the main window's system menu, opened as Alt+Space does
 //   text ID [TITLE]   a control's text, in the main window or the box TITLE
 //   enabled|click ID | set-text ID TEXT | scroll ID POS (a drag ending there)
 //   tray (1: the icon is shown) | tray-click (left) | tray-exit (the menu's EXIT)
@@ -95,16 +96,16 @@ bool ClickTray(bool left) {
     return PostMessageW(tray, left ? WM_LBUTTONUP : WM_RBUTTONUP, 0, at);
 }
 
-// The menu really opened by a right click on the icon; Up from no selection reaches EXIT,
-// the last item.
-bool TrayExit() {
+// The menu really opened (by a right click on the icon, or as Alt+Space opens the system
+// menu): Up from no selection reaches the last item (the tray's EXIT).
+bool ChooseLastItem(bool opened) {
     HWND menu = nullptr;
     const auto open = [&] {
         menu = FindWindowW(L"#32768", nullptr);
         return menu != nullptr && IsWindowVisible(menu);
     };
-    if (!ClickTray(false) || !Poll(WAIT_MS, open)) {
-        return Fail(L"the tray menu did not open");
+    if (!opened || !Poll(WAIT_MS, open)) {
+        return Fail(L"the menu did not open");
     }
     PostMessageW(menu, WM_KEYDOWN, VK_UP, 1);
     PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 1);
@@ -135,7 +136,7 @@ bool Run(std::vector<std::wstring> a) {
         return ClickTray(true);
     }
     if (c == L"tray-exit") {
-        return TrayExit();
+        return ChooseLastItem(ClickTray(false));
     }
     const bool dialog = c == L"dismiss" || ((c == L"wait" || c == L"text") && !a[2].empty());
     const std::wstring title = dialog ? a[c == L"dismiss" ? 1 : 2] : L"Kawauso04";
@@ -158,6 +159,9 @@ bool Run(std::vector<std::wstring> a) {
                      L" y=" + std::to_wstring(r.top) + L" width=" +
                      std::to_wstring(r.right - r.left) + L" height=" +
                      std::to_wstring(r.bottom - r.top));
+    }
+    if (c == L"system-menu") {
+        return ChooseLastItem(PostMessageW(w, WM_SYSCOMMAND, SC_KEYMENU, L' ') != FALSE);
     }
     if (c == L"close" || c == L"minimise") {
         return PostMessageW(w, WM_SYSCOMMAND, c == L"close" ? SC_CLOSE : SC_MINIMIZE, 0);

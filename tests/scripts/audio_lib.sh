@@ -21,6 +21,10 @@ tone_at() {  # Hz, level ratio low, high: frequency within 3 %, steady level aga
   within "$hz" "$(calc "$1 * 0.97")" "$(calc "$1 * 1.03")" && within "$ratio" "$2" "$3" ||
     { echo "  $(basename "$LISTENED"): $hz Hz, level x$ratio"; return 1; }
 }
+clicks_heard() {  # the clicks through the program, each paired with its copy: the delays
+  record_start spk "$W/clicks-heard.raw"; pacat --raw -d both "$W/clicks.raw"; sleep 0.5; record_stop
+  analyze latency "$W/clicks-heard.raw" 0.3 300; echo "  delay from capture to playback: $AOUT"
+}
 listen() { drive "$@"; sleep 0.4; record "$2-$3" 1.2; }  # after a change has come through
 
 feed_tone $TONE 120 -12

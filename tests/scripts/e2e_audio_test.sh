@@ -15,13 +15,10 @@ check "Start: the tone rises to its level over about a second" eval \
   'within "$(field "$AOUT" rise_ms)" 600 1100 && within "$(calc "$(field "$AOUT" steady) / $REFERENCE")" 0.8 1.2'
 listen scroll $IDC_PITCH 0
 check "pitch 0, volume 0: the tone comes out unchanged" tone_at $TONE 0.9 1.1
+# A slider's move reaches the sound live; both octaves and the gains are the core tests'.
 listen scroll $IDC_PITCH -200
 check "pitch -200: one octave up, 900 Hz" tone_at 900 0.7 1.3
-listen scroll $IDC_PITCH 200
-check "pitch +200: one octave down, 225 Hz" tone_at 225 0.7 1.3
-drive scroll $IDC_PITCH 0; listen scroll $IDC_VOLUME 50
-check "volume +50: the level falls to x0.32" tone_at $TONE 0.28 0.36
-listen scroll $IDC_VOLUME 0
+drive scroll $IDC_PITCH 0; sleep 0.4
 record_start mic_src "$W/fed-steady.raw"; FED_RECORDER=$RECORD_PID  # the feeder glitches too
 record steady 10; kill $FED_RECORDER
 analyze dropouts "$W/fed-steady.raw"; FED=$(head -n1 <<< "$AOUT")
@@ -31,9 +28,7 @@ check "10 s: at most 30 dropouts beyond the fed signal's (not hundreds), no gap 
   eval 'within "$(calc "$(field "$DROPOUTS" events) - $(field "$FED" events)")" -1000 30 && within "$(field "$DROPOUTS" longest_gap_ms)" 0 150'
 
 kill "$FEED_PID"
-record_start spk "$W/clicks-heard.raw"; pacat --raw -d both "$W/clicks.raw"; sleep 0.5; record_stop
-analyze latency "$W/clicks-heard.raw" 0.3 300
-echo "  delay from capture to playback: $AOUT"
+clicks_heard
 check "clicks come through each once, 10-300 ms later" eval \
   '[ "$(field "$AOUT" pairs)" -ge 6 ] && within "$(field "$AOUT" median_ms)" 10 300'
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The real program streaming a 450 Hz tone at 20 ms buffers through effects that fail after
 # two seconds of sound: one faults, one stops returning. The voice goes on each time, the user
-# is told, and Stop, Start and the close with its save still work.
+# is told, and the close with its save still works (Stop and Start after a hang: the Windows tier).
 source "$(dirname "$0")/lib.sh"
 e2e_environment
 TONE=450 BUFFER_MS=20 IDC_VST_LOAD=1014
@@ -50,6 +50,4 @@ check "a hang: the tone comes back after the limit, the restart and its fade-in"
   gap_at_most "$W/hang_later.raw" $((HANG_LIMIT_MS + TIMER_MS + FIRST_CAPTURE_MS + 400))
 record_start spk "$W/after-hang.raw"; sleep 1.5; record_stop
 check "a hang: afterwards the tone runs on" gap_at_most "$W/after-hang.raw" $((BUFFER_MS * 3))
-check "a hang: Stop, then Start work" eval 'drive click $ID_STOP && sleep 0.5 &&
-  says 1 enabled $ID_START && drive click $ID_START && sleep 0.5 && says 1 enabled $ID_STOP'
 check "a hang: closed, the slot saved" eval 'close_program && saved hang_later'

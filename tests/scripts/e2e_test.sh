@@ -25,35 +25,40 @@ write_ini "$W/expected.ini" "${HEAD[@]}" "Volume=-100" "${TAIL[@]}"
 check "-p3, closed: only slot 3 rewritten, the rest of the file kept byte for byte" eval \
   'close_program && cmp "$W/expected.ini" "$PROGRAM_DIR/KaWUmi.ini"'
 
-# A bad option: the message box, then start-up goes on.
-new_instance bad-option
-start_program -x
-check "-x: the box ERROR says $MESSAGE" says "$MESSAGE" wait 30000 ERROR
-check "-x: after OK the main window opens" eval \
-  'drive dismiss ERROR && eventually 10 shown 1'
-close_program
-
-# -p8 -t: the box, then slot 0 in the tray; EXIT writes a new settings file (none was there).
+# -p8 -t: the box for a bad option (which ones are, the core tests'), then start-up goes on:
+# slot 0 hidden, the icon in the tray; its left click restores, minimise hides again, the tray
+# menu's EXIT ends the program and writes a new settings file (none was there).
 new_instance first-start
 start_program -p8 -t
-check "-p8 -t: the box ERROR" says "$MESSAGE" wait 30000 ERROR
+check "-p8 -t: the box ERROR says $MESSAGE" says "$MESSAGE" wait 30000 ERROR
 drive dismiss ERROR
 check "-p8 -t: then slot 0, never shown, the icon in the tray" eval \
   'drive hidden 1500 && says 0 text $IDC_SLOT && says 1 tray'
-close_program
-check "a first start writes a new UTF-16 settings file: slot 0, its keys in order" eval \
-  '[ "$(keys "$PROGRAM_DIR/KaWUmi.ini")" = "$KEYS" ]'
-
-# -t: hidden with the icon; the icon's left click restores, minimise hides again.
-new_instance tray
-start_program -t
-check "-t: starts hidden, the icon in the tray" eval 'drive hidden 3000 && says 1 tray'
 check "a left click on the icon shows the window and removes the icon" eval \
   'drive tray-click && eventually 3 shown 1 && says 0 tray'
 check "minimise hides the window into the tray" eval \
   'drive minimise && eventually 3 shown 0 && says 1 tray'
 check "the tray menu's EXIT ends the program and removes the icon" eval \
   'drive tray-exit && exited && says 0 tray'
+check "a first start writes a new UTF-16 settings file: slot 0, its keys in order" eval \
+  '[ "$(keys "$PROGRAM_DIR/KaWUmi.ini")" = "$KEYS" ]'
+
+# English from the system menu: every label at once, and for the next start too, which reads
+# the language before its command line.
+IDC_PITCH_LABEL=1023 IDC_AUTO_CONNECT=1018 IDC_VST_LOAD=1014
+new_instance english
+start_program
+check "the system menu's English: the labels in English" eval 'drive wait 30000 &&
+  drive system-menu && eventually 3 says Pitch text $IDC_PITCH_LABEL &&
+  says Auto-start text $IDC_AUTO_CONNECT'
+close_program
+start_program -x
+check "restarted in English: its box and labels, Language=en kept in [Kawauso04]" eval '
+  drive wait 30000 ERROR && [[ "$OUT" == "The command line was not understood."* ]] &&
+  drive dismiss ERROR && drive wait 30000 && says "Load &VST" text $IDC_VST_LOAD &&
+  iconv -f UTF-16 -t UTF-8 "$PROGRAM_DIR/KaWUmi.ini" | tr -d "\r" | grep -A1 -Fx "[Kawauso04]" |
+  grep -qx Language=en'
+close_program
 
 # The session's end, the window in the tray: the program lets it end and saves its slot at once
 # (the system then ends the process without a close).

@@ -39,7 +39,6 @@ REFUSALS=(
   "$ALL|OUT missing|$T|IN.wav and OUT.wav are both needed"
   "$ALL|a plug-in path missing|$T $O --plugin|--plugin takes the path"
   "$ALL|a missing plug-in|--plugin @P/none.@X $T $O|cannot load the plug-in"
-  "$ALL|an effect without inputs|--plugin @P/no_inputs.@X $T $O|cannot load the plug-in"
   "$ALL|a state without a plug-in|--plugin-state $W/state.kwst $T $O|--plugin-state needs --plugin"
   "$ALL|a state of another effect|--plugin @P/chunk_state.@X --plugin-state $W/foreign.kwst $T $O|for another effect"
   "$ALL|a state cut short|--plugin @P/chunk_state.@X --plugin-state $W/cut.kwst $T $O|damaged"

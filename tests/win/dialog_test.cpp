@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <string>
 
-#include "app/about_box.h"
 #include "app/app_state.h"
 #include "app/main_dialog.h"
 #include "audio/device_names.h"
@@ -27,20 +26,16 @@ constexpr int DETAIL_ROW_PIXELS = 22;
 
 TEST_F(MainWindow, FirstStartShowsTheDefaultsAndASavedSlotIsApplied) {
     OpenDialog();
-    for (auto t : {std::make_pair(IDC_BUFFER_MS, L"50"),
-                   {IDC_VOLUME_VALUE, L"1.00"},
-                   {IDC_PITCH_VALUE, L"+0"},
-                   {IDC_DETAIL_TOGGLE, L"▲"},
-                   {IDC_VST_LOAD, L"VST読込(&R)"},
-                   {IDC_SLOT, L"0"}}) {
-        EXPECT_EQ(Text(t.first), t.second) << t.first;
-    }
+    EXPECT_EQ(Texts({IDC_BUFFER_MS, IDC_VOLUME_VALUE, IDC_PITCH_VALUE, IDC_DETAIL_TOGGLE,
+                     IDC_VST_LOAD, IDC_SLOT}),
+              (Strings{L"50", L"1.00", L"+0", L"▲", L"VST読込(&R)", L"0"}));
     EXPECT_EQ(SendMessageW(Item(IDC_SLOT), CB_GETCOUNT, 0, 0), 8);
-    EXPECT_TRUE(!Checked(IDC_AUTO_CONNECT) && Enabled(IDC_WAVEIN) && Enabled(ID_START) &&
-                !Enabled(ID_STOP) && !Enabled(IDC_VST_EDIT));
-    EXPECT_TRUE(Selected(IDC_WAVEIN) == 0 && Selected(IDC_WAVEOUT) == 0);
+    EXPECT_EQ((Flags{Checked(IDC_AUTO_CONNECT), Enabled(IDC_WAVEIN), Enabled(ID_START),
+                     Enabled(ID_STOP), Enabled(IDC_VST_EDIT)}),
+              (Flags{false, true, true, false, false}));
+    EXPECT_EQ(std::make_tuple(Selected(IDC_WAVEIN), Selected(IDC_WAVEOUT), gain, pitchRatio),
+              std::make_tuple(0, 0, 1.0, 1.0));
     EXPECT_LT(FindItem(IDC_WAVEIN, L"TestSpeaker"), 0) << "capture devices only";
-    EXPECT_TRUE(gain == 1.0 && pitchRatio == 1.0);
     const SIZE full = WindowSize();
     CloseDialog();
 
@@ -49,28 +44,27 @@ TEST_F(MainWindow, FirstStartShowsTheDefaultsAndASavedSlotIsApplied) {
         L"Volume=500\r\nFreqRatio=-200\r\nAutoRestart=1\r\nShowDetail=0\r\nBufferSize=20\r\n"
         L"DlgPosX=40\r\nDlgPosY=30\r\n"
         L"[Settings03]\r\nWaveInCapsName=Gone Microphone\r\nDlgPosX=-30000\r\nDlgPosY=-30000\r\n");
-    OpenDialog(2);
-    Pump(100); // the posted detail toggle
+    OpenDialog(2); // auto-connect's own start-up is the auto-connect tests'
+    Pump(100);     // the posted detail toggle
     EXPECT_EQ(Selected(IDC_WAVEIN), SendMessageW(Item(IDC_WAVEIN), CB_GETCOUNT, 0, 0) - 1)
         << "awaited: listed last, not taken for the device whose name begins with it";
-    EXPECT_TRUE(SelectedText(IDC_WAVEIN) == L"Monitor of Test" &&
-                SelectedText(IDC_WAVEOUT) == L"TestSpeaker");
-    EXPECT_TRUE(Checked(IDC_AUTO_CONNECT) && !Enabled(IDC_WAVEIN) && !Enabled(IDC_WAVEOUT));
+    EXPECT_EQ((Strings{SelectedText(IDC_WAVEIN), SelectedText(IDC_WAVEOUT), Text(IDC_VOLUME_VALUE),
+                       Text(IDC_PITCH_VALUE), Text(IDC_BUFFER_MS), Text(IDC_DETAIL_TOGGLE)}),
+              (Strings{L"Monitor of Test", L"TestSpeaker", L"0.10", L"+200", L"20", L"▼"}));
     EXPECT_EQ(SendMessageW(Item(IDC_VOLUME), TBM_GETPOS, 0, 0), 100) << "500 held at the end";
-    EXPECT_TRUE(Text(IDC_VOLUME_VALUE) == L"0.10" && gain == GainForVolumePosition(100));
-    EXPECT_TRUE(Text(IDC_PITCH_VALUE) == L"+200" && pitchRatio == PitchRatioForPosition(-200));
-    EXPECT_TRUE(Text(IDC_BUFFER_MS) == L"20" && Text(IDC_DETAIL_TOGGLE) == L"▼");
+    EXPECT_EQ(std::make_pair(gain, pitchRatio),
+              std::make_pair(GainForVolumePosition(100), PitchRatioForPosition(-200)));
     EXPECT_EQ(WindowSize().cy, full.cy - DETAIL_ROW_PIXELS);
     RECT r;
     GetWindowRect(dialog, &r);
-    EXPECT_TRUE(r.left == 40 && r.top == 30);
-    EXPECT_EQ(running, 0) << "nothing starts during initialisation";
+    EXPECT_EQ(std::make_pair(r.left, r.top), std::make_pair(40L, 30L));
     CloseDialog();
 
     OpenDialog(3); // without auto-connect an absent device is not listed
     EXPECT_LT(FindItem(IDC_WAVEIN, L"Gone Microphone"), 0);
     GetWindowRect(dialog, &r);
-    EXPECT_TRUE(r.left >= 0 && r.top >= 0) << "a place off every monitor is pulled back";
+    EXPECT_GE(std::min(r.left, r.top), 0)
+        << "a place off every monitor is pulled back: " << r.left << ", " << r.top;
 }
 
 // The WASAPI endpoints follow every WinMM device, under names of their own, and a slot keeps
@@ -85,7 +79,8 @@ TEST_F(MainWindow, TheEndpointsFollowTheWinMMDevicesAndASlotKeepsTheirNames) {
             wchar_t item[DEVICE_NAME_UNITS] = L"";
             SendMessageW(Item(list.first), CB_GETLBTEXT, WPARAM(i), LPARAM(item));
             endpoints += IsWasapiName(item);
-            EXPECT_TRUE(IsWasapiName(item) || endpoints == 0) << "a WinMM device after an endpoint";
+            EXPECT_TRUE(IsWasapiName(item) || endpoints == 0)
+                << "a WinMM device after an endpoint: " << std::wstring(item);
         }
         const std::wstring endpoint = std::wstring(L"WASAPI: ") + list.second;
         EXPECT_GE(FindItem(list.first, list.second), 0);
@@ -95,8 +90,8 @@ TEST_F(MainWindow, TheEndpointsFollowTheWinMMDevicesAndASlotKeepsTheirNames) {
     }
     CloseDialog();
     OpenDialog();
-    EXPECT_TRUE(SelectedText(IDC_WAVEIN) == L"WASAPI: Monitor of TestMic" &&
-                SelectedText(IDC_WAVEOUT) == L"WASAPI: TestSpeaker");
+    EXPECT_EQ((Strings{SelectedText(IDC_WAVEIN), SelectedText(IDC_WAVEOUT)}),
+              (Strings{L"WASAPI: Monitor of TestMic", L"WASAPI: TestSpeaker"}));
 }
 
 TEST_F(MainWindow, ButtonsLabelsAndSlidersSetTheStage) {
@@ -121,11 +116,11 @@ TEST_F(MainWindow, ButtonsLabelsAndSlidersSetTheStage) {
             Command(s.id, s.code);
             Pump(); // resets post their recomputation
         }
-        EXPECT_TRUE(Text(IDC_VOLUME_VALUE) == s.volumeLabel &&
-                    Text(IDC_PITCH_VALUE) == s.pitchLabel)
+        EXPECT_EQ(Texts({IDC_VOLUME_VALUE, IDC_PITCH_VALUE}),
+                  (Strings{s.volumeLabel, s.pitchLabel}))
             << s.id;
-        EXPECT_TRUE(gain == GainForVolumePosition(s.volume) &&
-                    pitchRatio == PitchRatioForPosition(s.pitch))
+        EXPECT_EQ(std::make_pair(gain, pitchRatio),
+                  std::make_pair(GainForVolumePosition(s.volume), PitchRatioForPosition(s.pitch)))
             << s.id;
     }
     // The clip indicator: red for 700 ms after a clip, never while stopping; others untouched.
@@ -145,9 +140,10 @@ TEST_F(MainWindow, ButtonsLabelsAndSlidersSetTheStage) {
     const SIZE before = WindowSize();
     for (bool shown : {false, true}) {
         Command(IDC_DETAIL_TOGGLE);
-        EXPECT_TRUE(WindowSize().cy == before.cy - (shown ? 0 : DETAIL_ROW_PIXELS) &&
-                    currentSlot->ShowDetail == shown);
-        EXPECT_EQ(Text(IDC_DETAIL_TOGGLE), shown ? L"▲" : L"▼");
+        EXPECT_EQ(
+            std::make_tuple(WindowSize().cy, currentSlot->ShowDetail, Text(IDC_DETAIL_TOGGLE)),
+            std::make_tuple(before.cy - (shown ? 0 : DETAIL_ROW_PIXELS), shown,
+                            std::wstring(shown ? L"▲" : L"▼")));
         for (int id : DETAIL_ROW) {
             EXPECT_EQ(IsWindowVisible(Item(id)) != FALSE, shown) << id;
         }
@@ -163,11 +159,10 @@ TEST_F(MainWindow, ASlotChangeKeepsTheLeftSlotInMemoryAChangeIsSavedSoonAndClosi
     SetDlgItemTextW(dialog, IDC_BUFFER_MS, L"123");
     SelectSlot(3);
     Pump(100);
-    EXPECT_TRUE(currentSlotIndex == 3 && slots[0].Volume == 30 &&
-                std::wstring(slots[0].BufferSize) == L"123");
-    EXPECT_TRUE(Text(IDC_BUFFER_MS) == L"77" && Text(IDC_VOLUME_VALUE) == L"3.16" &&
-                Text(IDC_PITCH_VALUE) == L"-100");
-    EXPECT_EQ(Text(IDC_DETAIL_TOGGLE), L"▼");
+    EXPECT_EQ(std::make_tuple(currentSlotIndex, slots[0].Volume, std::wstring(slots[0].BufferSize)),
+              std::make_tuple(3, 30, std::wstring(L"123")));
+    EXPECT_EQ(Texts({IDC_BUFFER_MS, IDC_VOLUME_VALUE, IDC_PITCH_VALUE, IDC_DETAIL_TOGGLE}),
+              (Strings{L"77", L"3.16", L"-100", L"▼"}));
     const std::string before = ReadBytes(settingsFile);
     Pump(3500);
     EXPECT_EQ(ReadBytes(settingsFile), before) << "the slot shown, not changed: nothing written";
@@ -187,54 +182,45 @@ TEST_F(MainWindow, ASlotChangeKeepsTheLeftSlotInMemoryAChangeIsSavedSoonAndClosi
     }
 }
 
-TEST_F(MainWindow, AboutIsModalOverTheMainWindow) {
+// Every text of the About box must fit its control in the font the system gives the dialog
+// (under Wine a substitute for "MS Shell Dlg" that runs wider than Windows' own).
+TEST_F(MainWindow, AboutIsModalOverTheMainWindowAndEveryTextFitsItsControl) {
     OpenDialog();
     bool mainEnabled = true;
+    int checked = 0;
     const Box box = AnswerBoxes(
         dialog, [](HWND b) { PostMessageW(b, WM_KEYDOWN, VK_RETURN, 0); },
         [&] { EXPECT_EQ(Command(ID_ABOUT), TRUE); }, 0,
-        [&](HWND) { mainEnabled = IsWindowEnabled(dialog) != FALSE; });
-    EXPECT_TRUE(box.seen == 1 && box.title == L"About" && box.owner == dialog);
+        [&](HWND about) {
+            mainEnabled = IsWindowEnabled(dialog) != FALSE;
+            for (HWND item = GetWindow(about, GW_CHILD); item != nullptr;
+                 item = GetWindow(item, GW_HWNDNEXT), ++checked) {
+                wchar_t text[128] = L"", kind[16] = L"";
+                GetWindowTextW(item, text, 128);
+                GetClassNameW(item, kind, 16);
+                RECT r;
+                GetClientRect(item, &r);
+                HDC dc = GetDC(item);
+                SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(item, WM_GETFONT, 0, 0)));
+                SIZE extent = {};
+                GetTextExtentPoint32W(dc, text, lstrlenW(text), &extent);
+                ReleaseDC(item, dc);
+                const bool group = lstrcmpiW(kind, L"Button") == 0; // a caption inset in its frame
+                EXPECT_LE(extent.cx, r.right - (group ? 16 : 0)) << "cut: " << std::wstring(text);
+            }
+        });
+    EXPECT_EQ(std::make_tuple(box.seen, box.title, box.owner),
+              std::make_tuple(1, L"About", dialog));
     EXPECT_FALSE(mainEnabled) << "the main window takes no input meanwhile";
     EXPECT_TRUE(IsWindowEnabled(dialog));
+    EXPECT_GE(checked, 15);
     const std::string version = ShownVersion();
     ASSERT_FALSE(version.empty());
-    for (const std::wstring& text : {std::wstring(L"Kawauso04"),
-                                     std::wstring(version.begin(), version.end()),
-                                     std::wstring(L"VST PlugIn Technology by Steinberg")}) {
+    for (const std::wstring& text :
+         {std::wstring(L"Kawauso04"), std::wstring(version.begin(), version.end()),
+          std::wstring(L"VST PlugIn Technology by Steinberg")}) {
         EXPECT_NE(std::find(box.texts.begin(), box.texts.end(), text), box.texts.end()) << text;
     }
-}
-
-// Every text of the About box fits its control in the font the system gives the dialog (under
-// Wine a substitute for "MS Shell Dlg" that runs wider than Windows' own).
-TEST_F(MainWindow, EveryAboutTextFitsItsControl) {
-    OpenDialog();
-    HWND about =
-        CreateDialogParamW(appInstance, MAKEINTRESOURCEW(IDD_ABOUT), dialog, AboutDialogProc, 0);
-    ASSERT_NE(about, nullptr);
-    int checked = 0;
-    for (HWND item = GetWindow(about, GW_CHILD); item != nullptr;
-         item = GetWindow(item, GW_HWNDNEXT)) {
-        wchar_t text[128] = L"";
-        GetWindowTextW(item, text, 128);
-        RECT r;
-        GetClientRect(item, &r);
-        HDC dc = GetDC(item);
-        HGDIOBJ old =
-            SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(item, WM_GETFONT, 0, 0)));
-        SIZE extent = {};
-        GetTextExtentPoint32W(dc, text, lstrlenW(text), &extent);
-        SelectObject(dc, old);
-        ReleaseDC(item, dc);
-        wchar_t kind[16] = L"";
-        GetClassNameW(item, kind, 16);
-        const bool group = lstrcmpiW(kind, L"Button") == 0; // a caption inset in its frame
-        EXPECT_LE(extent.cx, r.right - (group ? 16 : 0)) << "cut: " << std::wstring(text);
-        ++checked;
-    }
-    EXPECT_GE(checked, 15);
-    DestroyWindow(about);
 }
 
 TEST_F(MainWindow, MinimiseHidesBothWindowsIntoTheTrayAndALeftClickRestoresThem) {
@@ -246,8 +232,10 @@ TEST_F(MainWindow, MinimiseHidesBothWindowsIntoTheTrayAndALeftClickRestoresThem)
     EXPECT_EQ(MainDialogProc(dialog, WM_SYSCOMMAND, SC_RESTORE, 0), 0) << "left to the system";
     SendMessageW(dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
     Pump();
-    EXPECT_TRUE(startInTray && IsWindow(editor)) << "the shell's icon is the end-to-end suite's";
-    EXPECT_FALSE(IsWindowVisible(dialog) || IsIconic(dialog) || IsWindowVisible(editor));
+    // In the tray, the editor kept; the shell's icon is the end-to-end suite's.
+    EXPECT_EQ((Flags{startInTray, IsWindow(editor) != FALSE, IsWindowVisible(dialog) != FALSE,
+                     IsIconic(dialog) != FALSE, IsWindowVisible(editor) != FALSE}),
+              (Flags{true, true, false, false, false}));
 
     // In the tray no position change may show the window.
     WINDOWPOS change = {dialog, nullptr, 12, 34, 0, 0, SWP_SHOWWINDOW | SWP_NOZORDER | SWP_NOSIZE};
@@ -263,8 +251,9 @@ TEST_F(MainWindow, MinimiseHidesBothWindowsIntoTheTrayAndALeftClickRestoresThem)
     EXPECT_EQ(MainDialogProc(dialog, WM_TRAYNOTIFY, TRAY_ICON_ID + 1, WM_LBUTTONUP), 0);
     EXPECT_EQ(MainDialogProc(dialog, WM_TRAYNOTIFY, TRAY_ICON_ID, WM_LBUTTONUP), 1);
     Pump();
-    EXPECT_FALSE(startInTray || IsIconic(dialog));
-    EXPECT_TRUE(IsWindowVisible(dialog) && IsWindowVisible(editor) && pluginActive.load() == 1);
+    EXPECT_EQ((Flags{startInTray, IsIconic(dialog) != FALSE, IsWindowVisible(dialog) != FALSE,
+                     IsWindowVisible(editor) != FALSE, pluginActive.load() == 1}),
+              (Flags{false, false, true, true, true}));
 }
 
 } // namespace

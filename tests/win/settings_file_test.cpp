@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <regex>
@@ -36,6 +35,7 @@ std::wstring Describe(const SettingsSlot& s) { // every field, so slots compare 
            std::to_wstring(s.VstActive) + std::to_wstring(s.VstEditorOpen);
 }
 
+const std::wstring DEFAULTS = L"50||||0|0|01|0|0|00"; // as Describe shows a slot's defaults
 constexpr int ROUNDS = 100;
 const wchar_t WRITER_SLOT[] = L"KAWAUSO_TEST_WRITER_SLOT";
 void FillRound(SettingsSlot& s, int slot, int round) { // every key changes from round to round
@@ -60,12 +60,6 @@ class SettingsFile : public WinTest {
         WritePrivateProfileStringW(nullptr, nullptr, nullptr, file.c_str()); // drop any cache
         currentSlot = &slots[currentSlotIndex = 0];
     }
-    std::wstring Value(const wchar_t* key) const {
-        wchar_t buffer[1024];
-        GetPrivateProfileStringW(L"Settings00", key, L"<absent>", buffer, 1024,
-                                 settingsFile.c_str());
-        return buffer;
-    }
     bool Exists(const std::wstring& f) const {
         return GetFileAttributesW(f.c_str()) != INVALID_FILE_ATTRIBUTES;
     }
@@ -74,7 +68,6 @@ class SettingsFile : public WinTest {
         std::memset(slots, 0x5A, sizeof slots);
         LoadAllSlots();
     }
-    bool IsDefault(const SettingsSlot& s) { return Describe(s) == L"50||||0|0|01|0|0|00"; }
     // Japanese, outside the basic plane, and a path of the 259 units a slot stores.
     void FillUnicode() {
         const std::wstring head = L"C:\\プラグイン\\エフェクト🎛\\",
@@ -121,8 +114,9 @@ TEST_F(SettingsFile, WithoutAFileOrAPathEverySlotHasItsDefaultsAndNothingIsWritt
             WriteBytes(settingsFile, content);
         }
         Reload();
-        EXPECT_TRUE(
-            std::all_of(std::begin(slots), std::end(slots), [&](auto& s) { return IsDefault(s); }));
+        for (const SettingsSlot& slot : slots) {
+            EXPECT_EQ(Describe(slot), DEFAULTS) << content;
+        }
     }
     DeleteFileW(settingsFile.c_str());
     for (int index : {8, -1}) { // no slot outside the eight is ever written
@@ -131,7 +125,7 @@ TEST_F(SettingsFile, WithoutAFileOrAPathEverySlotHasItsDefaultsAndNothingIsWritt
     }
     iniPath[0] = L'\0'; // nor anything without a path
     Reload();
-    EXPECT_TRUE(IsDefault(slots[0]));
+    EXPECT_EQ(Describe(slots[0]), DEFAULTS);
     currentSlotIndex = 0;
     SaveCurrentSlot();
     EXPECT_FALSE(Exists(settingsFile));
@@ -149,23 +143,24 @@ TEST_F(SettingsFile, ValuesAreReadAsSwitchesAndTextsCutToTheirFieldsAndWrittenWh
         name + L" \"\r\nBufferSize=\" 123456789\"\r\nWaveOutCapsName=WASAPI: " + japanese + name +
         L"\r\n[Settings06]\r\nWaveInCapsName=WASAPI: " + std::wstring(300, L'e') + L"\r\n");
     Reload();
-    EXPECT_TRUE(slots[0].AutoRestart && !slots[0].ShowDetail) << "present but empty is off";
-    EXPECT_TRUE(!slots[5].AutoRestart && slots[5].ShowDetail);
-    EXPECT_EQ(std::wstring(slots[4].BufferSize), L"20") << "names match in any case";
-    EXPECT_EQ(std::wstring(slots[0].BufferSize), L"1234567");
-    EXPECT_EQ(std::wstring(slots[0].WaveInCapsName), name.substr(0, 31));
-    EXPECT_EQ(std::wstring(slots[0].WaveOutCapsName), japanese.substr(0, 31));
-    EXPECT_EQ(std::wstring(slots[0].VstPath), path.substr(0, 259));
-    EXPECT_EQ(std::wstring(slots[3].WaveInCapsName), name.substr(0, 31)) << "quoted and overlong";
-    EXPECT_EQ(std::wstring(slots[3].BufferSize), L" 123456");
-    EXPECT_EQ(std::wstring(slots[3].WaveOutCapsName), L"WASAPI: " + japanese + name)
-        << "an endpoint's name is kept whole";
-    EXPECT_EQ(std::wstring(slots[6].WaveInCapsName),
-              (L"WASAPI: " + std::wstring(300, L'e')).substr(0, 255));
+    EXPECT_EQ((Flags{slots[0].AutoRestart, slots[0].ShowDetail, slots[5].AutoRestart,
+                     slots[5].ShowDetail}),
+              (Flags{true, false, false, true}))
+        << "present but empty is off";
+    // Names match in any case; texts are cut to their fields, quoted or not, but an endpoint's
+    // name is kept whole.
+    EXPECT_EQ((Strings{slots[4].BufferSize, slots[0].BufferSize, slots[3].BufferSize,
+                       slots[0].WaveInCapsName, slots[3].WaveInCapsName, slots[0].WaveOutCapsName,
+                       slots[0].VstPath, slots[3].WaveOutCapsName, slots[6].WaveInCapsName}),
+              (Strings{L"20", L"1234567", L" 123456", name.substr(0, 31), name.substr(0, 31),
+                       japanese.substr(0, 31), path.substr(0, 259), L"WASAPI: " + japanese + name,
+                       (L"WASAPI: " + std::wstring(300, L'e')).substr(0, 255)}));
 
     std::fill(std::begin(slots[0].VstPath), std::end(slots[0].VstPath), L'v'); // no terminator
     SaveCurrentSlot();
-    EXPECT_EQ(Value(L"VstPath"), std::wstring(259, L'v'));
+    wchar_t kept[300] = L"";
+    GetPrivateProfileStringW(L"Settings00", L"VstPath", L"", kept, 300, settingsFile.c_str());
+    EXPECT_EQ(std::wstring(kept), std::wstring(259, L'v'));
 }
 
 TEST_F(SettingsFile, AnyTextComesBackWhateverTheFileWasAndPlainAnsiFilesStayAsTheyWere) {
@@ -194,10 +189,14 @@ TEST_F(SettingsFile, AnyTextComesBackWhateverTheFileWasAndPlainAnsiFilesStayAsTh
         LoadAllSlots();
         FillUnicode();
         ExpectRoundTrip();
-        EXPECT_TRUE(start.empty() || (ReadSettings().find(L"Name=Café") != std::wstring::npos &&
-                                      slots[1].Volume == 11))
-            << start;
-        EXPECT_FALSE(Exists(settingsFile + L".new") || Exists(linked + L".new"));
+        if (!start.empty()) { // what was there stays
+            EXPECT_EQ(std::make_tuple(ReadSettings().find(L"Name=Café") != std::wstring::npos,
+                                      slots[1].Volume),
+                      std::make_tuple(true, 11))
+                << i;
+        }
+        EXPECT_EQ((Flags{Exists(settingsFile + L".new"), Exists(linked + L".new")}),
+                  (Flags{false, false}));
         EXPECT_EQ(GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_HIDDEN,
                   i == 4 ? FILE_ATTRIBUTE_HIDDEN : 0u);
         EXPECT_EQ(ReadBytes(file), ReadBytes(settingsFile)) << "a link still leads to its file";
@@ -268,7 +267,8 @@ TEST_F(SettingsFile, TwoProgramsSavingTheirOwnSlotsAtOnceLoseNothing) {
     }
     if (!copy) {
         DWORD code = 1;
-        EXPECT_TRUE(GetExitCodeProcess(other.hProcess, &code) && code == 0) << "the copy lost keys";
+        GetExitCodeProcess(other.hProcess, &code);
+        EXPECT_EQ(code, 0u) << "the copy lost keys";
         CloseHandle(other.hThread);
         CloseHandle(other.hProcess);
         SettingsSlot last[2] = {};
@@ -313,10 +313,11 @@ TEST_F(SettingsFile, AFileThatCannotBeWrittenIsLeftAloneAndTheSaveFailsSilently)
         }
         Use(file);
         Reload();
-        EXPECT_TRUE(IsDefault(slots[0]));
+        EXPECT_EQ(Describe(slots[0]), DEFAULTS);
         FillUnicode();
         SaveCurrentSlot();
-        EXPECT_FALSE(Exists(settingsFile + L".new") || Exists(settingsFile + L"\\Settings00"));
+        EXPECT_EQ((Flags{Exists(settingsFile + L".new"), Exists(settingsFile + L"\\Settings00")}),
+                  (Flags{false, false}));
     }
     EXPECT_NE(GetFileAttributesW(settingsFile.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
 }
@@ -331,9 +332,11 @@ TEST_F(SettingsFile, AKeptEffectStateComesBackOnlyForItsOwnPath) {
     ASSERT_TRUE(WriteSlotPluginState(2, path, state));
     std::vector<uint8_t> back;
     for (const wchar_t* asked : {path, L"c:\\プラグイン\\EFFECT.DLL"}) {
-        EXPECT_TRUE(ReadSlotPluginState(2, asked, back) && back == state) << asked;
+        EXPECT_TRUE(ReadSlotPluginState(2, asked, back)) << asked;
+        EXPECT_EQ(back, state);
     }
-    EXPECT_FALSE(ReadSlotPluginState(2, L"C:\\プラグイン\\Other.dll", back) || !back.empty());
+    EXPECT_FALSE(ReadSlotPluginState(2, L"C:\\プラグイン\\Other.dll", back));
+    EXPECT_EQ(back, std::vector<uint8_t>{});
     EXPECT_FALSE(ReadSlotPluginState(3, path, back)) << "another slot's file";
 
     const std::wstring file =
@@ -359,7 +362,9 @@ TEST_F(SettingsFile, AKeptEffectStateComesBackOnlyForItsOwnPath) {
     DeleteSlotPluginState(2);
     EXPECT_FALSE(Exists(file));
 
-    EXPECT_TRUE(MarkSlotPluginLoad(4) && SlotPluginLoadMarked(4) && !SlotPluginLoadMarked(5));
+    const bool marked = MarkSlotPluginLoad(4);
+    EXPECT_EQ((Flags{marked, SlotPluginLoadMarked(4), SlotPluginLoadMarked(5)}),
+              (Flags{true, true, false}));
     UnmarkSlotPluginLoad(4);
     EXPECT_FALSE(SlotPluginLoadMarked(4));
 }
@@ -378,7 +383,9 @@ TEST_F(SettingsFile, TheUserGuideNamesTheProgramsKeysAndOptions) {
     std::set<char> listedOptions;
     const std::regex keyLine("^    ([A-Z][A-Za-z]+) {2,}.*"), optionLine("^  -([a-z])[N ].*");
     std::smatch match;
+    int programSections = 0;
     for (std::string line; std::getline(guide, line);) {
+        programSections += line.find("[Kawauso04]") != std::string::npos;
         if (std::regex_match(line, match, keyLine)) {
             ++listedKeys[match[1]];
         } else if (std::regex_match(line, match, optionLine)) {
@@ -388,13 +395,17 @@ TEST_F(SettingsFile, TheUserGuideNamesTheProgramsKeysAndOptions) {
 
     slots[0].VstActive = slots[0].VstEditorOpen = true;
     SaveCurrentSlot();
-    wchar_t names[1024] = L"";
-    GetPrivateProfileStringW(L"Settings00", nullptr, L"", names, 1024, settingsFile.c_str());
+    SaveLanguage(Language::English);
     std::map<std::string, int> writtenKeys;
-    for (const wchar_t* name = names; *name != L'\0'; name += std::wcslen(name) + 1) {
-        writtenKeys[std::string(name, name + std::wcslen(name))] = 2; // once per language
+    for (const wchar_t* section : {L"Settings00", L"Kawauso04"}) {
+        wchar_t names[1024] = L"";
+        GetPrivateProfileStringW(section, nullptr, L"", names, 1024, settingsFile.c_str());
+        for (const wchar_t* name = names; *name != L'\0'; name += std::wcslen(name) + 1) {
+            writtenKeys[std::string(name, name + std::wcslen(name))] = 2; // once per language
+        }
     }
     EXPECT_EQ(listedKeys, writtenKeys);
+    EXPECT_EQ(programSections, 2) << "the program's own section, in each language";
 
     static int messages;
     SetCommandLineMessageHandler([] { ++messages; });

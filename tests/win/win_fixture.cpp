@@ -5,8 +5,6 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
 #include <cwchar>
 #include <fstream>
 #include <iterator>
@@ -179,23 +177,13 @@ std::string WinTest::Utf16(const std::wstring& text) {
 }
 
 void WinTest::WriteBytes(const std::wstring& file, const std::string& bytes) {
-    HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(h, bytes.data(), DWORD(bytes.size()), &written, nullptr);
-    CloseHandle(h);
+    std::ofstream(file.c_str(), std::ios::binary) << bytes;
     WritePrivateProfileStringW(nullptr, nullptr, nullptr, file.c_str()); // no stale cached copy
 }
 
 std::string WinTest::ReadBytes(const std::wstring& file) {
-    std::string bytes;
-    HANDLE h = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    char chunk[4096];
-    for (DWORD got = 0; ReadFile(h, chunk, sizeof chunk, &got, nullptr) && got > 0;) {
-        bytes.append(chunk, got);
-    }
-    CloseHandle(h);
-    return bytes;
+    std::ifstream in(file.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::wstring WinTest::ReadSettings() const {
@@ -240,6 +228,14 @@ std::wstring WinTest::Text(int id) const {
     wchar_t text[512] = {};
     GetDlgItemTextW(dialog, id, text, 512);
     return text;
+}
+
+Strings WinTest::Texts(std::initializer_list<int> ids) const {
+    Strings texts;
+    for (int id : ids) {
+        texts.push_back(Text(id));
+    }
+    return texts;
 }
 
 std::wstring WinTest::SelectedText(int id) const {
@@ -302,6 +298,7 @@ std::vector<std::string> WinTest::Calls(const char* variant) const {
 }
 
 void WinTest::ChooseVariant(const char* variant) {
+    Listen(variant);
     std::wcsncpy(currentSlot->VstPath, TestPluginPath(variant).c_str(), VST_PATH_MAX_UNITS);
 }
 

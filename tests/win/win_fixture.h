@@ -14,6 +14,9 @@
 
 #include "res/resource.h"
 
+using Strings = std::vector<std::wstring>; // values compared whole, so a failure shows them all
+using Flags = std::vector<bool>;
+
 // Lines that begin with prefix.
 int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix);
 
@@ -60,6 +63,7 @@ class WinTest : public ::testing::Test {
 
     HWND Item(int id) const { return GetDlgItem(dialog, id); }
     std::wstring Text(int id) const;
+    Strings Texts(std::initializer_list<int> ids) const;
     bool Enabled(int id) const { return IsWindowEnabled(Item(id)) != FALSE; }
     bool Checked(int id) const { return SendMessageW(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
     int Selected(int id) const { return int(SendMessageW(Item(id), CB_GETCURSEL, 0, 0)); }
@@ -84,7 +88,7 @@ class WinTest : public ::testing::Test {
     bool StartTestStream(const wchar_t* bufferMs = L"50", const std::wstring& prefix = L"");
     bool StopAndWait(); // Stop, then the timers until the teardown; false after 2 s
 
-    // The test effects: a log from the variant's next load, the path in the current slot.
+    // The test effects: a log from the variant's next load; that and the path in the slot.
     void Listen(const char* variant);
     std::vector<std::string> Log(const char* variant) const;
     std::vector<std::string> Calls(const char* variant) const; // its dispatcher lines

@@ -1,0 +1,34 @@
+#include "app/language_menu.h"
+
+#include "app/app_state.h"
+#include "app/texts.h"
+#include "res/resource.h"
+#include "settings/settings_file.h"
+
+namespace {
+
+// The language's own name, the same in both: whoever wants it can read it.
+const wchar_t ENGLISH_ITEM[] = L"English";
+
+UINT CheckFor(Language language) {
+    return language == Language::English ? MF_CHECKED : MF_UNCHECKED;
+}
+
+} // namespace
+
+void AddLanguageItem(HWND window) {
+    HMENU menu = GetSystemMenu(window, FALSE);
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING | CheckFor(ShownLanguage()), ID_ENGLISH, ENGLISH_ITEM);
+}
+
+INT_PTR SwitchLanguage(HWND window) {
+    const Language next =
+        ShownLanguage() == Language::English ? Language::Japanese : Language::English;
+    ShowLanguage(next);
+    TranslateControls(window);
+    TranslateMenu(trayPopup);
+    CheckMenuItem(GetSystemMenu(window, FALSE), ID_ENGLISH, MF_BYCOMMAND | CheckFor(next));
+    SaveLanguage(next);
+    return TRUE;
+}

@@ -1,0 +1,168 @@
+#include "app/texts.h"
+
+#include <cwchar>
+
+namespace {
+
+#if defined(_WIN64)
+#define KAWAUSO_BITS L"64"
+#define KAWAUSO_OTHER_BITS L"32"
+#else
+#define KAWAUSO_BITS L"32"
+#define KAWAUSO_OTHER_BITS L"64"
+#endif
+
+struct Entry {
+    TextId id;
+    const wchar_t* japanese;
+    const wchar_t* english;
+};
+
+// In the order of TextId. The English ones must fit the same controls, which keep their places
+// and sizes, so some are short.
+constexpr Entry TEXTS[] = {
+    {TEXT_PITCH_LABEL, L"音程", L"Pitch"},
+    {TEXT_VOLUME_LABEL, L"音量", L"Vol."},
+    {TEXT_AUTO_CONNECT, L"自動接続", L"Auto-start"},
+    {TEXT_VST_LOAD_FIRST, L"VST読込(&R)", L"Load &VST"},
+    {TEXT_VST_LOAD, L"VST読込", L"Load VST"},
+    {TEXT_VST_RELEASE, L"VST開放", L"Unload VST"},
+    {TEXT_VST_EDIT, L"VST設定(&C)", L"VST &Editor"},
+    {TEXT_EXIT, L"EXIT", L"Exit"},
+    {TEXT_OPEN_PLUGIN, L"VST プラグインを開く", L"Open a VST plug-in"},
+    {TEXT_PLUGIN_FILTER, L"VST Plugins (*.dll)\0*.dll\0すべてのファイル (*.*)\0*.*\0",
+     L"VST Plugins (*.dll)\0*.dll\0All files (*.*)\0*.*\0"},
+    {TEXT_ABOUT_GROUP, L"このソフトについて", L"About this program"},
+    {TEXT_PROGRAM_NAME, L"プログラム名", L"Program"},
+    {TEXT_REVISION, L"リビジョン", L"Version"},
+    {TEXT_AUTHOR, L"作者", L"Authors"},
+    {TEXT_TEAM, L"Kawauso04 開発チーム", L"The Kawauso04 team"},
+    {TEXT_SOURCES_GROUP, L"元になったソフトたち", L"Made with"},
+    {TEXT_WINDOWS_BUILD, L"Windows 版ビルド", L"Windows builds"},
+    {TEXT_BUILD_SETUP, L"ビルド構成", L"Build set-up"},
+    {TEXT_UNIT_TESTS, L"単体テスト", L"Unit tests"},
+    {TEXT_REAL_TESTS, L"Linux 上の実機テスト", L"Real tests on Linux"},
+    {TEXT_STREAM_COUNTERS, L"再起動 %u 回 / 途切れ %u 回", L"Restarts: %u / breaks: %u"},
+    {TEXT_BAD_ARGUMENTS, L"引数を理解できませんでした。",
+     L"The command line was not understood. Kawauso04 takes -pN (start with settings set N, "
+     L"0 to 7) and -t (start in the notification area); see \"Command-line options\" in "
+     L"README.txt."},
+    {TEXT_LOAD_FAILED, L"VSTプラグインのオープンに失敗しました。",
+     L"The VST plug-in could not be opened. This " KAWAUSO_BITS L"-bit Kawauso04 opens "
+     L"only " KAWAUSO_BITS L"-bit VST 2 effects: choose one of those, or use "
+     L"the"
+     L" " KAWAUSO_OTHER_BITS L"-bit Kawauso04 for this one (see \"Which "
+     L"exe\" in README.txt)."},
+    {TEXT_CUT_LOOSE, L"VSTプラグインで異常が発生したため切り離しました。",
+     L"The VST plug-in failed and was taken out; the sound goes on without it. Load it again "
+     L"with \"Load VST\", or choose another effect if it fails again."},
+    {TEXT_CUT_LOOSE_HUNG, L"VSTプラグインが応答しないため切り離しました。",
+     L"The VST plug-in stopped answering and was taken out; the sound goes on without it. "
+     L"Load it again with \"Load VST\", or choose another effect if it hangs again."},
+    {TEXT_LOAD_SKIPPED,
+     L"前回の起動時にVSTプラグインの読み込みが終わらなかったため、今回は読み込みませんでした。",
+     L"The VST plug-in was not loaded: loading it stopped the program last time. Load it with "
+     L"\"Load VST\" to try again, or choose another effect."},
+    {TEXT_DEVICES_GONE, L"オーディオデバイスが応答しないため停止しました。",
+     L"The sound stopped: the audio devices did not answer for 10 seconds. Check that they "
+     L"are connected, then press Start (see \"When nothing is heard\" in README.txt)."},
+    {TEXT_BAD_BUFFER_LENGTH, L"バッファ長は 10～10000 (ms) の数で指定してください。",
+     L"Buff(ms) must be a number from 10 to 10000. Type one (50 suits most devices) and "
+     L"press Start again."},
+    {TEXT_MIXED_SYSTEMS,
+     L"「WASAPI: 」のデバイスとそれ以外のデバイスは組み合わせられません。入力と出力をそろえて"
+     L"ください。",
+     L"A \"WASAPI: \" device cannot work with one that is not. Choose \"WASAPI: \" devices "
+     L"under both In and Out, or under neither (see \"Every control\" in README.txt)."},
+    {TEXT_DEVICE_NOT_OPENED,
+     L"オーディオデバイスを開けませんでした。接続と、ほかのプログラムが使っていないかを確認"
+     L"してください。",
+     L"The audio devices did not open. Check that they are connected and that no other "
+     L"program holds them, or choose others under In and Out (see \"When nothing is heard\" "
+     L"in README.txt)."},
+};
+
+constexpr bool InIdOrder() {
+    for (int i = 0; i < TEXT_COUNT; ++i) {
+        if (TEXTS[i].id != i) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(sizeof TEXTS / sizeof TEXTS[0] == TEXT_COUNT && InIdOrder(),
+              "one entry for every text id, in the order of the ids");
+
+constexpr int SHOWN_TEXT_UNITS = 128; // longer than any control's text of the table
+constexpr int CLASS_NAME_UNITS = 16;
+
+Language shownLanguage = Language::Japanese;
+
+const wchar_t* InShownLanguage(const Entry& entry) {
+    return shownLanguage == Language::English ? entry.english : entry.japanese;
+}
+
+// The table's text, in the language shown, for a text shown in either; null for any other.
+const wchar_t* Counterpart(const wchar_t* shown) {
+    for (const Entry& entry : TEXTS) {
+        if (std::wcscmp(shown, entry.japanese) == 0 || std::wcscmp(shown, entry.english) == 0) {
+            return InShownLanguage(entry);
+        }
+    }
+    return nullptr;
+}
+
+bool IsLabel(HWND item) {
+    wchar_t kind[CLASS_NAME_UNITS] = L"";
+    GetClassNameW(item, kind, CLASS_NAME_UNITS);
+    return lstrcmpiW(kind, L"Static") == 0 || lstrcmpiW(kind, L"Button") == 0;
+}
+
+} // namespace
+
+const wchar_t* Text(TextId id) {
+    return id >= 0 && id < TEXT_COUNT ? InShownLanguage(TEXTS[id]) : L"";
+}
+
+Language ShownLanguage() {
+    return shownLanguage;
+}
+
+void ShowLanguage(Language language) {
+    shownLanguage = language;
+}
+
+void TranslateControls(HWND window) {
+    for (HWND item = GetWindow(window, GW_CHILD); item != nullptr;
+         item = GetWindow(item, GW_HWNDNEXT)) {
+        if (!IsLabel(item)) {
+            continue; // lists and edit boxes hold the user's texts, whatever they read
+        }
+        wchar_t shown[SHOWN_TEXT_UNITS] = L"";
+        GetWindowTextW(item, shown, SHOWN_TEXT_UNITS);
+        const wchar_t* text = Counterpart(shown);
+        if (text != nullptr && std::wcscmp(text, shown) != 0) {
+            SetWindowTextW(item, text);
+        }
+    }
+}
+
+void TranslateMenu(HMENU menu) {
+    const int count = GetMenuItemCount(menu);
+    for (int i = 0; i < count; ++i) {
+        wchar_t shown[SHOWN_TEXT_UNITS] = L"";
+        MENUITEMINFOW item = {};
+        item.cbSize = sizeof item;
+        item.fMask = MIIM_STRING;
+        item.dwTypeData = shown;
+        item.cch = SHOWN_TEXT_UNITS;
+        if (!GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &item)) {
+            continue; // a separator has no text
+        }
+        const wchar_t* text = Counterpart(shown);
+        if (text != nullptr && std::wcscmp(text, shown) != 0) {
+            item.dwTypeData = const_cast<wchar_t*>(text);
+            SetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &item);
+        }
+    }
+}

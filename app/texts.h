@@ -1,0 +1,59 @@
+// Every text the program shows that differs between its two languages, in one table: each
+// text's Japanese, as the program has always shown it, and its English. Texts that read the
+// same in both (Start, Stop, Kawauso04, ...) stay where they are. User-interface thread.
+#pragma once
+
+#include <windows.h>
+
+#include "settings/settings_file.h"
+
+enum TextId {
+    // The main window and its menus.
+    TEXT_PITCH_LABEL,
+    TEXT_VOLUME_LABEL,
+    TEXT_AUTO_CONNECT,
+    TEXT_VST_LOAD_FIRST, // the template's, until the first load or unload
+    TEXT_VST_LOAD,
+    TEXT_VST_RELEASE,
+    TEXT_VST_EDIT,
+    TEXT_EXIT,
+    TEXT_OPEN_PLUGIN,
+    TEXT_PLUGIN_FILTER, // the file chooser's pairs of terminated strings
+    // The About box.
+    TEXT_ABOUT_GROUP,
+    TEXT_PROGRAM_NAME,
+    TEXT_REVISION,
+    TEXT_AUTHOR,
+    TEXT_TEAM,
+    TEXT_SOURCES_GROUP,
+    TEXT_WINDOWS_BUILD,
+    TEXT_BUILD_SETUP,
+    TEXT_UNIT_TESTS,
+    TEXT_REAL_TESTS,
+    TEXT_STREAM_COUNTERS, // a format: restarts, breaks
+    // Boxes and balloons: what happened, and in English what to do next.
+    TEXT_BAD_ARGUMENTS,
+    TEXT_LOAD_FAILED,
+    TEXT_CUT_LOOSE,
+    TEXT_CUT_LOOSE_HUNG,
+    TEXT_LOAD_SKIPPED,
+    TEXT_DEVICES_GONE,
+    TEXT_BAD_BUFFER_LENGTH,
+    TEXT_MIXED_SYSTEMS,
+    TEXT_DEVICE_NOT_OPENED,
+    TEXT_COUNT
+};
+
+// The text in the language shown.
+const wchar_t* Text(TextId id);
+
+// The language shown; Japanese until program entry reads the settings file.
+Language ShownLanguage();
+// Sets the language of every text looked up from now on; nothing shown changes by itself.
+void ShowLanguage(Language language);
+
+// Every text of the window's own controls, and every item of the menu, that the table holds
+// in either language is put in the language shown; everything else (device names, values)
+// is left alone.
+void TranslateControls(HWND window);
+void TranslateMenu(HMENU menu);

@@ -1,3 +1,0 @@
-#include "settings/command_line_message.h"
-
-void ShowCommandLineMessage() {}

@@ -1,0 +1,146 @@
+// English beside Japanese: the system menu's item switches every text at once, each English
+// text fits its control, and Japanese comes back as it was, the settings file too.
+#include <windows.h>
+
+#include <algorithm>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "app/about_box.h"
+#include "app/app_state.h"
+#include "app/texts.h"
+#include "audio/stream_state.h"
+#include "plugin/plugin_commands.h"
+#include "settings/settings_store.h"
+#include "tests/win/win_fixture.h"
+
+namespace {
+
+using Languages = WinTest;
+
+// What the user sees change; every other text stays as it is.
+// clang-format off
+const std::map<std::wstring, std::wstring> ENGLISH = {
+    {L"音程", L"Pitch"}, {L"音量", L"Vol."}, {L"自動接続", L"Auto-start"}, {L"VST読込(&R)", L"Load &VST"},
+    {L"VST開放", L"Unload VST"}, {L"VST設定(&C)", L"VST &Editor"},
+    {L"このソフトについて", L"About this program"}, {L"プログラム名", L"Program"}, {L"リビジョン", L"Version"},
+    {L"作者", L"Authors"}, {L"Kawauso04 開発チーム", L"The Kawauso04 team"},
+    {L"元になったソフトたち", L"Made with"}, {L"Windows 版ビルド", L"Windows builds"},
+    {L"ビルド構成", L"Build set-up"}, {L"単体テスト", L"Unit tests"},
+    {L"Linux 上の実機テスト", L"Real tests on Linux"},
+    {L"再起動 0 回 / 途切れ 0 回", L"Restarts: 0 / breaks: 0"}};
+// clang-format on
+
+// Every control's text, in the window's order. With measure, each English text of the table
+// must fit its control, measured as the About box's test measures, drawn as the control draws
+// it, beside a check box's mark or inside a button's or a frame's border. (The template's own
+// English texts are the same in Japanese.)
+std::vector<std::wstring> Texts(HWND window, bool measure = false) {
+    std::vector<std::wstring> texts;
+    for (HWND item = GetWindow(window, GW_CHILD); item; item = GetWindow(item, GW_HWNDNEXT)) {
+        wchar_t text[256] = L"", kind[16] = L"";
+        SendMessageW(item, WM_GETTEXT, 256, LPARAM(text));
+        texts.push_back(text);
+        if (!measure || std::none_of(ENGLISH.begin(), ENGLISH.end(),
+                                     [&](auto& e) { return e.second == text; })) {
+            continue;
+        }
+        RECT room, drawn = {};
+        GetClientRect(item, &room);
+        HDC dc = GetDC(item);
+        HGDIOBJ old = SelectObject(dc, HGDIOBJ(SendMessageW(item, WM_GETFONT, 0, 0)));
+        DrawTextW(dc, text, -1, &drawn, DT_CALCRECT | DT_SINGLELINE);
+        SelectObject(dc, old);
+        ReleaseDC(item, dc);
+        GetClassNameW(item, kind, 16);
+        const LONG type = GetWindowLongW(item, GWL_STYLE) & BS_TYPEMASK;
+        const int inset = lstrcmpiW(kind, L"Button") != 0 ? 0
+                          : type == BS_GROUPBOX           ? 16
+                          : type == BS_AUTOCHECKBOX       ? GetSystemMetrics(SM_CXMENUCHECK) + 2
+                                                          : 6;
+        EXPECT_LE(drawn.right, room.right - inset) << "cut: " << std::wstring(text);
+    }
+    return texts;
+}
+
+void ExpectSwitched(const std::vector<std::wstring>& japanese,
+                    const std::vector<std::wstring>& shown, bool english) {
+    ASSERT_EQ(shown.size(), japanese.size());
+    for (size_t i = 0; i < shown.size(); ++i) {
+        const auto found = ENGLISH.find(japanese[i]);
+        EXPECT_EQ(shown[i], english && found != ENGLISH.end() ? found->second : japanese[i]);
+    }
+}
+
+TEST_F(Languages, TheSystemMenusItemSwitchesEveryTextAndTheFileKeepsOnlyEnglish) {
+    struct JapaneseAfter {
+        ~JapaneseAfter() { ShowLanguage(Language::Japanese); }
+    } japaneseAfter; // for the tests that follow, whatever happens here
+    WriteSettings(L"[Settings00]\r\nVolume=12\r\n");
+    streamCounters.restarts = streamCounters.captureGaps = streamCounters.underruns =
+        streamCounters.overruns = 0;
+    OpenDialog();
+    HWND about =
+        CreateDialogParamW(appInstance, MAKEINTRESOURCEW(IDD_ABOUT), dialog, AboutDialogProc, 0);
+    const std::vector<std::wstring> japanese = Texts(dialog), aboutJapanese = Texts(about);
+    DestroyWindow(about);
+
+    const std::wstring LANGUAGE = L"[Kawauso04]\r\nLanguage=en\r\n";
+    std::wstring withEnglish;
+    for (bool english : {true, false}) {
+        SendMessageW(dialog, WM_SYSCOMMAND, ID_ENGLISH, 0);
+        if (english) { // as the next start shows it
+            CloseDialog();
+            OpenDialog();
+        }
+        EXPECT_EQ(GetMenuState(GetSystemMenu(dialog, FALSE), ID_ENGLISH, MF_BYCOMMAND) & MF_CHECKED,
+                  english ? UINT(MF_CHECKED) : 0u);
+        ExpectSwitched(japanese, Texts(dialog, english), english);
+        wchar_t item[32] = L"";
+        GetMenuStringW(trayPopup, ID_EXIT, item, 32, MF_BYCOMMAND);
+        EXPECT_EQ(std::wstring(item), english ? L"Exit" : L"EXIT");
+        about = CreateDialogParamW(appInstance, MAKEINTRESOURCEW(IDD_ABOUT), dialog,
+                                   AboutDialogProc, 0);
+        ExpectSwitched(aboutJapanese, Texts(about, english), english);
+        if (english) {
+            withEnglish = ReadSettings();
+            EXPECT_EQ(withEnglish.find(LANGUAGE), withEnglish.size() - LANGUAGE.size());
+        }
+        DestroyWindow(about);
+    }
+    EXPECT_EQ(ReadSettings() + LANGUAGE, withEnglish) << "Japanese takes out what English added";
+
+    // A text set later follows the language too, and switches back: the plug-in button's.
+    SendMessageW(dialog, WM_SYSCOMMAND, ID_ENGLISH, 0);
+    ChooseVariant("copy_through");
+    LoadPluginCommand(dialog);
+    Texts(dialog, true);
+    EXPECT_EQ(Text(IDC_VST_LOAD), L"Unload VST");
+    SendMessageW(dialog, WM_SYSCOMMAND, ID_ENGLISH, 0);
+    EXPECT_EQ(Text(IDC_VST_LOAD), L"VST開放");
+}
+
+} // namespace
+
+// Every part of the user's guide that an English message sends the reader to is there, under
+// that heading.
+TEST_F(Languages, EveryGuideSectionTheMessagesNameIsThere) {
+    const std::string guide = SourceFile("docs/README-user.txt");
+    ShowLanguage(Language::English);
+    int named = 0;
+    const std::wregex reference(L"\"([^\"]+)\" in README\\.txt");
+    for (int id = TEXT_BAD_ARGUMENTS; id < TEXT_COUNT; ++id) {
+        const std::wstring text = ::Text(TextId(id)); // the table's, not a control's
+        for (std::wsregex_iterator m(text.begin(), text.end(), reference), end; m != end; ++m) {
+            const std::wstring heading = (*m)[1];
+            EXPECT_NE(guide.find("\n" + std::string(heading.begin(), heading.end()) + "\n"),
+                      std::string::npos)
+                << id;
+            ++named;
+        }
+    }
+    ShowLanguage(Language::Japanese);
+    EXPECT_GE(named, 5);
+}
