@@ -176,8 +176,23 @@ TEST_F(FxHostTest, AnEffectSeesTheSameCallsAndGivesTheSameOutputInEitherProcess)
     }
 }
 
-// Pointer payloads by value: a chunk out and in, an editor size, a whole state either way.
-TEST_F(FxHostTest, ChunksEditorSizesAndStatesCrossByValue) {
+// Pointer payloads by value: the module's path (one no ANSI code page carries), a chunk out and
+// in, an editor size, a whole state either way.
+TEST_F(FxHostTest, PathsChunksEditorSizesAndStatesCrossByValue) {
+    const std::string japanese = TestPluginPathUtf8("エフェクト_fx");
+    {
+        std::ifstream from(TestPluginPathUtf8("copy_through"), std::ios::binary);
+        std::FILE* to = FileOpenUtf8(japanese.c_str(), "wb");
+        ASSERT_NE(to, nullptr);
+        const std::string image((std::istreambuf_iterator<char>(from)), {});
+        std::fwrite(image.data(), 1, image.size(), to);
+        std::fclose(to);
+    }
+    EffectHandle* named = OpenHostProcessEffect(HOST.c_str(), FxLimits{});
+    EXPECT_TRUE(named->load(named, WideFromUtf8(japanese).c_str(), 44100)) << japanese;
+    CloseEffect(named);
+    FileRemoveUtf8(japanese.c_str());
+
     Listen("chunk_state");
     EffectHandle* chunky = OpenHostProcessEffect(HOST.c_str(), FxLimits{});
     ASSERT_TRUE(chunky->load(chunky, TestPluginPath("chunk_state").c_str(), 44100));
