@@ -6,9 +6,20 @@
 #include "audio/fade_ramp.h"
 #include "audio/pitch_stage.h"
 #include "plugin/plugin_bridge.h"
+#include "plugin/effect_handle.h"
 #include "plugin/plugin_call_watch.h"
 
-bool ProcessBlock(const int16_t* input, uint32_t byteCount, int16_t* output) {
+namespace {
+
+bool ThroughInProcessHost(EffectHandle*, const int16_t* input, int16_t* output, uint32_t frames) {
+    return ProcessWithPlugin(input, output, frames);
+}
+
+using EffectBlockProc = bool (*)(EffectHandle* handle, const int16_t* input, int16_t* output,
+                                 uint32_t frames);
+
+bool ProcessBlockWith(EffectBlockProc processEffect, EffectHandle* handle, const int16_t* input,
+                      uint32_t byteCount, int16_t* output) {
     const uint32_t samples = byteCount / 2;
     clipFlag = 0;
     LockEnter(&EngineLock);
@@ -18,7 +29,7 @@ bool ProcessBlock(const int16_t* input, uint32_t byteCount, int16_t* output) {
         // turns pluginActive off whether a block is still inside.
         const PluginCallTicket call = BeginPluginCall();
         LockLeave(&EngineLock);
-        const bool processed = ProcessWithPlugin(input, output, samples / 2);
+        const bool processed = processEffect(handle, input, output, samples / 2);
         if (!EndPluginCall(call)) {
             return false;
         }
@@ -36,4 +47,15 @@ bool ProcessBlock(const int16_t* input, uint32_t byteCount, int16_t* output) {
         lastClipTick.store(TickCount());
     }
     return true;
+}
+
+} // namespace
+
+bool ProcessBlock(const int16_t* input, uint32_t byteCount, int16_t* output) {
+    return ProcessBlockWith(ThroughInProcessHost, nullptr, input, byteCount, output);
+}
+
+bool ProcessBlockThrough(EffectHandle* handle, const int16_t* input, uint32_t byteCount,
+                         int16_t* output) {
+    return ProcessBlockWith(handle->process, handle, input, byteCount, output);
 }

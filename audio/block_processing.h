@@ -9,3 +9,8 @@
 // call up: the stream has moved on without this thread, so output must not be played and the
 // thread must touch nothing of the stream any more.
 bool ProcessBlock(const int16_t* input, uint32_t byteCount, int16_t* output);
+
+struct EffectHandle;
+// As ProcessBlock, with the effect's blocks through handle instead of the process-wide host.
+bool ProcessBlockThrough(EffectHandle* handle, const int16_t* input, uint32_t byteCount,
+                         int16_t* output);

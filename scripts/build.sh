@@ -34,7 +34,7 @@ build() {  # dir, "targets" (empty: all), cmake args...
 
 build build/win32 "" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 build build/win64 "" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
-build build/native "kawauso-render kawauso-bench kawauso-tests test_plugins"
-build build/native-asan "kawauso-tests" -DKAWAUSO_SANITIZE=ON
+build build/native "kawauso-render kawauso-fxhost kawauso-bench kawauso-bridge-bench kawauso-tests test_plugins"
+build build/native-asan "kawauso-tests kawauso-fxhost" -DKAWAUSO_SANITIZE=ON
 build build/fuzz "" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKAWAUSO_FUZZ=ON
 exit $status

@@ -104,9 +104,9 @@ def testenv(action, env=None):
 
 # About how many seconds each suite under Wine takes (others count 5): the lanes are filled
 # longest first, each suite to the lane with less to do, so both end at about the same time.
-SUITE_SECONDS = {"win32": 70, "win64": 70, "e2e_watchdog": 55, "e2e_plugin_faults": 42,
-                 "e2e_audio": 38, "e2e_plugin_state": 18, "render": 18, "e2e_wasapi": 17, "run": 14,
-                 "e2e": 9}
+SUITE_SECONDS = {"win32": 75, "win64": 75, "e2e_watchdog": 57, "e2e_plugin_faults": 35,
+                 "e2e_audio": 30, "real_plugins": 30, "isolated_render": 19, "e2e_plugin_state": 18,
+                 "render": 18, "run": 14, "e2e": 12, "e2e_wasapi": 8}
 
 
 def run_lane(suites, env):

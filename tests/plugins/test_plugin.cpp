@@ -130,6 +130,7 @@ void AskWhatHostsAreAsked(AEffect* asker) {
 }
 
 int* volatile nowhere = nullptr; // what a faulting effect writes through
+volatile bool forever = true;    // what a hanging effect waits for
 volatile int bottom = -1;        // never reached: a recursion without an end the compiler sees
 
 int Deeper(int depth) {
@@ -182,6 +183,9 @@ VstIntPtr VST_CALL Dispatcher(AEffect* self, int32_t opcode, int32_t index, VstI
     }
     if (Is("slow_open") && opcode == effOpen) {
         SleepMs(SLOW_OPEN_MS);
+    }
+    while (Is("hang_open") && opcode == effOpen && forever) {
+        SleepMs(50);
     }
     if ((Is("crash_open") && opcode == effOpen) ||
         (Is("crash_edit_open") && opcode == effEditOpen) ||
@@ -236,7 +240,6 @@ void VST_CALL Process(AEffect* self, float** inputs, float** outputs, int32_t fr
     if (Is("own_fault") && RaiseAndHandleOwnFault()) {
         Log("own fault handled");
     }
-    static volatile bool forever = true;
     while ((Is("hang_process") || (Is("hang_later") && late)) && forever) {
         SleepMs(50); // never returns, without keeping a processor busy
     }

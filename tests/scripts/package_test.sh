@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The release package: `cmake --build <tree> --target package` makes
-# Kawauso04-<version>-<arch>.zip holding the program, the offline renderer and the user's
-# README in one folder, and what is unpacked from it runs on its own under Wine.
+# Kawauso04-<version>-<arch>.zip holding the program, the offline renderer, both plug-in host
+# programs and the user's README in one folder, and what is unpacked from it runs on its own
+# under Wine, effects of the other bitness too.
 source "$(dirname "$0")/lib.sh"
 e2e_environment
 VERSION=$(sed -n 's/^project(Kawauso04 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -9,17 +10,17 @@ VERSION=$(sed -n 's/^project(Kawauso04 VERSION \([0-9.]*\).*/\1/p' CMakeLists.tx
 pe_machine() { od -An -tx2 -j $(($(od -An -tu4 -j 60 -N 4 "$1") + 4)) -N 2 "$1" | tr -d ' '; }
 
 for arch in win32 win64; do
-  tree=$WIN32_TREE machine=014c
-  [ $arch = win64 ] && tree=$WIN64_TREE machine=8664
+  tree=$WIN32_TREE machine=014c other=8664 other_host=kawauso-fxhost64.exe other_tree=$WIN64_TREE
+  [ $arch = win64 ] && tree=$WIN64_TREE machine=8664 other=014c other_host=kawauso-fxhost32.exe other_tree=$WIN32_TREE
   folder="Kawauso04-$VERSION-$arch" && unpacked="$W/$arch/Kawauso04-$VERSION-$arch"
   rm -f "$tree/$folder.zip"
   # Configured again first: a tree configured before the package rules knows no package target.
   { cmake -S . -B "$tree" && cmake --build "$tree" --target package; } > "$W/package-$arch.log" 2>&1
-  check "$arch: the package target makes $folder.zip with the program, the renderer and README.txt" \
-    eval '[ "$(unzip -Z1 "$tree/$folder.zip" | grep -v "/$" | sort | xargs)" = "$folder/Kawauso04.exe $folder/README.txt $folder/kawauso-render.exe" ]'
+  check "$arch: the package target makes $folder.zip with the program, the renderer, both hosts and README.txt" \
+    eval '[ "$(unzip -Z1 "$tree/$folder.zip" | grep -v "/$" | sort | xargs)" = "$folder/Kawauso04.exe $folder/README.txt $folder/kawauso-fxhost.exe $folder/$other_host $folder/kawauso-render.exe" ]'
   unzip -q "$tree/$folder.zip" -d "$W/$arch"
-  check "$arch: both executables are $arch programs" eval \
-    '[ "$(pe_machine "$unpacked/Kawauso04.exe") $(pe_machine "$unpacked/kawauso-render.exe")" = "$machine $machine" ]'
+  check "$arch: the executables are $arch programs, $other_host the other bitness's" eval \
+    '[ "$(pe_machine "$unpacked/Kawauso04.exe") $(pe_machine "$unpacked/kawauso-render.exe") $(pe_machine "$unpacked/kawauso-fxhost.exe") $(pe_machine "$unpacked/$other_host")" = "$machine $machine $machine $other" ]'
   check "$arch: README.txt is the user's guide" cmp docs/README-user.txt "$unpacked/README.txt"
   # Started in the tray and ended from there, it writes its settings beside itself.
   PROGRAM_DIR=$unpacked && start_program -t
@@ -27,4 +28,7 @@ for arch in win32 win64; do
     'drive wait 30000 && says 1 tray && close_program && [ -s "$unpacked/KaWUmi.ini" ]'
   check "$arch: the unpacked renderer runs" eval \
     'wine "$unpacked/kawauso-render.exe" --help > "$W/help.txt" && grep -q -- --buffer-ms "$W/help.txt"'
+  sox -n -r 44100 -b 16 -c 2 -e signed "$W/tone.wav" synth 0.5 sine 450
+  check "$arch: the unpacked renderer renders through an effect of the other bitness" \
+    wine "$unpacked/kawauso-render.exe" --plugin "$other_tree/tests/plugins/copy_through.dll" "$W/tone.wav" "$W/out-$arch.wav"
 done

@@ -5,7 +5,8 @@
 # judged by what it is, as a probe of its own finds it (tests/analysis/vst-kind.py): an effect
 # renders a tone and a spoken phrase whole, and the tone is heard through it; an instrument, a
 # support library or a module out of the host's channel range is refused with exit 2 and the
-# renderer's message; nothing crashes or hangs.
+# renderer's message; nothing crashes or hangs. Each effect renders through the native host
+# process as it does in-process.
 source "$(dirname "$0")/lib.sh"
 RENDER=$NATIVE_TREE/kawauso-render
 # Effects whose defaults give silence for a tone, and why.
@@ -58,13 +59,30 @@ survives() {  # module, name: the probe could not tell; the renderer must end cl
   echo "  $2: exit $CODE (crashed or hung)"; return 1
 }
 
+# An effect through the native host process, on the tone: the same bytes as in-process (the same
+# length where the effect's own two renders differ: noise, grains).
+isolated_same() {  # module, name
+  local own code
+  timeout 30 "$RENDER" --plugin "$1" "$W/tone.wav" "$W/own.wav" > /dev/null 2>&1
+  own=$?
+  timeout 30 "$RENDER" --isolated --plugin "$1" "$W/tone.wav" "$W/isolated.wav" > "$W/render.out" 2>&1
+  code=$?
+  [ $code = 0 ] && [ $own = 0 ] || { echo "  $2: exit $code (in-process $own): $(head -c 200 "$W/render.out")"; return 1; }
+  cmp -s "$W/own.wav" "$W/isolated.wav" && return 0
+  timeout 30 "$RENDER" --plugin "$1" "$W/tone.wav" "$W/again.wav" > /dev/null 2>&1
+  ! cmp -s "$W/own.wav" "$W/again.wav" && [ "$(soxi -s "$W/own.wav")" = "$(soxi -s "$W/isolated.wav")" ] &&
+    return 0
+  echo "  $2: the host process's output differs from in-process"; return 1
+}
+
 check "the packaged effects are installed" test -n "$MODULES"
 declare -A SEEN=()
 while read -r kind inputs outputs module; do
   name=$(basename "$module" .so)
   SEEN[$kind]=$((${SEEN[$kind]:-0} + 1))
   case $kind in
-    effect) check "$name ($inputs in, $outputs out)" renders_whole "$module" "$name" ;;
+    effect) check "$name ($inputs in, $outputs out)" renders_whole "$module" "$name"
+            check "$name in a host process: as in-process" isolated_same "$module" "$name" ;;
     broken) check "$name (the probe failed)" survives "$module" "$name" ;;
     *) check "$name is refused ($kind)" refused "$module" "$name" ;;
   esac

@@ -42,9 +42,7 @@ REFUSALS=(
   "$ALL|a state without a plug-in|--plugin-state $W/state.kwst $T $O|--plugin-state needs --plugin"
   "$ALL|a state of another effect|--plugin @P/chunk_state.@X --plugin-state $W/foreign.kwst $T $O|for another effect"
   "$ALL|a state cut short|--plugin @P/chunk_state.@X --plugin-state $W/cut.kwst $T $O|damaged"
-  "$ALL|a missing state|--plugin @P/chunk_state.@X --plugin-state $W/none.kwst $T $O|cannot read the plug-in state"
-  "win32|a 64-bit plug-in|--plugin $WIN64_TREE/tests/plugins/copy_through.dll $T $O|cannot load the plug-in"
-  "win64|a 32-bit plug-in|--plugin $WIN32_TREE/tests/plugins/copy_through.dll $T $O|cannot load the plug-in")
+  "$ALL|a missing state|--plugin @P/chunk_state.@X --plugin-state $W/none.kwst $T $O|cannot read the plug-in state")
 # Exit 3: a plug-in that faults or hangs for 5 s (naming the block), an OUT that cannot be written.
 # (An effect that calls exit, exit_open or exit_process, ends the renderer itself with its code.)
 FAULTS=(

@@ -36,7 +36,7 @@ constexpr size_t MAX_KEPT_PATH_UNITS = 32768; // the longest path Windows knows,
 
 const char USAGE[] =
     "usage: kawauso-render [--pitch P] [--volume V] [--buffer-ms MS] [--no-fade] [--plugin PATH]\n"
-    "                      [--plugin-state FILE] [--clock-skew-ppm N] IN.wav OUT.wav\n"
+    "                      [--plugin-state FILE] [--isolated] [--clock-skew-ppm N] IN.wav OUT.wav\n"
     "  --pitch P       pitch slider position, -200 (octave up) .. 200 (octave down); default 0\n"
     "  --volume V      volume slider position, -100 (x10) .. 100 (x0.1); default 0\n"
     "  --buffer-ms MS  buffer length in milliseconds, 10 .. 10000; default 50\n"
@@ -46,6 +46,9 @@ const char USAGE[] =
     "                  stream would; --pitch and --volume then have no effect\n"
     "  --plugin-state FILE  the effect's state, given back to it first: a slot's .vststate file\n"
     "                  as the program keeps it beside its settings, or a bare state\n"
+    "  --isolated      the effect in a host process of its own (kawauso-fxhost), which may\n"
+    "                  crash or hang without taking the renderer along; a DLL of the other\n"
+    "                  bitness always runs so\n"
     "  --clock-skew-ppm N   play the blocks as if the capture device's clock ran N ppm faster\n"
     "                  (-1000 .. 1000; negative: slower) than the playback device's, the drift\n"
     "                  corrector between them; OUT then holds what the playback device plays,\n"
@@ -128,6 +131,50 @@ bool ReadStateFile(const char* path, std::vector<uint8_t>& bytes) {
     return !bytes.empty() && bytes.size() <= MAX_STATE_BYTES + PIECE;
 }
 
+// Why the render did not finish, on stderr; the exit code.
+int ReportFailure(const RenderOptions& options, const char* statePath, const RenderFault& fault) {
+    const char* plugin = options.pluginPath.c_str();
+    const std::string where =
+        fault.block == 0 ? "while loading" : "in block " + std::to_string(fault.block);
+    if (fault.state != nullptr) {
+        std::fprintf(stderr, "kawauso-render: %s: %s\n", statePath, fault.state);
+        return EXIT_USAGE;
+    }
+    if (fault.cause.kind == EffectFaultKind::Fault && fault.cause.code == EFFECT_CHANNELS_CHANGED) {
+        std::fprintf(stderr,
+                     "kawauso-render: %s: the plug-in changed its number of inputs or outputs %s\n",
+                     plugin, where.c_str());
+        return EXIT_RUN_ERROR;
+    }
+    if (fault.cause.kind == EffectFaultKind::Fault) {
+        std::fprintf(stderr, "kawauso-render: %s: the plug-in faulted (exception 0x%08X) %s\n",
+                     plugin, static_cast<unsigned>(fault.cause.code), where.c_str());
+        return EXIT_RUN_ERROR;
+    }
+    if (fault.cause.kind != EffectFaultKind::None) {
+        char cause[96];
+        DescribeEffectFault(fault.cause, cause, sizeof cause);
+        const bool missing = fault.cause.kind == EffectFaultKind::NotStarted;
+        std::fprintf(stderr, "kawauso-render: %s: the plug-in's host process %s %s%s%s%s\n",
+                     plugin, cause, where.c_str(), missing ? " (" : "",
+                     missing && fault.host != nullptr ? fault.host : "",
+                     missing ? " is not beside the renderer, or does not run)" : "");
+        return EXIT_RUN_ERROR;
+    }
+    if (fault.refusal != nullptr) {
+        std::fprintf(stderr, "kawauso-render: %s: cannot load the plug-in: %s\n", plugin,
+                     fault.refusal);
+        return EXIT_USAGE;
+    }
+    std::fprintf(stderr,
+                 "kawauso-render: %s: cannot load the plug-in: it does not load as a "
+                 "library, exports neither VSTPluginMain nor main, returns no effect, or "
+                 "its effect does not have 1 to 64 inputs, 1 to 64 outputs and a "
+                 "processReplacing\n",
+                 plugin);
+    return EXIT_USAGE;
+}
+
 int RunRender(int argc, char** argv) {
     RenderOptions options;
     const char* paths[2] = {nullptr, nullptr};
@@ -168,6 +215,8 @@ int RunRender(int argc, char** argv) {
             }
             statePath = next;
             ++i;
+        } else if (std::strcmp(arg, "--isolated") == 0) {
+            options.isolated = true;
         } else if (std::strcmp(arg, "--clock-skew-ppm") == 0) {
             if (!ParseInt(next, -CLOCK_SKEW_MAX_PPM, CLOCK_SKEW_MAX_PPM, skewPpm)) {
                 return Usage("--clock-skew-ppm takes a whole number from -1000 to 1000");
@@ -186,6 +235,9 @@ int RunRender(int argc, char** argv) {
     }
     if (pathCount < 2) {
         return Usage("IN.wav and OUT.wav are both needed");
+    }
+    if (options.isolated && options.pluginPath.empty()) {
+        return Usage("--isolated needs --plugin");
     }
     if (statePath != nullptr && options.pluginPath.empty()) {
         return Usage("--plugin-state needs --plugin");
@@ -207,33 +259,13 @@ int RunRender(int argc, char** argv) {
     uint32_t clippedBlocks = 0;
     std::vector<int16_t> output;
     RenderFault fault;
-    if (!RenderWatched(input, options, output, clippedBlocks, fault)) {
-        if (fault.state != nullptr) {
-            std::fprintf(stderr, "kawauso-render: %s: %s\n", statePath, fault.state);
-            return EXIT_USAGE;
-        }
-        const std::string when =
-            fault.block == 0 ? "while loading" : "in block " + std::to_string(fault.block);
-        if (fault.code == EFFECT_CHANNELS_CHANGED) {
-            std::fprintf(stderr,
-                         "kawauso-render: %s: the plug-in changed its number of inputs or "
-                         "outputs %s\n",
-                         options.pluginPath.c_str(), when.c_str());
-            return EXIT_RUN_ERROR;
-        }
-        if (fault.code != 0) {
-            std::fprintf(stderr, "kawauso-render: %s: the plug-in faulted (exception 0x%08X) %s\n",
-                         options.pluginPath.c_str(), static_cast<unsigned>(fault.code),
-                         when.c_str());
-            return EXIT_RUN_ERROR;
-        }
-        std::fprintf(stderr,
-                     "kawauso-render: %s: cannot load the plug-in: it does not load as a "
-                     "library, exports neither VSTPluginMain nor main, returns no effect, or "
-                     "its effect does not have 1 to 64 inputs, 1 to 64 outputs and a "
-                     "processReplacing\n",
-                     options.pluginPath.c_str());
-        return EXIT_USAGE;
+    // A host process's every wait has its limit already; only an effect in this process
+    // needs the watch.
+    const bool rendered = RenderIsolated(options)
+                              ? RenderSamples(input, options, output, clippedBlocks, fault)
+                              : RenderWatched(input, options, output, clippedBlocks, fault);
+    if (!rendered) {
+        return ReportFailure(options, statePath, fault);
     }
     if (skewed) {
         PlayThroughClockSkew(output, options.bufferMs, skewPpm);

@@ -7,7 +7,10 @@
 #include "audio/block_processing.h"
 #include "audio/engine_state.h"
 #include "audio/slider_tables.h"
-#include "plugin/plugin_host.h"
+#include "platform/child_process.h"
+#include "plugin/effect_handle.h"
+#include "plugin/module_machine.h"
+#include "plugin/plugin_call_watch.h"
 #include "plugin/plugin_state.h"
 #include "tools/kawauso-render/utf8_text.h"
 
@@ -15,41 +18,85 @@ std::atomic<size_t> renderBlocksDone{0};
 
 namespace {
 
+#ifdef _WIN32
+constexpr char FOLDER_SEPARATOR = '\\';
+#else
+constexpr char FOLDER_SEPARATOR = '/';
+#endif
+
 const char* Refusal(StateRestore result) {
     return result == StateRestore::NotThisEffect ? "the plug-in state is for another effect"
                                                  : "the plug-in state is damaged";
 }
 
+EffectPlace PlaceOf(const RenderOptions& options, ModuleMachine& machine) {
+    uint16_t code = 0;
+    machine = ReadModuleMachine(options.pluginPath.c_str(), &code);
+    return ChooseEffectPlace(machine, options.isolated);
+}
+
+// The effect's handle: in this process, or in the host process its PE header calls for.
+EffectHandle* OpenRenderEffect(const RenderOptions& options, RenderFault& fault) {
+    ModuleMachine machine;
+    const EffectPlace place = PlaceOf(options, machine);
+    if (place == EffectPlace::Refused) {
+        fault.refusal = RefusalReason(machine);
+        return nullptr;
+    }
+    if (place == EffectPlace::InProcess) {
+        return OpenInProcessEffect();
+    }
+    fault.host = FxHostFileName(place);
+    FxLimits limits;
+    limits.blockMs = PluginHangLimitMs(static_cast<uint32_t>(options.bufferMs));
+    const std::string folder =
+        options.hostFolder.empty() ? ProgramFolderUtf8() : options.hostFolder;
+    return OpenHostProcessEffect((folder + FOLDER_SEPARATOR + FxHostFileName(place)).c_str(),
+                                 limits);
+}
+
 // As the load command does it while the stream runs: under the lock, load, then size; a kept
 // state goes back to the effect between the two, as it does when a slot starts.
-bool LoadRenderPlugin(const RenderOptions& options, RenderFault& fault) {
+bool LoadRenderPlugin(EffectHandle* handle, const RenderOptions& options, RenderFault& fault) {
     LockEnter(&EngineLock);
-    bool loaded =
-        LoadPlugin(WideFromUtf8(options.pluginPath).c_str(), static_cast<int32_t>(SAMPLE_RATE));
+    bool loaded = handle->load(handle, WideFromUtf8(options.pluginPath).c_str(),
+                               static_cast<int32_t>(SAMPLE_RATE));
     if (loaded && !options.pluginState.empty()) {
-        const StateRestore result = RestoreEffectState(options.pluginState);
-        if (result != StateRestore::Restored) {
+        const StateRestore result = handle->restoreState(handle, options.pluginState);
+        if (result != StateRestore::Restored &&
+            handle->fault(handle).kind == EffectFaultKind::None) {
             fault.state = Refusal(result);
-            UnloadPlugin();
-            loaded = false;
         }
+        loaded = result == StateRestore::Restored;
     }
     if (loaded) {
-        SetPluginBlockSize(FramesForBufferBytes(bufferBytes));
+        handle->setBlockSize(handle, FramesForBufferBytes(bufferBytes));
+    }
+    fault.cause = handle->fault(handle);
+    loaded = loaded && fault.cause.kind == EffectFaultKind::None;
+    if (!loaded) {
+        handle->unload(handle);
     }
     LockLeave(&EngineLock);
     pluginActive.store(loaded ? 1 : 0);
     return loaded;
 }
 
-void UnloadRenderPlugin() {
+void UnloadRenderPlugin(EffectHandle* handle) {
     LockEnter(&EngineLock);
-    UnloadPlugin();
+    handle->unload(handle);
     LockLeave(&EngineLock);
     pluginActive.store(0);
 }
 
 } // namespace
+
+bool RenderIsolated(const RenderOptions& options) {
+    ModuleMachine machine;
+    const EffectPlace place = PlaceOf(options, machine);
+    return !options.pluginPath.empty() &&
+           (place == EffectPlace::OwnHost || place == EffectPlace::OtherHost);
+}
 
 bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& options,
                    std::vector<int16_t>& output, uint32_t& clippedBlocks, RenderFault& fault) {
@@ -63,11 +110,14 @@ bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& optio
     if (options.fadeIn) {
         SetFade(FADE_IN_FRAMES, 0);
     }
-    const bool withPlugin = !options.pluginPath.empty();
-    if (withPlugin && !LoadRenderPlugin(options, fault)) {
-        fault.code = effectFault.load();
-        LockDestroy(&EngineLock);
-        return false;
+    EffectHandle* handle = nullptr;
+    if (!options.pluginPath.empty()) {
+        handle = OpenRenderEffect(options, fault);
+        if (handle == nullptr || !LoadRenderPlugin(handle, options, fault)) {
+            CloseEffect(handle);
+            LockDestroy(&EngineLock);
+            return false;
+        }
     }
 
     const size_t blockSamples = bufferBytes / 2;
@@ -78,26 +128,34 @@ bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& optio
 
     std::vector<int16_t> rendered(input.size(), 0);
     clippedBlocks = 0;
-    for (size_t offset = 0; offset < input.size() && fault.code == 0; offset += blockSamples) {
+    for (size_t offset = 0; offset < input.size() && fault.cause.kind == EffectFaultKind::None;
+         offset += blockSamples) {
         const size_t count = std::min(blockSamples, input.size() - offset);
         int16_t* block = playback[playIndex].data();
-        ProcessBlock(&input[offset], static_cast<uint32_t>(count * 2), block);
+        const uint32_t bytes = static_cast<uint32_t>(count * 2);
+        if (handle != nullptr) {
+            ProcessBlockThrough(handle, &input[offset], bytes, block);
+        } else {
+            ProcessBlock(&input[offset], bytes, block);
+        }
         if (clipFlag != 0) {
             ++clippedBlocks;
         }
         std::memcpy(&rendered[offset], block, count * sizeof(int16_t));
         playIndex = (playIndex + 1) % BUFFER_COUNT;
         const size_t blockNumber = offset / blockSamples + 1;
-        if (effectFault.load() != 0) {
-            fault = RenderFault{effectFault.load(), blockNumber};
+        if (handle != nullptr && handle->fault(handle).kind != EffectFaultKind::None) {
+            fault.cause = handle->fault(handle);
+            fault.block = blockNumber;
         }
         renderBlocksDone.store(blockNumber);
     }
-    if (withPlugin) {
-        UnloadRenderPlugin();
+    if (handle != nullptr) {
+        UnloadRenderPlugin(handle);
+        CloseEffect(handle);
     }
     LockDestroy(&EngineLock);
-    if (fault.code != 0) {
+    if (fault.cause.kind != EffectFaultKind::None) {
         return false;
     }
     output.swap(rendered);

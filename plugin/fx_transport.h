@@ -1,0 +1,91 @@
+// What a caller and its plug-in host process (kawauso-fxhost) share: one block of memory
+// holding the call, its answer, a piece of payload and the stream's audio, and two wake-ups
+// (to the host, to the caller). The same layout in 32-bit and 64-bit builds, so either may
+// host the other's effects. The caller trusts nothing it reads back: every size is checked.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "plugin/vst2.h"
+
+constexpr uint32_t FX_MAGIC = 0x5846574Bu; // "KWFX"
+// The longest block: ten seconds, the longest buffer, and the frame its size is rounded up by.
+constexpr uint32_t FX_MAX_FRAMES = 441001;
+// Payloads cross in pieces of this size; a chunk or a kept state may be up to FX_MAX_STAGED_BYTES.
+constexpr uint32_t FX_PIECE_BYTES = 1u << 20;
+constexpr uint32_t FX_MAX_CHUNK_BYTES = 16u << 20;
+constexpr uint32_t FX_MAX_STAGED_BYTES = FX_MAX_CHUNK_BYTES + 64; // a state's header too
+
+enum class FxCommand : uint32_t {
+    None,
+    Load,         // piece: the module's path as wide text; answer: the record's numbers
+    SetBlockSize, // frames
+    Block,        // frames of input to output; samplePosition: the block's stream position
+    Dispatch,     // opcode, index, value, opt; payload says what ptr is
+    PutPiece,     // bytes of piece at offset of the staged bytes (offset 0 starts anew)
+    TakePiece,    // bytes of the staged bytes from offset into piece
+    RestoreState, // the staged bytes as a kept state; result: a StateRestore
+    CaptureState, // the effect's state into the staged bytes; answer: its size
+    Unload,
+    Quit // unloads and ends the host process
+};
+
+// What a dispatcher call's ptr carries, by value.
+enum class FxPayload : uint32_t {
+    None,     // null
+    Staged,   // the staged bytes (effSetChunk)
+    ChunkOut, // a void** the effect points at its chunk: staged for TakePiece, answer.bytes
+    RectOut   // an ERect** the effect points at its editor size: answer.rect
+};
+
+struct FxCall {
+    std::atomic<uint32_t> sequence; // written last, after the call's fields
+    FxCommand command;
+    int32_t opcode;
+    int32_t index;
+    int64_t value;
+    int64_t samplePosition;
+    float opt;
+    FxPayload payload;
+    uint32_t frames;
+    uint32_t offset;
+    uint32_t bytes;
+    int32_t sampleRate;
+};
+
+struct FxAnswer {
+    std::atomic<uint32_t> sequence; // the call's, written last; 0 for the host's start
+    uint32_t ok;                    // the call did what was asked
+    uint32_t fault; // the effect's fault caught in the host (exception code, signal), or 0
+    int32_t numInputs;
+    int32_t numOutputs;
+    int32_t flags;
+    int64_t result;
+    uint32_t bytes;
+    ERect rect;
+    uint32_t reserved;
+};
+
+struct FxShared {
+    uint32_t magic;
+    uint32_t layoutBytes; // sizeof(FxShared) as the caller built it
+    uint32_t toHost;      // the wake-ups' words (POSIX)
+    uint32_t toCaller;
+    FxCall call;
+    FxAnswer answer;
+    uint8_t piece[FX_PIECE_BYTES];
+    int16_t input[2 * FX_MAX_FRAMES];
+    int16_t output[2 * FX_MAX_FRAMES];
+};
+
+static_assert(sizeof(std::atomic<uint32_t>) == 4 && std::atomic<uint32_t>::is_always_lock_free,
+              "a sequence word is shared between processes");
+static_assert(offsetof(FxShared, call) == 16 && sizeof(FxCall) == 56, "transport layout");
+static_assert(offsetof(FxShared, answer) == 72 && sizeof(FxAnswer) == 48, "transport layout");
+static_assert(offsetof(FxShared, piece) == 120, "transport layout");
+
+// The names of the memory and of the two wake-ups for one host process, from its caller's
+// process id and a number of the caller's own.
+void FxTransportName(char* out, size_t size, uint32_t callerId, uint32_t serial, const char* part);

@@ -1,0 +1,365 @@
+// The plug-in host process and its transport: what crosses comes back whole, the effect sees
+// the same calls as in this process, and a host process that ends or hangs at any step is a
+// fault with its cause within its limit, leaving no process, thread or handle behind.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "plugin/effect_handle.h"
+#include "plugin/module_machine.h"
+#include "tests/core/fixtures.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <tlhelp32.h>
+#else
+#include <csignal>
+#include <dirent.h>
+#endif
+
+namespace {
+
+std::string BesideTests(const char* name) {
+    return ProgramDirectory() + PATH_SEPARATOR + ".." + PATH_SEPARATOR + name;
+}
+const std::string HOST = BesideTests(FX_HOST_NAME);
+const std::string NOT_A_HOST = BesideTests(RENDER_NAME); // exits 2 on the host's arguments
+
+// This process's open handles (descriptors) and threads. Wine counts no handles: there the
+// next handle's value stands for them, as its handle table gives out the lowest free one.
+std::pair<long, long> Resources() {
+#ifdef _WIN32
+    DWORD handles = 0;
+    if (!GetProcessHandleCount(GetCurrentProcess(), &handles) || handles == 0) {
+        HANDLE probe = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        handles = static_cast<DWORD>(reinterpret_cast<uintptr_t>(probe));
+        CloseHandle(probe);
+    }
+    long threads = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        threads += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
+    }
+    CloseHandle(snapshot);
+    return {static_cast<long>(handles), threads};
+#else
+    auto entries = [](const char* folder) {
+        long n = 0;
+        DIR* dir = opendir(folder);
+        while (dir != nullptr && readdir(dir) != nullptr) {
+            ++n;
+        }
+        if (dir != nullptr) {
+            closedir(dir);
+        }
+        return n;
+    };
+    return {entries("/proc/self/fd"), entries("/proc/self/task")};
+#endif
+}
+
+bool ProcessGone(int32_t id) {
+#ifdef _WIN32
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(id));
+    const bool gone = process == nullptr || WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    if (process != nullptr) {
+        CloseHandle(process);
+    }
+    return gone;
+#else
+    return kill(id, 0) != 0;
+#endif
+}
+
+// Ends the process from outside, as a user or the system would.
+void KillNow(int32_t id) {
+#ifdef _WIN32
+    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(id));
+    if (process != nullptr) {
+        TerminateProcess(process, 1);
+        CloseHandle(process);
+    }
+#else
+    kill(id, SIGKILL);
+#endif
+}
+
+#ifdef _WIN32
+constexpr uint32_t KILLED = 1; // the exit code TerminateProcess is given
+const EffectFaultKind KILLED_KIND = EffectFaultKind::Exited;
+#else
+constexpr uint32_t KILLED = SIGKILL;
+const EffectFaultKind KILLED_KIND = EffectFaultKind::Crashed;
+#endif
+
+uint32_t MsSince(std::chrono::steady_clock::time_point start) {
+    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - start)
+                                     .count());
+}
+
+bool LoadCall(FxClient& client, const char* variant) {
+    const std::wstring path = TestPluginPath(variant);
+    FxCall& call = client.shared->call;
+    call.command = FxCommand::Load;
+    call.sampleRate = 44100;
+    std::memcpy(client.shared->piece, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+    return FxExchange(&client, client.limits.startMs) && client.shared->answer.ok != 0;
+}
+
+bool BlockCall(FxClient& client) {
+    client.shared->call.command = FxCommand::SetBlockSize;
+    client.shared->call.frames = 441;
+    if (!FxExchange(&client, client.limits.callMs)) {
+        return false;
+    }
+    client.shared->call.command = FxCommand::Block;
+    return FxExchange(&client, client.limits.blockMs);
+}
+
+// Sizes of staged bytes around the piece size, and a whole 16 MiB chunk.
+TEST(FxTransportTest, StagedBytesComeBackWholeInPiecesUpToTheLimit) {
+    FxClient client;
+    ASSERT_TRUE(FxStart(&client, HOST.c_str(), FxLimits{})) << HOST;
+    for (uint32_t size : {0u, 1u, FX_PIECE_BYTES - 1, FX_PIECE_BYTES, FX_PIECE_BYTES + 1,
+                          FX_MAX_CHUNK_BYTES, FX_MAX_STAGED_BYTES}) {
+        std::vector<uint8_t> sent(size), back;
+        for (uint32_t i = 0; i < size; ++i) {
+            sent[i] = static_cast<uint8_t>(i * 7 + i / 65536);
+        }
+        EXPECT_TRUE(FxPutStaged(&client, sent.data(), size)) << size;
+        EXPECT_TRUE(FxTakeStaged(&client, size, back)) << size;
+        EXPECT_TRUE(back == sent) << size << " bytes came back as " << back.size();
+    }
+    std::vector<uint8_t> tooLarge(FX_MAX_STAGED_BYTES + 1);
+    EXPECT_FALSE(FxPutStaged(&client, tooLarge.data(), FX_MAX_STAGED_BYTES + 1));
+    EXPECT_EQ(client.fault.kind, EffectFaultKind::None);
+    FxStop(&client);
+}
+
+class FxHostTest : public EngineTest {
+  protected:
+    // Load, size, three blocks of a rising ramp, then unload: the log and the output.
+    std::pair<Lines, Samples> Run(EffectHandle* handle, const char* variant) {
+        Listen(variant);
+        Samples in(2 * 441), out(3 * in.size());
+        for (size_t i = 0; i < in.size(); ++i) {
+            in[i] = static_cast<int16_t>(i * 37 - 16000);
+        }
+        EXPECT_TRUE(handle->load(handle, TestPluginPath(variant).c_str(), 44100)) << variant;
+        handle->setBlockSize(handle, 441);
+        for (int block = 0; block < 3; ++block) {
+            EXPECT_TRUE(handle->process(handle, in.data(), &out[block * in.size()], 441));
+        }
+        handle->unload(handle);
+        EXPECT_EQ(handle->fault(handle).kind, EffectFaultKind::None) << variant;
+        CloseEffect(handle);
+        return {Log(variant), out};
+    }
+};
+
+// The same calls in the same order, each with what it carries (the time, the host's answers),
+// and the same output, bit for bit.
+TEST_F(FxHostTest, AnEffectSeesTheSameCallsAndGivesTheSameOutputInEitherProcess) {
+    for (const char* variant : {"copy_through", "ch_1_2", "ch_4_2", "host_questions", "hostile"}) {
+        const auto inProcess = Run(OpenInProcessEffect(), variant);
+        const auto hosted = Run(OpenHostProcessEffect(HOST.c_str(), FxLimits{}), variant);
+        EXPECT_EQ(hosted.first, inProcess.first) << variant;
+        EXPECT_TRUE(hosted.second == inProcess.second) << variant;
+    }
+}
+
+// Pointer payloads by value: the module's path (one no ANSI code page carries), a chunk out and
+// in, an editor size, a whole state either way.
+TEST_F(FxHostTest, PathsChunksEditorSizesAndStatesCrossByValue) {
+    const std::string japanese = TestPluginPathUtf8("エフェクト_fx");
+    {
+        std::ifstream from(TestPluginPathUtf8("copy_through"), std::ios::binary);
+        std::FILE* to = FileOpenUtf8(japanese.c_str(), "wb");
+        ASSERT_NE(to, nullptr);
+        const std::string image((std::istreambuf_iterator<char>(from)), {});
+        std::fwrite(image.data(), 1, image.size(), to);
+        std::fclose(to);
+    }
+    EffectHandle* named = OpenHostProcessEffect(HOST.c_str(), FxLimits{});
+    EXPECT_TRUE(named->load(named, WideFromUtf8(japanese).c_str(), 44100)) << japanese;
+    CloseEffect(named);
+    FileRemoveUtf8(japanese.c_str());
+
+    Listen("chunk_state");
+    EffectHandle* chunky = OpenHostProcessEffect(HOST.c_str(), FxLimits{});
+    ASSERT_TRUE(chunky->load(chunky, TestPluginPath("chunk_state").c_str(), 44100));
+    void* chunk = nullptr;
+    const VstIntPtr bytes = chunky->dispatch(chunky, effGetChunk, 0, 0, &chunk, 0.0f);
+    ASSERT_EQ(bytes, 19);
+    EXPECT_EQ(std::string(static_cast<const char*>(chunk), 19), "chunk-state-as-left");
+    char given[] = "given";
+    chunky->dispatch(chunky, effSetChunk, 0, 5, given, 0.0f);
+    std::vector<uint8_t> state;
+    ASSERT_TRUE(chunky->captureState(chunky, state));
+    EXPECT_EQ(chunky->restoreState(chunky, state), StateRestore::Restored);
+    EXPECT_EQ(chunky->restoreState(chunky, {1, 2, 3}), StateRestore::Damaged);
+    CloseEffect(chunky);
+    const Lines log = Log("chunk_state");
+    EXPECT_EQ(std::count(log.begin(), log.end(), "chunk received given"), 1);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "chunk received chunk-state-as-left"), 1);
+
+    EffectHandle* editor = OpenHostProcessEffect(HOST.c_str(), FxLimits{});
+    ASSERT_TRUE(editor->load(editor, TestPluginPath("editor").c_str(), 44100));
+    ERect* rect = nullptr;
+    editor->dispatch(editor, effEditGetRect, 0, 0, &rect, 0.0f);
+    ASSERT_NE(rect, nullptr);
+    EXPECT_EQ((std::vector<int>{rect->top, rect->left, rect->bottom, rect->right}),
+              (std::vector<int>{10, 20, 60, 420}));
+    CloseEffect(editor);
+
+    std::vector<uint8_t> inProcessState, hostedState;
+    ASSERT_TRUE(Load("param_state"));
+    ASSERT_TRUE(CaptureEffectState(inProcessState));
+    UnloadPlugin();
+    EffectHandle* params = OpenHostProcessEffect(HOST.c_str(), FxLimits{});
+    ASSERT_TRUE(params->load(params, TestPluginPath("param_state").c_str(), 44100));
+    EXPECT_TRUE(params->captureState(params, hostedState));
+    EXPECT_EQ(hostedState, inProcessState);
+    CloseEffect(params);
+}
+
+enum class Kill { Never, BeforeLoad, DuringLoad, DuringBlock };
+
+struct Step {
+    const char* name;
+    const std::string* program;
+    const char* variant;
+    Kill kill;
+    EffectFaultKind kind;
+    uint32_t code;
+    uint32_t limitMs; // of the wait that ends
+};
+
+// Each step's wait ends on the process's end or at its limit, whichever is first.
+TEST(FxFaultTest, AHostThatEndsOrHangsAtAnyStepIsAFaultWithItsCauseWithinItsLimit) {
+    FxLimits limits;
+    limits.startMs = 3000, limits.callMs = 1500, limits.blockMs = 1000;
+    const Step STEPS[] = {
+        {"ends in the start", &NOT_A_HOST, nullptr, Kill::Never, EffectFaultKind::Exited, 2,
+         limits.startMs},
+        {"killed before the load", &HOST, "copy_through", Kill::BeforeLoad, KILLED_KIND, KILLED,
+         limits.startMs},
+        {"exits in effOpen", &HOST, "exit_open", Kill::Never, EffectFaultKind::Exited, 7,
+         limits.startMs},
+        {"killed in effOpen", &HOST, "hang_open", Kill::DuringLoad, KILLED_KIND, KILLED,
+         limits.startMs},
+        {"hangs in effOpen", &HOST, "hang_open", Kill::Never, EffectFaultKind::Hung, limits.startMs,
+         limits.startMs},
+        {"killed in a block", &HOST, "hang_process", Kill::DuringBlock, KILLED_KIND, KILLED,
+         limits.blockMs},
+        {"hangs in a block", &HOST, "hang_process", Kill::Never, EffectFaultKind::Hung,
+         limits.blockMs, limits.blockMs},
+    };
+    FxClient first; // the system keeps a few handles of its own from the first process started
+    FxStart(&first, NOT_A_HOST.c_str(), limits);
+    for (const Step& step : STEPS) {
+        const auto before = Resources();
+        FxClient client;
+        int32_t id = 0;
+        std::atomic<bool> waiting{false};
+        std::thread killer;
+        auto start = std::chrono::steady_clock::now();
+        bool answered = FxStart(&client, step.program->c_str(), limits);
+        id = client.process.id;
+        if (answered) {
+            if (step.kill != Kill::Never) {
+                killer = std::thread([&waiting, id, &step] {
+                    while (step.kill != Kill::BeforeLoad && !waiting.load()) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                    }
+                    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                    KillNow(id);
+                });
+                if (step.kill == Kill::BeforeLoad) {
+                    killer.join();
+                }
+            }
+            waiting = step.kill == Kill::DuringLoad;
+            start = std::chrono::steady_clock::now();
+            answered = LoadCall(client, step.variant);
+            waiting = step.kill == Kill::DuringBlock;
+            if (answered) {
+                start = std::chrono::steady_clock::now();
+                answered = BlockCall(client);
+            }
+        }
+        const uint32_t spent = MsSince(start);
+        if (killer.joinable()) {
+            killer.join();
+        }
+        EXPECT_FALSE(answered) << step.name;
+        EXPECT_EQ(static_cast<int>(client.fault.kind), static_cast<int>(step.kind)) << step.name;
+        EXPECT_EQ(client.fault.code, step.code) << step.name;
+        const uint32_t floor = step.kind == EffectFaultKind::Hung ? step.limitMs : 0;
+        EXPECT_GE(spent, floor) << step.name;
+        EXPECT_LT(spent, step.limitMs + 1000) << step.name;
+        EXPECT_EQ(client.shared, nullptr) << step.name << ": nothing is kept of the host";
+        EXPECT_TRUE(id == 0 || ProcessGone(id)) << step.name; // 0: not even kept from the start
+        EXPECT_FALSE(FxExchange(&client, limits.callMs)) << step.name << ": never waits again";
+        FxStop(&client);
+        EXPECT_EQ(Resources(), before) << step.name << ": handles and threads";
+    }
+}
+
+TEST(FxFaultTest, AHostProgramThatCannotStartIsNotStarted) {
+    FxClient client;
+    EXPECT_FALSE(FxStart(&client, BesideTests("no-such-host").c_str(), FxLimits{}));
+    EXPECT_EQ(static_cast<int>(client.fault.kind), static_cast<int>(EffectFaultKind::NotStarted));
+}
+
+// The PE header decides before anything is loaded: this build's DLLs stay here unless
+// isolation is asked for; another processor's, or no PE image, are refused.
+TEST(ModuleMachineTest, ThePeHeaderChoosesWhereTheEffectRuns) {
+    uint16_t machine = 0;
+    const ModuleMachine own =
+        ReadModuleMachine(TestPluginPathUtf8("copy_through").c_str(), &machine);
+#ifdef _WIN32
+    EXPECT_EQ(static_cast<int>(own),
+              static_cast<int>(sizeof(void*) == 8 ? ModuleMachine::X64 : ModuleMachine::I386));
+    const std::string arm = TestPluginPathUtf8("copy_through") + ".arm64.dll";
+    {
+        std::ifstream from(TestPluginPathUtf8("copy_through"), std::ios::binary);
+        std::string image((std::istreambuf_iterator<char>(from)), std::istreambuf_iterator<char>());
+        uint32_t at = 0;
+        std::memcpy(&at, &image[0x3C], 4);
+        image[at + 4] = '\x64', image[at + 5] = '\xAA';
+        std::ofstream(arm, std::ios::binary) << image;
+    }
+    EXPECT_EQ(static_cast<int>(ReadModuleMachine(arm.c_str(), &machine)),
+              static_cast<int>(ModuleMachine::Other));
+    EXPECT_EQ(machine, 0xAA64);
+    std::remove(arm.c_str());
+    const ModuleMachine other =
+        own == ModuleMachine::X64 ? ModuleMachine::I386 : ModuleMachine::X64;
+    EXPECT_EQ(static_cast<int>(ChooseEffectPlace(other, false)),
+              static_cast<int>(EffectPlace::OtherHost));
+    EXPECT_EQ(static_cast<int>(ChooseEffectPlace(ModuleMachine::Other, false)),
+              static_cast<int>(EffectPlace::Refused));
+    EXPECT_EQ(static_cast<int>(ChooseEffectPlace(ModuleMachine::NotPe, true)),
+              static_cast<int>(EffectPlace::Refused));
+#else
+    EXPECT_EQ(static_cast<int>(own), static_cast<int>(ModuleMachine::NotPe)); // ELF
+#endif
+    EXPECT_EQ(static_cast<int>(ReadModuleMachine(TestPluginPathUtf8("none").c_str(), &machine)),
+              static_cast<int>(ModuleMachine::Unreadable));
+    const ModuleMachine here = sizeof(void*) == 8 ? ModuleMachine::X64 : ModuleMachine::I386;
+    EXPECT_EQ(static_cast<int>(ChooseEffectPlace(here, false)),
+              static_cast<int>(EffectPlace::InProcess));
+    EXPECT_EQ(static_cast<int>(ChooseEffectPlace(here, true)),
+              static_cast<int>(EffectPlace::OwnHost));
+}
+
+} // namespace

@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# kawauso-render with the effect in a host process (kawauso-fxhost), native, win32 and win64:
+# an effect that crashes, hangs or ends its process is exit 3 with its cause and its block,
+# OUT untouched; a kept state reaches the hosted effect; a DLL of the other bitness renders
+# through the other build's host, bit for bit as its own build renders it in-process; the
+# host ends with its caller; a DLL that is no PE image is refused with the reason.
+source "$(dirname "$0")/lib.sh"
+declare -A TREE=([native]=$NATIVE_TREE [win32]=$WIN32_TREE [win64]=$WIN64_TREE)
+declare -A CRASH=([native]="signal 11" [win32]="exception 0xC0000005" [win64]="exception 0xC0000005")
+render() {  # build or folder/renderer, args...: exit status; stderr in $W/err.txt
+  case "$1" in
+    native) "$NATIVE_TREE/kawauso-render" "${@:2}" ;;
+    win32|win64) wine "${TREE[$1]}/kawauso-render.exe" "${@:2}" ;;
+    *) wine "$1" "${@:2}" ;;
+  esac > /dev/null 2> "$W/err.txt"
+}
+effect() { local x=dll; [ $1 = native ] && x=so; echo "${TREE[$1]}/tests/plugins/$2.$x"; }
+sox -n -r 44100 -b 16 -c 2 -e signed $W/tone.wav synth 2 sine 450 sine 300 gain -8
+T=$W/tone.wav O=$W/out.wav
+
+# build|effect|what stderr says
+FAULTS=(
+  "native win32 win64|crash_process|the plug-in faulted (exception 0x%s) in block 3"
+  "native win32 win64|hang_process|the plug-in's host process did not answer within 2000 ms in block 1"
+  "native win32 win64|exit_open|the plug-in's host process exited with code 7 while loading"
+  "native win32 win64|crash_open|the plug-in faulted (exception 0x%s) while loading"
+  "native win32 win64|exit_process|the plug-in's host process exited with code 7 in block 3"
+  "native win32 win64|break_process|in block 1"
+  "win32 win64|heap_lock_kept|the plug-in faulted (exception 0xC0000005) in block 1"
+  "native win32 win64|grow_channels|the plug-in changed its number of inputs or outputs while loading")
+faults() {  # builds, effect, message
+  local build message
+  for build in $1; do
+    echo "previous contents" > $O
+    render $build --isolated --plugin "$(effect $build $2)" $T $O
+    local code=$?
+    [ $build = native ] && message=${3//%s/0000000B} || message=${3//%s/C0000005}
+    [ $code = 3 ] && grep -qF -- "$message" $W/err.txt && [ "$(cat $O)" = "previous contents" ] &&
+      [ ! -e $O.partial ] || { echo "  $build: exit $code: $(head -n1 $W/err.txt)"; return 1; }
+  done
+}
+for row in "${FAULTS[@]}"; do
+  IFS='|' read -r builds name message <<< "$row"
+  check "isolated, exit 3 with its cause: $name ($builds)" faults "$builds" "$name" "$message"
+done
+
+restores() {
+  local build log
+  for build in native win32 win64; do
+    log=$(effect $build chunk_state).log && : > "$log"
+    render $build --isolated --plugin "$(effect $build chunk_state)" --plugin-state $W/state.kwst $T $O
+    grep -qx "chunk received hello" "$log" || { echo "  $build: $(tail -n1 "$log")"; rm -f "$log"; return 1; }
+    rm -f "$log"
+  done
+}
+printf 'KWST\x01\0\0\0\x74\x53\x77\x4b\x03\0\0\0\x01\0\0\0\x05\0\0\0hello' > $W/state.kwst
+check "isolated, --plugin-state: the chunk goes back to its effect (native win32 win64)" restores
+
+# As the zips hold them: each renderer with its own host and the other one's beside it.
+for arch in win32 win64; do
+  other=win64 name=kawauso-fxhost64.exe
+  [ $arch = win64 ] && other=win32 name=kawauso-fxhost32.exe
+  mkdir -p $W/$arch
+  cp ${TREE[$arch]}/kawauso-render.exe ${TREE[$arch]}/kawauso-fxhost.exe $W/$arch/
+  cp ${TREE[$other]}/kawauso-fxhost.exe $W/$arch/$name
+done
+other_bitness() {  # renderer's build, effect's build, effect
+  render $2 --plugin "$(effect $2 $3)" $T $W/own.wav &&
+    render $W/$1/kawauso-render.exe --plugin "$(effect $2 $3)" $T $W/other.wav &&
+    cmp -s $W/own.wav $W/other.wav || { echo "  $(head -n1 $W/err.txt)"; return 1; }
+}
+for effect in copy_through hostile ch_1_2; do
+  check "the 32-bit renderer through a 64-bit $effect: as in-process" other_bitness win32 win64 $effect
+  check "the 64-bit renderer through a 32-bit $effect: as in-process" other_bitness win64 win32 $effect
+done
+missing_host() {
+  render $WIN32_TREE/kawauso-render.exe --plugin "$(effect win64 copy_through)" $T $O
+  [ $? = 3 ] && grep -qF "the plug-in's host process could not be started while loading" $W/err.txt
+}
+check "the 64-bit host missing: the 32-bit renderer says so, exit 3" missing_host
+not_pe() {  # build: a file that is no PE image, and one for another processor
+  render $1 --plugin README.md $T $O
+  [ $? = 2 ] && grep -qF "cannot load the plug-in: it is not a Windows DLL (no PE header)" $W/err.txt || return 1
+  cp "$(effect $1 copy_through)" $W/arm64.dll
+  printf '\x64\xAA' | dd of=$W/arm64.dll bs=1 seek=$(($(od -An -tu4 -j 60 -N 4 $W/arm64.dll) + 4)) conv=notrunc 2>/dev/null
+  render $1 --plugin $W/arm64.dll $T $O
+  [ $? = 2 ] && grep -qF "cannot load the plug-in: it is built for a processor other than x86 and x64" $W/err.txt
+}
+check "refused unloaded: not a PE image, an ARM64 DLL (win32 win64)" eval 'not_pe win32 && not_pe win64'
+
+# The caller killed while its effect hangs: the host process ends by itself.
+our_host() {  # the host process started from this checkout (its folder is ours)
+  local p
+  for p in $(pgrep -f "kawauso-fxhost.* kawauso-fx-"); do
+    [ "$(readlink /proc/$p/cwd)" = "$ROOT" ] && echo $p && return 0
+  done
+  return 1
+}
+host_gone_with_caller() {  # build
+  local caller host
+  if [ $1 = native ]; then
+    "$NATIVE_TREE/kawauso-render" --isolated --buffer-ms 5000 --plugin "$(effect native hang_process)" $T $O 2>/dev/null &
+  else
+    wine "${TREE[$1]}/kawauso-render.exe" --isolated --buffer-ms 5000 --plugin "$(effect $1 hang_process)" $T $O 2>/dev/null &
+  fi
+  caller=$!
+  eventually 10 our_host && host=$(our_host) && sleep 0.5 && kill -9 $caller &&
+    eventually 5 eval '! kill -0 '"$host"' 2>/dev/null' || { echo "  $1: host $host, caller $caller"; return 1; }
+  wait $caller 2>/dev/null
+  return 0
+}
+for build in native win32; do
+  check "the host process ends with its caller ($build)" host_gone_with_caller $build
+done
