@@ -9,8 +9,9 @@
 # "TestSpeaker" (scripts/testenv.sh), the program started on them by auto-connect with its
 # pitch one octave up, a spoken phrase played into TestMic while TestSpeaker is recorded.
 # It writes demo/input.wav (the phrase as TestMic carried it), demo/output.wav (what the
-# program played) and demo/window.png (its window while streaming), then prints one line
-# with the frequencies measured in and out.
+# program played) and demo/window.png (its window while streaming), then starts it once more
+# in English for demo/window-en.png, and prints one line with the frequencies measured in and
+# out. docs/window-ja.png and docs/window-en.png are these two pictures.
 #
 #   scripts/run_program.sh [--demo] [--out DIR] [--reuse-env] [program options...]
 #     --demo       the demonstration even with a display
@@ -100,14 +101,20 @@ drive() {  # through files: Wine's helpers may hold a pipe open
 }
 
 # The settings: the virtual devices, the pitch an octave up, auto-connect on, so the
-# program starts its stream by itself a second after it opens.
+# program starts its stream by itself a second after it opens. With "en" the program's own
+# section comes first and the program shows itself in English.
+write_settings() {  # language (ja or en)
+  {
+    printf '\xff\xfe'
+    {
+      if [ "$1" = en ]; then printf '%s\r\n' "[Kawauso04]" "Language=en"; fi
+      printf '%s\r\n' "[Settings00]" "BufferSize=20" "WaveInCapsName=Monitor of TestMic" \
+        "WaveOutCapsName=TestSpeaker" "FreqRatio=$PITCH_POSITION" "AutoRestart=1"
+    } | iconv -f UTF-8 -t UTF-16LE
+  } > "$work/program/KaWUmi.ini"
+}
 cp "$EXE" "$work/program/Kawauso04.exe"
-{
-  printf '\xff\xfe'
-  printf '%s\r\n' "[Settings00]" "BufferSize=20" "WaveInCapsName=Monitor of TestMic" \
-    "WaveOutCapsName=TestSpeaker" "FreqRatio=$PITCH_POSITION" "AutoRestart=1" |
-    iconv -f UTF-8 -t UTF-16LE
-} > "$work/program/KaWUmi.ini"
+write_settings ja
 
 # The phrase, as a 44100 Hz 16-bit stereo recording with a little silence around it.
 espeak-ng -w "$work/phrase.wav" "$PHRASE" 2>/dev/null &&
@@ -115,45 +122,64 @@ espeak-ng -w "$work/phrase.wav" "$PHRASE" 2>/dev/null &&
   { echo "run_program: espeak-ng or sox failed" >&2; exit 1; }
 phrase_seconds=$(awk -v b="$(stat -c %s "$work/phrase.raw")" 'BEGIN { printf "%.1f", b / 176400 }')
 
-(cd "$work/program" && exec wine ./Kawauso04.exe > program.log 2>&1) &
-program_pid=$!
-if ! drive wait 30000; then
-  echo "run_program: the program's window did not appear" >&2
-  exit 1
-fi
-# Auto-connect starts the stream a second later; Wine's capture then needs about a second
-# for its first buffer, and the start fades in over one more.
-for i in $(seq 1 50); do
-  drive enabled 40003 && [ "$OUT" = 0 ] && break
-  sleep 0.1
-done
-if [ "$OUT" != 0 ]; then
-  echo "run_program: the stream did not start" >&2
-  exit 1
-fi
-sleep 2.5
-
+start_streaming() {  # starts the program and waits until its stream plays
+  (cd "$work/program" && exec wine ./Kawauso04.exe > program.log 2>&1) &
+  program_pid=$!
+  if ! drive wait 30000; then
+    echo "run_program: the program's window did not appear" >&2
+    exit 1
+  fi
+  # Auto-connect starts the stream a second later; Wine's capture then needs about a second
+  # for its first buffer, and the start fades in over one more.
+  for i in $(seq 1 50); do
+    drive enabled 40003 && [ "$OUT" = 0 ] && break
+    sleep 0.1
+  done
+  if [ "$OUT" != 0 ]; then
+    echo "run_program: the stream did not start" >&2
+    exit 1
+  fi
+  sleep 2.5
+}
+picture() {  # file: the main window as the screen shows it (Wine's desktop at its top left)
+  drive window
+  local size_at
+  size_at=$(sed 's/.* x=\(-*[0-9]*\) y=\(-*[0-9]*\) width=\([0-9]*\) height=\([0-9]*\)/\3x\4+\1+\2/' <<< "$OUT")
+  /usr/bin/import -window root -crop "$size_at" "$1" 2>/dev/null
+}
+close_program() {
+  drive close
+  for i in $(seq 1 100); do
+    kill -0 "$program_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  program_pid=""
+}
+play_phrase() {
+  pacat --playback --raw -d mic_src --format=s16le --rate=44100 --channels=2 "$work/phrase.raw"
+}
 record() {  # sink, file
   parec --raw -d "$1.monitor" --format=s16le --rate=44100 --channels=2 --latency-msec=20 "$2" >/dev/null 2>&1 &
   recorder_pids+=($!)
 }
+
+start_streaming
 record mic_src "$work/input.raw"
 record spk "$work/output.raw"
 sleep 0.3
-pacat --playback --raw -d mic_src --format=s16le --rate=44100 --channels=2 "$work/phrase.raw"
+play_phrase
 sleep 0.5
-drive window  # the screen shows Wine's desktop at its top left
-size_at=$(sed 's/.* x=\(-*[0-9]*\) y=\(-*[0-9]*\) width=\([0-9]*\) height=\([0-9]*\)/\3x\4+\1+\2/' <<< "$OUT")
-/usr/bin/import -window root -crop "$size_at" "$out_dir/window.png" 2>/dev/null
+picture "$out_dir/window.png"
 kill "${recorder_pids[@]}" 2>/dev/null
 wait "${recorder_pids[@]}" 2>/dev/null
 recorder_pids=()
-drive close
-for i in $(seq 1 100); do
-  kill -0 "$program_pid" 2>/dev/null || break
-  sleep 0.1
-done
-program_pid=""
+close_program
+
+# The same window in English, for its picture.
+write_settings en
+start_streaming
+picture "$out_dir/window-en.png"
+close_program
 
 sox -r 44100 -c 2 -b 16 -e signed -t raw "$work/input.raw" "$out_dir/input.wav" 2>/dev/null
 sox -r 44100 -c 2 -b 16 -e signed -t raw "$work/output.raw" "$out_dir/output.wav" 2>/dev/null
@@ -162,7 +188,7 @@ centre_in=$(analyze centroid "$out_dir/input.wav")
 centre_out=$(analyze centroid "$out_dir/output.wav")
 freq_in=$(analyze freq "$out_dir/input.wav")
 freq_out=$(analyze freq "$out_dir/output.wav")
-for f in input.wav output.wav window.png; do
+for f in input.wav output.wav window.png window-en.png; do
   if [ ! -s "$out_dir/$f" ]; then
     echo "run_program: $out_dir/$f was not written" >&2
     exit 1
@@ -172,4 +198,4 @@ rm -rf "$work"
 ratio=$(awk -v a="$centre_out" -v b="$centre_in" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "?" }')
 echo "demo: ${phrase_seconds} s of speech at pitch position $PITCH_POSITION (one octave up):" \
   "mean frequency ${centre_in} Hz in, ${centre_out} Hz out (x${ratio}); strongest line" \
-  "${freq_in} Hz in, ${freq_out} Hz out; wrote ${out_dir#$ROOT/}/input.wav, output.wav, window.png"
+  "${freq_in} Hz in, ${freq_out} Hz out; wrote ${out_dir#$ROOT/}/input.wav, output.wav, window.png, window-en.png"

@@ -19,9 +19,13 @@ recording() {  # name: 44100 Hz 16-bit stereo, not silent
 }
 check "./run demonstration: input.wav and output.wav hold the phrase" eval \
   'recording input.wav && recording output.wav'
-read -r FORMAT WIDTH HEIGHT COLOURS <<< "$(/usr/bin/identify -format "%m %w %h %k" "$DEMO/window.png")"
-check "./run demonstration: window.png shows the window" eval '[ "$FORMAT" = PNG ] &&
-  within "$WIDTH" 200 600 && within "$HEIGHT" 60 300 && [ "$COLOURS" -gt 8 ]'
+for PICTURE in window.png window-en.png; do
+  read -r FORMAT WIDTH HEIGHT COLOURS <<< "$(/usr/bin/identify -format "%m %w %h %k" "$DEMO/$PICTURE")"
+  check "./run demonstration: $PICTURE shows the window" eval '[ "$FORMAT" = PNG ] &&
+    within "$WIDTH" 200 600 && within "$HEIGHT" 60 300 && [ "$COLOURS" -gt 8 ]'
+done
+check "./run demonstration: the English window differs from the Japanese one" eval \
+  '! /usr/bin/compare -metric AE "$DEMO/window.png" "$DEMO/window-en.png" null: 2>/dev/null'
 
 # With a display: the program with its options (-t: in the tray, ended by the driver). It
 # keeps its settings beside the built program; a user's file there is put back afterwards.
