@@ -106,7 +106,7 @@ def testenv(action, env=None):
 # longest first, each suite to the lane with less to do, so both end at about the same time.
 SUITE_SECONDS = {"win32": 75, "win64": 75, "e2e_watchdog": 57, "e2e_plugin_faults": 35,
                  "e2e_audio": 30, "real_plugins": 30, "isolated_render": 19, "e2e_plugin_state": 18,
-                 "render": 18, "run": 14, "e2e": 12, "e2e_wasapi": 8}
+                 "render": 18, "run": 20, "e2e": 12, "e2e_wasapi": 8}
 
 
 def run_lane(suites, env):
