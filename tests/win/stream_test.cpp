@@ -6,10 +6,12 @@
 #include <commctrl.h>
 #include <mmdeviceapi.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "app/app_state.h"
 #include "app/balloon.h"
@@ -18,6 +20,7 @@
 #include "audio/engine_state.h"
 #include "audio/stream.h"
 #include "audio/stream_state.h"
+#include "audio/stream_devices.h"
 #include "audio/wasapi_devices.h"
 #include "audio/winmm.h"
 #include "plugin/plugin_call_watch.h"
@@ -298,6 +301,19 @@ TEST_F(Stream, OnTheEndpointsARemovedEndpointFailsTheStreamAtOnce) {
         ASSERT_TRUE(StopAndWait());
         NoteEndpointState(render.c_str(), 0); // the closed run is not watched any more
     }
+}
+
+// The watcher lists the devices every second; the endpoints among them are enumerated again
+// only after the system said one changed.
+TEST_F(Stream, TheEndpointsAreEnumeratedAgainOnlyAfterAChange) {
+    ListStreamDevices(DeviceKind::Capture);
+    const uint32_t before = wasapiEnumerations;
+    ListStreamDevices(DeviceKind::Capture);
+    EXPECT_EQ(wasapiEnumerations, before) << "nothing changed";
+    NoteEndpointState(nullptr, DEVICE_STATE_ACTIVE); // as the system's notice of an arrival
+    const std::vector<std::wstring> names = ListStreamDevices(DeviceKind::Capture);
+    EXPECT_EQ(wasapiEnumerations, before + 1) << "after a change";
+    EXPECT_EQ(std::count(names.begin(), names.end(), L"WASAPI: Monitor of TestMic"), 1);
 }
 
 // On the endpoints too, a block stuck inside the effect is given up by the level timer: the
