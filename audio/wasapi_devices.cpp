@@ -66,7 +66,10 @@ void EnsureComOnThisThread() {
     }
 }
 
-void AppendWasapiEndpointNames(DeviceKind kind, std::vector<std::wstring>& names) {
+namespace {
+
+void EnumerateEndpointNames(DeviceKind kind, std::vector<std::wstring>& names) {
+    ++wasapiEnumerations;
     IMMDeviceCollection* endpoints = ActiveEndpoints(kind);
     UINT count = 0;
     if (endpoints == nullptr || FAILED(endpoints->GetCount(&count))) {
@@ -82,6 +85,8 @@ void AppendWasapiEndpointNames(DeviceKind kind, std::vector<std::wstring>& names
     }
     Release(endpoints);
 }
+
+} // namespace
 
 IMMDevice* FindWasapiEndpoint(DeviceKind kind, const wchar_t* name) {
     if (!IsWasapiName(name)) {
@@ -234,4 +239,38 @@ void UnwatchEndpoints(std::atomic<int32_t>* gone) {
         }
     }
     LockLeave(&watchedLock);
+}
+
+namespace {
+
+// Each kind's endpoint names as last enumerated, the change count they were listed at and when.
+struct EndpointNames {
+    bool listed = false;
+    uint32_t changes = 0;
+    DWORD tick = 0;
+    std::vector<std::wstring> names;
+};
+// A driver that sends no notice of an endpoint's arrival is still seen, only later.
+constexpr DWORD ENDPOINT_NAMES_KEPT_MS = 10000;
+EndpointNames endpointNames[2];
+
+} // namespace
+
+uint32_t wasapiEnumerations = 0;
+
+void AppendWasapiEndpointNames(DeviceKind kind, std::vector<std::wstring>& names) {
+    // Read before listing: a change that arrives meanwhile leaves the count behind the list's,
+    // and the next call lists again.
+    const uint32_t changes = EndpointChangeCount();
+    EndpointNames& kept = endpointNames[kind == DeviceKind::Capture ? 0 : 1];
+    const DWORD now = GetTickCount();
+    if (!notified || !kept.listed || kept.changes != changes ||
+        now - kept.tick >= ENDPOINT_NAMES_KEPT_MS) {
+        kept.names.clear();
+        EnumerateEndpointNames(kind, kept.names);
+        kept.listed = true;
+        kept.changes = changes;
+        kept.tick = now;
+    }
+    names.insert(names.end(), kept.names.begin(), kept.names.end());
 }

@@ -17,7 +17,13 @@ struct IMMDevice;
 
 // Appends the listed name of every active endpoint, from one enumeration; an endpoint whose
 // name cannot be read or would not fit is left out.
+// While the system's endpoint notifications run, the names come from the last enumeration until
+// an endpoint changes or 10 s have passed (so a watcher asking every second enumerates after a
+// change, and otherwise seldom); where none are sent, every call enumerates. User-interface
+// thread.
 void AppendWasapiEndpointNames(DeviceKind kind, std::vector<std::wstring>& names);
+// How many times the endpoints have been enumerated for names, for tests.
+extern uint32_t wasapiEnumerations;
 
 // The endpoint listed exactly as name (with its prefix), or null. The caller releases it.
 IMMDevice* FindWasapiEndpoint(DeviceKind kind, const wchar_t* name);

@@ -18,22 +18,6 @@
 
 namespace {
 
-// The text of the visible balloon tip, or nothing.
-std::wstring BalloonText() {
-    for (HWND tip = FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr); tip != nullptr;
-         tip = FindWindowExW(nullptr, tip, TOOLTIPS_CLASSW, nullptr)) {
-        if (IsWindowVisible(tip) && (GetWindowLongW(tip, GWL_STYLE) & TTS_BALLOON) != 0) {
-            wchar_t text[256] = L"";
-            TTTOOLINFOW info = {};
-            info.cbSize = sizeof info;
-            info.lpszText = text;
-            SendMessageW(tip, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&info));
-            return text;
-        }
-    }
-    return L"";
-}
-
 MMRESULT WINAPI RefusedWrite(HWAVEOUT, LPWAVEHDR, UINT) {
     return MMSYSERR_NODRIVER;
 }
@@ -79,7 +63,7 @@ TEST_F(Recovery, DevicesThatStayAwayAreRetriedAfterGrowingPausesThenGivenUp) {
         EXPECT_EQ(running, 0) << "given up";
         EXPECT_TRUE(Enabled(ID_START));
         EXPECT_EQ(Checked(IDC_AUTO_CONNECT), autoConnect);
-        EXPECT_EQ(BalloonText(),
+        EXPECT_EQ(VisibleBalloon().first,
                   autoConnect ? L"" : L"オーディオデバイスが応答しないため停止しました。");
         HideBalloon();
         if (autoConnect) {
@@ -100,9 +84,9 @@ TEST_F(Recovery, AStartWhoseDeviceDoesNotOpenSaysSoToTheUserOnly) {
                   L"WaveOutCapsName=TestSpeaker\r\nAutoRestart=1\r\n");
     OpenDialog();
     EXPECT_EQ(Command(ID_START, WATCHER_CODE), 0);
-    EXPECT_EQ(BalloonText(), L"");
+    EXPECT_EQ(VisibleBalloon().first, L"");
     EXPECT_EQ(Command(ID_START), 0);
-    EXPECT_EQ(BalloonText().rfind(L"オーディオデバイスを開けませんでした。", 0), 0u)
+    EXPECT_EQ(VisibleBalloon().first.rfind(L"オーディオデバイスを開けませんでした。", 0), 0u)
         << "the balloon says why";
     HideBalloon();
 }

@@ -23,6 +23,23 @@ int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix
                              [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
 }
 
+std::pair<std::wstring, RECT> VisibleBalloon() {
+    for (HWND tip = FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr); tip != nullptr;
+         tip = FindWindowExW(nullptr, tip, TOOLTIPS_CLASSW, nullptr)) {
+        if (IsWindowVisible(tip) && (GetWindowLongW(tip, GWL_STYLE) & TTS_BALLOON) != 0) {
+            wchar_t text[256] = L"";
+            TTTOOLINFOW info = {};
+            info.cbSize = sizeof info;
+            info.lpszText = text;
+            SendMessageW(tip, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&info));
+            RECT r;
+            GetWindowRect(tip, &r);
+            return {text, r};
+        }
+    }
+    return {};
+}
+
 std::string SourceFile(const std::string& relativePath) {
     const std::string source = KAWAUSO_SOURCE_DIR;
     std::ifstream file((source[0] == '/' ? "Z:" : "") + source + "/" + relativePath);

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -19,6 +20,9 @@ using Flags = std::vector<bool>;
 
 // Lines that begin with prefix.
 int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix);
+
+// The visible balloon tip's text and its place on the screen, or nothing.
+std::pair<std::wstring, RECT> VisibleBalloon();
 
 // A file of the checkout, opened from the Windows side ("" when it cannot be read).
 std::string SourceFile(const std::string& relativePath);
