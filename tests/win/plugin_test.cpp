@@ -115,9 +115,7 @@ TEST_F(Plugin, WhileRunningALoadSizesTheEffectForTheStreamAndAnUnloadLeavesTheSt
     const long long frames = bufferBytes / 4;
     ChooseVariant("copy_through");
     LoadPluginCommand(dialog);
-    for (int i = 0; i < 100 && CountPrefix(Log("copy_through"), "process") < 3; ++i) {
-        Pump(50); // the devices' first blocks may take a while
-    }
+    PumpUntil([&] { return CountPrefix(Log("copy_through"), "process") >= 3; }, 5000);
     const std::vector<std::string> lines = Log("copy_through");
     const CallList calls = Calls("copy_through");
     EXPECT_EQ(std::count(calls.begin(), calls.end(), Call(effSetBlockSize, frames)), 1)
@@ -208,9 +206,7 @@ TEST_F(Plugin, ARefusedOrFaultingEffectIsCutLooseAndTheUserToldOutsideTheLock) {
             dialog, Button(IDOK),
             [&] {
                 LoadPluginCommand(dialog);
-                for (int tick = 0; tick < 50 && effect != nullptr; ++tick) {
-                    Pump(20);
-                }
+                PumpUntil([] { return effect == nullptr; }, 1000);
             },
             0,
             [&](HWND b) {
@@ -275,13 +271,9 @@ TEST_F(Plugin, ALoadAndAnUnloadAreSavedWithinSecondsNotOnlyAtTheClose) {
     WriteSettings(L"[Settings00]\r\nBufferSize=50\r\n");
     OpenDialog();
     const auto savedWithin4s = [&](bool active) {
-        for (int tick = 0; tick < 200; ++tick) {
-            Pump(20);
-            if ((ReadSettings().find(L"VstActive=1") != std::wstring::npos) == active) {
-                return true;
-            }
-        }
-        return false;
+        return PumpUntil(
+            [&] { return (ReadSettings().find(L"VstActive=1") != std::wstring::npos) == active; },
+            4000);
     };
     ChooseVariant("copy_through");
     LoadPluginCommand(dialog);

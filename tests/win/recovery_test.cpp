@@ -1,6 +1,6 @@
-// The recovery as the window shows it, on the real test devices: the pauses between attempts
-// on devices that keep failing, the give-up with auto-connect off (a balloon) and on (the
-// watcher waits and starts again), and the balloon of a Start whose device does not open.
+// The recovery as the window shows it, on the real test devices: the give-up on devices that
+// keep failing with auto-connect off (a balloon) and on (the watcher waits and starts again),
+// and the balloon of a Start whose device does not open.
 #include <windows.h>
 #include <mmsystem.h>
 #include <commctrl.h>
@@ -30,36 +30,27 @@ bool RefusedOpen(const wchar_t*, const wchar_t*, int32_t) {
 
 using Recovery = WinTest;
 
-// A playback device that refuses a write and then does not open again: tried at once, then
-// after pauses that grow, and given up once the (shortened) recovery time is over.
+// A playback device that refuses a write and then does not open again: tried a few times and
+// given up once the (shortened) recovery time is over.
 TEST_F(Recovery, DevicesThatStayAwayAreRetriedAfterGrowingPausesThenGivenUp) {
     const uint32_t recoveryBefore = deviceRecoveryMs;
     deviceRecoveryMs = 2500;
     for (bool autoConnect : {false, true}) {
         OpenDialog();
         ASSERT_TRUE(StartTestStream(L"20"));
-        for (int tick = 0; tick < 150 && !StreamDelivering(); ++tick) {
-            Pump(20);
-        }
+        PumpUntil(StreamDelivering, 3000);
         if (autoConnect) {
             SendMessageW(Item(IDC_AUTO_CONNECT), BM_CLICK, 0, 0); // the stream runs on
         }
         attempts.clear();
         reopenStream = RefusedOpen;
         playbackWrite = RefusedWrite;
-        for (DWORD start = GetTickCount(); running == 1 && GetTickCount() - start < 8000;) {
-            Pump(10);
-        }
+        PumpUntil([] { return running != 1; }, 8000);
         reopenStream = OpenStream;
         playbackWrite = SystemWaveOutWrite;
-        // At once, then after 250, 500 and 1000 ms pauses (on the 200 ms level timer).
-        ASSERT_GE(attempts.size(), 3u) << autoConnect;
+        // At once, then after 250, 500 and 1000 ms pauses (their lengths are the core tier's).
+        EXPECT_GE(attempts.size(), 3u) << autoConnect;
         EXPECT_LE(attempts.size(), 5u) << autoConnect;
-        for (size_t i = 2; i < attempts.size(); ++i) {
-            EXPECT_GE(attempts[i] - attempts[i - 1] + 100, attempts[i - 1] - attempts[i - 2])
-                << "attempt " << i << (autoConnect ? " with auto-connect" : "");
-        }
-        EXPECT_GE(attempts.back() - attempts.front(), 1500u);
         EXPECT_EQ(running, 0) << "given up";
         EXPECT_TRUE(Enabled(ID_START));
         EXPECT_EQ(Checked(IDC_AUTO_CONNECT), autoConnect);
@@ -67,9 +58,7 @@ TEST_F(Recovery, DevicesThatStayAwayAreRetriedAfterGrowingPausesThenGivenUp) {
                   autoConnect ? L"" : L"オーディオデバイスが応答しないため停止しました。");
         HideBalloon();
         if (autoConnect) {
-            for (int tick = 0; tick < 100 && running == 0; ++tick) {
-                Pump(20);
-            }
+            PumpUntil([] { return running != 0; }, 2000);
             EXPECT_EQ(running, 1) << "the watcher starts the stream on the devices present";
             StopAndWait();
         }

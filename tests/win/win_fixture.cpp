@@ -234,6 +234,16 @@ void WinTest::Pump(DWORD ms) {
     }
 }
 
+bool WinTest::PumpUntil(const std::function<bool()>& done, DWORD ms) {
+    for (const DWORD start = GetTickCount(); !done();) {
+        if (GetTickCount() - start >= ms) {
+            return false;
+        }
+        Pump(5);
+    }
+    return true;
+}
+
 void WinTest::CloseDialog() {
     SendMessageW(dialog, WM_CLOSE, 0, 0);
     DestroyWindow(dialog);
@@ -291,10 +301,7 @@ bool WinTest::StartTestStream(const wchar_t* bufferMs, const std::wstring& prefi
 
 bool WinTest::StopAndWait() {
     Command(ID_STOP);
-    for (const DWORD start = GetTickCount(); running != 0 && GetTickCount() - start < 2000;) {
-        Pump(5);
-    }
-    return running == 0;
+    return PumpUntil([] { return running == 0; }, 2000);
 }
 
 void WinTest::Listen(const char* variant) {

@@ -63,6 +63,7 @@ class WinTest : public ::testing::Test {
     std::wstring ReadSettings() const; // the text after a UTF-16 mark
     void OpenDialog(int slot = 0, bool inTray = false);
     void Pump(DWORD ms = 50);
+    bool PumpUntil(const std::function<bool()>& done, DWORD ms); // done()'s last answer
     void CloseDialog();
 
     HWND Item(int id) const { return GetDlgItem(dialog, id); }
