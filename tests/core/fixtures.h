@@ -10,6 +10,12 @@
 using Lines = std::vector<std::string>;
 using Samples = std::vector<int16_t>;
 
+#if defined(__SANITIZE_ADDRESS__)
+#define SKIP_UNDER_SANITIZERS() GTEST_SKIP() << "the sanitizers own the fault signals"
+#else
+#define SKIP_UNDER_SANITIZERS() (void)0
+#endif
+
 // As at program start after the dialog's initialisation: unity gain and ratio.
 class EngineTest : public ::testing::Test {
   protected:

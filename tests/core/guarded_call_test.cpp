@@ -18,12 +18,6 @@ namespace {
 
 using PluginFaultTest = EngineTest;
 
-#if defined(__SANITIZE_ADDRESS__)
-#define SKIP_UNDER_SANITIZERS() GTEST_SKIP() << "the sanitizers own the fault signals"
-#else
-#define SKIP_UNDER_SANITIZERS() (void)0
-#endif
-
 #ifdef _WIN32
 constexpr uint32_t ACCESS = 0xC0000005, ILLEGAL = 0xC000001D, DIVIDE = 0xC0000094,
                    OVERFLOW = 0xC00000FD, BREAKPOINT = 0x80000003;

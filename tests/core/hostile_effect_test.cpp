@@ -18,12 +18,6 @@ namespace {
 
 using HostileEffectTest = EngineTest;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool FAULTS_OURS = false; // the sanitizers own the fault signals
-#else
-constexpr bool FAULTS_OURS = true;
-#endif
-
 // The counts read as the effect was entered are the only ones the host sizes for; a record that
 // says others later is a fault wherever the host meets it. The sanitized build watches for an
 // overrun of the host's buffer table.
@@ -48,9 +42,7 @@ TEST_F(HostileEffectTest, ChannelCountsChangedAfterTheEntryAreAFault) {
 // comes back, late, its fault (slow_crash) is not recorded against the new effect, and its
 // block (slow_process) does not move the new effect's position.
 TEST_F(HostileEffectTest, ACallGivenUpTouchesNothingWhenItComesBack) {
-    if (!FAULTS_OURS) {
-        GTEST_SKIP() << "the sanitizers own the fault signals";
-    }
+    SKIP_UNDER_SANITIZERS();
     for (const char* variant : {"slow_process", "slow_crash"}) {
         Listen(variant);
         ASSERT_TRUE(Load(variant));

@@ -17,10 +17,7 @@ constexpr uint32_t GONE_AT = 1000;
 constexpr uint32_t NEVER = 0xFFFFFFFFu;
 
 enum class Loss { CaptureStall, RefusedCall, Removed, Sleep };
-const char* Name(Loss loss) {
-    const char* names[] = {"capture stall", "refused call", "removed", "sleep"};
-    return names[static_cast<int>(loss)];
-}
+const char* const LOSS_NAMES[] = {"capture stall", "refused call", "removed", "sleep"};
 
 struct Outcome {
     int attempts = 0;
@@ -100,10 +97,11 @@ TEST(StreamRecovery, EveryLossWithAndWithoutAutoConnectWhicheverTimeTheDevicesRe
             for (uint32_t backAt : {2500u, 6000u, 10800u, NEVER}) {
                 for (uint32_t userStopAt : {NEVER, 4000u}) {
                     for (uint32_t base : {0u, 0xFFFFF000u}) {
-                        const std::string row =
-                            std::string(Name(loss)) + (autoConnect ? ", auto-connect" : "") +
-                            ", back at " + std::to_string(backAt) + ", stop at " +
-                            std::to_string(userStopAt) + ", base " + std::to_string(base);
+                        const std::string row = std::string(LOSS_NAMES[static_cast<int>(loss)]) +
+                                                (autoConnect ? ", auto-connect" : "") +
+                                                ", back at " + std::to_string(backAt) +
+                                                ", stop at " + std::to_string(userStopAt) +
+                                                ", base " + std::to_string(base);
                         const Outcome out = Simulate(loss, autoConnect, backAt, userStopAt, base);
                         const uint32_t giveUpAt = GONE_AT + 10000; // however it was noticed
                         // Seen at once when the system says so, else at the next attempt.

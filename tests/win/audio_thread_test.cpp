@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -78,9 +79,7 @@ TEST_F(AudioThread, ReportsUnexpectedMessagesAndIgnoresWmUser) {
 // nothing is taken while stopping.
 TEST_F(AudioThread, EachCaptureBecomesTheNextPlaybackBlockAtItsRecordedLength) {
     std::vector<int16_t> recorded(64);
-    for (int i = 0; i < 64; ++i) {
-        recorded[i] = static_cast<int16_t>(1000 + i);
-    }
+    std::iota(recorded.begin(), recorded.end(), int16_t{1000});
     run->wave.playIndex = 5;
     run->playbackHeaders[0].dwFlags = WHDR_INQUEUE; // still playing
     PostCapture(recorded, 128);

@@ -82,11 +82,15 @@ TEST_F(Languages, TheSystemMenusItemSwitchesEveryTextAndTheFileKeepsOnlyEnglish)
     streamCounters.restarts = streamCounters.captureGaps = streamCounters.underruns =
         streamCounters.overruns = 0;
     OpenDialog();
-    HWND about =
-        CreateDialogParamW(appInstance, MAKEINTRESOURCEW(IDD_ABOUT), dialog, AboutDialogProc, 0);
+    const auto aboutTexts = [&](bool measure) {
+        HWND about = CreateDialogParamW(appInstance, MAKEINTRESOURCEW(IDD_ABOUT), dialog,
+                                        AboutDialogProc, 0);
+        const std::vector<std::wstring> texts = WindowTexts(about, measure);
+        DestroyWindow(about);
+        return texts;
+    };
     const std::vector<std::wstring> japanese = WindowTexts(dialog),
-                                    aboutJapanese = WindowTexts(about);
-    DestroyWindow(about);
+                                    aboutJapanese = aboutTexts(false);
 
     const std::wstring LANGUAGE = L"[Kawauso04]\r\nLanguage=en\r\n";
     std::wstring withEnglish;
@@ -102,14 +106,11 @@ TEST_F(Languages, TheSystemMenusItemSwitchesEveryTextAndTheFileKeepsOnlyEnglish)
         wchar_t item[32] = L"";
         GetMenuStringW(trayPopup, ID_EXIT, item, 32, MF_BYCOMMAND);
         EXPECT_EQ(std::wstring(item), english ? L"Exit" : L"EXIT");
-        about = CreateDialogParamW(appInstance, MAKEINTRESOURCEW(IDD_ABOUT), dialog,
-                                   AboutDialogProc, 0);
-        ExpectSwitched(aboutJapanese, WindowTexts(about, english), english);
+        ExpectSwitched(aboutJapanese, aboutTexts(english), english);
         if (english) {
             withEnglish = ReadSettings();
             EXPECT_EQ(withEnglish.find(LANGUAGE), withEnglish.size() - LANGUAGE.size());
         }
-        DestroyWindow(about);
     }
     EXPECT_EQ(ReadSettings() + LANGUAGE, withEnglish) << "Japanese takes out what English added";
 
