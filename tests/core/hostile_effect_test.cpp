@@ -24,9 +24,8 @@ using HostileEffectTest = EngineTest;
 TEST_F(HostileEffectTest, ChannelCountsChangedAfterTheEntryAreAFault) {
     EXPECT_FALSE(Load("grow_channels")) << "200 and 200 from effOpen on";
     EXPECT_EQ(effectFault.load(), EFFECT_CHANNELS_CHANGED);
-    // Two inputs and six outputs, then 200 of each after the load: sized again for 2 and 6, and
-    // a fault at the next block. A fault never frees the library: the variant is one no test
-    // expects unloaded.
+    // 2 in and 6 out, then 200 of each: sized for 2 and 6, a fault at the next block. (A fault
+    // never frees the library: a variant no test expects unloaded.)
     ASSERT_TRUE(Load("ch_2_6"));
     SetPluginBlockSize(64);
     effect->numInputs = effect->numOutputs = 200; // the record is the effect's to write

@@ -130,10 +130,8 @@ TEST(StreamRecovery, EveryLossWithAndWithoutAutoConnectWhicheverTimeTheDevicesRe
     }
 }
 
-// Devices that deliver for a moment after each reopening and fail again (a stall told on
-// every tick, or a removal told once), or deliver while refusing calls: the pauses keep
-// growing and the stream is given up 10 s after the first loss, not restarted for ever; a
-// stream that refuses calls has not come back.
+// A stall told on every tick, a removal told once, or calls refused while delivering: given up
+// 10 s after the first loss, not restarted for ever; refusing calls is not coming back.
 TEST(StreamRecovery, DevicesThatFailAgainAfterEachReopeningAreGivenUp) {
     enum Way { STALLS, REMOVED_ONCE, REFUSES };
     for (Way way : {STALLS, REMOVED_ONCE, REFUSES}) {
@@ -171,9 +169,8 @@ TEST(StreamRecovery, DevicesThatFailAgainAfterEachReopeningAreGivenUp) {
     }
 }
 
-// One stop at a time: the first request's fade-out is not restarted by the next; it ends 200 ms
-// after the request once the fade was heard, at most a second after it when never heard, at
-// the first 200 ms when nothing could be heard.
+// The first request's fade-out is not restarted by the next; the stop ends 200 ms after it once
+// the fade was heard, a second after it at most, at once when nothing could be heard.
 TEST(StreamRecovery, AStopIsPendingOnceAndEndsAsSoonAsNothingMoreCanBeHeard) {
     struct Row {
         const char* name;

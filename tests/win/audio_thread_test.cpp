@@ -106,11 +106,9 @@ TEST_F(AudioThread, EachCaptureBecomesTheNextPlaybackBlockAtItsRecordedLength) {
     EXPECT_EQ(Playback(0), std::vector<int16_t>(64, 100));
 }
 
-// Each capture as the devices' headers stand: a write that finds the header written last
-// played is an underrun, and the first in a run puts a block of silence ahead (the block goes
-// one header further); a capture that comes with none of the run's capture buffers left with
-// the device (it had nowhere to record) lost samples, a gap, unless it also ran playback dry:
-// one break, counted once.
+// A write that finds the last header played is an underrun, the first of a run with a block of
+// silence ahead; a capture with no capture buffer left with the device is a gap, unless it also
+// ran playback dry: one break, counted once.
 TEST_F(AudioThread, UnderrunsCushionAndCaptureGapsAreCountedOncePerBreak) {
     const struct {
         DWORD lastWrittenFlags; // of the playback header written last
@@ -153,9 +151,7 @@ TEST_F(AudioThread, NoMessagePostedRightAfterTheStartIsLost) {
     EXPECT_EQ(debugTexts.size(), 50u);
 }
 
-// The same captured samples in the same blocks give the same sound, bit for bit, through the
-// WinMM thread's path and the WASAPI stream's packet path: one engine behind both. Pitch, gain
-// and the fade-in all shape the blocks.
+// One engine behind both systems, bit for bit; pitch, gain and the fade-in shape the blocks.
 TEST_F(AudioThread, TheWasapiPacketPathPlaysWhatTheWinMMPathPlays) {
     constexpr uint32_t FRAMES = 32; // one playback buffer of the fixture
     const auto engine = [] {
