@@ -82,15 +82,11 @@ TEST_F(Languages, TheSystemMenusItemSwitchesEveryTextAndTheFileKeepsOnlyEnglish)
     streamCounters.restarts = streamCounters.captureGaps = streamCounters.underruns =
         streamCounters.overruns = 0;
     OpenDialog();
-    const auto aboutTexts = [&](bool measure) {
-        HWND about = CreateDialogParamW(appInstance, MAKEINTRESOURCEW(IDD_ABOUT), dialog,
-                                        AboutDialogProc, 0);
-        const std::vector<std::wstring> texts = WindowTexts(about, measure);
-        DestroyWindow(about);
-        return texts;
-    };
+    HWND about =
+        CreateDialogParamW(appInstance, MAKEINTRESOURCEW(IDD_ABOUT), dialog, AboutDialogProc, 0);
     const std::vector<std::wstring> japanese = WindowTexts(dialog),
-                                    aboutJapanese = aboutTexts(false);
+                                    aboutJapanese = WindowTexts(about);
+    DestroyWindow(about);
 
     const std::wstring LANGUAGE = L"[Kawauso04]\r\nLanguage=en\r\n";
     std::wstring withEnglish;
@@ -106,11 +102,14 @@ TEST_F(Languages, TheSystemMenusItemSwitchesEveryTextAndTheFileKeepsOnlyEnglish)
         wchar_t item[32] = L"";
         GetMenuStringW(trayPopup, ID_EXIT, item, 32, MF_BYCOMMAND);
         EXPECT_EQ(std::wstring(item), english ? L"Exit" : L"EXIT");
-        ExpectSwitched(aboutJapanese, aboutTexts(english), english);
+        about = CreateDialogParamW(appInstance, MAKEINTRESOURCEW(IDD_ABOUT), dialog,
+                                   AboutDialogProc, 0);
+        ExpectSwitched(aboutJapanese, WindowTexts(about, english), english);
         if (english) {
             withEnglish = ReadSettings();
             EXPECT_EQ(withEnglish.find(LANGUAGE), withEnglish.size() - LANGUAGE.size());
         }
+        DestroyWindow(about);
     }
     EXPECT_EQ(ReadSettings() + LANGUAGE, withEnglish) << "Japanese takes out what English added";
 
