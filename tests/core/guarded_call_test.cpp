@@ -106,7 +106,8 @@ TEST_F(PluginFaultTest, AFaultingEffectIsCutLooseAndNeverCalledAgain) {
     EXPECT_FALSE(Load("crash_open"));
     EXPECT_EQ(effectFault.load(), ACCESS);
     EXPECT_EQ(Log("crash_open"), (Lines{"attach", "entry VSTPluginMain", Call(effOpen)}));
-    EXPECT_TRUE(effect == nullptr && pluginModule == nullptr);
+    EXPECT_EQ(std::make_pair(static_cast<void*>(effect), static_cast<void*>(pluginModule)),
+              std::make_pair(static_cast<void*>(nullptr), static_cast<void*>(nullptr)));
     ASSERT_TRUE(Load("copy_through"));
     EXPECT_EQ(effectFault.load(), 0u);
 }

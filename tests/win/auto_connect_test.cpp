@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/auto_connect.h"
@@ -56,12 +57,16 @@ class AutoConnect : public WinTest {
         return running == wanted ? static_cast<int>(GetTickCount() - start) : -1;
     }
     bool ListsLocked() const { return !Enabled(IDC_WAVEIN) && !Enabled(IDC_WAVEOUT); }
+    // The check box, the slot's switch and the locked lists, as one value that prints whole.
+    std::tuple<bool, bool, bool> On() const {
+        return {Checked(IDC_AUTO_CONNECT), currentSlot->AutoRestart, ListsLocked()};
+    }
 };
 
 TEST_F(AutoConnect, FollowsEitherDeviceAndStaysOnThroughItsOwnStopsButNotTheUsers) {
     OpenDialog();
     SendMessageW(Item(IDC_AUTO_CONNECT), BM_CLICK, 0, 0);
-    EXPECT_TRUE(Checked(IDC_AUTO_CONNECT) && currentSlot->AutoRestart && ListsLocked());
+    EXPECT_EQ(On(), std::make_tuple(true, true, true));
     Pump(600);
     EXPECT_EQ(running, 0) << "the first test comes a second later, not at once";
     EXPECT_GE(Until(1, 1500), 0) << "both devices present: started";
@@ -73,7 +78,7 @@ TEST_F(AutoConnect, FollowsEitherDeviceAndStaysOnThroughItsOwnStopsButNotTheUser
         const int stoppedAfter = Until(0, 2500);
         EXPECT_GE(stoppedAfter, 0) << device << " gone: stopped";
         EXPECT_LE(stoppedAfter, 1600) << "within a watcher tick (1 s) and the stop timer";
-        EXPECT_TRUE(Checked(IDC_AUTO_CONNECT) && currentSlot->AutoRestart && ListsLocked())
+        EXPECT_EQ(On(), std::make_tuple(true, true, true))
             << "the watcher's own stop keeps auto-connect on";
         EXPECT_TRUE(Enabled(ID_START));
         Pump(1200);
@@ -82,8 +87,7 @@ TEST_F(AutoConnect, FollowsEitherDeviceAndStaysOnThroughItsOwnStopsButNotTheUser
         EXPECT_GE(Until(1, 1500), 0) << device << " back: started again";
     }
     Command(ID_STOP); // the user's stop ends auto-connect
-    EXPECT_FALSE(Checked(IDC_AUTO_CONNECT) || currentSlot->AutoRestart);
-    EXPECT_TRUE(ListsLocked()) << "until the teardown";
+    EXPECT_EQ(On(), std::make_tuple(false, false, true)) << "the lists locked until the teardown";
     EXPECT_GE(Until(0, 1000), 0);
     EXPECT_FALSE(ListsLocked());
     Pump(1300);
@@ -92,14 +96,16 @@ TEST_F(AutoConnect, FollowsEitherDeviceAndStaysOnThroughItsOwnStopsButNotTheUser
 
 TEST_F(AutoConnect, ASavedSlotStartsAfterStartUpClearingItNeverStopsAndASlotChangeFollows) {
     OpenDialog(1);
-    EXPECT_TRUE(Checked(IDC_AUTO_CONNECT) && ListsLocked());
+    EXPECT_EQ(On(), std::make_tuple(true, true, true));
     EXPECT_EQ(running, 0) << "nothing starts during initialisation";
     EXPECT_GE(Until(1, 2500), 600) << "a slot saved with it on starts about a second later";
     SendMessageW(Item(IDC_AUTO_CONNECT), BM_CLICK, 0, 0);
-    EXPECT_FALSE(Checked(IDC_AUTO_CONNECT) || currentSlot->AutoRestart);
+    EXPECT_EQ(std::make_tuple(Checked(IDC_AUTO_CONNECT), currentSlot->AutoRestart),
+              std::make_tuple(false, false));
     unplugged = L"Monitor of TestMic";
     Pump(1500);
-    EXPECT_TRUE(running == 1 && ListsLocked()) << "off: the watcher no longer stops it";
+    EXPECT_EQ(std::make_tuple(running, ListsLocked()), std::make_tuple(1, true))
+        << "off: the watcher no longer stops it";
     unplugged.clear();
 
     SelectSlot(0); // while running: a stop, and slot 0 has it off
@@ -108,7 +114,7 @@ TEST_F(AutoConnect, ASavedSlotStartsAfterStartUpClearingItNeverStopsAndASlotChan
     SendMessageW(Item(IDC_AUTO_CONNECT), BM_CLICK, 0, 0);
     SelectSlot(0);
     SelectSlot(1);
-    EXPECT_TRUE(Checked(IDC_AUTO_CONNECT) && ListsLocked()) << "check box and watcher agree";
+    EXPECT_EQ(On(), std::make_tuple(true, true, true)) << "check box and watcher agree";
     EXPECT_GE(Until(1, 2500), 0) << "the new slot's watcher starts the stream";
     CloseDialog();
     EXPECT_NE(ReadSettings().find(L"AutoRestart=1"), std::wstring::npos)
@@ -161,16 +167,14 @@ TEST_F(AutoConnect, ASlotChangeWhileStoppedAwaitsTheNewSlotsOwnNamesNeverTheOldS
                       L"\r\nWaveOutCapsName=" + names.second + L"\r\n");
         OpenDialog(); // slot 0's devices present and selected, the capture list focused
         SelectSlot(2);
-        EXPECT_TRUE(SelectedText(IDC_WAVEIN) == names.first &&
-                    SelectedText(IDC_WAVEOUT) == names.second &&
-                    currentSlot->WaveInCapsName == names.first &&
-                    currentSlot->WaveOutCapsName == names.second && ListsLocked())
-            << names.second;
+        EXPECT_EQ(std::make_tuple(SelectedText(IDC_WAVEIN), SelectedText(IDC_WAVEOUT),
+                                  std::wstring(currentSlot->WaveInCapsName),
+                                  std::wstring(currentSlot->WaveOutCapsName), ListsLocked()),
+                  std::make_tuple(names.first, names.second, names.first, names.second, true));
         Pump(1300);
         EXPECT_EQ(running, 0) << "the watcher waits for the slot's own devices";
         CloseDialog();
-        EXPECT_TRUE(saved(L"WaveInCapsName") == names.first &&
-                    saved(L"WaveOutCapsName") == names.second);
+        EXPECT_EQ(std::make_pair(saved(L"WaveInCapsName"), saved(L"WaveOutCapsName")), names);
         // Auto-connect off, the lists refreshed: an awaited name selects no other device.
         OpenDialog(2);
         SendMessageW(Item(IDC_AUTO_CONNECT), BM_CLICK, 0, 0);
