@@ -9,7 +9,8 @@ Windows tests under Wine), and each tests/scripts/NAME_test.sh by NAME (script s
 is checked. The Wine prefix, display and audio server of scripts/testenv.sh are started for
 the suites that need them and stopped again, by PID, however the run ends. The suites under
 Wine run in two lanes side by side, each with an environment of its own (they mostly wait on
-real time: devices, timers, recordings), so a full run takes about half as long.
+real time: devices, timers, recordings), so a full run takes about half as long; the suites that
+need no Wine run beside them.
 """
 import json, os, re, shutil, subprocess, sys, threading, time
 
@@ -109,6 +110,11 @@ SUITE_SECONDS = {"win32": 75, "win64": 75, "e2e_watchdog": 57, "e2e_plugin_fault
                  "render": 18, "run": 20, "e2e": 12, "e2e_wasapi": 8}
 
 
+# Suites that need no Wine run on the main thread beside the two lanes: the lanes mostly wait on
+# real time, so the cores have room for them, and a whole run ends that much sooner.
+BESIDE_THE_LANES = ("real_plugins", "test_command", "msvc_runtime", "layers")
+
+
 def run_lane(suites, env):
     wenv = testenv("start", env)
     try:
@@ -138,16 +144,8 @@ def main(argv):
     if build_failed:
         record("build", time.time(), 0, ["a build failed"])
     env = dict(os.environ, ASAN_OPTIONS="detect_leaks=1", UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1")
-    if "native" in chosen:
-        # The fault tests raise the signals the sanitizers own: the plain build runs exactly what
-        # the sanitized one skipped, and nothing it already ran.
-        skipped = run_gtest("native", ["build/native-asan/tests/kawauso-tests"], env) or []
-        if skipped:
-            run_gtest("native/faults", ["build/native/tests/kawauso-tests",
-                                        "--gtest_filter=" + ":".join(skipped)], env)
-    if "fuzz" in chosen:
-        run_fuzz(env)
-    wine_suites = sorted((s for s in known[2:] if s in chosen), key=lambda s: -SUITE_SECONDS.get(s, 5))
+    wine_suites = sorted((s for s in known[2:] if s in chosen and s not in BESIDE_THE_LANES),
+                         key=lambda s: -SUITE_SECONDS.get(s, 5))
     lanes, loads = [[], []], [0, 0]
     for suite in wine_suites:
         lane = loads.index(min(loads))
@@ -157,6 +155,18 @@ def main(argv):
                for lane, root in zip(lanes, LANE_ROOTS) if lane]
     for t in threads:
         t.start()
+    if "native" in chosen:
+        # The fault tests raise the signals the sanitizers own: the plain build runs exactly what
+        # the sanitized one skipped, and nothing it already ran.
+        skipped = run_gtest("native", ["build/native-asan/tests/kawauso-tests"], env) or []
+        if skipped:
+            run_gtest("native/faults", ["build/native/tests/kawauso-tests",
+                                        "--gtest_filter=" + ":".join(skipped)], env)
+    if "fuzz" in chosen:
+        run_fuzz(env)
+    for suite in BESIDE_THE_LANES:
+        if suite in chosen:
+            run_script(suite, env)
     for t in threads:
         t.join()
     share_tool = os.path.join(ROOT, "..", "shared", "tools", "test-share")
