@@ -105,9 +105,9 @@ def testenv(action, env=None):
 
 # About how many seconds each suite under Wine takes (others count 5): the lanes are filled
 # longest first, each suite to the lane with less to do, so both end at about the same time.
-SUITE_SECONDS = {"win32": 75, "win64": 75, "e2e_watchdog": 57, "e2e_plugin_faults": 35,
-                 "e2e_audio": 30, "real_plugins": 30, "isolated_render": 19, "e2e_plugin_state": 18,
-                 "render": 18, "run": 20, "e2e": 12, "e2e_wasapi": 8}
+SUITE_SECONDS = {"win32": 84, "win64": 84, "e2e_watchdog": 58, "e2e_plugin_faults": 40,
+                 "e2e_audio": 32, "render": 27, "run": 18, "e2e_plugin_state": 17,
+                 "isolated_render": 15, "e2e_wasapi": 10, "e2e": 6, "dll_search": 5, "package": 3}
 
 
 # Suites that need no Wine run on the main thread beside the two lanes: the lanes mostly wait on
