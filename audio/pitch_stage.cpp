@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "audio/engine_state.h"
+#include "audio/frame_lanes.h"
 
 namespace {
 
@@ -201,10 +202,7 @@ void BringRingCopyUpToDate() {
 void WriteRings(const int16_t* input, uint32_t frames, int16_t* writerL, int16_t* writerR) {
     uint32_t k = 0;
     for (; k + 4 <= frames; k += 4) {
-        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(input + 2 * k));
-        x = _mm_shufflelo_epi16(x, 0xD8);  // L0 L1 R0 R1 | L2 R2 L3 R3
-        x = _mm_shufflehi_epi16(x, 0xD8);  // L0 L1 R0 R1 | L2 L3 R2 R3
-        x = _mm_shuffle_epi32(x, 0xD8);    // L0 L1 L2 L3 | R0 R1 R2 R3
+        const __m128i x = SplitFourFrames(input + 2 * k);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(writerL + k), x);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(writerR + k), _mm_unpackhi_epi64(x, x));
     }

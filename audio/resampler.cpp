@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "audio/frame_lanes.h"
+
 namespace {
 
 constexpr uint32_t PHASE_BITS = 12; // table rows per frame: 4096, the nearest one taken
@@ -128,10 +130,7 @@ inline void Interpolate(const PhaseTable& table, const float* left, const float*
 void Widen(const int16_t* in, uint32_t frames, float* left, float* right) {
     uint32_t i = 0;
     for (; i + 4 <= frames; i += 4) {
-        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i));
-        x = _mm_shufflelo_epi16(x, 0xD8); // L0 L1 R0 R1 | L2 R2 L3 R3
-        x = _mm_shufflehi_epi16(x, 0xD8); // L0 L1 R0 R1 | L2 L3 R2 R3
-        x = _mm_shuffle_epi32(x, 0xD8);   // L0 L1 L2 L3 | R0 R1 R2 R3
+        const __m128i x = SplitFourFrames(in + 2 * i);
         _mm_storeu_ps(left + i, _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(x, x), 16)));
         _mm_storeu_ps(right + i, _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpackhi_epi16(x, x), 16)));
     }

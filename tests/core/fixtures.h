@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 #include "audio/engine_state.h"
 #include "plugin/plugin_host.h"
 #include "tests/support/test_plugins.h"
@@ -41,6 +44,19 @@ class EngineTest : public ::testing::Test {
     }
     static Lines Log(const char* variant) { return ReadPluginLog(TestPluginPathUtf8(variant)); }
     static bool Load(const char* name) { return LoadPlugin(TestPluginPath(name).c_str(), 44100); }
+    // Starts run (a block) on a thread of its own and returns once the block is inside the
+    // effect variant (a slow one), with the float buffers it holds: a give-up hands those over
+    // to it for good, so the test frees them.
+    template <class Run>
+    static std::thread InsideTheEffect(const char* variant, Run run, std::vector<float*>& held) {
+        held = {pluginBuffers[0], pluginBuffers[1], pluginBuffers[PLUGIN_OUTPUTS],
+                pluginBuffers[PLUGIN_OUTPUTS + 1]};
+        std::thread block(run);
+        while (Log(variant).back().rfind("process", 0) != 0) {
+            std::this_thread::yield();
+        }
+        return block;
+    }
     std::vector<std::string> listened;
 };
 

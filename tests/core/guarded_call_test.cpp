@@ -148,15 +148,11 @@ TEST_F(PluginFaultTest, ABlockThatStaysInsideTheEffectIsGivenUp) {
         ASSERT_TRUE(Load("slow_process"));
         SetPluginBlockSize(64);
         pluginActive.store(1);
-        float* const handedOver[] = {pluginBuffers[0], pluginBuffers[1],
-                                     pluginBuffers[PLUGIN_OUTPUTS],
-                                     pluginBuffers[PLUGIN_OUTPUTS + 1]};
+        std::vector<float*> handedOver;
         int16_t in[128] = {}, out[128] = {};
         std::atomic<int> played{-1};
-        std::thread block([&] { played = ProcessBlock(in, sizeof in, out) ? 1 : 0; });
-        while (Log("slow_process").back().rfind("process", 0) != 0) {
-            std::this_thread::yield(); // until the block is inside the effect
-        }
+        std::thread block = InsideTheEffect(
+            "slow_process", [&] { played = ProcessBlock(in, sizeof in, out) ? 1 : 0; }, handedOver);
         EXPECT_FALSE(GiveUpPluginCallAfter(10000)) << "given up before its limit";
         EXPECT_EQ(GiveUpPluginCallAfter(givenUp ? 0 : 10000), givenUp);
         EXPECT_EQ(effectFault.load(), givenUp ? EFFECT_HUNG : 0u);

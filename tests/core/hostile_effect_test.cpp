@@ -47,14 +47,10 @@ TEST_F(HostileEffectTest, ACallGivenUpTouchesNothingWhenItComesBack) {
         ASSERT_TRUE(Load(variant));
         SetPluginBlockSize(64);
         pluginActive.store(1);
-        float* const handedOver[] = {pluginBuffers[0], pluginBuffers[1],
-                                     pluginBuffers[PLUGIN_OUTPUTS],
-                                     pluginBuffers[PLUGIN_OUTPUTS + 1]};
+        std::vector<float*> handedOver;
         int16_t in[128] = {}, out[128] = {};
-        std::thread block([&] { ProcessBlock(in, sizeof in, out); });
-        while (Log(variant).back().rfind("process", 0) != 0) {
-            std::this_thread::yield();
-        }
+        std::thread block = InsideTheEffect(
+            variant, [&] { ProcessBlock(in, sizeof in, out); }, handedOver);
         ASSERT_TRUE(GiveUpPluginCallAfter(0));
         UnloadPlugin();
         ASSERT_TRUE(Load("copy_through"));
