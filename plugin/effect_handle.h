@@ -12,6 +12,31 @@
 #include "plugin/plugin_state.h"
 #include "plugin/vst2.h"
 
+// What an effect asked of its host outside a call the caller made, in the order it asked.
+enum class EffectEventKind : uint32_t {
+    SizeWindow,   // audioMasterSizeWindow: width x height pixels for its editor
+    Automate,     // audioMasterAutomate: parameter index was set to value from its editor
+    UpdateDisplay // audioMasterUpdateDisplay: its parameters or programs changed
+};
+
+struct EffectEvent {
+    EffectEventKind kind;
+    int32_t index;
+    float value;
+    int32_t width, height;
+};
+
+// What an effect is told when it asks its host, refreshed by the caller with every block.
+struct EffectHostValues {
+    double sampleRate;
+    int32_t blockSize;
+    int32_t processLevel; // kVstProcessLevel* as the effect asks audioMasterGetCurrentProcessLevel
+};
+
+// Threads: process() from one thread (the audio thread); every other call from one other thread
+// (the window thread). Neither waits on the other. Across processes a wait made on a thread
+// with windows keeps that thread's messages flowing, and a call made while another is still
+// waiting (a message handled meanwhile) is refused at once.
 struct EffectHandle {
     // Replaces whatever was loaded with the effect in path (as LoadPlugin); false when it
     // cannot be loaded or faulted while loading (fault() tells the two apart).
@@ -19,13 +44,24 @@ struct EffectHandle {
     StateRestore (*restoreState)(EffectHandle* self, const std::vector<uint8_t>& state);
     bool (*captureState)(EffectHandle* self, std::vector<uint8_t>& state);
     void (*setBlockSize)(EffectHandle* self, uint32_t frames);
-    // As ProcessWithPlugin: false when declined or faulted, and then output is untouched.
+    // As ProcessWithPlugin: false when declined or faulted, and then output is untouched. Across
+    // processes also false, without waiting longer than the block lasts, when the answer is not
+    // there in time; fault() then says whether the effect is gone (ended, hung) or only late.
     bool (*process)(EffectHandle* self, const int16_t* input, int16_t* output, uint32_t frames);
     // A dispatcher call; ptr as the opcode takes it. Across processes ptr is carried by value
     // for effGetChunk, effSetChunk and effEditGetRect (what it receives stays valid until the
     // next call); any other opcode with a ptr is not sent there and gives 0.
     VstIntPtr (*dispatch)(EffectHandle* self, int32_t opcode, int32_t index, VstIntPtr value,
                           void* ptr, float opt);
+    // Opens the effect's editor as a child of parent (an HWND on Windows) and gives the size it
+    // asked for; false when it has none or cannot open one there. In this process the program
+    // keeps its own editor window (editor_window.h) and this gives false.
+    bool (*openEditor)(EffectHandle* self, void* parent, ERect* size);
+    void (*closeEditor)(EffectHandle* self);
+    // The next thing the effect asked outside the caller's calls; false when there is none.
+    bool (*takeEvent)(EffectHandle* self, EffectEvent* event);
+    // Values the effect's questions are answered from, from the next block on.
+    void (*setHostValues)(EffectHandle* self, const EffectHostValues& values);
     void (*unload)(EffectHandle* self);
     EffectFault (*fault)(EffectHandle* self);
     void (*destroy)(EffectHandle* self); // unloads, then frees the handle

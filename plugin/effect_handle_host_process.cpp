@@ -159,6 +159,19 @@ VstIntPtr Dispatch(EffectHandle* handle, int32_t opcode, int32_t index, VstIntPt
     return result;
 }
 
+// Not yet carried across processes: no editor there, no events, the host's own values.
+bool OpenEditor(EffectHandle*, void*, ERect*) {
+    return false;
+}
+
+void CloseEditor(EffectHandle*) {}
+
+bool TakeEvent(EffectHandle*, EffectEvent*) {
+    return false;
+}
+
+void SetHostValues(EffectHandle*, const EffectHostValues&) {}
+
 EffectFault Fault(EffectHandle* handle) {
     HostProcessEffect& e = Of(handle);
     if (e.client.fault.kind != EffectFaultKind::None) {
@@ -176,8 +189,9 @@ void Destroy(EffectHandle* handle) {
 
 EffectHandle* OpenHostProcessEffect(const char* hostProgram, const FxLimits& limits) {
     HostProcessEffect* e = new HostProcessEffect;
-    static_cast<EffectHandle&>(*e) = EffectHandle{Load,     Restore, Capture, SetBlockSize, Process,
-                                                  Dispatch, Unload,  Fault,   Destroy};
+    static_cast<EffectHandle&>(*e) = EffectHandle{
+        Load,        Restore,   Capture,       SetBlockSize, Process, Dispatch, OpenEditor,
+        CloseEditor, TakeEvent, SetHostValues, Unload,       Fault,   Destroy};
     e->hostProgram = hostProgram;
     e->limits = limits;
     return e;

@@ -31,6 +31,19 @@ VstIntPtr Dispatch(EffectHandle*, int32_t opcode, int32_t index, VstIntPtr value
     return CallDispatcher(effect, opcode, value, ptr, opt, index);
 }
 
+// In this process the program drives the editor and answers the effect itself.
+bool OpenEditor(EffectHandle*, void*, ERect*) {
+    return false;
+}
+
+void CloseEditor(EffectHandle*) {}
+
+bool TakeEvent(EffectHandle*, EffectEvent*) {
+    return false;
+}
+
+void SetHostValues(EffectHandle*, const EffectHostValues&) {}
+
 void Unload(EffectHandle*) {
     UnloadPlugin();
 }
@@ -51,6 +64,7 @@ void Destroy(EffectHandle* self) {
 } // namespace
 
 EffectHandle* OpenInProcessEffect() {
-    return new EffectHandle{Load,     Restore, Capture, SetBlockSize, Process,
-                            Dispatch, Unload,  Fault,   Destroy};
+    return new EffectHandle{Load,     Restore,    Capture,     SetBlockSize, Process,
+                            Dispatch, OpenEditor, CloseEditor, TakeEvent,    SetHostValues,
+                            Unload,   Fault,      Destroy};
 }
