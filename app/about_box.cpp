@@ -1,9 +1,12 @@
 #include "app/about_box.h"
 
 #include "app/app_state.h"
+#include "app/live_effect.h"
 #include "app/stream_commands.h"
 #include "app/texts.h"
 #include "res/resource.h"
+
+#include <cwchar>
 
 namespace {
 
@@ -13,6 +16,8 @@ void ShowStreamCounters(HWND window) {
     wchar_t text[COUNTER_TEXT_UNITS];
     FormatStreamCounters(text, COUNTER_TEXT_UNITS);
     SetDlgItemTextW(window, IDC_ABOUT_COUNTERS, text);
+    std::swprintf(text, COUNTER_TEXT_UNITS, Text(TEXT_EFFECT_RESTARTS), EffectRestarts());
+    SetDlgItemTextW(window, IDC_ABOUT_EFFECT_RESTARTS, text);
 }
 
 } // namespace

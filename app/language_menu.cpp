@@ -1,6 +1,7 @@
 #include "app/language_menu.h"
 
 #include "app/app_state.h"
+#include "app/isolation_menu.h"
 #include "app/texts.h"
 #include "res/resource.h"
 #include "settings/settings_file.h"
@@ -20,6 +21,7 @@ void AddLanguageItem(HWND window) {
     HMENU menu = GetSystemMenu(window, FALSE);
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu, MF_STRING | CheckFor(ShownLanguage()), ID_ENGLISH, ENGLISH_ITEM);
+    AddIsolationItem(window);
 }
 
 INT_PTR SwitchLanguage(HWND window) {
@@ -28,6 +30,7 @@ INT_PTR SwitchLanguage(HWND window) {
     ShowLanguage(next);
     TranslateControls(window);
     TranslateMenu(trayPopup);
+    TranslateMenu(GetSystemMenu(window, FALSE));
     CheckMenuItem(GetSystemMenu(window, FALSE), ID_ENGLISH, MF_BYCOMMAND | CheckFor(next));
     SaveLanguage(next);
     return TRUE;

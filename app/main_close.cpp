@@ -17,6 +17,7 @@ void OnTimer(HWND window, UINT_PTR timerId) {
     case TIMER_LEVEL:
         InvalidateRect(GetDlgItem(window, IDC_VOLUME_LABEL), nullptr, FALSE);
         CheckPluginFault(window);
+        SettleSlotPluginMarker();
         WatchStream(window);
         break;
     case TIMER_STOP:
@@ -31,6 +32,7 @@ void OnTimer(HWND window, UINT_PTR timerId) {
         break;
     case TIMER_SAVE:
         OnSlotSaverTick(window);
+        CheckPluginFault(window); // an effect's host may end while no stream runs
         break;
     default:
         break;

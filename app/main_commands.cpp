@@ -105,7 +105,7 @@ INT_PTR OnCommand(HWND window, WORD id, WORD code) {
         if (pluginActive.load() == 0) {
             return FALSE;
         }
-        OpenEditor(window);
+        OpenLiveEditor(window);
         return TRUE;
     case IDC_AUTO_CONNECT:
         SetAutoConnect(window, !currentSlot->AutoRestart);

@@ -2,7 +2,9 @@
 
 #include <dbt.h>
 
+#include "app/isolation_menu.h"
 #include "app/language_menu.h"
+#include "app/live_effect.h"
 #include "app/plugin_commands.h"
 #include "app/stream_commands.h"
 #include "app/slot_plugin.h"
@@ -38,6 +40,9 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (wParam == ID_ENGLISH) {
             return SwitchLanguage(window);
         }
+        if (wParam == ID_ISOLATE) {
+            return ToggleIsolation(window);
+        }
         return FALSE;
     case WM_WINDOWPOSCHANGING:
         FilterTrayShow(reinterpret_cast<WINDOWPOS*>(lParam));
@@ -46,6 +51,9 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return OnTrayNotify(window, wParam, lParam);
     case WM_PLUGIN_FAULT_CHECK:
         CheckPluginFault(window);
+        return TRUE;
+    case WM_EDITOR_CLOSED:
+        TakeLiveEffectState();
         return TRUE;
     case WM_SLOT_PLUGIN_NOTICE:
         OnSlotPluginNotice(window, wParam);

@@ -7,13 +7,17 @@
 #include "audio/audio_format.h"
 #include "audio/engine_state.h"
 #include "audio/stream.h"
+#include "app/balloon.h"
+#include "app/live_effect.h"
 #include "app/stream_commands.h"
 #include "app/texts.h"
+#include "audio/block_processing.h"
 #include "plugin/editor_window.h"
 #include "plugin/plugin_call_watch.h"
 #include "plugin/plugin_host.h"
 #include "plugin/plugin_state.h"
 #include "platform/platform.h"
+#include "app/isolation_menu.h"
 #include "res/resource.h"
 #include "settings/settings_store.h"
 
@@ -30,6 +34,7 @@ wchar_t loadedPath[VST_PATH_UNITS];
 // under its own opening, so they wait for the load (the close is posted again after it).
 bool loading = false;
 bool closeWaiting = false;
+bool resumeWaiting = false;
 
 // Takes the effect away from the stream: once the lock has been held with pluginActive off, no
 // block enters the effect, and once the call marked then is done none is inside it, so what
@@ -40,6 +45,9 @@ bool DetachFromStream(HWND mainWindow) {
     LockEnter(&EngineLock);
     pluginActive.store(0);
     LockLeave(&EngineLock);
+    while (BlockInsideEffectHandle()) {
+        Sleep(CALL_POLL_MS); // a host process's block ends within its time
+    }
     const DWORD start = GetTickCount();
     while (PluginCallRunning()) {
         if (GetTickCount() - start >= pluginHangFloorMs && GiveUpPluginCallAfter(0)) {
@@ -75,8 +83,10 @@ std::wstring PluginPathFromProgramFolder(const wchar_t* path) {
 }
 
 // The message, then the DLL's file name and the exception code (none for a hang) on a line of
-// their own.
-void ShowPluginMessage(HWND mainWindow, const wchar_t* message, uint32_t faultCode) {
+// their own. An effect that failed in this process runs in a process of its own from its next
+// load on: the slot says so from now, and the message ends with a line telling the user.
+void ShowPluginMessage(HWND mainWindow, const wchar_t* message, uint32_t faultCode,
+                       bool isolateNextTime = false) {
     std::wstring text = message;
     if (faultCode != 0) {
         wchar_t code[16] = L"";
@@ -86,45 +96,109 @@ void ShowPluginMessage(HWND mainWindow, const wchar_t* message, uint32_t faultCo
         }
         text = text + L"\n" + FileNameOf(loadedPath) + code;
     }
+    if (isolateNextTime) {
+        currentSlot->VstIsolated = true;
+        ShowIsolationCheck(mainWindow);
+        text = text + L"\n" + Text(TEXT_ISOLATE_NEXT_TIME);
+    }
     MessageBoxW(mainWindow, text.c_str(), L"Kawauso04", MB_OK | MB_ICONERROR);
 }
 
-} // namespace
+// Takes a faulted effect out and tells the user: what a fault found at once and one found by a
+// timer both end in. A hang in this process is given up without costing the voice more than
+// its limit, so only a fault moves the effect to a process of its own.
+void CutLoose(HWND mainWindow, const EffectFault& fault, bool inProcess) {
+    UnloadPluginCommand(mainWindow); // calls nothing of it any more, and keeps its library
+    const bool hung = fault.kind == EffectFaultKind::Hung;
+    ShowPluginMessage(mainWindow, Text(hung ? TEXT_CUT_LOOSE_HUNG : TEXT_CUT_LOOSE),
+                      FaultCodeToName(fault), inProcess && !hung);
+}
 
-bool LoadSlotPlugin(HWND mainWindow, const std::vector<uint8_t>* state, bool openEditor) {
-    if (loading) {
-        return false;
-    }
-    loading = true;
-    const bool detached = DetachFromStream(mainWindow);
-    UnloadPlugin();
-    if (!detached) {
-        ShowPluginMessage(mainWindow, Text(TEXT_CUT_LOOSE_HUNG), EFFECT_HUNG); // names the old one
-    }
-    std::wcsncpy(loadedPath, currentSlot->VstPath, VST_PATH_UNITS - 1);
-    const bool ok = LoadPlugin(PluginPathFromProgramFolder(currentSlot->VstPath).c_str(),
-                               static_cast<int32_t>(SAMPLE_RATE));
-    if (ok && state != nullptr && RestoreEffectState(*state) != StateRestore::Restored) {
-        DebugOutput(
-            L"Kawauso04: the kept plug-in state was refused; the effect keeps its defaults\n");
-    }
-    if (ok && running != 0) {
-        SetPluginBlockSize(FramesForBufferBytes(bufferBytes));
-    }
+// The load's end: a close or a resume that came meanwhile runs now.
+void EndLoad(HWND mainWindow) {
     loading = false;
     if (closeWaiting) {
         closeWaiting = false;
         PostMessageW(mainWindow, WM_CLOSE, 0, 0);
     }
+    if (resumeWaiting) {
+        resumeWaiting = false;
+        OnPowerResume(mainWindow);
+    }
+}
+
+// An effect in its own process whose host is gone goes on in a new one, switched in with the
+// fade-in every start has so that nothing clicks; the user hears of each restart in a balloon.
+// Past the restart limit it is cut loose as an in-process fault would be.
+void RestartGoneEffect(HWND mainWindow) {
+    const EffectFault fault = LiveEffectFault();
+    const bool gone = fault.kind != EffectFaultKind::None;
+    if (!gone || !LiveEffectIsolated() || pluginActive.load() == 0) {
+        return;
+    }
+    loading = true;
+    DetachFromStream(mainWindow);
+    const bool editorWasOpen = EditorIsOpen();
+    CloseEditor(); // its window went with its host
+    EffectFault why;
+    const bool restarted = RestartLiveEffect(GetTickCount(), why);
+    EndLoad(mainWindow);
+    if (!restarted) {
+        CutLoose(mainWindow, why.kind != EffectFaultKind::None ? why : fault, false);
+        return;
+    }
+    if (running != 0 && fadePair.load().fadeTarget >= 0) {
+        SetFade(FADE_IN_FRAMES, 0);
+    }
+    SetPluginUiState(mainWindow, true);
+    if (editorWasOpen) {
+        OpenLiveEditor(mainWindow);
+    }
+    ShowBalloon(mainWindow, IDC_VST_LOAD, Text(TEXT_EFFECT_RESTARTED));
+}
+
+} // namespace
+
+LoadOutcome LoadSlotPlugin(HWND mainWindow, const std::vector<uint8_t>* state, bool openEditor) {
+    if (loading) {
+        return LoadOutcome::Failed;
+    }
+    loading = true;
+    const bool detached = DetachFromStream(mainWindow);
+    UnloadLiveEffect();
+    if (!detached) {
+        ShowPluginMessage(mainWindow, Text(TEXT_CUT_LOOSE_HUNG), EFFECT_HUNG); // names the old one
+    }
+    std::wcsncpy(loadedPath, currentSlot->VstPath, VST_PATH_UNITS - 1);
+    const bool ok = LoadLiveEffect(PluginPathFromProgramFolder(currentSlot->VstPath).c_str(),
+                                   currentSlot->VstIsolated, state);
+    if (ok && running != 0 && !LiveEffectIsolated()) {
+        SetPluginBlockSize(FramesForBufferBytes(bufferBytes)); // one in its own process is sized
+    }
+    EndLoad(mainWindow);
     if (ok && openEditor) {
-        OpenEditor(mainWindow);
+        OpenLiveEditor(mainWindow);
+    }
+    // A fault while its state went back, while it was sized or while its editor opened: it
+    // stays off, and the user hears of it now rather than at the next tick of a timer.
+    const EffectFault fault = LiveEffectFault();
+    if (ok && !LiveEffectHeld()) {
+        return LoadOutcome::CutLoose; // a timer found the fault first, and has told the user
+    }
+    if (ok && fault.kind != EffectFaultKind::None) {
+        CutLoose(mainWindow, fault, !LiveEffectIsolated());
+        return LoadOutcome::CutLoose;
     }
     SetPluginUiState(mainWindow, ok);
-    return ok;
+    return ok ? LoadOutcome::Loaded : LoadOutcome::Failed;
+}
+
+void OpenLiveEditor(HWND mainWindow) {
+    OpenEditor(mainWindow, LiveEffectIsolated() ? LiveEffectHandle() : nullptr);
 }
 
 void LoadPluginCommand(HWND mainWindow) {
-    if (!loading && !LoadSlotPlugin(mainWindow, nullptr, true)) {
+    if (!loading && LoadSlotPlugin(mainWindow, nullptr, true) == LoadOutcome::Failed) {
         ReportFailedLoad(mainWindow);
     }
 }
@@ -138,17 +212,32 @@ const wchar_t* FileNameOf(const wchar_t* path) {
 }
 
 void ReportFailedLoad(HWND mainWindow) {
-    ShowPluginMessage(mainWindow, Text(TEXT_LOAD_FAILED), effectFault.load());
+    const EffectFault fault = LiveEffectFault();
+    const bool faulted = fault.kind != EffectFaultKind::None;
+    ShowPluginMessage(mainWindow, Text(TEXT_LOAD_FAILED), faulted ? FaultCodeToName(fault) : 0,
+                      faulted && LiveEffectInProcess());
 }
 
 const wchar_t* ActivePluginPath() {
-    const bool active = pluginActive.load() != 0 && effect != nullptr && effectFault.load() == 0;
-    return active ? loadedPath : nullptr;
+    return pluginActive.load() != 0 && LiveEffectLoaded() ? loadedPath : nullptr;
+}
+
+bool PluginLoadRunning() {
+    return loading;
+}
+
+bool ResumeWaitsForLoad() {
+    resumeWaiting = resumeWaiting || loading;
+    return loading;
 }
 
 void CheckPluginFault(HWND mainWindow) {
     if (loading) {
         return; // no block enters an effect while a load runs; a load reports its own fault
+    }
+    if (LiveEffectIsolated()) {
+        RestartGoneEffect(mainWindow);
+        return;
     }
     const uint32_t periodMs = StreamPeriodMs();
     if (periodMs != 0 && GiveUpPluginCallAfter(PluginHangLimitMs(periodMs))) {
@@ -158,9 +247,7 @@ void CheckPluginFault(HWND mainWindow) {
     if (code == 0 || effect == nullptr) {
         return; // none, or cut loose already
     }
-    UnloadPluginCommand(mainWindow); // calls nothing of it any more, and keeps its library
-    ShowPluginMessage(mainWindow, Text(code == EFFECT_HUNG ? TEXT_CUT_LOOSE_HUNG : TEXT_CUT_LOOSE),
-                      code);
+    CutLoose(mainWindow, LiveEffectFault(), true);
 }
 
 void UnloadPluginCommand(HWND mainWindow) {
@@ -168,7 +255,7 @@ void UnloadPluginCommand(HWND mainWindow) {
         return;
     }
     const bool detached = DetachFromStream(mainWindow);
-    UnloadPlugin();
+    UnloadLiveEffect();
     SetPluginUiState(mainWindow, false);
     if (!detached) {
         ShowPluginMessage(mainWindow, Text(TEXT_CUT_LOOSE_HUNG), EFFECT_HUNG);

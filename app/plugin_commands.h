@@ -14,9 +14,15 @@
 void LoadPluginCommand(HWND mainWindow);
 
 // The load behind both: gives the new effect state (when not null) before anything else
-// reaches it, and opens its editor only when asked. True when loaded; a failure is left to the
-// caller to report, with ReportFailedLoad.
-bool LoadSlotPlugin(HWND mainWindow, const std::vector<uint8_t>* state, bool openEditor);
+// reaches it, and opens its editor only when asked. The effect runs in a host process of its
+// own when the slot asks for it or its DLL is of the other bitness. A failure is left to the
+// caller to report, with ReportFailedLoad; an effect that faulted once loaded (while its state
+// went back, it was sized or its editor opened) is cut loose and the user told at once.
+enum class LoadOutcome { Loaded, Failed, CutLoose };
+LoadOutcome LoadSlotPlugin(HWND mainWindow, const std::vector<uint8_t>* state, bool openEditor);
+
+// VST設定: the loaded effect's editor in our window, wherever the effect runs.
+void OpenLiveEditor(HWND mainWindow);
 
 // The box of a failed load, naming the exception when the effect raised one.
 void ReportFailedLoad(HWND mainWindow);
@@ -34,9 +40,16 @@ void UnloadPluginCommand(HWND mainWindow);
 // main window) once the load has returned.
 bool CloseWaitsForLoad();
 
+// True while a load is under way: Start is refused meanwhile, and a resume waits for it
+// (ResumeWaitsForLoad: true when it must; the resume runs once the load has returned).
+bool PluginLoadRunning();
+bool ResumeWaitsForLoad();
+
 // After a fault of the loaded effect (seen on either thread): cuts it loose, switches the
-// controls back to the stage and tells the user once, naming the DLL and the exception code.
-// Nothing otherwise. Called by the main window's level timer and the editor's idle timer.
+// controls back to the stage and tells the user once, naming the DLL and the exception code;
+// the slot's effect runs in a process of its own from then on. An effect in its own process
+// whose host is gone is started again instead, within the restart limit. Nothing otherwise.
+// Called by the main window's level and save timers and the editor's idle timer.
 void CheckPluginFault(HWND mainWindow);
 
 // Sets pluginActive and the plug-in and stage controls to match.

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "app/device_list.h"
+#include "app/isolation_menu.h"
 #include "app/main_dialog.h"
 #include "res/resource.h"
 #include "settings/settings_store.h"
@@ -17,6 +18,7 @@ void ApplySlotToControls(HWND window) {
     SetDlgItemTextW(window, IDC_BUFFER_MS, currentSlot->BufferSize);
     SendDlgItemMessageW(window, IDC_AUTO_CONNECT, BM_SETCHECK,
                         currentSlot->AutoRestart ? BST_CHECKED : BST_UNCHECKED, 0);
+    ShowIsolationCheck(window);
 }
 
 void ReadControls(HWND window, SettingsSlot& slot) {

@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "app/live_effect.h"
 #include "app/main_dialog.h"
 #include "app/slot_plugin.h"
 #include "res/resource.h"
@@ -46,7 +47,8 @@ bool SameSlot(const SettingsSlot& a, const SettingsSlot& b) {
            SameText(a.VstPath, b.VstPath, VST_PATH_UNITS) && a.Volume == b.Volume &&
            a.FreqRatio == b.FreqRatio && a.AutoRestart == b.AutoRestart &&
            a.ShowDetail == b.ShowDetail && a.DlgPosX == b.DlgPosX && a.DlgPosY == b.DlgPosY &&
-           a.VstActive == b.VstActive && a.VstEditorOpen == b.VstEditorOpen;
+           a.VstActive == b.VstActive && a.VstEditorOpen == b.VstEditorOpen &&
+           a.VstIsolated == b.VstIsolated;
 }
 
 void Watch(const SettingsSlot& saved) {
@@ -83,5 +85,6 @@ void OnSlotSaverTick(HWND window) {
     } else if (!SameSlot(now, lastSaved) && ++quietTicks >= QUIET_TICKS) {
         ReadPluginFields(*currentSlot);
         SaveSlotNow(window);
+        TakeLiveEffectState(); // what an effect in its own process restarts with
     }
 }

@@ -5,7 +5,10 @@
 #include "app/app_state.h"
 #include "app/balloon.h"
 #include "app/device_list.h"
+#include "app/live_effect.h"
+#include "app/plugin_commands.h"
 #include "app/texts.h"
+#include "audio/audio_format.h"
 #include "audio/engine_state.h"
 #include "audio/stream_state.h"
 #include "audio/device_names.h"
@@ -83,6 +86,9 @@ bool Act(HWND dialog, const RecoveryAdvice& advice, uint32_t closeWaitMs = plugi
     case RecoveryAction::Restart: {
         CloseStream(closeWaitMs);
         const bool opened = reopenStream(run.captureName, run.playbackName, run.ms);
+        if (opened) {
+            SizeLiveEffect(FramesForBufferBytes(bufferBytes));
+        }
         Act(dialog, recovery.Reopened(opened));
         return true;
     }
@@ -150,6 +156,11 @@ INT_PTR StartStream(HWND dialog, WORD notificationCode) {
     if (running != 0) {
         return 0; // a posted start overtaken by the user's own: one stream is enough
     }
+    if (PluginLoadRunning()) {
+        // The effect is still opening (a box of its own, or its host process starting): it
+        // must not be sized before it has opened. The watcher tries again on its next tick.
+        return RefuseStart(dialog, notificationCode, ID_START, Text(TEXT_START_WAITS_FOR_LOAD));
+    }
     wchar_t capture[DEVICE_NAME_UNITS], playback[DEVICE_NAME_UNITS];
     GetDlgItemTextW(dialog, IDC_WAVEIN, capture, DEVICE_NAME_UNITS);
     GetDlgItemTextW(dialog, IDC_WAVEOUT, playback, DEVICE_NAME_UNITS);
@@ -159,6 +170,7 @@ INT_PTR StartStream(HWND dialog, WORD notificationCode) {
     if (!OpenStream(capture, playback, ms)) {
         return RefuseStart(dialog, notificationCode, ID_START, Text(TEXT_DEVICE_NOT_OPENED));
     }
+    SizeLiveEffect(FramesForBufferBytes(bufferBytes));
     run.ms = ms;
     std::wcscpy(run.captureName, capture);
     std::wcscpy(run.playbackName, playback);
@@ -207,19 +219,19 @@ void RestartStream(HWND dialog) {
 }
 
 void WatchStream(HWND dialog) {
-    if (running != 0) {
+    if (running != 0 && !PluginLoadRunning()) { // a restart would size an effect still opening
         Feed(dialog);
     }
 }
 
 void OnPowerResume(HWND dialog) {
-    if (running != 0) {
+    if (running != 0 && !ResumeWaitsForLoad()) {
         Act(dialog, recovery.On(StreamEvent::Resumed, GetTickCount()));
     }
 }
 
 void OnStreamDevicesChanged(HWND dialog) {
-    if (running != 0) {
+    if (running != 0 && !PluginLoadRunning()) {
         const bool present = DevicesPresent(run.captureName, run.playbackName);
         const StreamEvent event = present ? StreamEvent::DeviceArrived : StreamEvent::DeviceRemoved;
         Act(dialog, recovery.On(event, GetTickCount()));

@@ -5,10 +5,8 @@
 namespace {
 
 #if defined(_WIN64)
-#define KAWAUSO_BITS L"64"
 #define KAWAUSO_OTHER_BITS L"32"
 #else
-#define KAWAUSO_BITS L"32"
 #define KAWAUSO_OTHER_BITS L"64"
 #endif
 
@@ -32,6 +30,7 @@ constexpr Entry TEXTS[] = {
     {TEXT_OPEN_PLUGIN, L"VST プラグインを開く", L"Open a VST plug-in"},
     {TEXT_PLUGIN_FILTER, L"VST Plugins (*.dll)\0*.dll\0すべてのファイル (*.*)\0*.*\0",
      L"VST Plugins (*.dll)\0*.dll\0All files (*.*)\0*.*\0"},
+    {TEXT_ISOLATE_ITEM, L"VSTを別プロセスで実行", L"Run VST in its own process"},
     {TEXT_ABOUT_GROUP, L"このソフトについて", L"About this program"},
     {TEXT_PROGRAM_NAME, L"プログラム名", L"Program"},
     {TEXT_REVISION, L"リビジョン", L"Version"},
@@ -43,22 +42,27 @@ constexpr Entry TEXTS[] = {
     {TEXT_UNIT_TESTS, L"単体テスト", L"Unit tests"},
     {TEXT_REAL_TESTS, L"Linux 上の実機テスト", L"Real tests on Linux"},
     {TEXT_STREAM_COUNTERS, L"再起動 %u 回 / 途切れ %u 回", L"Restarts: %u / breaks: %u"},
+    {TEXT_EFFECT_RESTARTS, L"VST再起動 %u 回", L"VST restarts: %u"},
     {TEXT_BAD_ARGUMENTS, L"引数を理解できませんでした。",
      L"The command line was not understood. Kawauso04 takes -pN (start with settings set N, "
      L"0 to 7) and -t (start in the notification area); see \"Command-line options\" in "
      L"README.txt."},
     {TEXT_LOAD_FAILED, L"VSTプラグインのオープンに失敗しました。",
-     L"The VST plug-in could not be opened. This " KAWAUSO_BITS L"-bit Kawauso04 opens "
-     L"only " KAWAUSO_BITS L"-bit VST 2 effects: choose one of those, or use "
-     L"the"
-     L" " KAWAUSO_OTHER_BITS L"-bit Kawauso04 for this one (see \"Which "
-     L"exe\" in README.txt)."},
+     L"The VST plug-in could not be opened: it is not a VST 2 effect for Windows, or what it "
+     L"needs is missing. An effect of the other bitness runs in "
+     L"kawauso-fxhost" KAWAUSO_OTHER_BITS L".exe, which must be beside Kawauso04.exe (see "
+     L"\"Which exe\" in README.txt)."},
     {TEXT_CUT_LOOSE, L"VSTプラグインで異常が発生したため切り離しました。",
      L"The VST plug-in failed and was taken out; the sound goes on without it. Load it again "
      L"with \"Load VST\", or choose another effect if it fails again."},
     {TEXT_CUT_LOOSE_HUNG, L"VSTプラグインが応答しないため切り離しました。",
      L"The VST plug-in stopped answering and was taken out; the sound goes on without it. "
      L"Load it again with \"Load VST\", or choose another effect if it hangs again."},
+    {TEXT_ISOLATE_NEXT_TIME, L"次回からは別プロセスで実行します。",
+     L"From its next load it runs in a process of its own, where a fault cannot take the "
+     L"sound down (\"Run VST in its own process\" in the window's menu)."},
+    {TEXT_EFFECT_RESTARTED, L"VSTプラグインを再起動しました。",
+     L"The VST plug-in stopped and was started again with its last settings."},
     {TEXT_LOAD_SKIPPED,
      L"前回の起動時にVSTプラグインの読み込みが終わらなかったため、今回は読み込みませんでした。",
      L"The VST plug-in was not loaded: loading it stopped the program last time. Load it with "
@@ -80,6 +84,8 @@ constexpr Entry TEXTS[] = {
      L"The audio devices did not open. Check that they are connected and that no other "
      L"program holds them, or choose others under In and Out (see \"When nothing is heard\" "
      L"in README.txt)."},
+    {TEXT_START_WAITS_FOR_LOAD, L"VSTプラグインの読み込みが終わってから開始してください。",
+     L"The VST plug-in is still loading. Press Start again once it has loaded."},
 };
 
 constexpr bool InIdOrder() {

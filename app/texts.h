@@ -19,6 +19,7 @@ enum TextId {
     TEXT_EXIT,
     TEXT_OPEN_PLUGIN,
     TEXT_PLUGIN_FILTER, // the file chooser's pairs of terminated strings
+    TEXT_ISOLATE_ITEM,  // the system menu's
     // The About box.
     TEXT_ABOUT_GROUP,
     TEXT_PROGRAM_NAME,
@@ -31,16 +32,20 @@ enum TextId {
     TEXT_UNIT_TESTS,
     TEXT_REAL_TESTS,
     TEXT_STREAM_COUNTERS, // a format: restarts, breaks
+    TEXT_EFFECT_RESTARTS, // a format: the effect's restarts
     // Boxes and balloons: what happened, and in English what to do next.
     TEXT_BAD_ARGUMENTS,
     TEXT_LOAD_FAILED,
     TEXT_CUT_LOOSE,
     TEXT_CUT_LOOSE_HUNG,
+    TEXT_ISOLATE_NEXT_TIME, // a line added to the two above after a fault in this process
+    TEXT_EFFECT_RESTARTED,
     TEXT_LOAD_SKIPPED,
     TEXT_DEVICES_GONE,
     TEXT_BAD_BUFFER_LENGTH,
     TEXT_MIXED_SYSTEMS,
     TEXT_DEVICE_NOT_OPENED,
+    TEXT_START_WAITS_FOR_LOAD,
     TEXT_COUNT
 };
 

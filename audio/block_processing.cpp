@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "audio/audio_format.h"
 #include "audio/engine_state.h"
 #include "audio/fade_ramp.h"
 #include "audio/pitch_stage.h"
@@ -10,6 +11,29 @@
 #include "plugin/plugin_call_watch.h"
 
 namespace {
+
+EffectHandle* blockEffect = nullptr; // EngineLock on both sides
+std::atomic<bool> blockEffectInside{false};
+std::atomic<uint64_t> effectFrames{0};
+
+// Outside EngineLock, as the in-process effect's blocks are: a late host holds nothing the
+// window needs. A block it misses goes through the stage instead.
+void ProcessThroughHandle(EffectHandle* handle, const int16_t* input, int16_t* output,
+                          uint32_t samples) {
+    const uint32_t frames = samples / 2;
+    handle->setHostValues(handle, EffectHostValues{static_cast<double>(SAMPLE_RATE),
+                                                   static_cast<int32_t>(frames),
+                                                   static_cast<int32_t>(PROCESS_LEVEL_REALTIME)});
+    const bool processed = handle->process(handle, input, output, frames);
+    blockEffectInside.store(false);
+    if (processed) {
+        effectFrames.fetch_add(frames, std::memory_order_relaxed);
+        return;
+    }
+    LockEnter(&EngineLock);
+    ProcessStageBlock(input, output, samples);
+    LockLeave(&EngineLock);
+}
 
 bool ThroughInProcessHost(EffectHandle*, const int16_t* input, int16_t* output, uint32_t frames) {
     return ProcessWithPlugin(input, output, frames);
@@ -23,7 +47,12 @@ bool ProcessBlockWith(EffectBlockProc processEffect, EffectHandle* handle, const
     const uint32_t samples = byteCount / 2;
     clipFlag = 0;
     LockEnter(&EngineLock);
-    if (pluginActive.load(std::memory_order_relaxed) != 0) {
+    EffectHandle* isolated = processEffect == ThroughInProcessHost ? blockEffect : nullptr;
+    if (isolated != nullptr && pluginActive.load(std::memory_order_relaxed) != 0) {
+        blockEffectInside.store(true);
+        LockLeave(&EngineLock);
+        ProcessThroughHandle(isolated, input, output, samples);
+    } else if (pluginActive.load(std::memory_order_relaxed) != 0) {
         // The lock is not held inside the effect: a hung effect must not hold the sliders, a
         // stop or an unload with it. Marking the call under the lock is what tells whoever
         // turns pluginActive off whether a block is still inside.
@@ -37,6 +66,8 @@ bool ProcessBlockWith(EffectBlockProc processEffect, EffectHandle* handle, const
         // playing that would loop old sound for as long as the effect declines.
         if (!processed) {
             std::memset(output, 0, samples * sizeof(int16_t));
+        } else {
+            effectFrames.fetch_add(samples / 2, std::memory_order_relaxed);
         }
     } else {
         ProcessStageBlock(input, output, samples);
@@ -58,4 +89,18 @@ bool ProcessBlock(const int16_t* input, uint32_t byteCount, int16_t* output) {
 bool ProcessBlockThrough(EffectHandle* handle, const int16_t* input, uint32_t byteCount,
                          int16_t* output) {
     return ProcessBlockWith(handle->process, handle, input, byteCount, output);
+}
+
+void SetBlockEffect(EffectHandle* handle) {
+    LockEnter(&EngineLock);
+    blockEffect = handle;
+    LockLeave(&EngineLock);
+}
+
+bool BlockInsideEffectHandle() {
+    return blockEffectInside.load();
+}
+
+uint64_t EffectFramesProcessed() {
+    return effectFrames.load(std::memory_order_relaxed);
 }

@@ -4,9 +4,16 @@
 
 #include <windows.h>
 
+struct EffectHandle;
+
 // Creates and shows the editor window, or raises it if it exists. Nothing for no effect or
-// an effect without an editor.
-void OpenEditor(HWND owner);
+// an effect without an editor. For an effect in a host process of its own (isolated), the
+// window holds the one that process makes as its child, and closing it sends WM_EDITOR_CLOSED
+// to the owner.
+void OpenEditor(HWND owner, EffectHandle* isolated = nullptr);
+
+// Closes the editor window, if there is one (as its close box does).
+void CloseEditor();
 
 // True while the editor window exists, shown or hidden with the main window.
 bool EditorIsOpen();

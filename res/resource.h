@@ -25,6 +25,7 @@
 #define IDC_BUFFER_LABEL 1022
 #define IDC_PITCH_LABEL 1023
 #define IDC_ABOUT_COUNTERS 1030
+#define IDC_ABOUT_EFFECT_RESTARTS 1031
 
 #define ID_START 40003
 #define ID_STOP 40004
@@ -40,7 +41,9 @@
 #define WM_TRAYNOTIFY 0x8001
 #define WM_SLOT_PLUGIN_NOTICE 0x8002
 #define WM_PLUGIN_FAULT_CHECK 0x8003 // sent by the editor's idle timer to its owner
+#define WM_EDITOR_CLOSED 0x8004      // sent by the editor of an effect in its own process
 #define TRAY_ICON_ID 101
 
 // The system menu's own item: a WM_SYSCOMMAND code below the system's, its low four bits clear.
 #define ID_ENGLISH 0x0110
+#define ID_ISOLATE 0x0120

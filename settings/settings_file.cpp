@@ -36,6 +36,8 @@ const wchar_t KEY_DLG_POS_Y[] = L"DlgPosY";
 // as they were.
 const wchar_t KEY_VST_ACTIVE[] = L"VstActive";
 const wchar_t KEY_VST_EDITOR[] = L"VstEditorOpen";
+// Present only while the slot's effect is to run in a process of its own.
+const wchar_t KEY_VST_ISOLATED[] = L"VstIsolated";
 // The program's own section, beside the slots: what holds whichever slot is in use. Its only
 // key is there only for English, so the files of Japanese users stay as they were.
 const wchar_t PROGRAM_SECTION[] = L"Kawauso04";
@@ -271,9 +273,10 @@ bool RewriteAsUnicode(const wchar_t* target, DWORD attributes) {
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
-    bool written = WriteAllBytes(file, BOM_UTF16LE, sizeof(BOM_UTF16LE)) &&
-                   (text.empty() || WriteAllBytes(file, text.data(), text.size() * sizeof(wchar_t))) &&
-                   FlushFileBuffers(file) != FALSE;
+    bool written =
+        WriteAllBytes(file, BOM_UTF16LE, sizeof(BOM_UTF16LE)) &&
+        (text.empty() || WriteAllBytes(file, text.data(), text.size() * sizeof(wchar_t))) &&
+        FlushFileBuffers(file) != FALSE;
     CloseHandle(file);
     if (!written || !ReplaceWithSideFile(target, sidePath)) {
         DeleteFileW(sidePath);
@@ -371,6 +374,8 @@ void WriteSlot(int32_t index, const SettingsSlot& slot) {
                                iniPath);
     WritePrivateProfileStringW(section, KEY_VST_EDITOR,
                                slot.VstActive && slot.VstEditorOpen ? SWITCH_ON : nullptr, iniPath);
+    WritePrivateProfileStringW(section, KEY_VST_ISOLATED, slot.VstIsolated ? SWITCH_ON : nullptr,
+                               iniPath);
 }
 
 } // namespace
@@ -406,6 +411,7 @@ void LoadAllSlots() {
         slot.VstActive = ReadNumber(section, KEY_VST_ACTIVE, DEFAULT_ZERO) != 0;
         slot.VstEditorOpen =
             slot.VstActive && ReadNumber(section, KEY_VST_EDITOR, DEFAULT_ZERO) != 0;
+        slot.VstIsolated = ReadNumber(section, KEY_VST_ISOLATED, DEFAULT_ZERO) != 0;
     }
     UnlockSettingsFile(lock);
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/live_effect.h"
 #include "app/about_box.h"
 #include "app/app_state.h"
 #include "app/texts.h"
@@ -30,7 +31,7 @@ const std::map<std::wstring, std::wstring> ENGLISH = {
     {L"元になったソフトたち", L"Made with"}, {L"Windows 版ビルド", L"Windows builds"},
     {L"ビルド構成", L"Build set-up"}, {L"単体テスト", L"Unit tests"},
     {L"Linux 上の実機テスト", L"Real tests on Linux"},
-    {L"再起動 0 回 / 途切れ 0 回", L"Restarts: 0 / breaks: 0"}};
+    {L"再起動 0 回 / 途切れ 0 回", L"Restarts: 0 / breaks: 0"}, {L"VST再起動 0 回", L"VST restarts: 0"}};
 // clang-format on
 
 // Every control's text, in the window's order. With measure, each English text of the table
@@ -81,6 +82,7 @@ TEST_F(Languages, TheSystemMenusItemSwitchesEveryTextAndTheFileKeepsOnlyEnglish)
     WriteSettings(L"[Settings00]\r\nVolume=12\r\n");
     streamCounters.restarts = streamCounters.captureGaps = streamCounters.underruns =
         streamCounters.overruns = 0;
+    ResetLiveEffect();
     OpenDialog();
     HWND about =
         CreateDialogParamW(appInstance, MAKEINTRESOURCEW(IDD_ABOUT), dialog, AboutDialogProc, 0);

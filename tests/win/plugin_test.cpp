@@ -18,7 +18,9 @@
 #include "plugin/plugin_host.h"
 #include "plugin/vst2.h"
 #include "res/resource.h"
+#include "settings/settings_file.h"
 #include "settings/settings_store.h"
+#include "settings/slot_plugin_files.h"
 #include "tests/support/test_plugins.h"
 #include "tests/win/win_fixture.h"
 
@@ -192,13 +194,15 @@ TEST_F(Plugin, ARefusedOrFaultingEffectIsCutLooseAndTheUserToldOutsideTheLock) {
     OpenDialog();
     ChooseVariant("copy_through");
     LoadPluginCommand(dialog);
+    const std::wstring ISOLATED_NEXT = L"次回からは別プロセスで実行します。";
     const std::tuple<const char*, int, std::wstring> cases[] = {
         {"no_inputs", effClose, L"VSTプラグインのオープンに失敗しました。"},
-        {"crash_open", effOpen, L"crash_open.dll (0xC0000005)"},
-        {"crash_edit_open", effEditOpen, L"crash_edit_open.dll (0xC0000005)"},
-        {"crash_edit_idle", effEditIdle, L"crash_edit_idle.dll (0xC0000005)"}};
+        {"crash_open", effOpen, L"crash_open.dll (0xC0000005)\n" + ISOLATED_NEXT},
+        {"crash_edit_open", effEditOpen, L"crash_edit_open.dll (0xC0000005)\n" + ISOLATED_NEXT},
+        {"crash_edit_idle", effEditIdle, L"crash_edit_idle.dll (0xC0000005)\n" + ISOLATED_NEXT}};
     for (const auto& [variant, lastCall, detail] : cases) {
         ChooseVariant(variant);
+        currentSlot->VstIsolated = false; // as the fault before left it, for this one in-process
         HICON icon = nullptr;
         std::wstring captionMeanwhile;
         bool lockFree = false, hasCancel = true;
@@ -226,6 +230,7 @@ TEST_F(Plugin, ARefusedOrFaultingEffectIsCutLooseAndTheUserToldOutsideTheLock) {
             << variant;
         const std::wstring text = box.texts.empty() ? L"" : box.texts[0];
         EXPECT_EQ(text.substr(text.find(L'\n') + 1), detail) << "after the message's own line";
+        EXPECT_EQ(currentSlot->VstIsolated, detail.find(ISOLATED_NEXT) != std::wstring::npos);
         EXPECT_EQ(FindWindowW(nullptr, L"Kawauso++"), nullptr) << variant;
         ExpectPluginControls(false);
         EXPECT_EQ(Calls(variant).back().rfind(
@@ -281,6 +286,48 @@ TEST_F(Plugin, ALoadAndAnUnloadAreSavedWithinSecondsNotOnlyAtTheClose) {
     EXPECT_TRUE(savedWithin4s(true)) << "after the load";
     UnloadPluginCommand(dialog);
     EXPECT_TRUE(savedWithin4s(false)) << "after the unload";
+}
+
+} // namespace
+
+namespace {
+
+// A slot's effect given back its state at start counts as loading until it has processed a
+// second: a state that crashes it is not given back again. An effect still opening is never
+// sized (Start is refused with a balloon), and the session's end meanwhile keeps the slot's
+// keys and the effect's state.
+TEST_F(Plugin, ARestoredEffectIsMarkedForItsFirstSecondAndAnOpeningOneIsNeverSized) {
+    const std::vector<uint8_t> state = {'K', 'e', 'p', 't'};
+    for (const char* variant : {"modal_open", "copy_through"}) {
+        if (dialog != nullptr) {
+            CloseDialog();
+        }
+        WriteSettings(L"[Settings00]\r\nVstPath=" + TestPluginPath(variant) +
+                      L"\r\nVstActive=1\r\n");
+        BuildIniPath();
+        ASSERT_TRUE(WriteSlotPluginState(0, TestPluginPath(variant).c_str(), state));
+        const bool opening = std::strcmp(variant, "modal_open") == 0;
+        AnswerBoxes(
+            nullptr, Button(IDOK), [&] { OpenDialog(); }, 0,
+            [&](HWND box) {
+                HWND main = FindWindowW(nullptr, L"Kawauso04");
+                if (box != main) { // the effect's own box, as it opens
+                    EXPECT_EQ(SendMessageW(main, WM_COMMAND, ID_START, 0), 0)
+                        << "refused meanwhile";
+                    SendMessageW(main, WM_ENDSESSION, TRUE, 0);
+                }
+            });
+        std::vector<uint8_t> kept;
+        EXPECT_EQ((Flags{ReadSettings().find(L"VstActive=1") != std::wstring::npos,
+                         ReadSlotPluginState(0, TestPluginPath(variant).c_str(), kept),
+                         SlotPluginLoadMarked(0)}),
+                  (Flags{true, true, !opening}))
+            << variant << ": the session's end took nothing; a finished load stays marked";
+    }
+    const uint64_t before = EffectFramesProcessed();
+    ASSERT_TRUE(StartTestStream());
+    EXPECT_TRUE(PumpUntil([] { return !SlotPluginLoadMarked(0); }, 3000));
+    EXPECT_GE(EffectFramesProcessed() - before, 44100u) << "not before its first second";
 }
 
 } // namespace

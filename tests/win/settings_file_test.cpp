@@ -393,7 +393,7 @@ TEST_F(SettingsFile, TheUserGuideNamesTheProgramsKeysAndOptions) {
         }
     }
 
-    slots[0].VstActive = slots[0].VstEditorOpen = true;
+    slots[0].VstActive = slots[0].VstEditorOpen = slots[0].VstIsolated = true;
     SaveCurrentSlot();
     SaveLanguage(Language::English);
     std::map<std::string, int> writtenKeys;

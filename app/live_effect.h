@@ -1,0 +1,59 @@
+// The one effect the live program runs, wherever it runs: in this process through the
+// process-wide host (as it always has), or in a host process of its own (kawauso-fxhost beside
+// the program) when its DLL is of the other bitness or the slot asks for it. Here is the one
+// place that knows which, and, for an effect in its own process, its handle, its last known
+// state and its restarts. The blocks reach it through block_processing. User-interface thread.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "plugin/effect_fault.h"
+
+struct EffectHandle;
+
+// Loads the effect at path in place of whatever was loaded (which the caller has taken away
+// from the stream), in a host process of its own when isolated is asked or its DLL is of the
+// other bitness, and gives it state when not null. True when loaded; in-process the stream's
+// sizing is the stream's, in its own process SizeLiveEffect's.
+bool LoadLiveEffect(const wchar_t* path, bool isolated, const std::vector<uint8_t>* state);
+
+// Unloads it (safe with nothing loaded; the in-process host's buffers go too, as ever). A host
+// process ends with it.
+void UnloadLiveEffect();
+
+bool LiveEffectLoaded();    // loaded and not cut loose
+bool LiveEffectHeld();      // loaded, faulted or not: not yet unloaded
+bool LiveEffectIsolated();  // loaded, in a process of its own
+bool LiveEffectInProcess(); // the last load was (or would have been) in this process
+
+// Sizes an effect in its own process for blocks of frames (the in-process one is sized by the
+// stream's start). Nothing in-process.
+void SizeLiveEffect(uint32_t frames);
+
+// The loaded effect's state; for one in its own process the last one known when it cannot give
+// one now (its host gone).
+bool CaptureLiveEffectState(std::vector<uint8_t>& state);
+// Takes the state a restarted host is given: the load takes it, and the slot's saves and the
+// editor's close call this. Nothing in-process.
+void TakeLiveEffectState();
+
+// The loaded effect's fault: the in-process host's, or its host process's (None while that one is
+// only late). kind None when there is none.
+EffectFault LiveEffectFault();
+// The code a message names for fault: the exception or exit code, or EFFECT_HUNG for none.
+uint32_t FaultCodeToName(const EffectFault& fault);
+
+// An effect whose host process is gone (ended, hung, faulted): starts a new host with the last
+// known state, as often as the restart policy allows, and switches it in for the blocks. True
+// when it runs again; false when it is cut loose (nothing of it stays loaded, why tells the
+// last fault). Called with the effect taken away from the stream.
+bool RestartLiveEffect(uint32_t now, EffectFault& why);
+
+// How often effects were started again since the program started.
+uint32_t EffectRestarts();
+// Back to the program's start: nothing loaded, no restarts counted. For tests.
+void ResetLiveEffect();
+
+// The handle of an effect in its own process, null otherwise: for the editor window.
+EffectHandle* LiveEffectHandle();

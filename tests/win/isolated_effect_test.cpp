@@ -1,0 +1,176 @@
+// An effect in a host process of its own, driven by the real main dialog: where each effect
+// runs, the system menu's switch and its key, and a host that ends: restarted with the state
+// it had, at most three times a minute, each restart told and counted.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <string>
+#include <vector>
+
+#include "app/about_box.h"
+#include "app/live_effect.h"
+#include "app/plugin_commands.h"
+#include "audio/engine_state.h"
+#include "plugin/plugin_state.h"
+#include "res/resource.h"
+#include "settings/settings_store.h"
+#include "tests/support/test_plugins.h"
+#include "tests/win/win_fixture.h"
+
+namespace {
+
+#ifdef _WIN64
+const char* const OTHER_TREE = "win32";
+const wchar_t* const OTHER_HOST = L"kawauso-fxhost32.exe";
+#else
+const char* const OTHER_TREE = "win64";
+const wchar_t* const OTHER_HOST = L"kawauso-fxhost64.exe";
+#endif
+
+// The hosts beside the test program, as the zips have them beside Kawauso04.exe.
+class IsolatedEffect : public WinTest {
+  protected:
+    void SetUp() override {
+        WinTest::SetUp();
+        const std::wstring here = WideFromUtf8(ProgramDirectory()) + L"\\";
+        CopyFileW((here + L"..\\kawauso-fxhost.exe").c_str(),
+                  (here + L"kawauso-fxhost.exe").c_str(), FALSE);
+        CopyFileW((here + L"..\\..\\" + WideFromUtf8(OTHER_TREE) + L"\\kawauso-fxhost.exe").c_str(),
+                  (here + OTHER_HOST).c_str(), FALSE);
+    }
+};
+
+// How many of our host processes run; ends them when asked (as a crash would).
+int Hosts(bool end = false) {
+    int count = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ParentProcessID == GetCurrentProcessId() &&
+            std::wstring(entry.szExeFile).find(L"kawauso-fxhost") != std::wstring::npos) {
+            HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID);
+            count += end ? TerminateProcess(process, 9) : 1;
+            CloseHandle(process);
+        }
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+TEST_F(IsolatedEffect, RunsInItsOwnProcessForTheOtherBitnessTheSlotsWishAndAfterAFault) {
+    OpenDialog();
+    ASSERT_TRUE(StartTestStream());
+    struct Row {
+        std::string path;
+        bool wish, isolated;
+    };
+    const Row rows[] = {
+        {TestPluginPathUtf8("copy_through"), false, false},
+        {TestPluginPathUtf8("copy_through"), true, true},
+        {ProgramDirectory() + "\\..\\..\\" + OTHER_TREE + "\\tests\\plugins\\copy_through.dll",
+         false, true}};
+    for (const Row& row : rows) {
+        StartPluginLog(row.path);
+        std::wcsncpy(currentSlot->VstPath, WideFromUtf8(row.path).c_str(), VST_PATH_MAX_UNITS);
+        currentSlot->VstIsolated = row.wish;
+        EXPECT_EQ(AnswerBoxes(dialog, Button(IDOK), [&] { LoadPluginCommand(dialog); }).seen, 0);
+        EXPECT_EQ((Flags{LiveEffectIsolated(), Hosts() > 0}), (Flags{row.isolated, row.isolated}))
+            << row.path << " asked " << row.wish;
+        EXPECT_TRUE(
+            PumpUntil([&] { return CountPrefix(ReadPluginLog(row.path), "process") >= 3; }, 3000))
+            << "the stream's blocks reach it: " << row.path;
+        UnloadPluginCommand(dialog);
+        EXPECT_EQ(Hosts(), 0) << "its host ends with it";
+        RemovePluginLog(row.path);
+    }
+
+    currentSlot->VstIsolated = false;
+    ChooseVariant("crash_process");
+    const Box box = AnswerBoxes(dialog, Button(IDOK), [&] {
+        LoadPluginCommand(dialog);
+        PumpUntil([] { return !LiveEffectLoaded(); }, 2000);
+        Pump(300);
+    });
+    ASSERT_EQ(box.texts.size(), 1u);
+    EXPECT_EQ(box.texts[0].substr(box.texts[0].rfind(L'\n') + 1),
+              L"次回からは別プロセスで実行します。");
+    EXPECT_TRUE(currentSlot->VstIsolated);
+    EXPECT_EQ(GetMenuState(GetSystemMenu(dialog, FALSE), ID_ISOLATE, MF_BYCOMMAND) & MF_CHECKED,
+              UINT(MF_CHECKED));
+    ChooseVariant("copy_through");
+    LoadPluginCommand(dialog);
+    EXPECT_TRUE(LiveEffectIsolated()) << "its next load";
+}
+
+TEST_F(IsolatedEffect, TheSystemMenuItemKeepsTheKeyOnlyWhileItIsChecked) {
+    WriteSettings(L"[Settings01]\r\nBufferSize=30\r\n");
+    OpenDialog(1);
+    wchar_t item[32] = L"";
+    GetMenuStringW(GetSystemMenu(dialog, FALSE), ID_ISOLATE, item, 32, MF_BYCOMMAND);
+    EXPECT_EQ(std::wstring(item), L"VSTを別プロセスで実行");
+    SendMessageW(dialog, WM_SYSCOMMAND, ID_ISOLATE, 0);
+    const std::wstring on = ReadSettings();
+    EXPECT_EQ(GetMenuState(GetSystemMenu(dialog, FALSE), ID_ISOLATE, MF_BYCOMMAND) & MF_CHECKED,
+              UINT(MF_CHECKED));
+    const std::wstring key = L"VstIsolated=1\r\n";
+    ASSERT_NE(on.find(key), std::wstring::npos) << on;
+    SendMessageW(dialog, WM_SYSCOMMAND, ID_ISOLATE, 0);
+    EXPECT_EQ(ReadSettings(), std::wstring(on).erase(on.find(key), key.size()));
+    SendMessageW(dialog, WM_SYSCOMMAND, ID_ISOLATE, 0);
+    CloseDialog();
+    OpenDialog(1);
+    EXPECT_TRUE(currentSlot->VstIsolated) << "read back";
+    SelectSlot(2);
+    EXPECT_EQ(GetMenuState(GetSystemMenu(dialog, FALSE), ID_ISOLATE, MF_BYCOMMAND) & MF_CHECKED, 0u)
+        << "each slot its own";
+}
+
+TEST_F(IsolatedEffect, AnEndedHostComesBackWithItsStateThreeTimesAMinuteThenIsCutLoose) {
+    OpenDialog();
+    ASSERT_TRUE(StartTestStream());
+    ChooseVariant("chunk_state");
+    LoadPluginCommand(dialog);
+    std::vector<uint8_t> state;
+    ASSERT_TRUE(CaptureEffectState(state)); // in this process, as a slot keeps it
+    UnloadPluginCommand(dialog);
+    currentSlot->VstIsolated = true;
+    ASSERT_EQ(LoadSlotPlugin(dialog, &state, false), LoadOutcome::Loaded);
+    const uint32_t before = EffectRestarts();
+    for (uint32_t restart = 1; restart <= 3; ++restart) {
+        Listen("chunk_state"); // the next host's log
+        Hosts(true);
+        EXPECT_TRUE(PumpUntil([&] { return EffectRestarts() == before + restart; }, 3000))
+            << restart;
+        EXPECT_TRUE(
+            PumpUntil([&] { return CountPrefix(Log("chunk_state"), "process") > 0; }, 3000));
+        EXPECT_EQ(CountPrefix(Log("chunk_state"), "chunk received"), 1)
+            << "its state, restart " << restart;
+        EXPECT_EQ(VisibleBalloon().first, L"VSTプラグインを再起動しました。");
+        ExpectPluginControls(true);
+    }
+    const Box box = AnswerBoxes(dialog, Button(IDOK), [&] {
+        Hosts(true);
+        PumpUntil([] { return pluginActive.load() == 0; }, 3000);
+        Pump(300);
+    });
+    ASSERT_EQ(box.texts.size(), 1u);
+    EXPECT_EQ(box.texts[0].rfind(
+                  L"VSTプラグインで異常が発生したため切り離しました。\nchunk_state.dll", 0),
+              0u)
+        << "the fourth within a minute";
+    ExpectPluginControls(false);
+    EXPECT_EQ(Hosts(), 0);
+    EXPECT_EQ(running, 1) << "the voice went on";
+    std::wstring counted;
+    AnswerBoxes(
+        dialog, Button(IDCANCEL), [&] { ShowAboutBox(dialog); }, 0,
+        [&](HWND about) {
+            counted = std::wstring(64, L'\0');
+            counted.resize(GetDlgItemTextW(about, IDC_ABOUT_EFFECT_RESTARTS, &counted[0], 64));
+        });
+    EXPECT_EQ(counted, L"VST再起動 " + std::to_wstring(before + 3) + L" 回");
+}
+
+} // namespace
