@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "app/stream_commands.h"
 #include "audio/audio_format.h"
 #include "audio/block_processing.h"
 #include "audio/engine_state.h"
@@ -39,13 +38,6 @@ std::string Utf8(const std::wstring& text) {
     WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], bytes, nullptr, nullptr);
     utf8.resize(utf8.size() - 1);
     return utf8;
-}
-
-// A block may take the host as long as the stream's hang limit before the host counts as hung.
-FxLimits HostLimits() {
-    FxLimits limits;
-    limits.blockMs = PluginHangLimitMs(StreamBufferMs());
-    return limits;
 }
 
 bool Healthy(EffectHandle* handle) {
@@ -104,7 +96,7 @@ bool LoadLiveEffect(const wchar_t* path, bool isolated, const std::vector<uint8_
         return live.inProcess;
     }
     const std::string host = ProgramFolderUtf8() + "\\" + FxHostFileName(place);
-    live.handle = OpenHostProcessEffect(host.c_str(), HostLimits());
+    live.handle = OpenHostProcessEffect(host.c_str(), FxLimits()); // a block within its time
     live.hostRunning = StartHost(state); // on failure the handle stays, for the fault it tells
     if (live.hostRunning) {
         SetBlockEffect(live.handle);
