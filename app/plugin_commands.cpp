@@ -127,8 +127,9 @@ void EndLoad(HWND mainWindow) {
     }
 }
 
-// An effect in its own process whose host is gone goes on in a new one, switched in with the
-// fade-in every start has so that nothing clicks; the user hears of each restart in a balloon.
+// An effect in its own process whose host is gone goes on in a new one, switched in when it is
+// ready (the blocks cross from the stage's sound into its own); the user hears of each restart
+// in a balloon.
 // Past the restart limit it is cut loose as an in-process fault would be.
 void RestartGoneEffect(HWND mainWindow) {
     const EffectFault fault = LiveEffectFault();
@@ -146,9 +147,6 @@ void RestartGoneEffect(HWND mainWindow) {
     if (!restarted) {
         CutLoose(mainWindow, why.kind != EffectFaultKind::None ? why : fault, false);
         return;
-    }
-    if (running != 0 && fadePair.load().fadeTarget >= 0) {
-        SetFade(FADE_IN_FRAMES, 0);
     }
     SetPluginUiState(mainWindow, true);
     if (editorWasOpen) {

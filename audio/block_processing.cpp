@@ -15,6 +15,22 @@ namespace {
 EffectHandle* blockEffect = nullptr; // EngineLock on both sides
 std::atomic<bool> blockEffectInside{false};
 std::atomic<uint64_t> effectFrames{0};
+// From the stage's sound into the effect's over 10 ms, so that an effect in its own process
+// coming back (after a late block, or started again) does not click in.
+constexpr uint32_t CROSSFADE_FRAMES = 441;
+bool lastThroughStage = false; // audio thread only
+
+void CrossfadeFromStage(const int16_t* input, int16_t* output, uint32_t frames) {
+    const uint32_t count = frames < CROSSFADE_FRAMES ? frames : CROSSFADE_FRAMES;
+    int16_t stage[CROSSFADE_FRAMES * 2];
+    LockEnter(&EngineLock);
+    ProcessStageBlock(input, stage, count * 2);
+    LockLeave(&EngineLock);
+    for (uint32_t i = 0; i < count * 2; ++i) {
+        const double weight = static_cast<double>(i / 2 + 1) / (count + 1);
+        output[i] = static_cast<int16_t>(stage[i] + (output[i] - stage[i]) * weight);
+    }
+}
 
 // Outside EngineLock, as the in-process effect's blocks are: a late host holds nothing the
 // window needs. A block it misses goes through the stage instead.
@@ -27,12 +43,17 @@ void ProcessThroughHandle(EffectHandle* handle, const int16_t* input, int16_t* o
     const bool processed = handle->process(handle, input, output, frames);
     blockEffectInside.store(false);
     if (processed) {
+        if (lastThroughStage) {
+            CrossfadeFromStage(input, output, frames);
+        }
+        lastThroughStage = false;
         effectFrames.fetch_add(frames, std::memory_order_relaxed);
         return;
     }
     LockEnter(&EngineLock);
     ProcessStageBlock(input, output, samples);
     LockLeave(&EngineLock);
+    lastThroughStage = true;
 }
 
 bool ThroughInProcessHost(EffectHandle*, const int16_t* input, int16_t* output, uint32_t frames) {
@@ -72,6 +93,7 @@ bool ProcessBlockWith(EffectBlockProc processEffect, EffectHandle* handle, const
     } else {
         ProcessStageBlock(input, output, samples);
         LockLeave(&EngineLock);
+        lastThroughStage = true;
     }
     ApplyFadeRamp(output, samples);
     if (clipFlag != 0) {

@@ -1,6 +1,7 @@
 // One recorded block into one playback block: the stage (or the declined effect path), then
 // the fade ramp, whose shape over whole runs of 50 ms blocks is checked here as well.
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <thread>
 #include <tuple>
@@ -9,6 +10,7 @@
 #include "audio/block_processing.h"
 #include "audio/fade_ramp.h"
 #include "audio/pitch_stage.h"
+#include "plugin/effect_handle.h"
 #include "tests/core/fixtures.h"
 
 namespace {
@@ -110,6 +112,35 @@ TEST_F(BlockProcessingTest, ClippingAndDeclinedEffectBlocks) {
     ProcessBlock(in.data(), 256, out.data());
     EXPECT_EQ(std::make_tuple(out[126], out[127], lastClipTick.load()),
               std::make_tuple(1000, 32767, LAST_CLIP_TICK_NONE));
+}
+
+// An effect in its own process: a block it declines (here: not yet sized) goes through the
+// stage, not silence, and its next block crosses over from the stage's sound without a jump.
+TEST_F(BlockProcessingTest, AMissedBlockOfAHostedEffectIsTheStagesAndItsReturnDoesNotJump) {
+    const std::string host =
+        ProgramDirectory() + PATH_SEPARATOR + ".." + PATH_SEPARATOR + FX_HOST_NAME;
+    EffectHandle* h = OpenHostProcessEffect(host.c_str(), FxLimits());
+    ASSERT_TRUE(h->load(h, TestPluginPath("copy_through").c_str(), 44100));
+    Samples in(4 * 441), out(in.size());
+    for (size_t i = 0; i < in.size(); ++i) { // 450 Hz, at most 642 from one frame to the next
+        in[i] =
+            static_cast<int16_t>(10000 * std::sin(6.283185307179586 * 450 * double(i / 2) / 44100));
+    }
+    SetBlockEffect(h);
+    pluginActive = 1;
+    ProcessBlock(in.data(), 441 * 4, out.data());
+    h->setBlockSize(h, 441);
+    ProcessBlock(in.data() + 882, 441 * 4, out.data() + 882);
+    SetBlockEffect(nullptr);
+    CloseEffect(h);
+    int jump = 0;
+    for (size_t i = 2; i < out.size(); ++i) {
+        jump = std::max(jump, std::abs(out[i] - out[i - 2]));
+    }
+    EXPECT_EQ(
+        std::make_tuple(*std::max_element(out.begin(), out.begin() + 882) > 5000, jump <= 700),
+        std::make_tuple(true, true))
+        << "largest step " << jump;
 }
 
 } // namespace

@@ -1,5 +1,4 @@
-// How often an effect that keeps ending is started again: ends at the given times (ms from a
-// base that may make the tick wrap), and which of them were allowed a restart ('y') or not.
+// Ends at the given times (ms from a base the tick may wrap from): which were restarted ('y').
 #include <string>
 #include <utility>
 #include <vector>

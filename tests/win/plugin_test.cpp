@@ -288,16 +288,11 @@ TEST_F(Plugin, ALoadAndAnUnloadAreSavedWithinSecondsNotOnlyAtTheClose) {
     EXPECT_TRUE(savedWithin4s(false)) << "after the unload";
 }
 
-} // namespace
-
-namespace {
-
 // A slot's effect given back its state at start counts as loading until it has processed a
-// second: a state that crashes it is not given back again. An effect still opening is never
-// sized (Start is refused with a balloon), and the session's end meanwhile keeps the slot's
-// keys and the effect's state.
+// second. Meanwhile an effect still opening is never sized (Start is refused), and the
+// session's end keeps the slot's keys and the effect's state.
 TEST_F(Plugin, ARestoredEffectIsMarkedForItsFirstSecondAndAnOpeningOneIsNeverSized) {
-    const std::vector<uint8_t> state = {'K', 'e', 'p', 't'};
+    const std::vector<uint8_t> state(4, 'K');
     for (const char* variant : {"modal_open", "copy_through"}) {
         if (dialog != nullptr) {
             CloseDialog();
