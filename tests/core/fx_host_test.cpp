@@ -368,6 +368,7 @@ TEST_F(FxHostTest, AnEndedHungOrFaultedHostIsToldApartWithinItsLimit) {
         {"hang_process", 0, EffectFaultKind::Hung, 500},
 #ifndef __SANITIZE_ADDRESS__ // the sanitizer owns the host's fault signals
         {"crash_process", 2, EffectFaultKind::Fault, WRITE_FAULT},
+        {"heap_lock_kept", 0, EffectFaultKind::Fault, WRITE_FAULT}, // the heap stays locked
 #endif
     };
     for (const Outcome& o : OUTCOMES) {
