@@ -174,8 +174,9 @@ VstIntPtr Dispatch(EffectHandle* handle, int32_t opcode, int32_t index, VstIntPt
     return result;
 }
 
-// The host process makes the effect's window a child of parent; the window's handle crosses as
-// a 64-bit number, whichever the two processes' bitness.
+// The host process makes the effect's window a child of parent. The window's handle crosses as a
+// 64-bit number, sign-extended from a 32-bit caller: Windows keeps window handles to 32
+// significant bits, so either bitness reads it back whole.
 bool OpenEditor(EffectHandle* handle, void* parent, ERect* size) {
     HostProcessEffect& e = Of(handle);
     const bool opened = Call(e, e.limits.callMs, [parent](FxCall& call) {
