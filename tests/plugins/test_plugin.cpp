@@ -147,19 +147,16 @@ void SleepMs(unsigned ms) {
 #endif
 }
 
-void EditorChild(AEffect* self, int32_t opcode, void* parent) {
+void EditorChild(AEffect* self, int32_t opcode, [[maybe_unused]] void* parent) {
 #ifdef _WIN32
     static HWND child = nullptr;
     if (opcode == effEditOpen) {
         child = CreateWindowExW(0, L"STATIC", L"editor_child", WS_CHILD | WS_VISIBLE, 0, 0, 400, 50,
                                 static_cast<HWND>(parent), nullptr, nullptr, nullptr);
-        Log("child window %s", child != nullptr ? "made" : "refused");
     } else if (opcode == effEditClose && child != nullptr) {
         DestroyWindow(child);
         child = nullptr;
     }
-#else
-    (void)parent;
 #endif
     static bool asked = false;
     if (opcode == effEditIdle && !asked) {
@@ -316,8 +313,8 @@ AEffect* Enter(HostCallbackProc hostCallback, const char* exportName) {
     record.magic = Is("bad_magic") ? 0x12345678 : 0x56737450 /* 'VstP' */;
     record.numInputs = channelInputs > 0 ? channelInputs : (Is("no_inputs") ? 0 : 2);
     record.numOutputs = channelOutputs > 0 ? channelOutputs : (Is("no_outputs") ? 0 : 2);
-    record.flags = (HasEditor() ? effFlagsHasEditor : 0) |
-                   (Is("chunk_state") || Is("bad_chunk") ? effFlagsProgramChunks : 0);
+    record.flags =
+        (HasEditor() ? effFlagsHasEditor : 0) | (Is("chunk_state") || Is("bad_chunk") ? effFlagsProgramChunks : 0);
     record.uniqueID = 0x4B775374; // 'KwSt'
     record.version = 3;
     if (Is("param_state")) {
