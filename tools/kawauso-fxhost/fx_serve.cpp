@@ -263,6 +263,7 @@ bool AnswerLane(FxLane& lane, WakeUp* toCaller, uint32_t& last, AnswerProc answe
 }
 
 void ServeBlocks(Server* server, FxLane* lane, FxWakeUps* wakes, std::atomic<bool>* stop) {
+    RunAtAudioPriority(); // the caller's audio thread waits on every block it serves
     uint32_t last = 0;
     while (!stop->load()) {
         if (WakeUpWait(&wakes->blockToHost, IDLE_WAIT_MS) && !stop->load()) {
