@@ -30,6 +30,9 @@ bool ProcessStart(ChildProcess* child, const char* program, const char* const* a
 bool ProcessWait(ChildProcess* child, uint32_t ms);
 // How it ended; Running while it has not (or was never waited for).
 ProcessEnd ProcessResult(const ChildProcess* child);
+// How it ended, looked at without collecting it and without writing anything: safe on one
+// thread while another waits for or ends the same child. Running while it runs.
+ProcessEnd ProcessLook(const ChildProcess* child);
 // Ends the child if it still runs and waits (within a limit) for its end.
 void ProcessKill(ChildProcess* child);
 // Closes what the caller held of the child (after its end, or to leave it to itself).

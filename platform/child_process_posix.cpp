@@ -103,6 +103,21 @@ ProcessEnd ProcessResult(const ChildProcess* child) {
     return {ProcessEndKind::Exited, static_cast<uint32_t>(WEXITSTATUS(child->status))};
 }
 
+ProcessEnd ProcessLook(const ChildProcess* child) {
+    siginfo_t info = {};
+    if (child->id == 0) {
+        return {ProcessEndKind::Exited, 0};
+    }
+    if (waitid(P_PID, static_cast<id_t>(child->id), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+        return {ProcessEndKind::Exited, 0}; // collected by another thread meanwhile: it ended
+    }
+    if (info.si_pid != child->id) {
+        return {ProcessEndKind::Running, 0};
+    }
+    return {info.si_code == CLD_EXITED ? ProcessEndKind::Exited : ProcessEndKind::Crashed,
+            static_cast<uint32_t>(info.si_status)};
+}
+
 void ProcessKill(ChildProcess* child) {
     if (child->id != 0 && !Reap(child, WNOHANG)) {
         kill(child->id, SIGKILL);

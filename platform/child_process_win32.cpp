@@ -111,6 +111,19 @@ ProcessEnd ProcessResult(const ChildProcess* child) {
             static_cast<uint32_t>(code)};
 }
 
+ProcessEnd ProcessLook(const ChildProcess* child) {
+    DWORD code = 0;
+    if (child->handle == 0) {
+        return {ProcessEndKind::Exited, 0};
+    }
+    if (WaitForSingleObject(AsHandle(child->handle), 0) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(AsHandle(child->handle), &code)) {
+        return {ProcessEndKind::Running, 0};
+    }
+    return {code >= FIRST_EXCEPTION_CODE ? ProcessEndKind::Crashed : ProcessEndKind::Exited,
+            static_cast<uint32_t>(code)};
+}
+
 void ProcessKill(ChildProcess* child) {
     if (child->handle != 0 && !ProcessWait(child, 0)) {
         TerminateProcess(AsHandle(child->handle), KILLED_CODE);

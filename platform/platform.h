@@ -30,6 +30,10 @@ void SetDebugOutputListener(DebugOutputListener listener);
 // stays otherwise, since plug-ins load their own helpers through it. Nothing natively.
 void HardenLibrarySearch();
 
+// The calling thread runs at the priority the audio thread has (Windows: time-critical), for a
+// host process's thread that processes the audio thread's blocks. Nothing natively.
+void RunAtAudioPriority();
+
 // Dynamic modules (plug-in DLLs, shared objects natively). Null on failure. On Windows a
 // module's own folder is searched first for the DLLs it needs (a relative path is taken
 // against the current directory, as the caller meant it).

@@ -97,6 +97,8 @@ bool FileRemoveUtf8(const char* path) { return std::remove(path) == 0; }
 
 void HardenLibrarySearch() {}
 
+void RunAtAudioPriority() {}
+
 OutputKind ClassifyOutputUtf8(const char* path, std::string& finalPath) {
     finalPath = path;
     struct stat info;

@@ -35,6 +35,10 @@ void HardenLibrarySearch() {
     SetDllDirectoryW(L"");
 }
 
+void RunAtAudioPriority() {
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+}
+
 void* ModuleLoad(const wchar_t* path) {
     if (path == nullptr || path[0] == L'\0') {
         return nullptr;

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "platform/child_process.h"
+
 struct WakeUp {
     intptr_t handle = 0;      // Windows: the event
     uint32_t* word = nullptr; // POSIX: the shared word
@@ -17,4 +19,11 @@ bool WakeUpOpen(WakeUp* wake, const char* name, uint32_t* word);
 void WakeUpSignal(WakeUp* wake);
 // True when signalled within ms.
 bool WakeUpWait(WakeUp* wake, uint32_t ms);
+
+enum class WakeUpEnd { Signalled, TimedOut, ProcessEnded };
+// Waits up to ms for the wake-up, ending at once when watched (may be null) ends. With pump,
+// the waiting thread keeps handling its window messages meanwhile (Windows: another process
+// creating a window as a child of one of this thread's sends it messages and waits for them);
+// elsewhere a plain wait, which looks at watched between short slices.
+WakeUpEnd WakeUpWaitFor(WakeUp* wake, const ChildProcess* watched, uint32_t ms, bool pump);
 void WakeUpClose(WakeUp* wake);

@@ -64,6 +64,30 @@ bool WakeUpWait(WakeUp* wake, uint32_t ms) {
     }
 }
 
+WakeUpEnd WakeUpWaitFor(WakeUp* wake, const ChildProcess* watched, uint32_t ms, bool /*pump*/) {
+    // A futex cannot be waited on together with a process: the process is looked at between
+    // slices this short, so its end is noticed within one of them.
+    constexpr uint32_t SLICE_MS = 2;
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const int64_t spent =
+            (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+        const uint32_t left = spent >= ms ? 0u : ms - static_cast<uint32_t>(spent);
+        if (WakeUpWait(wake, watched != nullptr && left > SLICE_MS ? SLICE_MS : left)) {
+            return WakeUpEnd::Signalled;
+        }
+        if (watched != nullptr && ProcessLook(watched).kind != ProcessEndKind::Running) {
+            return WakeUpEnd::ProcessEnded;
+        }
+        if (left == 0) {
+            return WakeUpEnd::TimedOut;
+        }
+    }
+}
+
 void WakeUpClose(WakeUp* wake) {
     *wake = WakeUp{};
 }

@@ -53,6 +53,57 @@ bool WakeUpWait(WakeUp* wake, uint32_t ms) {
     return WaitForSingleObject(AsHandle(wake->handle), ms) == WAIT_OBJECT_0;
 }
 
+namespace {
+
+// Handles every message waiting for this thread; a quit request is kept for after the wait.
+void PumpMessages(bool& quit, WPARAM& quitCode) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            quit = true;
+            quitCode = message.wParam;
+            continue;
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+} // namespace
+
+WakeUpEnd WakeUpWaitFor(WakeUp* wake, const ChildProcess* watched, uint32_t ms, bool pump) {
+    HANDLE handles[2] = {AsHandle(wake->handle),
+                         watched != nullptr ? AsHandle(watched->handle) : nullptr};
+    const DWORD count = handles[1] != nullptr ? 2 : 1;
+    const DWORD start = GetTickCount();
+    bool quit = false;
+    WPARAM quitCode = 0;
+    WakeUpEnd end = WakeUpEnd::TimedOut;
+    for (;;) {
+        const DWORD spent = GetTickCount() - start;
+        const DWORD left = spent >= ms ? 0 : ms - spent;
+        const DWORD result = pump ? MsgWaitForMultipleObjectsEx(count, handles, left, QS_ALLINPUT,
+                                                                MWMO_INPUTAVAILABLE)
+                                  : WaitForMultipleObjects(count, handles, FALSE, left);
+        if (result == WAIT_OBJECT_0) {
+            end = WakeUpEnd::Signalled;
+            break;
+        }
+        if (result == WAIT_OBJECT_0 + 1 && count == 2) {
+            end = WakeUpEnd::ProcessEnded;
+            break;
+        }
+        if (result != WAIT_OBJECT_0 + count || left == 0) {
+            break; // timed out (or the wait failed: as good as no answer)
+        }
+        PumpMessages(quit, quitCode);
+    }
+    if (quit) {
+        PostQuitMessage(static_cast<int>(quitCode));
+    }
+    return end;
+}
+
 void WakeUpClose(WakeUp* wake) {
     if (wake->handle != 0) {
         CloseHandle(AsHandle(wake->handle));

@@ -11,10 +11,11 @@ struct HostProcessEffect : EffectHandle {
     FxLimits limits;
     FxClient client;
     bool started = false;
-    uint32_t hostFault = 0;     // a fault the host's guard caught in the effect
-    int64_t samplePosition = 0; // frames since the effect was last resumed
-    std::vector<uint8_t> chunk; // the last chunk fetched, for the pointer handed out
-    ERect rect = {};            // the last editor size fetched
+    uint32_t hostFault = 0;       // a fault the host's guard caught in the effect
+    int64_t samplePosition = 0;   // frames since the effect was last resumed (audio thread)
+    std::vector<uint8_t> chunk;   // the last chunk fetched, for the pointer handed out
+    ERect rect = {};              // the last editor size fetched
+    EffectHostValues values = {}; // as last set, for the next host started too
 };
 
 HostProcessEffect& Of(EffectHandle* handle) {
@@ -22,28 +23,48 @@ HostProcessEffect& Of(EffectHandle* handle) {
 }
 
 // A call with the fields fill writes; false when unanswered or the host refused it.
+// Refused at once while another control call waits (one made from a message handled
+// meanwhile): the call's fields are written only once the lane is this call's.
 template <typename Fill> bool Call(HostProcessEffect& e, uint32_t limitMs, Fill fill) {
-    if (!e.started || e.client.shared == nullptr) {
+    if (!e.started || e.client.shared == nullptr || e.client.controlWaiting.load()) {
         return false;
     }
-    fill(e.client.shared->call);
+    fill(e.client.shared->control.call);
     if (!FxExchange(&e.client, limitMs)) {
         return false;
     }
-    e.hostFault = e.client.shared->answer.fault;
-    return e.client.shared->answer.ok != 0;
+    e.hostFault = e.client.shared->control.answer.fault;
+    return e.client.shared->control.answer.ok != 0;
 }
 
+void WriteHostValues(HostProcessEffect& e) {
+    if (e.client.shared == nullptr) {
+        return;
+    }
+    FxHostValues& shared = e.client.shared->values;
+    const float rate = static_cast<float>(e.values.sampleRate);
+    uint32_t bits = 0;
+    std::memcpy(&bits, &rate, sizeof bits);
+    shared.sampleRateBits.store(e.values.sampleRate > 0.0 ? bits : 0u);
+    shared.blockSize.store(e.values.blockSize);
+    shared.processLevel.store(e.values.processLevel);
+}
+
+// Also after a start that failed: whatever the start left is released.
 void Unload(EffectHandle* handle) {
     HostProcessEffect& e = Of(handle);
-    if (e.started) {
-        FxStop(&e.client);
-        e.started = false;
+    if (e.client.controlWaiting.load()) {
+        return; // made from a message handled during a wait on the very host it would end
     }
+    FxStop(&e.client);
+    e.started = false;
 }
 
 bool Load(EffectHandle* handle, const wchar_t* path, int32_t sampleRate) {
     HostProcessEffect& e = Of(handle);
+    if (e.client.controlWaiting.load()) {
+        return false;
+    }
     Unload(handle);
     e.hostFault = 0;
     const size_t units = std::wcslen(path) + 1;
@@ -51,12 +72,13 @@ bool Load(EffectHandle* handle, const wchar_t* path, int32_t sampleRate) {
         return false;
     }
     e.started = FxStart(&e.client, e.hostProgram.c_str(), e.limits);
+    WriteHostValues(e);
     const bool loaded = Call(e, e.limits.startMs, [&](FxCall& call) {
         call.command = FxCommand::Load;
         call.sampleRate = sampleRate;
         std::memcpy(e.client.shared->piece, path, units * sizeof(wchar_t));
     });
-    if (!loaded && e.client.fault.kind == EffectFaultKind::None) {
+    if (!loaded && FxFaultOf(&e.client).kind == EffectFaultKind::None) {
         Unload(handle); // refused or faulted while loading: nothing stays loaded
     }
     return loaded;
@@ -71,7 +93,7 @@ StateRestore Restore(EffectHandle* handle, const std::vector<uint8_t>& state) {
         !Call(e, e.limits.callMs, [](FxCall& call) { call.command = FxCommand::RestoreState; })) {
         return StateRestore::NotThisEffect;
     }
-    const int64_t result = e.client.shared->answer.result;
+    const int64_t result = e.client.shared->control.answer.result;
     return result == static_cast<int64_t>(StateRestore::Restored)  ? StateRestore::Restored
            : result == static_cast<int64_t>(StateRestore::Damaged) ? StateRestore::Damaged
                                                                    : StateRestore::NotThisEffect;
@@ -81,7 +103,7 @@ bool Capture(EffectHandle* handle, std::vector<uint8_t>& state) {
     HostProcessEffect& e = Of(handle);
     state.clear();
     return Call(e, e.limits.callMs, [](FxCall& call) { call.command = FxCommand::CaptureState; }) &&
-           FxTakeStaged(&e.client, e.client.shared->answer.bytes, state);
+           FxTakeStaged(&e.client, e.client.shared->control.answer.bytes, state);
 }
 
 void SetBlockSize(EffectHandle* handle, uint32_t frames) {
@@ -93,24 +115,17 @@ void SetBlockSize(EffectHandle* handle, uint32_t frames) {
     });
 }
 
+// The block lane: never behind a control call, never waiting longer than the limits say.
 bool Process(EffectHandle* handle, const int16_t* input, int16_t* output, uint32_t frames) {
     HostProcessEffect& e = Of(handle);
-    if (frames == 0 || frames > FX_MAX_FRAMES || e.client.shared == nullptr || e.hostFault != 0) {
+    if (!e.started) {
         return false;
     }
-    FxShared& shared = *e.client.shared;
-    std::memcpy(shared.input, input, frames * 2 * sizeof(int16_t));
-    const bool processed = Call(e, e.limits.blockMs, [&](FxCall& call) {
-        call.command = FxCommand::Block;
-        call.frames = frames;
-        call.samplePosition = e.samplePosition;
-    });
-    if (!processed || e.hostFault != 0) {
-        return false;
+    const FxBlockResult result = FxBlock(&e.client, input, output, frames, e.samplePosition);
+    if (result != FxBlockResult::Failed) {
+        e.samplePosition += frames; // sent: the effect sees it, if late
     }
-    std::memcpy(output, shared.output, frames * 2 * sizeof(int16_t));
-    e.samplePosition += frames;
-    return true;
+    return result == FxBlockResult::Answered;
 }
 
 VstIntPtr Dispatch(EffectHandle* handle, int32_t opcode, int32_t index, VstIntPtr value, void* ptr,
@@ -144,7 +159,7 @@ VstIntPtr Dispatch(EffectHandle* handle, int32_t opcode, int32_t index, VstIntPt
     if (!answered) {
         return 0;
     }
-    const FxAnswer& answer = e.client.shared->answer;
+    const FxAnswer& answer = e.client.shared->control.answer;
     const VstIntPtr result = static_cast<VstIntPtr>(answer.result);
     if (payload == FxPayload::RectOut) {
         e.rect = answer.rect;
@@ -159,23 +174,49 @@ VstIntPtr Dispatch(EffectHandle* handle, int32_t opcode, int32_t index, VstIntPt
     return result;
 }
 
-// Not yet carried across processes: no editor there, no events, the host's own values.
-bool OpenEditor(EffectHandle*, void*, ERect*) {
-    return false;
+// The host process makes the effect's window a child of parent. The window's handle crosses as a
+// 64-bit number, sign-extended from a 32-bit caller: Windows keeps window handles to 32
+// significant bits, so either bitness reads it back whole.
+bool OpenEditor(EffectHandle* handle, void* parent, ERect* size) {
+    HostProcessEffect& e = Of(handle);
+    const bool opened = Call(e, e.limits.callMs, [parent](FxCall& call) {
+        call.command = FxCommand::OpenEditor;
+        call.value = static_cast<int64_t>(reinterpret_cast<intptr_t>(parent));
+    });
+    if (opened && size != nullptr) {
+        *size = e.client.shared->control.answer.rect;
+    }
+    return opened;
 }
 
-void CloseEditor(EffectHandle*) {}
-
-bool TakeEvent(EffectHandle*, EffectEvent*) {
-    return false;
+void CloseEditor(EffectHandle* handle) {
+    HostProcessEffect& e = Of(handle);
+    Call(e, e.limits.callMs, [](FxCall& call) { call.command = FxCommand::CloseEditor; });
 }
 
-void SetHostValues(EffectHandle*, const EffectHostValues&) {}
+bool TakeEvent(EffectHandle* handle, EffectEvent* event) {
+    FxEvent taken;
+    if (!FxTakeEvent(&Of(handle).client, &taken)) {
+        return false;
+    }
+    const EffectEventKind kinds[] = {EffectEventKind::SizeWindow, EffectEventKind::Automate,
+                                     EffectEventKind::UpdateDisplay};
+    *event = EffectEvent{kinds[static_cast<uint32_t>(taken.kind) - 1], taken.index, taken.value,
+                         taken.width, taken.height};
+    return true;
+}
+
+void SetHostValues(EffectHandle* handle, const EffectHostValues& values) {
+    HostProcessEffect& e = Of(handle);
+    e.values = values;
+    WriteHostValues(e);
+}
 
 EffectFault Fault(EffectHandle* handle) {
     HostProcessEffect& e = Of(handle);
-    if (e.client.fault.kind != EffectFaultKind::None) {
-        return e.client.fault;
+    const EffectFault own = FxFaultOf(&e.client);
+    if (own.kind != EffectFaultKind::None) {
+        return own;
     }
     return {e.hostFault != 0 ? EffectFaultKind::Fault : EffectFaultKind::None, e.hostFault};
 }

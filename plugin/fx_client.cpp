@@ -1,6 +1,7 @@
 #include "plugin/fx_client.h"
 
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -9,53 +10,109 @@
 
 namespace {
 
-// How often a wait looks whether the process still runs: its end is noticed within this.
-constexpr uint32_t LOOK_MS = 20;
+constexpr uint32_t SAMPLE_RATE_HZ = 44100;
 
 std::atomic<uint32_t> nextSerial{1};
 
+uint64_t Pack(EffectFault fault) {
+    return (static_cast<uint64_t>(fault.kind) << 32) | fault.code;
+}
+
+// Keeps the first fault; a later one (the kill that follows a hang) changes nothing.
+void Record(FxClient* client, EffectFault fault) {
+    uint64_t none = 0;
+    client->fault.compare_exchange_strong(none, Pack(fault));
+}
+
+bool Faulted(const FxClient* client) {
+    return client->fault.load() != 0;
+}
+
 void Release(FxClient* client) {
-    WakeUpClose(&client->toHost);
-    WakeUpClose(&client->toCaller);
+    for (FxCallerLane* lane : {&client->control, &client->block}) {
+        WakeUpClose(&lane->toHost);
+        WakeUpClose(&lane->toCaller);
+    }
     SharedMemoryClose(&client->memory);
     client->shared = nullptr;
     ProcessRelease(&client->process);
 }
 
-// The end of the host process as the caller tells it; then nothing of it is kept.
-bool GiveUp(FxClient* client, EffectFault fault) {
-    ProcessKill(&client->process);
-    client->fault = fault;
-    Release(client);
-    return false;
-}
-
 EffectFault EndOf(const ChildProcess& process) {
-    const ProcessEnd end = ProcessResult(&process);
+    const ProcessEnd end = ProcessLook(&process);
     return {end.kind == ProcessEndKind::Crashed ? EffectFaultKind::Crashed
                                                 : EffectFaultKind::Exited,
             end.code};
 }
 
-// Waits for an answer numbered sequence; false with the fault when there is none in time.
-bool AwaitAnswer(FxClient* client, uint32_t sequence, uint32_t limitMs) {
+uint32_t NextSequence(uint32_t sequence) {
+    return sequence + 1 != 0 && sequence + 1 != ~0u ? sequence + 1 : 1; // ~0: the start's mark
+}
+
+// The control lane's wait: false with the fault recorded and the process ended when no answer
+// numbered sequence comes in time. A thread with windows keeps handling its messages.
+bool AwaitControl(FxClient* client, uint32_t sequence, uint32_t limitMs) {
     const uint32_t start = TickCount();
     for (;;) {
         const uint32_t spent = TickCount() - start;
-        const uint32_t slice = std::min(LOOK_MS, limitMs > spent ? limitMs - spent : 0u);
-        if (WakeUpWait(&client->toCaller, slice)) {
-            if (client->shared->answer.sequence.load(std::memory_order_acquire) == sequence) {
-                return true;
-            }
-            continue; // an answer to nothing the caller waits for
+        const WakeUpEnd end = WakeUpWaitFor(&client->control.toCaller, &client->process,
+                                            limitMs > spent ? limitMs - spent : 0u, true);
+        if (end == WakeUpEnd::Signalled &&
+            client->shared->control.answer.sequence.load(std::memory_order_acquire) == sequence) {
+            return true;
         }
-        if (ProcessWait(&client->process, 0)) {
-            return GiveUp(client, EndOf(client->process));
+        if (end == WakeUpEnd::ProcessEnded) {
+            Record(client, EndOf(client->process));
+        } else if (end == WakeUpEnd::TimedOut) {
+            Record(client, {EffectFaultKind::Hung, limitMs});
+        } else if (!Faulted(client)) {
+            continue; // an answer to nothing this call waits for
         }
-        if (TickCount() - start >= limitMs) {
-            return GiveUp(client, {EffectFaultKind::Hung, limitMs});
-        }
+        ProcessKill(&client->process);
+        return false;
     }
+}
+
+uint32_t BlockLengthMs(uint32_t frames) {
+    return static_cast<uint32_t>((frames * 1000ull + SAMPLE_RATE_HZ - 1) / SAMPLE_RATE_HZ);
+}
+
+// An earlier block that was late: Answered once its answer is in, Late while the hang limit
+// has not passed, Failed when the host ended or hung meanwhile.
+FxBlockResult LookAtOutstanding(FxClient* client) {
+    FxLane& lane = client->shared->block;
+    if (lane.answer.sequence.load(std::memory_order_acquire) == client->outstanding) {
+        client->outstanding = 0;
+        if (lane.answer.fault != 0) {
+            Record(client, {EffectFaultKind::Fault, lane.answer.fault});
+            return FxBlockResult::Failed;
+        }
+        return FxBlockResult::Answered;
+    }
+    if (ProcessLook(&client->process).kind != ProcessEndKind::Running) {
+        Record(client, EndOf(client->process));
+        return FxBlockResult::Failed;
+    }
+    if (TickCount() - client->outstandingSince > client->outstandingHangMs) {
+        Record(client, {EffectFaultKind::Hung, client->outstandingHangMs});
+        return FxBlockResult::Failed;
+    }
+    return FxBlockResult::Late;
+}
+
+// What the host wrote is checked before anybody acts on it.
+bool Sane(const FxEvent& event) {
+    constexpr int32_t LARGEST_SIDE = 32767; // an ERect's own limit
+    switch (event.kind) {
+    case FxEventKind::SizeWindow:
+        return event.width > 0 && event.width <= LARGEST_SIDE && event.height > 0 &&
+               event.height <= LARGEST_SIDE;
+    case FxEventKind::Automate:
+        return std::isfinite(event.value);
+    case FxEventKind::UpdateDisplay:
+        return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -65,52 +122,133 @@ void FxTransportName(char* out, size_t size, uint32_t callerId, uint32_t serial,
                   static_cast<unsigned>(serial), part);
 }
 
+EffectFault FxFaultOf(const FxClient* client) {
+    const uint64_t packed = client->fault.load();
+    return {static_cast<EffectFaultKind>(packed >> 32), static_cast<uint32_t>(packed)};
+}
+
 bool FxStart(FxClient* client, const char* hostProgram, const FxLimits& limits) {
-    *client = FxClient{};
+    Release(client);
+    client->control = client->block = FxCallerLane{};
     client->limits = limits;
+    client->fault.store(0);
+    client->controlWaiting.store(false);
+    client->outstanding = 0;
     const uint32_t callerId = CurrentProcessId();
     FxTransportName(client->name, sizeof client->name, callerId, nextSerial.fetch_add(1), "");
-    char toHostName[80], toCallerName[80];
-    std::snprintf(toHostName, sizeof toHostName, "%s-go", client->name);
-    std::snprintf(toCallerName, sizeof toCallerName, "%s-done", client->name);
+    const EffectFault notStarted = {EffectFaultKind::NotStarted, 0};
     if (!SharedMemoryCreate(&client->memory, client->name, sizeof(FxShared))) {
-        client->fault = {EffectFaultKind::NotStarted, 0};
+        Record(client, notStarted);
         return false;
     }
     FxShared* shared = static_cast<FxShared*>(client->memory.address);
     shared->magic = FX_MAGIC;
     shared->layoutBytes = sizeof(FxShared);
-    shared->answer.sequence.store(~0u);
+    shared->control.answer.sequence.store(~0u);
+    shared->block.answer.sequence.store(~0u);
     client->shared = shared;
-    if (!WakeUpCreate(&client->toHost, toHostName, &shared->toHost) ||
-        !WakeUpCreate(&client->toCaller, toCallerName, &shared->toCaller)) {
-        SharedMemoryRemoveName(client->name);
-        Release(client);
-        client->fault = {EffectFaultKind::NotStarted, 0};
-        return false;
+    struct Wake {
+        WakeUp* wake;
+        const char* part;
+        uint32_t* word;
+    } wakes[] = {{&client->control.toHost, "-go", &shared->control.toHost},
+                 {&client->control.toCaller, "-done", &shared->control.toCaller},
+                 {&client->block.toHost, "-bgo", &shared->block.toHost},
+                 {&client->block.toCaller, "-bdone", &shared->block.toCaller}};
+    for (const Wake& w : wakes) {
+        char name[80];
+        std::snprintf(name, sizeof name, "%s%s", client->name, w.part);
+        if (!WakeUpCreate(w.wake, name, w.word)) {
+            SharedMemoryRemoveName(client->name);
+            Release(client);
+            Record(client, notStarted);
+            return false;
+        }
     }
     char caller[16];
     std::snprintf(caller, sizeof caller, "%u", static_cast<unsigned>(callerId));
     const char* args[] = {client->name, caller};
     const bool started = ProcessStart(&client->process, hostProgram, args, 2);
-    const bool answered = started && AwaitAnswer(client, 0, limits.startMs);
+    const bool answered = started && AwaitControl(client, 0, limits.startMs);
     SharedMemoryRemoveName(client->name); // both sides hold it now, or the host never will
     if (!started) {
         Release(client);
-        client->fault = {EffectFaultKind::NotStarted, 0};
+        Record(client, notStarted);
     }
     return answered;
 }
 
 bool FxExchange(FxClient* client, uint32_t limitMs) {
-    if (client->shared == nullptr) {
+    if (client->shared == nullptr || Faulted(client) || client->controlWaiting.exchange(true)) {
         return false;
     }
-    client->sequence =
-        client->sequence + 1 != 0 && client->sequence + 1 != ~0u ? client->sequence + 1 : 1;
-    client->shared->call.sequence.store(client->sequence, std::memory_order_release);
-    WakeUpSignal(&client->toHost);
-    return AwaitAnswer(client, client->sequence, limitMs);
+    FxCallerLane& lane = client->control;
+    lane.sequence = NextSequence(lane.sequence);
+    client->shared->control.call.sequence.store(lane.sequence, std::memory_order_release);
+    WakeUpSignal(&lane.toHost);
+    const bool answered = AwaitControl(client, lane.sequence, limitMs);
+    client->controlWaiting.store(false);
+    return answered;
+}
+
+FxBlockResult FxBlock(FxClient* client, const int16_t* input, int16_t* output, uint32_t frames,
+                      int64_t samplePosition) {
+    if (client->shared == nullptr || Faulted(client) || frames == 0 || frames > FX_MAX_FRAMES) {
+        return FxBlockResult::Failed;
+    }
+    if (client->outstanding != 0) {
+        const FxBlockResult earlier = LookAtOutstanding(client);
+        if (earlier != FxBlockResult::Answered) {
+            return earlier;
+        }
+    }
+    const uint32_t length = BlockLengthMs(frames);
+    const uint32_t hangMs = std::max(client->limits.hangMs, 2 * length);
+    const uint32_t waitMs = client->limits.blockWaitMs != 0 ? client->limits.blockWaitMs : length;
+    FxShared& shared = *client->shared;
+    FxCallerLane& lane = client->block;
+    std::memcpy(shared.input, input, frames * 2 * sizeof(int16_t));
+    shared.block.call.command = FxCommand::Block;
+    shared.block.call.frames = frames;
+    shared.block.call.samplePosition = samplePosition;
+    lane.sequence = NextSequence(lane.sequence);
+    shared.block.call.sequence.store(lane.sequence, std::memory_order_release);
+    const uint32_t start = TickCount();
+    WakeUpSignal(&lane.toHost);
+    const uint32_t wait = std::min(waitMs, hangMs);
+    for (;;) {
+        const uint32_t spent = TickCount() - start;
+        const WakeUpEnd end = WakeUpWaitFor(&lane.toCaller, &client->process,
+                                            wait >= spent ? wait + 1 - spent : 0u, false);
+        if (end == WakeUpEnd::Signalled) {
+            if (shared.block.answer.sequence.load(std::memory_order_acquire) != lane.sequence) {
+                continue; // the answer to a block given up earlier
+            }
+            if (shared.block.answer.fault != 0 || shared.block.answer.ok == 0) {
+                if (shared.block.answer.fault != 0) {
+                    Record(client, {EffectFaultKind::Fault, shared.block.answer.fault});
+                }
+                return FxBlockResult::Failed;
+            }
+            std::memcpy(output, shared.output, frames * 2 * sizeof(int16_t));
+            return FxBlockResult::Answered;
+        }
+        if (end == WakeUpEnd::ProcessEnded) {
+            Record(client, EndOf(client->process));
+            return FxBlockResult::Failed;
+        }
+        if (TickCount() - start <= wait) {
+            continue; // ticks are whole milliseconds: the whole wait is over only past it
+        }
+        if (TickCount() - start > hangMs) {
+            Record(client, {EffectFaultKind::Hung, hangMs});
+            return FxBlockResult::Failed;
+        }
+        client->outstanding = lane.sequence;
+        client->outstandingSince = start;
+        client->outstandingHangMs = hangMs;
+        return FxBlockResult::Late;
+    }
 }
 
 bool FxPutStaged(FxClient* client, const uint8_t* bytes, uint32_t size) {
@@ -120,17 +258,17 @@ bool FxPutStaged(FxClient* client, const uint8_t* bytes, uint32_t size) {
     uint32_t offset = 0;
     do { // at least one piece: an empty one starts the staged bytes anew
         const uint32_t piece = std::min(FX_PIECE_BYTES, size - offset);
-        if (client->shared == nullptr) {
-            return false;
+        if (client->shared == nullptr || client->controlWaiting.load()) {
+            return false; // the call's fields are another waiting call's
         }
-        FxCall& call = client->shared->call;
+        FxCall& call = client->shared->control.call;
         call.command = FxCommand::PutPiece;
         call.offset = offset;
         call.bytes = piece;
         if (piece != 0) {
             std::memcpy(client->shared->piece, bytes + offset, piece);
         }
-        if (!FxExchange(client, client->limits.callMs) || client->shared->answer.ok == 0) {
+        if (!FxExchange(client, client->limits.callMs) || client->shared->control.answer.ok == 0) {
             return false;
         }
         offset += piece;
@@ -146,15 +284,15 @@ bool FxTakeStaged(FxClient* client, uint32_t size, std::vector<uint8_t>& bytes) 
     bytes.resize(size);
     for (uint32_t offset = 0; offset < size;) {
         const uint32_t piece = std::min(FX_PIECE_BYTES, size - offset);
-        if (client->shared == nullptr) {
-            return false;
+        if (client->shared == nullptr || client->controlWaiting.load()) {
+            return false; // the call's fields are another waiting call's
         }
-        FxCall& call = client->shared->call;
+        FxCall& call = client->shared->control.call;
         call.command = FxCommand::TakePiece;
         call.offset = offset;
         call.bytes = piece;
-        if (!FxExchange(client, client->limits.callMs) || client->shared->answer.ok == 0 ||
-            client->shared->answer.bytes != piece) {
+        if (!FxExchange(client, client->limits.callMs) || client->shared->control.answer.ok == 0 ||
+            client->shared->control.answer.bytes != piece) {
             bytes.clear();
             return false;
         }
@@ -164,9 +302,30 @@ bool FxTakeStaged(FxClient* client, uint32_t size, std::vector<uint8_t>& bytes) 
     return true;
 }
 
+bool FxTakeEvent(FxClient* client, FxEvent* event) {
+    if (client->shared == nullptr) {
+        return false;
+    }
+    FxEventRing& ring = client->shared->events;
+    const uint32_t written = ring.written.load(std::memory_order_acquire);
+    uint32_t taken = ring.taken.load(std::memory_order_relaxed);
+    if (written - taken > FX_EVENT_SLOTS) { // more than the ring holds: not the host's count
+        ring.taken.store(written, std::memory_order_release);
+        return false;
+    }
+    while (taken != written) {
+        *event = ring.slots[taken % FX_EVENT_SLOTS];
+        ring.taken.store(++taken, std::memory_order_release);
+        if (Sane(*event)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void FxStop(FxClient* client) {
-    if (client->shared != nullptr) {
-        client->shared->call.command = FxCommand::Quit;
+    if (client->shared != nullptr && !Faulted(client)) {
+        client->shared->control.call.command = FxCommand::Quit;
         if (FxExchange(client, client->limits.callMs)) {
             ProcessWait(&client->process, client->limits.callMs);
         }

@@ -1,10 +1,13 @@
 // The caller's side of one plug-in host process: starts it, makes calls through the shared
-// transport and waits for each answer with a limit. On a limit, or when the process ends,
-// the call fails with the cause (fault), the process is ended for good and no later call
-// waits on it. Calls from one thread at a time; a block call allocates nothing, takes no lock
-// and makes no system call but the two wake-ups.
+// transport and waits for each answer with a limit. Two lanes: blocks from one thread (the
+// audio thread), everything else from one other thread (the window thread); neither waits on
+// the other. When the process ends, hangs or its effect faults, the fault is kept (the first
+// one wins) and no later call waits on it; what the caller holds of it is released by FxStop.
+// A block allocates nothing, takes no lock and makes no system call but the wake-ups and a
+// look at the process.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -17,28 +20,60 @@
 struct FxLimits {
     uint32_t startMs = 10000; // the process's start and the effect's load
     uint32_t callMs = 5000;   // a control call
-    uint32_t blockMs = 2000;  // a block: the caller's hang limit
+    // A block left unanswered this long (or two of its own lengths, if longer) is a hung host.
+    // One second: far beyond any round trip measured under load (a few ms), long enough that an
+    // effect's occasional slow block is not mistaken for a hang, and short enough that the
+    // blocks it misses meanwhile (played through the built-in stage) end soon after a restart.
+    uint32_t hangMs = 1000;
+    // How long a block's answer is waited for: 0, the block's own length (its output is needed
+    // in time to be played); the renderer waits the whole hang limit and never misses one.
+    uint32_t blockWaitMs = 0;
+};
+
+// One lane's wake-ups and the sequence number of its last call.
+struct FxCallerLane {
+    WakeUp toHost, toCaller;
+    uint32_t sequence = 0;
 };
 
 struct FxClient {
     ChildProcess process;
     SharedMemory memory;
-    WakeUp toHost, toCaller;
     FxShared* shared = nullptr;
+    FxCallerLane control, block;
     FxLimits limits;
-    uint32_t sequence = 0;
-    EffectFault fault;
+    std::atomic<uint64_t> fault{0};          // an EffectFault packed; 0 none
+    std::atomic<bool> controlWaiting{false}; // a control call waits: another one is refused
+    // The block lane's own (audio thread): a block sent and not yet answered, 0 none.
+    uint32_t outstanding = 0;
+    uint32_t outstandingSince = 0; // its tick
+    uint32_t outstandingHangMs = 0;
     char name[64] = "";
 };
 
-// Starts hostProgram for a transport of its own and waits for it to answer. False, with fault
-// set and nothing left running, when it does not.
+enum class FxBlockResult {
+    Answered, // output holds the block
+    Late,     // not answered within the wait (or an earlier block still is not): nothing sent
+    Failed    // the host is gone or faulted (FxFaultOf says why), or the call was refused
+};
+
+// Starts hostProgram for a transport of its own and waits for it to answer. False, with the
+// fault set and nothing left running, when it does not.
 bool FxStart(FxClient* client, const char* hostProgram, const FxLimits& limits);
-// Sends the call written into client->shared->call and waits up to limitMs for its answer.
-// False when there was none (fault says why; the process is gone) or a fault was there before.
+// Control lane: sends the call written into client->shared->control.call and waits up to limitMs
+// for its answer, keeping the thread's window messages flowing. False when there was none (the
+// fault says why; the process is ended), when a fault was there before, or at once when another
+// control call is still waiting on this client.
 bool FxExchange(FxClient* client, uint32_t limitMs);
+// Block lane: frames of input through the host into output, waiting as the limits say.
+FxBlockResult FxBlock(FxClient* client, const int16_t* input, int16_t* output, uint32_t frames,
+                      int64_t samplePosition);
+EffectFault FxFaultOf(const FxClient* client);
 // Bytes into the host's staged bytes, in pieces; from them, up to FX_MAX_STAGED_BYTES.
 bool FxPutStaged(FxClient* client, const uint8_t* bytes, uint32_t size);
 bool FxTakeStaged(FxClient* client, uint32_t size, std::vector<uint8_t>& bytes);
-// Asks the host to end (within the call limit), ends it if it does not, releases everything.
+// The next thing the effect asked on its own; false when there is none (or nothing sane).
+bool FxTakeEvent(FxClient* client, FxEvent* event);
+// Asks the host to end (within the call limit) unless it faulted, ends it if it does not,
+// releases everything. The caller makes sure no block is being sent meanwhile.
 void FxStop(FxClient* client);

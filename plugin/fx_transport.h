@@ -1,7 +1,10 @@
 // What a caller and its plug-in host process (kawauso-fxhost) share: one block of memory
-// holding the call, its answer, a piece of payload and the stream's audio, and two wake-ups
-// (to the host, to the caller). The same layout in 32-bit and 64-bit builds, so either may
-// host the other's effects. The caller trusts nothing it reads back: every size is checked.
+// holding two lanes, each a call, its answer and two wake-ups (to the host, to the caller),
+// the values the effect's questions are answered from, a ring of what the effect asked on its
+// own, a piece of payload and the stream's audio. The block lane is the audio thread's, the
+// control lane the window thread's: neither ever waits behind the other. The same layout in
+// 32-bit and 64-bit builds, so either may host the other's effects. The caller trusts nothing
+// it reads back: every size and index is checked.
 #pragma once
 
 #include <atomic>
@@ -29,7 +32,9 @@ enum class FxCommand : uint32_t {
     RestoreState, // the staged bytes as a kept state; result: a StateRestore
     CaptureState, // the effect's state into the staged bytes; answer: its size
     Unload,
-    Quit // unloads and ends the host process
+    Quit,       // unloads and ends the host process
+    OpenEditor, // value: the parent window (an HWND); answer: ok, rect from effEditGetRect
+    CloseEditor
 };
 
 // What a dispatcher call's ptr carries, by value.
@@ -68,13 +73,47 @@ struct FxAnswer {
     uint32_t reserved;
 };
 
+// One call at a time and its answer, with the words of its two wake-ups (POSIX).
+struct FxLane {
+    FxCall call;
+    FxAnswer answer;
+    uint32_t toHost;
+    uint32_t toCaller;
+};
+
+// What the effect is told when it asks its host, as the caller last set it; 0 in a field:
+// what the host would answer in the caller's own process.
+struct FxHostValues {
+    std::atomic<uint32_t> sampleRateBits; // a float's bits
+    std::atomic<int32_t> blockSize;
+    std::atomic<int32_t> processLevel;
+};
+
+enum class FxEventKind : uint32_t { SizeWindow = 1, Automate, UpdateDisplay };
+struct FxEvent {
+    FxEventKind kind;
+    int32_t index;
+    float value;
+    int32_t width, height;
+};
+
+// What the effect asked on its own, for the caller to take in order. The host writes slots
+// and then `written`, the caller reads them and then `taken`; a full ring drops what comes.
+constexpr uint32_t FX_EVENT_SLOTS = 32;
+struct FxEventRing {
+    std::atomic<uint32_t> written;
+    std::atomic<uint32_t> taken;
+    FxEvent slots[FX_EVENT_SLOTS];
+};
+
 struct FxShared {
     uint32_t magic;
     uint32_t layoutBytes; // sizeof(FxShared) as the caller built it
-    uint32_t toHost;      // the wake-ups' words (POSIX)
-    uint32_t toCaller;
-    FxCall call;
-    FxAnswer answer;
+    FxLane control;
+    FxLane block;
+    FxHostValues values;
+    FxEventRing events;
+    uint32_t reserved;
     uint8_t piece[FX_PIECE_BYTES];
     int16_t input[2 * FX_MAX_FRAMES];
     int16_t output[2 * FX_MAX_FRAMES];
@@ -82,9 +121,15 @@ struct FxShared {
 
 static_assert(sizeof(std::atomic<uint32_t>) == 4 && std::atomic<uint32_t>::is_always_lock_free,
               "a sequence word is shared between processes");
-static_assert(offsetof(FxShared, call) == 16 && sizeof(FxCall) == 56, "transport layout");
-static_assert(offsetof(FxShared, answer) == 72 && sizeof(FxAnswer) == 48, "transport layout");
-static_assert(offsetof(FxShared, piece) == 120, "transport layout");
+static_assert(std::atomic<int32_t>::is_always_lock_free, "host values are shared too");
+static_assert(sizeof(FxCall) == 56 && sizeof(FxAnswer) == 48 && sizeof(FxLane) == 112,
+              "transport layout");
+static_assert(offsetof(FxShared, control) == 8 && offsetof(FxShared, block) == 120,
+              "transport layout");
+static_assert(offsetof(FxShared, values) == 232 && sizeof(FxHostValues) == 12, "transport layout");
+static_assert(offsetof(FxShared, events) == 244 && sizeof(FxEvent) == 20, "transport layout");
+static_assert(offsetof(FxShared, piece) == 896 && offsetof(FxShared, input) % 8 == 0,
+              "transport layout");
 
 // The names of the memory and of the two wake-ups for one host process, from its caller's
 // process id and a number of the caller's own.

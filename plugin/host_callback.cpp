@@ -23,6 +23,46 @@ void AnswerOnce(bool& answering, AEffect* asker, int32_t opcode, VstIntPtr value
     }
 }
 
+const FxHostValues* hostValues = nullptr;
+bool (*tellCaller)(const FxEvent& event) = nullptr;
+
+float SampleRateToTell() {
+    const uint32_t bits = hostValues != nullptr ? hostValues->sampleRateBits.load() : 0u;
+    float rate = hostSampleRate;
+    if (bits != 0) {
+        std::memcpy(&rate, &bits, sizeof rate);
+    }
+    return rate;
+}
+
+int32_t BlockSizeToTell() {
+    const int32_t size = hostValues != nullptr ? hostValues->blockSize.load() : 0;
+    return size > 0 ? size : blockSizeSent;
+}
+
+VstIntPtr ProcessLevelToTell() {
+    const int32_t level = hostValues != nullptr ? hostValues->processLevel.load() : 0;
+    return level != 0 ? level : PROCESS_LEVEL_REALTIME;
+}
+
+// Automation and display updates are accepted whether or not the caller hears of them.
+VstIntPtr Tell(FxEventKind kind, int32_t index, float value) {
+    if (tellCaller != nullptr) {
+        tellCaller(FxEvent{kind, index, value, 0, 0});
+    }
+    return 1;
+}
+
+VstIntPtr AnswerSizeWindow(int32_t width, int32_t height) {
+    if (tellCaller == nullptr) {
+        return ResizeEditorWindow(editorWindow, width, height) ? 1 : 0;
+    }
+    return width > 0 && height > 0 &&
+                   tellCaller(FxEvent{FxEventKind::SizeWindow, 0, 0.0f, width, height})
+               ? 1
+               : 0;
+}
+
 constexpr char HOST_NAME[] = "Kawauso04"; // vendor and product alike
 constexpr double HOST_TEMPO = 120.0;
 constexpr int32_t BEATS_PER_BAR = 4;
@@ -64,7 +104,7 @@ VstIntPtr AnswerTime() {
     thread_local VstTimeInfo time;
     time = VstTimeInfo{};
     time.samplePos = static_cast<double>(blockSamplePosition.load());
-    time.sampleRate = hostSampleRate;
+    time.sampleRate = SampleRateToTell();
     time.nanoSeconds = static_cast<double>(TickCount()) * NANOSECONDS_PER_MS;
     time.tempo = HOST_TEMPO;
     time.ppqPos = time.samplePos / time.sampleRate * HOST_TEMPO / 60.0;
@@ -78,20 +118,27 @@ VstIntPtr AnswerTime() {
 
 } // namespace
 
+void AnswerHostQuestionsFrom(const FxHostValues* values, bool (*tell)(const FxEvent& event)) {
+    hostValues = values;
+    tellCaller = tell;
+}
+
 // The asking record is named asker: the loaded one (effect) may differ from it, or not be
 // set yet while the entry point runs, and the answer goes to the one that asked.
 VstIntPtr VST_CALL HostCallback(AEffect* asker, int32_t opcode, int32_t index, VstIntPtr value,
-                                void* ptr, float /*opt*/) {
+                                void* ptr, float opt) {
     switch (opcode) {
     case audioMasterAutomate:
+        return Tell(FxEventKind::Automate, index, opt);
     case audioMasterUpdateDisplay:
+        return Tell(FxEventKind::UpdateDisplay, 0, 0.0f);
     case audioMasterBeginEdit:
     case audioMasterEndEdit:
         return 1;
     case audioMasterGetTime:
         return AnswerTime();
     case audioMasterSizeWindow:
-        return ResizeEditorWindow(editorWindow, index, static_cast<int32_t>(value)) ? 1 : 0;
+        return AnswerSizeWindow(index, static_cast<int32_t>(value));
     case audioMasterGetVendorString:
     case audioMasterGetProductString:
         return CopyHostName(ptr);
@@ -104,17 +151,17 @@ VstIntPtr VST_CALL HostCallback(AEffect* asker, int32_t opcode, int32_t index, V
     case audioMasterVersion:
         return INTERFACE_VERSION;
     case audioMasterGetSampleRate:
-        AnswerOnce(answeringSampleRate, asker, effSetSampleRate, 0, hostSampleRate);
+        AnswerOnce(answeringSampleRate, asker, effSetSampleRate, 0, SampleRateToTell());
         return 0;
     case audioMasterGetBlockSize: {
-        const int32_t sent = blockSizeSent;
+        const int32_t sent = BlockSizeToTell();
         if (sent > 0) {
             AnswerOnce(answeringBlockSize, asker, effSetBlockSize, sent, 0.0f);
         }
         return 0;
     }
     case audioMasterGetCurrentProcessLevel:
-        return PROCESS_LEVEL_REALTIME;
+        return ProcessLevelToTell();
     default:
         return 0;
     }

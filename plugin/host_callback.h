@@ -1,6 +1,7 @@
 // The host function handed to the plug-in's entry point: the effect's questions to the host.
 #pragma once
 
+#include "plugin/fx_transport.h"
 #include "plugin/vst2.h"
 
 constexpr float hostSampleRate = 44100.0f; // the one stream rate, told to any effect that asks
@@ -18,3 +19,9 @@ constexpr float hostSampleRate = 44100.0f; // the one stream rate, told to any e
 // and re-entered from the calls it makes.
 VstIntPtr VST_CALL HostCallback(AEffect* effect, int32_t opcode, int32_t index, VstIntPtr value,
                                 void* ptr, float opt);
+
+// In a host process: the sample rate, block size and process level the effect is told come
+// from values (a field at 0: as above), and its editor's size requests, automation and display
+// updates go to tell as well as being accepted (a size request is refused, 0, when tell
+// refuses it). Null and null: as in the program's own process.
+void AnswerHostQuestionsFrom(const FxHostValues* values, bool (*tell)(const FxEvent& event));

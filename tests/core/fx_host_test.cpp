@@ -94,28 +94,30 @@ void KillNow(int32_t id) {
 #ifdef _WIN32
 constexpr uint32_t KILLED = 1; // the exit code TerminateProcess is given
 const EffectFaultKind KILLED_KIND = EffectFaultKind::Exited;
+constexpr uint32_t WRITE_FAULT = 0xC0000005;
 #else
 constexpr uint32_t KILLED = SIGKILL;
 const EffectFaultKind KILLED_KIND = EffectFaultKind::Crashed;
+constexpr uint32_t WRITE_FAULT = SIGSEGV;
 #endif
 
 bool LoadCall(FxClient& client, const char* variant) {
     const std::wstring path = TestPluginPath(variant);
-    FxCall& call = client.shared->call;
+    FxCall& call = client.shared->control.call;
     call.command = FxCommand::Load;
     call.sampleRate = 44100;
     std::memcpy(client.shared->piece, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
-    return FxExchange(&client, client.limits.startMs) && client.shared->answer.ok != 0;
+    return FxExchange(&client, client.limits.startMs) && client.shared->control.answer.ok != 0;
 }
 
 bool BlockCall(FxClient& client) {
-    client.shared->call.command = FxCommand::SetBlockSize;
-    client.shared->call.frames = 441;
+    client.shared->control.call.command = FxCommand::SetBlockSize;
+    client.shared->control.call.frames = 441;
     if (!FxExchange(&client, client.limits.callMs)) {
         return false;
     }
-    client.shared->call.command = FxCommand::Block;
-    return FxExchange(&client, client.limits.blockMs);
+    Samples block(2 * 441);
+    return FxBlock(&client, block.data(), block.data(), 441, 0) == FxBlockResult::Answered;
 }
 
 // Sizes of staged bytes around the piece size, and a whole 16 MiB chunk.
@@ -134,7 +136,7 @@ TEST(FxTransportTest, StagedBytesComeBackWholeInPiecesUpToTheLimit) {
     }
     std::vector<uint8_t> tooLarge(FX_MAX_STAGED_BYTES + 1);
     EXPECT_FALSE(FxPutStaged(&client, tooLarge.data(), FX_MAX_STAGED_BYTES + 1));
-    EXPECT_EQ(client.fault.kind, EffectFaultKind::None);
+    EXPECT_EQ(FxFaultOf(&client).kind, EffectFaultKind::None);
     FxStop(&client);
 }
 
@@ -164,15 +166,17 @@ class FxHostTest : public EngineTest {
 TEST_F(FxHostTest, AnEffectSeesTheSameCallsAndGivesTheSameOutputInEitherProcess) {
     for (const char* variant : {"copy_through", "ch_1_2", "ch_4_2", "host_questions", "hostile"}) {
         const auto inProcess = Run(OpenInProcessEffect(), variant);
-        const auto hosted = Run(OpenHostProcessEffect(HOST.c_str(), FxLimits{}), variant);
+        FxLimits offline; // these effects log much in a block: it is waited for, not missed
+        offline.blockWaitMs = offline.hangMs;
+        const auto hosted = Run(OpenHostProcessEffect(HOST.c_str(), offline), variant);
         EXPECT_EQ(hosted.first, inProcess.first) << variant;
         EXPECT_TRUE(hosted.second == inProcess.second) << variant;
     }
 }
 
 // Pointer payloads by value: the module's path (one no ANSI code page carries), a chunk out and
-// in, an editor size, a whole state either way.
-TEST_F(FxHostTest, PathsChunksEditorSizesAndStatesCrossByValue) {
+// in, a whole state either way (an editor size: below).
+TEST_F(FxHostTest, PathsChunksAndStatesCrossByValue) {
     const std::string japanese = TestPluginPathUtf8("エフェクト_fx");
     {
         std::ifstream from(TestPluginPathUtf8("copy_through"), std::ios::binary);
@@ -205,15 +209,6 @@ TEST_F(FxHostTest, PathsChunksEditorSizesAndStatesCrossByValue) {
     EXPECT_EQ(std::count(log.begin(), log.end(), "chunk received given"), 1);
     EXPECT_EQ(std::count(log.begin(), log.end(), "chunk received chunk-state-as-left"), 1);
 
-    EffectHandle* editor = OpenHostProcessEffect(HOST.c_str(), FxLimits{});
-    ASSERT_TRUE(editor->load(editor, TestPluginPath("editor").c_str(), 44100));
-    ERect* rect = nullptr;
-    editor->dispatch(editor, effEditGetRect, 0, 0, &rect, 0.0f);
-    ASSERT_NE(rect, nullptr);
-    EXPECT_EQ((std::vector<int>{rect->top, rect->left, rect->bottom, rect->right}),
-              (std::vector<int>{10, 20, 60, 420}));
-    CloseEffect(editor);
-
     std::vector<uint8_t> inProcessState, hostedState;
     ASSERT_TRUE(Load("param_state"));
     ASSERT_TRUE(CaptureEffectState(inProcessState));
@@ -239,8 +234,8 @@ struct Step {
 
 // Each step's wait ends on the process's end or at its limit, whichever is first.
 TEST(FxFaultTest, AHostThatEndsOrHangsAtAnyStepIsAFaultWithItsCauseWithinItsLimit) {
-    FxLimits limits;
-    limits.startMs = 3000, limits.callMs = 1500, limits.blockMs = 1000;
+    FxLimits limits; // a block waited for until it hangs, as the renderer does
+    limits.startMs = 3000, limits.callMs = 1500, limits.hangMs = limits.blockWaitMs = 1000;
     const Step STEPS[] = {
         {"ends in the start", &NOT_A_HOST, nullptr, Kill::Never, EffectFaultKind::Exited, 2,
          limits.startMs},
@@ -253,9 +248,9 @@ TEST(FxFaultTest, AHostThatEndsOrHangsAtAnyStepIsAFaultWithItsCauseWithinItsLimi
         {"hangs in effOpen", &HOST, "hang_open", Kill::Never, EffectFaultKind::Hung, limits.startMs,
          limits.startMs},
         {"killed in a block", &HOST, "hang_process", Kill::DuringBlock, KILLED_KIND, KILLED,
-         limits.blockMs},
+         limits.hangMs},
         {"hangs in a block", &HOST, "hang_process", Kill::Never, EffectFaultKind::Hung,
-         limits.blockMs, limits.blockMs},
+         limits.hangMs, limits.hangMs},
     };
     FxClient first; // the system keeps a few handles of its own from the first process started
     FxStart(&first, NOT_A_HOST.c_str(), limits);
@@ -297,17 +292,159 @@ TEST(FxFaultTest, AHostThatEndsOrHangsAtAnyStepIsAFaultWithItsCauseWithinItsLimi
             killer.join();
         }
         EXPECT_FALSE(answered) << step.name;
-        EXPECT_EQ(static_cast<int>(client.fault.kind), static_cast<int>(step.kind)) << step.name;
-        EXPECT_EQ(client.fault.code, step.code) << step.name;
+        const EffectFault fault = FxFaultOf(&client);
+        EXPECT_EQ(static_cast<int>(fault.kind), static_cast<int>(step.kind)) << step.name;
+        EXPECT_EQ(fault.code, step.code) << step.name;
         const long long floor = step.kind == EffectFaultKind::Hung ? step.limitMs : 0;
         EXPECT_GE(spent, floor) << step.name;
         EXPECT_LT(spent, step.limitMs + 1000LL) << step.name;
-        EXPECT_EQ(client.shared, nullptr) << step.name << ": nothing is kept of the host";
-        EXPECT_TRUE(id == 0 || ProcessGone(id)) << step.name; // 0: not even kept from the start
         EXPECT_FALSE(FxExchange(&client, limits.callMs)) << step.name << ": never waits again";
         FxStop(&client);
+        EXPECT_EQ(client.shared, nullptr) << step.name << ": nothing is kept of the host";
+        EXPECT_TRUE(id == 0 || ProcessGone(id)) << step.name; // 0: not even kept from the start
         EXPECT_EQ(Resources(), before) << step.name << ": handles and threads";
     }
+}
+
+using Clock = std::chrono::steady_clock;
+long long MsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+long long Count(const Lines& log, const std::string& start) {
+    return std::count_if(log.begin(), log.end(),
+                         [&](const std::string& line) { return line.rfind(start, 0) == 0; });
+}
+
+// A block held 150 ms inside the effect: it is late within its own 10 ms, the next is refused at
+// once and never sent, and a state is captured meanwhile on the other lane.
+TEST_F(FxHostTest, AControlCallIsAnsweredWhileALateBlockIsHeldInsideTheEffect) {
+    Listen("slow_process");
+    EffectHandle* slow = OpenHostProcessEffect(HOST.c_str(), FxLimits{});
+    ASSERT_TRUE(slow->load(slow, TestPluginPath("slow_process").c_str(), 44100));
+    slow->setBlockSize(slow, 441);
+    Samples block(2 * 441);
+    std::vector<uint8_t> state;
+    const auto start = Clock::now();
+    EXPECT_FALSE(slow->process(slow, block.data(), block.data(), 441));
+    const long long late = MsSince(start);
+    EXPECT_FALSE(slow->process(slow, block.data(), block.data(), 441));
+    const long long refused = MsSince(start) - late;
+    EXPECT_TRUE(slow->captureState(slow, state));
+    EXPECT_LT(MsSince(start), 130) << "the capture waited behind the block";
+    EXPECT_EQ(slow->fault(slow).kind, EffectFaultKind::None) << "late is no fault";
+    CloseEffect(slow);
+    EXPECT_GE(late, 8) << "waited about the block's length";
+    EXPECT_LT(late, 60);
+    EXPECT_LT(refused, 5) << "refused at once";
+    EXPECT_LE(Count(Log("slow_process"), "process"), 1) << "the refused block was sent";
+}
+
+struct Outcome {
+    const char* variant;
+    int answered; // blocks through before the host fails
+    EffectFaultKind kind;
+    uint32_t code;
+};
+
+// After its answered blocks each host fails; process() never waits longer than a block and
+// fault() names the cause once the host ended (at once) or hung (at the hang limit).
+TEST_F(FxHostTest, AnEndedHungOrFaultedHostIsToldApartWithinItsLimit) {
+    FxLimits limits; // the first blocks may take long under Wine: 50 ms each
+    limits.hangMs = 500, limits.blockWaitMs = 50;
+    const Outcome OUTCOMES[] = {
+        {"exit_process", 2, EffectFaultKind::Exited, 7},
+        {"hang_process", 0, EffectFaultKind::Hung, 500},
+#ifndef __SANITIZE_ADDRESS__ // the sanitizer owns the host's fault signals
+        {"crash_process", 2, EffectFaultKind::Fault, WRITE_FAULT},
+        {"heap_lock_kept", 0, EffectFaultKind::Fault, WRITE_FAULT}, // the heap stays locked
+#endif
+    };
+    for (const Outcome& o : OUTCOMES) {
+        EffectHandle* h = OpenHostProcessEffect(HOST.c_str(), limits);
+        ASSERT_TRUE(h->load(h, TestPluginPath(o.variant).c_str(), 44100)) << o.variant;
+        h->setBlockSize(h, 441);
+        Samples block(2 * 441);
+        for (int i = 0; i < o.answered; ++i) {
+            EXPECT_TRUE(h->process(h, block.data(), block.data(), 441)) << o.variant << i;
+        }
+        const auto start = Clock::now();
+        long long longest = 0;
+        while (h->fault(h).kind == EffectFaultKind::None && MsSince(start) < 2000) {
+            const auto call = Clock::now();
+            EXPECT_FALSE(h->process(h, block.data(), block.data(), 441)) << o.variant;
+            longest = std::max(longest, MsSince(call));
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        const long long spent = MsSince(start);
+        EXPECT_EQ(static_cast<int>(h->fault(h).kind), static_cast<int>(o.kind)) << o.variant;
+        EXPECT_EQ(h->fault(h).code, o.code) << o.variant;
+        EXPECT_GE(spent, o.kind == EffectFaultKind::Hung ? 500 : 0) << o.variant;
+        EXPECT_LT(spent, o.kind == EffectFaultKind::Hung ? 800 : 300) << o.variant;
+        EXPECT_LT(longest, 100) << o.variant << ": a block's wait";
+        CloseEffect(h);
+    }
+}
+
+// The caller's values answer the effect's questions, set before the load (asked in effOpen) or
+// after; what it asks on its own reaches the caller in order, and a full ring drops the rest.
+// Its editor (natively without a window) is opened, idled and closed in the host, and its size
+// request from the idle reaches the caller too.
+TEST_F(FxHostTest, TheCallersValuesAnswerTheEffectAndWhatItAsksReachesTheCaller) {
+    FxLimits limits;
+    limits.blockWaitMs = 1000; // the effect logs much in every block
+    const EffectHostValues values = {48000.0, 256, 1};
+    Listen("asking");
+    Listen("host_questions");
+    EffectHandle* asking = OpenHostProcessEffect(HOST.c_str(), limits);
+    asking->setHostValues(asking, values);
+    ASSERT_TRUE(asking->load(asking, TestPluginPath("asking").c_str(), 44100));
+    CloseEffect(asking);
+    EffectHandle* h = OpenHostProcessEffect(HOST.c_str(), limits);
+    ASSERT_TRUE(h->load(h, TestPluginPath("host_questions").c_str(), 44100));
+    h->setBlockSize(h, 441);
+    h->setHostValues(h, values);
+    Samples block(2 * 441);
+    for (int i = 0; i < 20; ++i) { // two events each: more than the ring holds
+        EXPECT_TRUE(h->process(h, block.data(), block.data(), 441)) << i;
+    }
+    std::vector<std::pair<EffectEventKind, int>> events;
+    for (EffectEvent event; h->takeEvent(h, &event);) {
+        events.emplace_back(event.kind, event.index);
+    }
+    CloseEffect(h);
+    ASSERT_EQ(events.size(), FX_EVENT_SLOTS);
+    EXPECT_EQ(events[0], std::make_pair(EffectEventKind::UpdateDisplay, 0));
+    EXPECT_EQ(events[1], std::make_pair(EffectEventKind::Automate, 0));
+    EXPECT_EQ(Count(Log("asking"), Call(effSetSampleRate, 0, "48000", 1)), 1);
+    EXPECT_EQ(Count(Log("asking"), "ask opcode=23 result=1"), 1);
+    EXPECT_EQ(Count(Log("host_questions"), "time pos=441 rate=48000"), 1);
+
+    Listen("editor_child");
+    EffectHandle* editor = OpenHostProcessEffect(HOST.c_str(), FxLimits{});
+    ASSERT_TRUE(editor->load(editor, TestPluginPath("editor_child").c_str(), 44100));
+    ERect rect = {}, *asked = nullptr;
+    ASSERT_TRUE(editor->openEditor(editor, nullptr, &rect));
+    editor->dispatch(editor, effEditGetRect, 0, 0, &asked, 0.0f);
+    ASSERT_NE(asked, nullptr);
+    EffectEvent event = {};
+    for (const auto start = Clock::now();
+         !editor->takeEvent(editor, &event) && MsSince(start) < 1000;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    for (const ERect& r : {rect, *asked}) { // *asked is the handle's until it is closed
+        EXPECT_EQ((std::vector<int>{r.top, r.left, r.bottom, r.right}),
+                  (std::vector<int>{10, 20, 60, 420}));
+    }
+    editor->closeEditor(editor);
+    CloseEffect(editor);
+    EXPECT_EQ((std::vector<int>{static_cast<int>(event.kind), event.width, event.height}),
+              (std::vector<int>{static_cast<int>(EffectEventKind::SizeWindow), 320, 200}));
+    const Lines log = Log("editor_child");
+    EXPECT_EQ(
+        (std::vector<long long>{Count(log, "dispatcher opcode=14"), Count(log, "size asked 1"),
+                                Count(log, "dispatcher opcode=15")}),
+        (std::vector<long long>{1, 1, 1}));
 }
 
 } // namespace

@@ -47,7 +47,7 @@ bool Is(const char* name) {
 int channelInputs = 0, channelOutputs = 0;
 
 bool HasEditor() {
-    return Is("editor") || Is("crash_edit_open") || Is("crash_edit_idle");
+    return Is("editor") || Is("crash_edit_open") || Is("crash_edit_idle") || Is("editor_child");
 }
 
 // The log is opened for every line, so a test may read, empty or remove it at any time.
@@ -147,6 +147,25 @@ void SleepMs(unsigned ms) {
 #endif
 }
 
+void EditorChild(AEffect* self, int32_t opcode, [[maybe_unused]] void* parent) {
+#ifdef _WIN32
+    static HWND child = nullptr;
+    if (opcode == effEditOpen) {
+        child = CreateWindowExW(0, L"STATIC", L"editor_child", WS_CHILD | WS_VISIBLE, 0, 0, 400, 50,
+                                static_cast<HWND>(parent), nullptr, nullptr, nullptr);
+    } else if (opcode == effEditClose && child != nullptr) {
+        DestroyWindow(child);
+        child = nullptr;
+    }
+#endif
+    static bool asked = false;
+    if (opcode == effEditIdle && !asked) {
+        asked = true;
+        Log("size asked %lld",
+            static_cast<long long>(host(self, audioMasterSizeWindow, 320, 200, nullptr, 0.0f)));
+    }
+}
+
 VstIntPtr VST_CALL Dispatcher(AEffect* self, int32_t opcode, int32_t index, VstIntPtr value,
                               void* ptr, float opt) {
     Log("dispatcher opcode=%d index=%d value=%lld opt=%g ptr=%s nested=%d", opcode, index,
@@ -191,6 +210,9 @@ VstIntPtr VST_CALL Dispatcher(AEffect* self, int32_t opcode, int32_t index, VstI
         (Is("crash_edit_open") && opcode == effEditOpen) ||
         (Is("crash_edit_idle") && opcode == effEditIdle)) {
         *nowhere = 1; // a write through a null pointer
+    }
+    if (Is("editor_child")) { // a window of its own in the host's, and a size of its own later
+        EditorChild(self, opcode, ptr);
     }
     if (Is("recursive") && (opcode == effSetSampleRate || opcode == effSetBlockSize)) {
         Ask(self,

@@ -1,11 +1,15 @@
 #include "tools/kawauso-fxhost/fx_serve.h"
 
+#include <atomic>
 #include <cstring>
 #include <cwchar>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
 #include "plugin/effect_dispatch.h"
+#include "plugin/host_callback.h"
 #include "plugin/plugin_bridge.h"
 #include "plugin/plugin_host.h"
 #include "plugin/plugin_state.h"
@@ -13,6 +17,7 @@
 namespace {
 
 constexpr uint32_t IDLE_WAIT_MS = 1000;
+constexpr uint32_t EDITOR_IDLE_MS = 20; // the editor's idle tick, as in the program's own window
 constexpr size_t PATH_UNITS = FX_PIECE_BYTES / sizeof(wchar_t);
 
 // The effect's own memory (a chunk, an editor size) is read inside a guarded call: an address
@@ -39,23 +44,35 @@ class Server {
   public:
     explicit Server(FxShared* memory) : shared(memory) {}
 
-    // One call into its answer; true when it was the last.
+    // One control call into its answer; true when it was the last. What changes the effect or
+    // its buffers waits for a block in progress; what only asks it (a dispatcher call, its
+    // state, its editor) does not, as in the program's own process.
     bool Answer(const FxCall& call, FxAnswer& answer) {
         answer.ok = 0;
         answer.result = 0;
         answer.bytes = 0;
         switch (call.command) {
-        case FxCommand::Load:
+        case FxCommand::Load: {
+            CloseEditor();
+            std::lock_guard<std::mutex> hold(effectLock);
             answer.ok = Load(call, answer) ? 1 : 0;
             break;
+        }
         case FxCommand::SetBlockSize:
             if (call.frames >= 1 && call.frames <= FX_MAX_FRAMES) {
+                std::lock_guard<std::mutex> hold(effectLock);
                 SetPluginBlockSize(call.frames);
                 answer.ok = 1;
             }
             break;
         case FxCommand::Block:
-            answer.ok = Block(call) ? 1 : 0;
+            break; // the block lane's
+        case FxCommand::OpenEditor:
+            answer.ok = OpenEditor(call, answer) ? 1 : 0;
+            break;
+        case FxCommand::CloseEditor:
+            CloseEditor();
+            answer.ok = 1;
             break;
         case FxCommand::Dispatch:
             Dispatch(call, answer);
@@ -71,22 +88,24 @@ class Server {
                 answer.ok = 1;
             }
             break;
-        case FxCommand::RestoreState:
+        case FxCommand::RestoreState: {
+            std::lock_guard<std::mutex> hold(effectLock);
             answer.result = static_cast<int64_t>(RestoreEffectState(staged));
             answer.ok = 1;
             break;
+        }
         case FxCommand::CaptureState:
             answer.ok = CaptureEffectState(staged) && staged.size() <= FX_MAX_STAGED_BYTES;
             answer.bytes = answer.ok != 0 ? static_cast<uint32_t>(staged.size()) : 0;
             break;
         case FxCommand::Unload:
+        case FxCommand::Quit: {
+            CloseEditor();
+            std::lock_guard<std::mutex> hold(effectLock);
             UnloadPlugin();
             answer.ok = 1;
-            break;
-        case FxCommand::Quit:
-            UnloadPlugin();
-            answer.ok = 1;
-            return true;
+            return call.command == FxCommand::Quit;
+        }
         case FxCommand::None:
             break;
         }
@@ -105,12 +124,59 @@ class Server {
         return true;
     }
 
+  public:
+    // The block lane's call, on its own thread.
     bool Block(const FxCall& call) {
-        if (call.frames > FX_MAX_FRAMES) {
+        if (call.command != FxCommand::Block || call.frames > FX_MAX_FRAMES) {
             return false;
         }
+        std::lock_guard<std::mutex> hold(effectLock);
         blockSamplePosition.store(call.samplePosition);
         return ProcessWithPlugin(shared->input, shared->output, call.frames);
+    }
+
+    // While the editor is open: effEditIdle every EDITOR_IDLE_MS. How long the main thread may
+    // wait before the next.
+    uint32_t IdleEditor() {
+        if (!editorOpen) {
+            return IDLE_WAIT_MS;
+        }
+        const uint32_t since = TickCount() - lastIdle;
+        if (since < EDITOR_IDLE_MS) {
+            return EDITOR_IDLE_MS - since;
+        }
+        lastIdle = TickCount();
+        CallDispatcher(effect, effEditIdle, 0, nullptr, 0.0f);
+        return EDITOR_IDLE_MS;
+    }
+
+  private:
+    // effEditGetRect before and after effEditOpen: effects differ in when they know their size,
+    // and the later answer wins.
+    bool OpenEditor(const FxCall& call, FxAnswer& answer) {
+        if (effect == nullptr || (effect->flags & effFlagsHasEditor) == 0 || editorOpen) {
+            return false;
+        }
+        bool sized = GetRect(answer.rect);
+        CallDispatcher(effect, effEditOpen, 0,
+                       reinterpret_cast<void*>(static_cast<intptr_t>(call.value)), 0.0f);
+        sized = GetRect(answer.rect) || sized;
+        editorOpen = effectFault.load() == 0;
+        lastIdle = TickCount();
+        return editorOpen && sized;
+    }
+
+    bool GetRect(ERect& rect) {
+        void* out = nullptr;
+        CallDispatcher(effect, effEditGetRect, 0, &out, 0.0f);
+        return out != nullptr && GuardedCopy(&rect, out, sizeof(ERect));
+    }
+
+    void CloseEditor() {
+        if (editorOpen) {
+            editorOpen = false;
+            CallDispatcher(effect, effEditClose, 0, nullptr, 0.0f);
+        }
     }
 
     void Dispatch(const FxCall& call, FxAnswer& answer) {
@@ -158,33 +224,85 @@ class Server {
 
     FxShared* shared;
     std::vector<uint8_t> staged; // a chunk or a state, on its way in pieces
+    std::mutex effectLock;       // held by a block, and by what changes the effect under it
+    bool editorOpen = false;
+    uint32_t lastIdle = 0;
 };
+
+// What the effect asks on its own goes into the caller's ring, from whichever thread it asks;
+// a full ring drops it.
+FxEventRing* eventRing = nullptr;
+std::atomic_flag ringBusy = ATOMIC_FLAG_INIT;
+
+bool TellCaller(const FxEvent& event) {
+    while (ringBusy.test_and_set(std::memory_order_acquire)) {
+    }
+    const uint32_t written = eventRing->written.load(std::memory_order_relaxed);
+    const bool room = written - eventRing->taken.load(std::memory_order_acquire) < FX_EVENT_SLOTS;
+    if (room) {
+        eventRing->slots[written % FX_EVENT_SLOTS] = event;
+        eventRing->written.store(written + 1, std::memory_order_release);
+    }
+    ringBusy.clear(std::memory_order_release);
+    return room;
+}
+
+// Answers one lane's call (numbered anew) and wakes the caller.
+template <typename AnswerProc>
+bool AnswerLane(FxLane& lane, WakeUp* toCaller, uint32_t& last, AnswerProc answer) {
+    const uint32_t sequence = lane.call.sequence.load(std::memory_order_acquire);
+    if (sequence == last) {
+        return false;
+    }
+    last = sequence;
+    const bool quit = answer(lane.call, lane.answer);
+    lane.answer.fault = effectFault.load();
+    lane.answer.sequence.store(sequence, std::memory_order_release);
+    WakeUpSignal(toCaller);
+    return quit;
+}
+
+void ServeBlocks(Server* server, FxLane* lane, FxWakeUps* wakes, std::atomic<bool>* stop) {
+    RunAtAudioPriority(); // the caller's audio thread waits on every block it serves
+    uint32_t last = 0;
+    while (!stop->load()) {
+        if (WakeUpWait(&wakes->blockToHost, IDLE_WAIT_MS) && !stop->load()) {
+            AnswerLane(*lane, &wakes->blockToCaller, last,
+                       [server](const FxCall& call, FxAnswer& a) {
+                           a.ok = server->Block(call) ? 1 : 0;
+                           return false;
+                       });
+        }
+    }
+}
 
 } // namespace
 
-bool ServeCalls(FxShared* shared, WakeUp* toHost, WakeUp* toCaller) {
+bool ServeCalls(FxShared* shared, FxWakeUps* wakes) {
     if (shared->magic != FX_MAGIC || shared->layoutBytes != sizeof(FxShared)) {
         return false;
     }
     Server server(shared);
+    eventRing = &shared->events;
+    AnswerHostQuestionsFrom(&shared->values, TellCaller);
+    std::atomic<bool> stop{false};
+    std::thread blocks(ServeBlocks, &server, &shared->block, wakes, &stop);
     uint32_t last = 0;
-    shared->answer.sequence.store(0, std::memory_order_release);
-    WakeUpSignal(toCaller);
-    for (;;) {
-        if (!WakeUpWait(toHost, IDLE_WAIT_MS)) {
-            continue;
-        }
-        const uint32_t sequence = shared->call.sequence.load(std::memory_order_acquire);
-        if (sequence == last) {
-            continue;
-        }
-        last = sequence;
-        const bool quit = server.Answer(shared->call, shared->answer);
-        shared->answer.fault = effectFault.load();
-        shared->answer.sequence.store(sequence, std::memory_order_release);
-        WakeUpSignal(toCaller);
-        if (quit) {
-            return true;
+    shared->control.answer.sequence.store(0, std::memory_order_release);
+    WakeUpSignal(&wakes->controlToCaller);
+    // The main thread: control calls, and the editor's windows and idle between them.
+    for (bool quit = false; !quit;) {
+        const uint32_t wait = server.IdleEditor();
+        if (WakeUpWaitFor(&wakes->controlToHost, nullptr, wait, true) == WakeUpEnd::Signalled) {
+            quit = AnswerLane(shared->control, &wakes->controlToCaller, last,
+                              [&server](const FxCall& call, FxAnswer& answer) {
+                                  return server.Answer(call, answer);
+                              });
         }
     }
+    stop.store(true);
+    WakeUpSignal(&wakes->blockToHost);
+    blocks.join();
+    AnswerHostQuestionsFrom(nullptr, nullptr);
+    return true;
 }

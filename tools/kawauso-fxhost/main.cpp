@@ -39,15 +39,26 @@ int Host(const char* name, uint32_t callerId) {
         return EXIT_NO_TRANSPORT;
     }
     FxShared* shared = static_cast<FxShared*>(memory.address);
-    char toHostName[NAME_CHARS + 8], toCallerName[NAME_CHARS + 8];
-    std::snprintf(toHostName, sizeof toHostName, "%s-go", name);
-    std::snprintf(toCallerName, sizeof toCallerName, "%s-done", name);
-    WakeUp toHost, toCaller;
-    const bool served = WakeUpOpen(&toHost, toHostName, &shared->toHost) &&
-                        WakeUpOpen(&toCaller, toCallerName, &shared->toCaller) &&
-                        ServeCalls(shared, &toHost, &toCaller);
-    WakeUpClose(&toHost);
-    WakeUpClose(&toCaller);
+    FxWakeUps wakes;
+    const struct {
+        WakeUp* wake;
+        const char* part;
+        uint32_t* word;
+    } opens[] = {{&wakes.controlToHost, "-go", &shared->control.toHost},
+                 {&wakes.controlToCaller, "-done", &shared->control.toCaller},
+                 {&wakes.blockToHost, "-bgo", &shared->block.toHost},
+                 {&wakes.blockToCaller, "-bdone", &shared->block.toCaller}};
+    bool opened = true;
+    for (const auto& o : opens) {
+        char wakeName[NAME_CHARS + 8];
+        std::snprintf(wakeName, sizeof wakeName, "%s%s", name, o.part);
+        opened = opened && WakeUpOpen(o.wake, wakeName, o.word);
+    }
+    const bool served = opened && ServeCalls(shared, &wakes);
+    for (WakeUp* wake :
+         {&wakes.controlToHost, &wakes.controlToCaller, &wakes.blockToHost, &wakes.blockToCaller}) {
+        WakeUpClose(wake);
+    }
     SharedMemoryClose(&memory);
     return served ? 0 : EXIT_NO_TRANSPORT;
 }

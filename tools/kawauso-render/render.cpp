@@ -47,8 +47,10 @@ EffectHandle* OpenRenderEffect(const RenderOptions& options, RenderFault& fault)
         return OpenInProcessEffect();
     }
     fault.host = FxHostFileName(place);
+    // Offline nothing is late: a block is waited for until it counts as hung.
     FxLimits limits;
-    limits.blockMs = PluginHangLimitMs(static_cast<uint32_t>(options.bufferMs));
+    limits.hangMs = PluginHangLimitMs(static_cast<uint32_t>(options.bufferMs));
+    limits.blockWaitMs = limits.hangMs;
     const std::string folder =
         options.hostFolder.empty() ? ProgramFolderUtf8() : options.hostFolder;
     return OpenHostProcessEffect((folder + FOLDER_SEPARATOR + FxHostFileName(place)).c_str(),
