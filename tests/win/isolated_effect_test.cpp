@@ -12,6 +12,7 @@
 #include "app/plugin_commands.h"
 #include "audio/engine_state.h"
 #include "plugin/plugin_state.h"
+#include "plugin/vst2.h"
 #include "res/resource.h"
 #include "settings/settings_store.h"
 #include "tests/support/test_plugins.h"
@@ -152,6 +153,39 @@ TEST_F(IsolatedEffect, AnEndedHostComesBackWithItsStateThreeTimesAMinuteThenIsCu
     const Box about = AnswerBoxes(dialog, Button(IDCANCEL), [&] { ShowAboutBox(dialog); });
     const std::wstring counted = L"VST再起動 " + std::to_wstring(before + 3) + L" 回";
     EXPECT_EQ(std::count(about.texts.begin(), about.texts.end(), counted), 1) << "in the About box";
+}
+
+// VST設定 for an effect in its own process: our window, owned by the main window, holds the
+// one the host makes, is sized as the effect asks, and opens again after a restart.
+TEST_F(IsolatedEffect, TheEditorIsTheHostsWindowInsideOursAndComesBackAfterARestart) {
+    OpenDialog();
+    ASSERT_TRUE(StartTestStream());
+    ChooseVariant("editor_child");
+    currentSlot->VstIsolated = true;
+    LoadPluginCommand(dialog);
+    for (int round = 0; round < 2; ++round) {
+        HWND editor = FindWindowW(nullptr, L"Kawauso++");
+        DWORD process = GetCurrentProcessId();
+        GetWindowThreadProcessId(GetWindow(editor, GW_CHILD), &process);
+        EXPECT_EQ((Flags{GetWindow(editor, GW_OWNER) == dialog, process != GetCurrentProcessId()}),
+                  (Flags{true, true}))
+            << "round " << round;
+        RECT client = {};
+        EXPECT_TRUE(PumpUntil(
+            [&] {
+                return GetClientRect(editor, &client) && client.right == 320 &&
+                       client.bottom == 200;
+            },
+            3000))
+            << "as it asked: " << client.right << " x " << client.bottom;
+        if (round == 0 && Hosts(true) == 1) {
+            PumpUntil([&] { return !IsWindow(editor) && FindWindowW(nullptr, L"Kawauso++"); },
+                      4000);
+        }
+    }
+    SendMessageW(FindWindowW(nullptr, L"Kawauso++"), WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_TRUE(PumpUntil([] { return FindWindowW(nullptr, L"Kawauso++") == nullptr; }, 1000));
+    EXPECT_EQ(CountPrefix(Calls("editor_child"), Call(effEditClose)), 1) << "the last host's";
 }
 
 } // namespace
