@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-// Adds the item below the language's (initialisation).
+// Adds the item just above the language's (initialisation).
 void AddIsolationItem(HWND window);
 
 // The check as the current slot has it (initialisation and a slot change).

@@ -20,8 +20,8 @@ UINT CheckFor(Language language) {
 void AddLanguageItem(HWND window) {
     HMENU menu = GetSystemMenu(window, FALSE);
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AddIsolationItem(window); // English stays the last item, where the user found it
     AppendMenuW(menu, MF_STRING | CheckFor(ShownLanguage()), ID_ENGLISH, ENGLISH_ITEM);
-    AddIsolationItem(window);
 }
 
 INT_PTR SwitchLanguage(HWND window) {
