@@ -15,6 +15,7 @@
 #include "plugin/vst2.h"
 #include "res/resource.h"
 #include "settings/settings_store.h"
+#include "settings/slot_plugin_files.h"
 #include "tests/support/test_plugins.h"
 #include "tests/win/win_fixture.h"
 
@@ -186,6 +187,29 @@ TEST_F(IsolatedEffect, TheEditorIsTheHostsWindowInsideOursAndComesBackAfterARest
     SendMessageW(FindWindowW(nullptr, L"Kawauso++"), WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_TRUE(PumpUntil([] { return FindWindowW(nullptr, L"Kawauso++") == nullptr; }, 1000));
     EXPECT_EQ(CountPrefix(Calls("editor_child"), Call(effEditClose)), 1) << "the last host's";
+}
+
+// A slot's effect in its own process comes back at start with the state the slot kept, and
+// its state is kept again at the close.
+TEST_F(IsolatedEffect, ASlotsEffectComesBackWithItsStateAndKeepsItAtTheClose) {
+    OpenDialog();
+    ChooseVariant("chunk_state");
+    LoadPluginCommand(dialog);
+    std::vector<uint8_t> state, kept;
+    ASSERT_TRUE(CaptureEffectState(state));
+    CloseDialog();
+    WriteSettings(L"[Settings00]\r\nVstPath=" + TestPluginPath("chunk_state") +
+                  L"\r\nVstActive=1\r\nVstIsolated=1\r\n");
+    ASSERT_TRUE(WriteSlotPluginState(0, TestPluginPath("chunk_state").c_str(), state));
+    Listen("chunk_state");
+    OpenDialog();
+    EXPECT_EQ((Flags{LiveEffectIsolated(), CountPrefix(Log("chunk_state"), "chunk received") == 1}),
+              (Flags{true, true}));
+    DeleteSlotPluginState(0);
+    CloseDialog();
+    EXPECT_TRUE(ReadSlotPluginState(0, TestPluginPath("chunk_state").c_str(), kept));
+    EXPECT_EQ(kept, state) << "taken from the host at the close";
+    EXPECT_NE(ReadSettings().find(L"VstIsolated=1"), std::wstring::npos);
 }
 
 } // namespace
