@@ -2,6 +2,7 @@
 #include "app/app_state.h"
 #include "app/auto_connect.h"
 #include "app/balloon.h"
+#include "app/live_effect.h"
 #include "app/main_dialog.h"
 #include "app/slot_plugin.h"
 #include "app/slot_saver.h"
@@ -29,6 +30,10 @@ void OnTimer(HWND window, UINT_PTR timerId) {
         break;
     case TIMER_AUTOCONNECT:
         OnAutoConnectTick(window);
+        break;
+    case TIMER_EFFECT_EDITED:
+        KillTimer(window, TIMER_EFFECT_EDITED);
+        TakeLiveEffectState();
         break;
     case TIMER_SAVE:
         OnSlotSaverTick(window);

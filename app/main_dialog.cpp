@@ -11,6 +11,10 @@
 #include "app/tray.h"
 #include "res/resource.h"
 
+namespace {
+constexpr UINT EFFECT_EDIT_QUIET_MS = 1000;
+}
+
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
@@ -54,6 +58,11 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return TRUE;
     case WM_EDITOR_CLOSED:
         TakeLiveEffectState();
+        return TRUE;
+    case WM_EFFECT_EDITED:
+        // Once the knob has rested: taking a state for every step of a turn would cost the
+        // window a round trip each.
+        SetTimer(window, TIMER_EFFECT_EDITED, EFFECT_EDIT_QUIET_MS, nullptr);
         return TRUE;
     case WM_SLOT_PLUGIN_NOTICE:
         OnSlotPluginNotice(window, wParam);

@@ -69,13 +69,20 @@ void SizeToEffect(HWND window) {
     SizeClient(window, RectWidth(*rect), RectHeight(*rect));
 }
 
-// What the effect in its own process asked meanwhile: only a new size concerns the window.
+// What the effect in its own process asked meanwhile: a new size is the window's; a change
+// of its parameters is the owner's, which takes the state a restarted host gets.
 void TakeIsolatedEvents(HWND window) {
     EffectEvent event;
+    bool edited = false;
     while (isolatedEffect->takeEvent(isolatedEffect, &event)) {
         if (event.kind == EffectEventKind::SizeWindow) {
             ResizeEditorWindow(window, event.width, event.height);
+        } else {
+            edited = true;
         }
+    }
+    if (edited) {
+        PostMessageW(GetWindow(window, GW_OWNER), WM_EFFECT_EDITED, 0, 0);
     }
 }
 

@@ -159,10 +159,12 @@ void EditorChild(AEffect* self, int32_t opcode, [[maybe_unused]] void* parent) {
     }
 #endif
     static bool asked = false;
-    if (opcode == effEditIdle && !asked) {
+    if (opcode == effEditIdle && !asked) { // and a knob turned, as a user would
         asked = true;
         Log("size asked %lld",
             static_cast<long long>(host(self, audioMasterSizeWindow, 320, 200, nullptr, 0.0f)));
+        parameters[0] = 0.875f;
+        host(self, audioMasterAutomate, 0, 0, nullptr, parameters[0]);
     }
 }
 
@@ -317,7 +319,7 @@ AEffect* Enter(HostCallbackProc hostCallback, const char* exportName) {
         (HasEditor() ? effFlagsHasEditor : 0) | (Is("chunk_state") || Is("bad_chunk") ? effFlagsProgramChunks : 0);
     record.uniqueID = 0x4B775374; // 'KwSt'
     record.version = 3;
-    if (Is("param_state")) {
+    if (Is("param_state") || Is("editor_child")) {
         record.numParams = 3;
         record.getParameter = GetParameter, record.setParameter = SetParameter;
     }

@@ -160,7 +160,8 @@ TEST_F(IsolatedEffect, AnEndedHostComesBackWithItsStateThreeTimesAMinuteThenIsCu
     EXPECT_EQ(std::count(about.texts.begin(), about.texts.end(), counted), 1) << "in the About box";
 }
 
-// VST設定: our window, owned by the main window, holds the host's, sized as the effect asks.
+// VST設定: our window, owned by the main window, holds the host's, sized as the effect asks;
+// what the user turns in it is what a restarted host gets.
 TEST_F(IsolatedEffect, TheEditorIsTheHostsWindowInsideOursAndComesBackAfterARestart) {
     OpenDialog();
     ASSERT_TRUE(StartTestStream());
@@ -182,6 +183,7 @@ TEST_F(IsolatedEffect, TheEditorIsTheHostsWindowInsideOursAndComesBackAfterARest
             },
             HOST_START_MS))
             << "as it asked: " << client.right << " x " << client.bottom;
+        Pump(1500); // the knob the effect turned at its first idle has rested
         if (round == 0 && Hosts(true) == 1) {
             PumpUntil([&] { return !IsWindow(editor) && FindWindowW(nullptr, L"Kawauso++"); },
                       4000);
@@ -190,6 +192,9 @@ TEST_F(IsolatedEffect, TheEditorIsTheHostsWindowInsideOursAndComesBackAfterARest
     SendMessageW(FindWindowW(nullptr, L"Kawauso++"), WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_TRUE(PumpUntil([] { return FindWindowW(nullptr, L"Kawauso++") == nullptr; }, 1000));
     EXPECT_EQ(CountPrefix(Calls("editor_child"), Call(effEditClose)), 1) << "the last host's";
+    const std::vector<std::string> log = Log("editor_child");
+    EXPECT_EQ(std::count(log.begin(), log.end(), "parameter 0=0.875"), 1)
+        << "the restarted host has the knob as it was turned in the editor";
 }
 
 } // namespace
