@@ -17,10 +17,7 @@ HEAD=("[Settings00]" "BufferSize=20" "WaveInCapsName=Monitor of TestMic" "Volume
 TAIL=("FreqRatio=-200" "AutoRestart=0" "ShowDetail=0" "DlgPosX=100" "DlgPosY=80" "Extra=kept"
       "[Settings05]" "BufferSize=70" "Volume=12")
 new_instance p3 "${HEAD[@]}" "Volume=40" "${TAIL[@]}"
-start_program -p3
-check "-p3: slot 3's number, buffer length and window position" eval 'drive wait 30000 &&
-  says 3 text $IDC_SLOT && says 30 text $IDC_BUFFER_MS && shown 1 "x=100 y=80 "'
-drive scroll $IDC_VOLUME -100
+start_program -p3 && drive wait 30000 && drive scroll $IDC_VOLUME -100
 write_ini "$W/expected.ini" "${HEAD[@]}" "Volume=-100" "${TAIL[@]}"
 check "-p3, closed: only slot 3 rewritten, the rest of the file kept byte for byte" eval \
   'close_program && cmp "$W/expected.ini" "$PROGRAM_DIR/KaWUmi.ini"'
