@@ -76,17 +76,6 @@ TEST_F(PluginHostTest, RefusedEffectsStopAtTheStepThatRefusedThemOthersAreAccept
     EXPECT_EQ(ModuleLoad(L""), nullptr); // natively dlopen("") would be the test program
     EXPECT_EQ(std::make_tuple(LoadPlugin(L"", 44100), LoadPlugin(nullptr, 44100), Held()),
               std::make_tuple(false, false, NOTHING));
-    // A path no ANSI code page carries.
-    const std::string japanese = TestPluginPathUtf8("エフェクト");
-    std::FILE *from = FileOpenUtf8(TestPluginPathUtf8("copy_through").c_str(), "rb"),
-              *to = FileOpenUtf8(japanese.c_str(), "wb");
-    for (int c; (c = std::fgetc(from)) != EOF;) {
-        std::fputc(c, to);
-    }
-    EXPECT_EQ(std::make_pair(std::fclose(from), std::fclose(to)), std::make_pair(0, 0));
-    EXPECT_TRUE(LoadPlugin(WideFromUtf8(japanese).c_str(), 44100));
-    UnloadPlugin();
-    FileRemoveUtf8(japanese.c_str());
     Listen("main_only"); // "main" where there is no VSTPluginMain
     ASSERT_TRUE(Load("main_only"));
     EXPECT_EQ(Log("main_only")[1], "entry main");

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # kawauso-render, native, win32 and win64: bad input refused with its reason, help, the
-# clipping count, the same bytes from every build, an effect's output, sox's WAV from a pipe.
+# clipping count, the same bytes from every build, an effect's output, OUT not a plain file.
 source "$(dirname "$0")/lib.sh"
 BUILDS=(native win32 win64) ALL="native win32 win64"
 declare -A TREE=([native]=$NATIVE_TREE [win32]=$WIN32_TREE [win64]=$WIN64_TREE)
@@ -43,8 +43,8 @@ REFUSALS=(
   "$ALL|a state of another effect|--plugin @P/chunk_state.@X --plugin-state $W/foreign.kwst $T $O|for another effect"
   "$ALL|a state cut short|--plugin @P/chunk_state.@X --plugin-state $W/cut.kwst $T $O|damaged"
   "$ALL|a missing state|--plugin @P/chunk_state.@X --plugin-state $W/none.kwst $T $O|cannot read the plug-in state")
-# Exit 3: a plug-in that faults or hangs for 5 s (naming the block), an OUT that cannot be written.
-# (An effect that calls exit, exit_open or exit_process, ends the renderer itself with its code.)
+# Exit 3: a plug-in that faults or hangs for 5 s (naming the block; which faults the guard catches
+# is the core tier's), an OUT that cannot be written. (An effect that calls exit ends the renderer.)
 FAULTS=(
   "$ALL|an OUT in a folder that does not exist|$T $W/none/out.wav|cannot create the output file"
   "$ALL|an OUT that is a directory|$T $W/adir|is a directory"
@@ -52,7 +52,6 @@ FAULTS=(
   "$ALL|a division by zero in processing|--plugin @P/divide_process.@X $T $O|in block 1"
   "$ALL|a fault while loading|--plugin @P/crash_open.@X $T $O|while loading"
   "$ALL|channels grown in effOpen|--plugin @P/grow_channels.@X $T $O|changed its number of inputs or outputs while loading"
-  "win32 win64|a fault with the heap locked, unlocked as it unwinds|--plugin @P/heap_lock_crash.@X $T $O|in block 1"
   "native win32|a block that never returns|--plugin @P/hang_process.@X $T $O|did not return from block 1")
 refused() {  # builds, args, reason[, exit status]
   local build
@@ -106,24 +105,6 @@ done
 render native --no-fade --buffer-ms 13 --pitch 200 --plugin $NATIVE_TREE/tests/plugins/copy_through.so $T $O
 sox -m -v 1 $T -v -1 $O $W/difference.wav && analyze level $W/difference.wav
 check "through an effect that copies: the input comes back" within "$(field "$AOUT" peak)" 0 0.0001
-
-# Written into a pipe, the sizes are left open (sox: 0x7FFFF000): the frames present count.
-sox -D -n -r 44100 -b 16 -c 2 -e signed -t wav - synth 1.3 sine 450 2>/dev/null | cat > $W/piped.wav
-sox -D -n -r 44100 -b 16 -c 2 -e signed $W/seekable.wav synth 1.3 sine 450
-render native $W/seekable.wav $W/from-seekable.wav && render native $W/piped.wav $W/from-piped.wav
-check "sox's WAV from a pipe: rendered as if written in place" cmp $W/from-seekable.wav $W/from-piped.wav
-
-# A kept state reaches the effect before the first block, in every build.
-restores() {
-  local build log
-  for build in "${BUILDS[@]}"; do
-    log=$(expand $build "@P/chunk_state.@X").log && : > "$log"
-    render $build --plugin $(expand $build "@P/chunk_state.@X") --plugin-state $W/state.kwst $T $O
-    grep -qx "chunk received hello" "$log" || { echo "  $build: $(tail -n1 "$log")"; rm -f "$log"; return 1; }
-    rm -f "$log"
-  done
-}
-check "--plugin-state: the chunk goes back to its effect ($ALL)" restores
 
 # OUT that is not a plain file: a link's target is replaced and the link stays; a pipe and a
 # device are written into, never replaced.

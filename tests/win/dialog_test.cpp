@@ -182,38 +182,18 @@ TEST_F(MainWindow, ASlotChangeKeepsTheLeftSlotInMemoryAChangeIsSavedSoonAndClosi
     }
 }
 
-// Every text of the About box must fit its control in the font the system gives the dialog
-// (under Wine a substitute for "MS Shell Dlg" that runs wider than Windows' own).
-TEST_F(MainWindow, AboutIsModalOverTheMainWindowAndEveryTextFitsItsControl) {
+// Every text of the About box fitting its control: the language tests, in both languages.
+TEST_F(MainWindow, AboutIsModalOverTheMainWindowAndShowsTheVersion) {
     OpenDialog();
     bool mainEnabled = true;
-    int checked = 0;
     const Box box = AnswerBoxes(
         dialog, [](HWND b) { PostMessageW(b, WM_KEYDOWN, VK_RETURN, 0); },
         [&] { EXPECT_EQ(Command(ID_ABOUT), TRUE); }, 0,
-        [&](HWND about) {
-            mainEnabled = IsWindowEnabled(dialog) != FALSE;
-            for (HWND item = GetWindow(about, GW_CHILD); item != nullptr;
-                 item = GetWindow(item, GW_HWNDNEXT), ++checked) {
-                wchar_t text[128] = L"", kind[16] = L"";
-                GetWindowTextW(item, text, 128);
-                GetClassNameW(item, kind, 16);
-                RECT r;
-                GetClientRect(item, &r);
-                HDC dc = GetDC(item);
-                SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(item, WM_GETFONT, 0, 0)));
-                SIZE extent = {};
-                GetTextExtentPoint32W(dc, text, lstrlenW(text), &extent);
-                ReleaseDC(item, dc);
-                const bool group = lstrcmpiW(kind, L"Button") == 0; // a caption inset in its frame
-                EXPECT_LE(extent.cx, r.right - (group ? 16 : 0)) << "cut: " << std::wstring(text);
-            }
-        });
+        [&](HWND) { mainEnabled = IsWindowEnabled(dialog) != FALSE; });
     EXPECT_EQ(std::make_tuple(box.seen, box.title, box.owner),
               std::make_tuple(1, L"About", dialog));
     EXPECT_FALSE(mainEnabled) << "the main window takes no input meanwhile";
     EXPECT_TRUE(IsWindowEnabled(dialog));
-    EXPECT_GE(checked, 15);
     const std::string version = ShownVersion();
     ASSERT_FALSE(version.empty());
     for (const std::wstring& text :

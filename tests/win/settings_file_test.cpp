@@ -350,14 +350,10 @@ TEST_F(SettingsFile, AKeptEffectStateComesBackOnlyForItsOwnPath) {
         WriteBytes(file, bytes);
         EXPECT_FALSE(ReadSlotPluginState(2, path, back)) << bytes.size();
     }
-    // A path of the longest length the slot can hold is refused, never read one unit past it.
+    // A path of the longest length the slot can hold (0x105 units) is refused, never read one
+    // unit past it.
     const std::wstring longest(VST_PATH_UNITS, L'a');
-    std::string overlong("KWSP\x05\x01\x00\x00", 8); // 261 units
-    overlong.append(2 * longest.size(), '\0');
-    for (size_t i = 0; i < longest.size(); ++i) {
-        overlong[8 + 2 * i] = 'a';
-    }
-    WriteBytes(file, overlong + "KWST");
+    WriteBytes(file, std::string("KWSP\x05\x01\x00\x00", 8) + Utf16(longest).substr(2) + "KWST");
     EXPECT_FALSE(ReadSlotPluginState(2, longest.c_str(), back)) << "a path one unit too long";
     DeleteSlotPluginState(2);
     EXPECT_FALSE(Exists(file));
