@@ -14,9 +14,6 @@ constexpr double WIDE_SECONDS = 3.0;
 // Once acting, the fill goes through two low-passes in a row, together a quarter of the loop's
 // time constant: smooth, and fast enough to keep the loop stable.
 constexpr double FILTER_PER_OMEGA = 0.25;
-// Before, it watches the fill through 0.1 s: short enough to catch 1000 ppm with the queue
-// off by well under a millisecond.
-constexpr double WATCH_FILTER_SECONDS = 0.1;
 
 double Clamp(double x, double low, double high) {
     return x < low ? low : (x > high ? high : x);
@@ -33,8 +30,9 @@ double LoopOmega(double engagedSeconds) {
 
 } // namespace
 
-void DriftCorrector::Start(double targetFrames, double deadBandFrames) {
+void DriftCorrector::Start(double targetFrames, double deadBandFrames, double watchSeconds) {
     resampler_.Reset();
+    watchSeconds_ = watchSeconds;
     target_ = targetFrames;
     deadBand_ = deadBandFrames / SAMPLE_RATE;
     smoothed_ = filtered_ = firstError_ = integral_ = watchedSeconds_ = 0.0;
@@ -52,7 +50,7 @@ void DriftCorrector::Steer(uint32_t frames, double queueFrames) {
         smoothed_ = filtered_ = firstError_ = error;
         first_ = false;
     } else {
-        const double tau = (engaged ? FILTER_PER_OMEGA / omega : WATCH_FILTER_SECONDS) / 2;
+        const double tau = (engaged ? FILTER_PER_OMEGA / omega : watchSeconds_) / 2;
         smoothed_ += dt / (tau + dt) * (error - smoothed_);
         filtered_ += dt / (tau + dt) * (smoothed_ - filtered_);
     }

@@ -5,7 +5,9 @@
 // PI controller on the filtered error sets the ratio; its integral is the estimate of how much
 // faster capture runs. The controller does nothing while the filtered fill stays within a
 // dead band of the target, so devices that share one clock never leave the bypass and their
-// samples pass bit for bit. Once it acts it starts wide, to catch a large skew within
+// samples pass bit for bit. Before it acts it watches the fill through a short low-pass
+// (0.1 s catches 1000 ppm with the queue off by well under a millisecond), or a longer one
+// where the reading is noisier. Once it acts it starts wide, to catch a large skew within
 // seconds, and narrows over the next twenty, so that in the steady state the ratio moves by
 // well under a part per million and the resampling adds no audible modulation.
 //
@@ -21,8 +23,9 @@ class DriftCorrector {
     static constexpr double MAX_PPM = 1000.0;
 
     // targetFrames: the fill to hold; deadBandFrames: how far the filtered fill may stray
-    // before the controller acts. Call before the audio thread runs.
-    void Start(double targetFrames, double deadBandFrames);
+    // before the controller acts; watchSeconds: the time constant the fill is watched through
+    // until then (longer for a noisier reading). Call before the audio thread runs.
+    void Start(double targetFrames, double deadBandFrames, double watchSeconds = 0.1);
 
     // One captured block (interleaved stereo, frames frames), with the frames on their way to
     // the playback device when it was captured, in the measure of the target: the device's
@@ -38,13 +41,18 @@ class DriftCorrector {
     }
     // How much faster the capture clock runs than the playback clock, as estimated.
     double ClockRatioPpm() const { return integral_ * 1e6; }
+    // True while every frame has been copied unchanged.
+    bool Bypassed() const { return resampler_.Bypassed(); }
+    // The fill to hold from now on is frames more (fewer when negative).
+    void MoveTarget(double frames) { target_ += frames; }
 
   private:
     void Steer(uint32_t frames, double queueFrames);
 
     Resampler resampler_;
     double target_ = 0.0;
-    double deadBand_ = 0.0;        // seconds
+    double deadBand_ = 0.0; // seconds
+    double watchSeconds_ = 0.1;
     double smoothed_ = 0.0;        // the queue's error through one low-pass, seconds
     double filtered_ = 0.0;        // and through a second
     double firstError_ = 0.0;      // the first reading's, seconds

@@ -145,6 +145,10 @@ uint32_t OpenRunCount(RunCount which) {
     return 0;
 }
 
+const PlaybackQueue* OpenRunQueue() {
+    return openRun != nullptr ? &openRun->queue : nullptr;
+}
+
 void KeepThreadLeftBehind(HANDLE thread) {
     SetThreadPriority(thread, THREAD_PRIORITY_LOWEST);
     if (threadsLeftBehindCount < MAX_THREADS_LEFT_BEHIND) {

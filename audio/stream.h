@@ -47,5 +47,9 @@ bool FadeOutPlayed();
 enum class RunCount { CaptureGaps, Underruns, Overruns };
 uint32_t OpenRunCount(RunCount which);
 
+// The open run's playback queue, as its audio thread left it (read while it runs: for tests and
+// measurements only); null when none is open.
+const PlaybackQueue* OpenRunQueue();
+
 // Closes the handles of the audio threads left behind inside an effect. At exit.
 void CloseThreadsLeftBehind();

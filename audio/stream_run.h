@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "audio/engine_state.h"
+#include "audio/playback_queue.h"
 
 // Breaks in the sound one run counted.
 struct RunCounts {
@@ -48,6 +49,7 @@ struct StreamRun {
                                                    // endpoint went away
     std::atomic<uint32_t> playbackProgressTick{0}; // when playback was last seen to move
     RunCounts counts;
+    PlaybackQueue queue;               // started by the system's open; audio thread only then
     uint32_t lastArrival = 0;          // audio thread only
     uint32_t underrunsAtLastBlock = 0; // audio thread only
     bool dropping = false;             // audio thread only

@@ -55,6 +55,7 @@ void FreeWinmmRun(StreamRun* base) {
         std::free(run->captureBuffers[i]);
         std::free(run->wave.playback[i]);
     }
+    std::free(run->wave.processed);
     if (run->ready != nullptr) {
         CloseHandle(run->ready);
     }
@@ -70,17 +71,19 @@ WinmmRun* NewWinmmRun(uint32_t bytes) {
     run->wave.device = {run, PlaybackState, WritePlaybackHeader};
     run->bufferBytes = bytes;
     run->ready = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    bool ok = run->ready != nullptr;
+    run->wave.processed = static_cast<int16_t*>(std::calloc(bytes, 1));
+    StartWaveQueue(run->wave, bytes / BLOCK_ALIGN);
+    bool ok = run->ready != nullptr && run->wave.processed != nullptr;
     for (int i = 0; i < BUFFER_COUNT; ++i) {
         run->captureBuffers[i] = static_cast<char*>(std::calloc(bytes, 1));
-        run->wave.playback[i] = static_cast<int16_t*>(std::calloc(bytes, 1));
+        run->wave.playback[i] = static_cast<int16_t*>(std::calloc(WavePlaybackBytes(bytes), 1));
         ok = ok && run->captureBuffers[i] != nullptr && run->wave.playback[i] != nullptr;
         WAVEHDR& capture = run->captureHeaders[i];
         capture.lpData = run->captureBuffers[i];
         capture.dwBufferLength = bytes;
         WAVEHDR& playback = run->playbackHeaders[i];
         playback.lpData = reinterpret_cast<char*>(run->wave.playback[i]);
-        playback.dwBufferLength = bytes;
+        playback.dwBufferLength = WavePlaybackBytes(bytes); // as prepared; each write sets its own
         playback.dwFlags = PLAYBACK_LOOP_FLAGS;
         playback.dwLoops = 1;
     }

@@ -1,8 +1,8 @@
 // The stream through WASAPI: an event-driven shared-mode capture client and a shared-mode
 // render client on the endpoints found by name, and an audio thread of its own that runs each
 // captured packet through ProcessBlock as it comes and writes the result into the render
-// buffer at once. There is no queue of our own on top of the system's: that is the latency
-// WinMM cannot give.
+// buffer at once. There is no queue of our own on top of the system's (the playback queue only
+// says how many frames go in): that is the latency WinMM cannot give.
 #include "audio/stream_backend.h"
 
 #include <windows.h>
@@ -17,8 +17,9 @@
 #include <initializer_list>
 
 #include "audio/audio_format.h"
-#include "audio/packet_processing.h"
 #include "audio/engine_state.h"
+#include "audio/packet_processing.h"
+#include "audio/playback_queue.h"
 #include "audio/stream_state.h"
 #include "audio/wasapi_devices.h"
 #include "platform/platform.h"
@@ -29,8 +30,18 @@ namespace {
 
 constexpr REFERENCE_TIME HNS_PER_MS = 10000;
 constexpr REFERENCE_TIME HNS_PER_SECOND = 10000000;
-constexpr UINT32 MIN_RENDER_PERIODS = 4;     // room for the cushion and a late packet
-constexpr uint32_t QUEUE_WINDOW_WRITES = 50; // half a second of 10 ms blocks
+constexpr UINT32 MIN_RENDER_PERIODS = 4; // room for the cushion and a late packet
+// The fewest frames written and not yet played when a block is written (Held): the period
+// the engine's last pass took is played over the next period, and the next block must be in
+// before that pass whatever the phase of the capture's against the engine's, which wanders;
+// and a margin for the thread's wake-ups (measured on the virtual devices,
+// tests/measure/measure_stream.sh).
+constexpr uint32_t QUEUE_TARGET_PERIODS = 1;
+constexpr uint32_t QUEUE_MARGIN_MS = 2;
+// How far the filtered fill may stray before the drift corrector acts: above the reading's
+// noise. Under Wine the engine's passes come up to a period off their time, so the reading
+// strays by most of a period on one clock (measured: 180-840 frames at one fill).
+constexpr uint32_t QUEUE_DEAD_BAND_PERIODS = 1;
 const wchar_t PRO_AUDIO_TASK[] = L"Pro Audio";
 
 using AvSetProc = HANDLE(WINAPI*)(LPCWSTR, LPDWORD);
@@ -55,6 +66,7 @@ struct WasapiRun {
     UINT32 renderFrames; // the render buffer's size
     uint32_t periodMs;
     PacketScratch scratch;   // blocks of at most the engine's period
+    int16_t* queueOutput;    // what the queue hands on of one block
     uint64_t clockFrequency; // the clock's units per second
     uint32_t latencyMs;      // the engine's own, after its clock
     // The audio thread's view of playback: frames written (silence included) and taken.
@@ -65,9 +77,6 @@ struct WasapiRun {
     bool starved;   // the engine's last pass found nothing new: one break, however long
     bool cushioned; // one block of silence went ahead after the first underrun
     bool cushionDue;
-    bool draining;        // dropping blocks until the buffer is back to its limit
-    UINT32 lowestPadding; // over the current window of writes
-    uint32_t windowWrites;
     // The fade-out's end: the stream position that follows the block that carried it, and when
     // the clock was first seen there.
     std::atomic<int32_t> fadeOutWritten;
@@ -174,6 +183,22 @@ void NoteRenderPass(WasapiRun& self) {
     self.lastPassUs = now;
 }
 
+// The frames written and not yet played, as if the engine played them as it goes: what the
+// buffer holds, and what the last pass took, less what has played of that since. The padding
+// alone moves by whole periods, and which period a write falls in wanders with the phase of
+// the engine's passes against the capture's.
+UINT32 Held(const WasapiRun& self, UINT32 padding) {
+    if (self.lastPassUs == 0) {
+        return padding;
+    }
+    if (self.framesTaken != self.takenAtLastPass) { // a pass this thread has not woken for yet
+        return padding + self.scratch.blockFrames;
+    }
+    const uint64_t sincePass = (MicrosecondsNow() - self.lastPassUs) * SAMPLE_RATE / 1000000u;
+    const uint32_t period = self.scratch.blockFrames;
+    return padding + (sincePass < period ? period - static_cast<UINT32>(sincePass) : 0);
+}
+
 bool PutCounted(WasapiRun& self, const int16_t* samples, UINT32 frames) {
     if (!Put(self, samples, frames)) {
         self.base.deviceCallFailed.store(1);
@@ -183,38 +208,34 @@ bool PutCounted(WasapiRun& self, const int16_t* samples, UINT32 frames) {
     return true;
 }
 
-// Writes a processed block at once. The buffer holds up to two blocks at a write (the engine
-// takes whole periods at passes that jitter against the capture's), and more for a moment,
-// but when even its lowest over a window is beyond that, it is delay that never drains
-// (capture came in a burst, or runs a little fast): blocks are then dropped until it is back,
-// one gap instead of a delay for good. A block that does not fit is dropped too.
+// Writes a processed block at once, through the queue that holds the render buffer at its
+// target; silence goes ahead of the first block (the target) and after the first underrun (a
+// block more from then on). A block that does not fit is dropped.
 void WriteRender(WasapiRun& self, const int16_t* block, UINT32 frames) {
     self.base.lastCaptureTick.store(GetTickCount()); // alive after a long block too
     UINT32 padding = 0;
     if (!LookAtRender(self, padding)) {
         return;
     }
-    if (self.cushionDue && self.renderFrames - padding >= 2 * frames) {
+    UINT32 silence = self.base.queue.TakeStartFill();
+    if (self.cushionDue && self.renderFrames - padding >= silence + 2 * frames) {
         self.cushionDue = false;
         self.cushioned = true;
-        if (!PutCounted(self, nullptr, frames)) {
+        self.base.queue.Raise(self.scratch.blockFrames);
+        silence += self.scratch.blockFrames;
+    }
+    if (silence > 0 && self.renderFrames - padding >= silence + frames) {
+        if (!PutCounted(self, nullptr, silence)) {
             return;
         }
-        padding += frames;
+        padding += silence;
     }
-    const UINT32 queueLimit = (self.cushioned ? 3 : 2) * self.scratch.blockFrames;
-    self.lowestPadding = padding < self.lowestPadding ? padding : self.lowestPadding;
-    if (++self.windowWrites >= QUEUE_WINDOW_WRITES) {
-        self.draining = self.lowestPadding > queueLimit;
-        self.lowestPadding = UINT32_MAX;
-        self.windowWrites = 0;
-    }
-    self.draining = self.draining && padding > queueLimit;
-    if (self.draining || self.renderFrames - padding < frames) {
+    const UINT32 out =
+        self.base.queue.Process(block, frames, Held(self, padding), self.queueOutput);
+    if (self.base.queue.SplicedFrames() != 0 || self.renderFrames - padding < out) {
         CountOverrun(self.base);
-        return;
     }
-    if (!PutCounted(self, block, frames)) {
+    if (out == 0 || self.renderFrames - padding < out || !PutCounted(self, self.queueOutput, out)) {
         return;
     }
     NoteBlockPlayed(self.base);
@@ -333,6 +354,7 @@ void FreeWasapiRun(StreamRun* base) {
     }
     std::free(self->scratch.input);
     std::free(self->scratch.output);
+    std::free(self->queueOutput);
     delete self;
 }
 
@@ -360,10 +382,15 @@ bool PrepareRun(WasapiRun& self, IMMDevice* captureEndpoint, IMMDevice* renderEn
     self.quitEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     self.scratch = {static_cast<int16_t*>(std::calloc(blockFrames, BLOCK_ALIGN)),
                     static_cast<int16_t*>(std::calloc(blockFrames, BLOCK_ALIGN)), blockFrames};
+    self.queueOutput = static_cast<int16_t*>(
+        std::calloc(PlaybackQueue::MaxOutputFrames(blockFrames), BLOCK_ALIGN));
+    self.base.queue.Start(QUEUE_TARGET_PERIODS * blockFrames + QUEUE_MARGIN_MS * SAMPLE_RATE / 1000,
+                          blockFrames, QUEUE_DEAD_BAND_PERIODS * blockFrames);
     REFERENCE_TIME latency = 0;
     const bool ok =
         self.captureEvent != nullptr && self.renderEvent != nullptr && self.quitEvent != nullptr &&
         self.scratch.input != nullptr && self.scratch.output != nullptr &&
+        self.queueOutput != nullptr &&
         InitializeClient(self.captureClient, duration, AUDCLNT_STREAMFLAGS_EVENTCALLBACK) &&
         !refuseRenderClient.load() &&
         InitializeClient(self.renderClient, renderDuration, AUDCLNT_STREAMFLAGS_EVENTCALLBACK) &&

@@ -19,7 +19,7 @@ struct TestRun {
     HeaderState states[BUFFER_COUNT];
     bool playsAtOnce;
     std::atomic<uint32_t> writes;
-    std::vector<int16_t> blocks[BUFFER_COUNT];
+    std::vector<int16_t> blocks[BUFFER_COUNT], processed = std::vector<int16_t>(2 * FRAMES);
     std::atomic<bool>* freed;
 };
 
@@ -40,6 +40,8 @@ TestRun* NewTestRun(bool playsAtOnce, std::atomic<bool>* freed) {
     self->run.device = {self, state, write};
     self->playsAtOnce = playsAtOnce;
     self->freed = freed;
+    self->run.processed = self->processed.data();
+    self->run.base.queue.Start(0, FRAMES, FRAMES); // no silence ahead
     for (int i = 0; i < BUFFER_COUNT; ++i) {
         self->blocks[i].assign(2 * FRAMES, SENTINEL);
         self->run.playback[i] = self->blocks[i].data();

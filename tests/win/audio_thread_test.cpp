@@ -29,6 +29,7 @@ class AudioThread : public ::testing::Test {
         SetDebugOutputListener([](const wchar_t* text) { debugTexts.push_back(text); });
         run = NewWinmmRun(128); // no devices: the wave calls fail and are not looked at
         ASSERT_NE(run, nullptr);
+        run->wave.base.queue.Start(0, 32, 32); // no silence ahead: each block lands where it is put
         for (int i = 0; i < BUFFER_COUNT; ++i) {
             std::fill(run->wave.playback[i], run->wave.playback[i] + 64,
                       static_cast<int16_t>(100 + i));

@@ -247,7 +247,7 @@ TEST_F(Stream, OnTheEndpointsALatePassIsOneBreakAndTheDelayItLeavesIsDrained) {
     for (const bool wakeUpLate : {true, false}) {          // else capture held back
         ASSERT_TRUE(StartTestStream(L"100", L"WASAPI: ")); // room for the whole burst
         PumpUntil(StreamDelivering, 3000);
-        Pump(700);
+        Pump(1200); // past the start's own trim
         const uint32_t underruns = OpenRunCount(RunCount::Underruns);
         const uint32_t gaps = OpenRunCount(RunCount::CaptureGaps);
         lateWakeUpMs.store(wakeUpLate ? 200 : 0);
@@ -262,6 +262,23 @@ TEST_F(Stream, OnTheEndpointsALatePassIsOneBreakAndTheDelayItLeavesIsDrained) {
         EXPECT_LE(OpenRunCount(RunCount::CaptureGaps), gaps + 1) << "counted again";
         Pump(1500);
         EXPECT_GT(OpenRunCount(RunCount::Overruns), overruns) << "the delay was not drained";
+        ASSERT_TRUE(StopAndWait());
+    }
+}
+
+// On both systems the playback queue stands at its target once the first second is over, and
+// on devices of one clock every frame has passed unchanged (nothing resampled).
+TEST_F(Stream, TheQueueIsAtItsTargetAfterTheFirstSecondAndOneClockPassesUnchanged) {
+    OpenDialog();
+    for (const std::wstring prefix : {L"", L"WASAPI: "}) {
+        ASSERT_TRUE(StartTestStream(L"20", prefix));
+        PumpUntil(StreamDelivering, 3000);
+        Pump(1600); // the first second, and the window after it
+        const PlaybackQueue& queue = *OpenRunQueue();
+        EXPECT_TRUE(queue.Settled());
+        EXPECT_LE(queue.LastLowest(), queue.TargetFrames() + 220)
+            << (prefix.empty() ? "WinMM" : "WASAPI") << ": more than 5 ms beyond";
+        EXPECT_TRUE(queue.Bypassed());
         ASSERT_TRUE(StopAndWait());
     }
 }

@@ -1,0 +1,88 @@
+#include "audio/playback_queue.h"
+
+#include <cstring>
+
+#include "audio/audio_format.h"
+
+namespace {
+
+// The lowest fill is judged over windows: short while the start settles (the first second),
+// so that it is trimmed within it; long afterwards, so that only a delay that stays is cut.
+constexpr uint32_t SETTLE_WINDOWS = 5;
+constexpr uint32_t SETTLE_WINDOW_FRAMES = SAMPLE_RATE / SETTLE_WINDOWS;
+constexpr uint32_t WINDOW_FRAMES = SAMPLE_RATE / 2;
+constexpr uint32_t LATER_SLACK_BLOCKS = 2;
+// A live device's reading jitters by milliseconds with the audio thread's wake-ups: the
+// corrector watches it through seconds, which still catches 1000 ppm within a few ms.
+constexpr double WATCH_SECONDS = 2.0;
+
+} // namespace
+
+void PlaybackQueue::Start(uint32_t targetFrames, uint32_t blockFrames, uint32_t deadBandFrames) {
+    target_ = targetFrames;
+    blockFrames_ = blockFrames;
+    deadBand_ = deadBandFrames;
+    startFill_ = targetFrames;
+    settleWindowsLeft_ = SETTLE_WINDOWS;
+    windowFrames_ = windowBlocks_ = 0;
+    lowest_ = UINT32_MAX;
+    onTheirWaySum_ = 0.0;
+    lastLowest_ = dropDue_ = spliced_ = 0;
+    correcting_ = false;
+}
+
+uint32_t PlaybackQueue::TakeStartFill() {
+    const uint32_t fill = startFill_;
+    startFill_ = 0;
+    return fill;
+}
+
+void PlaybackQueue::Raise(uint32_t frames) {
+    target_ += frames;
+    if (correcting_) {
+        corrector_.MoveTarget(frames);
+    }
+}
+
+// The lowest fill of the window beyond the target (by more than the slack once the start has
+// settled) is dropped from the next blocks. At the end of the first second the corrector takes
+// the level the trim leaves as the one to hold.
+void PlaybackQueue::CloseWindow() {
+    const uint32_t slack = correcting_ ? LATER_SLACK_BLOCKS * blockFrames_ : 0;
+    lastLowest_ = lowest_;
+    if (lowest_ > target_ + slack) {
+        dropDue_ = lowest_ - target_;
+        dropIsSplice_ = correcting_;
+    }
+    if (!correcting_ && --settleWindowsLeft_ == 0) {
+        correcting_ = true;
+        corrector_.Start(onTheirWaySum_ / windowBlocks_ - dropDue_, deadBand_, WATCH_SECONDS);
+    }
+    windowFrames_ = windowBlocks_ = 0;
+    lowest_ = UINT32_MAX;
+    onTheirWaySum_ = 0.0;
+}
+
+uint32_t PlaybackQueue::Process(const int16_t* input, uint32_t frames, uint32_t heldFrames,
+                                int16_t* output) {
+    const double onTheirWay = static_cast<double>(heldFrames) + frames;
+    lowest_ = heldFrames < lowest_ ? heldFrames : lowest_;
+    windowFrames_ += frames;
+    ++windowBlocks_;
+    onTheirWaySum_ += onTheirWay;
+    if (windowFrames_ >= (correcting_ ? WINDOW_FRAMES : SETTLE_WINDOW_FRAMES)) {
+        CloseWindow();
+    }
+    // What is still to be dropped is not on its way: the corrector reads the fill it will be.
+    const double reading = onTheirWay - dropDue_;
+    const uint32_t drop = dropDue_ < frames ? dropDue_ : frames;
+    dropDue_ -= drop;
+    spliced_ = dropIsSplice_ ? drop : 0;
+    input += 2 * drop;
+    frames -= drop;
+    if (!correcting_) {
+        std::memcpy(output, input, frames * BLOCK_ALIGN);
+        return frames;
+    }
+    return corrector_.Process(input, frames, reading, output);
+}

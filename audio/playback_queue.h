@@ -1,0 +1,71 @@
+// What stands between a captured block and the playback device: the device's queue, held at
+// the fewest frames that play without breaks, whichever system carries the stream.
+//
+// At the start the queue is filled to its target with silence ahead of the first block; the
+// devices then settle (a first capture comes in a burst, a device takes its first blocks
+// late), and over the first second the lowest the queue stands at a write is trimmed back to
+// the target by dropping what is beyond it, inside the fade-in. Later a queue that stays more
+// than two blocks beyond its target (a late wake-up left a burst in it) is trimmed the same
+// way: one splice rather than that much more delay for good. What a second clock does to the
+// queue, slowly, is the drift corrector's: it holds the level the first second left.
+//
+// One object per stream run, touched by its audio thread only: no allocation, no lock.
+#pragma once
+
+#include <cstdint>
+
+#include "audio/drift_corrector.h"
+
+class PlaybackQueue {
+  public:
+    // targetFrames: the fewest frames the device should hold when a block is written;
+    // blockFrames: the run's block; deadBandFrames: how far the filtered fill may stray from
+    // the level the first second left before the corrector acts (above the noise of the
+    // device's reading). Call before the audio thread runs.
+    void Start(uint32_t targetFrames, uint32_t blockFrames, uint32_t deadBandFrames);
+
+    // Frames of silence to put ahead of the first block; the target, once, then 0.
+    uint32_t TakeStartFill();
+
+    // One processed block of frames frames; heldFrames: what the device holds now, before this
+    // block. Writes the frames to play into output (MaxOutputFrames(frames)) and returns how
+    // many.
+    uint32_t Process(const int16_t* input, uint32_t frames, uint32_t heldFrames, int16_t* output);
+
+    // A block of silence went ahead after an underrun: the queue is to stand that much higher.
+    void Raise(uint32_t frames);
+
+    static constexpr uint32_t MaxOutputFrames(uint32_t frames) {
+        return DriftCorrector::MaxOutputFrames(frames);
+    }
+
+    // Frames dropped by the last Process after the first second: a splice the ear hears.
+    uint32_t SplicedFrames() const { return spliced_; }
+    // True while every frame has passed unchanged (the corrector still bypassed).
+    bool Bypassed() const { return !correcting_ || corrector_.Bypassed(); }
+    // The lowest the queue stood at a write over the last whole window, in frames; and
+    // whether the first second is over.
+    uint32_t LastLowest() const { return lastLowest_; }
+    bool Settled() const { return correcting_; }
+    uint32_t TargetFrames() const { return target_; }
+
+  private:
+    void CloseWindow();
+
+    DriftCorrector corrector_;
+    uint32_t target_ = 0;
+    uint32_t blockFrames_ = 0;
+    uint32_t deadBand_ = 0;
+    uint32_t settleWindowsLeft_ = 0;
+    uint32_t startFill_ = 0;
+    // The current window: frames, the lowest the queue stood at, the frames on their way summed.
+    uint32_t windowFrames_ = 0;
+    uint32_t windowBlocks_ = 0;
+    uint32_t lowest_ = UINT32_MAX;
+    double onTheirWaySum_ = 0.0;
+    uint32_t lastLowest_ = 0;
+    uint32_t dropDue_ = 0;
+    uint32_t spliced_ = 0;
+    bool dropIsSplice_ = false;
+    bool correcting_ = false;
+};

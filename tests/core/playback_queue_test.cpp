@@ -1,0 +1,73 @@
+// The playback queue against a device that plays a block for every block captured (one clock):
+// the start's surplus is gone within the first second, in the fade-in, and every frame that is
+// not dropped passes bit for bit; later, only a surplus that stays beyond two blocks is cut, and
+// that is a splice.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "audio/playback_queue.h"
+
+namespace {
+
+constexpr uint32_t BLOCK = 441, TARGET = 573;
+
+struct Played {
+    uint32_t held;           // what the device holds at the end
+    uint32_t dropped;        // frames that did not come out
+    uint32_t spliced;        // of them, after the first second
+    bool everyFrameAsItCame; // what came out is the input less the dropped frames
+};
+
+// blocks blocks of a ramp, the device holding startHeld frames more than what the queue puts
+// ahead, and surplus more from block surplusAt on (a late wake-up's burst).
+Played Play(uint32_t startHeld, uint32_t blocks, uint32_t surplusAt, uint32_t surplus) {
+    PlaybackQueue queue;
+    queue.Start(TARGET, BLOCK, 4 * BLOCK); // the corrector's own test is elsewhere
+    uint32_t held = startHeld + queue.TakeStartFill();
+    Played result = {0, 0, 0, true};
+    std::vector<int16_t> in(2 * BLOCK), out(2 * PlaybackQueue::MaxOutputFrames(BLOCK));
+    int16_t next = 0, expected = 0;
+    for (uint32_t b = 0; b < blocks; ++b) {
+        held += b == surplusAt ? surplus : 0;
+        for (int16_t& sample : in) {
+            sample = next++;
+        }
+        const uint32_t n = queue.Process(in.data(), BLOCK, held, out.data());
+        result.dropped += BLOCK - n;
+        result.spliced += queue.SplicedFrames();
+        expected = static_cast<int16_t>(expected + 2 * (BLOCK - n));
+        for (uint32_t i = 0; i < 2 * n; ++i) {
+            result.everyFrameAsItCame = result.everyFrameAsItCame && out[i] == expected++;
+        }
+        held = held + n - BLOCK; // the device played a block meanwhile
+    }
+    EXPECT_TRUE(queue.Bypassed()) << "one clock: nothing resampled";
+    EXPECT_EQ(queue.TakeStartFill(), 0u) << "the start's fill is put ahead once";
+    result.held = held;
+    return result;
+}
+
+TEST(PlaybackQueue, TrimsTheStartWithinASecondAndLaterOnlyASurplusThatStays) {
+    const struct {
+        uint32_t startHeld, surplusAt, surplus, spliced;
+    } cases[] = {
+        {0, 0, 0, 0},                   // at its target from the start
+        {3 * BLOCK, 0, 0, 0},           // a burst at the start: trimmed in the fade-in
+        {0, 300, 2 * BLOCK, 0},         // two blocks later: left to the corrector
+        {0, 300, 5 * BLOCK, 5 * BLOCK}, // more: one splice
+        {2 * BLOCK, 300, 5 * BLOCK, 5 * BLOCK},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.startHeld << " ahead, " << c.surplus << " at " << c.surplusAt);
+        EXPECT_EQ(Play(c.startHeld, 101, 0, 0).held, TARGET) << "after the first second";
+        const Played p = Play(c.startHeld, 500, c.surplusAt, c.surplus);
+        EXPECT_EQ(p.held, TARGET + c.surplus - c.spliced);
+        EXPECT_EQ(p.spliced, c.spliced);
+        EXPECT_EQ(p.dropped, c.startHeld + c.spliced);
+        EXPECT_TRUE(p.everyFrameAsItCame);
+    }
+}
+
+} // namespace
