@@ -7,10 +7,16 @@
 #   * dropouts in 60 s of a continuous tone, through WinMM at 20 ms and WASAPI at 10 ms,
 #     counted in the recording of TestSpeaker and, to tell the program's from the feeder's, in
 #     the fed signal too; and the program's CPU time meanwhile, in % of one core;
+#   * beside each, in the same run, a plain passthrough built like the program's stream
+#     (tests/measure/passthrough.cpp: no stage, effect, fade or queue control), started the
+#     same way: what Wine gives on its own, so what is above it is the program's;
+#   * the program's own count of breaks (About box: underruns + capture gaps) against the
+#     breaks the recording shows;
 #   * the time from Start to the first sound;
 #   * how Stop's fade-out comes out, with and without a low-latency client on TestSpeaker.
 #
-#   tests/measure/measure_stream.sh [--starts N] [--minutes M] [--systems "WinMM WASAPI"] [--latency-only]
+#   tests/measure/measure_stream.sh [--starts N] [--minutes M] [--systems "WinMM WASAPI"]
+#                                   [--lengths "10 20"] [--latency-only] [--dropouts-only]
 # Needs the builds (scripts/build.sh). Runs in its own private display, sound server and
 # Wine prefix under build/measure-env.
 set -u
@@ -19,13 +25,17 @@ STARTS=3
 MINUTES=1
 SYSTEMS="WinMM WASAPI"
 LATENCY_ONLY=0
+DROPOUTS_ONLY=0
+LENGTHS=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --starts) shift; STARTS="$1" ;;
     --minutes) shift; MINUTES="$1" ;;
     --systems) shift; SYSTEMS="$1" ;;
+    --lengths) shift; LENGTHS="$1" ;;
     --latency-only) LATENCY_ONLY=1 ;;
-    *) echo "usage: tests/measure/measure_stream.sh [--starts N] [--minutes M] [--systems \"WinMM WASAPI\"] [--latency-only]" >&2; exit 2 ;;
+    --dropouts-only) DROPOUTS_ONLY=1 ;;
+    *) echo "usage: see the head of $0" >&2; exit 2 ;;
   esac
   shift
 done
@@ -35,6 +45,25 @@ source tests/scripts/lib.sh  # the end-to-end suites' helpers; it goes to the ch
 e2e_environment
 
 devices() { echo "WaveInCapsName=${1}Monitor of TestMic"; echo "WaveOutCapsName=${1}TestSpeaker"; }
+PASSTHROUGH=$WIN32_TREE/tests/kawauso-passthrough.exe
+passthrough() {  # system, prefix, buffer ms, seconds: in the background, its PID in PASS_PID
+  local kind; kind=$(tr 'A-Z' 'a-z' <<< "$1")
+  wine "$PASSTHROUGH" "$kind" "${2}Monitor of TestMic" "${2}TestSpeaker" "$3" "$4" \
+    > "$W/passthrough.out" 2>&1 &
+  PASS_PID=$! && E2E_PIDS+=("$PASS_PID")
+  eventually 10 grep -q started "$W/passthrough.out"  # timed from its stream's start, as the program's
+}
+summary() {  # label, comma-separated delays: median and range
+  echo "$2" | tr ',' '\n' | grep . | sort -n | awk -v label="$1" '
+    { v[NR] = $1 } END {
+      if (NR == 0) { printf "%s: no click came through\n", label; exit }
+      printf "%s: median %.1f ms, range %.1f-%.1f ms (%d clicks)\n",
+             label, v[int((NR + 1) / 2)], v[1], v[NR], NR }'
+}
+clicks_through() {  # file: the delays of the clicks recorded there, comma-separated
+  analyze latency "$1" 0.3 300
+  field "$AOUT" all
+}
 CLICKS="$W/clicks.raw"
 sox -n -r 44100 -b 16 -c 2 -e signed "$W/click.wav" synth 0.00045 square 0.5 gain -2 2>/dev/null
 sox "$W/click.wav" -t raw "$CLICKS" pad 0.2 0.2995 repeat 15 2>/dev/null
@@ -52,14 +81,16 @@ MODULE=$(pactl load-module module-combine-sink sink_name=kawauso_both \
   slaves=mic_src,spk adjust_time=0 sink_properties=device.description=KawausoBoth)
 E2E_MODULES+=("$MODULE")
 for system in $SYSTEMS; do
+[ "$DROPOUTS_ONLY" = 1 ] && break
 prefix=""; lengths="10 20 50"
 [ $system = WASAPI ] && prefix="WASAPI: " && lengths="10 20"
+[ -n "$LENGTHS" ] && lengths=$LENGTHS
 mapfile -t DEVICES < <(devices "$prefix")
 new_instance "latency-$system" "[Settings00]" "${DEVICES[@]}"
 start_program
 drive wait 30000
 for ms in $lengths; do
-  all=""
+  all="" starts="" passed="" floors=""
   for start in $(seq 1 "$STARTS"); do
     drive set-text $IDC_BUFFER_MS "$ms"
     drive click $ID_START
@@ -71,14 +102,26 @@ for ms in $lengths; do
     record_stop
     drive click $ID_STOP
     stopped
-    analyze latency "$W/latency-$system-$ms-$start.raw" 0.3 300
-    all="$all,$(field "$AOUT" all)"
+    delays=$(clicks_through "$W/latency-$system-$ms-$start.raw")
+    all="$all,$delays"
+    starts="$starts $(summary "" "$delays" | sed 's/: median \([0-9.]*\) ms.*/\1/')"
+    # The passthrough, started the same way, right after.
+    passthrough "$system" "$prefix" "$ms" 12
+    sleep 2.5
+    record_start spk "$W/floor-$system-$ms-$start.raw"
+    sleep 0.2
+    pacat --playback --raw -d kawauso_both "$CLICKS"
+    sleep 0.5
+    record_stop
+    wait "$PASS_PID"
+    delays=$(clicks_through "$W/floor-$system-$ms-$start.raw")
+    passed="$passed,$delays"
+    floors="$floors $(summary "" "$delays" | sed 's/: median \([0-9.]*\) ms.*/\1/')"
   done
-  echo "$all" | tr ',' '\n' | grep . | sort -n | awk -v ms="$ms" -v starts="$STARTS" -v s="$system" '
-    { v[NR] = $1 } END {
-      if (NR == 0) { printf "latency %s %d ms: no click came through\n", s, ms; exit }
-      printf "latency %s %d ms: median %.0f ms, range %.0f-%.0f ms (%d clicks, %d starts)\n",
-             s, ms, v[int((NR + 1) / 2)], v[1], v[NR], NR, starts }'
+  summary "latency $system $ms ms, program over $STARTS starts" "$all"
+  echo "latency $system $ms ms, program, each start's median:$starts"
+  summary "latency $system $ms ms, passthrough over $STARTS starts" "$passed"
+  echo "latency $system $ms ms, passthrough, each start's median:$floors"
 done
 close_program
 done
@@ -93,13 +136,15 @@ cpu_ticks() {  # the program's user and system time so far, in clock ticks
   awk '{ print $14 + $15 }' "/proc/$pid/stat"
 }
 steady_run() {  # system, prefix, buffer ms: the stream left running for SECONDS_LONG
-  local fed_recorder before after program fed
+  local fed_recorder before after program fed floor counters
   mapfile -t DEVICES < <(devices "$2")
   new_instance "dropouts-$1" "[Settings00]" "BufferSize=$3" "${DEVICES[@]}"
   start_program
   drive wait 30000
   drive click $ID_START
   sleep 3
+  drive click $ID_ABOUT; drive text $IDC_ABOUT_COUNTERS About; local at_start=$OUT
+  drive dismiss About
   record_start mic_src "$W/fed-$1.raw"
   fed_recorder=$RECORD_PID
   record_start spk "$W/steady-$1.raw"
@@ -108,14 +153,25 @@ steady_run() {  # system, prefix, buffer ms: the stream left running for SECONDS
   after=$(cpu_ticks)
   record_stop
   kill "$fed_recorder"
-  drive click $ID_ABOUT; drive text $IDC_ABOUT_COUNTERS About; local counters=$OUT
+  drive click $ID_ABOUT; drive text $IDC_ABOUT_COUNTERS About; counters=$OUT
   drive dismiss About
-  echo "$1 $3 ms: the program's own counters (About box): $counters"
+  echo "$1 $3 ms: the program's own counters (About box) at the recording's start: $at_start"
+  echo "$1 $3 ms: the program's own counters (About box) at its end: $counters"
   echo "$1 $3 ms: CPU $(calc "($after - $before) * 100 / $(getconf CLK_TCK) / $SECONDS_LONG") % of one core"
   analyze dropouts "$W/steady-$1.raw"; program=$(head -n1 <<< "$AOUT")
+  grep '^at' <<< "$AOUT" | tr '\n' ' ' > "$W/steady-$1.breaks"
   analyze dropouts "$W/fed-$1.raw"; fed=$(head -n1 <<< "$AOUT")
-  echo "$1 $3 ms: dropouts in $SECONDS_LONG s: program $program; fed signal $fed"
   close_program
+  # The passthrough on the same devices for as long, right after.
+  passthrough "$1" "$2" "$3" $((SECONDS_LONG + 5))
+  sleep 3
+  record_start spk "$W/floor-$1.raw"
+  sleep "$SECONDS_LONG"
+  record_stop
+  wait "$PASS_PID"
+  analyze dropouts "$W/floor-$1.raw"; floor=$(head -n1 <<< "$AOUT")
+  echo "$1 $3 ms: dropouts in $SECONDS_LONG s: program $program; passthrough $floor; fed signal $fed"
+  echo "$1 $3 ms: breaks the recording shows, program: $(cat "$W/steady-$1.breaks")"
 }
 feed_tone 450 $((3 * SECONDS_LONG + 120)) -12
 [[ " $SYSTEMS " == *" WinMM "* ]] && steady_run WinMM "" 20
