@@ -24,6 +24,7 @@ void PlaybackQueue::Start(uint32_t targetFrames, uint32_t blockFrames, uint32_t 
     deadBand_ = deadBandFrames;
     startFill_ = targetFrames;
     settleWindowsLeft_ = SETTLE_WINDOWS;
+    raises_ = 0;
     windowFrames_ = windowBlocks_ = 0;
     lowest_ = UINT32_MAX;
     onTheirWaySum_ = 0.0;
@@ -37,11 +38,16 @@ uint32_t PlaybackQueue::TakeStartFill() {
     return fill;
 }
 
-void PlaybackQueue::Raise(uint32_t frames) {
+bool PlaybackQueue::Raise(uint32_t frames) {
+    if (raises_ == MAX_RAISES) {
+        return false;
+    }
+    ++raises_;
     target_ += frames;
     if (correcting_) {
         corrector_.MoveTarget(frames);
     }
+    return true;
 }
 
 // The lowest fill of the window beyond the target (by more than the slack once the start has
@@ -72,6 +78,13 @@ uint32_t PlaybackQueue::Process(const int16_t* input, uint32_t frames, uint32_t 
     onTheirWaySum_ += onTheirWay;
     if (windowFrames_ >= (correcting_ ? WINDOW_FRAMES : SETTLE_WINDOW_FRAMES)) {
         CloseWindow();
+    }
+    // While the start settles nothing goes beyond the target at all: what the device holds
+    // beyond it now (capture's first burst, a device that has not begun to take) is dropped
+    // before it reaches the device, where a sound server behind it would keep it for good.
+    if (!correcting_ && heldFrames > target_ + dropDue_) {
+        dropDue_ = heldFrames - target_;
+        dropIsSplice_ = false;
     }
     // What is still to be dropped is not on its way: the corrector reads the fill it will be.
     const double reading = onTheirWay - dropDue_;

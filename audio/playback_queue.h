@@ -32,8 +32,11 @@ class PlaybackQueue {
     // many.
     uint32_t Process(const int16_t* input, uint32_t frames, uint32_t heldFrames, int16_t* output);
 
-    // A block of silence went ahead after an underrun: the queue is to stand that much higher.
-    void Raise(uint32_t frames);
+    // After an underrun: true when a block of frames of silence is to go ahead, the queue
+    // standing that much higher from then on, as the machine has shown it needs; at most
+    // MAX_RAISES times a run, so a device that keeps breaking does not pile up delay.
+    static constexpr uint32_t MAX_RAISES = 2;
+    bool Raise(uint32_t frames);
 
     static constexpr uint32_t MaxOutputFrames(uint32_t frames) {
         return DriftCorrector::MaxOutputFrames(frames);
@@ -57,6 +60,7 @@ class PlaybackQueue {
     uint32_t blockFrames_ = 0;
     uint32_t deadBand_ = 0;
     uint32_t settleWindowsLeft_ = 0;
+    uint32_t raises_ = 0;
     uint32_t startFill_ = 0;
     // The current window: frames, the lowest the queue stood at, the frames on their way summed.
     uint32_t windowFrames_ = 0;

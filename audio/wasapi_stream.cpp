@@ -30,7 +30,7 @@ namespace {
 
 constexpr REFERENCE_TIME HNS_PER_MS = 10000;
 constexpr REFERENCE_TIME HNS_PER_SECOND = 10000000;
-constexpr UINT32 MIN_RENDER_PERIODS = 4; // room for the cushion and a late packet
+constexpr UINT32 MIN_RENDER_PERIODS = 6; // room for the raised queue and a late packet
 // The fewest frames written and not yet played when a block is written (Held): the period
 // the engine's last pass took is played over the next period, and the next block must be in
 // before that pass whatever the phase of the capture's against the engine's, which wanders;
@@ -40,8 +40,9 @@ constexpr uint32_t QUEUE_TARGET_PERIODS = 1;
 constexpr uint32_t QUEUE_MARGIN_MS = 2;
 // How far the filtered fill may stray before the drift corrector acts: above the reading's
 // noise. Under Wine the engine's passes come up to a period off their time, so the reading
-// strays by most of a period on one clock (measured: 180-840 frames at one fill).
-constexpr uint32_t QUEUE_DEAD_BAND_PERIODS = 1;
+// strays by most of a period on one clock (measured: 180-840 frames at one fill), and by more
+// on a loaded machine.
+constexpr uint32_t QUEUE_DEAD_BAND_PERIODS = 2;
 const wchar_t PRO_AUDIO_TASK[] = L"Pro Audio";
 
 using AvSetProc = HANDLE(WINAPI*)(LPCWSTR, LPDWORD);
@@ -74,9 +75,8 @@ struct WasapiRun {
     uint64_t framesTaken;
     uint64_t takenAtLastPass; // as the engine's last pass left it
     uint64_t lastPassUs;
-    bool starved;   // the engine's last pass found nothing new: one break, however long
-    bool cushioned; // one block of silence went ahead after the first underrun
-    bool cushionDue;
+    bool starved;    // the engine's last pass found nothing new: one break, however long
+    bool cushionDue; // an underrun since the last write: the queue may stand a block higher
     // The fade-out's end: the stream position that follows the block that carried it, and when
     // the clock was first seen there.
     std::atomic<int32_t> fadeOutWritten;
@@ -176,7 +176,7 @@ void NoteRenderPass(WasapiRun& self) {
         (took == 0 || 2 * (now - self.lastPassUs) > (2 * blocksTaken + 3) * periodUs);
     if (missed && !self.starved) {
         CountUnderrun(self.base);
-        self.cushionDue = !self.cushioned;
+        self.cushionDue = true;
     }
     self.starved = missed || (self.starved && took == 0);
     self.takenAtLastPass = self.framesTaken;
@@ -209,8 +209,8 @@ bool PutCounted(WasapiRun& self, const int16_t* samples, UINT32 frames) {
 }
 
 // Writes a processed block at once, through the queue that holds the render buffer at its
-// target; silence goes ahead of the first block (the target) and after the first underrun (a
-// block more from then on). A block that does not fit is dropped.
+// target; silence goes ahead of the first block (the target) and after an underrun (a block
+// more from then on, the first times in a run). A block that does not fit is dropped.
 void WriteRender(WasapiRun& self, const int16_t* block, UINT32 frames) {
     self.base.lastCaptureTick.store(GetTickCount()); // alive after a long block too
     UINT32 padding = 0;
@@ -220,9 +220,7 @@ void WriteRender(WasapiRun& self, const int16_t* block, UINT32 frames) {
     UINT32 silence = self.base.queue.TakeStartFill();
     if (self.cushionDue && self.renderFrames - padding >= silence + 2 * frames) {
         self.cushionDue = false;
-        self.cushioned = true;
-        self.base.queue.Raise(self.scratch.blockFrames);
-        silence += self.scratch.blockFrames;
+        silence += self.base.queue.Raise(self.scratch.blockFrames) ? self.scratch.blockFrames : 0;
     }
     if (silence > 0 && self.renderFrames - padding >= silence + frames) {
         if (!PutCounted(self, nullptr, silence)) {

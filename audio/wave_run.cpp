@@ -57,9 +57,7 @@ int WritePlayback(WaveRun& run, int index, uint32_t bytes, uint32_t now) {
         CountUnderrun(run.base);
     }
     uint32_t silence = run.base.queue.TakeStartFill();
-    if (ranDry && !run.cushioned) {
-        run.cushioned = true;
-        run.base.queue.Raise(frames);
+    if (ranDry && run.base.queue.Raise(frames)) {
         silence += frames;
     }
     index = PutSilenceAhead(run, index, silence, frames);
@@ -87,12 +85,12 @@ int WritePlayback(WaveRun& run, int index, uint32_t bytes, uint32_t now) {
 } // namespace
 
 // In whole blocks: that is how the headers report it. Which block a reading falls in wanders
-// with the phase of the two devices' passes, so the corrector lets the filtered fill stray a
-// block and a half before it acts.
+// with the phase of the two devices' passes, and more on a loaded machine, so the corrector
+// lets the filtered fill stray two blocks before it acts.
 void StartWaveQueue(WaveRun& run, uint32_t blockFrames) {
     const uint32_t frames = WAVE_QUEUE_TARGET_MS * SAMPLE_RATE / 1000;
     run.base.queue.Start((frames + blockFrames - 1) / blockFrames * blockFrames, blockFrames,
-                         blockFrames + blockFrames / 2);
+                         2 * blockFrames);
 }
 
 uint32_t WavePlaybackBytes(uint32_t blockBytes) {

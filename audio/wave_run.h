@@ -34,7 +34,6 @@ struct WaveRun {
     int playIndex = 0;
     int lastWritten = -1;
     uint32_t writtenBytes[BUFFER_COUNT] = {}; // each header's last write
-    bool cushioned = false; // one block of silence was put ahead after the first underrun
     // The playback header that carried the end of the fade-out, -1 until it was written.
     std::atomic<int32_t> fadeOutHeader{-1};
 };
@@ -50,7 +49,7 @@ uint32_t WavePlaybackBytes(uint32_t blockBytes);
 // next playback buffer and is written, unless the device still holds that buffer (then it is
 // dropped and counted). The first write puts the queue's target of silence ahead. A write that
 // finds every header written before already played means the device ran dry: an underrun, and
-// the first time in a run one block of silence goes ahead, so the queue holds one block more
+// (the first times in a run) one block of silence goes ahead, so the queue holds one block more
 // from then on. False when ProcessBlock was: this thread was left behind, and must touch
 // nothing of the devices any more.
 bool PlayCapturedBlock(WaveRun& run, const int16_t* recorded, uint32_t bytes);

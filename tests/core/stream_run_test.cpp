@@ -41,7 +41,8 @@ TestRun* NewTestRun(bool playsAtOnce, std::atomic<bool>* freed) {
     self->playsAtOnce = playsAtOnce;
     self->freed = freed;
     self->run.processed = self->processed.data();
-    self->run.base.queue.Start(0, FRAMES, FRAMES); // no silence ahead
+    self->run.base.queue.Start(BUFFER_COUNT * FRAMES, FRAMES, FRAMES); // never trimmed here
+    self->run.base.queue.TakeStartFill();
     for (int i = 0; i < BUFFER_COUNT; ++i) {
         self->blocks[i].assign(2 * FRAMES, SENTINEL);
         self->run.playback[i] = self->blocks[i].data();
@@ -88,8 +89,8 @@ TEST_F(StreamRunTest, ARunLeftBehindKeepsItsObjectAndTheNextRunCountsOnItsOwn) {
     EXPECT_GT(writesOfA, static_cast<uint32_t>(BUFFER_COUNT));
     EXPECT_EQ(b->run.base.counts.underruns.load(), 5u) << "every write after the first";
     EXPECT_EQ(b->run.base.counts.overruns.load(), 0u) << "none of A's";
-    EXPECT_EQ(b->writes.load(), 7u) << "six blocks and the one cushion";
-    EXPECT_EQ(b->blocks[7], std::vector<int16_t>(2 * FRAMES, SENTINEL)) << "never written";
+    EXPECT_EQ(b->writes.load(), 8u) << "six blocks and two cushions";
+    EXPECT_EQ(b->blocks[0], std::vector<int16_t>(2 * FRAMES, 1000)) << "the first block";
     ReleaseRun(&b->run.base);
     EXPECT_TRUE(freedB.load());
     EXPECT_EQ(LiveStreamRuns(), liveBefore);

@@ -172,8 +172,10 @@ steady_run() {  # system, prefix, buffer ms: the stream left running for SECONDS
   analyze dropouts "$W/floor-$1.raw"; floor=$(head -n1 <<< "$AOUT")
   echo "$1 $3 ms: dropouts in $SECONDS_LONG s: program $program; passthrough $floor; fed signal $fed"
   echo "$1 $3 ms: breaks the recording shows, program: $(cat "$W/steady-$1.breaks")"
+  echo "$1 $3 ms: of them apart by more than a second: $(tr ' ' '\n' < "$W/steady-$1.breaks" |
+    awk '/^[0-9]/ { if (NR == 2 || $1 - last > 1) n++; last = $1 } END { print n + 0 }')"
 }
-feed_tone 450 $((3 * SECONDS_LONG + 120)) -12
+feed_tone 450 $((5 * SECONDS_LONG + 180)) -12  # the program and the passthrough on both systems
 [[ " $SYSTEMS " == *" WinMM "* ]] && steady_run WinMM "" 20
 [[ " $SYSTEMS " == *" WASAPI "* ]] && steady_run WASAPI "WASAPI: " 10
 

@@ -29,7 +29,9 @@ class AudioThread : public ::testing::Test {
         SetDebugOutputListener([](const wchar_t* text) { debugTexts.push_back(text); });
         run = NewWinmmRun(128); // no devices: the wave calls fail and are not looked at
         ASSERT_NE(run, nullptr);
-        run->wave.base.queue.Start(0, 32, 32); // no silence ahead: each block lands where it is put
+        // A target no queue here reaches, its fill not put ahead: each block lands as it is put.
+        run->wave.base.queue.Start(BUFFER_COUNT * 32, 32, 32);
+        run->wave.base.queue.TakeStartFill();
         for (int i = 0; i < BUFFER_COUNT; ++i) {
             std::fill(run->wave.playback[i], run->wave.playback[i] + 64,
                       static_cast<int16_t>(100 + i));
@@ -107,8 +109,8 @@ TEST_F(AudioThread, EachCaptureBecomesTheNextPlaybackBlockAtItsRecordedLength) {
     EXPECT_EQ(Playback(0), std::vector<int16_t>(64, 100));
 }
 
-// A write that finds the last header played is an underrun, the first of a run with a block of
-// silence ahead; a capture with no capture buffer left with the device is a gap, unless it also
+// A write that finds the last header played is an underrun, the first two of a run with a block
+// of silence ahead; a capture with no capture buffer left with the device is a gap, unless it also
 // ran playback dry: one break, counted once.
 TEST_F(AudioThread, UnderrunsCushionAndCaptureGapsAreCountedOncePerBreak) {
     const struct {
@@ -119,8 +121,9 @@ TEST_F(AudioThread, UnderrunsCushionAndCaptureGapsAreCountedOncePerBreak) {
     } steps[] = {
         {WHDR_INQUEUE, 8, 0, 0, 1}, {WHDR_INQUEUE, 0, 0, 1, 2},
         {WHDR_DONE, 1, 1, 1, 4}, // silence into 2, the block into 3
-        {WHDR_DONE, 0, 2, 1, 5}, // no second cushion, and no gap besides the underrun
-        {WHDR_INQUEUE, 0, 2, 2, 6},
+        {WHDR_DONE, 0, 2, 1, 6}, // a second cushion, and no gap besides the underrun
+        {WHDR_DONE, 8, 3, 1, 7}, // no third
+        {WHDR_INQUEUE, 0, 3, 2, 0},
     };
     std::vector<int16_t> recorded(64, 3000);
     QuitAndJoin();
