@@ -8,8 +8,8 @@ Windows tests under Wine), and each tests/scripts/NAME_test.sh by NAME (script s
 "PASS: name" / "FAIL: name" lines). Without names, all of them, and the share of test code
 is checked. The Wine prefix, display and audio server of scripts/testenv.sh are started for
 the suites that need them and stopped again, by PID, however the run ends. The suites under
-Wine run in two lanes side by side, each with an environment of its own (they mostly wait on
-real time: devices, timers, recordings), so a full run takes about half as long; the suites that
+Wine run in three lanes side by side, each with an environment of its own (they mostly wait on
+real time: devices, timers, recordings), so a full run takes about a third as long; the suites that
 need no Wine run beside them.
 """
 import json, os, re, shutil, subprocess, sys, threading, time
@@ -19,7 +19,7 @@ RESULTS = os.path.join(ROOT, "build", "results")
 FUZZ_SECONDS = 15
 TEST_SHARE_LIMIT = "0.40"
 # Each lane's environment: its own Wine prefix, display and sound server.
-LANE_ROOTS = (os.path.join(ROOT, "build", "testenv"), os.path.join(ROOT, "build", "testenv-b"))
+LANE_ROOTS = tuple(os.path.join(ROOT, "build", name) for name in ("testenv", "testenv-b", "testenv-c"))
 counts = {"passed": 0, "failed": 0}
 failures = []
 report = threading.Lock()  # one suite's lines at a time
@@ -104,13 +104,14 @@ def testenv(action, env=None):
 
 
 # About how many seconds each suite under Wine takes (others count 5): the lanes are filled
-# longest first, each suite to the lane with less to do, so both end at about the same time.
-SUITE_SECONDS = {"win32": 84, "win64": 84, "e2e_watchdog": 58, "e2e_plugin_faults": 40,
-                 "e2e_audio": 32, "render": 27, "run": 18, "e2e_plugin_state": 17,
-                 "isolated_render": 15, "e2e_wasapi": 10, "e2e": 6, "dll_search": 5, "package": 3}
+# longest first, each suite to the lane with less to do, so they end at about the same time.
+SUITE_SECONDS = {"win32": 109, "win64": 108, "e2e_watchdog": 59, "e2e_plugin_faults": 39,
+                 "render": 34, "e2e_audio": 33, "e2e_isolated": 24, "run": 21,
+                 "e2e_plugin_state": 15, "isolated_render": 15, "e2e": 7, "dll_search": 6,
+                 "package": 4}
 
 
-# Suites that need no Wine run on the main thread beside the two lanes: the lanes mostly wait on
+# Suites that need no Wine run on the main thread beside the lanes: the lanes mostly wait on
 # real time, so the cores have room for them, and a whole run ends that much sooner.
 BESIDE_THE_LANES = ("real_plugins", "test_command", "msvc_runtime", "layers")
 
@@ -146,7 +147,7 @@ def main(argv):
     env = dict(os.environ, ASAN_OPTIONS="detect_leaks=1", UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1")
     wine_suites = sorted((s for s in known[2:] if s in chosen and s not in BESIDE_THE_LANES),
                          key=lambda s: -SUITE_SECONDS.get(s, 5))
-    lanes, loads = [[], []], [0, 0]
+    lanes, loads = [[] for _ in LANE_ROOTS], [0 for _ in LANE_ROOTS]
     for suite in wine_suites:
         lane = loads.index(min(loads))
         lanes[lane].append(suite)
