@@ -63,6 +63,25 @@ void LockHeapThenFault(bool releaseOnUnwind) {
     HeapUnlock(GetProcessHeap()); // never reached
 }
 
+namespace {
+volatile LONG heapHeld = 0;
+
+DWORD WINAPI HoldHeapForever(void*) {
+    HeapLock(GetProcessHeap());
+    InterlockedExchange(&heapHeld, 1);
+    Sleep(INFINITE);
+    return 0;
+}
+} // namespace
+
+void DeadlockOnHeapLock() {
+    CloseHandle(CreateThread(nullptr, 0, HoldHeapForever, nullptr, 0, nullptr));
+    while (InterlockedCompareExchange(&heapHeld, 1, 1) == 0) {
+        Sleep(1);
+    }
+    HeapAlloc(GetProcessHeap(), 0, 1 << 20); // a large block: never from a lock-free cache
+}
+
 void Breakpoint() { __debugbreak(); }
 
 #ifdef _WIN64
@@ -118,6 +137,9 @@ bool RaiseAndHandleOwnFault() {
 }
 #endif
 #else
+#include <pthread.h>
+#include <unistd.h>
+
 #include <csignal>
 
 bool RaiseAndHandleOwnFault() { return true; }
@@ -127,6 +149,28 @@ volatile int* volatile nowhere = nullptr;
 } // namespace
 
 void LockHeapThenFault(bool) { *nowhere = 1; }
+
+namespace {
+pthread_mutex_t kept = PTHREAD_MUTEX_INITIALIZER;
+volatile bool held = false;
+
+void* HoldForever(void*) {
+    pthread_mutex_lock(&kept);
+    held = true;
+    for (;;) {
+        pause();
+    }
+}
+} // namespace
+
+void DeadlockOnHeapLock() {
+    pthread_t holder;
+    pthread_create(&holder, nullptr, HoldForever, nullptr);
+    while (!held) {
+        usleep(1000);
+    }
+    pthread_mutex_lock(&kept);
+}
 
 void Breakpoint() {
 #if defined(__i386__) || defined(__x86_64__)

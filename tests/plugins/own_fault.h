@@ -11,5 +11,9 @@ bool RaiseAndHandleOwnFault();
 // heap back. Off Windows there is no such lock: it only faults.
 void LockHeapThenFault(bool releaseOnUnwind);
 
+// Never returns: another thread of the effect's takes the process heap's lock and keeps it, and
+// this one then waits for the heap (off Windows, for a lock that thread keeps).
+void DeadlockOnHeapLock();
+
 // A breakpoint instruction left in, with no debugger to take it.
 void Breakpoint();

@@ -30,6 +30,8 @@ constexpr size_t PATH_CHARS = 4096, NAME_CHARS = 64;
 constexpr int32_t GROWN_CHANNELS = 200; // beyond any host's limit
 // Longer than the renderer gives a block, so that only a watch that counts the load fails.
 constexpr unsigned SLOW_OPEN_MS = 6000;
+// chunk_counter faults in this block of its own process, whatever count it was given.
+constexpr int COUNTER_FAULT_BLOCK = 250;
 
 char variant[NAME_CHARS];
 char logPath[PATH_CHARS]; // "<module path>.log", for modules under ASCII paths
@@ -76,8 +78,10 @@ void Attach(const char* modulePath) {
     Log("attach");
 }
 
-// The state variants: one kept as a chunk, one as three parameters.
+// The state variants: one kept as a chunk, one as three parameters; chunk_counter's chunk is
+// the number of blocks it has processed, carried on from the chunk it is given.
 char chunk[32] = "chunk-state-as-left";
+int blockCount = 0;
 float parameters[3] = {0.25f, 0.5f, 0.75f};
 
 float VST_CALL GetParameter(AEffect*, int32_t index) {
@@ -176,7 +180,11 @@ VstIntPtr VST_CALL Dispatcher(AEffect* self, int32_t opcode, int32_t index, VstI
     if (HasEditor() && opcode == effEditGetRect && ptr != nullptr) {
         *static_cast<ERect**>(ptr) = &editorRect;
     }
-    if (Is("chunk_state") && opcode == effGetChunk && ptr != nullptr) {
+    if (Is("chunk_counter") && opcode == effGetChunk) {
+        std::snprintf(chunk, sizeof chunk, "blocks=%d", blockCount);
+        Log("chunk given %s", chunk);
+    }
+    if ((Is("chunk_state") || Is("chunk_counter")) && opcode == effGetChunk && ptr != nullptr) {
         *static_cast<void**>(ptr) = chunk;
         return static_cast<VstIntPtr>(std::strlen(chunk));
     }
@@ -184,8 +192,10 @@ VstIntPtr VST_CALL Dispatcher(AEffect* self, int32_t opcode, int32_t index, VstI
         *static_cast<void**>(ptr) = reinterpret_cast<void*>(uintptr_t{16});
         return 64;
     }
-    if (Is("chunk_state") && opcode == effSetChunk && ptr != nullptr && value >= 0) {
+    if ((Is("chunk_state") || Is("chunk_counter")) && opcode == effSetChunk && ptr != nullptr &&
+        value >= 0) {
         Log("chunk received %.*s", static_cast<int>(value), static_cast<const char*>(ptr));
+        std::sscanf(static_cast<const char*>(ptr), "blocks=%d", &blockCount);
     }
     if (Is("asking") && opcode == effOpen) {
         AskEverything(self);
@@ -255,7 +265,8 @@ void VST_CALL Process(AEffect* self, float** inputs, float** outputs, int32_t fr
     static long long framesSeen = 0;
     // The "_later" effects copy the first two seconds of sound through, then fail.
     const bool late = (framesSeen += frames) > 88200;
-    if ((Is("crash_process") && ++blocks % 3 == 0) || (Is("crash_later") && late)) {
+    const bool counted = Is("chunk_counter") && (++blockCount, ++blocks == COUNTER_FAULT_BLOCK);
+    if ((Is("crash_process") && ++blocks % 3 == 0) || (Is("crash_later") && late) || counted) {
         *nowhere = 1;
     }
     if (Is("overflow_process")) {
@@ -274,7 +285,7 @@ void VST_CALL Process(AEffect* self, float** inputs, float** outputs, int32_t fr
         SleepMs(300); // comes back late, with a fault
         *nowhere = 1;
     }
-    if (Is("exit_process") && ++blocks == 3) {
+    if ((Is("exit_process") && ++blocks == 3) || (Is("exit_later") && late)) {
         Log("exit");
         std::exit(7); // the process's own exit, atexit handlers and all
     }
@@ -283,6 +294,9 @@ void VST_CALL Process(AEffect* self, float** inputs, float** outputs, int32_t fr
     }
     if (Is("heap_lock_crash") || Is("heap_lock_kept")) {
         LockHeapThenFault(Is("heap_lock_crash"));
+    }
+    if (Is("heap_lock_later") && late) {
+        DeadlockOnHeapLock();
     }
     static volatile int zero = 0, seven = 7; // neither known, so a real division
     if (Is("divide_process")) {
@@ -316,7 +330,8 @@ AEffect* Enter(HostCallbackProc hostCallback, const char* exportName) {
     record.numInputs = channelInputs > 0 ? channelInputs : (Is("no_inputs") ? 0 : 2);
     record.numOutputs = channelOutputs > 0 ? channelOutputs : (Is("no_outputs") ? 0 : 2);
     record.flags =
-        (HasEditor() ? effFlagsHasEditor : 0) | (Is("chunk_state") || Is("bad_chunk") ? effFlagsProgramChunks : 0);
+        (HasEditor() ? effFlagsHasEditor : 0) |
+        (Is("chunk_state") || Is("chunk_counter") || Is("bad_chunk") ? effFlagsProgramChunks : 0);
     record.uniqueID = 0x4B775374; // 'KwSt'
     record.version = 3;
     if (Is("param_state") || Is("editor_child")) {
