@@ -4,6 +4,8 @@
       strongest or power-weighted mean frequency (Hz); rms and peak; the level's steady value,
       start, 10-90 % rise, end and 90-10 % fall; silent gaps and jumps in a steady tone
   kawauso-analyze.py latency FILE THRESHOLD MAX_MS    delay from each click to its copy
+  kawauso-analyze.py steps FILE REFERENCE_RMS   each 100 ms against the reference level:
+      F full (0.8-1.25), H about half (0.35-0.65), S silent (below 0.1), - anything else
 FILE: .wav or raw, 44100 Hz 16-bit stereo, the channels mixed."""
 import sys
 import wave
@@ -19,6 +21,7 @@ JUMP_FRACTION = 0.1  # a sine obeys x[n] = 2cos(w) x[n-1] - x[n-2]; a splice bre
 MERGE_MS = 30.0
 LEVEL_WINDOW = 441  # 10 ms
 CLICK_QUIET_MS = 20.0
+STEP = 4410  # 100 ms
 
 
 def load(path, start=0.0):
@@ -101,6 +104,13 @@ def dropouts(s):
     return "\n".join([summary] + [f"at {e / RATE:.3f}" for e in events])
 
 
+def steps(s, reference):
+    w = len(s) // STEP
+    ratios = np.sqrt((s[:w * STEP].reshape(w, -1) ** 2).mean(axis=1)) / reference
+    return "".join("F" if 0.8 <= r <= 1.25 else "H" if 0.35 <= r <= 0.65 else "S" if r < 0.1
+                   else "-" for r in ratios)
+
+
 def latency(s, threshold, max_ms):
     loud = np.nonzero(np.abs(s) >= threshold)[0]
     onsets = loud[np.concatenate(([True], np.diff(loud) > CLICK_QUIET_MS * RATE / 1000))] \
@@ -126,4 +136,5 @@ COMMANDS = {"freq": lambda s: f"{strongest(s):.1f}", "centroid": lambda s: f"{ce
 if __name__ == "__main__":
     mode, path, numbers = sys.argv[1], sys.argv[2], [float(x) for x in sys.argv[3:]]
     print(latency(load(path), *numbers) if mode == "latency"
+          else steps(load(path), *numbers) if mode == "steps"
           else COMMANDS[mode](load(path, *numbers)))

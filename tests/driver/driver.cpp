@@ -10,12 +10,16 @@
 //   tray (1: the icon is shown) | tray-click (left) | tray-exit (the menu's EXIT)
 //   balloon (1: a balloon tip is shown)
 //   end-session       the system's query (printing the answer, 1: it may end), then the end
+//   answers S         the main window probed every 20 ms for S seconds: its slowest answer in ms
+// With KAWAUSO_DRIVER_DIR set (a Windows path), only windows of a program started from that
+// folder count, so that several programs can run side by side.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -30,6 +34,7 @@ constexpr DWORD WAIT_MS = 10000;
 constexpr UINT SEND_TIMEOUT_MS = 10000; // a program slower than this counts as hung
 constexpr int TRAY_ICON_HALF_WIDTH = 10;
 constexpr int TEXT_CHARS = 1024;
+constexpr DWORD PROBE_MS = 20;
 
 bool Fail(const std::wstring& reason) {
     std::fwprintf(stderr, L"kawauso-driver: %ls\n", reason.c_str());
@@ -66,11 +71,25 @@ template <typename Done> bool Poll(DWORD ms, Done done) {
     return true;
 }
 
+bool FromChosenFolder(HWND window) {
+    const wchar_t* folder = _wgetenv(L"KAWAUSO_DRIVER_DIR");
+    DWORD id = 0, chars = TEXT_CHARS;
+    wchar_t image[TEXT_CHARS] = L"";
+    GetWindowThreadProcessId(window, &id);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    const bool named = process != nullptr && QueryFullProcessImageNameW(process, 0, image, &chars);
+    if (process != nullptr) {
+        CloseHandle(process);
+    }
+    return folder == nullptr || (named && _wcsnicmp(image, folder, wcslen(folder)) == 0);
+}
+
 // A top-level dialog with this title: the main window (hidden counts) or any other.
 HWND FindDialog(const std::wstring& title, bool main) {
     for (HWND w = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); w != nullptr;
          w = FindWindowExW(nullptr, w, L"#32770", nullptr)) {
-        if (TextOf(w) == title && (GetDlgItem(w, CAPTURE_LIST_ID) != nullptr) == main) {
+        if (FromChosenFolder(w) && TextOf(w) == title &&
+            (GetDlgItem(w, CAPTURE_LIST_ID) != nullptr) == main) {
             return w;
         }
     }
@@ -122,6 +141,22 @@ bool BalloonShown() {
     return false;
 }
 
+// A window that stops answering shows as a slow answer, however long it takes.
+bool Probe(HWND window, DWORD seconds) {
+    DWORD slowest = 0;
+    for (DWORD start = GetTickCount(); GetTickCount() - start < seconds * 1000; Sleep(PROBE_MS)) {
+        const DWORD sent = GetTickCount();
+        DWORD_PTR result = 0;
+        const LRESULT answered =
+            SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, SEND_TIMEOUT_MS, &result);
+        if (answered == 0 && !IsWindow(window)) {
+            return Fail(L"the window is gone");
+        }
+        slowest = std::max(slowest, GetTickCount() - sent);
+    }
+    return Print(std::to_wstring(slowest));
+}
+
 bool Run(std::vector<std::wstring> a) {
     a.resize(ARGS_MAX); // missing ones read as empty
     const std::wstring& c = a[0];
@@ -151,6 +186,9 @@ bool Run(std::vector<std::wstring> a) {
                                                 : PostMessageW(w, WM_COMMAND, IDCANCEL, 0)) &&
                                      Gone(w)
                                : !dialog || Print(TextOf(GetDlgItem(w, MESSAGE_TEXT_ID)));
+    }
+    if (c == L"answers") {
+        return Probe(w, _wtoi(a[1].c_str()));
     }
     RECT r;
     if (c == L"window" && GetWindowRect(w, &r)) {

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# The real program with its effect in a process of its own, on the virtual devices: a 450 Hz
+# tone at 20 ms buffers. Every run plays to a sink of its own, so all run side by side (the
+# driver tells the programs apart by folder). The slots halve the volume: a recording shows
+# which path played, the effect (a copy: the fed level) or the stage that covers its outages.
+source "$(dirname "$0")/lib.sh"
+e2e_environment
+BUFFER_MS=20 FADE_MS=100 ANSWER_MS=500 RUN_S=11
+declare -A TREE=([win32]=$WIN32_TREE [win64]=$WIN64_TREE) OTHER=([win32]=win64 [win64]=win32)
+RUNS=()
+
+# A folder with one build's program, both hosts and a copy of the effect (its log its own); the
+# slot loads the effect at start and starts the stream itself, to a sink named after the run.
+prepare() {  # name, program build, effect build, variant, more settings lines...
+  local dir="$W/$1" other=${OTHER[$2]}
+  mkdir -p "$dir" && RUNS+=("$1")
+  cp "${TREE[$2]}"/{Kawauso04,kawauso-fxhost}.exe "$dir/"
+  cp "${TREE[$other]}/kawauso-fxhost.exe" "$dir/kawauso-fxhost${other#win}.exe"
+  cp "${TREE[$3]}/tests/plugins/$4.dll" "$dir/" && : > "$dir/$4.dll.log"
+  E2E_MODULES+=("$(pactl load-module module-null-sink sink_name="iso_$1" rate=44100 channels=2 \
+    format=s16le sink_properties=device.description="iso_$1")")
+  pacat --playback --raw -d "iso_$1" /dev/zero > /dev/null 2>&1 & E2E_PIDS+=($!)
+  write_ini "$dir/KaWUmi.ini" "[Settings00]" "BufferSize=$BUFFER_MS" Volume=30 AutoRestart=1 \
+    "WaveInCapsName=Monitor of TestMic" "WaveOutCapsName=iso_$1" \
+    "VstPath=$(winepath -w "$dir")\\$4.dll" VstActive=1 "${@:5}"
+}
+in_run() { KAWAUSO_DRIVER_DIR="$(winepath -w "$W/$1")" drive "${@:2}"; }  # name, driver args
+log_of() { tr -d '\r' < "$W/$1/$2.dll.log"; }  # name, variant
+
+prepare exit win32 win32 exit_later VstIsolated=1
+prepare deadlock win32 win32 heap_lock_later VstIsolated=1
+prepare hang win32 win32 hang_later VstIsolated=1
+prepare counter win32 win32 chunk_counter VstIsolated=1
+prepare copy64 win32 win64 copy_through
+prepare editor64 win32 win64 editor VstEditorOpen=1
+prepare copy32 win64 win32 copy_through
+feed_tone 450 60 -12
+for run in "${RUNS[@]}"; do
+  (cd "$W/$run" && exec wine ./Kawauso04.exe > program.log 2>&1) & E2E_PIDS+=($!)
+done
+for run in "${RUNS[@]}"; do in_run "$run" wait 30000 || echo "  $run: no window"; done
+for run in "${RUNS[@]}"; do record_start "iso_$run" "$W/$run.raw"; RECORDERS+=($RECORD_PID); done
+record_start mic_src "$W/fed.raw"; RECORDERS+=($RECORD_PID)
+for run in exit deadlock hang; do  # the window thread probed all along, the outage included
+  KAWAUSO_DRIVER_DIR="$(winepath -w "$W/$run")" wine "$DRIVER" answers $((RUN_S - 1)) \
+    > "$W/$run.answers" 2>&1 &
+done
+# The counter's chunk is taken at the slot's next save, once it counts blocks.
+eventually 5 eval 'log_of counter chunk_counter | grep -q "^process"'
+in_run counter set-text $IDC_BUFFER_MS 21
+sleep "$RUN_S"; kill "${RECORDERS[@]}"; wait "${RECORDERS[@]}" 2> /dev/null
+analyze shape "$W/fed.raw"; REFERENCE=$(field "$AOUT" steady)
+
+steps_of() { analyze steps "$W/$1.raw" "$REFERENCE"; echo "  $1: $AOUT" >&2; echo "$AOUT"; }
+# The effect, its outage through the stage, the restarted effect; no silence longer than a
+# buffer and the fade once the first sound has come.
+recovers() {  # name
+  local steps first; steps=$(steps_of "$1"); first=$(expr index "$steps" F)
+  analyze dropouts "$W/$1.raw" "$(calc "$first / 10")"; AOUT=$(head -n1 <<< "$AOUT")
+  echo "  $1: $AOUT; slowest answer $(cat "$W/$1.answers") ms"
+  [[ $steps =~ F{3,}.*H{2,}.*F{3,} ]] && within "$(field "$AOUT" longest_gap_ms)" 0 $((BUFFER_MS + FADE_MS))
+}
+answered() { within "$(cat "$W/$1.answers")" 0 $ANSWER_MS && in_run "$1" wait 100; }
+# Once the effect is heard, it is heard to the end.
+runs_through() { [[ $(steps_of "$1") =~ ^[^F]*F{10,}[F-]*$ ]]; }
+# The last chunk the program took before the fault is the one the restarted effect gets.
+carried_on() {
+  local log taken given; log=$(log_of counter chunk_counter)
+  given=$(sed -n 's/^chunk received //p' <<< "$log" | head -n1)
+  taken=$(sed -n '/^chunk received /q; s/^chunk given //p' <<< "$log" | tail -n1)
+  echo "  counter: taken last '$taken', given back '$given'"
+  [ -n "$given" ] && [ "$given" = "$taken" ] && [ "${given#blocks=}" -gt 0 ]
+}
+
+for run in exit deadlock hang; do
+  check "$run: the program lives, its window answering within $ANSWER_MS ms throughout" answered $run
+  check "$run: the tone goes on through the stage, then through the restarted effect" recovers $run
+done
+check "a chunk that counts blocks: the restarted effect continues from the last one taken" carried_on
+check "the 32-bit program runs a 64-bit copy effect" runs_through copy64
+check "the 32-bit program runs a 64-bit effect with its editor open, idled in the host" eval \
+  'runs_through editor64 && log_of editor64 editor | grep -q "opcode=14 .*ptr=set" &&
+   [ "$(log_of editor64 editor | grep -c "opcode=19 ")" -gt 100 ]'
+check "the 64-bit program runs a 32-bit effect" runs_through copy32
+for run in "${RUNS[@]}"; do in_run "$run" close; done
