@@ -5,7 +5,7 @@
 # which path played, the effect (a copy: the fed level) or the stage that covers its outages.
 source "$(dirname "$0")/lib.sh"
 e2e_environment
-BUFFER_MS=20 FADE_MS=100 ANSWER_MS=500 RUN_S=11
+BUFFER_MS=20 FADE_MS=100 ANSWER_MS=500 RUN_S=13
 declare -A TREE=([win32]=$WIN32_TREE [win64]=$WIN64_TREE) OTHER=([win32]=win64 [win64]=win32)
 RUNS=()
 
@@ -35,20 +35,21 @@ prepare copy64 win32 win64 copy_through
 prepare editor64 win32 win64 editor VstEditorOpen=1
 prepare copy32 win64 win32 copy_through
 feed_tone 450 60 -12
+for run in "${RUNS[@]}"; do record_start "iso_$run" "$W/$run.raw"; RECORDERS+=($RECORD_PID); done
+record_start mic_src "$W/fed.raw"; RECORDERS+=($RECORD_PID)
+SECONDS=0
 for run in "${RUNS[@]}"; do
   (cd "$W/$run" && exec wine ./Kawauso04.exe > program.log 2>&1) & E2E_PIDS+=($!)
 done
 for run in "${RUNS[@]}"; do in_run "$run" wait 30000 || echo "  $run: no window"; done
-for run in "${RUNS[@]}"; do record_start "iso_$run" "$W/$run.raw"; RECORDERS+=($RECORD_PID); done
-record_start mic_src "$W/fed.raw"; RECORDERS+=($RECORD_PID)
 for run in exit deadlock hang; do  # the window thread probed all along, the outage included
-  KAWAUSO_DRIVER_DIR="$(winepath -w "$W/$run")" wine "$DRIVER" answers $((RUN_S - 1)) \
+  KAWAUSO_DRIVER_DIR="$(winepath -w "$W/$run")" wine "$DRIVER" answers $((RUN_S - SECONDS)) \
     > "$W/$run.answers" 2>&1 &
 done
 # The counter's chunk is taken at the slot's next save, once it counts blocks.
 eventually 5 eval 'log_of counter chunk_counter | grep -q "^process"'
 in_run counter set-text $IDC_BUFFER_MS 21
-sleep "$RUN_S"; kill "${RECORDERS[@]}"; wait "${RECORDERS[@]}" 2> /dev/null
+sleep $((RUN_S - SECONDS)); kill "${RECORDERS[@]}"; wait "${RECORDERS[@]}" 2> /dev/null
 analyze shape "$W/fed.raw"; REFERENCE=$(field "$AOUT" steady)
 
 steps_of() { analyze steps "$W/$1.raw" "$REFERENCE"; echo "  $1: $AOUT" >&2; echo "$AOUT"; }
