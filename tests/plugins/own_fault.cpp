@@ -137,7 +137,6 @@ bool RaiseAndHandleOwnFault() {
 }
 #endif
 #else
-#include <pthread.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -150,26 +149,10 @@ volatile int* volatile nowhere = nullptr;
 
 void LockHeapThenFault(bool) { *nowhere = 1; }
 
-namespace {
-pthread_mutex_t kept = PTHREAD_MUTEX_INITIALIZER;
-volatile bool held = false;
-
-void* HoldForever(void*) {
-    pthread_mutex_lock(&kept);
-    held = true;
+void DeadlockOnHeapLock() {
     for (;;) {
         pause();
     }
-}
-} // namespace
-
-void DeadlockOnHeapLock() {
-    pthread_t holder;
-    pthread_create(&holder, nullptr, HoldForever, nullptr);
-    while (!held) {
-        usleep(1000);
-    }
-    pthread_mutex_lock(&kept);
 }
 
 void Breakpoint() {

@@ -12,7 +12,7 @@ bool RaiseAndHandleOwnFault();
 void LockHeapThenFault(bool releaseOnUnwind);
 
 // Never returns: another thread of the effect's takes the process heap's lock and keeps it, and
-// this one then waits for the heap (off Windows, for a lock that thread keeps).
+// this one then waits for the heap. Off Windows there is no such lock: it only hangs.
 void DeadlockOnHeapLock();
 
 // A breakpoint instruction left in, with no debugger to take it.
