@@ -4,9 +4,12 @@
       strongest or power-weighted mean frequency (Hz); rms and peak; the level's steady value,
       start, 10-90 % rise, end and 90-10 % fall; silent gaps and jumps in a steady tone
   kawauso-analyze.py latency FILE THRESHOLD MAX_MS    delay from each click to its copy
-  kawauso-analyze.py steps FILE REFERENCE_RMS   each 100 ms against the reference level:
-      F full (0.8-1.25), H about half (0.35-0.65), S silent (below 0.1), - anything else
+  kawauso-analyze.py steps|outage FILE REFERENCE_RMS   each 100 ms (the median of its 10 ms
+      levels, so a dropout does not count) against the reference level: F full (0.8-1.25),
+      H about half (0.35-0.65), S silent (below 0.1), - anything else; the first stretch of H
+      between F: its length, and the silent gaps from the last F before it to the first after
 FILE: .wav or raw, 44100 Hz 16-bit stereo, the channels mixed."""
+import re
 import sys
 import wave
 
@@ -106,9 +109,18 @@ def dropouts(s):
 
 def steps(s, reference):
     w = len(s) // STEP
-    ratios = np.sqrt((s[:w * STEP].reshape(w, -1) ** 2).mean(axis=1)) / reference
+    tens = np.sqrt((s[:w * STEP].reshape(w, 10, -1) ** 2).mean(axis=2))
+    ratios = np.median(tens, axis=1) / reference
     return "".join("F" if 0.8 <= r <= 1.25 else "H" if 0.35 <= r <= 0.65 else "S" if r < 0.1
                    else "-" for r in ratios)
+
+
+def outage(s, reference):
+    m = re.search(r"F{3,}([^F]*H{3}[^F]*)F", steps(s, reference))
+    if not m:
+        return "outage_s=none"
+    first, end = (m.start(1) - 1) * STEP, (m.end(1) + 1) * STEP
+    return f"outage_s={(end - first) / RATE:.1f} " + dropouts(s[first:end]).split("\n")[0]
 
 
 def latency(s, threshold, max_ms):
@@ -136,5 +148,6 @@ COMMANDS = {"freq": lambda s: f"{strongest(s):.1f}", "centroid": lambda s: f"{ce
 if __name__ == "__main__":
     mode, path, numbers = sys.argv[1], sys.argv[2], [float(x) for x in sys.argv[3:]]
     print(latency(load(path), *numbers) if mode == "latency"
-          else steps(load(path), *numbers) if mode == "steps"
+          else {"steps": steps, "outage": outage}[mode](load(path), *numbers)
+          if mode in ("steps", "outage")
           else COMMANDS[mode](load(path, *numbers)))
