@@ -47,7 +47,7 @@ for run in exit deadlock hang; do  # the window thread probed all along, the out
     > "$W/$run.answers" 2>&1 & PROBES+=($!)
 done
 # The counter's chunk is taken at the slot's next save, once it counts blocks.
-eventually 5 eval 'log_of counter32 chunk_counter | grep -q "^process"'
+eventually 10 eval 'log_of counter32 chunk_counter | grep -q "^process"'
 in_run counter32 set-text $IDC_BUFFER_MS 21
 wait "${PROBES[@]}"; kill "${RECORDERS[@]}"; wait "${RECORDERS[@]}" 2> /dev/null
 analyze shape "$W/fed.raw"; REFERENCE=$(field "$AOUT" steady)
