@@ -6,8 +6,8 @@
   kawauso-analyze.py latency FILE THRESHOLD MAX_MS    delay from each click to its copy
   kawauso-analyze.py steps|outage FILE REFERENCE_RMS   each 100 ms (the median of its 10 ms
       levels, so a dropout does not count) against the reference level: F full (0.8-1.25),
-      H about half (0.35-0.65), S silent (below 0.1), - anything else; the first stretch of H
-      between F: its length, and the silent gaps from the last F before it to the first after
+      H about half (0.35-0.65), S silent (below 0.1), - anything else; every stretch without F
+      between the first F and the last (how many, how many held H twice) and its longest gap
 FILE: .wav or raw, 44100 Hz 16-bit stereo, the channels mixed."""
 import re
 import sys
@@ -116,11 +116,13 @@ def steps(s, reference):
 
 
 def outage(s, reference):
-    m = re.search(r"F{3,}([^F]*H{3}[^F]*)F", steps(s, reference))
-    if not m:
-        return "outage_s=none"
-    first, end = (m.start(1) - 1) * STEP, (m.end(1) + 1) * STEP
-    return f"outage_s={(end - first) / RATE:.1f} " + dropouts(s[first:end]).split("\n")[0]
+    w = steps(s, reference)
+    first, last = w.find("F"), w.rfind("F")
+    stretches = list(re.finditer(r"[^F]+", w[first:last])) if first >= 0 else []
+    gaps = [int(re.search(r"longest_gap_ms=(\d+)", dropouts(
+        s[(first + m.start() - 1) * STEP:(first + m.end() + 1) * STEP])).group(1)) for m in stretches]
+    return (f"outages={len(stretches)} staged={sum('HH' in m.group() for m in stretches)} "
+            f"longest_gap_ms={max(gaps, default=0)}")
 
 
 def latency(s, threshold, max_ms):
