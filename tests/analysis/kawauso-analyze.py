@@ -7,7 +7,7 @@
   kawauso-analyze.py steps|outage FILE REFERENCE_RMS   each 100 ms (the median of its 10 ms
       levels, so a dropout does not count) against the reference level: F full (0.8-1.25),
       H about half (0.35-0.65), S silent (below 0.1), - anything else; every stretch without F
-      between the first F and the last (how many, how many held H twice) and its longest gap
+      between the first F and the last: how many, how many hold H twice in a row, the longest gap
 FILE: .wav or raw, 44100 Hz 16-bit stereo, the channels mixed."""
 import re
 import sys

@@ -194,8 +194,11 @@ VstIntPtr VST_CALL Dispatcher(AEffect* self, int32_t opcode, int32_t index, VstI
     }
     if ((Is("chunk_state") || Is("chunk_counter")) && opcode == effSetChunk && ptr != nullptr &&
         value >= 0) {
-        Log("chunk received %.*s", static_cast<int>(value), static_cast<const char*>(ptr));
-        std::sscanf(static_cast<const char*>(ptr), "blocks=%d", &blockCount);
+        char text[sizeof chunk]; // the chunk's bytes carry no end of their own
+        std::snprintf(text, sizeof text, "%.*s", static_cast<int>(value),
+                      static_cast<const char*>(ptr));
+        Log("chunk received %s", text);
+        std::sscanf(text, "blocks=%d", &blockCount);
     }
     if (Is("asking") && opcode == effOpen) {
         AskEverything(self);
