@@ -4,10 +4,8 @@
       strongest or power-weighted mean frequency (Hz); rms and peak; the level's steady value,
       start, 10-90 % rise, end and 90-10 % fall; silent gaps and jumps in a steady tone
   kawauso-analyze.py latency FILE THRESHOLD MAX_MS    delay from each click to its copy
-  kawauso-analyze.py steps|outage FILE REFERENCE_RMS   each 100 ms (the median of its 10 ms
-      levels, so a dropout does not count) against the reference level: F full (0.8-1.25),
-      H about half (0.35-0.65), S silent (below 0.1), - anything else; every stretch without F
-      between the first F and the last: how many, how many hold H twice in a row, the longest gap
+  kawauso-analyze.py steps|outage FILE REFERENCE_RMS   each 100 ms (median of 10 ms) as F full,
+      H half, S silent or -; the stretches without F inside F: how many, how many with HH, gaps
 FILE: .wav or raw, 44100 Hz 16-bit stereo, the channels mixed."""
 import re
 import sys

@@ -64,22 +64,15 @@ void LockHeapThenFault(bool releaseOnUnwind) {
 }
 
 namespace {
-volatile LONG heapHeld = 0;
-
-DWORD WINAPI HoldHeapForever(void*) {
-    HeapLock(GetProcessHeap());
-    InterlockedExchange(&heapHeld, 1);
-    Sleep(INFINITE);
+DWORD WINAPI AllocateFromHeap(void*) {
+    HeapFree(GetProcessHeap(), 0, HeapAlloc(GetProcessHeap(), 0, 1 << 20));
     return 0;
 }
 } // namespace
 
 void DeadlockOnHeapLock() {
-    CloseHandle(CreateThread(nullptr, 0, HoldHeapForever, nullptr, 0, nullptr));
-    while (InterlockedCompareExchange(&heapHeld, 1, 1) == 0) {
-        Sleep(1);
-    }
-    HeapAlloc(GetProcessHeap(), 0, 1 << 20); // a large block: never from a lock-free cache
+    HeapLock(GetProcessHeap());
+    WaitForSingleObject(CreateThread(nullptr, 0, AllocateFromHeap, nullptr, 0, nullptr), INFINITE);
 }
 
 void Breakpoint() { __debugbreak(); }

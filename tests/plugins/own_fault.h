@@ -11,8 +11,8 @@ bool RaiseAndHandleOwnFault();
 // heap back. Off Windows there is no such lock: it only faults.
 void LockHeapThenFault(bool releaseOnUnwind);
 
-// Never returns: another thread of the effect's takes the process heap's lock and keeps it, and
-// this one then waits for the heap. Off Windows there is no such lock: it only hangs.
+// Never returns: takes the process heap's lock, then waits for a thread of its own that needs
+// the heap. Off Windows there is no such lock: it only hangs.
 void DeadlockOnHeapLock();
 
 // A breakpoint instruction left in, with no debugger to take it.

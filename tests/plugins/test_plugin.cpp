@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 
 #include "plugin/vst2.h"
 #include "tests/plugins/hostile_values.h"
@@ -194,11 +195,9 @@ VstIntPtr VST_CALL Dispatcher(AEffect* self, int32_t opcode, int32_t index, VstI
     }
     if ((Is("chunk_state") || Is("chunk_counter")) && opcode == effSetChunk && ptr != nullptr &&
         value >= 0) {
-        char text[sizeof chunk]; // the chunk's bytes carry no end of their own
-        std::snprintf(text, sizeof text, "%.*s", static_cast<int>(value),
-                      static_cast<const char*>(ptr));
-        Log("chunk received %s", text);
-        std::sscanf(text, "blocks=%d", &blockCount);
+        const std::string text(static_cast<const char*>(ptr), static_cast<size_t>(value));
+        Log("chunk received %s", text.c_str());
+        std::sscanf(text.c_str(), "blocks=%d", &blockCount);
     }
     if (Is("asking") && opcode == effOpen) {
         AskEverything(self);

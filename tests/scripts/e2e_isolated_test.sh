@@ -1,18 +1,14 @@
 #!/usr/bin/env bash
-# The real program with its effect in a process of its own, on the virtual devices: a 450 Hz
-# tone at 20 ms buffers. Every run plays to a sink of its own, so all run side by side (the
-# driver tells the programs apart by folder). The slots halve the volume: a recording shows
-# which path played, the effect (a copy: the fed level) or the stage that covers its outages.
+# The real program with its effect in a process of its own: a 450 Hz tone at 20 ms buffers,
+# five runs side by side, each to a sink of its own (the driver tells programs apart by folder).
+# The slots halve the volume: a recording tells the effect (a copy) from the stage.
 source "$(dirname "$0")/lib.sh"
 e2e_environment
-BUFFER_MS=20 ANSWER_MS=500 RUN_S=13
-FADE_MS=10     # an effect's return from the stage
-WINE_GAP_MS=36 # a dropout of Wine's own, as long as they come on this platform
+BUFFER_MS=20 ANSWER_MS=500 RUN_S=13 FADE_MS=10 WINE_GAP_MS=36  # return from the stage; a dropout
 declare -A TREE=([win32]=$WIN32_TREE [win64]=$WIN64_TREE) OTHER=([win32]=win64 [win64]=win32)
 RUNS=() PROBES=()
 
-# A folder with one build's program, both hosts and a copy of the effect (its log its own); the
-# slot loads the effect at start and starts the stream itself, to a sink named after the run.
+# One build's program, both hosts, the effect (its log its own); the slot loads it and starts.
 prepare() {  # name, program build, effect build, variant, more settings lines...
   local dir="$W/$1" other=${OTHER[$2]}
   mkdir -p "$dir" && RUNS+=("$1")
@@ -37,8 +33,7 @@ prepare counter32 win64 win32 chunk_counter
 feed_tone 450 60 -12
 for run in "${RUNS[@]}"; do record_start "iso_$run" "$W/$run.raw"; RECORDERS+=($RECORD_PID); done
 record_start mic_src "$W/fed.raw"; RECORDERS+=($RECORD_PID)
-SECONDS=0
-for run in "${RUNS[@]}"; do
+SECONDS=0; for run in "${RUNS[@]}"; do
   (cd "$W/$run" && exec wine ./Kawauso04.exe > program.log 2>&1) & E2E_PIDS+=($!)
 done
 for run in "${RUNS[@]}"; do in_run "$run" wait 30000 || echo "  $run: no window"; done
@@ -47,15 +42,14 @@ for run in exit deadlock hang; do  # the window thread probed all along, the out
   KAWAUSO_DRIVER_DIR="$(winepath -w "$W/$run")" wine "$DRIVER" answers $PROBE_S \
     > "$W/$run.answers" 2>&1 & PROBES+=($!)
 done
-# The counter's chunk is taken at the slot's next save, once it counts blocks.
 eventually 10 eval 'log_of counter32 chunk_counter | grep -q "^process"'
-in_run counter32 set-text $IDC_BUFFER_MS 21
+in_run counter32 set-text $IDC_BUFFER_MS 21  # its chunk, counting, is taken at the next save
 wait "${PROBES[@]}"; kill "${RECORDERS[@]}"; wait "${RECORDERS[@]}" 2> /dev/null
 analyze shape "$W/fed.raw"; REFERENCE=$(field "$AOUT" steady)
 
 steps_of() { analyze steps "$W/$1.raw" "$REFERENCE"; echo "  $1: $AOUT" >&2; echo "$AOUT"; }
-# The effect, its outage through the stage, the restarted effect: from the first of the effect
-# to its last, no silence longer than a buffer and the fade (or one of Wine's).
+# Between the effect's first sound and its last: its outages through the stage, no silence
+# longer than a buffer and the fade (or one of Wine's).
 recovers() {  # name
   steps_of "$1" > /dev/null; analyze outage "$W/$1.raw" "$REFERENCE"
   echo "  $1: $AOUT; slowest answer $(cat "$W/$1.answers") ms"
@@ -63,12 +57,9 @@ recovers() {  # name
     within "$(field "$AOUT" longest_gap_ms)" 0 $((BUFFER_MS + FADE_MS + WINE_GAP_MS))
 }
 answered() { within "$(cat "$W/$1.answers")" 0 $ANSWER_MS && in_run "$1" wait 100; }
-# Once the effect is heard, it is heard to the end (a block late now and then goes through the
-# stage), until the fault that ends the host at its 250th block.
+# Once heard, the effect is heard (but a late block) for 4 s, before chunk_counter's fault.
 runs_through() {
-  local steps; steps=$(steps_of "$1"); steps=${steps#"${steps%%F*}"}; steps=${steps:0:40}
-  [ "$(tr -cd F <<< "$steps" | wc -c)" -ge 36 ]
-}
+  local s; s=$(steps_of "$1"); s=${s#"${s%%F*}"}; [ "$(tr -cd F <<< "${s:0:40}" | wc -c)" -ge 36 ]; }
 # The last chunk the program took before the fault is the one the restarted effect gets.
 carried_on() {
   local log taken given; log=$(log_of counter32 chunk_counter)
@@ -87,4 +78,3 @@ check "the 32-bit program runs a 64-bit copy effect, its editor open and idled i
    [ "$(log_of editor64 editor | grep -c "opcode=19 ")" -gt 100 ]'
 check "the 64-bit program runs a 32-bit effect" runs_through counter32
 check "a chunk that counts blocks: the restarted effect continues from the last one taken" carried_on
-for run in "${RUNS[@]}"; do in_run "$run" close; done
