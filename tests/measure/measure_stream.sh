@@ -1,24 +1,14 @@
 #!/usr/bin/env bash
 # Measures the live stream of the real program under Wine on the virtual devices, for the
-# figures in README.md (too slow for every ./test run):
-#   * the delay from capture to playback, with clicks, through WinMM at buffer lengths 10, 20
-#     and 50 ms and through WASAPI at 10 and 20 ms (several starts each, since it varies from
-#     one start to the next);
-#   * dropouts in 60 s of a continuous tone, through WinMM at 20 ms and WASAPI at 10 ms,
-#     counted in the recording of TestSpeaker and, to tell the program's from the feeder's, in
-#     the fed signal too; and the program's CPU time meanwhile, in % of one core;
-#   * beside each, in the same run, a plain passthrough built like the program's stream
-#     (tests/measure/passthrough.cpp: no stage, effect, fade or queue control), started the
-#     same way: what Wine gives on its own, so what is above it is the program's;
-#   * the program's own count of breaks (About box: underruns + capture gaps) against the
-#     breaks the recording shows;
-#   * the time from Start to the first sound;
-#   * how Stop's fade-out comes out, with and without a low-latency client on TestSpeaker.
-#
+# figures in README.md (too slow for every ./test run): the delay from capture to playback
+# (clicks, several starts per length, since it varies from one start to the next); dropouts in
+# a continuous tone, in the recording and in the fed signal, beside the program's own count of
+# breaks, and its CPU time; the time from Start to the first sound; Stop's fade-out. Beside each,
+# in the same run, the plain passthrough of tests/measure/passthrough.cpp, so that what is
+# above it is the program's.
 #   tests/measure/measure_stream.sh [--starts N] [--minutes M] [--systems "WinMM WASAPI"]
 #                                   [--lengths "10 20"] [--latency-only] [--dropouts-only]
-# Needs the builds (scripts/build.sh). Runs in its own private display, sound server and
-# Wine prefix under build/measure-env.
+# Needs the builds (scripts/build.sh); runs in its own environment under build/measure-env.
 set -u
 cd "$(dirname "$0")/../.."
 STARTS=3
@@ -60,10 +50,16 @@ summary() {  # label, comma-separated delays: median and range
       printf "%s: median %.1f ms, range %.1f-%.1f ms (%d clicks)\n",
              label, v[int((NR + 1) / 2)], v[1], v[NR], NR }'
 }
-clicks_through() {  # file: the delays of the clicks recorded there, comma-separated
+clicks_through() {  # file: the clicks played now and recorded there, their delays comma-separated
+  record_start spk "$1"
+  sleep 0.2
+  pacat --playback --raw -d kawauso_both "$CLICKS"
+  sleep 0.5
+  record_stop
   analyze latency "$1" 0.3 300
   field "$AOUT" all
 }
+median() { summary "" "$1" | sed 's/: median \([0-9.]*\) ms.*/\1/'; }
 CLICKS="$W/clicks.raw"
 sox -n -r 44100 -b 16 -c 2 -e signed "$W/click.wav" synth 0.00045 square 0.5 gain -2 2>/dev/null
 sox "$W/click.wav" -t raw "$CLICKS" pad 0.2 0.2995 repeat 15 2>/dev/null
@@ -95,28 +91,15 @@ for ms in $lengths; do
     drive set-text $IDC_BUFFER_MS "$ms"
     drive click $ID_START
     sleep 2.5
-    record_start spk "$W/latency-$system-$ms-$start.raw"
-    sleep 0.2
-    pacat --playback --raw -d kawauso_both "$CLICKS"
-    sleep 0.5
-    record_stop
+    delays=$(clicks_through "$W/latency-$system-$ms-$start.raw")
     drive click $ID_STOP
     stopped
-    delays=$(clicks_through "$W/latency-$system-$ms-$start.raw")
-    all="$all,$delays"
-    starts="$starts $(summary "" "$delays" | sed 's/: median \([0-9.]*\) ms.*/\1/')"
-    # The passthrough, started the same way, right after.
-    passthrough "$system" "$prefix" "$ms" 12
+    all="$all,$delays" starts="$starts $(median "$delays")"
+    passthrough "$system" "$prefix" "$ms" 12  # started the same way, right after
     sleep 2.5
-    record_start spk "$W/floor-$system-$ms-$start.raw"
-    sleep 0.2
-    pacat --playback --raw -d kawauso_both "$CLICKS"
-    sleep 0.5
-    record_stop
-    wait "$PASS_PID"
     delays=$(clicks_through "$W/floor-$system-$ms-$start.raw")
-    passed="$passed,$delays"
-    floors="$floors $(summary "" "$delays" | sed 's/: median \([0-9.]*\) ms.*/\1/')"
+    wait "$PASS_PID"
+    passed="$passed,$delays" floors="$floors $(median "$delays")"
   done
   summary "latency $system $ms ms, program over $STARTS starts" "$all"
   echo "latency $system $ms ms, program, each start's median:$starts"
