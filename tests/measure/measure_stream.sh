@@ -51,7 +51,7 @@ summary() {  # label, comma-separated delays: median and range
              label, v[int((NR + 1) / 2)], v[1], v[NR], NR }'
 }
 clicks_through() {  # file: the clicks played now and recorded there, their delays comma-separated
-  record_start spk "$1"
+  record_start spk "$1" >&2  # its warning is no delay
   sleep 0.2
   pacat --playback --raw -d kawauso_both "$CLICKS"
   sleep 0.5
