@@ -100,21 +100,6 @@ class Stream : public WinTest {
         ExpectNoRunLeft();
         ExpectNothingGained(idle, 256 * 1024); // a run that kept its buffers adds 141 KB
     }
-    void LoadHungEffect() {
-        ChooseVariant("hang_process");
-        LoadPluginCommand(dialog);
-        PumpUntil(PluginCallRunning, 2000);
-    }
-    // A copy_through loaded now gets at least three blocks that begin with line.
-    void ExpectNextEffectGetsBlocks(const char* line) {
-        Listen("copy_through");
-        ChooseVariant("copy_through");
-        LoadPluginCommand(dialog);
-        PumpUntil([&] { return CountPrefix(Log("copy_through"), line) >= 3; }, 2000);
-        EXPECT_GE(CountPrefix(Log("copy_through"), line), 3);
-        ASSERT_TRUE(StopAndWait());
-        UnloadPluginCommand(dialog);
-    }
 };
 
 TEST_F(Stream, BufferLengthsOutsideTenToTenThousandMsStartNothingAndTheUserIsToldWhy) {
@@ -223,7 +208,7 @@ TEST_F(Stream, AStartWhileRunningIsRefusedAndFiftyRunsLeaveNothingBehind) {
     FiftyRunsLeaveNothingBehind(idle);
 }
 
-TEST_F(Stream, OnTheEndpointsFiftyRunsLeaveNothingBehindAndAMixedPairIsRefused) {
+TEST_F(Stream, OnTheEndpointsFiftyRunsLeaveNothingBehind) {
     OpenDialog();
     ASSERT_TRUE(StartTestStream(L"10", L"WASAPI: "));
     EXPECT_EQ(Now(), RUNNING);
@@ -233,11 +218,6 @@ TEST_F(Stream, OnTheEndpointsFiftyRunsLeaveNothingBehindAndAMixedPairIsRefused) 
     Pump(200);
     const Held idle = Settled();
     FiftyRunsLeaveNothingBehind(idle);
-
-    SendMessageW(Item(IDC_WAVEOUT), CB_SETCURSEL, WPARAM(FindItem(IDC_WAVEOUT, L"TestSpeaker")), 0);
-    EXPECT_EQ(Command(ID_START), 0);
-    EXPECT_EQ(Now(), STOPPED);
-    ExpectNoRunLeft();
 }
 
 // A thread that wakes 200 ms late (twenty engine passes), or capture held back as long, is one
@@ -333,23 +313,6 @@ TEST_F(Stream, TheEndpointsAreEnumeratedAgainOnlyAfterAChange) {
     EXPECT_EQ(std::count(names.begin(), names.end(), L"WASAPI: Monitor of TestMic"), 1);
 }
 
-// The stream opens again without the stuck thread (which keeps its run); the next effect plays.
-TEST_F(Stream, OnTheEndpointsAHungEffectIsGivenUpAndTheStreamGoesOn) {
-    const uint32_t floorBefore = pluginHangFloorMs;
-    pluginHangFloorMs = 300;
-    OpenDialog();
-    ASSERT_TRUE(StartTestStream(L"10", L"WASAPI: "));
-    LoadHungEffect();
-    const uint32_t restarts = streamCounters.restarts.load();
-    const Box box = AnswerBoxes(dialog, Button(IDOK),
-                                [&] { PumpUntil([] { return effect == nullptr; }, 2000); });
-    EXPECT_EQ(box.seen, 1);
-    EXPECT_EQ(running, 1);
-    EXPECT_EQ(streamCounters.restarts.load(), restarts + 1);
-    ExpectNextEffectGetsBlocks("process frames=441"); // sized for the period
-    pluginHangFloorMs = floorBefore;
-}
-
 TEST_F(Stream, TwentyFaultingEffectsLeaveTheStreamRunningAndNothingBehind) {
     OpenDialog();
     const Held idle = AfterFirstRun();
@@ -389,7 +352,9 @@ TEST_F(Stream, AHungEffectIsGivenUpAndTheStreamStartsAgainWithoutIt) {
     };
     for (const auto& way : ways) {
         ASSERT_TRUE(running == 1 || StartTestStream(L"20"));
-        LoadHungEffect();
+        ChooseVariant("hang_process");
+        LoadPluginCommand(dialog);
+        PumpUntil(PluginCallRunning, 2000);
         const uint32_t stuck = OpenRunSerial();
         const DWORD start = GetTickCount();
         DWORD waited = 0;
@@ -406,7 +371,12 @@ TEST_F(Stream, AHungEffectIsGivenUpAndTheStreamStartsAgainWithoutIt) {
         EXPECT_FALSE(PluginCallRunning()) << way.first;
     }
     ASSERT_TRUE(StartTestStream(L"20"));
-    ExpectNextEffectGetsBlocks("process");
+    Listen("copy_through"); // the next effect plays
+    ChooseVariant("copy_through");
+    LoadPluginCommand(dialog);
+    EXPECT_TRUE(PumpUntil([&] { return CountPrefix(Log("copy_through"), "process") >= 3; }, 2000));
+    ASSERT_TRUE(StopAndWait());
+    UnloadPluginCommand(dialog);
     // Wine's audio system keeps a few handles of a closed device while its callback thread
     // lives (a plain program shows 3 to 8 per stuck thread): counted with the thread.
     const Held leftBehind = {idle.threads + 3, idle.handles + 3 * 10, idle.committed};
