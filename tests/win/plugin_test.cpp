@@ -126,10 +126,7 @@ TEST_F(Plugin, WhileRunningALoadSizesTheEffectForTheStreamAndAnUnloadLeavesTheSt
     EXPECT_GT(CountPrefix(lines, full.c_str()), 0) << "the stream's blocks reach the effect";
     EXPECT_EQ(CountPrefix(lines, full.c_str()), CountPrefix(lines, "process"));
 
-    UnloadPluginCommand(dialog);
-    for (float* buffer : pluginBuffers) {
-        EXPECT_EQ(buffer, nullptr);
-    }
+    UnloadPluginCommand(dialog); // what it frees is the core tests'
     ExpectPluginControls(false);
     EXPECT_EQ(running, 1);
 }
@@ -185,11 +182,9 @@ TEST_F(Plugin, TheEditorIsSizedOwnedIdledAndClosedBeforeTheEffect) {
     EXPECT_EQ(Command(IDC_VST_EDIT), FALSE) << "no plug-in active";
 }
 
-// A refused effect is a failed load (and takes the one before it down); a fault while opening
-// is one with the detail; one inside the editor's opening or its idle call is found by the
-// editor's own timer: the editor window goes and the effect is called no more. Each time the
-// user is told once, in an error box with OK only, shown outside EngineLock after the controls
-// switched, naming the DLL and the exception.
+// A refused effect, a fault while it opens, in its editor's opening or in its idle call (found
+// by the editor's timer): the effect is called no more, and the user is told once, in an error
+// box with OK only, shown outside EngineLock after the controls switched.
 TEST_F(Plugin, ARefusedOrFaultingEffectIsCutLooseAndTheUserToldOutsideTheLock) {
     OpenDialog();
     ChooseVariant("copy_through");
@@ -240,9 +235,8 @@ TEST_F(Plugin, ARefusedOrFaultingEffectIsCutLooseAndTheUserToldOutsideTheLock) {
     }
 }
 
-// An effect that shows a box of its own while it opens: meanwhile the sound goes on through
-// the stage (the lock is free) and a close waits; once the box is answered the load ends and
-// the close runs, unloading the effect and saving the slot.
+// An effect that shows a box of its own while it opens: meanwhile the sound goes on (the lock
+// is free) and a close waits until the load ends, then unloads the effect and saves the slot.
 TEST_F(Plugin, WhileAnEffectOpensTheStageGoesOnAndACloseWaitsForIt) {
     OpenDialog();
     ASSERT_TRUE(StartTestStream());
@@ -265,10 +259,6 @@ TEST_F(Plugin, WhileAnEffectOpensTheStageGoesOnAndACloseWaitsForIt) {
     DestroyWindow(dialog);
     dialog = nullptr;
 }
-
-} // namespace
-
-namespace {
 
 // A load and an unload are saved with the slot a few seconds later, as the close would save
 // them: an effect the user took out does not come back after a crash.
