@@ -34,6 +34,10 @@ namespace {
 
 class Stream : public WinTest {
   protected:
+    void SetUp() override {
+        WinTest::SetUp();
+        OpenDialog();
+    }
     // Capture list, playback list, Start, Stop, buffer length; tray Start, tray Stop.
     std::string Now() const {
         std::string on;
@@ -103,7 +107,6 @@ class Stream : public WinTest {
 };
 
 TEST_F(Stream, BufferLengthsOutsideTenToTenThousandMsStartNothingAndTheUserIsToldWhy) {
-    OpenDialog();
     ASSERT_TRUE(StartTestStream(L"20") && StopAndWait());
     // The bounds and what is read; how a number reads is the core tests'.
     const std::wstring overlong = std::wstring(255, L'0') + L"50"; // only 255 units are read
@@ -133,7 +136,6 @@ TEST_F(Stream, BufferLengthsOutsideTenToTenThousandMsStartNothingAndTheUserIsTol
 }
 
 TEST_F(Stream, BothEndsOfTheRangeStartWithTheirBufferSizesAndStopCleanly) {
-    OpenDialog();
     for (auto c : {std::pair<const wchar_t*, DWORD>{L"10", 1768u}, {L"10000", 1764004u}}) {
         ASSERT_TRUE(StartTestStream(c.first)) << c.second;
         EXPECT_EQ(Now(), RUNNING);
@@ -165,7 +167,6 @@ TEST_F(Stream, AStartWhosePlaybackRefusesAfterCaptureOpenedChangesNothingAndLeav
         {L"", [&](bool on) { winmm.waveOutOpen = on ? RefusedOpen : systemOpen; }},
         {L"WASAPI: ", [](bool on) { refuseRenderClient.store(on); }},
     };
-    OpenDialog();
     for (const auto& refusal : refusals) {
         ASSERT_TRUE(StartTestStream(L"20", refusal.first));
         ASSERT_TRUE(StopAndWait());
@@ -191,7 +192,6 @@ TEST_F(Stream, AStartWhosePlaybackRefusesAfterCaptureOpenedChangesNothingAndLeav
 }
 
 TEST_F(Stream, AStartWhileRunningIsRefusedAndFiftyRunsLeaveNothingBehind) {
-    OpenDialog();
     AfterFirstRun();
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(ID_START, 0), 0); // overtaken by the user's
     ASSERT_EQ(Command(ID_START), 1);
@@ -209,7 +209,6 @@ TEST_F(Stream, AStartWhileRunningIsRefusedAndFiftyRunsLeaveNothingBehind) {
 }
 
 TEST_F(Stream, OnTheEndpointsFiftyRunsLeaveNothingBehind) {
-    OpenDialog();
     ASSERT_TRUE(StartTestStream(L"10", L"WASAPI: "));
     EXPECT_EQ(Now(), RUNNING);
     EXPECT_EQ(bufferBytes, 441u * 4) << "sized for the period";
@@ -223,7 +222,6 @@ TEST_F(Stream, OnTheEndpointsFiftyRunsLeaveNothingBehind) {
 // A thread that wakes 200 ms late (twenty engine passes), or capture held back as long, is one
 // underrun and no second gap; the burst after it is delay, drained within a second by a splice.
 TEST_F(Stream, OnTheEndpointsALatePassIsOneBreakAndTheDelayItLeavesIsDrained) {
-    OpenDialog();
     for (const bool wakeUpLate : {true, false}) {          // else capture held back
         ASSERT_TRUE(StartTestStream(L"100", L"WASAPI: ")); // room for the whole burst
         PumpUntil(StreamDelivering, 3000);
@@ -249,7 +247,6 @@ TEST_F(Stream, OnTheEndpointsALatePassIsOneBreakAndTheDelayItLeavesIsDrained) {
 // On both systems the playback queue stands at its target once the first second is over, and
 // on devices of one clock every frame has passed unchanged (nothing resampled).
 TEST_F(Stream, TheQueueIsAtItsTargetAfterTheFirstSecondAndOneClockPassesUnchanged) {
-    OpenDialog();
     for (const std::wstring prefix : {L"", L"WASAPI: "}) {
         ASSERT_TRUE(StartTestStream(L"20", prefix));
         PumpUntil(StreamDelivering, 3000);
@@ -275,7 +272,6 @@ std::wstring IdOf(DeviceKind kind, const wchar_t* name) {
 // The system's notification stands in for an unplugged endpoint; any change moves the count,
 // and another endpoint's leaves the stream alone.
 TEST_F(Stream, OnTheEndpointsARemovedEndpointFailsTheStreamAtOnce) {
-    OpenDialog();
     const std::wstring capture = IdOf(DeviceKind::Capture, L"WASAPI: Monitor of TestMic");
     const std::wstring render = IdOf(DeviceKind::Playback, L"WASAPI: TestSpeaker");
     const struct {
@@ -314,7 +310,6 @@ TEST_F(Stream, TheEndpointsAreEnumeratedAgainOnlyAfterAChange) {
 }
 
 TEST_F(Stream, TwentyFaultingEffectsLeaveTheStreamRunningAndNothingBehind) {
-    OpenDialog();
     const Held idle = AfterFirstRun();
     ASSERT_TRUE(StartTestStream(L"10"));
     ChooseVariant("crash_process");
@@ -343,7 +338,6 @@ TEST_F(Stream, TwentyFaultingEffectsLeaveTheStreamRunningAndNothingBehind) {
 TEST_F(Stream, AHungEffectIsGivenUpAndTheStreamStartsAgainWithoutIt) {
     const uint32_t floorBefore = pluginHangFloorMs;
     pluginHangFloorMs = 300;
-    OpenDialog();
     const Held idle = AfterFirstRun();
     const std::pair<const char*, std::function<void()>> ways[] = {
         {"level timer", [&] { PumpUntil([] { return effect == nullptr; }, 2000); }},
@@ -394,7 +388,6 @@ MMRESULT WINAPI RefusedWrite(HWAVEOUT, LPWAVEHDR, UINT) {
 // Capture withheld, a write refused, a resume: one restart, on a new thread, counted once the
 // new stream delivers. (Devices that stay gone are the recovery tests'.)
 TEST_F(Stream, AStreamWhoseDeviceStallsOrRefusesStartsAgainByItself) {
-    OpenDialog();
     const std::pair<const char*, std::function<void(bool)>> faults[] = {
         {"capture withheld", [](bool on) { withholdCapture.store(on); }},
         {"write refused", [](bool on) { playbackWrite = on ? RefusedWrite : SystemWaveOutWrite; }},
