@@ -1,8 +1,6 @@
-// The floor the stream is measured against: a plain capture-to-playback passthrough built the
-// way the program's stream is (the same devices found by the same names, the same buffers, a
-// time-critical thread that writes each captured block at once), with nothing in between: no
-// stage, effect, fade or queue control.
-//   kawauso-passthrough winmm|wasapi CAPTURE PLAYBACK MS SECONDS
+// The floor the stream is measured against: capture to playback as the program's stream does it
+// (the same device lookup and buffers, a time-critical thread writing each block at once) with
+// nothing in between.   kawauso-passthrough winmm|wasapi CAPTURE PLAYBACK MS SECONDS
 // Prints "started" once the devices run, runs for SECONDS and exits 0; 2 when they do not open.
 #include <windows.h>
 #include <audioclient.h>
