@@ -104,6 +104,21 @@ class Stream : public WinTest {
         ExpectNoRunLeft();
         ExpectNothingGained(idle, 256 * 1024); // a run that kept its buffers adds 141 KB
     }
+    void LoadHungEffect() {
+        ChooseVariant("hang_process");
+        LoadPluginCommand(dialog);
+        PumpUntil(PluginCallRunning, 2000);
+    }
+    // A copy_through loaded now gets at least three blocks that begin with line.
+    void ExpectNextEffectGetsBlocks(const char* line) {
+        Listen("copy_through");
+        ChooseVariant("copy_through");
+        LoadPluginCommand(dialog);
+        PumpUntil([&] { return CountPrefix(Log("copy_through"), line) >= 3; }, 2000);
+        EXPECT_GE(CountPrefix(Log("copy_through"), line), 3);
+        ASSERT_TRUE(StopAndWait());
+        UnloadPluginCommand(dialog);
+    }
 };
 
 TEST_F(Stream, BufferLengthsOutsideTenToTenThousandMsStartNothingAndTheUserIsToldWhy) {
@@ -309,6 +324,22 @@ TEST_F(Stream, TheEndpointsAreEnumeratedAgainOnlyAfterAChange) {
     EXPECT_EQ(std::count(names.begin(), names.end(), L"WASAPI: Monitor of TestMic"), 1);
 }
 
+// The stream opens again without the stuck thread (which keeps its run); the next effect plays.
+TEST_F(Stream, OnTheEndpointsAHungEffectIsGivenUpAndTheStreamGoesOn) {
+    const uint32_t floorBefore = pluginHangFloorMs;
+    pluginHangFloorMs = 300;
+    ASSERT_TRUE(StartTestStream(L"10", L"WASAPI: "));
+    LoadHungEffect();
+    const uint32_t restarts = streamCounters.restarts.load();
+    const Box box = AnswerBoxes(dialog, Button(IDOK),
+                                [&] { PumpUntil([] { return effect == nullptr; }, 2000); });
+    EXPECT_EQ(box.seen, 1);
+    EXPECT_EQ(running, 1);
+    EXPECT_EQ(streamCounters.restarts.load(), restarts + 1);
+    ExpectNextEffectGetsBlocks("process frames=441"); // sized for the period
+    pluginHangFloorMs = floorBefore;
+}
+
 TEST_F(Stream, TwentyFaultingEffectsLeaveTheStreamRunningAndNothingBehind) {
     const Held idle = AfterFirstRun();
     ASSERT_TRUE(StartTestStream(L"10"));
@@ -346,9 +377,7 @@ TEST_F(Stream, AHungEffectIsGivenUpAndTheStreamStartsAgainWithoutIt) {
     };
     for (const auto& way : ways) {
         ASSERT_TRUE(running == 1 || StartTestStream(L"20"));
-        ChooseVariant("hang_process");
-        LoadPluginCommand(dialog);
-        PumpUntil(PluginCallRunning, 2000);
+        LoadHungEffect();
         const uint32_t stuck = OpenRunSerial();
         const DWORD start = GetTickCount();
         DWORD waited = 0;
@@ -365,12 +394,7 @@ TEST_F(Stream, AHungEffectIsGivenUpAndTheStreamStartsAgainWithoutIt) {
         EXPECT_FALSE(PluginCallRunning()) << way.first;
     }
     ASSERT_TRUE(StartTestStream(L"20"));
-    Listen("copy_through"); // the next effect plays
-    ChooseVariant("copy_through");
-    LoadPluginCommand(dialog);
-    EXPECT_TRUE(PumpUntil([&] { return CountPrefix(Log("copy_through"), "process") >= 3; }, 2000));
-    ASSERT_TRUE(StopAndWait());
-    UnloadPluginCommand(dialog);
+    ExpectNextEffectGetsBlocks("process");
     // Wine's audio system keeps a few handles of a closed device while its callback thread
     // lives (a plain program shows 3 to 8 per stuck thread): counted with the thread.
     const Held leftBehind = {idle.threads + 3, idle.handles + 3 * 10, idle.committed};
