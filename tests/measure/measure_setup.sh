@@ -17,7 +17,7 @@ echo "packages: $(wc -w <<< "$closure") in the closure, $((kib / 1024)) MiB inst
 for tree in win32 win64 native native-asan fuzz; do
   [ -d "build/$tree" ] && echo "build/$tree: $(du -sh "build/$tree" | cut -f1)"
 done
-for prefix in build/testenv build/testenv-b; do
+for prefix in build/testenv build/testenv-b build/testenv-c; do
   [ -d "$prefix" ] && echo "$prefix (a lane's Wine prefix, display and sound server): $(du -sh "$prefix" | cut -f1)"
 done
 if [ "${1:-}" = --clean-clone ]; then
