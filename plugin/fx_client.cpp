@@ -251,6 +251,26 @@ FxBlockResult FxBlock(FxClient* client, const int16_t* input, int16_t* output, u
     }
 }
 
+namespace {
+
+// One piece of the staged bytes across (from source when putting); false unless it was done.
+bool ExchangePiece(FxClient* client, FxCommand command, uint32_t offset, uint32_t piece,
+                   const uint8_t* source) {
+    if (client->shared == nullptr || client->controlWaiting.load()) {
+        return false; // the call's fields are another waiting call's
+    }
+    FxCall& call = client->shared->control.call;
+    call.command = command;
+    call.offset = offset;
+    call.bytes = piece;
+    if (source != nullptr && piece != 0) {
+        std::memcpy(client->shared->piece, source, piece);
+    }
+    return FxExchange(client, client->limits.callMs) && client->shared->control.answer.ok != 0;
+}
+
+} // namespace
+
 bool FxPutStaged(FxClient* client, const uint8_t* bytes, uint32_t size) {
     if (size > FX_MAX_STAGED_BYTES) {
         return false;
@@ -258,17 +278,7 @@ bool FxPutStaged(FxClient* client, const uint8_t* bytes, uint32_t size) {
     uint32_t offset = 0;
     do { // at least one piece: an empty one starts the staged bytes anew
         const uint32_t piece = std::min(FX_PIECE_BYTES, size - offset);
-        if (client->shared == nullptr || client->controlWaiting.load()) {
-            return false; // the call's fields are another waiting call's
-        }
-        FxCall& call = client->shared->control.call;
-        call.command = FxCommand::PutPiece;
-        call.offset = offset;
-        call.bytes = piece;
-        if (piece != 0) {
-            std::memcpy(client->shared->piece, bytes + offset, piece);
-        }
-        if (!FxExchange(client, client->limits.callMs) || client->shared->control.answer.ok == 0) {
+        if (!ExchangePiece(client, FxCommand::PutPiece, offset, piece, bytes + offset)) {
             return false;
         }
         offset += piece;
@@ -284,14 +294,7 @@ bool FxTakeStaged(FxClient* client, uint32_t size, std::vector<uint8_t>& bytes) 
     bytes.resize(size);
     for (uint32_t offset = 0; offset < size;) {
         const uint32_t piece = std::min(FX_PIECE_BYTES, size - offset);
-        if (client->shared == nullptr || client->controlWaiting.load()) {
-            return false; // the call's fields are another waiting call's
-        }
-        FxCall& call = client->shared->control.call;
-        call.command = FxCommand::TakePiece;
-        call.offset = offset;
-        call.bytes = piece;
-        if (!FxExchange(client, client->limits.callMs) || client->shared->control.answer.ok == 0 ||
+        if (!ExchangePiece(client, FxCommand::TakePiece, offset, piece, nullptr) ||
             client->shared->control.answer.bytes != piece) {
             bytes.clear();
             return false;
