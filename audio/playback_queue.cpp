@@ -18,11 +18,12 @@ constexpr double WATCH_SECONDS = 2.0;
 
 } // namespace
 
-void PlaybackQueue::Start(uint32_t targetFrames, uint32_t blockFrames, uint32_t deadBandFrames) {
+void PlaybackQueue::Start(uint32_t targetFrames, uint32_t blockFrames, uint32_t deadBandFrames,
+                          uint32_t startFillFrames) {
     target_ = targetFrames;
     blockFrames_ = blockFrames;
     deadBand_ = deadBandFrames;
-    startFill_ = targetFrames;
+    startFill_ = startFillFrames < targetFrames ? startFillFrames : targetFrames;
     settleWindowsLeft_ = SETTLE_WINDOWS;
     raises_ = 0;
     windowFrames_ = windowBlocks_ = 0;

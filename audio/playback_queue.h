@@ -1,8 +1,8 @@
 // What stands between a captured block and the playback device: the device's queue, held at
 // the fewest frames that play without breaks, whichever system carries the stream.
 //
-// At the start the queue is filled to its target with silence ahead of the first block; the
-// devices then settle (a first capture comes in a burst, a device takes its first blocks
+// At the start the queue is filled with silence ahead of the first block, up to its target;
+// the devices then settle (a first capture comes in a burst, a device takes its first blocks
 // late), and over the first second the lowest the queue stands at a write is trimmed back to
 // the target by dropping what is beyond it, inside the fade-in. Later a queue that stays more
 // than two blocks beyond its target (a late wake-up left a burst in it) is trimmed the same
@@ -18,13 +18,16 @@
 
 class PlaybackQueue {
   public:
-    // targetFrames: the fewest frames the device should hold when a block is written;
-    // blockFrames: the run's block; deadBandFrames: how far the filtered fill may stray from
-    // the level the first second left before the corrector acts (above the noise of the
-    // device's reading). Call before the audio thread runs.
-    void Start(uint32_t targetFrames, uint32_t blockFrames, uint32_t deadBandFrames);
+    // targetFrames: the most frames the device should hold when a block is written once the
+    // start has settled; blockFrames: the run's block; deadBandFrames: how far the filtered
+    // fill may stray from the level the first second left before the corrector acts (above the
+    // noise of the device's reading); startFillFrames: the silence put ahead of the first
+    // block, at most the target (capture's first burst may bring the queue up to the target).
+    // Call before the audio thread runs.
+    void Start(uint32_t targetFrames, uint32_t blockFrames, uint32_t deadBandFrames,
+               uint32_t startFillFrames);
 
-    // Frames of silence to put ahead of the first block; the target, once, then 0.
+    // Frames of silence to put ahead of the first block; the start's fill, once, then 0.
     uint32_t TakeStartFill();
 
     // One processed block of frames frames; heldFrames: what the device holds now, before this

@@ -382,8 +382,9 @@ bool PrepareRun(WasapiRun& self, IMMDevice* captureEndpoint, IMMDevice* renderEn
                     static_cast<int16_t*>(std::calloc(blockFrames, BLOCK_ALIGN)), blockFrames};
     self.queueOutput = static_cast<int16_t*>(
         std::calloc(PlaybackQueue::MaxOutputFrames(blockFrames), BLOCK_ALIGN));
-    self.base.queue.Start(QUEUE_TARGET_PERIODS * blockFrames + QUEUE_MARGIN_MS * SAMPLE_RATE / 1000,
-                          blockFrames, QUEUE_DEAD_BAND_PERIODS * blockFrames);
+    const uint32_t target =
+        QUEUE_TARGET_PERIODS * blockFrames + QUEUE_MARGIN_MS * SAMPLE_RATE / 1000;
+    self.base.queue.Start(target, blockFrames, QUEUE_DEAD_BAND_PERIODS * blockFrames, target);
     REFERENCE_TIME latency = 0;
     const bool ok =
         self.captureEvent != nullptr && self.renderEvent != nullptr && self.quitEvent != nullptr &&

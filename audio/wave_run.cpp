@@ -8,10 +8,11 @@
 
 namespace {
 
-// The fewest frames queued at a write that held on the virtual devices under load
-// (tests/measure/measure_stream.sh and the end-to-end suite beside the others): 20 ms gave
-// runs of breaks (50 in 10 s), 40 ms no more than a plain passthrough has.
-constexpr uint32_t WAVE_QUEUE_TARGET_MS = 40;
+// The most frames queued at a write once the start has settled: the fewest that held on the
+// virtual devices (tests/measure/measure_stream.sh, the program beside a plain passthrough,
+// 20 ms blocks): at 20 ms, runs of breaks under load (50 in 10 s); at 40 ms, 15-28 breaks a
+// minute on a quiet machine, where the passthrough had 1-2; at 60 ms as many as it.
+constexpr uint32_t WAVE_QUEUE_TARGET_MS = 60;
 
 void Write(WaveRun& run, int index, uint32_t bytes) {
     if (!run.device.write(run.device.context, index, bytes)) {
@@ -86,11 +87,15 @@ int WritePlayback(WaveRun& run, int index, uint32_t bytes, uint32_t now) {
 
 // In whole blocks: that is how the headers report it. Which block a reading falls in wanders
 // with the phase of the two devices' passes, and more on a loaded machine, so the corrector
-// lets the filtered fill stray two blocks before it acts.
+// lets the filtered fill stray two blocks before it acts. Only one block of silence goes
+// ahead: several handed over at once left the sound server behind Wine's WinMM that much
+// more buffered for good (median delay 82 ms against 72 ms, with no fewer breaks), and
+// capture's first burst brings the queue up to its target anyway; where it does not, the
+// first underruns raise it.
 void StartWaveQueue(WaveRun& run, uint32_t blockFrames) {
     const uint32_t frames = WAVE_QUEUE_TARGET_MS * SAMPLE_RATE / 1000;
     run.base.queue.Start((frames + blockFrames - 1) / blockFrames * blockFrames, blockFrames,
-                         2 * blockFrames);
+                         2 * blockFrames, blockFrames);
 }
 
 uint32_t WavePlaybackBytes(uint32_t blockBytes) {

@@ -1,7 +1,7 @@
 // The playback queue against a device that plays a block for every block captured (one clock):
-// the start's surplus is gone within the first second, in the fade-in, and every frame that is
-// not dropped passes bit for bit; later, only a surplus that stays beyond two blocks is cut, and
-// that is a splice.
+// the start's surplus beyond the target is gone within the first second, in the fade-in, and every
+// frame that is not dropped passes bit for bit; later, only a surplus that stays beyond two blocks
+// is cut, and that is a splice.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -19,11 +19,12 @@ struct Played {
     bool everyFrameAsItCame; // what came out is the input less the dropped frames
 };
 
-// blocks blocks of a ramp, the device holding startHeld frames more than what the queue puts
-// ahead, and surplus more from block surplusAt on (a late wake-up's burst).
-Played Play(uint32_t startHeld, uint32_t blocks, uint32_t surplusAt, uint32_t surplus) {
+// blocks blocks of a ramp, the queue putting fill frames ahead, the device holding startHeld
+// frames more, and surplus more from block surplusAt on (a late wake-up's burst).
+Played Play(uint32_t fill, uint32_t startHeld, uint32_t blocks, uint32_t surplusAt,
+            uint32_t surplus) {
     PlaybackQueue queue;
-    queue.Start(TARGET, BLOCK, 4 * BLOCK); // the corrector's own test is elsewhere
+    queue.Start(TARGET, BLOCK, 4 * BLOCK, fill); // the corrector's own test is elsewhere
     uint32_t held = startHeld + queue.TakeStartFill();
     Played result = {0, 0, 0, true};
     std::vector<int16_t> in(2 * BLOCK), out(2 * PlaybackQueue::MaxOutputFrames(BLOCK));
@@ -50,22 +51,25 @@ Played Play(uint32_t startHeld, uint32_t blocks, uint32_t surplusAt, uint32_t su
 
 TEST(PlaybackQueue, TrimsTheStartWithinASecondAndLaterOnlyASurplusThatStays) {
     const struct {
-        uint32_t startHeld, surplusAt, surplus, spliced;
+        uint32_t fill, startHeld, surplusAt, surplus, spliced, level, dropped;
     } cases[] = {
-        {0, 0, 0, 0},                   // at its target from the start
-        {3 * BLOCK, 0, 0, 0},           // a burst at the start: trimmed in the fade-in
-        {0, 300, 2 * BLOCK, 0},         // two blocks later: left to the corrector
-        {0, 300, 5 * BLOCK, 5 * BLOCK}, // more: one splice
-        {2 * BLOCK, 300, 5 * BLOCK, 5 * BLOCK},
+        {TARGET, 0, 0, 0, 0, TARGET, 0},                 // at its target from the start
+        {TARGET, 3 * BLOCK, 0, 0, 0, TARGET, 3 * BLOCK}, // a burst at the start: trimmed
+        {TARGET, 0, 300, 2 * BLOCK, 0, TARGET, 0},       // two blocks later: left to the corrector
+        {TARGET, 0, 300, 5 * BLOCK, 5 * BLOCK, TARGET, 5 * BLOCK}, // more: one splice
+        {TARGET, 2 * BLOCK, 300, 5 * BLOCK, 5 * BLOCK, TARGET, 7 * BLOCK},
+        {TARGET + BLOCK, 0, 0, 0, 0, TARGET, 0},                 // never more than the target
+        {BLOCK, 0, 0, 0, 0, BLOCK, 0},                           // a short fill is left as it is
+        {BLOCK, 3 * BLOCK, 0, 0, 0, TARGET, 4 * BLOCK - TARGET}, // a burst tops it up
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message()
-                     << c.startHeld << " ahead, " << c.surplus << " at " << c.surplusAt);
-        EXPECT_EQ(Play(c.startHeld, 101, 0, 0).held, TARGET) << "after the first second";
-        const Played p = Play(c.startHeld, 500, c.surplusAt, c.surplus);
-        EXPECT_EQ(p.held, TARGET + c.surplus - c.spliced);
+        SCOPED_TRACE(testing::Message() << c.fill << " put ahead, " << c.startHeld << " more, "
+                                        << c.surplus << " at " << c.surplusAt);
+        EXPECT_EQ(Play(c.fill, c.startHeld, 101, 0, 0).held, c.level) << "after the first second";
+        const Played p = Play(c.fill, c.startHeld, 500, c.surplusAt, c.surplus);
+        EXPECT_EQ(p.held, c.level + c.surplus - c.spliced);
         EXPECT_EQ(p.spliced, c.spliced);
-        EXPECT_EQ(p.dropped, c.startHeld + c.spliced);
+        EXPECT_EQ(p.dropped, c.dropped);
         EXPECT_TRUE(p.everyFrameAsItCame);
     }
 }

@@ -41,8 +41,7 @@ TestRun* NewTestRun(bool playsAtOnce, std::atomic<bool>* freed) {
     self->playsAtOnce = playsAtOnce;
     self->freed = freed;
     self->run.processed = self->processed.data();
-    self->run.base.queue.Start(BUFFER_COUNT * FRAMES, FRAMES, FRAMES); // never trimmed here
-    self->run.base.queue.TakeStartFill();
+    self->run.base.queue.Start(BUFFER_COUNT * FRAMES, FRAMES, FRAMES, 0); // never trimmed here
     for (int i = 0; i < BUFFER_COUNT; ++i) {
         self->blocks[i].assign(2 * FRAMES, SENTINEL);
         self->run.playback[i] = self->blocks[i].data();
