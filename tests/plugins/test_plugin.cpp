@@ -57,7 +57,11 @@ bool HasEditor() {
 template <typename... Args> void Log(const char* format, Args... args) {
     std::FILE* file = logging ? std::fopen(logPath, "ab") : nullptr;
     if (file != nullptr) {
-        std::fprintf(file, format, args...);
+        if constexpr (sizeof...(Args) == 0) {
+            std::fputs(format, file); // a line without values is no format
+        } else {
+            std::fprintf(file, format, args...);
+        }
         std::fputc('\n', file);
         std::fclose(file);
     }
