@@ -15,11 +15,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
-
-#include <tlhelp32.h>
 #else
 #include <csignal>
-#include <dirent.h>
 #endif
 
 namespace {
@@ -29,41 +26,6 @@ std::string BesideTests(const char* name) {
 }
 const std::string HOST = BesideTests(FX_HOST_NAME);
 const std::string NOT_A_HOST = BesideTests(RENDER_NAME); // exits 2 on the host's arguments
-
-// This process's open handles (descriptors) and threads. Wine counts no handles: there the
-// next handle's value stands for them, as its handle table gives out the lowest free one.
-std::pair<long, long> Resources() {
-#ifdef _WIN32
-    DWORD handles = 0;
-    if (!GetProcessHandleCount(GetCurrentProcess(), &handles) || handles == 0) {
-        HANDLE probe = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        handles = static_cast<DWORD>(reinterpret_cast<uintptr_t>(probe));
-        CloseHandle(probe);
-    }
-    long threads = 0;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        threads += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
-    }
-    CloseHandle(snapshot);
-    return {static_cast<long>(handles), threads};
-#else
-    auto entries = [](const char* folder) {
-        long n = 0;
-        DIR* dir = opendir(folder);
-        while (dir != nullptr && readdir(dir) != nullptr) {
-            ++n;
-        }
-        if (dir != nullptr) {
-            closedir(dir);
-        }
-        return n;
-    };
-    return {entries("/proc/self/fd"), entries("/proc/self/task")};
-#endif
-}
 
 bool ProcessGone(int32_t id) {
 #ifdef _WIN32
@@ -210,6 +172,11 @@ TEST_F(FxHostTest, PathsChunksAndStatesCrossByValue) {
     CloseEffect(params);
 }
 
+using Clock = std::chrono::steady_clock;
+long long MsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
 enum class Kill { Never, BeforeLoad, DuringLoad };
 
 struct Step {
@@ -238,14 +205,13 @@ TEST(FxFaultTest, AHostThatEndsOrHangsAtAnyStepIsAFaultWithItsCauseWithinItsLimi
     FxClient first; // the system keeps a few handles of its own from the first process started
     FxStart(&first, NOT_A_HOST.c_str(), limits);
     for (const Step& step : STEPS) {
-        const auto before = Resources();
+        const auto before = std::make_pair(CountHandles(), CountThreads());
         FxClient client;
-        int32_t id = 0;
         std::atomic<bool> waiting{false};
         std::thread killer;
-        auto start = std::chrono::steady_clock::now();
+        auto start = Clock::now();
         bool answered = FxStart(&client, step.program->c_str(), limits);
-        id = client.process.id;
+        const int32_t id = client.process.id;
         if (answered) {
             if (step.kill != Kill::Never) {
                 killer = std::thread([&waiting, id, &step] {
@@ -260,12 +226,10 @@ TEST(FxFaultTest, AHostThatEndsOrHangsAtAnyStepIsAFaultWithItsCauseWithinItsLimi
                 }
             }
             waiting = step.kill == Kill::DuringLoad;
-            start = std::chrono::steady_clock::now();
+            start = Clock::now();
             answered = LoadCall(client, step.variant);
         }
-        const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
-                               std::chrono::steady_clock::now() - start)
-                               .count();
+        const long long spent = MsSince(start);
         if (killer.joinable()) {
             killer.join();
         }
@@ -273,25 +237,15 @@ TEST(FxFaultTest, AHostThatEndsOrHangsAtAnyStepIsAFaultWithItsCauseWithinItsLimi
         const EffectFault fault = FxFaultOf(&client);
         EXPECT_EQ(static_cast<int>(fault.kind), static_cast<int>(step.kind)) << step.name;
         EXPECT_EQ(fault.code, step.code) << step.name;
-        const long long floor = step.kind == EffectFaultKind::Hung ? limits.startMs : 0;
-        EXPECT_GE(spent, floor) << step.name;
+        EXPECT_GE(spent, step.kind == EffectFaultKind::Hung ? limits.startMs : 0) << step.name;
         EXPECT_LT(spent, limits.startMs + 1000LL) << step.name;
         EXPECT_FALSE(FxExchange(&client, limits.callMs)) << step.name << ": never waits again";
         FxStop(&client);
         EXPECT_EQ(client.shared, nullptr) << step.name << ": nothing is kept of the host";
         EXPECT_TRUE(id == 0 || ProcessGone(id)) << step.name; // 0: not even kept from the start
-        EXPECT_EQ(Resources(), before) << step.name << ": handles and threads";
+        EXPECT_EQ(std::make_pair(CountHandles(), CountThreads()), before)
+            << step.name << ": handles and threads";
     }
-}
-
-using Clock = std::chrono::steady_clock;
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-long long Count(const Lines& log, const std::string& start) {
-    return std::count_if(log.begin(), log.end(),
-                         [&](const std::string& line) { return line.rfind(start, 0) == 0; });
 }
 
 // A block held 150 ms inside the effect: it is late within its own 10 ms, the next is refused at
@@ -315,7 +269,7 @@ TEST_F(FxHostTest, AControlCallIsAnsweredWhileALateBlockIsHeldInsideTheEffect) {
     EXPECT_GE(late, 8) << "waited about the block's length";
     EXPECT_LT(late, 60);
     EXPECT_LT(refused, 5) << "refused at once";
-    EXPECT_LE(Count(Log("slow_process"), "process"), 1) << "the refused block was sent";
+    EXPECT_LE(CountPrefix(Log("slow_process"), "process"), 1) << "the refused block was sent";
 }
 
 struct Outcome {
@@ -394,9 +348,9 @@ TEST_F(FxHostTest, TheCallersValuesAnswerTheEffectAndWhatItAsksReachesTheCaller)
     ASSERT_EQ(events.size(), FX_EVENT_SLOTS);
     EXPECT_EQ(events[0], std::make_pair(EffectEventKind::UpdateDisplay, 0));
     EXPECT_EQ(events[1], std::make_pair(EffectEventKind::Automate, 0));
-    EXPECT_EQ(Count(Log("asking"), Call(effSetSampleRate, 0, "48000", 1)), 1);
-    EXPECT_EQ(Count(Log("asking"), "ask opcode=23 result=1"), 1);
-    EXPECT_EQ(Count(Log("host_questions"), "time pos=441 rate=48000"), 1);
+    EXPECT_EQ(CountPrefix(Log("asking"), Call(effSetSampleRate, 0, "48000", 1)), 1);
+    EXPECT_EQ(CountPrefix(Log("asking"), "ask opcode=23 result=1"), 1);
+    EXPECT_EQ(CountPrefix(Log("host_questions"), "time pos=441 rate=48000"), 1);
 
     Listen("editor_child");
     EffectHandle* editor = OpenHostProcessEffect(HOST.c_str(), FxLimits{});
@@ -419,10 +373,10 @@ TEST_F(FxHostTest, TheCallersValuesAnswerTheEffectAndWhatItAsksReachesTheCaller)
     EXPECT_EQ((std::vector<int>{static_cast<int>(event.kind), event.width, event.height}),
               (std::vector<int>{static_cast<int>(EffectEventKind::SizeWindow), 320, 200}));
     const Lines log = Log("editor_child");
-    EXPECT_EQ(
-        (std::vector<long long>{Count(log, "dispatcher opcode=14"), Count(log, "size asked 1"),
-                                Count(log, "dispatcher opcode=15")}),
-        (std::vector<long long>{1, 1, 1}));
+    EXPECT_EQ((std::vector<int>{CountPrefix(log, "dispatcher opcode=14"),
+                                CountPrefix(log, "size asked 1"),
+                                CountPrefix(log, "dispatcher opcode=15")}),
+              (std::vector<int>{1, 1, 1}));
 }
 
 } // namespace

@@ -130,16 +130,6 @@ bool ChooseLastItem(bool opened) {
     return Gone(menu);
 }
 
-bool BalloonShown() {
-    for (HWND w = FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr); w != nullptr;
-         w = FindWindowExW(nullptr, w, TOOLTIPS_CLASSW, nullptr)) {
-        if (IsWindowVisible(w) && (GetWindowLongW(w, GWL_STYLE) & TTS_BALLOON) != 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // A window that stops answering shows as a slow answer (one that is gone, as a quick one).
 bool Probe(HWND window, DWORD seconds) {
     DWORD slowest = 0;
@@ -159,8 +149,12 @@ bool Run(std::vector<std::wstring> a) {
         HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
         return Print(tray != nullptr && IsWindowVisible(tray) ? L"1" : L"0");
     }
-    if (c == L"balloon") {
-        return Print(BalloonShown() ? L"1" : L"0");
+    if (c == L"balloon") { // a balloon tip is shown
+        HWND w = nullptr;
+        while ((w = FindWindowExW(nullptr, w, TOOLTIPS_CLASSW, nullptr)) != nullptr &&
+               !(IsWindowVisible(w) && (GetWindowLongW(w, GWL_STYLE) & TTS_BALLOON) != 0)) {
+        }
+        return Print(w != nullptr ? L"1" : L"0");
     }
     if (c == L"tray-click") {
         return ClickTray(true);

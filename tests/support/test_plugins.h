@@ -2,13 +2,14 @@
 // relative to the program, comes from the program's build (TEST_PLUGIN_DIR_FROM_PROGRAM).
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
-#include "tests/support/program_directory.h"
+#include "tests/support/test_process.h"
 #include "tools/kawauso-render/utf8_text.h"
 
 #ifdef _WIN32
@@ -51,4 +52,10 @@ inline std::vector<std::string> ReadPluginLog(const std::string& modulePath) {
         lines.push_back(line);
     }
     return lines;
+}
+
+// Lines that begin with prefix.
+inline int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
+    return int(std::count_if(lines.begin(), lines.end(),
+                             [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
 }

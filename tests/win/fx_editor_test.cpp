@@ -3,7 +3,6 @@
 // waited (the child's creation sends its parent messages; a call made from one of them is
 // refused at once). Its size request as an event is the core tests'.
 #include "plugin/effect_handle.h"
-#include "tests/support/test_plugins.h"
 #include "tests/win/win_fixture.h"
 
 namespace {

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 #include <psapi.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cwchar>
@@ -16,12 +15,6 @@
 #include "plugin/plugin_host.h"
 #include "settings/command_line.h"
 #include "settings/settings_store.h"
-#include "tests/support/test_plugins.h"
-
-int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
-    return int(std::count_if(lines.begin(), lines.end(),
-                             [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
-}
 
 std::pair<std::wstring, RECT> VisibleBalloon() {
     for (HWND tip = FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr); tip != nullptr;
@@ -99,8 +92,10 @@ void CALLBACK BoxTick(HWND, UINT, UINT_PTR, DWORD) {
         for (HWND c = GetWindow(box, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
             wchar_t cls[16] = {};
             GetClassNameW(c, cls, 16);
-            if (_wcsicmp(cls, L"Static") == 0 &&
-                (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) {
+            const bool isStatic = _wcsicmp(cls, L"Static") == 0;
+            if (isStatic && (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+                r.icon = reinterpret_cast<HICON>(SendMessageW(c, STM_GETICON, 0, 0));
+            } else if (isStatic) {
                 r.texts.push_back(TitleOf(c));
             }
         }
@@ -134,26 +129,6 @@ Box AnswerBoxes(HWND owner, Answer answer, const std::function<void()>& open, in
     open();
     KillTimer(nullptr, timer);
     return result;
-}
-
-int CountThreads() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        count += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
-    }
-    CloseHandle(snapshot);
-    return count;
-}
-
-// Wine answers 0 to GetProcessHandleCount; a new handle takes the lowest free value, so the
-// value of a fresh one grows with every handle left open.
-long CountHandles() {
-    HANDLE probe = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    CloseHandle(probe);
-    return long(reinterpret_cast<uintptr_t>(probe) / 4);
 }
 
 size_t CommittedBytes() {

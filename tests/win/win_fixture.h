@@ -14,12 +14,10 @@
 #include <gtest/gtest.h>
 
 #include "res/resource.h"
+#include "tests/support/test_plugins.h"
 
 using Strings = std::vector<std::wstring>; // values compared whole, so a failure shows them all
 using Flags = std::vector<bool>;
-
-// Lines that begin with prefix.
-int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix);
 
 // The visible balloon tip's text and its place on the screen, or nothing.
 std::pair<std::wstring, RECT> VisibleBalloon();
@@ -35,6 +33,7 @@ struct Box {
     int seen = 0; // how many boxes came up
     std::wstring title;
     std::vector<std::wstring> texts; // its static texts, icons left out
+    HICON icon = nullptr;            // the icon it shows, if any
     HWND owner = nullptr;
     std::function<void(HWND)> inspect; // optional: more reading on first sight
 };
@@ -46,8 +45,6 @@ Answer Button(UINT id); // posts the button's command
 Box AnswerBoxes(HWND owner, Answer answer, const std::function<void()>& open, int waitTicks = 0,
                 std::function<void(HWND)> inspect = nullptr);
 
-int CountThreads();
-long CountHandles(); // the system handle table: Wine answers 0 to GetProcessHandleCount
 size_t CommittedBytes();
 
 class WinTest : public ::testing::Test {
