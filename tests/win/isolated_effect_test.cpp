@@ -15,7 +15,6 @@
 #include "plugin/vst2.h"
 #include "settings/settings_store.h"
 #include "settings/slot_plugin_files.h"
-#include "tests/support/test_plugins.h"
 #include "tests/win/win_fixture.h"
 
 namespace {
@@ -58,9 +57,12 @@ int Hosts(bool end = false) {
     return count;
 }
 
-TEST_F(IsolatedEffect, RunsInItsOwnProcessForTheOtherBitnessAndTheSlotsWish) {
+// While a stream runs, a load goes here or to a host process (the slot's wish, the other
+// bitness) and is sized once for the stream's blocks; an unload leaves the stage running.
+TEST_F(IsolatedEffect, ALoadWhileRunningGoesWhereItMustAndIsSizedForTheStream) {
     OpenDialog();
     ASSERT_TRUE(StartTestStream());
+    const long long frames = bufferBytes / 4;
     struct Row {
         std::string path;
         bool wish, isolated;
@@ -80,11 +82,18 @@ TEST_F(IsolatedEffect, RunsInItsOwnProcessForTheOtherBitnessAndTheSlotsWish) {
         EXPECT_TRUE(PumpUntil([&] { return CountPrefix(ReadPluginLog(row.path), "process") >= 3; },
                               HOST_START_MS))
             << "the stream's blocks reach it: " << row.path;
-        UnloadPluginCommand(dialog);
-        EXPECT_EQ(Hosts(), 0) << "its host ends with it";
+        const std::vector<std::string> log = ReadPluginLog(row.path);
+        EXPECT_EQ(
+            (std::vector<int>{CountPrefix(log, Call(effSetBlockSize, frames)),
+                              CountPrefix(log, "process frames=" + std::to_string(frames) + " ")}),
+            (std::vector<int>{1, CountPrefix(log, "process")}))
+            << "sized once, and every block the stream's: " << row.path;
+        UnloadPluginCommand(dialog); // what it frees is the core tests'
+        ExpectPluginControls(false);
+        EXPECT_EQ((std::vector<int>{running, Hosts()}), (std::vector<int>{1, 0}))
+            << "the stage runs on, its host ended";
         RemovePluginLog(row.path);
     }
-
 }
 
 TEST_F(IsolatedEffect, TheSystemMenuItemKeepsTheKeyOnlyWhileItIsChecked) {

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <map>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -127,24 +126,3 @@ TEST_F(Languages, TheSystemMenusItemSwitchesEveryTextAndTheFileKeepsOnlyEnglish)
 }
 
 } // namespace
-
-// Every part of the user's guide that an English message sends the reader to is there, under
-// that heading.
-TEST_F(Languages, EveryGuideSectionTheMessagesNameIsThere) {
-    const std::string guide = SourceFile("docs/README-user.txt");
-    ShowLanguage(Language::English);
-    int named = 0;
-    const std::wregex reference(L"\"([^\"]+)\" in README\\.txt");
-    for (int id = TEXT_BAD_ARGUMENTS; id < TEXT_COUNT; ++id) {
-        const std::wstring text = ::Text(TextId(id)); // the table's, not a control's
-        for (std::wsregex_iterator m(text.begin(), text.end(), reference), end; m != end; ++m) {
-            const std::wstring heading = (*m)[1];
-            EXPECT_NE(guide.find("\n" + std::string(heading.begin(), heading.end()) + "\n"),
-                      std::string::npos)
-                << id;
-            ++named;
-        }
-    }
-    ShowLanguage(Language::Japanese);
-    EXPECT_GE(named, 5);
-}

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/texts.h"
 #include "settings/command_line.h"
 #include "settings/settings_file.h"
 #include "settings/settings_store.h"
@@ -213,13 +214,11 @@ TEST_F(SettingsFile, AnyTextComesBackWhateverTheFileWasAndPlainAnsiFilesStayAsTh
     }
     EXPECT_NE(ReadSettings().find(L"WaveInCapsName=Plain name\r\n"), std::wstring::npos);
 
-    DeleteFileW(settingsFile.c_str()); // the platform writes new files in ANSI
+    // A plain ANSI file, as the platform writes new files.
+    std::string expected =
+        "[Settings00]\r\nBufferSize=0\r\nVolume=0\r\nExtra=0\r\n[Other]\r\nColour=blue\r\n";
+    WriteBytes(settingsFile, expected);
     Use(settingsFile);
-    for (const wchar_t* key : {L"BufferSize", L"Volume", L"Extra"}) {
-        WritePrivateProfileStringW(L"Settings00", key, L"0", settingsFile.c_str());
-    }
-    WritePrivateProfileStringW(L"Other", L"Colour", L"blue", settingsFile.c_str());
-    std::string expected = ReadBytes(settingsFile);
     LoadAllSlots();
     slots[0].Volume = 42;
     SetText(slots[0].WaveInCapsName, DEVICE_NAME_UNITS, GetACP() == 1252 ? L"Micrófono" : L"Mic");
@@ -366,11 +365,12 @@ TEST_F(SettingsFile, AKeptEffectStateComesBackOnlyForItsOwnPath) {
 }
 
 // The user's guide cannot drift from the program: it carries the program's version; in each of
-// its two languages it lists every
-// key a save writes (a plug-in kept, so all of them) and no other, and it names exactly the
-// option letters the command line takes.
-TEST_F(SettingsFile, TheUserGuideNamesTheProgramsKeysAndOptions) {
-    std::istringstream guide(SourceFile("docs/README-user.txt"));
+// its two languages it lists every key a save writes (a plug-in kept, so all of them) and no
+// other, and it names exactly the option letters the command line takes; every section an
+// English message sends the reader to is there, under that heading.
+TEST_F(SettingsFile, TheUserGuideNamesTheProgramsKeysOptionsAndTheSectionsMessagesName) {
+    const std::string text = SourceFile("docs/README-user.txt");
+    std::istringstream guide(text);
     std::string title;
     std::getline(guide, title);
     ASSERT_FALSE(ShownVersion().empty());
@@ -419,4 +419,20 @@ TEST_F(SettingsFile, TheUserGuideNamesTheProgramsKeysAndOptions) {
     SetCommandLineMessageHandler(nullptr);
     startInTray = false;
     EXPECT_EQ(listedOptions, takenOptions);
+
+    ShowLanguage(Language::English);
+    int named = 0;
+    const std::wregex reference(L"\"([^\"]+)\" in README\\.txt");
+    for (int id = TEXT_BAD_ARGUMENTS; id < TEXT_COUNT; ++id) {
+        const std::wstring message = ::Text(TextId(id));
+        for (std::wsregex_iterator m(message.begin(), message.end(), reference), end; m != end;
+             ++m, ++named) {
+            const std::wstring heading = (*m)[1];
+            EXPECT_NE(text.find("\n" + std::string(heading.begin(), heading.end()) + "\n"),
+                      std::string::npos)
+                << id;
+        }
+    }
+    ShowLanguage(Language::Japanese);
+    EXPECT_GE(named, 5);
 }
