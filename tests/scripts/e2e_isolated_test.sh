@@ -5,7 +5,7 @@
 source "$(dirname "$0")/lib.sh"
 e2e_environment
 BUFFER_MS=20 ANSWER_MS=500 RUN_S=13 FADE_MS=10 WINE_GAP_MS=36  # return from the stage; a dropout
-declare -A TREE=([win32]=$WIN32_TREE [win64]=$WIN64_TREE) OTHER=([win32]=win64 [win64]=win32)
+declare -A OTHER=([win32]=win64 [win64]=win32)
 RUNS=() PROBES=()
 
 # One build's program, both hosts, the effect (its log its own); the slot loads it and starts.

@@ -4,7 +4,7 @@
 # is told, and the close with its save still works (Stop and Start after a hang: the Windows tier).
 source "$(dirname "$0")/lib.sh"
 e2e_environment
-TONE=450 BUFFER_MS=20 IDC_VST_LOAD=1014
+TONE=450 BUFFER_MS=20
 HANG_LIMIT_MS=2000    # what the program allows a block inside the effect at this buffer length
 FIRST_CAPTURE_MS=2000 # a new capture's first buffer under Wine comes 0.1-2 s after its start
 TIMER_MS=200          # the window looks for a hang this often
@@ -35,7 +35,7 @@ told() {  # one box of the program's (its text is the in-process tests'), dismis
   drive wait 8000 Kawauso04 && [ -n "$OUT" ] && drive dismiss Kawauso04 ||
     { echo "  box: '$OUT'"; false; }
 }
-saved() { iconv -f UTF-16 -t UTF-8 "$PROGRAM_DIR/KaWUmi.ini" | grep -q "^VstPath=.*$1.dll"; }
+saved() { ini | grep -q "^VstPath=.*$1.dll"; }
 
 feed_tone $TONE 120 -12
 run_through crash_later 4

@@ -5,17 +5,14 @@
 # took the program down is not tried again.
 source "$(dirname "$0")/lib.sh"
 e2e_environment
-IDC_VST_LOAD=1014
-PLUGINS="$ROOT/$WIN32_TREE/tests/plugins"
 
 # A folder with the program and a copy of the effect (its log its own), the slot naming it.
 instance() {  # name, variant, more settings lines...
   local dll; dll="$(winepath -w "$W/$1")\\$2.dll"
   new_instance "$1" "[Settings00]" "VstPath=$dll" "${@:3}"
-  cp "$PLUGINS/$2.dll" "$PROGRAM_DIR/" && : > "$PROGRAM_DIR/$2.dll.log"
+  cp "$WIN32_TREE/tests/plugins/$2.dll" "$PROGRAM_DIR/" && : > "$PROGRAM_DIR/$2.dll.log"
 }
 log_of() { tr -d '\r' < "$PROGRAM_DIR/$1.dll.log"; }
-ini() { iconv -f UTF-16 -t UTF-8 "$PROGRAM_DIR/KaWUmi.ini" | tr -d '\r'; }
 state_file() { echo "$PROGRAM_DIR/KaWUmi.Settings00.vststate"; }
 # Started, shown, with the plug-in button reading as expected, then closed.
 run_once() {  # expected caption of the plug-in button

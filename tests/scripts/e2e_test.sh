@@ -42,7 +42,6 @@ check "a first start writes a new UTF-16 settings file: slot 0, its keys in orde
 
 # English chosen from the system menu holds for the next start, which reads the language
 # before its command line.
-IDC_VST_LOAD=1014
 new_instance english
 start_program
 drive wait 30000 && drive system-menu && eventually 3 says "Load &VST" text $IDC_VST_LOAD  # all: the Windows tier
@@ -51,8 +50,7 @@ start_program -x
 check "restarted in English: its box and labels, Language=en kept in [Kawauso04]" eval '
   drive wait 30000 ERROR && [[ "$OUT" == "The command line was not understood."* ]] &&
   drive dismiss ERROR && drive wait 30000 && says "Load &VST" text $IDC_VST_LOAD &&
-  iconv -f UTF-16 -t UTF-8 "$PROGRAM_DIR/KaWUmi.ini" | tr -d "\r" | grep -A1 -Fx "[Kawauso04]" |
-  grep -qx Language=en'
+  ini | grep -A1 -Fx "[Kawauso04]" | grep -qx Language=en'
 close_program
 
 # The session's end, the window in the tray: the program lets it end and saves its slot at once
@@ -60,6 +58,6 @@ close_program
 new_instance session-end
 start_program -t
 drive wait 30000 && drive scroll $IDC_VOLUME -70
-check "the session may end, and the slot is saved as it ends" eval 'says 1 end-session &&
-  iconv -f UTF-16 -t UTF-8 "$PROGRAM_DIR/KaWUmi.ini" | grep -q "^Volume=-70"'
+check "the session may end, and the slot is saved as it ends" eval \
+  'says 1 end-session && ini | grep -qx Volume=-70'
 kill "$PROGRAM_PID" && wait "$PROGRAM_PID" 2>/dev/null; PROGRAM_PID=""

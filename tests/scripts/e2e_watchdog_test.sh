@@ -10,26 +10,23 @@ e2e_environment
 TONE=450
 COME_BACK_S=8  # the reopened device's first data may take about 2 s on this platform
 
-sink_args() {  # sink name: the arguments scripts/testenv.sh loaded it with
-  local description; [ "$1" = mic_src ] && description=TestMic || description=TestSpeaker
-  echo "sink_name=$1 rate=44100 channels=2 format=s16le sink_properties=device.description=$description"
-}
-# Unloads the sink, or loads it again as testenv loaded it (it stays for the suites after this
-# one); the streams that played into it (the keep-alive, the tone's feed) were moved to
-# another sink by the server, so they are moved back (the program's own stream on it ended
+# Unloads the sink, or loads it again as scripts/testenv.sh loaded it (it stays for the suites
+# after this one); the streams that played into it (the keep-alive, the tone's feed) were moved
+# to another sink by the server, so they are moved back (the program's own stream on it ended
 # with it).
 unload_sink() {  # sink
   local module
   module=$(pactl list short modules | awk -v s="sink_name=$1 " 'index($0 " ", s) {print $1}')
-  PLAYERS=$(pactl list short sink-inputs | awk -v s="$(sink_index "$1")" '$2 == s {print $1}')
+  local sink; sink=$(pactl list short sinks | awk -v s="$1" '$2 == s {print $1}')
+  PLAYERS=$(pactl list short sink-inputs | awk -v s="$sink" '$2 == s {print $1}')
   pactl unload-module "$module"
 }
 load_sink() {  # sink
-  local player
-  pactl load-module module-null-sink $(sink_args "$1") >/dev/null &&
+  local player description=TestSpeaker; [ "$1" = mic_src ] && description=TestMic
+  pactl load-module module-null-sink sink_name="$1" rate=44100 channels=2 format=s16le \
+    sink_properties=device.description=$description >/dev/null &&
     for player in $PLAYERS; do pactl move-sink-input "$player" "$1" 2>/dev/null; done
 }
-sink_index() { pactl list short sinks | awk -v s="$1" '$2 == s {print $1}'; }
 take_away() { unload_sink "$1" && sleep 3 && load_sink "$1"; }  # sink
 ms_now() { echo $(($(date +%s%N) / 1000000)); }
 by() {  # seconds, command...: the command comes true within that many seconds from now
@@ -65,21 +62,17 @@ feed_tone $TONE 120 -12
 # Through WinMM each device goes once; through WASAPI, the speaker (a capture that stops
 # delivering is judged the same way for both systems).
 for prefix in "" "WASAPI: "; do
-  through="${prefix:-WinMM: }"; through="through ${through%: }"
+  through="${prefix:-WinMM: }"; through="through ${through%: }" gone=spk winmm=0
+  [ -z "$prefix" ] && gone=mic_src winmm=1  # through WinMM auto-connect is on and starts it
   new_instance "watchdog${prefix%: }" "[Settings00]" "BufferSize=20" \
-    "WaveInCapsName=${prefix}Monitor of TestMic" "WaveOutCapsName=${prefix}TestSpeaker" \
-    "AutoRestart=$([ -z "$prefix" ] && echo 1 || echo 0)"
+    "WaveInCapsName=${prefix}Monitor of TestMic" "WaveOutCapsName=${prefix}TestSpeaker" AutoRestart=$winmm
   start_program && drive wait 30000
-  [ -n "$prefix" ] && drive click $ID_START  # through WinMM, auto-connect starts it
+  [ $winmm = 1 ] || drive click $ID_START
   check "$through: the tone streams" tone_back 4
-  if [ -n "$prefix" ]; then
-    take_away spk
-    check "$through: spk taken away and back, the tone comes back by itself" tone_back $COME_BACK_S
-    check "$through: the About box counts 1 restart" restarts 1
-  else
-    take_away mic_src
-    check "$through: mic_src taken away and back, the tone comes back by itself" tone_back $COME_BACK_S
-    check "$through: the About box counts 1 restart" restarts 1
+  take_away $gone
+  check "$through: $gone taken away and back, the tone comes back by itself" tone_back $COME_BACK_S
+  check "$through: the About box counts 1 restart" restarts 1
+  if [ $winmm = 1 ]; then
     unload_sink spk
     check "$through, auto-connect on: spk gone for good, within 12 s the stream is closed and shown stopped" \
       by 12 stopped_and_closed

@@ -5,7 +5,6 @@
 # bit as its own build renders it in-process; the host ends with its caller; a DLL that is no
 # PE image is refused with the reason. (A kept state crosses as the core tier shows.)
 source "$(dirname "$0")/lib.sh"
-declare -A TREE=([native]=$NATIVE_TREE [win32]=$WIN32_TREE [win64]=$WIN64_TREE)
 render() {  # build or folder/renderer, args...: exit status; stderr in $W/err.txt
   case "$1" in
     native) "$NATIVE_TREE/kawauso-render" "${@:2}" ;;

@@ -11,7 +11,8 @@ NATIVE_TREE=${KAWAUSO_NATIVE_TREE:-build/native}
 PROGRAM_EXE=$WIN32_TREE/Kawauso04.exe
 DRIVER=$WIN32_TREE/kawauso-driver.exe
 IDC_SLOT=1020 IDC_BUFFER_MS=1003 IDC_VOLUME=1006 IDC_PITCH=1010 ID_START=40003 ID_STOP=40004
-ID_ABOUT=40006 IDC_ABOUT_COUNTERS=1030
+ID_ABOUT=40006 IDC_ABOUT_COUNTERS=1030 IDC_VST_LOAD=1014 IDC_WAVEIN=1001
+declare -A TREE=([native]=$NATIVE_TREE [win32]=$WIN32_TREE [win64]=$WIN64_TREE)
 PROGRAM_PID="" E2E_PIDS=() E2E_MODULES=() E2E_OWN_ENV=0
 
 check() { if "${@:2}"; then echo "PASS: $1"; else echo "FAIL: $1"; fi; }  # name, command...
@@ -62,6 +63,7 @@ exited() {  # the program ends within 15 s, with status 0
   eventually 15 eval '! kill -0 "$PROGRAM_PID" 2>/dev/null' && wait "$PROGRAM_PID" && PROGRAM_PID=""
 }
 close_program() { drive close && exited; }
+ini() { iconv -f UTF-16 -t UTF-8 "$PROGRAM_DIR/KaWUmi.ini" | tr -d '\r'; }  # the settings as text
 
 feed_tone() {  # Hz, seconds, gain dB: a sine played into TestMic in the background
   local raw="$W/feed-$1.raw"

@@ -25,8 +25,6 @@ sox -n -r 44100 -b 16 -c 2 -e signed "$W/tone.wav" synth 1 sine 450 gain -12
 espeak-ng -w "$W/phrase.wav" "kawauso" && sox "$W/phrase.wav" -r 44100 -c 2 -b 16 "$W/speech.wav"
 MODULES=$(find -L /usr/lib/vst /usr/lib/lxvst -name '*.so' -exec realpath {} \; 2>/dev/null | sort -u)
 
-rms() { sox "$1" -n stat 2>&1 | awk '/^RMS +amplitude/ { print $3 }'; }
-
 render() {  # module, input: exit code in CODE, messages in $W/render.out
   timeout 30 "$RENDER" --plugin "$1" "$W/$2.wav" "$W/out.wav" > "$W/render.out" 2>&1
   CODE=$?
@@ -40,7 +38,7 @@ renders_whole() {  # module, name
       echo "  $2, $input: exit $CODE: $(grep -v assertion "$W/render.out" | head -c 200)"; return 1
     fi
     [ "$input" = tone ] || continue
-    level=$(rms "$W/out.wav")
+    level=$(sox "$W/out.wav" -n stat 2>&1 | awk '/^RMS +amplitude/ { print $3 }')
     if [ -z "${SILENT[$2]+set}" ] && ! awk -v v="$level" -v f="$SILENCE_RMS" 'BEGIN { exit !(v > f) }'; then
       echo "  $2: the tone came out silent (RMS $level)"; return 1
     fi
@@ -87,8 +85,5 @@ while read -r kind inputs outputs module; do
     *) check "$name is refused ($kind)" refused "$module" "$name" ;;
   esac
 done < <(python3 "$ROOT/tests/analysis/vst-kind.py" $MODULES 2>/dev/null)
-summary=""
-for kind in effect instrument library outofrange noeffect broken; do
-  summary+=" $kind=${SEEN[$kind]:-0}"
-done
-echo "  modules seen:$summary"
+echo "  modules seen:$(for kind in effect instrument library outofrange noeffect broken; do
+  printf ' %s=%s' $kind "${SEEN[$kind]:-0}"; done)"

@@ -3,7 +3,6 @@
 # clipping count, the same bytes from every build, an effect's output, OUT not a plain file.
 source "$(dirname "$0")/lib.sh"
 BUILDS=(native win32 win64) ALL="native win32 win64"
-declare -A TREE=([native]=$NATIVE_TREE [win32]=$WIN32_TREE [win64]=$WIN64_TREE)
 render() {  # build, args...: exit status (124: did not end within a minute); output in $W/{out,err}.txt
   if [ "$1" = native ]; then timeout 60 "$NATIVE_TREE/kawauso-render" "${@:2}"
   else timeout 60 wine "${TREE[$1]}/kawauso-render.exe" "${@:2}"; fi > "$W/out.txt" 2> "$W/err.txt"
