@@ -4,6 +4,7 @@
 // commands and the editor add to them.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -102,6 +103,26 @@ TEST_F(Plugin, AnEffectFindsItsOwnHelperAndARelativePathIsTheProgramsFolders) {
         UnloadPluginCommand(dialog);
     }
     SetCurrentDirectoryW(before);
+}
+
+TEST_F(Plugin, WhileRunningALoadSizesTheEffectForTheStreamAndAnUnloadLeavesTheStageRunning) {
+    OpenDialog();
+    ASSERT_TRUE(StartTestStream());
+    const long long frames = bufferBytes / 4;
+    ChooseVariant("copy_through");
+    LoadPluginCommand(dialog);
+    PumpUntil([&] { return CountPrefix(Log("copy_through"), "process") >= 3; }, 5000);
+    const std::vector<std::string> lines = Log("copy_through");
+    const CallList calls = Calls("copy_through");
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), Call(effSetBlockSize, frames)), 1)
+        << "sized once, for the running stream's blocks";
+    const std::string full = "process frames=" + std::to_string(frames) + " ";
+    EXPECT_GT(CountPrefix(lines, full.c_str()), 0) << "the stream's blocks reach the effect";
+    EXPECT_EQ(CountPrefix(lines, full.c_str()), CountPrefix(lines, "process"));
+
+    UnloadPluginCommand(dialog); // what it frees is the core tests'
+    ExpectPluginControls(false);
+    EXPECT_EQ(running, 1);
 }
 
 TEST_F(Plugin, TheEditorIsSizedOwnedIdledAndClosedBeforeTheEffect) {
