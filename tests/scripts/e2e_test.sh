@@ -9,19 +9,6 @@ shown() { drive window && [[ "$OUT" == "visible=$1 iconic=0 $2"* ]] || { echo " 
 keys() { iconv -f UTF-16 -t UTF-8 "$1" | tr -d '\r' | sed 's/=.*//' | xargs; }
 KEYS="[Settings00] BufferSize WaveInCapsName WaveOutCapsName VstPath Volume FreqRatio AutoRestart ShowDetail DlgPosX DlgPosY"
 
-# -p3 picks slot 3 of a real file; at exit only slot 3 is written, in place, and every other
-# byte stays: the other sections, an unknown key, a Japanese plug-in path.
-HEAD=("[Settings00]" "BufferSize=20" "WaveInCapsName=Monitor of TestMic" "Volume=-50"
-      "[Settings03]" "BufferSize=30" "WaveInCapsName=Monitor of TestSpeaker"
-      "WaveOutCapsName=TestMic" "VstPath=C:\\プラグイン\\effect.dll")
-TAIL=("FreqRatio=-200" "AutoRestart=0" "ShowDetail=0" "DlgPosX=100" "DlgPosY=80" "Extra=kept"
-      "[Settings05]" "BufferSize=70" "Volume=12")
-new_instance p3 "${HEAD[@]}" "Volume=40" "${TAIL[@]}"
-start_program -p3 && drive wait 30000 && drive scroll $IDC_VOLUME -100
-write_ini "$W/expected.ini" "${HEAD[@]}" "Volume=-100" "${TAIL[@]}"
-check "-p3, closed: only slot 3 rewritten, the rest of the file kept byte for byte" eval \
-  'close_program && cmp "$W/expected.ini" "$PROGRAM_DIR/KaWUmi.ini"'
-
 # -p8 -t: the box for a bad option (which ones are, the core tests'), then start-up goes on:
 # slot 0 hidden, the icon in the tray; its left click restores, minimise hides again, the tray
 # menu's EXIT ends the program and writes a new settings file (none was there).
