@@ -7,6 +7,7 @@
 //   system-menu       the last item of the main window's system menu, opened as Alt+Space does
 //   text ID [TITLE]   a control's text, in the main window or the box TITLE
 //   enabled|click ID | set-text ID TEXT | scroll ID POS (a drag ending there)
+//   press ID          a click posted, for a button that opens a modal dialog (click would wait)
 //   tray (1: the icon is shown) | tray-click (left) | tray-exit (the menu's EXIT)
 //   balloon (1: a balloon tip is shown)
 //   end-session       the system's query (printing the answer, 1: it may end), then the end
@@ -224,6 +225,9 @@ bool Run(std::vector<std::wstring> a) {
     }
     if (c == L"click") { // sent: returns once the program has handled it
         return Send(control, BM_CLICK, 0, 0) || Fail(L"the click was not handled in time");
+    }
+    if (c == L"press") {
+        return PostMessageW(control, BM_CLICK, 0, 0) || Fail(L"the click was not posted");
     }
     if (c == L"scroll") {
         return Send(control, TBM_SETPOS, TRUE, _wtoi(a[2].c_str())) &&

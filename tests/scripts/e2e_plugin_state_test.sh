@@ -26,7 +26,7 @@ restart() {  # variant, expected caption
 # Loaded by the user (the file dialog keeps the slot's path), then closed: the slot keeps it.
 instance chunk chunk_state
 start_program && drive wait 30000
-drive click $IDC_VST_LOAD; drive dismiss "VST プラグインを開く"
+drive press $IDC_VST_LOAD; drive dismiss "VST プラグインを開く"
 check "closed with an effect loaded: the slot keeps it, on, its state beside the settings" eval \
   'close_program && ini | grep -qx "VstActive=1" && ! ini | grep -q VstEditorOpen &&
    [ -s "$(state_file)" ]'
