@@ -13,11 +13,12 @@ PLUGINS=$(winepath -w "$ROOT/$WIN32_TREE/tests/plugins")
 # Settings of one run: the stream's devices and buffer length, and the effect to load.
 instance() { new_instance "$1" "[Settings00]" "BufferSize=$BUFFER_MS" \
   "WaveInCapsName=Monitor of TestMic" "WaveOutCapsName=TestSpeaker" "VstPath=$PLUGINS\\$1.dll"; }
-# Started and faded in, the effect loaded through the file dialog the button opens (the slot's
-# path already in it; the click is posted, as a sent one would not come back while that dialog
-# is open), then recorded for seconds while the effect fails.
+# Started and settled (Wine's capture may take 2 s to deliver, then the queue's first second),
+# the effect loaded through the file dialog the button opens (the slot's path already in it;
+# the click is posted, as a sent one would not come back while that dialog is open), then
+# recorded for seconds while the effect fails.
 run_through() {  # variant, seconds
-  instance "$1" && start_program && drive wait 30000 && drive click $ID_START && sleep 1.5 &&
+  instance "$1" && start_program && drive wait 30000 && drive click $ID_START && sleep 4 &&
     { drive press $IDC_VST_LOAD; drive dismiss "VST プラグインを開く"; } &&
     record_start spk "$W/$1.raw" && sleep "$2" && record_stop
 }
