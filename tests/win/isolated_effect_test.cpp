@@ -11,6 +11,7 @@
 #include "app/plugin_commands.h"
 #include "app/slot_plugin.h"
 #include "audio/engine_state.h"
+#include "audio/stream.h"
 #include "plugin/plugin_state.h"
 #include "plugin/vst2.h"
 #include "settings/settings_store.h"
@@ -60,6 +61,9 @@ int Hosts(bool end = false) {
 TEST_F(IsolatedEffect, RunsInItsOwnProcessForTheOtherBitnessAndTheSlotsWish) {
     OpenDialog();
     ASSERT_TRUE(StartTestStream());
+    // Wine's capture may take seconds to deliver under load: that is the stream's, not the
+    // effect's, so the rows start once it delivers.
+    ASSERT_TRUE(PumpUntil(StreamDelivering, HOST_START_MS));
     struct Row {
         std::string path;
         bool wish, isolated;
@@ -78,7 +82,7 @@ TEST_F(IsolatedEffect, RunsInItsOwnProcessForTheOtherBitnessAndTheSlotsWish) {
             << row.path << " asked " << row.wish;
         EXPECT_TRUE(PumpUntil([&] { return CountPrefix(ReadPluginLog(row.path), "process") >= 3; },
                               HOST_START_MS))
-            << "the stream's blocks reach it: " << row.path;
+            << "the stream's blocks reach it: " << row.path << " asked " << row.wish;
         UnloadPluginCommand(dialog);
         EXPECT_EQ(Hosts(), 0) << "its host ends with it";
         RemovePluginLog(row.path);
