@@ -260,8 +260,12 @@ TEST_F(FxHostTest, AControlCallIsAnsweredWhileALateBlockIsHeldInsideTheEffect) {
     const auto start = Clock::now();
     EXPECT_FALSE(slow->process(slow, block.data(), block.data(), 441));
     const long long late = MsSince(start);
-    EXPECT_FALSE(slow->process(slow, block.data(), block.data(), 441));
-    const long long refused = MsSince(start) - late;
+    long long refused = late; // the quickest of three: a loaded machine may pause any one
+    for (int i = 0; i < 3; ++i) {
+        const auto before = Clock::now();
+        EXPECT_FALSE(slow->process(slow, block.data(), block.data(), 441));
+        refused = std::min(refused, MsSince(before));
+    }
     EXPECT_TRUE(slow->captureState(slow, state));
     EXPECT_LT(MsSince(start), 130) << "the capture waited behind the block";
     EXPECT_EQ(slow->fault(slow).kind, EffectFaultKind::None) << "late is no fault";
