@@ -22,10 +22,8 @@ namespace {
 
 const bool WIN64 = sizeof(void*) == 8;
 // A host process starts in well under a second on an idle machine and in several with both
-// cores busy; the waits end as soon as it is there. On a clean clone's first run, with every
-// lane's Wine prefix new and the real effects rendered beside them, a host's first blocks
-// took longer than 10 s in three runs of four.
-constexpr DWORD HOST_START_MS = 20000;
+// cores busy; the waits end as soon as it is there.
+constexpr DWORD HOST_START_MS = 10000;
 const char* const OTHER_TREE = WIN64 ? "win32" : "win64";
 const wchar_t* const OTHER_HOST = WIN64 ? L"kawauso-fxhost32.exe" : L"kawauso-fxhost64.exe";
 
