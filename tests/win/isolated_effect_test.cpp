@@ -10,6 +10,7 @@
 #include "app/live_effect.h"
 #include "app/plugin_commands.h"
 #include "app/slot_plugin.h"
+#include "audio/block_processing.h"
 #include "audio/engine_state.h"
 #include "audio/stream.h"
 #include "plugin/plugin_state.h"
@@ -26,6 +27,11 @@ const bool WIN64 = sizeof(void*) == 8;
 constexpr DWORD HOST_START_MS = 10000;
 const char* const OTHER_TREE = WIN64 ? "win32" : "win64";
 const wchar_t* const OTHER_HOST = WIN64 ? L"kawauso-fxhost32.exe" : L"kawauso-fxhost64.exe";
+// A copy of the other tree's effect, so that the log beside it is this suite's alone: the other
+// bitness's suite, running meanwhile, starts and removes the log beside the original.
+std::string OtherEffect() {
+    return ProgramDirectory() + (WIN64 ? "\\copy_through32.dll" : "\\copy_through64.dll");
+}
 
 class IsolatedEffect : public WinTest {
   protected:
@@ -36,6 +42,10 @@ class IsolatedEffect : public WinTest {
                   (here + L"kawauso-fxhost.exe").c_str(), FALSE);
         CopyFileW((here + L"..\\..\\" + WideFromUtf8(OTHER_TREE) + L"\\kawauso-fxhost.exe").c_str(),
                   (here + OTHER_HOST).c_str(), FALSE);
+        CopyFileW(
+            (here + L"..\\..\\" + WideFromUtf8(OTHER_TREE) + L"\\tests\\plugins\\copy_through.dll")
+                .c_str(),
+            WideFromUtf8(OtherEffect()).c_str(), FALSE);
     }
 };
 
@@ -68,11 +78,9 @@ TEST_F(IsolatedEffect, RunsInItsOwnProcessForTheOtherBitnessAndTheSlotsWish) {
         std::string path;
         bool wish, isolated;
     };
-    const Row rows[] = {
-        {TestPluginPathUtf8("copy_through"), false, false},
-        {TestPluginPathUtf8("copy_through"), true, true},
-        {ProgramDirectory() + "\\..\\..\\" + OTHER_TREE + "\\tests\\plugins\\copy_through.dll",
-         false, true}};
+    const Row rows[] = {{TestPluginPathUtf8("copy_through"), false, false},
+                        {TestPluginPathUtf8("copy_through"), true, true},
+                        {OtherEffect(), false, true}};
     for (const Row& row : rows) {
         StartPluginLog(row.path);
         std::wcsncpy(currentSlot->VstPath, WideFromUtf8(row.path).c_str(), VST_PATH_MAX_UNITS);
@@ -80,9 +88,12 @@ TEST_F(IsolatedEffect, RunsInItsOwnProcessForTheOtherBitnessAndTheSlotsWish) {
         EXPECT_EQ(AnswerBoxes(dialog, Button(IDOK), [&] { LoadPluginCommand(dialog); }).seen, 0);
         EXPECT_EQ((Flags{LiveEffectIsolated(), Hosts() > 0}), (Flags{row.isolated, row.isolated}))
             << row.path << " asked " << row.wish;
+        const uint64_t framesBefore = EffectFramesProcessed();
         EXPECT_TRUE(PumpUntil([&] { return CountPrefix(ReadPluginLog(row.path), "process") >= 3; },
                               HOST_START_MS))
-            << "the stream's blocks reach it: " << row.path << " asked " << row.wish;
+            << "the stream's blocks reach it: " << row.path << " asked " << row.wish << "; "
+            << EffectFramesProcessed() - framesBefore << " frames went through an effect, its log "
+            << ReadPluginLog(row.path).size() << " lines";
         UnloadPluginCommand(dialog);
         EXPECT_EQ(Hosts(), 0) << "its host ends with it";
         RemovePluginLog(row.path);
