@@ -112,6 +112,9 @@ class Stream : public WinTest {
     }
     // A copy_through loaded now gets at least three blocks that begin with line.
     void ExpectNextEffectGetsBlocks(const char* line) {
+        // Wine's capture takes up to about 2 s to deliver its first buffer: the effect's wait
+        // starts once the stream delivers.
+        PumpUntil(StreamDelivering, 5000);
         Listen("copy_through");
         ChooseVariant("copy_through");
         LoadPluginCommand(dialog);
