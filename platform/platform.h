@@ -19,6 +19,10 @@ void LockLeave(PlatformLock* lock);
 
 // Milliseconds of the system tick counter; wraps after about 49.7 days.
 uint32_t TickCount();
+// Milliseconds too, from a clock that counts every one: the tick counter steps by up to 16 ms
+// (Windows, and Wine), too coarse to time a wait of a few. Its own count: never compared with
+// TickCount's.
+uint32_t PreciseTickCount();
 
 // Writes text to the debugger output. Tests may listen to it; the listener is called on
 // the writing thread, after the text went to the debugger.

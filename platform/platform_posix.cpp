@@ -37,6 +37,10 @@ uint32_t TickCount() {
     return static_cast<uint32_t>(ms);
 }
 
+uint32_t PreciseTickCount() {
+    return TickCount(); // the monotonic clock counts every millisecond
+}
+
 static std::atomic<DebugOutputListener> debugListener{nullptr};
 
 void DebugOutput(const wchar_t* text) {

@@ -19,6 +19,19 @@ void LockLeave(PlatformLock* lock) { LeaveCriticalSection(AsSection(lock)); }
 
 uint32_t TickCount() { return GetTickCount(); }
 
+uint32_t PreciseTickCount() {
+    static const int64_t frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f.QuadPart;
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    const int64_t ms =
+        now.QuadPart / frequency * 1000 + now.QuadPart % frequency * 1000 / frequency;
+    return static_cast<uint32_t>(ms);
+}
+
 static std::atomic<DebugOutputListener> debugListener{nullptr};
 
 void DebugOutput(const wchar_t* text) {

@@ -93,7 +93,7 @@ FxBlockResult LookAtOutstanding(FxClient* client) {
         Record(client, EndOf(client->process));
         return FxBlockResult::Failed;
     }
-    if (TickCount() - client->outstandingSince > client->outstandingHangMs) {
+    if (PreciseTickCount() - client->outstandingSince > client->outstandingHangMs) {
         Record(client, {EffectFaultKind::Hung, client->outstandingHangMs});
         return FxBlockResult::Failed;
     }
@@ -204,7 +204,8 @@ FxBlockResult FxBlock(FxClient* client, const int16_t* input, int16_t* output, u
     }
     const uint32_t length = BlockLengthMs(frames);
     const uint32_t hangMs = std::max(client->limits.hangMs, 2 * length);
-    const uint32_t waitMs = client->limits.blockWaitMs != 0 ? client->limits.blockWaitMs : length;
+    const uint32_t waitMs =
+        client->limits.blockWaitMs != 0 ? client->limits.blockWaitMs : (length + 1) / 2;
     FxShared& shared = *client->shared;
     FxCallerLane& lane = client->block;
     std::memcpy(shared.input, input, frames * 2 * sizeof(int16_t));
@@ -213,11 +214,11 @@ FxBlockResult FxBlock(FxClient* client, const int16_t* input, int16_t* output, u
     shared.block.call.samplePosition = samplePosition;
     lane.sequence = NextSequence(lane.sequence);
     shared.block.call.sequence.store(lane.sequence, std::memory_order_release);
-    const uint32_t start = TickCount();
+    const uint32_t start = PreciseTickCount();
     WakeUpSignal(&lane.toHost);
     const uint32_t wait = std::min(waitMs, hangMs);
     for (;;) {
-        const uint32_t spent = TickCount() - start;
+        const uint32_t spent = PreciseTickCount() - start;
         const WakeUpEnd end = WakeUpWaitFor(&lane.toCaller, &client->process,
                                             wait >= spent ? wait + 1 - spent : 0u, false);
         if (end == WakeUpEnd::Signalled) {
@@ -237,10 +238,10 @@ FxBlockResult FxBlock(FxClient* client, const int16_t* input, int16_t* output, u
             Record(client, EndOf(client->process));
             return FxBlockResult::Failed;
         }
-        if (TickCount() - start <= wait) {
+        if (PreciseTickCount() - start <= wait) {
             continue; // ticks are whole milliseconds: the whole wait is over only past it
         }
-        if (TickCount() - start > hangMs) {
+        if (PreciseTickCount() - start > hangMs) {
             Record(client, {EffectFaultKind::Hung, hangMs});
             return FxBlockResult::Failed;
         }

@@ -25,8 +25,11 @@ struct FxLimits {
     // effect's occasional slow block is not mistaken for a hang, and short enough that the
     // blocks it misses meanwhile (played through the built-in stage) end soon after a restart.
     uint32_t hangMs = 1000;
-    // How long a block's answer is waited for: 0, the block's own length (its output is needed
-    // in time to be played); the renderer waits the whole hang limit and never misses one.
+    // How long a block's answer is waited for: 0, half the block's own length. Its output is
+    // needed in time to be played, and at a write the playback queue may hold little more than
+    // one block (WinMM under Wine, mostly): a wait of the whole length, when a host hung or
+    // ended, let the queue run dry. Half a block is still far beyond a host's round trip. The
+    // renderer waits the whole hang limit and never misses one.
     uint32_t blockWaitMs = 0;
 };
 
@@ -46,7 +49,7 @@ struct FxClient {
     std::atomic<bool> controlWaiting{false}; // a control call waits: another one is refused
     // The block lane's own (audio thread): a block sent and not yet answered, 0 none.
     uint32_t outstanding = 0;
-    uint32_t outstandingSince = 0; // its tick
+    uint32_t outstandingSince = 0; // its PreciseTickCount
     uint32_t outstandingHangMs = 0;
     char name[64] = "";
 };

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -259,7 +260,7 @@ TEST_F(FxHostTest, AControlCallIsAnsweredWhileALateBlockIsHeldInsideTheEffect) {
     std::vector<uint8_t> state;
     const auto start = Clock::now();
     EXPECT_FALSE(slow->process(slow, block.data(), block.data(), 441));
-    const long long late = MsSince(start);
+    long long late = MsSince(start);
     long long refused = late; // the quickest of three: a loaded machine may pause any one
     for (int i = 0; i < 3; ++i) {
         const auto before = Clock::now();
@@ -268,12 +269,37 @@ TEST_F(FxHostTest, AControlCallIsAnsweredWhileALateBlockIsHeldInsideTheEffect) {
     }
     EXPECT_TRUE(slow->captureState(slow, state));
     EXPECT_LT(MsSince(start), 130) << "the capture waited behind the block";
+    EXPECT_LE(CountPrefix(Log("slow_process"), "process"), 1) << "a refused block was sent";
+    // Once the late answer is in, the next block is sent and waited for.
+    for (int i = 0; i < 2; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const auto before = Clock::now();
+        EXPECT_FALSE(slow->process(slow, block.data(), block.data(), 441));
+        late = std::min(late, MsSince(before));
+    }
     EXPECT_EQ(slow->fault(slow).kind, EffectFaultKind::None) << "late is no fault";
     CloseEffect(slow);
-    EXPECT_GE(late, 8) << "waited about the block's length";
-    EXPECT_LT(late, 60);
+    EXPECT_GE(late, 4) << "waited";
+    EXPECT_LT(late, 8) << "half the block's length, the quickest of three: the rest is the stage's";
     EXPECT_LT(refused, 5) << "refused at once";
-    EXPECT_LE(CountPrefix(Log("slow_process"), "process"), 1) << "the refused block was sent";
+}
+
+// The block lane times waits of a few milliseconds, so its clock counts every one: the system
+// tick counter steps by 16 (Windows; Wine too, between calls into its server, which a busy
+// thread does not make). Within 1 ms of the real time across 3 ms of work, in 4 of 5 (a pause
+// between reading the two clocks may part them once).
+TEST(FxClockTest, TheBlockLanesClockCountsEveryMillisecond) {
+    int agreed = 0;
+    for (int i = 0; i < 5; ++i) {
+        const uint32_t counted = PreciseTickCount();
+        const auto before = Clock::now();
+        while (Clock::now() - before < std::chrono::milliseconds(3)) {
+        }
+        const double real =
+            std::chrono::duration<double, std::milli>(Clock::now() - before).count();
+        agreed += std::abs(static_cast<double>(PreciseTickCount() - counted) - real) <= 1.0;
+    }
+    EXPECT_GE(agreed, 4);
 }
 
 struct Outcome {
