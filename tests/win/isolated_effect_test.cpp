@@ -25,27 +25,23 @@ const bool WIN64 = sizeof(void*) == 8;
 // A host process starts in well under a second on an idle machine and in several with both
 // cores busy; the waits end as soon as it is there.
 constexpr DWORD HOST_START_MS = 10000;
-const char* const OTHER_TREE = WIN64 ? "win32" : "win64";
+const std::wstring OTHER_TREE = WIN64 ? L"..\\..\\win32\\" : L"..\\..\\win64\\";
 const wchar_t* const OTHER_HOST = WIN64 ? L"kawauso-fxhost32.exe" : L"kawauso-fxhost64.exe";
-// A copy of the other tree's effect, so that the log beside it is this suite's alone: the other
-// bitness's suite, running meanwhile, starts and removes the log beside the original.
-std::string OtherEffect() {
-    return ProgramDirectory() + (WIN64 ? "\\copy_through32.dll" : "\\copy_through64.dll");
-}
+// Copied: the other bitness's suite, running meanwhile, starts and removes the original's log.
+const char* const OTHER_EFFECT = WIN64 ? "copy_through32.dll" : "copy_through64.dll";
 
 class IsolatedEffect : public WinTest {
   protected:
     void SetUp() override {
         WinTest::SetUp();
         const std::wstring here = WideFromUtf8(ProgramDirectory()) + L"\\";
-        CopyFileW((here + L"..\\kawauso-fxhost.exe").c_str(),
-                  (here + L"kawauso-fxhost.exe").c_str(), FALSE);
-        CopyFileW((here + L"..\\..\\" + WideFromUtf8(OTHER_TREE) + L"\\kawauso-fxhost.exe").c_str(),
-                  (here + OTHER_HOST).c_str(), FALSE);
-        CopyFileW(
-            (here + L"..\\..\\" + WideFromUtf8(OTHER_TREE) + L"\\tests\\plugins\\copy_through.dll")
-                .c_str(),
-            WideFromUtf8(OtherEffect()).c_str(), FALSE);
+        const std::wstring copies[][2] = {
+            {L"..\\kawauso-fxhost.exe", L"kawauso-fxhost.exe"},
+            {OTHER_TREE + L"kawauso-fxhost.exe", OTHER_HOST},
+            {OTHER_TREE + L"tests\\plugins\\copy_through.dll", WideFromUtf8(OTHER_EFFECT)}};
+        for (const auto& copy : copies) {
+            CopyFileW((here + copy[0]).c_str(), (here + copy[1]).c_str(), FALSE);
+        }
     }
 };
 
@@ -80,7 +76,7 @@ TEST_F(IsolatedEffect, RunsInItsOwnProcessForTheOtherBitnessAndTheSlotsWish) {
     };
     const Row rows[] = {{TestPluginPathUtf8("copy_through"), false, false},
                         {TestPluginPathUtf8("copy_through"), true, true},
-                        {OtherEffect(), false, true}};
+                        {ProgramDirectory() + "\\" + OTHER_EFFECT, false, true}};
     for (const Row& row : rows) {
         StartPluginLog(row.path);
         std::wcsncpy(currentSlot->VstPath, WideFromUtf8(row.path).c_str(), VST_PATH_MAX_UNITS);
@@ -91,9 +87,8 @@ TEST_F(IsolatedEffect, RunsInItsOwnProcessForTheOtherBitnessAndTheSlotsWish) {
         const uint64_t framesBefore = EffectFramesProcessed();
         EXPECT_TRUE(PumpUntil([&] { return CountPrefix(ReadPluginLog(row.path), "process") >= 3; },
                               HOST_START_MS))
-            << "the stream's blocks reach it: " << row.path << " asked " << row.wish << "; "
-            << EffectFramesProcessed() - framesBefore << " frames went through an effect, its log "
-            << ReadPluginLog(row.path).size() << " lines";
+            << row.path << " asked " << row.wish << ": " << EffectFramesProcessed() - framesBefore
+            << " frames through an effect, log " << ReadPluginLog(row.path).size() << " lines";
         UnloadPluginCommand(dialog);
         EXPECT_EQ(Hosts(), 0) << "its host ends with it";
         RemovePluginLog(row.path);

@@ -112,9 +112,7 @@ class Stream : public WinTest {
     }
     // A copy_through loaded now gets at least three blocks that begin with line.
     void ExpectNextEffectGetsBlocks(const char* line) {
-        // Wine's capture takes up to about 2 s to deliver its first buffer: the effect's wait
-        // starts once the stream delivers.
-        PumpUntil(StreamDelivering, 5000);
+        PumpUntil(StreamDelivering, 5000); // Wine's capture may take 2 s to deliver
         Listen("copy_through");
         ChooseVariant("copy_through");
         LoadPluginCommand(dialog);
