@@ -19,14 +19,13 @@ void LockLeave(PlatformLock* lock) { LeaveCriticalSection(AsSection(lock)); }
 
 uint32_t TickCount() { return GetTickCount(); }
 
+// No lock and, on current Windows, no call into the kernel: the block lane reads it on the
+// audio thread.
 uint32_t PreciseTickCount() {
-    static const int64_t frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f.QuadPart;
-    }();
-    LARGE_INTEGER now;
+    LARGE_INTEGER now, perSecond;
     QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&perSecond);
+    const int64_t frequency = perSecond.QuadPart;
     const int64_t ms =
         now.QuadPart / frequency * 1000 + now.QuadPart % frequency * 1000 / frequency;
     return static_cast<uint32_t>(ms);
