@@ -40,6 +40,9 @@ if [ -z "${DISPLAY:-}" ] || [ -n "${CI:-}" ]; then
 fi
 
 TREE="$ROOT/${KAWAUSO_WIN32_TREE:-build/win32}"  # the test runner may name another build
+if [ "${KAWAUSO_RUNS_32BIT:-yes}" = no ]; then  # ./run found no 32-bit processes here
+  TREE="$ROOT/${KAWAUSO_WIN64_TREE:-build/win64}"
+fi
 EXE="$TREE/Kawauso04.exe"
 if [ ! -f "$EXE" ]; then
   echo "run_program: $EXE is not built (scripts/build.sh)" >&2
@@ -48,6 +51,10 @@ fi
 
 if [ "$demo" = 0 ]; then
   export WINEDEBUG="${WINEDEBUG:--all}"
+  if [ "${KAWAUSO_RUNS_32BIT:-yes}" = no ]; then  # /usr/bin/wine would pick the 32-bit loader
+    export WINELOADER=/usr/lib/wine/wine64
+    exec "$WINELOADER" "$EXE" "${program_options[@]}"
+  fi
   exec wine "$EXE" "${program_options[@]}"
 fi
 

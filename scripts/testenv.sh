@@ -5,6 +5,13 @@
 #   testenv_start [--no-audio] [--no-display]   sets WINEPREFIX, DISPLAY, XDG_RUNTIME_DIR, PULSE_SERVER
 #   testenv_stop
 #   testenv_wine PROGRAM ARGS...                runs a Windows program in the prefix
+#   testenv_probe_32bit                         sets KAWAUSO_RUNS_32BIT (yes or no)
+#   testenv_without_32bit_loader COMMAND...     runs it where the 32-bit loader fails
+#
+# Some machines cannot run any 32-bit process, and there /usr/bin/wine still picks Wine's
+# 32-bit loader whenever it is installed, failing every program, 64-bit ones too. There (or
+# on any machine with KAWAUSO_WINE64_ONLY=1) every Wine run goes through the 64-bit loader, in
+# a prefix of its own that loader made.
 
 TESTENV_ROOT="${TESTENV_ROOT:-$(pwd)/build/testenv}"
 TESTENV_PIDS="$TESTENV_ROOT/pids"
@@ -49,6 +56,41 @@ _testenv_start_audio() {
   _testenv_record $!
 }
 
+testenv_probe_32bit() {  # once: what the first probe found holds for everything started after it
+  if [ -z "${KAWAUSO_RUNS_32BIT:-}" ]; then
+    KAWAUSO_RUNS_32BIT=no
+    if [ "${KAWAUSO_WINE64_ONLY:-0}" != 1 ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
+      KAWAUSO_RUNS_32BIT=yes
+    fi
+    export KAWAUSO_RUNS_32BIT
+  fi
+}
+
+# wine, and wine-stable (which wineboot and winepath call), as Wine's 64-bit loader.
+_testenv_use_64bit_loader() {
+  local bin="$TESTENV_ROOT/wine64-only" name
+  mkdir -p "$bin"
+  for name in wine wine-stable; do
+    printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' > "$bin/$name" && chmod +x "$bin/$name"
+  done
+  export WINELOADER=/usr/lib/wine/wine64 PATH="$bin:$PATH"
+}
+
+# Runs a command where Wine's 32-bit loader fails as it does on a machine that cannot run it, so
+# that KAWAUSO_WINE64_ONLY=1 tries what such a machine would do: in a mount namespace of its own
+# (as root), else as it is.
+testenv_without_32bit_loader() {
+  local fails="$PWD/build/no-32bit-loader"
+  mkdir -p build
+  printf '#!/bin/sh\necho "wine: Exec format error (no 32-bit process here)" >&2\nexit 126\n' > "$fails"
+  chmod +x "$fails"
+  if [ "$(id -u)" = 0 ] && [ -e /usr/lib/wine/wine ] && unshare -m true 2>/dev/null; then
+    exec unshare -m sh -c 'mount --bind "$0" /usr/lib/wine/wine && exec "$@"' "$fails" "$@"
+  fi
+  echo "no mount namespace here: Wine's 32-bit loader stays, though nothing here starts it" >&2
+  exec "$@"
+}
+
 _testenv_reg() { wine reg add "$@" /f >/dev/null 2>&1; }
 
 _testenv_init_prefix() {
@@ -86,7 +128,12 @@ testenv_start() {
   done
   mkdir -p "$TESTENV_ROOT/home"
   : > "$TESTENV_PIDS"
+  testenv_probe_32bit
   export WINEPREFIX="$TESTENV_ROOT/prefix"
+  if [ "$KAWAUSO_RUNS_32BIT" = no ]; then
+    _testenv_use_64bit_loader
+    WINEPREFIX="$TESTENV_ROOT/prefix64"
+  fi
   export WINEDEBUG="${WINEDEBUG:--all}"
   export WINEARCH=win64
   [ "$display" = 1 ] && _testenv_start_display

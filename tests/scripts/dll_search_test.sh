@@ -7,7 +7,7 @@
 source "$(dirname "$0")/lib.sh"
 e2e_environment
 export WINEDLLOVERRIDES="winmm=n,b"
-HIJACK="$ROOT/$WIN32_TREE/tests/hijack"
+HIJACK="$ROOT/$PROGRAM_TREE/tests/hijack"
 marked() { ls "$1" | grep -qi '^winmm\.dll\.loaded$'; }  # folder: the loader may name it WINMM.DLL
 
 mkdir -p "$W/probe" && cp "$HIJACK/winmm.dll" "$HIJACK/winmm_importer.exe" "$W/probe/"

@@ -25,11 +25,16 @@ prepare() {  # name, program build, effect build, variant, more settings lines..
 in_run() { KAWAUSO_DRIVER_DIR="$(winepath -w "$W/$1")" drive "${@:2}"; }  # name, driver args
 log_of() { tr -d '\r' < "$W/$1/$2.dll.log"; }  # name, variant
 
-prepare exit win32 win32 exit_later VstIsolated=1
-prepare deadlock win32 win32 heap_lock_later VstIsolated=1
-prepare hang win32 win32 hang_later VstIsolated=1
-prepare editor64 win32 win64 editor VstEditorOpen=1  # a copy, with an editor
-prepare counter32 win64 win32 chunk_counter
+P=$PROGRAM_BUILD COUNTER=counter32
+prepare exit $P $P exit_later VstIsolated=1
+prepare deadlock $P $P heap_lock_later VstIsolated=1
+prepare hang $P $P hang_later VstIsolated=1
+if [ "$KAWAUSO_RUNS_32BIT" = yes ]; then
+  prepare editor64 win32 win64 editor VstEditorOpen=1  # a copy, with an editor
+  prepare counter32 win64 win32 chunk_counter
+else
+  COUNTER=counter && prepare counter win64 win64 chunk_counter VstIsolated=1
+fi
 feed_tone 450 60 -12
 for run in "${RUNS[@]}"; do record_start "iso_$run" "$W/$run.raw"; RECORDERS+=($RECORD_PID); done
 record_start mic_src "$W/fed.raw"; RECORDERS+=($RECORD_PID)
@@ -42,8 +47,8 @@ for run in exit deadlock hang; do  # the window thread probed all along, the out
   KAWAUSO_DRIVER_DIR="$(winepath -w "$W/$run")" wine "$DRIVER" answers $PROBE_S \
     > "$W/$run.answers" 2>&1 & PROBES+=($!)
 done
-eventually 10 eval 'log_of counter32 chunk_counter | grep -q "^process"'
-in_run counter32 set-text $IDC_BUFFER_MS 21  # its chunk, counting, is taken at the next save
+eventually 10 eval 'log_of $COUNTER chunk_counter | grep -q "^process"'
+in_run $COUNTER set-text $IDC_BUFFER_MS 21  # its chunk, counting, is taken at the next save
 wait "${PROBES[@]}"; kill "${RECORDERS[@]}"; wait "${RECORDERS[@]}" 2> /dev/null
 analyze shape "$W/fed.raw"; REFERENCE=$(field "$AOUT" steady)
 
@@ -62,10 +67,10 @@ runs_through() {
   local s; s=$(steps_of "$1"); s=${s#"${s%%F*}"}; [ "$(tr -cd F <<< "${s:0:40}" | wc -c)" -ge 36 ]; }
 # The last chunk the program took before the fault is the one the restarted effect gets.
 carried_on() {
-  local log taken given; log=$(log_of counter32 chunk_counter)
+  local log taken given; log=$(log_of $COUNTER chunk_counter)
   given=$(sed -n 's/^chunk received //p' <<< "$log" | head -n1)
   taken=$(sed -n '/^chunk received /q; s/^chunk given //p' <<< "$log" | tail -n1)
-  echo "  counter32: taken last '$taken', given back '$given'"
+  echo "  $COUNTER: taken last '$taken', given back '$given'"
   [ -n "$given" ] && [ "$given" = "$taken" ] && [ "${given#blocks=}" -gt 0 ]
 }
 
@@ -73,8 +78,8 @@ for run in exit deadlock hang; do
   check "$run: the program lives, its window answering within $ANSWER_MS ms throughout" answered $run
   check "$run: the tone goes on through the stage, then through the restarted effect" recovers $run
 done
-check "the 32-bit program runs a 64-bit copy effect, its editor open and idled in the host" eval \
+needs win32 "the 32-bit program runs a 64-bit copy effect, its editor open and idled in the host" eval \
   'runs_through editor64 && log_of editor64 editor | grep -q "opcode=14 .*ptr=set" &&
    [ "$(log_of editor64 editor | grep -c "opcode=19 ")" -gt 100 ]'
-check "the 64-bit program runs a 32-bit effect" runs_through counter32
+needs win32 "the 64-bit program runs a 32-bit effect" runs_through counter32
 check "a chunk that counts blocks: the restarted effect continues from the last one taken" carried_on

@@ -10,7 +10,7 @@ e2e_environment
 instance() {  # name, variant, more settings lines...
   local dll; dll="$(winepath -w "$W/$1")\\$2.dll"
   new_instance "$1" "[Settings00]" "VstPath=$dll" "${@:3}"
-  cp "$WIN32_TREE/tests/plugins/$2.dll" "$PROGRAM_DIR/" && : > "$PROGRAM_DIR/$2.dll.log"
+  cp "$PROGRAM_TREE/tests/plugins/$2.dll" "$PROGRAM_DIR/" && : > "$PROGRAM_DIR/$2.dll.log"
 }
 log_of() { tr -d '\r' < "$PROGRAM_DIR/$1.dll.log"; }
 state_file() { echo "$PROGRAM_DIR/KaWUmi.Settings00.vststate"; }
@@ -35,7 +35,7 @@ check "the next start loads it and gives its chunk back" eval \
 cp "$(state_file)" "$W/chunk.vststate"
 sox -n -r 44100 -b 16 -c 2 -e signed "$W/tone.wav" synth 0.2 sine 450
 check "the renderer gives the effect the state the program kept, from the program's own file" eval \
-  ': > "$PROGRAM_DIR/chunk_state.dll.log" && wine "$WIN32_TREE/kawauso-render.exe" --plugin \
+  ': > "$PROGRAM_DIR/chunk_state.dll.log" && wine "$PROGRAM_TREE/kawauso-render.exe" --plugin \
    "$PROGRAM_DIR/chunk_state.dll" --plugin-state "$W/chunk.vststate" "$W/tone.wav" "$W/out.wav" \
    > "$W/render.out" 2>&1 && log_of chunk_state | grep -qx "chunk received chunk-state-as-left"'
 

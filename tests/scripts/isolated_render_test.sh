@@ -24,20 +24,18 @@ FAULTS=(
   "native win32 win64|exit_process|the plug-in's host process exited with code 7 in block 3"
   "win32 win64|heap_lock_kept|the plug-in faulted (exception 0xC0000005) in block 1"
   "native win32 win64|grow_channels|the plug-in changed its number of inputs or outputs while loading")
-faults() {  # builds, effect, message
-  local build message
-  for build in $1; do
-    echo "previous contents" > $O
-    render $build --isolated --plugin "$(effect $build $2)" $T $O
-    local code=$?
-    [ $build = native ] && message=${3//%s/0000000B} || message=${3//%s/C0000005}
-    [ $code = 3 ] && grep -qF -- "$message" $W/err.txt && [ "$(cat $O)" = "previous contents" ] &&
-      [ ! -e $O.partial ] || { echo "  $build: exit $code: $(head -n1 $W/err.txt)"; return 1; }
-  done
+faults() {  # build, effect, message
+  local message=${3//%s/C0000005}
+  echo "previous contents" > $O
+  render $1 --isolated --plugin "$(effect $1 $2)" $T $O
+  local code=$?
+  [ $1 = native ] && message=${3//%s/0000000B}
+  [ $code = 3 ] && grep -qF -- "$message" $W/err.txt && [ "$(cat $O)" = "previous contents" ] &&
+    [ ! -e $O.partial ] || { echo "  $1: exit $code: $(head -n1 $W/err.txt)"; false; }
 }
 for row in "${FAULTS[@]}"; do
   IFS='|' read -r builds name message <<< "$row"
-  check "isolated, exit 3 with its cause: $name ($builds)" faults "$builds" "$name" "$message"
+  each_build "$builds" "isolated, exit 3 with its cause: $name" faults "$name" "$message"
 done
 
 # As the zips hold them: each renderer with its own host and the other one's beside it.
@@ -54,14 +52,14 @@ other_bitness() {  # renderer's build, effect's build, effect
     cmp -s $W/own.wav $W/other.wav || { echo "  $(head -n1 $W/err.txt)"; return 1; }
 }
 for effect in copy_through hostile ch_1_2; do
-  check "the 32-bit renderer through a 64-bit $effect: as in-process" other_bitness win32 win64 $effect
-  check "the 64-bit renderer through a 32-bit $effect: as in-process" other_bitness win64 win32 $effect
+  needs win32 "the 32-bit renderer through a 64-bit $effect: as in-process" other_bitness win32 win64 $effect
+  needs win32 "the 64-bit renderer through a 32-bit $effect: as in-process" other_bitness win64 win32 $effect
 done
 missing_host() {
   render $WIN32_TREE/kawauso-render.exe --plugin "$(effect win64 copy_through)" $T $O
   [ $? = 3 ] && grep -qF "the plug-in's host process could not be started while loading" $W/err.txt
 }
-check "the 64-bit host missing: the 32-bit renderer says so, exit 3" missing_host
+needs win32 "the 64-bit host missing: the 32-bit renderer says so, exit 3" missing_host
 not_pe() {  # build: a file that is no PE image, and one for another processor
   render $1 --plugin README.md $T $O
   [ $? = 2 ] && grep -qF "cannot load the plug-in: it is not a Windows DLL (no PE header)" $W/err.txt || return 1
@@ -70,7 +68,7 @@ not_pe() {  # build: a file that is no PE image, and one for another processor
   render $1 --plugin $W/arm64.dll $T $O
   [ $? = 2 ] && grep -qF "cannot load the plug-in: it is built for a processor other than x86 and x64" $W/err.txt
 }
-check "refused unloaded: not a PE image, an ARM64 DLL (win32 win64)" eval 'not_pe win32 && not_pe win64'
+each_build "win32 win64" "refused unloaded: not a PE image, an ARM64 DLL" not_pe
 
 # The caller killed while its effect hangs: the host process ends by itself.
 our_host() {  # the host process started from this checkout (its folder is ours)
@@ -90,6 +88,4 @@ host_gone_with_caller() {  # build
   wait $caller 2>/dev/null
   return 0
 }
-for build in native win32; do
-  check "the host process ends with its caller ($build)" host_gone_with_caller $build
-done
+each_build "native win32" "the host process ends with its caller" host_gone_with_caller

@@ -1,4 +1,5 @@
-# Helpers of the script suites, sourced first; each check prints "PASS: name" or "FAIL: name".
+# Helpers of the script suites, sourced first; each check prints "PASS: name" or "FAIL: name"
+# (or "SKIP: name (why)" where it needs a 32-bit process that cannot run here).
 # End to end, the real Kawauso04.exe runs under Wine in a folder of its own (its KaWUmi.ini
 # its own), driven from outside by kawauso-driver.exe.
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -8,14 +9,28 @@ export LC_ALL=C.UTF-8
 WIN32_TREE=${KAWAUSO_WIN32_TREE:-build/win32}  # the build trees under test
 WIN64_TREE=${KAWAUSO_WIN64_TREE:-build/win64}
 NATIVE_TREE=${KAWAUSO_NATIVE_TREE:-build/native}
-PROGRAM_EXE=$WIN32_TREE/Kawauso04.exe
-DRIVER=$WIN32_TREE/kawauso-driver.exe
+declare -A TREE=([native]=$NATIVE_TREE [win32]=$WIN32_TREE [win64]=$WIN64_TREE)
+# Where no 32-bit process can run, the program under test is the 64-bit build, and a check
+# that needs a 32-bit process is skipped, saying why.
+source "$ROOT/scripts/testenv.sh" && testenv_probe_32bit
+PROGRAM_BUILD=win32 NO_32BIT="needs a 32-bit process, which this machine cannot run"
+[ "$KAWAUSO_RUNS_32BIT" = yes ] || PROGRAM_BUILD=win64
+PROGRAM_TREE=${TREE[$PROGRAM_BUILD]}
+PROGRAM_EXE=$PROGRAM_TREE/Kawauso04.exe
+DRIVER=$PROGRAM_TREE/kawauso-driver.exe
 IDC_SLOT=1020 IDC_BUFFER_MS=1003 IDC_VOLUME=1006 IDC_PITCH=1010 ID_START=40003 ID_STOP=40004
 ID_ABOUT=40006 IDC_ABOUT_COUNTERS=1030 IDC_VST_LOAD=1014 IDC_WAVEIN=1001
-declare -A TREE=([native]=$NATIVE_TREE [win32]=$WIN32_TREE [win64]=$WIN64_TREE)
 PROGRAM_PID="" E2E_PIDS=() E2E_MODULES=() E2E_OWN_ENV=0
 
 check() { if "${@:2}"; then echo "PASS: $1"; else echo "FAIL: $1"; fi; }  # name, command...
+needs() {  # builds the check runs, name, command...
+  if [ "$KAWAUSO_RUNS_32BIT" = no ] && [[ " $1 " == *" win32 "* ]]; then echo "SKIP: $2 ($NO_32BIT)"
+  else check "${@:2}"; fi
+}
+each_build() {  # builds, name, command, args...: "name (build)", the build the command's first argument
+  local build
+  for build in $1; do needs $build "$2 ($build)" "$3" $build "${@:4}"; done
+}
 within() { awk -v v="$1" -v lo="$2" -v hi="$3" 'BEGIN { exit !(v != "" && v >= lo && v <= hi) }'; }
 calc() { awk "BEGIN { print $* }"; }
 field() { tr ' ' '\n' <<< "$1" | sed -n "s/^$2=//p"; }  # line of key=value pairs, key

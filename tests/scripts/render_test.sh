@@ -52,30 +52,26 @@ FAULTS=(
   "$ALL|a fault while loading|--plugin @P/crash_open.@X $T $O|while loading"
   "$ALL|channels grown in effOpen|--plugin @P/grow_channels.@X $T $O|changed its number of inputs or outputs while loading"
   "native win32|a block that never returns|--plugin @P/hang_process.@X $T $O|did not return from block 1")
-refused() {  # builds, args, reason[, exit status]
-  local build
-  for build in $1; do
-    echo "previous contents" > $O
-    render $build $(expand $build "$2")
-    [ $? = "${4:-2}" ] && grep -qF -- "kawauso-render: " $W/err.txt && grep -qF -- "$3" $W/err.txt &&
-      [ "$(cat $O)" = "previous contents" ] && [ ! -e $O.partial ] ||
-      { echo "  $build: $(head -n1 $W/err.txt)"; return 1; }
-  done
+refused() {  # build, args, reason[, exit status]
+  echo "previous contents" > $O
+  render $1 $(expand $1 "$2")
+  [ $? = "${4:-2}" ] && grep -qF -- "kawauso-render: " $W/err.txt && grep -qF -- "$3" $W/err.txt &&
+    [ "$(cat $O)" = "previous contents" ] && [ ! -e $O.partial ] || { echo "  $1: $(head -n1 $W/err.txt)"; false; }
 }
 mkdir -p $W/adir
 for row in "${REFUSALS[@]}"; do
   IFS='|' read -r builds name args reason <<< "$row"
-  check "refuses $name ($builds)" refused "$builds" "$args" "$reason"
+  each_build "$builds" "refuses $name" refused "$args" "$reason"
 done
 for row in "${FAULTS[@]}"; do
   IFS='|' read -r builds name args reason <<< "$row"
-  check "exit 3 on $name ($builds)" refused "$builds" "$args" "$reason" 3
+  each_build "$builds" "exit 3 on $name" refused "$args" "$reason" 3
 done
 
 # The watch starts after the load: an effOpen a second longer than the 5 s a block gets.
 check "a slow load is no hang (native)" render native --plugin $NATIVE_TREE/tests/plugins/slow_open.so $T $O
-helps() { for b in "${BUILDS[@]}"; do render $b --help && grep -q -- --buffer-ms $W/out.txt || return 1; done; }
-check "--help: the usage on stdout, exit 0 ($ALL)" helps
+helps() { render $1 --help && grep -q -- --buffer-ms $W/out.txt; }
+each_build "$ALL" "--help: the usage on stdout, exit 0" helps
 render native $T $W/plain.wav
 check "a quiet input: no clipped blocks" grep -qx 'clipped blocks: 0' $W/err.txt
 render native --clock-skew-ppm 0 $T $W/unskewed.wav

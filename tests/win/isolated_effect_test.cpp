@@ -30,21 +30,6 @@ const wchar_t* const OTHER_HOST = WIN64 ? L"kawauso-fxhost32.exe" : L"kawauso-fx
 // Copied: the other bitness's suite, running meanwhile, starts and removes the original's log.
 const char* const OTHER_EFFECT = WIN64 ? "copy_through32.dll" : "copy_through64.dll";
 
-class IsolatedEffect : public WinTest {
-  protected:
-    void SetUp() override {
-        WinTest::SetUp();
-        const std::wstring here = WideFromUtf8(ProgramDirectory()) + L"\\";
-        const std::wstring copies[][2] = {
-            {L"..\\kawauso-fxhost.exe", L"kawauso-fxhost.exe"},
-            {OTHER_TREE + L"kawauso-fxhost.exe", OTHER_HOST},
-            {OTHER_TREE + L"tests\\plugins\\copy_through.dll", WideFromUtf8(OTHER_EFFECT)}};
-        for (const auto& copy : copies) {
-            CopyFileW((here + copy[0]).c_str(), (here + copy[1]).c_str(), FALSE);
-        }
-    }
-};
-
 // How many of our host processes run; ends them when asked (as a crash would).
 int Hosts(bool end = false) {
     int count = 0;
@@ -64,35 +49,63 @@ int Hosts(bool end = false) {
     return count;
 }
 
-TEST_F(IsolatedEffect, RunsInItsOwnProcessForTheOtherBitnessAndTheSlotsWish) {
-    OpenDialog();
-    ASSERT_TRUE(StartTestStream());
-    // Wine's capture may take seconds to deliver under load: that is the stream's, not the
-    // effect's, so the rows start once it delivers.
-    ASSERT_TRUE(PumpUntil(StreamDelivering, HOST_START_MS));
-    struct Row {
-        std::string path;
-        bool wish, isolated;
-    };
-    const Row rows[] = {{TestPluginPathUtf8("copy_through"), false, false},
-                        {TestPluginPathUtf8("copy_through"), true, true},
-                        {ProgramDirectory() + "\\" + OTHER_EFFECT, false, true}};
-    for (const Row& row : rows) {
-        StartPluginLog(row.path);
-        std::wcsncpy(currentSlot->VstPath, WideFromUtf8(row.path).c_str(), VST_PATH_MAX_UNITS);
-        currentSlot->VstIsolated = row.wish;
-        EXPECT_EQ(AnswerBoxes(dialog, Button(IDOK), [&] { LoadPluginCommand(dialog); }).seen, 0);
-        EXPECT_EQ((Flags{LiveEffectIsolated(), Hosts() > 0}), (Flags{row.isolated, row.isolated}))
-            << row.path << " asked " << row.wish;
-        const uint64_t framesBefore = EffectFramesProcessed();
-        EXPECT_TRUE(PumpUntil([&] { return CountPrefix(ReadPluginLog(row.path), "process") >= 3; },
-                              HOST_START_MS))
-            << row.path << " asked " << row.wish << ": " << EffectFramesProcessed() - framesBefore
-            << " frames through an effect, log " << ReadPluginLog(row.path).size() << " lines";
-        UnloadPluginCommand(dialog);
-        EXPECT_EQ(Hosts(), 0) << "its host ends with it";
-        RemovePluginLog(row.path);
+struct Row {
+    std::string path;
+    bool wish, isolated;
+};
+
+class IsolatedEffect : public WinTest {
+  protected:
+    void SetUp() override {
+        WinTest::SetUp();
+        const std::wstring here = WideFromUtf8(ProgramDirectory()) + L"\\";
+        const std::wstring copies[][2] = {
+            {L"..\\kawauso-fxhost.exe", L"kawauso-fxhost.exe"},
+            {OTHER_TREE + L"kawauso-fxhost.exe", OTHER_HOST},
+            {OTHER_TREE + L"tests\\plugins\\copy_through.dll", WideFromUtf8(OTHER_EFFECT)}};
+        for (const auto& copy : copies) {
+            CopyFileW((here + copy[0]).c_str(), (here + copy[1]).c_str(), FALSE);
+        }
     }
+    // Each row's effect loaded through the dialog into a running stream: where it runs, and that it
+    // gets the stream's blocks there.
+    void LoadsAndProcesses(std::initializer_list<Row> rows) {
+        OpenDialog();
+        ASSERT_TRUE(StartTestStream());
+        // Wine's capture may take seconds to deliver under load: that is the stream's, not the
+        // effect's, so the rows start once it delivers.
+        ASSERT_TRUE(PumpUntil(StreamDelivering, HOST_START_MS));
+        for (const Row& row : rows) {
+            StartPluginLog(row.path);
+            std::wcsncpy(currentSlot->VstPath, WideFromUtf8(row.path).c_str(), VST_PATH_MAX_UNITS);
+            currentSlot->VstIsolated = row.wish;
+            EXPECT_EQ(AnswerBoxes(dialog, Button(IDOK), [&] { LoadPluginCommand(dialog); }).seen,
+                      0);
+            EXPECT_EQ((Flags{LiveEffectIsolated(), Hosts() > 0}),
+                      (Flags{row.isolated, row.isolated}))
+                << row.path << " asked " << row.wish;
+            const uint64_t framesBefore = EffectFramesProcessed();
+            EXPECT_TRUE(
+                PumpUntil([&] { return CountPrefix(ReadPluginLog(row.path), "process") >= 3; },
+                          HOST_START_MS))
+                << row.path << " asked " << row.wish << ": "
+                << EffectFramesProcessed() - framesBefore << " frames through an effect, log "
+                << ReadPluginLog(row.path).size() << " lines";
+            UnloadPluginCommand(dialog);
+            EXPECT_EQ(Hosts(), 0) << "its host ends with it";
+            RemovePluginLog(row.path);
+        }
+    }
+};
+
+TEST_F(IsolatedEffect, RunsInItsOwnProcessWhereTheSlotWishes) {
+    LoadsAndProcesses({{TestPluginPathUtf8("copy_through"), false, false},
+                       {TestPluginPathUtf8("copy_through"), true, true}});
+}
+
+TEST_F(IsolatedEffect, RunsInItsOwnProcessForTheOtherBitness) {
+    SKIP_WITHOUT_32BIT();
+    LoadsAndProcesses({{ProgramDirectory() + "\\" + OTHER_EFFECT, false, true}});
 }
 
 TEST_F(IsolatedEffect, TheSystemMenuItemKeepsTheKeyOnlyWhileItIsChecked) {

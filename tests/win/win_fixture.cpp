@@ -42,7 +42,8 @@ std::string SourceFile(const std::string& relativePath) {
 std::string ShownVersion() {
     std::smatch match;
     const std::string build = SourceFile("CMakeLists.txt");
-    return std::regex_search(build, match, std::regex(R"(project\(Kawauso04 VERSION ([0-9]+\.[0-9]+))"))
+    return std::regex_search(build, match,
+                             std::regex(R"(project\(Kawauso04 VERSION ([0-9]+\.[0-9]+))"))
                ? match[1].str()
                : "";
 }
@@ -135,6 +136,12 @@ size_t CommittedBytes() {
     PROCESS_MEMORY_COUNTERS memory = {};
     GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
     return memory.PagefileUsage;
+}
+
+bool ThirtyTwoBitProcessesRun() {
+    wchar_t found[8] = L"";
+    GetEnvironmentVariableW(L"KAWAUSO_RUNS_32BIT", found, 8);
+    return std::wstring(found) != L"no";
 }
 
 void WinTest::SetUp() {

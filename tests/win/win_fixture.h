@@ -47,6 +47,13 @@ Box AnswerBoxes(HWND owner, Answer answer, const std::function<void()>& open, in
 
 size_t CommittedBytes();
 
+// False where the test runner found that no 32-bit process can run here: a test that needs one
+// is skipped, saying why.
+bool ThirtyTwoBitProcessesRun();
+#define SKIP_WITHOUT_32BIT()                                                                       \
+    if (!ThirtyTwoBitProcessesRun())                                                               \
+    GTEST_SKIP() << "needs a 32-bit process, which this machine cannot run"
+
 class WinTest : public ::testing::Test {
   protected:
     void SetUp() override;
