@@ -72,9 +72,8 @@ TEST_F(PluginBridgeTest, EveryOutputOfAHostileEffectBecomesAValidSample) {
 // input takes the mono mix, inputs beyond two hear silence, one output plays on both sides,
 // outputs beyond two are ignored. (The channel effects pass input 0 to output 0, input 1 or 0
 // negated to output 1, plus the sum of the inputs beyond two; they fill outputs beyond two
-// with full scale.) Values counted in 16-bit steps are exact in float, so the stream gets back
-// the route's value + 0.5, truncated toward zero and saturated: a negative sample through a
-// copy comes back one step nearer zero.
+// with full scale.) Values counted in 16-bit steps are exact in float; the stream gets a whole
+// negative step back one nearer zero, a half step rounded up, beyond full scale saturated.
 TEST_F(PluginBridgeTest, EverySampleValueIsRoutedToAndFromTheStereoStream) {
     using Route = double (*)(double l, double r);
     const Route mix = [](double l, double r) { return (l + r) / 2; };
@@ -87,7 +86,8 @@ TEST_F(PluginBridgeTest, EverySampleValueIsRoutedToAndFromTheStereoStream) {
         {"ch_1_2", mix, negatedMix},    {"ch_2_1", left, left},
         {"ch_4_2", left, negatedRight}, {"ch_2_6", left, negatedRight}};
     const auto back = [](double steps) {
-        return static_cast<int16_t>(std::clamp(std::trunc(steps + 0.5), -32768.0, 32767.0));
+        const double up = steps < 0 || steps != std::floor(steps) ? std::floor(steps) + 1 : steps;
+        return static_cast<int16_t>(std::min(up, 32767.0));
     };
     constexpr int32_t FRAMES = 32768;
     Samples in(2 * FRAMES), out(2 * FRAMES);

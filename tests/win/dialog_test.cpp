@@ -10,7 +10,6 @@
 #include "app/main_dialog.h"
 #include "audio/device_names.h"
 #include "audio/engine_state.h"
-#include "audio/slider_tables.h"
 #include "app/plugin_commands.h"
 #include "res/resource.h"
 #include "settings/command_line.h"
@@ -52,8 +51,8 @@ TEST_F(MainWindow, FirstStartShowsTheDefaultsAndASavedSlotIsApplied) {
                        Text(IDC_PITCH_VALUE), Text(IDC_BUFFER_MS), Text(IDC_DETAIL_TOGGLE)}),
               (Strings{L"Monitor of Test", L"WASAPI: TestSpeaker", L"0.10", L"+200", L"20", L"▼"}));
     EXPECT_EQ(SendMessageW(Item(IDC_VOLUME), TBM_GETPOS, 0, 0), 100) << "500 held at the end";
-    EXPECT_EQ(std::make_pair(gain, pitchRatio),
-              std::make_pair(GainForVolumePosition(100), PitchRatioForPosition(-200)));
+    EXPECT_NEAR(gain, 0.1, 1e-9);
+    EXPECT_NEAR(pitchRatio, 2.0, 1e-9);
     EXPECT_EQ(WindowSize().cy, full.cy - DETAIL_ROW_PIXELS);
     RECT r;
     GetWindowRect(dialog, &r);
@@ -90,19 +89,21 @@ TEST_F(MainWindow, TheEndpointsFollowTheWinMMDevicesUnderNamesOfTheirOwn) {
 
 TEST_F(MainWindow, ButtonsLabelsAndSlidersSetTheStage) {
     OpenDialog();
+    constexpr double UP37 = 1.136816973; // 2^(37/200): 37 of the 200 positions to an octave up
     struct Step {
         int id;
         WORD code;
         int volume, pitch;
         const wchar_t *volumeLabel, *pitchLabel;
-    } steps[] = {{IDC_HI, BN_CLICKED, 0, -200, L"1.00", L"+200"},
-                 {IDC_LO, BN_CLICKED, 0, 200, L"1.00", L"-200"},
-                 {IDC_PITCH_LABEL, STN_CLICKED, 0, 0, L"1.00", L"+0"},
-                 {IDC_PITCH, 0, 0, -37, L"1.00", L"+37"},
-                 {IDC_VOLUME, 0, -100, -37, L"10.00", L"+37"},
-                 {IDC_VOLUME, 0, 100, -37, L"0.10", L"+37"},
-                 {IDC_VOLUME, 0, -50, -37, L"3.16", L"+37"},
-                 {IDC_VOLUME_LABEL, STN_CLICKED, 0, -37, L"1.00", L"+37"}};
+        double gain, ratio;
+    } steps[] = {{IDC_HI, BN_CLICKED, 0, -200, L"1.00", L"+200", 1, 2},
+                 {IDC_LO, BN_CLICKED, 0, 200, L"1.00", L"-200", 1, 0.5},
+                 {IDC_PITCH_LABEL, STN_CLICKED, 0, 0, L"1.00", L"+0", 1, 1},
+                 {IDC_PITCH, 0, 0, -37, L"1.00", L"+37", 1, UP37},
+                 {IDC_VOLUME, 0, -100, -37, L"10.00", L"+37", 10, UP37},
+                 {IDC_VOLUME, 0, 100, -37, L"0.10", L"+37", 0.1, UP37},
+                 {IDC_VOLUME, 0, -50, -37, L"3.16", L"+37", 3.16227766, UP37}, // 10^(1/2)
+                 {IDC_VOLUME_LABEL, STN_CLICKED, 0, -37, L"1.00", L"+37", 1, UP37}};
     for (const Step& s : steps) {
         if (s.id == IDC_PITCH || s.id == IDC_VOLUME) {
             MoveTrackbar(s.id, s.id == IDC_PITCH ? s.pitch : s.volume);
@@ -113,9 +114,8 @@ TEST_F(MainWindow, ButtonsLabelsAndSlidersSetTheStage) {
         EXPECT_EQ(Texts({IDC_VOLUME_VALUE, IDC_PITCH_VALUE}),
                   (Strings{s.volumeLabel, s.pitchLabel}))
             << s.id;
-        EXPECT_EQ(std::make_pair(gain, pitchRatio),
-                  std::make_pair(GainForVolumePosition(s.volume), PitchRatioForPosition(s.pitch)))
-            << s.id;
+        EXPECT_NEAR(gain, s.gain, 1e-8) << s.id;
+        EXPECT_NEAR(pitchRatio, s.ratio, 1e-9) << s.id;
     }
     // The clip indicator: red for 700 ms after a clip, never while stopping; others untouched.
     EXPECT_EQ(ClipColour(), RGB(0, 0, 0));

@@ -111,8 +111,8 @@ class Stream : public WinTest {
         PumpUntil(PluginCallRunning, 2000);
     }
     // A copy_through loaded now gets at least three blocks that begin with line.
-    void ExpectNextEffectGetsBlocks(const char* line) {
-        PumpUntil(StreamDelivering, 5000); // Wine's capture may take 2 s to deliver
+    void ExpectNextEffectGetsBlocks(const char* line) { // Wine's capture may take 2 s to start
+        ASSERT_TRUE(PumpUntil(StreamDelivering, 5000)) << "the stream never delivered";
         Listen("copy_through");
         ChooseVariant("copy_through");
         LoadPluginCommand(dialog);
