@@ -2,7 +2,7 @@
 # kawauso-render, native, win32 and win64: bad input refused with its reason, help, the
 # clipping count, the same bytes from every build, an effect's output, OUT not a plain file.
 source "$(dirname "$0")/lib.sh"
-BUILDS=(native win32 win64) ALL="native win32 win64"
+ALL="native win32 win64"
 render() {  # build, args...: exit status (124: did not end within a minute); output in $W/{out,err}.txt
   if [ "$1" = native ]; then timeout 60 "$NATIVE_TREE/kawauso-render" "${@:2}"
   else timeout 60 wine "${TREE[$1]}/kawauso-render.exe" "${@:2}"; fi > "$W/out.txt" 2> "$W/err.txt"
@@ -82,20 +82,23 @@ check "--clock-skew-ppm: the corrector's final ratio printed" grep -q 'final rat
 render native --volume -100 $W/loud.wav $W/clipped.wav
 check "1 s at x10 in 50 ms blocks: 20 clipped blocks" grep -qx 'clipped blocks: 20' $W/err.txt
 
-same_bytes() {  # input, options...: every build renders the input to the same bytes; else all is kept
-  local build codes="" dir=$W/same-$((++CASE)) && mkdir -p $dir && cp $1 $dir/
-  for build in "${BUILDS[@]}"; do
-    render $build $(expand $build "${*:2}") $1 $dir/$build.wav; codes+=" $build=$?"; cp $W/err.txt $dir/$build.err
-  done
-  [[ $codes != *=[!0]* ]] && cmp -s $dir/{native,win32}.wav && cmp -s $dir/{native,win64}.wav && rm -r $dir && return 0
-  echo "  noise seed $SEED, exit codes$codes, options ${*:2}: all kept in $dir" | tee $dir/case.txt; return 1
+same_bytes() {  # build, input, options...: the build renders the input to native's bytes; else all is kept
+  render $1 $(expand $1 "${*:3}") $2 $DIR/$1.wav; local code=$?; cp $W/err.txt $DIR/$1.err
+  [ $NATIVE_CODE = 0 ] && [ $code = 0 ] && cmp -s $DIR/{native,$1}.wav && return 0
+  KEEP=1 && echo "  noise seed $SEED, exit codes native=$NATIVE_CODE $1=$code, options ${*:3}: kept in $DIR" |
+    tee -a $DIR/case.txt; return 1
 }
 for opts in "" "--pitch -200 --volume -100 --buffer-ms 10" "--pitch 200 --volume 50 --buffer-ms 20" \
             "--pitch 37 --volume -30 --buffer-ms 13" "--pitch -77 --buffer-ms 1000 --no-fade" \
             "--plugin @P/copy_through.@X" "--plugin @P/copy_through.@X --buffer-ms 1000 --no-fade" \
             "--plugin @P/hostile.@X" "--plugin @P/hostile.@X --buffer-ms 13" \
             "--clock-skew-ppm -1000 --pitch 37 --buffer-ms 10"; do
-  for input in tone noise; do check "the same bytes from every build: $input ${opts:-defaults}" same_bytes $W/$input.wav $opts; done
+  for input in tone noise; do
+    DIR=$W/same-$((++CASE)) KEEP=0 && mkdir -p $DIR && cp $W/$input.wav $DIR/
+    render native $(expand native "$opts") $W/$input.wav $DIR/native.wav; NATIVE_CODE=$?; cp $W/err.txt $DIR/native.err
+    each_build "win32 win64" "native's bytes: $input ${opts:-defaults}" same_bytes $W/$input.wav $opts
+    [ $KEEP = 1 ] || rm -r $DIR
+  done
 done
 
 # An effect's output is the output: one that copies gives the input back within a step, in
