@@ -73,8 +73,16 @@ bool LoadCall(FxClient& client, const char* variant) {
     return FxExchange(&client, client.limits.startMs) && client.shared->control.answer.ok != 0;
 }
 
-// Sizes of staged bytes around the piece size, and a whole 16 MiB chunk.
+// Sizes of staged bytes around the piece size, and a whole 16 MiB chunk; a name somebody made
+// first is never shared.
 TEST(FxTransportTest, StagedBytesComeBackWholeInPiecesUpToTheLimit) {
+    char name[64];
+    FxTransportName(name, sizeof name, CurrentProcessId(), 0, "-taken"); // 0: no client's
+    SharedMemory first, second;
+    ASSERT_TRUE(SharedMemoryCreate(&first, name, 64));
+    EXPECT_FALSE(SharedMemoryCreate(&second, name, 64));
+    SharedMemoryRemoveName(name);
+    SharedMemoryClose(&first);
     FxClient client;
     ASSERT_TRUE(FxStart(&client, HOST.c_str(), FxLimits{})) << HOST;
     for (uint32_t size : {0u, 1u, FX_PIECE_BYTES - 1, FX_PIECE_BYTES, FX_PIECE_BYTES + 1,
