@@ -66,6 +66,19 @@ TEST(DriftCorrector, CountingAgreesWithResamplingAndTheBypassCopies) {
     }
 }
 
+// A raise (silence put ahead, the target moved with it) is held as it is, on one clock.
+TEST(DriftCorrector, HoldsARaisedTargetWithoutResampling) {
+    DriftCorrector corrector;
+    corrector.Start(500, 20);
+    double queue = 500;
+    for (int block = 0; block < 3000; ++block) { // half a minute of 10 ms blocks, a raise at 1 s
+        queue += block == 100 ? 441 : 0;
+        corrector.MoveTarget(block == 100 ? 441 : 0);
+        queue += corrector.Count(441, queue) - 441.0;
+    }
+    EXPECT_EQ(std::make_pair(queue, corrector.Bypassed()), std::make_pair(941.0, true));
+}
+
 // THD+N of one channel over a window: the residual after fitting DC, the tone and a linear
 // drift of its amplitude and phase, against the fitted tone.
 double ThdPlusNoiseDb(const std::vector<int16_t>& stereo, size_t first, size_t count,
