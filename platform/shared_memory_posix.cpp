@@ -38,10 +38,12 @@ bool SharedMemoryCreate(SharedMemory* memory, const char* name, size_t bytes) {
     if (fd < 0) {
         return false;
     }
-    if (ftruncate(fd, static_cast<off_t>(bytes)) != 0 || !Map(memory, fd, bytes)) {
-        if (memory->address == nullptr) {
-            close(fd);
-        }
+    // Map closes the descriptor either way: only a failed sizing leaves it open here.
+    const bool sized = ftruncate(fd, static_cast<off_t>(bytes)) == 0;
+    if (!sized) {
+        close(fd);
+    }
+    if (!sized || !Map(memory, fd, bytes)) {
         shm_unlink(path);
         return false;
     }

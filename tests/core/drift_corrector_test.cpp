@@ -33,36 +33,50 @@ TEST(DriftCorrector, HoldsTheQueueForAnHourAtEverySkew) {
 }
 
 // Count must agree with Process frame for frame, or the simulated hours mean nothing; the
-// bypass must copy, and the interpolator take over from it without a seam. Blocks of odd
-// lengths, the ratio changed between them, 1 again at the end.
+// bypass must copy, and the interpolator take over from it without a seam: its first block
+// is the tone itself at the positions the ratio steps to. Blocks of odd lengths from one
+// tone (the right channel 7 frames ahead), the ratio changed between them, 1 again at the end.
 TEST(DriftCorrector, CountingAgreesWithResamplingAndTheBypassCopies) {
     Resampler counted, resampled;
     counted.Reset();
     resampled.Reset();
-    std::vector<int16_t> in(2 * 1000), out(2 * Resampler::MaxOutputFrames(1000));
+    const auto tone = [](double t, int right) { return 9000 * std::sin(0.5 * (t + 7 * right)); };
+    std::vector<int16_t> in(2 * 20000), out(2 * Resampler::MaxOutputFrames(1000));
     for (size_t i = 0; i < in.size(); ++i) {
-        in[i] = static_cast<int16_t>(9000 * std::sin(0.05 * static_cast<double>(i)));
+        in[i] = static_cast<int16_t>(std::lround(tone(static_cast<double>(i / 2), i % 2)));
     }
-    const double ratios[] = {1.0, 1.0009, 0.9991, 1.00002, 0.99, 1.01, 1.0};
+    const double ratios[] = {1.0, 1.01, 0.9991, 1.00002, 0.99, 1.0009, 1.0};
     const uint32_t blocks[] = {441, 7, 1000, 1, 883, 3, 0, 512};
+    uint32_t fed = 0;
     for (double ratio : ratios) {
         for (uint32_t frames : blocks) {
             counted.SetRatio(ratio);
             resampled.SetRatio(ratio);
             const bool wasBypassed = resampled.Bypassed();
-            const uint32_t n = resampled.Process(in.data(), frames, out.data());
+            const uint32_t n = resampled.Process(&in[2 * fed], frames, out.data());
             ASSERT_EQ(counted.Count(frames), n) << "ratio " << ratio << ", " << frames;
-            if (wasBypassed && !resampled.Bypassed() &&
-                n > 0) { // no seam: the next frame, unchanged
-                ASSERT_EQ(out[0], in[0]);
+            const bool copied = resampled.Bypassed(), takenOver = wasBypassed && !copied;
+            for (uint32_t i = 0; (copied || takenOver) && i < 2 * n; ++i) {
+                ASSERT_NEAR(out[i], copied ? in[2 * fed + i] : tone(fed + (i / 2) * ratio, i % 2),
+                            copied ? 0 : 3)
+                    << "ratio " << ratio << ", " << i;
             }
-            if (resampled.Bypassed()) {
-                ASSERT_EQ(std::vector<int16_t>(out.begin() + 2 * (n - frames), out.begin() + 2 * n),
-                          std::vector<int16_t>(in.begin(), in.begin() + 2 * frames))
-                    << "ratio " << ratio;
-            }
+            fed += frames;
         }
     }
+}
+
+// A raise (silence put ahead, the target moved with it) is held as it is, on one clock.
+TEST(DriftCorrector, HoldsARaisedTargetWithoutResampling) {
+    DriftCorrector corrector;
+    corrector.Start(500, 20);
+    double queue = 500;
+    for (int block = 0; block < 3000; ++block) { // half a minute of 10 ms blocks, a raise at 1 s
+        queue += block == 100 ? 441 : 0;
+        corrector.MoveTarget(block == 100 ? 441 : 0);
+        queue += corrector.Count(441, queue) - 441.0;
+    }
+    EXPECT_EQ(std::make_pair(queue, corrector.Bypassed()), std::make_pair(941.0, true));
 }
 
 // THD+N of one channel over a window: the residual after fitting DC, the tone and a linear

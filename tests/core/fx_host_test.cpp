@@ -73,8 +73,16 @@ bool LoadCall(FxClient& client, const char* variant) {
     return FxExchange(&client, client.limits.startMs) && client.shared->control.answer.ok != 0;
 }
 
-// Sizes of staged bytes around the piece size, and a whole 16 MiB chunk.
+// Sizes of staged bytes around the piece size, and a whole 16 MiB chunk; a name somebody made
+// first is never shared.
 TEST(FxTransportTest, StagedBytesComeBackWholeInPiecesUpToTheLimit) {
+    char name[64];
+    FxTransportName(name, sizeof name, CurrentProcessId(), 0, "-taken"); // 0: no client's
+    SharedMemory first, second;
+    ASSERT_TRUE(SharedMemoryCreate(&first, name, 64));
+    EXPECT_FALSE(SharedMemoryCreate(&second, name, 64));
+    SharedMemoryRemoveName(name);
+    SharedMemoryClose(&first);
     FxClient client;
     ASSERT_TRUE(FxStart(&client, HOST.c_str(), FxLimits{})) << HOST;
     for (uint32_t size : {0u, 1u, FX_PIECE_BYTES - 1, FX_PIECE_BYTES, FX_PIECE_BYTES + 1,
@@ -239,7 +247,8 @@ TEST(FxFaultTest, AHostThatEndsOrHangsAtAnyStepIsAFaultWithItsCauseWithinItsLimi
         EXPECT_EQ(static_cast<int>(fault.kind), static_cast<int>(step.kind)) << step.name;
         EXPECT_EQ(fault.code, step.code) << step.name;
         EXPECT_GE(spent, step.kind == EffectFaultKind::Hung ? limits.startMs : 0) << step.name;
-        EXPECT_LT(spent, limits.startMs + 1000LL) << step.name;
+        EXPECT_LT(spent, limits.startMs * (step.kind == EffectFaultKind::Hung ? 13 : 5) / 10)
+            << step.name << ": an end is seen at once";
         EXPECT_FALSE(FxExchange(&client, limits.callMs)) << step.name << ": never waits again";
         FxStop(&client);
         EXPECT_EQ(client.shared, nullptr) << step.name << ": nothing is kept of the host";
@@ -250,11 +259,12 @@ TEST(FxFaultTest, AHostThatEndsOrHangsAtAnyStepIsAFaultWithItsCauseWithinItsLimi
 }
 
 // A block held 150 ms inside the effect: it is late within its own 10 ms, the next is refused at
-// once and never sent, and a state is captured meanwhile on the other lane.
+// once and never sent, a state is captured meanwhile on the other lane, and a new block size
+// waits for the block to end. Once the effect keeps up (after three late blocks), so do blocks.
 TEST_F(FxHostTest, AControlCallIsAnsweredWhileALateBlockIsHeldInsideTheEffect) {
-    Listen("slow_process");
+    Listen("late_start");
     EffectHandle* slow = OpenHostProcessEffect(HOST.c_str(), FxLimits{});
-    ASSERT_TRUE(slow->load(slow, TestPluginPath("slow_process").c_str(), 44100));
+    ASSERT_TRUE(slow->load(slow, TestPluginPath("late_start").c_str(), 44100));
     slow->setBlockSize(slow, 441);
     Samples block(2 * 441);
     std::vector<uint8_t> state;
@@ -269,15 +279,19 @@ TEST_F(FxHostTest, AControlCallIsAnsweredWhileALateBlockIsHeldInsideTheEffect) {
     }
     EXPECT_TRUE(slow->captureState(slow, state));
     EXPECT_LT(MsSince(start), 130) << "the capture waited behind the block";
-    EXPECT_LE(CountPrefix(Log("slow_process"), "process"), 1) << "a refused block was sent";
-    for (int i = 0; i < 2; ++i) { // once the late answer is in, the next is sent and waited for
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_LE(CountPrefix(Log("late_start"), "process"), 1) << "a refused block was sent";
+    slow->setBlockSize(slow, 441);
+    int answered = 0;
+    for (int i = 0; i < 12; ++i) { // once a late answer is in, the next is sent and waited for
+        std::this_thread::sleep_for(std::chrono::milliseconds(i < 3 ? 200 : 10));
         const auto before = Clock::now();
-        EXPECT_FALSE(slow->process(slow, block.data(), block.data(), 441));
-        late = std::min(late, MsSince(before));
+        answered += slow->process(slow, block.data(), block.data(), 441) ? 1 : 0;
+        late = i < 2 ? std::min(late, MsSince(before)) : late;
     }
     EXPECT_EQ(slow->fault(slow).kind, EffectFaultKind::None) << "late is no fault";
     CloseEffect(slow);
+    EXPECT_EQ(CountPrefix(Log("late_start"), "dispatcher called inside a block"), 0);
+    EXPECT_GE(answered, 5) << "of the 10 blocks after the late ones";
     EXPECT_GE(late, 4) << "waited";
     EXPECT_LT(late, 9) << "half the block's length, the quickest of three: the rest is the stage's";
     EXPECT_LT(refused, 5) << "refused at once";

@@ -82,9 +82,10 @@ TEST_F(PluginBridgeTest, EverySampleValueIsRoutedToAndFromTheStereoStream) {
     const Route right = [](double, double r) { return r; };
     const Route negatedRight = [](double, double r) { return -r; };
     const std::tuple<const char*, Route, Route> cases[] = {
-        {"copy_through", left, right},  {"ch_1_1", mix, mix},
-        {"ch_1_2", mix, negatedMix},    {"ch_2_1", left, left},
-        {"ch_4_2", left, negatedRight}, {"ch_2_6", left, negatedRight}};
+        {"copy_through", left, right},   {"ch_1_1", mix, mix},
+        {"ch_1_2", mix, negatedMix},     {"ch_2_1", left, left},
+        {"ch_4_2", left, negatedRight},  {"ch_2_6", left, negatedRight},
+        {"ch_64_2", left, negatedRight}, {"ch_2_64", left, negatedRight}}; // the most either way
     const auto back = [](double steps) {
         const double up = steps < 0 || steps != std::floor(steps) ? std::floor(steps) + 1 : steps;
         return static_cast<int16_t>(std::min(up, 32767.0));

@@ -169,6 +169,21 @@ TEST(StreamRecovery, DevicesThatFailAgainAfterEachReopeningAreGivenUp) {
     }
 }
 
+// Device notices during a recovery: an arrival is worth an attempt at once unless the last
+// reopening still waits for its first buffer; a removal leaves the next attempt to its pause.
+TEST(StreamRecovery, ANoticeDuringARecoveryAttemptsOnlyWhenNothingIsWaitedFor) {
+    using E = StreamEvent;
+    StreamRecovery recovery;
+    recovery.Started();
+    std::vector<RecoveryAction> actions = {recovery.On(E::DeviceRemoved, 0).action};
+    recovery.Reopened(true);
+    for (E notice : {E::DeviceArrived, E::DeviceRemoved, E::DeviceArrived}) {
+        actions.push_back(recovery.On(notice, 10).action);
+    }
+    using A = RecoveryAction;
+    EXPECT_EQ(actions, (std::vector<A>{A::Restart, A::None, A::None, A::Restart}));
+}
+
 // The first request's fade-out is not restarted by the next; the stop ends 200 ms after it once
 // the fade was heard, a second after it at most, at once when nothing could be heard.
 TEST(StreamRecovery, AStopIsPendingOnceAndEndsAsSoonAsNothingMoreCanBeHeard) {

@@ -141,6 +141,7 @@ void AskWhatHostsAreAsked(AEffect* asker) {
 int* volatile nowhere = nullptr; // what a faulting effect writes through
 volatile bool forever = true;    // what a hanging effect waits for
 volatile int bottom = -1;        // never reached: a recursion without an end the compiler sees
+volatile bool inBlock = false;   // late_start's: inside a late block of its own
 
 int Deeper(int depth) {
     volatile char frame[512];
@@ -182,6 +183,9 @@ VstIntPtr VST_CALL Dispatcher(AEffect* self, int32_t opcode, int32_t index, VstI
     Log("dispatcher opcode=%d index=%d value=%lld opt=%g ptr=%s nested=%d", opcode, index,
         static_cast<long long>(value), static_cast<double>(opt), ptr ? "set" : "null",
         questionDepth > 0 ? 1 : 0);
+    if (inBlock) {
+        Log("dispatcher called inside a block");
+    }
     if (HasEditor() && opcode == effEditGetRect && ptr != nullptr) {
         *static_cast<ERect**>(ptr) = &editorRect;
     }
@@ -284,8 +288,10 @@ void VST_CALL Process(AEffect* self, float** inputs, float** outputs, int32_t fr
     while ((Is("hang_process") || (Is("hang_later") && late)) && forever) {
         SleepMs(50); // never returns, without keeping a processor busy
     }
-    if (Is("slow_process")) {
-        SleepMs(150); // returns, but late
+    if (Is("slow_process") || (Is("late_start") && ++blocks <= 3)) {
+        inBlock = true;
+        SleepMs(150); // returns, but late (late_start only in its first three blocks)
+        inBlock = false;
     }
     if (Is("slow_crash")) {
         SleepMs(300); // comes back late, with a fault

@@ -98,12 +98,18 @@ TEST_F(Languages, TheSystemMenusItemSwitchesEveryTextAndTheFileKeepsOnlyEnglish)
             CloseDialog();
             OpenDialog();
         }
-        EXPECT_EQ(GetMenuState(GetSystemMenu(dialog, FALSE), ID_ENGLISH, MF_BYCOMMAND) & MF_CHECKED,
+        HMENU system = GetSystemMenu(dialog, FALSE);
+        EXPECT_EQ(GetMenuState(system, ID_ENGLISH, MF_BYCOMMAND) & MF_CHECKED,
                   english ? UINT(MF_CHECKED) : 0u);
         ExpectSwitched(japanese, WindowTexts(dialog, english), english);
-        wchar_t item[32] = L"";
-        GetMenuStringW(trayPopup, ID_EXIT, item, 32, MF_BYCOMMAND);
-        EXPECT_EQ(std::wstring(item), english ? L"Exit" : L"EXIT");
+        std::wstring items;
+        for (UINT id : {ID_EXIT, ID_ISOLATE, ID_ENGLISH}) { // the tray's and the system menu's own
+            wchar_t item[32] = L"";
+            GetMenuStringW(id == ID_EXIT ? trayPopup : system, id, item, 32, MF_BYCOMMAND);
+            items = items + item + L"|";
+        }
+        EXPECT_EQ(items, english ? L"Exit|Run VST in its own process|English|"
+                                 : L"EXIT|VSTを別プロセスで実行|English|");
         about = CreateDialogParamW(appInstance, MAKEINTRESOURCEW(IDD_ABOUT), dialog,
                                    AboutDialogProc, 0);
         ExpectSwitched(aboutJapanese, WindowTexts(about, true, true), english);
