@@ -12,9 +12,7 @@ Wine run in three lanes side by side, each with an environment of its own (they 
 real time: devices, timers, recordings), so a full run takes about a third as long; the suites that
 need no Wine run beside them.
 
-Where the machine cannot run a 32-bit process (found once per run by trying, or forced with
-KAWAUSO_WINE64_ONLY=1), every Wine run goes through Wine's 64-bit loader, and each check that
-needs a 32-bit process is reported as skipped with the reason and counted in the closing line.
+Where no 32-bit process can run (scripts/testenv.sh), what needs one is skipped and counted.
 """
 import json, os, re, shutil, subprocess, sys, threading, time
 
@@ -74,22 +72,18 @@ def run_gtest(name, command, env):
         bad.append(f"exited with {code}")
     skipped = [f"{s}.{c['name']}" for s, c in every if c.get("result") == "SKIPPED"]
     # Under Wine a case skips only for want of a 32-bit process; natively the plain build runs it.
-    under_wine = [f"{n} ({NO_32BIT})" for n in skipped] if command[0] == "wine" else []
-    record(name, started, len(cases) - len(bad), bad, log_tail(out + ".log", 60) if bad else "", under_wine)
+    record(name, started, len(cases) - len(bad), bad, log_tail(out + ".log", 60) if bad else "",
+           skipped if command[0] == "wine" else ())
     return skipped
 
 
 def skip_32bit_program(name, twin, env):
-    """A 32-bit test program not run: each of its cases, as its 64-bit twin (the same sources)
-    lists them, is skipped."""
-    started, listed = time.time(), subprocess.run(["wine", twin, "--gtest_list_tests"], cwd=ROOT, env=env,
-                                                  stdout=subprocess.PIPE, text=True, errors="replace").stdout
-    suite, cases = "", []
-    for line in listed.splitlines():
-        if line and not line.startswith(" "):
-            suite = line.strip()
-        elif line.startswith("  ") and suite:
-            cases.append(f"{suite}{line.split('#')[0].strip()} ({NO_32BIT})")
+    """Each case of a 32-bit test program, as its 64-bit twin (the same sources) lists it, skipped."""
+    started, suite, cases = time.time(), "", []
+    for line in subprocess.run(["wine", twin, "--gtest_list_tests"], cwd=ROOT, env=env, stdout=subprocess.PIPE,
+                               text=True, errors="replace").stdout.splitlines():
+        suite = line.strip() if line[:1] not in ("", " ") else suite
+        cases += [suite + line.split("#")[0].strip()] if line.startswith("  ") else []
     record(name, started, 0, [] if cases else [f"{twin} listed no cases"], "", cases)
 
 
@@ -178,8 +172,7 @@ def main(argv):
         ["bash", "-c", "source scripts/testenv.sh && testenv_probe_32bit && echo $KAWAUSO_RUNS_32BIT"],
         cwd=ROOT, env=env, stdout=subprocess.PIPE, text=True).stdout.strip()
     if env["KAWAUSO_RUNS_32BIT"] == "no":
-        print(f"  32-bit processes: none here ({'KAWAUSO_WINE64_ONLY=1' if env.get('KAWAUSO_WINE64_ONLY') == '1' else 'tried'});"
-              " Wine runs through its 64-bit loader and what needs 32-bit is skipped", flush=True)
+        print("  no 32-bit process runs here: Wine's 64-bit loader only, what needs 32-bit skipped", flush=True)
     wine_suites = sorted((s for s in known[2:] if s in chosen and s not in BESIDE_THE_LANES),
                          key=lambda s: -SUITE_SECONDS.get(s, 5))
     lanes, loads = [[] for _ in LANE_ROOTS], [0 for _ in LANE_ROOTS]
@@ -213,11 +206,9 @@ def main(argv):
         print("  " + share.stdout.strip())
         record("test share", started, 0 if share.returncode else 1,
                [f"above {TEST_SHARE_LIMIT}"] if share.returncode else [])
-    if skips:  # each by name in the results, each suite's count here
-        open(os.path.join(RESULTS, "skipped.txt"), "w").write("".join(f + "\n" for f in skips))
-        for suite in sorted({f.split(": ")[0] for f in skips}):
-            print(f"skipped: {suite}: {sum(f.startswith(suite + ': ') for f in skips)} ({NO_32BIT};"
-                  " build/results/skipped.txt names them)")
+    open(os.path.join(RESULTS, "skipped.txt"), "w").write("".join(f + "\n" for f in skips))
+    for suite in sorted({f.split(": ")[0] for f in skips}):  # each skipped check is in skipped.txt
+        print(f"skipped: {suite}: {sum(f.startswith(suite + ': ') for f in skips)} ({NO_32BIT})")
     for f in failures:
         print("failed: " + f)
     print(f"{counts['passed']} passed, {counts['failed']} failed" +
