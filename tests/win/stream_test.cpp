@@ -108,7 +108,7 @@ class Stream : public WinTest {
     void LoadHungEffect() {
         ChooseVariant("hang_process");
         LoadPluginCommand(dialog);
-        PumpUntil(PluginCallRunning, 2000);
+        PumpUntil(PluginCallRunning, 5000); // a restarted stream's capture may take over 2 s
     }
     // A copy_through loaded now gets at least three blocks that begin with line.
     void ExpectNextEffectGetsBlocks(const char* line) { // Wine's capture may take 2 s to start
