@@ -34,10 +34,8 @@ def host_callback(effect, opcode, index, value, ptr, opt):
 def kind_of(path):
     try:
         lib = ctypes.CDLL(path)
-    except OSError:
-        return "library", 0, 0
-    entry = next((getattr(lib, n) for n in ("VSTPluginMain", "main") if hasattr(lib, n)), None)
-    if entry is None:
+        entry = next(getattr(lib, n) for n in ("VSTPluginMain", "main") if hasattr(lib, n))
+    except (OSError, StopIteration):
         return "library", 0, 0
     entry.restype, entry.argtypes = ctypes.POINTER(AEffect), [HOST]
     record = entry(host_callback)
