@@ -18,8 +18,7 @@ summary() { sort -n "$W/$1.txt" | awk -v m="$1" '{ v[NR] = $1 } END {
 for setting in "WinMM 20" "WASAPI 10"; do
   read -r system ms <<< "$setting"; prefix=""; [ "$system" = WASAPI ] && prefix="WASAPI: "
   for mode in in-process isolated; do
-    new_instance "$mode" "[Settings00]" "BufferSize=$ms" "WaveInCapsName=${prefix}Monitor of TestMic" \
-      "WaveOutCapsName=${prefix}TestSpeaker" "VstPath=$(winepath -w "$W/$mode")\\copy_through.dll" \
+    instance "$mode" "$prefix" "BufferSize=$ms" "VstPath=$(winepath -w "$W/$mode")\\copy_through.dll" \
       VstActive=1 "$([ $mode = isolated ] && echo VstIsolated=1)"
     cp "$WIN32_TREE/kawauso-fxhost.exe" "$WIN32_TREE/tests/plugins/copy_through.dll" "$PROGRAM_DIR/"
     start_program && in_mode "$mode" wait 30000; E2E_PIDS+=("$PROGRAM_PID"); : > "$W/$mode.txt"

@@ -15,6 +15,10 @@ sox -n -r 44100 -b 16 -c 2 -e signed "$W/click.wav" synth 0.00045 square 0.5 gai
 sox "$W/click.wav" -t raw "$CLICKS" pad 0.2 0.2995 repeat $((CLICK_COUNT - 1)) 2>/dev/null
 echo "machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg), $(wine --version)"
 
+instance() {  # name, prefix ("" or "WASAPI: "), more settings lines: on the test devices
+  new_instance "$1" "[Settings00]" "WaveInCapsName=${2}Monitor of TestMic" \
+    "WaveOutCapsName=${2}TestSpeaker" "${@:3}"
+}
 clicks_through() {  # file: the clicks played now and recorded there, their delays analysed in AOUT
   record_start spk "$1" >&2  # its warning is no delay
   sleep 0.2

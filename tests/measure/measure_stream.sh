@@ -26,10 +26,6 @@ done
 
 CLICK_COUNT=16 && source "$(dirname "$0")/measure_lib.sh"
 
-instance() {  # name, prefix, more settings lines: the program on the test devices
-  new_instance "$1" "[Settings00]" "WaveInCapsName=${2}Monitor of TestMic" \
-    "WaveOutCapsName=${2}TestSpeaker" "${@:3}"
-}
 PASSTHROUGH=$WIN32_TREE/tests/kawauso-passthrough.exe
 passthrough() {  # system, prefix, buffer ms, seconds: in the background, its PID in PASS_PID
   local kind; kind=$(tr 'A-Z' 'a-z' <<< "$1")
@@ -49,6 +45,7 @@ delays_of() { clicks_through "$1" && field "$AOUT" all; }  # file: comma-separat
 median() { summary "" "$1" | sed 's/: median \([0-9.]*\) ms.*/\1/'; }
 # Within 3 s the stream has stopped (Start takes input again).
 stopped() { eventually 3 eval 'drive enabled $ID_START && [ "$OUT" = 1 ]'; }
+started_again() { stopped; drive click $ID_START; sleep 3; }  # and settled
 counters() {  # the program's own counters, from its About box, in COUNTERS
   drive click $ID_ABOUT; drive text $IDC_ABOUT_COUNTERS About; COUNTERS=$OUT; drive dismiss About
 }
@@ -60,8 +57,7 @@ prefix=""; lengths="10 20 50"
 [ $system = WASAPI ] && prefix="WASAPI: " && lengths="10 20"
 [ -n "$LENGTHS" ] && lengths=$LENGTHS
 instance "latency-$system" "$prefix"
-start_program
-drive wait 30000
+start_program && drive wait 30000
 for ms in $lengths; do
   all="" starts="" passed="" floors=""
   for start in $(seq 1 "$STARTS"); do
@@ -98,8 +94,7 @@ cpu_ticks() {  # the program's user and system time so far, in clock ticks
 steady_run() {  # system, prefix, buffer ms: the stream left running for SECONDS_LONG
   local fed_recorder before after program fed floor
   instance "dropouts-$1" "$2" "BufferSize=$3"
-  start_program
-  drive wait 30000
+  start_program && drive wait 30000
   drive click $ID_START
   sleep 3
   counters; local at_start=$COUNTERS
@@ -137,8 +132,7 @@ feed_tone 450 $((5 * SECONDS_LONG + 180)) -12  # the program and the passthrough
 [[ " $SYSTEMS " == *" WASAPI "* ]] && steady_run WASAPI "WASAPI: " 10
 
 instance dropouts "" "BufferSize=20"
-start_program
-drive wait 30000
+start_program && drive wait 30000
 record_start spk "$W/first-sound.raw"
 sleep 0.3
 drive click $ID_START
@@ -158,19 +152,14 @@ stop_falls() {
     record_stop
     analyze shape "$W/stop.raw"
     falls="$falls $(field "$AOUT" fall_ms)"
-    stopped
-    drive click $ID_START
-    sleep 3
+    started_again
   done
   echo "$falls"
 }
 echo "stop, fall of the level (ms), only the keep-alive (2 s buffer) on TestSpeaker:$(stop_falls)"
-pacat --playback --raw -d spk --latency-msec=20 /dev/zero >/dev/null 2>&1 &
-low_latency=$!
+pacat --playback --raw -d spk --latency-msec=20 /dev/zero >/dev/null 2>&1 & low_latency=$!
 drive click $ID_STOP  # a stream started after the client came
-stopped
-drive click $ID_START
-sleep 3
+started_again
 echo "stop, fall of the level (ms), a 20 ms client on TestSpeaker too:$(stop_falls)"
 kill $low_latency
 close_program
