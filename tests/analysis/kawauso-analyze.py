@@ -49,10 +49,8 @@ def summed_power(s):
 
 def strongest(s):
     power, n = summed_power(s)
-    if power is None:
-        return 0.0
-    k = 1 + int(np.argmax(power[1:n // 2]))
-    if power[k] < SILENT_POWER:
+    k = 1 + int(np.argmax(power[1:n // 2])) if power is not None else 0
+    if power is None or power[k] < SILENT_POWER:
         return 0.0
     a, b, c = np.log(power[k - 1:k + 2] + SILENT_POWER)  # parabola through the log peak
     d = a - 2 * b + c
@@ -143,11 +141,10 @@ def latency(s, threshold, max_ms):
 
 COMMANDS = {"freq": lambda s: f"{strongest(s):.1f}", "centroid": lambda s: f"{centroid(s):.1f}",
             "level": lambda s: f"rms={np.sqrt(np.mean(s ** 2)):.4f} peak={np.abs(s).max():.4f}",
-            "shape": shape, "dropouts": dropouts}
+            "shape": shape, "dropouts": dropouts}  # the numbers: START_S
+WITH_NUMBERS = {"latency": latency, "steps": steps, "outage": outage}  # the whole file
 
 if __name__ == "__main__":
     mode, path, numbers = sys.argv[1], sys.argv[2], [float(x) for x in sys.argv[3:]]
-    print(latency(load(path), *numbers) if mode == "latency"
-          else {"steps": steps, "outage": outage}[mode](load(path), *numbers)
-          if mode in ("steps", "outage")
+    print(WITH_NUMBERS[mode](load(path), *numbers) if mode in WITH_NUMBERS
           else COMMANDS[mode](load(path, *numbers)))

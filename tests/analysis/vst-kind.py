@@ -12,9 +12,9 @@ effClose), so a module that takes its process down is only that module's verdict
 """
 import ctypes, os, signal, sys
 
+# The host callback; the effect's dispatcher has the same shape.
 HOST = ctypes.CFUNCTYPE(ctypes.c_ssize_t, ctypes.c_void_p, ctypes.c_int32, ctypes.c_int32,
                         ctypes.c_ssize_t, ctypes.c_void_p, ctypes.c_float)
-DISPATCH = HOST  # the effect's dispatcher has the same shape
 MAX_CHANNELS = 64
 
 
@@ -34,30 +34,20 @@ def host_callback(effect, opcode, index, value, ptr, opt):
 def kind_of(path):
     try:
         lib = ctypes.CDLL(path)
-    except OSError:
-        return "library", 0, 0
-    entry = None
-    for name in ("VSTPluginMain", "main"):
-        try:
-            entry = getattr(lib, name)
-            break
-        except AttributeError:
-            pass
-    if entry is None:
+        entry = next(getattr(lib, n) for n in ("VSTPluginMain", "main") if hasattr(lib, n))
+    except (OSError, StopIteration):
         return "library", 0, 0
     entry.restype, entry.argtypes = ctypes.POINTER(AEffect), [HOST]
     record = entry(host_callback)
     if not record:
         return "noeffect", 0, 0
-    dispatcher = DISPATCH(record.contents.dispatcher)
+    dispatcher = HOST(record.contents.dispatcher)
     dispatcher(record, 0, 0, 0, None, 0.0)  # effOpen: some effects settle their counts here
     inputs, outputs = record.contents.numInputs, record.contents.numOutputs
     dispatcher(record, 1, 0, 0, None, 0.0)  # effClose
-    if inputs < 1:
-        return "instrument", inputs, outputs
-    if inputs > MAX_CHANNELS or outputs > MAX_CHANNELS or outputs < 1:
-        return "outofrange", inputs, outputs
-    return "effect", inputs, outputs
+    kind = ("instrument" if inputs < 1 else "outofrange"
+            if inputs > MAX_CHANNELS or outputs > MAX_CHANNELS or outputs < 1 else "effect")
+    return kind, inputs, outputs
 
 
 def probe(path):
@@ -66,8 +56,7 @@ def probe(path):
     if child == 0:
         os.close(read)
         signal.alarm(20)
-        verdict = "%s %d %d" % kind_of(path)
-        os.write(write, verdict.encode())
+        os.write(write, ("%s %d %d" % kind_of(path)).encode())
         os._exit(0)
     os.close(write)
     with os.fdopen(read) as answer:

@@ -50,8 +50,9 @@ void RunBridge(benchmark::State& state, const char* variant) {
 
 // The corrector resampling (its queue reading kept a millisecond above the target, so it acts)
 // or bypassed (the reading on the target).
-void RunCorrector(benchmark::State& state, uint32_t frames, bool acting) {
+void RunCorrector(benchmark::State& state, bool acting) {
     constexpr double TARGET = 132;
+    const auto frames = static_cast<uint32_t>(state.range(0));
     DriftCorrector corrector;
     corrector.Start(TARGET, 11);
     std::vector<int16_t> in(2 * frames), out(2 * DriftCorrector::MaxOutputFrames(frames));
@@ -70,22 +71,16 @@ const bool REGISTERED = [] {
         benchmark::RegisterBenchmark(apart ? "StageBlockApart" : "StageBlock", RunStage, 2206u,
                                      apart)
             ->ArgName("pitch")
-            ->Arg(0)
-            ->Arg(-200)
-            ->Arg(200)
-            ->Arg(37);
+            ->ArgsProduct({{0, -200, 200, 37}});
     }
     benchmark::RegisterBenchmark("StageBlockShort", RunStage, 442u, false) // 10 ms
         ->ArgName("pitch")
-        ->Arg(0)
-        ->Arg(-200);
-    for (uint32_t frames : {2206u, 442u}) {
-        benchmark::RegisterBenchmark("DriftCorrectorResampling", RunCorrector, frames, true)
+        ->ArgsProduct({{0, -200}});
+    for (bool acting : {true, false}) {
+        benchmark::RegisterBenchmark(acting ? "DriftCorrectorResampling" : "DriftCorrectorBypassed",
+                                     RunCorrector, acting)
             ->ArgName("frames")
-            ->Arg(frames);
-        benchmark::RegisterBenchmark("DriftCorrectorBypassed", RunCorrector, frames, false)
-            ->ArgName("frames")
-            ->Arg(frames);
+            ->ArgsProduct({{2206, 442}});
     }
     benchmark::RegisterBenchmark("BridgeCopyThrough", RunBridge, "copy_through");
     benchmark::RegisterBenchmark("BridgeHostileOutput", RunBridge, "hostile");

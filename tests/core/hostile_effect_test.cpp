@@ -2,6 +2,7 @@
 // channel counts, fault with a lock its cleanup gives back, come back late from a call given up.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -30,8 +31,7 @@ TEST_F(HostileEffectTest, ChannelCountsChangedAfterTheEntryAreAFault) {
     SetPluginBlockSize(64);
     effect->numInputs = effect->numOutputs = 200; // the record is the effect's to write
     SetPluginBlockSize(64);
-    EXPECT_EQ(sizedInputs, 2);
-    EXPECT_EQ(sizedOutputs, 6);
+    EXPECT_EQ(std::make_pair(sizedInputs, sizedOutputs), std::make_pair(2, 6));
     int16_t in[128] = {}, out[128] = {};
     EXPECT_FALSE(ProcessWithPlugin(in, out, 64));
     EXPECT_EQ(effectFault.load(), EFFECT_CHANNELS_CHANGED);
@@ -58,9 +58,7 @@ TEST_F(HostileEffectTest, ACallGivenUpTouchesNothingWhenItComesBack) {
         block.join();
         EXPECT_EQ(effectFault.load(), 0u) << variant;
         EXPECT_EQ(blockSamplePosition.load(), 0) << variant;
-        for (float* buffer : handedOver) {
-            delete[] buffer;
-        }
+        std::for_each(handedOver.begin(), handedOver.end(), [](float* b) { delete[] b; });
     }
 }
 

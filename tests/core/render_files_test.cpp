@@ -95,9 +95,8 @@ TEST(RenderFilesTest, TheWriterCountsTheBytesItWrote) {
     const std::string path = ProgramDirectory() + PATH_SEPARATOR + "written.wav";
     for (size_t count : {0, 2, 2206}) {
         std::vector<int16_t> samples(count), back;
-        for (size_t i = 0; i < count; ++i) {
-            samples[i] = static_cast<int16_t>(i * 7919);
-        }
+        std::generate(samples.begin(), samples.end(),
+                      [i = 0]() mutable { return int16_t(i++ * 7919); });
         std::string error;
         ASSERT_TRUE(WriteWavFile(path.c_str(), samples, error)) << error;
         std::ifstream file(path, std::ios::binary);
@@ -113,12 +112,11 @@ TEST(RenderFilesTest, TheWriterCountsTheBytesItWrote) {
 
 // Plug-in paths from the command line: malformed UTF-8 becomes U+FFFD, nothing is dropped.
 TEST(RenderFilesTest, Utf8ArgumentsBecomeWideText) {
-    const bool utf16 = sizeof(wchar_t) == 2;
     const std::pair<std::string, std::wstring> cases[] = {
         {"plug\xC3\xA9", L"plug\u00E9"},
         {"\xE3\x83\x97", L"\u30D7"},
-        {"a\xF0\x9F\x8E\xB5z",
-         utf16 ? L"a\xD83C\xDFB5z" : std::wstring(L"a") + wchar_t(0x1F3B5) + L"z"},
+        {"a\xF0\x9F\x8E\xB5z", sizeof(wchar_t) == 2 ? L"a\xD83C\xDFB5z" // UTF-16 or UTF-32
+                                                    : std::wstring(L"a") + wchar_t(0x1F3B5) + L"z"},
         {"a\x80z", L"a\uFFFDz"},
         {"\xC0\xAF", L"\uFFFD"},
         {"\xED\xA0\x80", L"\uFFFD"},

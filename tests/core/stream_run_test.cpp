@@ -91,8 +91,7 @@ TEST_F(StreamRunTest, ARunLeftBehindKeepsItsObjectAndTheNextRunCountsOnItsOwn) {
     EXPECT_EQ(b->writes.load(), 8u) << "six blocks and two cushions";
     EXPECT_EQ(b->blocks[0], std::vector<int16_t>(2 * FRAMES, 1000)) << "the first block";
     ReleaseRun(&b->run.base);
-    EXPECT_TRUE(freedB.load());
-    EXPECT_EQ(LiveStreamRuns(), liveBefore);
+    EXPECT_EQ(std::make_pair(freedB.load(), LiveStreamRuns()), std::make_pair(true, liveBefore));
 }
 
 } // namespace

@@ -47,10 +47,11 @@ bool Print(const std::wstring& text) {
     return std::printf("%s\n", utf8) > 0;
 }
 
-// False when the program did not answer in time.
-bool Send(HWND window, UINT message, WPARAM w, LPARAM l) {
-    DWORD_PTR result = 0;
-    return SendMessageTimeoutW(window, message, w, l, SMTO_NORMAL, SEND_TIMEOUT_MS, &result) != 0;
+// False when the program did not answer in time; its answer in *result, where asked.
+bool Send(HWND window, UINT message, WPARAM w, LPARAM l, DWORD_PTR* result = nullptr) {
+    DWORD_PTR ignored = 0;
+    return SendMessageTimeoutW(window, message, w, l, SMTO_NORMAL, SEND_TIMEOUT_MS,
+                               result != nullptr ? result : &ignored) != 0;
 }
 
 // WM_GETTEXT crosses processes for every class; GetWindowText does not for edit boxes.
@@ -136,8 +137,7 @@ bool Probe(HWND window, DWORD seconds) {
     DWORD slowest = 0;
     for (DWORD start = GetTickCount(); GetTickCount() - start < seconds * 1000; Sleep(PROBE_MS)) {
         const DWORD sent = GetTickCount();
-        DWORD_PTR result = 0;
-        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, SEND_TIMEOUT_MS, &result);
+        Send(window, WM_NULL, 0, 0);
         slowest = std::max(slowest, GetTickCount() - sent);
     }
     return Print(std::to_wstring(slowest));
@@ -196,8 +196,7 @@ bool Run(std::vector<std::wstring> a) {
     }
     if (c == L"end-session") { // as the system does it: the end says whether it comes
         DWORD_PTR answer = 0;
-        if (SendMessageTimeoutW(w, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, SEND_TIMEOUT_MS,
-                                &answer) == 0) {
+        if (!Send(w, WM_QUERYENDSESSION, 0, 0, &answer)) {
             return Fail(L"the query was not answered in time");
         }
         return Print(std::to_wstring(answer)) &&

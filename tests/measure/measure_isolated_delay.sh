@@ -3,24 +3,14 @@
 # two programs in one run started in turn, WASAPI 10 ms and WinMM 20 ms; each start's delay
 # differs by tens of ms under Wine, so: median and range of the per-start medians (8 clicks).
 #   STARTS=N tests/measure/measure_isolated_delay.sh   (needs scripts/build.sh win32)
-set -u
-cd "$(dirname "$0")/../.."
-export TESTENV_ROOT="$PWD/build/measure-env"
-source tests/scripts/lib.sh  # the end-to-end suites' helpers; it goes to the checkout's root
-e2e_environment
-E2E_MODULES+=("$(pactl load-module module-combine-sink sink_name=kawauso_both \
-  slaves=mic_src,spk adjust_time=0 sink_properties=device.description=KawausoBoth)")
-sox -n -r 44100 -b 16 -c 2 -e signed "$W/click.wav" synth 0.00045 square 0.5 gain -2 2>/dev/null
-sox "$W/click.wav" -t raw "$W/clicks.raw" pad 0.2 0.2995 repeat 7 2>/dev/null
-echo "machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg), $(wine --version)"
+CLICK_COUNT=8 && source "$(dirname "$0")/measure_lib.sh"
 
 in_mode() { KAWAUSO_DRIVER_DIR="$(winepath -w "$W/$1")" drive "${@:2}"; }  # mode, driver args
 one_start() {  # mode, name: the median delay of 8 clicks through one start of its stream
   local mode=$1; in_mode "$1" click $ID_START; sleep 2.5
-  record_start spk "$W/$2.raw"; sleep 0.2; pacat --playback --raw -d kawauso_both "$W/clicks.raw"
-  sleep 0.5; record_stop; in_mode "$1" click $ID_STOP
+  clicks_through "$W/$2.raw"; in_mode "$1" click $ID_STOP
   eventually 3 eval 'in_mode "$mode" enabled $ID_START && [ "$OUT" = 1 ]'
-  analyze latency "$W/$2.raw" 0.3 300; echo "  $2: $AOUT" >&2; field "$AOUT" median_ms
+  echo "  $2: $AOUT" >&2; field "$AOUT" median_ms
 }
 summary() { sort -n "$W/$1.txt" | awk -v m="$1" '{ v[NR] = $1 } END {
   printf "%s %.1f ms (%.1f-%.1f, %d starts)", m, v[int((NR + 1) / 2)], v[1], v[NR], NR }'; }
@@ -28,8 +18,7 @@ summary() { sort -n "$W/$1.txt" | awk -v m="$1" '{ v[NR] = $1 } END {
 for setting in "WinMM 20" "WASAPI 10"; do
   read -r system ms <<< "$setting"; prefix=""; [ "$system" = WASAPI ] && prefix="WASAPI: "
   for mode in in-process isolated; do
-    new_instance "$mode" "[Settings00]" "BufferSize=$ms" "WaveInCapsName=${prefix}Monitor of TestMic" \
-      "WaveOutCapsName=${prefix}TestSpeaker" "VstPath=$(winepath -w "$W/$mode")\\copy_through.dll" \
+    instance "$mode" "$prefix" "BufferSize=$ms" "VstPath=$(winepath -w "$W/$mode")\\copy_through.dll" \
       VstActive=1 "$([ $mode = isolated ] && echo VstIsolated=1)"
     cp "$WIN32_TREE/kawauso-fxhost.exe" "$WIN32_TREE/tests/plugins/copy_through.dll" "$PROGRAM_DIR/"
     start_program && in_mode "$mode" wait 30000; E2E_PIDS+=("$PROGRAM_PID"); : > "$W/$mode.txt"

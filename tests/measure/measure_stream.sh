@@ -10,13 +10,7 @@
 #                                   [--lengths "10 20"] [--latency-only] [--dropouts-only]
 # Needs the builds (scripts/build.sh); runs in its own environment under build/measure-env.
 set -u
-cd "$(dirname "$0")/../.."
-STARTS=3
-MINUTES=1
-SYSTEMS="WinMM WASAPI"
-LATENCY_ONLY=0
-DROPOUTS_ONLY=0
-LENGTHS=""
+STARTS=3 MINUTES=1 SYSTEMS="WinMM WASAPI" LENGTHS="" LATENCY_ONLY=0 DROPOUTS_ONLY=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --starts) shift; STARTS="$1" ;;
@@ -30,11 +24,8 @@ while [ $# -gt 0 ]; do
   shift
 done
 
-export TESTENV_ROOT="$PWD/build/measure-env"
-source tests/scripts/lib.sh  # the end-to-end suites' helpers; it goes to the checkout's root
-e2e_environment
+CLICK_COUNT=16 && source "$(dirname "$0")/measure_lib.sh"
 
-devices() { echo "WaveInCapsName=${1}Monitor of TestMic"; echo "WaveOutCapsName=${1}TestSpeaker"; }
 PASSTHROUGH=$WIN32_TREE/tests/kawauso-passthrough.exe
 passthrough() {  # system, prefix, buffer ms, seconds: in the background, its PID in PASS_PID
   local kind; kind=$(tr 'A-Z' 'a-z' <<< "$1")
@@ -50,54 +41,36 @@ summary() {  # label, comma-separated delays: median and range
       printf "%s: median %.1f ms, range %.1f-%.1f ms (%d clicks)\n",
              label, v[int((NR + 1) / 2)], v[1], v[NR], NR }'
 }
-clicks_through() {  # file: the clicks played now and recorded there, their delays comma-separated
-  record_start spk "$1" >&2  # its warning is no delay
-  sleep 0.2
-  pacat --playback --raw -d kawauso_both "$CLICKS"
-  sleep 0.5
-  record_stop
-  analyze latency "$1" 0.3 300
-  field "$AOUT" all
-}
+delays_of() { clicks_through "$1" && field "$AOUT" all; }  # file: comma-separated
 median() { summary "" "$1" | sed 's/: median \([0-9.]*\) ms.*/\1/'; }
-CLICKS="$W/clicks.raw"
-sox -n -r 44100 -b 16 -c 2 -e signed "$W/click.wav" synth 0.00045 square 0.5 gain -2 2>/dev/null
-sox "$W/click.wav" -t raw "$CLICKS" pad 0.2 0.2995 repeat 15 2>/dev/null
-
-stopped() {  # within 3 s the stream has stopped (Start takes input again)
-  local i
-  for i in $(seq 1 30); do drive enabled $ID_START && [ "$OUT" = 1 ] && return 0; sleep 0.1; done
-  return 1
+# Within 3 s the stream has stopped (Start takes input again).
+stopped() { eventually 3 eval 'drive enabled $ID_START && [ "$OUT" = 1 ]'; }
+started_again() { stopped; drive click $ID_START; sleep 3; }  # and settled
+counters() {  # the program's own counters, from its About box, in COUNTERS
+  drive click $ID_ABOUT; drive text $IDC_ABOUT_COUNTERS About; COUNTERS=$OUT; drive dismiss About
 }
-
-echo "machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg), $(wine --version)"
 
 # --- Delay from capture to playback ---------------------------------------------------------
-MODULE=$(pactl load-module module-combine-sink sink_name=kawauso_both \
-  slaves=mic_src,spk adjust_time=0 sink_properties=device.description=KawausoBoth)
-E2E_MODULES+=("$MODULE")
 for system in $SYSTEMS; do
 [ "$DROPOUTS_ONLY" = 1 ] && break
 prefix=""; lengths="10 20 50"
 [ $system = WASAPI ] && prefix="WASAPI: " && lengths="10 20"
 [ -n "$LENGTHS" ] && lengths=$LENGTHS
-mapfile -t DEVICES < <(devices "$prefix")
-new_instance "latency-$system" "[Settings00]" "${DEVICES[@]}"
-start_program
-drive wait 30000
+instance "latency-$system" "$prefix"
+start_program && drive wait 30000
 for ms in $lengths; do
   all="" starts="" passed="" floors=""
   for start in $(seq 1 "$STARTS"); do
     drive set-text $IDC_BUFFER_MS "$ms"
     drive click $ID_START
     sleep 2.5
-    delays=$(clicks_through "$W/latency-$system-$ms-$start.raw")
+    delays=$(delays_of "$W/latency-$system-$ms-$start.raw")
     drive click $ID_STOP
     stopped
     all="$all,$delays" starts="$starts $(median "$delays")"
     passthrough "$system" "$prefix" "$ms" 12  # started the same way, right after
     sleep 2.5
-    delays=$(clicks_through "$W/floor-$system-$ms-$start.raw")
+    delays=$(delays_of "$W/floor-$system-$ms-$start.raw")
     wait "$PASS_PID"
     passed="$passed,$delays" floors="$floors $(median "$delays")"
   done
@@ -108,7 +81,7 @@ for ms in $lengths; do
 done
 close_program
 done
-pactl unload-module "$MODULE"
+pactl unload-module "$BOTH_MODULE"
 E2E_MODULES=()
 [ "$LATENCY_ONLY" = 1 ] && exit 0
 
@@ -119,15 +92,12 @@ cpu_ticks() {  # the program's user and system time so far, in clock ticks
   awk '{ print $14 + $15 }' "/proc/$pid/stat"
 }
 steady_run() {  # system, prefix, buffer ms: the stream left running for SECONDS_LONG
-  local fed_recorder before after program fed floor counters
-  mapfile -t DEVICES < <(devices "$2")
-  new_instance "dropouts-$1" "[Settings00]" "BufferSize=$3" "${DEVICES[@]}"
-  start_program
-  drive wait 30000
+  local fed_recorder before after program fed floor
+  instance "dropouts-$1" "$2" "BufferSize=$3"
+  start_program && drive wait 30000
   drive click $ID_START
   sleep 3
-  drive click $ID_ABOUT; drive text $IDC_ABOUT_COUNTERS About; local at_start=$OUT
-  drive dismiss About
+  counters; local at_start=$COUNTERS
   record_start mic_src "$W/fed-$1.raw"
   fed_recorder=$RECORD_PID
   record_start spk "$W/steady-$1.raw"
@@ -136,10 +106,9 @@ steady_run() {  # system, prefix, buffer ms: the stream left running for SECONDS
   after=$(cpu_ticks)
   record_stop
   kill "$fed_recorder"
-  drive click $ID_ABOUT; drive text $IDC_ABOUT_COUNTERS About; counters=$OUT
-  drive dismiss About
+  counters
   echo "$1 $3 ms: the program's own counters (About box) at the recording's start: $at_start"
-  echo "$1 $3 ms: the program's own counters (About box) at its end: $counters"
+  echo "$1 $3 ms: the program's own counters (About box) at its end: $COUNTERS"
   echo "$1 $3 ms: CPU $(calc "($after - $before) * 100 / $(getconf CLK_TCK) / $SECONDS_LONG") % of one core"
   analyze dropouts "$W/steady-$1.raw"; program=$(head -n1 <<< "$AOUT")
   grep '^at' <<< "$AOUT" | tr '\n' ' ' > "$W/steady-$1.breaks"
@@ -162,10 +131,8 @@ feed_tone 450 $((5 * SECONDS_LONG + 180)) -12  # the program and the passthrough
 [[ " $SYSTEMS " == *" WinMM "* ]] && steady_run WinMM "" 20
 [[ " $SYSTEMS " == *" WASAPI "* ]] && steady_run WASAPI "WASAPI: " 10
 
-mapfile -t DEVICES < <(devices "")
-new_instance dropouts "[Settings00]" "BufferSize=20" "${DEVICES[@]}"
-start_program
-drive wait 30000
+instance dropouts "" "BufferSize=20"
+start_program && drive wait 30000
 record_start spk "$W/first-sound.raw"
 sleep 0.3
 drive click $ID_START
@@ -185,19 +152,14 @@ stop_falls() {
     record_stop
     analyze shape "$W/stop.raw"
     falls="$falls $(field "$AOUT" fall_ms)"
-    stopped
-    drive click $ID_START
-    sleep 3
+    started_again
   done
   echo "$falls"
 }
 echo "stop, fall of the level (ms), only the keep-alive (2 s buffer) on TestSpeaker:$(stop_falls)"
-pacat --playback --raw -d spk --latency-msec=20 /dev/zero >/dev/null 2>&1 &
-low_latency=$!
+pacat --playback --raw -d spk --latency-msec=20 /dev/zero >/dev/null 2>&1 & low_latency=$!
 drive click $ID_STOP  # a stream started after the client came
-stopped
-drive click $ID_START
-sleep 3
+started_again
 echo "stop, fall of the level (ms), a 20 ms client on TestSpeaker too:$(stop_falls)"
 kill $low_latency
 close_program

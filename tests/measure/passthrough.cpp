@@ -19,10 +19,7 @@
 
 namespace {
 
-void Started() {
-    std::printf("started\n");
-    std::fflush(stdout);
-}
+constexpr char STARTED[] = "started\n"; // what the measuring script waits for
 
 int RunWinmm(const wchar_t* captureName, const wchar_t* playbackName, int ms, DWORD seconds) {
     UINT in = 0, out = 0;
@@ -50,7 +47,7 @@ int RunWinmm(const wchar_t* captureName, const wchar_t* playbackName, int ms, DW
         waveOutPrepareHeader(waveOut, &playback[i], sizeof(WAVEHDR));
     }
     waveInStart(waveIn);
-    Started();
+    std::fputs(STARTED, stdout);
     SetTimer(nullptr, 0, seconds * 1000, nullptr);
     for (int next = 0; GetMessageW(&msg, nullptr, 0, 0) > 0 && msg.message != WM_TIMER;) {
         if (msg.message == MM_WIM_DATA) {
@@ -105,7 +102,7 @@ int RunWasapi(const wchar_t* captureName, const wchar_t* playbackName, int ms, D
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
     output->Start();
     input->Start();
-    Started();
+    std::fputs(STARTED, stdout);
     const HANDLE waits[] = {passed, captured};
     for (const DWORD start = GetTickCount(); GetTickCount() - start < seconds * 1000;) {
         BYTE *data = nullptr, *into = nullptr;
@@ -136,6 +133,7 @@ int wmain(int argc, wchar_t** argv) {
                      "usage: kawauso-passthrough winmm|wasapi CAPTURE PLAYBACK MS SECONDS\n");
         return 2;
     }
+    std::setvbuf(stdout, nullptr, _IONBF, 0); // "started" as it happens
     const int ms = _wtoi(argv[4]);
     const DWORD seconds = static_cast<DWORD>(_wtoi(argv[5]));
     return std::wcscmp(argv[1], L"wasapi") == 0 ? RunWasapi(argv[2], argv[3], ms, seconds)

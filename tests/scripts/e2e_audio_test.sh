@@ -9,8 +9,7 @@ TONE=450  # nine periods in the pitch stage's 20 ms ring: clean shifted lines
 # Under Wine a block the device reports played may still wait in the sound server's buffer,
 # which a reset drops: TestSpeaker runs with a short buffer, as a sound card does with a
 # low-latency client (tests/measure/measure_stream.sh), so one plays silence into it.
-pacat --playback --raw -d spk --latency-msec=20 /dev/zero > /dev/null 2>&1 &
-E2E_PIDS+=($!)
+pacat --playback --raw -d spk --latency-msec=20 /dev/zero > /dev/null 2>&1 & E2E_PIDS+=($!)
 # Clicks go into TestMic and TestSpeaker at once (a combined sink without rate adjustment):
 # the recording of TestSpeaker holds each click and, later, the program's copy of it.
 E2E_MODULES+=("$(pactl load-module module-combine-sink sink_name=both slaves=mic_src,spk adjust_time=0)")

@@ -14,14 +14,10 @@ instance() {  # name, variant, more settings lines...
 }
 log_of() { tr -d '\r' < "$PROGRAM_DIR/$1.dll.log"; }
 state_file() { echo "$PROGRAM_DIR/KaWUmi.Settings00.vststate"; }
-# Started, shown, with the plug-in button reading as expected, then closed.
-run_once() {  # expected caption of the plug-in button
-  start_program && drive wait 30000 && says "$1" text $IDC_VST_LOAD && close_program
-}
+# Started, shown, with the plug-in button reading as expected (the caption), then closed.
+run_once() { start_program && drive wait 30000 && says "$1" text $IDC_VST_LOAD && close_program; }
 # Started again with the log emptied: the lines the effect logged on the way.
-restart() {  # variant, expected caption
-  : > "$PROGRAM_DIR/$1.dll.log" && run_once "$2"
-}
+restart() { : > "$PROGRAM_DIR/$1.dll.log" && run_once "$2"; }  # variant, expected caption
 
 # Loaded by the user (the file dialog keeps the slot's path), then closed: the slot keeps it.
 instance chunk chunk_state

@@ -15,11 +15,10 @@ COME_BACK_S=8  # the reopened device's first data may take about 2 s on this pla
 # to another sink by the server, so they are moved back (the program's own stream on it ended
 # with it).
 unload_sink() {  # sink
-  local module
-  module=$(pactl list short modules | awk -v s="sink_name=$1 " 'index($0 " ", s) {print $1}')
   local sink; sink=$(pactl list short sinks | awk -v s="$1" '$2 == s {print $1}')
   PLAYERS=$(pactl list short sink-inputs | awk -v s="$sink" '$2 == s {print $1}')
-  pactl unload-module "$module"
+  pactl unload-module \
+    "$(pactl list short modules | awk -v s="sink_name=$1 " 'index($0 " ", s) {print $1}')"
 }
 load_sink() {  # sink
   local player description=TestSpeaker; [ "$1" = mic_src ] && description=TestMic

@@ -31,8 +31,7 @@ check "./run demonstration: the English window differs from the Japanese one" ev
 # keeps its settings beside the built program; a user's file there is put back afterwards.
 SETTINGS="$(dirname "$PROGRAM_EXE")/KaWUmi.ini"
 [ -e "$SETTINGS" ] && mv "$SETTINGS" "$W/users-settings.ini"
-env -u CI ./run -t -p6 > "$W/run-display.out" 2>&1 &
-PROGRAM_PID=$!
+env -u CI ./run -t -p6 > "$W/run-display.out" 2>&1 & PROGRAM_PID=$!
 check "./run with a display: the program starts with the options (-t -p6)" eval \
   'drive wait 30000 && drive hidden 1000 && says 6 text $IDC_SLOT && says 1 tray'
 check "./run with a display: the program ends when closed" close_program

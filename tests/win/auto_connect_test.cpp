@@ -13,7 +13,6 @@
 #include "app/device_list.h"
 #include "audio/engine_state.h"
 #include "audio/stream.h"
-#include "audio/stream_state.h"
 #include "res/resource.h"
 #include "settings/settings_store.h"
 #include "tests/win/win_fixture.h"
@@ -30,11 +29,10 @@ std::vector<std::wstring> Unpluggable(DeviceKind kind) {
     return names;
 }
 
-const wchar_t TWO_SLOTS[] = L"[Settings00]\r\nWaveInCapsName=Monitor of "
-                            L"TestMic\r\nWaveOutCapsName=TestSpeaker\r\nBufferSize=20\r\n"
-                            L"[Settings01]\r\nWaveInCapsName=Monitor of "
-                            L"TestMic\r\nWaveOutCapsName=TestSpeaker\r\nBufferSize=20\r\n"
-                            L"AutoRestart=1\r\n";
+const std::wstring SLOT =
+    L"WaveInCapsName=Monitor of TestMic\r\nWaveOutCapsName=TestSpeaker\r\nBufferSize=20\r\n";
+const std::wstring TWO_SLOTS =
+    L"[Settings00]\r\n" + SLOT + L"[Settings01]\r\n" + SLOT + L"AutoRestart=1\r\n";
 
 class AutoConnect : public WinTest {
   protected:
@@ -51,10 +49,8 @@ class AutoConnect : public WinTest {
     // Milliseconds until running has the wanted value, or -1 after limitMs.
     int Until(int wanted, DWORD limitMs) {
         const DWORD start = GetTickCount();
-        while (running != wanted && GetTickCount() - start < limitMs) {
-            Pump(20);
-        }
-        return running == wanted ? static_cast<int>(GetTickCount() - start) : -1;
+        const bool reached = PumpUntil([&] { return running == wanted; }, limitMs);
+        return reached ? static_cast<int>(GetTickCount() - start) : -1;
     }
     bool ListsLocked() const { return !Enabled(IDC_WAVEIN) && !Enabled(IDC_WAVEOUT); }
     // The check box, the slot's switch and the locked lists, as one value that prints whole.
@@ -67,8 +63,7 @@ TEST_F(AutoConnect, FollowsEitherDeviceAndStaysOnThroughItsOwnStopsButNotTheUser
     OpenDialog();
     SendMessageW(Item(IDC_AUTO_CONNECT), BM_CLICK, 0, 0);
     EXPECT_EQ(On(), std::make_tuple(true, true, true));
-    Pump(600);
-    EXPECT_EQ(running, 0) << "the first test comes a second later, not at once";
+    EXPECT_EQ(Until(1, 600), -1) << "the first test comes a second later, not at once";
     EXPECT_GE(Until(1, 1500), 0) << "both devices present: started";
     const int listed = listings;
     OnAutoConnectTick(dialog);
@@ -81,8 +76,7 @@ TEST_F(AutoConnect, FollowsEitherDeviceAndStaysOnThroughItsOwnStopsButNotTheUser
         EXPECT_EQ(On(), std::make_tuple(true, true, true))
             << "the watcher's own stop keeps auto-connect on";
         EXPECT_TRUE(Enabled(ID_START));
-        Pump(1200);
-        EXPECT_EQ(running, 0) << "still missing: nothing starts";
+        EXPECT_EQ(Until(1, 1200), -1) << "still missing: nothing starts";
         unplugged.clear();
         EXPECT_GE(Until(1, 1500), 0) << device << " back: started again";
     }
@@ -90,8 +84,7 @@ TEST_F(AutoConnect, FollowsEitherDeviceAndStaysOnThroughItsOwnStopsButNotTheUser
     EXPECT_EQ(On(), std::make_tuple(false, false, true)) << "the lists locked until the teardown";
     EXPECT_GE(Until(0, 1000), 0);
     EXPECT_FALSE(ListsLocked());
-    Pump(1300);
-    EXPECT_EQ(running, 0) << "the watcher is off";
+    EXPECT_EQ(Until(1, 1300), -1) << "the watcher is off";
 }
 
 TEST_F(AutoConnect, ASavedSlotStartsAfterStartUpAChangeWhileRunningStopsForGoodOneStoppedFollows) {
@@ -115,8 +108,7 @@ TEST_F(AutoConnect, ASavedSlotStartsAfterStartUpAChangeWhileRunningStopsForGoodO
     EXPECT_EQ(std::make_tuple(Checked(IDC_AUTO_CONNECT), slots[0].AutoRestart),
               std::make_tuple(false, false));
     EXPECT_GE(Until(0, 1000), 0);
-    Pump(1300);
-    EXPECT_EQ(running, 0) << "nothing starts it again";
+    EXPECT_EQ(Until(1, 1300), -1) << "nothing starts it again";
     SelectSlot(1); // slot 1's flag was cleared above; set it again, then close and reopen
     SendMessageW(Item(IDC_AUTO_CONNECT), BM_CLICK, 0, 0);
     SelectSlot(0);
@@ -144,42 +136,35 @@ TEST_F(AutoConnect, ADeviceChangeTakingAStreamDeviceAwayStartsItsRecoveryAtOnce)
 }
 
 TEST_F(AutoConnect, ASlotChangeWhileStoppedAwaitsTheNewSlotsOwnNamesNeverTheOldSlotsDevices) {
-    const std::pair<std::wstring, std::wstring> awaited[] = {
-        // absent, a prefix, another case
-        {L"Gone Microphone", L"TestSpeaker"},
-        {L"Monitor of TestMic", L"Test"},
-        {L"Monitor of TestMic", L"testspeaker"}};
+    // The slot's names and, the lists refreshed, what they select: absent, a prefix, another case.
+    const std::pair<Strings, Strings> awaited[] = {
+        {{L"Gone Microphone", L"TestSpeaker"}, {L"", L"TestSpeaker"}},
+        {{L"Monitor of TestMic", L"Test"}, {L"Monitor of TestMic", L""}},
+        {{L"Monitor of TestMic", L"testspeaker"}, {L"Monitor of TestMic", L""}}};
     const auto saved = [&](const wchar_t* key) {
         wchar_t name[DEVICE_NAME_UNITS] = L"";
         GetPrivateProfileStringW(L"Settings02", key, L"", name, DEVICE_NAME_UNITS,
                                  settingsFile.c_str());
         return std::wstring(name);
     };
-    for (const auto& names : awaited) {
-        WriteSettings(std::wstring(TWO_SLOTS) +
-                      L"[Settings02]\r\nAutoRestart=1\r\nWaveInCapsName=" + names.first +
-                      L"\r\nWaveOutCapsName=" + names.second + L"\r\n");
+    for (const auto& [names, selected] : awaited) {
+        WriteSettings(TWO_SLOTS + L"[Settings02]\r\nAutoRestart=1\r\nWaveInCapsName=" + names[0] +
+                      L"\r\nWaveOutCapsName=" + names[1] + L"\r\n");
         OpenDialog(); // slot 0's devices present and selected, the capture list focused
         SelectSlot(2);
-        EXPECT_EQ(std::make_tuple(SelectedText(IDC_WAVEIN), SelectedText(IDC_WAVEOUT),
-                                  std::wstring(currentSlot->WaveInCapsName),
-                                  std::wstring(currentSlot->WaveOutCapsName), ListsLocked()),
-                  std::make_tuple(names.first, names.second, names.first, names.second, true));
-        Pump(1300);
-        EXPECT_EQ(running, 0) << "the watcher waits for the slot's own devices";
+        EXPECT_EQ(std::make_pair(Strings{SelectedText(IDC_WAVEIN), SelectedText(IDC_WAVEOUT),
+                                         currentSlot->WaveInCapsName, currentSlot->WaveOutCapsName},
+                                 ListsLocked()),
+                  std::make_pair(Strings{names[0], names[1], names[0], names[1]}, true));
+        EXPECT_EQ(Until(1, 1300), -1) << "the watcher waits for the slot's own devices";
         CloseDialog();
-        EXPECT_EQ(std::make_pair(saved(L"WaveInCapsName"), saved(L"WaveOutCapsName")), names);
+        EXPECT_EQ((Strings{saved(L"WaveInCapsName"), saved(L"WaveOutCapsName")}), names);
         // Auto-connect off, the lists refreshed: an awaited name selects no other device.
         OpenDialog(2);
         SendMessageW(Item(IDC_AUTO_CONNECT), BM_CLICK, 0, 0);
         Command(IDC_WAVEIN, CBN_DROPDOWN);
         Command(IDC_WAVEOUT, CBN_DROPDOWN);
-        for (const auto& list :
-             {std::make_pair(IDC_WAVEIN, names.first), std::make_pair(IDC_WAVEOUT, names.second)}) {
-            const bool present =
-                list.second == L"Monitor of TestMic" || list.second == L"TestSpeaker";
-            EXPECT_EQ(SelectedText(list.first), present ? list.second : L"") << list.second;
-        }
+        EXPECT_EQ((Strings{SelectedText(IDC_WAVEIN), SelectedText(IDC_WAVEOUT)}), selected);
         CloseDialog();
     }
 }

@@ -3,7 +3,6 @@
 // and the balloon of a Start whose device does not open.
 #include <windows.h>
 #include <mmsystem.h>
-#include <commctrl.h>
 
 #include <string>
 #include <vector>
@@ -49,11 +48,10 @@ TEST_F(Recovery, DevicesThatStayAwayAreRetriedAfterGrowingPausesThenGivenUp) {
         reopenStream = OpenStream;
         playbackWrite = SystemWaveOutWrite;
         // At once, then after 250, 500 and 1000 ms pauses (their lengths are the core tier's).
-        EXPECT_GE(attempts.size(), 3u) << autoConnect;
-        EXPECT_LE(attempts.size(), 5u) << autoConnect;
-        EXPECT_EQ(running, 0) << "given up";
-        EXPECT_TRUE(Enabled(ID_START));
-        EXPECT_EQ(Checked(IDC_AUTO_CONNECT), autoConnect);
+        EXPECT_EQ((Flags{attempts.size() >= 3, attempts.size() <= 5, running == 0,
+                         Enabled(ID_START), Checked(IDC_AUTO_CONNECT)}),
+                  (Flags{true, true, true, true, autoConnect}))
+            << attempts.size() << " attempts, then given up";
         EXPECT_EQ(VisibleBalloon().first,
                   autoConnect ? L"" : L"オーディオデバイスが応答しないため停止しました。");
         HideBalloon();

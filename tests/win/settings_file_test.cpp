@@ -96,9 +96,7 @@ class SettingsFile : public WinTest {
                                        SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)
                  : DeleteFileW(settingsFile.c_str());
         }
-        for (int i = 0; i < 500 && Exists(settingsFile) != make; ++i) {
-            Sleep(10);
-        }
+        PumpUntil([&] { return Exists(settingsFile) == make; }, 5000);
     }
     void ExpectRoundTrip() {
         const std::wstring saved = Describe(slots[0]);
@@ -196,10 +194,9 @@ TEST_F(SettingsFile, AnyTextComesBackWhateverTheFileWasAndPlainAnsiFilesStayAsTh
                       std::make_tuple(true, 11))
                 << i;
         }
-        EXPECT_EQ((Flags{Exists(settingsFile + L".new"), Exists(linked + L".new")}),
-                  (Flags{false, false}));
-        EXPECT_EQ(GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_HIDDEN,
-                  i == 4 ? FILE_ATTRIBUTE_HIDDEN : 0u);
+        EXPECT_EQ((Flags{Exists(settingsFile + L".new"), Exists(linked + L".new"),
+                         (GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_HIDDEN) != 0}),
+                  (Flags{false, false, i == 4}));
         EXPECT_EQ(ReadBytes(file), ReadBytes(settingsFile)) << "a link still leads to its file";
     }
     Link(folder, false);
@@ -227,10 +224,9 @@ TEST_F(SettingsFile, AnyTextComesBackWhateverTheFileWasAndPlainAnsiFilesStayAsTh
     const std::string after = ReadBytes(settingsFile);
     EXPECT_EQ(after.substr(0, expected.find("[Other]")),
               expected.substr(0, expected.find("[Other]")));
-    EXPECT_NE(after.find(GetACP() == 1252 ? "WaveInCapsName=Micr\xF3"
-                                            "fono\r\n"
-                                          : "WaveInCapsName=Mic\r\n"),
-              std::string::npos);
+    EXPECT_NE(
+        after.find(GetACP() == 1252 ? "WaveInCapsName=Micr\363fono\r\n" : "WaveInCapsName=Mic\r\n"),
+        std::string::npos);
     EXPECT_NE(after.find("[Other]\r\nColour=blue\r\n"), std::string::npos);
 }
 
@@ -357,8 +353,7 @@ TEST_F(SettingsFile, AKeptEffectStateComesBackOnlyForItsOwnPath) {
     DeleteSlotPluginState(2);
     EXPECT_FALSE(Exists(file));
 
-    const bool marked = MarkSlotPluginLoad(4);
-    EXPECT_EQ((Flags{marked, SlotPluginLoadMarked(4), SlotPluginLoadMarked(5)}),
+    EXPECT_EQ((Flags{MarkSlotPluginLoad(4), SlotPluginLoadMarked(4), SlotPluginLoadMarked(5)}),
               (Flags{true, true, false}));
     UnmarkSlotPluginLoad(4);
     EXPECT_FALSE(SlotPluginLoadMarked(4));

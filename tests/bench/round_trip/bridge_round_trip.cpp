@@ -22,9 +22,8 @@ struct Spread {
 
 Spread Measure(EffectHandle* handle) {
     std::vector<int16_t> in(2 * FRAMES), out(in.size());
-    for (size_t i = 0; i < in.size(); ++i) {
-        in[i] = static_cast<int16_t>(i * 97);
-    }
+    std::generate(in.begin(), in.end(),
+                  [i = 0]() mutable { return static_cast<int16_t>(i++ * 97); });
     std::vector<double> times(BLOCKS);
     for (int i = -WARM_UP; i < BLOCKS; ++i) {
         const auto start = std::chrono::steady_clock::now();
