@@ -43,7 +43,9 @@ bool WakeUpWait(WakeUp* wake, uint32_t ms) {
         deadline.tv_nsec -= 1000000000L;
     }
     for (;;) {
-        if (__atomic_exchange_n(wake->word, 0u, __ATOMIC_ACQ_REL) == 1u) {
+        // Any word but 0 is a signal: one written otherwise (a broken peer's) wakes the waiter,
+        // whose caller judges it, instead of keeping this loop from ever sleeping.
+        if (__atomic_exchange_n(wake->word, 0u, __ATOMIC_ACQ_REL) != 0u) {
             return true;
         }
         timespec now;

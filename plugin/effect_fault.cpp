@@ -34,5 +34,11 @@ void DescribeEffectFault(const EffectFault& fault, char* out, size_t size) {
     case EffectFaultKind::NotStarted:
         std::snprintf(out, size, "could not be started");
         break;
+    case EffectFaultKind::Broke:
+        std::snprintf(out, size, "broke the transport (%s)",
+                      code == BREACH_WAKE_UPS ? "it woke the caller again with no answer"
+                      : code == BREACH_SIZE   ? "it gave a size beyond the limits"
+                                              : "it counted events its ring cannot hold");
+        break;
     }
 }

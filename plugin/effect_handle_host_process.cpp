@@ -165,8 +165,12 @@ VstIntPtr Dispatch(EffectHandle* handle, int32_t opcode, int32_t index, VstIntPt
         e.rect = answer.rect;
         *static_cast<ERect**>(ptr) = &e.rect;
     } else if (payload == FxPayload::ChunkOut) {
-        if (answer.bytes == 0 || static_cast<uint64_t>(result) != answer.bytes ||
-            !FxTakeStaged(&e.client, answer.bytes, e.chunk)) {
+        const uint32_t bytes = answer.bytes; // once: the size handed out is the size fetched
+        if (bytes > FX_MAX_CHUNK_BYTES || (bytes != 0 && static_cast<uint64_t>(result) != bytes)) {
+            FxBreach(&e.client, BREACH_SIZE); // its host stages a chunk of the size it answers
+            return 0;
+        }
+        if (bytes == 0 || !FxTakeStaged(&e.client, bytes, e.chunk)) {
             return 0;
         }
         *static_cast<void**>(ptr) = e.chunk.data();

@@ -45,6 +45,11 @@ EffectFault EndOf(const ChildProcess& process) {
             end.code};
 }
 
+// A wake-up that answers nothing comes at most this often in one wait: the answer to a block
+// given up earlier wakes the next block's wait. Another is the host breaking the transport (or an
+// effect in it writing the caller's wake-ups), and waiting on would only spin.
+constexpr uint32_t STRAY_WAKE_UPS = 1;
+
 uint32_t NextSequence(uint32_t sequence) {
     return sequence + 1 != 0 && sequence + 1 != ~0u ? sequence + 1 : 1; // ~0: the start's mark
 }
@@ -53,7 +58,7 @@ uint32_t NextSequence(uint32_t sequence) {
 // numbered sequence comes in time. A thread with windows keeps handling its messages.
 bool AwaitControl(FxClient* client, uint32_t sequence, uint32_t limitMs) {
     const uint32_t start = TickCount();
-    for (;;) {
+    for (uint32_t strays = 0;;) {
         const uint32_t spent = TickCount() - start;
         const WakeUpEnd end = WakeUpWaitFor(&client->control.toCaller, &client->process,
                                             limitMs > spent ? limitMs - spent : 0u, true);
@@ -63,10 +68,12 @@ bool AwaitControl(FxClient* client, uint32_t sequence, uint32_t limitMs) {
         }
         if (end == WakeUpEnd::ProcessEnded) {
             Record(client, EndOf(client->process));
-        } else if (end == WakeUpEnd::TimedOut) {
+        } else if (end == WakeUpEnd::Signalled && ++strays > STRAY_WAKE_UPS) {
+            Record(client, {EffectFaultKind::Broke, BREACH_WAKE_UPS});
+        } else if (end == WakeUpEnd::TimedOut || TickCount() - start >= limitMs) {
             Record(client, {EffectFaultKind::Hung, limitMs});
         } else if (!Faulted(client)) {
-            continue; // an answer to nothing this call waits for
+            continue; // an answer to nothing this call waits for, with time left
         }
         ProcessKill(&client->process);
         return false;
@@ -115,6 +122,21 @@ bool Sane(const FxEvent& event) {
     return false;
 }
 
+// The answer to the block just sent, each field read once: the host may write it meanwhile.
+FxBlockResult TakeBlockAnswer(FxClient* client, int16_t* output, uint32_t frames) {
+    const FxAnswer& answer = client->shared->block.answer;
+    const uint32_t fault = answer.fault;
+    if (fault != 0) {
+        Record(client, {EffectFaultKind::Fault, fault});
+        return FxBlockResult::Failed;
+    }
+    if (answer.ok == 0) {
+        return FxBlockResult::Failed;
+    }
+    std::memcpy(output, client->shared->output, frames * 2 * sizeof(int16_t));
+    return FxBlockResult::Answered;
+}
+
 } // namespace
 
 void FxTransportName(char* out, size_t size, uint32_t callerId, uint32_t serial, const char* part) {
@@ -134,6 +156,7 @@ bool FxStart(FxClient* client, const char* hostProgram, const FxLimits& limits) 
     client->fault.store(0);
     client->controlWaiting.store(false);
     client->outstanding = 0;
+    client->eventsTaken = 0;
     const uint32_t callerId = CurrentProcessId();
     FxTransportName(client->name, sizeof client->name, callerId, nextSerial.fetch_add(1), "");
     const EffectFault notStarted = {EffectFaultKind::NotStarted, 0};
@@ -217,22 +240,17 @@ FxBlockResult FxBlock(FxClient* client, const int16_t* input, int16_t* output, u
     const uint32_t start = PreciseTickCount();
     WakeUpSignal(&lane.toHost);
     const uint32_t wait = std::min(waitMs, hangMs);
-    for (;;) {
+    for (uint32_t strays = 0;;) {
         const uint32_t spent = PreciseTickCount() - start;
         const WakeUpEnd end = WakeUpWaitFor(&lane.toCaller, &client->process,
                                             wait >= spent ? wait + 1 - spent : 0u, false);
-        if (end == WakeUpEnd::Signalled) {
-            if (shared.block.answer.sequence.load(std::memory_order_acquire) != lane.sequence) {
-                continue; // the answer to a block given up earlier
-            }
-            if (shared.block.answer.fault != 0 || shared.block.answer.ok == 0) {
-                if (shared.block.answer.fault != 0) {
-                    Record(client, {EffectFaultKind::Fault, shared.block.answer.fault});
-                }
-                return FxBlockResult::Failed;
-            }
-            std::memcpy(output, shared.output, frames * 2 * sizeof(int16_t));
-            return FxBlockResult::Answered;
+        if (end == WakeUpEnd::Signalled &&
+            shared.block.answer.sequence.load(std::memory_order_acquire) == lane.sequence) {
+            return TakeBlockAnswer(client, output, frames);
+        }
+        if (end == WakeUpEnd::Signalled && ++strays > STRAY_WAKE_UPS) {
+            Record(client, {EffectFaultKind::Broke, BREACH_WAKE_UPS});
+            return FxBlockResult::Failed;
         }
         if (end == WakeUpEnd::ProcessEnded) {
             Record(client, EndOf(client->process));
@@ -290,13 +308,17 @@ bool FxPutStaged(FxClient* client, const uint8_t* bytes, uint32_t size) {
 bool FxTakeStaged(FxClient* client, uint32_t size, std::vector<uint8_t>& bytes) {
     bytes.clear();
     if (size > FX_MAX_STAGED_BYTES) {
+        FxBreach(client, BREACH_SIZE);
         return false;
     }
     bytes.resize(size);
     for (uint32_t offset = 0; offset < size;) {
         const uint32_t piece = std::min(FX_PIECE_BYTES, size - offset);
-        if (!ExchangePiece(client, FxCommand::TakePiece, offset, piece, nullptr) ||
-            client->shared->control.answer.bytes != piece) {
+        const bool taken = ExchangePiece(client, FxCommand::TakePiece, offset, piece, nullptr);
+        if (taken && client->shared->control.answer.bytes != piece) {
+            FxBreach(client, BREACH_SIZE);
+        }
+        if (!taken || Faulted(client)) {
             bytes.clear();
             return false;
         }
@@ -307,24 +329,32 @@ bool FxTakeStaged(FxClient* client, uint32_t size, std::vector<uint8_t>& bytes) 
 }
 
 bool FxTakeEvent(FxClient* client, FxEvent* event) {
-    if (client->shared == nullptr) {
+    if (client->shared == nullptr || Faulted(client)) {
         return false;
     }
     FxEventRing& ring = client->shared->events;
     const uint32_t written = ring.written.load(std::memory_order_acquire);
-    uint32_t taken = ring.taken.load(std::memory_order_relaxed);
-    if (written - taken > FX_EVENT_SLOTS) { // more than the ring holds: not the host's count
-        ring.taken.store(written, std::memory_order_release);
+    if (written - client->eventsTaken > FX_EVENT_SLOTS) {
+        FxBreach(client, BREACH_EVENTS);
         return false;
     }
-    while (taken != written) {
-        *event = ring.slots[taken % FX_EVENT_SLOTS];
-        ring.taken.store(++taken, std::memory_order_release);
+    while (client->eventsTaken != written) {
+        *event = ring.slots[client->eventsTaken % FX_EVENT_SLOTS]; // a copy, checked as it is
+        ring.taken.store(++client->eventsTaken, std::memory_order_release);
+        if (event->kind < FxEventKind::SizeWindow || event->kind > FxEventKind::UpdateDisplay) {
+            FxBreach(client, BREACH_EVENTS);
+            return false;
+        }
         if (Sane(*event)) {
             return true;
         }
     }
     return false;
+}
+
+void FxBreach(FxClient* client, uint32_t rule) {
+    Record(client, {EffectFaultKind::Broke, rule});
+    ProcessKill(&client->process);
 }
 
 void FxStop(FxClient* client) {

@@ -47,6 +47,7 @@ struct FxClient {
     FxLimits limits;
     std::atomic<uint64_t> fault{0};          // an EffectFault packed; 0 none
     std::atomic<bool> controlWaiting{false}; // a control call waits: another one is refused
+    uint32_t eventsTaken = 0; // the ring's count as taken, kept here where the host cannot write
     // The block lane's own (audio thread): a block sent and not yet answered, 0 none.
     uint32_t outstanding = 0;
     uint32_t outstandingSince = 0; // its PreciseTickCount
@@ -72,11 +73,16 @@ bool FxExchange(FxClient* client, uint32_t limitMs);
 FxBlockResult FxBlock(FxClient* client, const int16_t* input, int16_t* output, uint32_t frames,
                       int64_t samplePosition);
 EffectFault FxFaultOf(const FxClient* client);
-// Bytes into the host's staged bytes, in pieces; from them, up to FX_MAX_STAGED_BYTES.
+// Bytes into the host's staged bytes, in pieces; from them, as many as the host said it staged
+// (beyond FX_MAX_STAGED_BYTES, or a piece of another size: a breach).
 bool FxPutStaged(FxClient* client, const uint8_t* bytes, uint32_t size);
 bool FxTakeStaged(FxClient* client, uint32_t size, std::vector<uint8_t>& bytes);
-// The next thing the effect asked on its own; false when there is none (or nothing sane).
+// The next thing the effect asked on its own; false when there is none (or nothing sane). A count
+// beyond the ring, or an event of no kind, is a breach.
 bool FxTakeEvent(FxClient* client, FxEvent* event);
+// The host wrote what the transport does not allow (rule: a BREACH_*): the fault, and the host
+// ended. Control lane only (the window thread): a block leaves the end to whoever unloads.
+void FxBreach(FxClient* client, uint32_t rule);
 // Asks the host to end (within the call limit) unless it faulted, ends it if it does not,
 // releases everything. The caller makes sure no block is being sent meanwhile.
 void FxStop(FxClient* client);

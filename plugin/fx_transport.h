@@ -11,15 +11,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "plugin/plugin_state.h"
 #include "plugin/vst2.h"
 
 constexpr uint32_t FX_MAGIC = 0x5846574Bu; // "KWFX"
 // The longest block: ten seconds, the longest buffer, and the frame its size is rounded up by.
 constexpr uint32_t FX_MAX_FRAMES = 441001;
-// Payloads cross in pieces of this size; a chunk or a kept state may be up to FX_MAX_STAGED_BYTES.
+// Payloads cross in pieces of this size, as many as it takes: a chunk or a kept state as large as
+// the caller's own process takes one.
 constexpr uint32_t FX_PIECE_BYTES = 1u << 20;
-constexpr uint32_t FX_MAX_CHUNK_BYTES = 16u << 20;
-constexpr uint32_t FX_MAX_STAGED_BYTES = FX_MAX_CHUNK_BYTES + 64; // a state's header too
+constexpr uint32_t FX_MAX_CHUNK_BYTES = MAX_STATE_BYTES;
+constexpr uint32_t FX_MAX_STAGED_BYTES = MAX_KEPT_STATE_BYTES;
 
 enum class FxCommand : uint32_t {
     None,

@@ -14,7 +14,6 @@ constexpr char STATE_MAGIC[4] = {'K', 'W', 'S', 'T'};
 constexpr uint32_t STATE_FORMAT = 1;
 constexpr uint32_t KIND_CHUNK = 1;
 constexpr uint32_t KIND_PARAMETERS = 2;
-constexpr size_t HEADER_BYTES = 24;
 
 bool HasChunk(const AEffect* target) {
     return (target->flags & effFlagsProgramChunks) != 0;
@@ -100,8 +99,9 @@ bool CaptureEffectState(std::vector<uint8_t>& state) {
 }
 
 StateRestore RestoreEffectState(const std::vector<uint8_t>& state) {
-    if (state.size() < HEADER_BYTES || std::memcmp(state.data(), STATE_MAGIC, 4) != 0 ||
-        Get32(&state[4]) != STATE_FORMAT || Get32(&state[20]) != state.size() - HEADER_BYTES) {
+    if (state.size() < STATE_HEADER_BYTES || std::memcmp(state.data(), STATE_MAGIC, 4) != 0 ||
+        Get32(&state[4]) != STATE_FORMAT ||
+        Get32(&state[20]) != state.size() - STATE_HEADER_BYTES) {
         return StateRestore::Damaged;
     }
     const uint32_t kind = Get32(&state[16]);
@@ -111,8 +111,8 @@ StateRestore RestoreEffectState(const std::vector<uint8_t>& state) {
         kind != (HasChunk(effect) ? KIND_CHUNK : KIND_PARAMETERS)) {
         return StateRestore::NotThisEffect;
     }
-    const uint8_t* payload = state.data() + HEADER_BYTES;
-    const size_t bytes = state.size() - HEADER_BYTES;
+    const uint8_t* payload = state.data() + STATE_HEADER_BYTES;
+    const size_t bytes = state.size() - STATE_HEADER_BYTES;
     if (kind == KIND_CHUNK) {
         // The effect may keep the pointer or scribble on it: it gets a copy of its own.
         std::vector<uint8_t> chunk(payload, payload + bytes);

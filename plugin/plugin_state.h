@@ -21,3 +21,6 @@ enum class StateRestore {
 StateRestore RestoreEffectState(const std::vector<uint8_t>& state);
 
 constexpr uint32_t MAX_STATE_BYTES = 64u << 20; // no effect's state comes near it
+constexpr uint32_t STATE_HEADER_BYTES = 24;
+// The largest state CaptureEffectState gives: its header and the largest payload.
+constexpr uint32_t MAX_KEPT_STATE_BYTES = STATE_HEADER_BYTES + MAX_STATE_BYTES;

@@ -28,29 +28,27 @@ std::string BesideTests(const char* name) {
 const std::string HOST = BesideTests(FX_HOST_NAME);
 const std::string NOT_A_HOST = BesideTests(RENDER_NAME); // exits 2 on the host's arguments
 
-bool ProcessGone(int32_t id) {
+// Whether the process has ended; with kill, ended first, as a user or the system would.
+bool ProcessGone(int32_t id, bool kill = false) {
 #ifdef _WIN32
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(id));
-    const bool gone = process == nullptr || WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-    if (process != nullptr) {
-        CloseHandle(process);
-    }
-    return gone;
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, static_cast<DWORD>(id));
+    const bool ended = process == nullptr || (kill && TerminateProcess(process, 1)) ||
+                       WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
 #else
-    return kill(id, 0) != 0;
+    return kill ? ::kill(id, SIGKILL) != 0 : ::kill(id, 0) != 0;
 #endif
 }
 
-// Ends the process from outside, as a user or the system would.
-void KillNow(int32_t id) {
+double CpuMs() { // this process's processor time in ms, all its threads
 #ifdef _WIN32
-    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(id));
-    if (process != nullptr) {
-        TerminateProcess(process, 1);
-        CloseHandle(process);
-    }
+    FILETIME unused, kernel, user; // 100 ns units
+    GetProcessTimes(GetCurrentProcess(), &unused, &unused, &kernel, &user);
+    return (kernel.dwHighDateTime + user.dwHighDateTime) * 429496.7296 +
+           (kernel.dwLowDateTime + 0.0 + user.dwLowDateTime) / 1e4;
 #else
-    kill(id, SIGKILL);
+    return static_cast<double>(std::clock()) * 1e3 / CLOCKS_PER_SEC; // glibc's: processor time
 #endif
 }
 
@@ -73,8 +71,8 @@ bool LoadCall(FxClient& client, const char* variant) {
     return FxExchange(&client, client.limits.startMs) && client.shared->control.answer.ok != 0;
 }
 
-// Sizes of staged bytes around the piece size, and a whole 16 MiB chunk; a name somebody made
-// first is never shared.
+// Sizes of staged bytes around the piece size, and the largest state this process keeps itself
+// (one byte more is refused); a name somebody made first is never shared.
 TEST(FxTransportTest, StagedBytesComeBackWholeInPiecesUpToTheLimit) {
     char name[64];
     FxTransportName(name, sizeof name, CurrentProcessId(), 0, "-taken"); // 0: no client's
@@ -85,8 +83,8 @@ TEST(FxTransportTest, StagedBytesComeBackWholeInPiecesUpToTheLimit) {
     SharedMemoryClose(&first);
     FxClient client;
     ASSERT_TRUE(FxStart(&client, HOST.c_str(), FxLimits{})) << HOST;
-    for (uint32_t size : {0u, 1u, FX_PIECE_BYTES - 1, FX_PIECE_BYTES, FX_PIECE_BYTES + 1,
-                          FX_MAX_CHUNK_BYTES, FX_MAX_STAGED_BYTES}) {
+    for (uint32_t size :
+         {0u, 1u, FX_PIECE_BYTES - 1, FX_PIECE_BYTES, FX_PIECE_BYTES + 1, MAX_KEPT_STATE_BYTES}) {
         std::vector<uint8_t> sent(size), back;
         for (uint32_t i = 0; i < size; ++i) {
             sent[i] = static_cast<uint8_t>(i * 7 + i / 65536);
@@ -95,8 +93,8 @@ TEST(FxTransportTest, StagedBytesComeBackWholeInPiecesUpToTheLimit) {
         EXPECT_TRUE(FxTakeStaged(&client, size, back)) << size;
         EXPECT_TRUE(back == sent) << size << " bytes came back as " << back.size();
     }
-    std::vector<uint8_t> tooLarge(FX_MAX_STAGED_BYTES + 1);
-    EXPECT_FALSE(FxPutStaged(&client, tooLarge.data(), FX_MAX_STAGED_BYTES + 1));
+    std::vector<uint8_t> tooLarge(MAX_KEPT_STATE_BYTES + 1);
+    EXPECT_FALSE(FxPutStaged(&client, tooLarge.data(), MAX_KEPT_STATE_BYTES + 1));
     EXPECT_EQ(FxFaultOf(&client).kind, EffectFaultKind::None);
     FxStop(&client);
 }
@@ -210,6 +208,7 @@ TEST(FxFaultTest, AHostThatEndsOrHangsAtAnyStepIsAFaultWithItsCauseWithinItsLimi
         {"killed in effOpen", &HOST, "hang_open", Kill::DuringLoad, KILLED_KIND, KILLED},
         {"hangs in effOpen", &HOST, "hang_open", Kill::Never, EffectFaultKind::Hung,
          limits.startMs},
+        {"storms", &HOST, "scribble_open", Kill::Never, EffectFaultKind::Broke, BREACH_WAKE_UPS},
     };
     FxClient first; // the system keeps a few handles of its own from the first process started
     FxStart(&first, NOT_A_HOST.c_str(), limits);
@@ -219,6 +218,7 @@ TEST(FxFaultTest, AHostThatEndsOrHangsAtAnyStepIsAFaultWithItsCauseWithinItsLimi
         std::atomic<bool> waiting{false};
         std::thread killer;
         auto start = Clock::now();
+        double cpu = CpuMs();
         bool answered = FxStart(&client, step.program->c_str(), limits);
         const int32_t id = client.process.id;
         if (answered) {
@@ -228,17 +228,18 @@ TEST(FxFaultTest, AHostThatEndsOrHangsAtAnyStepIsAFaultWithItsCauseWithinItsLimi
                         std::this_thread::sleep_for(std::chrono::milliseconds(1));
                     }
                     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-                    KillNow(id);
+                    ProcessGone(id, true);
                 });
                 if (step.kill == Kill::BeforeLoad) {
                     killer.join();
                 }
             }
             waiting = step.kill == Kill::DuringLoad;
-            start = Clock::now();
+            start = Clock::now(), cpu = CpuMs();
             answered = LoadCall(client, step.variant);
         }
         const long long spent = MsSince(start);
+        EXPECT_LT(CpuMs() - cpu, 0.1 * limits.startMs) << step.name << ": processor ms";
         if (killer.joinable()) {
             killer.join();
         }
@@ -325,6 +326,7 @@ TEST_F(FxHostTest, AnEndedHungOrFaultedHostIsToldApartWithinItsLimit) {
     const Outcome OUTCOMES[] = {
         {"exit_process", 2, EffectFaultKind::Exited, 7},
         {"hang_process", 0, EffectFaultKind::Hung, 500},
+        {"scribbler", 0, EffectFaultKind::Broke, BREACH_WAKE_UPS}, // and storms the wake-ups
 #ifndef __SANITIZE_ADDRESS__ // the sanitizer owns the host's fault signals
         {"crash_process", 2, EffectFaultKind::Fault, WRITE_FAULT},
         {"heap_lock_kept", 0, EffectFaultKind::Fault, WRITE_FAULT}, // the heap stays locked

@@ -23,7 +23,8 @@ FAULTS=(
   "native win32 win64|exit_open|the plug-in's host process exited with code 7 while loading"
   "native win32 win64|exit_process|the plug-in's host process exited with code 7 in block 3"
   "win32 win64|heap_lock_kept|the plug-in faulted (exception 0xC0000005) in block 1"
-  "native win32 win64|grow_channels|the plug-in changed its number of inputs or outputs while loading")
+  "native win32 win64|grow_channels|the plug-in changed its number of inputs or outputs while loading"
+  "native win32 win64|scribbler|the plug-in's host process broke the transport (it woke the caller again with no answer) in block 1")
 faults() {  # build, effect, message
   local message=${3//%s/C0000005}
   echo "previous contents" > $O
