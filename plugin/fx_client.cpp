@@ -149,6 +149,46 @@ EffectFault FxFaultOf(const FxClient* client) {
     return {static_cast<EffectFaultKind>(packed >> 32), static_cast<uint32_t>(packed)};
 }
 
+// A process that ended with this process's id (ids come back soon on Windows) may have left a
+// host behind still holding its names: such a name is somebody else's, so the next one is tried.
+constexpr uint32_t NAME_TRIES = 16;
+
+// The shared block and its four wake-ups under a name nobody holds; false when none was free.
+bool CreateTransport(FxClient* client, uint32_t callerId) {
+    for (uint32_t attempt = 0; attempt < NAME_TRIES; ++attempt) {
+        FxTransportName(client->name, sizeof client->name, callerId, nextSerial.fetch_add(1), "");
+        if (!SharedMemoryCreate(&client->memory, client->name, sizeof(FxShared))) {
+            continue;
+        }
+        FxShared* shared = static_cast<FxShared*>(client->memory.address);
+        shared->magic = FX_MAGIC;
+        shared->layoutBytes = sizeof(FxShared);
+        shared->control.answer.sequence.store(~0u);
+        shared->block.answer.sequence.store(~0u);
+        client->shared = shared;
+        struct Wake {
+            WakeUp* wake;
+            const char* part;
+            uint32_t* word;
+        } wakes[] = {{&client->control.toHost, "-go", &shared->control.toHost},
+                     {&client->control.toCaller, "-done", &shared->control.toCaller},
+                     {&client->block.toHost, "-bgo", &shared->block.toHost},
+                     {&client->block.toCaller, "-bdone", &shared->block.toCaller}};
+        bool created = true;
+        for (const Wake& w : wakes) {
+            char name[80];
+            std::snprintf(name, sizeof name, "%s%s", client->name, w.part);
+            created = created && WakeUpCreate(w.wake, name, w.word);
+        }
+        if (created) {
+            return true;
+        }
+        SharedMemoryRemoveName(client->name);
+        Release(client);
+    }
+    return false;
+}
+
 bool FxStart(FxClient* client, const char* hostProgram, const FxLimits& limits) {
     Release(client);
     client->control = client->block = FxCallerLane{};
@@ -158,35 +198,10 @@ bool FxStart(FxClient* client, const char* hostProgram, const FxLimits& limits) 
     client->outstanding = 0;
     client->eventsTaken = 0;
     const uint32_t callerId = CurrentProcessId();
-    FxTransportName(client->name, sizeof client->name, callerId, nextSerial.fetch_add(1), "");
     const EffectFault notStarted = {EffectFaultKind::NotStarted, 0};
-    if (!SharedMemoryCreate(&client->memory, client->name, sizeof(FxShared))) {
+    if (!CreateTransport(client, callerId)) {
         Record(client, notStarted);
         return false;
-    }
-    FxShared* shared = static_cast<FxShared*>(client->memory.address);
-    shared->magic = FX_MAGIC;
-    shared->layoutBytes = sizeof(FxShared);
-    shared->control.answer.sequence.store(~0u);
-    shared->block.answer.sequence.store(~0u);
-    client->shared = shared;
-    struct Wake {
-        WakeUp* wake;
-        const char* part;
-        uint32_t* word;
-    } wakes[] = {{&client->control.toHost, "-go", &shared->control.toHost},
-                 {&client->control.toCaller, "-done", &shared->control.toCaller},
-                 {&client->block.toHost, "-bgo", &shared->block.toHost},
-                 {&client->block.toCaller, "-bdone", &shared->block.toCaller}};
-    for (const Wake& w : wakes) {
-        char name[80];
-        std::snprintf(name, sizeof name, "%s%s", client->name, w.part);
-        if (!WakeUpCreate(w.wake, name, w.word)) {
-            SharedMemoryRemoveName(client->name);
-            Release(client);
-            Record(client, notStarted);
-            return false;
-        }
     }
     char caller[16];
     std::snprintf(caller, sizeof caller, "%u", static_cast<unsigned>(callerId));

@@ -72,17 +72,29 @@ bool LoadCall(FxClient& client, const char* variant) {
 }
 
 // Sizes of staged bytes around the piece size, and the largest state this process keeps itself
-// (one byte more is refused); a name somebody made first is never shared.
+// (one byte more is refused); a name somebody made first is never shared, and names left held
+// (a host of an ended process that had this id) do not stop the next start.
 TEST(FxTransportTest, StagedBytesComeBackWholeInPiecesUpToTheLimit) {
+    FxClient earlier;
+    ASSERT_TRUE(FxStart(&earlier, HOST.c_str(), FxLimits{})) << HOST;
+    const std::string earlierName = earlier.name;
+    FxStop(&earlier);
+    const auto serial =
+        static_cast<unsigned>(std::stoul(earlierName.substr(earlierName.rfind('-') + 1)));
+    SharedMemory held[3], second;
     char name[64];
-    FxTransportName(name, sizeof name, CurrentProcessId(), 0, "-taken"); // 0: no client's
-    SharedMemory first, second;
-    ASSERT_TRUE(SharedMemoryCreate(&first, name, 64));
+    for (unsigned i = 0; i < 3; ++i) {
+        FxTransportName(name, sizeof name, CurrentProcessId(), serial + 1 + i, i == 2 ? "-go" : "");
+        ASSERT_TRUE(SharedMemoryCreate(&held[i], name, 64)) << name;
+    }
     EXPECT_FALSE(SharedMemoryCreate(&second, name, 64));
-    SharedMemoryRemoveName(name);
-    SharedMemoryClose(&first);
     FxClient client;
     ASSERT_TRUE(FxStart(&client, HOST.c_str(), FxLimits{})) << HOST;
+    for (unsigned i = 0; i < 3; ++i) {
+        FxTransportName(name, sizeof name, CurrentProcessId(), serial + 1 + i, i == 2 ? "-go" : "");
+        SharedMemoryRemoveName(name);
+        SharedMemoryClose(&held[i]);
+    }
     for (uint32_t size :
          {0u, 1u, FX_PIECE_BYTES - 1, FX_PIECE_BYTES, FX_PIECE_BYTES + 1, MAX_KEPT_STATE_BYTES}) {
         std::vector<uint8_t> sent(size), back;
