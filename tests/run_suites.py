@@ -173,13 +173,14 @@ def main(argv):
         cwd=ROOT, env=env, stdout=subprocess.PIPE, text=True).stdout.strip()
     if env["KAWAUSO_RUNS_32BIT"] == "no":
         print("  no 32-bit process runs here: Wine's 64-bit loader only, what needs 32-bit skipped", flush=True)
+    seconds = dict(SUITE_SECONDS, win32=1) if env["KAWAUSO_RUNS_32BIT"] == "no" else SUITE_SECONDS
     wine_suites = sorted((s for s in known[2:] if s in chosen and s not in BESIDE_THE_LANES),
-                         key=lambda s: -SUITE_SECONDS.get(s, 5))
+                         key=lambda s: -seconds.get(s, 5))
     lanes, loads = [[] for _ in LANE_ROOTS], [0 for _ in LANE_ROOTS]
     for suite in wine_suites:
         lane = loads.index(min(loads))
         lanes[lane].append(suite)
-        loads[lane] += SUITE_SECONDS.get(suite, 5)
+        loads[lane] += seconds.get(suite, 5)
     threads = [threading.Thread(target=run_lane, args=(lane, dict(env, TESTENV_ROOT=root)))
                for lane, root in zip(lanes, LANE_ROOTS) if lane]
     for t in threads:
