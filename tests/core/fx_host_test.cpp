@@ -82,17 +82,17 @@ TEST(FxTransportTest, StagedBytesComeBackWholeInPiecesUpToTheLimit) {
     const auto serial =
         static_cast<unsigned>(std::stoul(earlierName.substr(earlierName.rfind('-') + 1)));
     SharedMemory held[3], second;
-    char name[64];
+    char names[3][64];
     for (unsigned i = 0; i < 3; ++i) {
-        FxTransportName(name, sizeof name, CurrentProcessId(), serial + 1 + i, i == 2 ? "-go" : "");
-        ASSERT_TRUE(SharedMemoryCreate(&held[i], name, 64)) << name;
+        FxTransportName(names[i], sizeof names[i], CurrentProcessId(), serial + 1 + i,
+                        i == 2 ? "-go" : "");
+        ASSERT_TRUE(SharedMemoryCreate(&held[i], names[i], 64)) << names[i];
     }
-    EXPECT_FALSE(SharedMemoryCreate(&second, name, 64));
+    EXPECT_FALSE(SharedMemoryCreate(&second, names[0], 64));
     FxClient client;
     ASSERT_TRUE(FxStart(&client, HOST.c_str(), FxLimits{})) << HOST;
     for (unsigned i = 0; i < 3; ++i) {
-        FxTransportName(name, sizeof name, CurrentProcessId(), serial + 1 + i, i == 2 ? "-go" : "");
-        SharedMemoryRemoveName(name);
+        SharedMemoryRemoveName(names[i]);
         SharedMemoryClose(&held[i]);
     }
     for (uint32_t size :

@@ -72,8 +72,7 @@ carried_on() {
   pairs=$(log_of $COUNTER chunk_counter | sed -n 's/^chunk given //p; s/^chunk received /> /p' |
     awk '/^>/ { print taken " " $2; next } { taken = $1 }')
   echo "  $COUNTER: taken last, given back: $(tr '\n' ',' <<< "$pairs")"
-  [ -n "$pairs" ] && ! awk '$1 != $2' <<< "$pairs" | grep -q . &&
-    grep -qv 'blocks=0$' <<< "$pairs"
+  [ -n "$pairs" ] && awk '$1 != $2 { exit 1 }' <<< "$pairs" && grep -qv 'blocks=0$' <<< "$pairs"
 }
 
 for run in exit deadlock hang; do
