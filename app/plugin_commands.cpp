@@ -216,8 +216,11 @@ void ReportFailedLoad(HWND mainWindow) {
                       faulted && LiveEffectInProcess());
 }
 
+// An effect in its own process whose host has ended and is not started again yet is still the
+// slot's: a save in between keeps it, with its last known state.
 const wchar_t* ActivePluginPath() {
-    return pluginActive.load() != 0 && LiveEffectLoaded() ? loadedPath : nullptr;
+    return pluginActive.load() != 0 && (LiveEffectLoaded() || LiveEffectIsolated()) ? loadedPath
+                                                                                    : nullptr;
 }
 
 bool PluginLoadRunning() {

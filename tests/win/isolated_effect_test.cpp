@@ -141,6 +141,16 @@ TEST_F(IsolatedEffect, AnEndedHostComesBackWithItsStateThreeTimesAMinuteThenIsCu
     for (uint32_t restart = 1; restart <= 3; ++restart) {
         Listen("chunk_state"); // the next host's log
         Hosts(true);
+        if (restart == 1) { // saved before the restart's timer comes: the slot keeps its effect
+            for (DWORD start = GetTickCount(); LiveEffectFault().kind == EffectFaultKind::None &&
+                                               GetTickCount() - start < HOST_START_MS;) {
+                Sleep(1);
+            }
+            SaveSlotWithPlugin(dialog);
+            std::vector<uint8_t> kept;
+            ReadSlotPluginState(0, TestPluginPath("chunk_state").c_str(), kept);
+            EXPECT_EQ((Flags{currentSlot->VstActive, kept == state}), (Flags{true, true}));
+        }
         EXPECT_TRUE(PumpUntil([&] { return EffectRestarts() == before + restart; }, HOST_START_MS))
             << restart;
         EXPECT_TRUE(PumpUntil([&] { return CountPrefix(Log("chunk_state"), "process") > 0; },
