@@ -5,7 +5,8 @@
       start, 10-90 % rise, end and 90-10 % fall; silent gaps and jumps in a steady tone
   kawauso-analyze.py latency FILE THRESHOLD MAX_MS    delay from each click to its copy
   kawauso-analyze.py steps|outage FILE REFERENCE_RMS   each 100 ms (median of 10 ms) as F full,
-      H half, S silent or -; the stretches without F inside F: how many, how many with HH, gaps
+      H half, S silent or -; the stretches without F inside F, from the first half second of F
+      on: how many, how many with HH, gaps
 FILE: .wav or raw, 44100 Hz 16-bit stereo, the channels mixed."""
 import re
 import sys
@@ -111,9 +112,14 @@ def steps(s, reference):
                    else "-" for r in ratios)
 
 
+STEADY_STEPS = 5
+
+
 def outage(s, reference):
     w = steps(s, reference)
-    first, last = w.find("F"), w.rfind("F")
+    # From the first half second of the effect: the programs' own start (processes starting
+    # side by side) is the other suites' to judge, the outages are the effect's.
+    first, last = w.find("F" * STEADY_STEPS), w.rfind("F")
     stretches = list(re.finditer(r"[^F]+", w[first:last])) if first >= 0 else []
     gaps = [int(re.search(r"longest_gap_ms=(\d+)", dropouts(
         s[(first + m.start() - 1) * STEP:(first + m.end() + 1) * STEP])).group(1)) for m in stretches]

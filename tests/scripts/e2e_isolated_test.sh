@@ -53,8 +53,8 @@ wait "${PROBES[@]}"; kill "${RECORDERS[@]}"; wait "${RECORDERS[@]}" 2> /dev/null
 analyze shape "$W/fed.raw"; REFERENCE=$(field "$AOUT" steady)
 
 steps_of() { analyze steps "$W/$1.raw" "$REFERENCE"; echo "  $1: $AOUT" >&2; echo "$AOUT"; }
-# Between the effect's first sound and its last: its outages through the stage, no silence
-# longer than a buffer and the fade (or one of Wine's).
+# From the effect's first steady half second to its last sound: its outages through the stage,
+# no silence longer than a buffer and the fade (or one of Wine's).
 recovers() {  # name
   steps_of "$1" > /dev/null; analyze outage "$W/$1.raw" "$REFERENCE"
   echo "  $1: $AOUT; slowest answer $(cat "$W/$1.answers") ms"
