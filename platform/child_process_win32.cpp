@@ -70,9 +70,10 @@ bool ProcessStart(ChildProcess* child, const char* program, const char* const* a
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    // Suspended until it is in its job; no console window of its own, no handle inherited.
+    // Suspended until it is in its job; no console (a hidden one costs a console host process
+    // at every start, and nobody reads it), no handle inherited.
     if (!CreateProcessW(path.c_str(), &line[0], nullptr, nullptr, FALSE,
-                        CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
+                        CREATE_SUSPENDED | DETACHED_PROCESS, nullptr, nullptr, &startup, &info)) {
         return false;
     }
     HANDLE job = MakeJob();

@@ -49,6 +49,28 @@ int Hosts(bool end = false) {
     return count;
 }
 
+// Processes our hosts started: none, not even a console's (a process more at every start).
+int HostsChildren() {
+    std::vector<PROCESSENTRY32W> all;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        all.push_back(entry);
+    }
+    CloseHandle(snapshot);
+    int count = 0;
+    for (const PROCESSENTRY32W& ours : all) {
+        if (ours.th32ParentProcessID == GetCurrentProcessId()) {
+            count += static_cast<int>(std::count_if(all.begin(), all.end(), [&](const auto& p) {
+                return p.th32ParentProcessID == ours.th32ProcessID;
+            }));
+        }
+    }
+    return count;
+}
+
 struct Row {
     std::string path;
     bool wish, isolated;
@@ -81,8 +103,8 @@ class IsolatedEffect : public WinTest {
             currentSlot->VstIsolated = row.wish;
             EXPECT_EQ(AnswerBoxes(dialog, Button(IDOK), [&] { LoadPluginCommand(dialog); }).seen,
                       0);
-            EXPECT_EQ((Flags{LiveEffectIsolated(), Hosts() > 0}),
-                      (Flags{row.isolated, row.isolated}))
+            EXPECT_EQ((Flags{LiveEffectIsolated(), Hosts() > 0, HostsChildren() == 0}),
+                      (Flags{row.isolated, row.isolated, true}))
                 << row.path << " asked " << row.wish;
             const uint64_t framesBefore = EffectFramesProcessed();
             EXPECT_TRUE(
