@@ -7,6 +7,7 @@
 #include "res/resource.h"
 
 #include <cwchar>
+#include <string>
 
 namespace {
 
@@ -18,6 +19,11 @@ void ShowStreamCounters(HWND window) {
     SetDlgItemTextW(window, IDC_ABOUT_COUNTERS, text);
     std::swprintf(text, COUNTER_TEXT_UNITS, Text(TEXT_EFFECT_RESTARTS), EffectRestarts());
     SetDlgItemTextW(window, IDC_ABOUT_EFFECT_RESTARTS, text);
+    const EffectBlockStats blocks = LiveEffectBlockStats();
+    const std::wstring late =
+        std::wstring(Text(TEXT_EFFECT_LATE)) + (blocks.ahead ? Text(TEXT_EFFECT_AHEAD) : L"");
+    std::swprintf(text, COUNTER_TEXT_UNITS, late.c_str(), blocks.late);
+    SetDlgItemTextW(window, IDC_ABOUT_EFFECT_BLOCKS, text);
 }
 
 } // namespace

@@ -26,7 +26,8 @@ struct LiveEffect {
     std::vector<uint8_t> lastState;             // an isolated effect's state as last taken
     bool stateKnown = false;
     EffectRestartPolicy restarts;
-    uint32_t restartCount = 0; // over the program's life, for the About box
+    uint32_t restartCount = 0;  // over the program's life, for the About box
+    uint32_t pendingFrames = 0; // a sizing asked while a call waited, 0 none
 };
 
 LiveEffect live;
@@ -113,6 +114,7 @@ void UnloadLiveEffect() {
         live.handle = nullptr;
         live.hostRunning = false;
     }
+    live.pendingFrames = 0;
     live.lastState.clear();
     live.stateKnown = false;
 }
@@ -137,9 +139,25 @@ bool LiveEffectIsolated() {
 }
 
 void SizeLiveEffect(uint32_t frames) {
-    if (live.handle != nullptr && Healthy(live.handle)) {
-        live.handle->setBlockSize(live.handle, frames);
+    if (live.handle == nullptr || !Healthy(live.handle)) {
+        return;
     }
+    if (EffectCallUnderWay(live.handle)) {
+        live.pendingFrames = frames; // refused now, it would leave the host declining every block
+        return;
+    }
+    live.pendingFrames = 0;
+    live.handle->setBlockSize(live.handle, frames);
+}
+
+void SizeLiveEffectAsAsked() {
+    if (live.pendingFrames != 0) {
+        SizeLiveEffect(live.pendingFrames);
+    }
+}
+
+bool LiveEffectCallUnderWay() {
+    return EffectCallUnderWay(live.handle);
 }
 
 bool CaptureLiveEffectState(std::vector<uint8_t>& state) {
@@ -187,8 +205,8 @@ bool RestartLiveEffect(uint32_t now, EffectFault& why) {
     TakeHandleFromBlocks();
     h->unload(h); // its host ends for good; the next load starts a new one
     while (live.restarts.TryRestart(now)) {
-        ++live.restartCount;
         if (StartHost(live.stateKnown ? &live.lastState : nullptr)) {
+            ++live.restartCount; // counted once its host runs it: a start that failed is no restart
             SetBlockEffect(h);
             return true;
         }
@@ -198,6 +216,11 @@ bool RestartLiveEffect(uint32_t now, EffectFault& why) {
     }
     UnloadLiveEffect();
     return false;
+}
+
+EffectBlockStats LiveEffectBlockStats() {
+    return live.handle != nullptr ? live.handle->blockStats(live.handle)
+                                  : EffectBlockStats{0, false};
 }
 
 uint32_t EffectRestarts() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "plugin/effect_fault.h"
+#include "plugin/effect_handle.h"
 
 struct EffectHandle;
 
@@ -29,7 +30,14 @@ bool LiveEffectInProcess(); // the last load was (or would have been) in this pr
 
 // Sizes an effect in its own process for blocks of frames (the in-process one is sized by the
 // stream's start). Nothing in-process.
+// Asked while another call on it waits, the sizing is kept for SizeLiveEffectAsAsked, once
+// that call has returned.
 void SizeLiveEffect(uint32_t frames);
+void SizeLiveEffectAsAsked();
+
+// A window-thread call on the effect has not returned yet (its wait handles messages): nothing
+// may unload, restart or reload the effect meanwhile.
+bool LiveEffectCallUnderWay();
 
 // The loaded effect's state; for one in its own process the last one known when it cannot give
 // one now (its host gone).
@@ -49,6 +57,9 @@ uint32_t FaultCodeToName(const EffectFault& fault);
 // when it runs again; false when it is cut loose (nothing of it stays loaded, why tells the
 // last fault). Called with the effect taken away from the stream.
 bool RestartLiveEffect(uint32_t now, EffectFault& why);
+
+// How the loaded effect's blocks have fared (nothing late with none loaded).
+EffectBlockStats LiveEffectBlockStats();
 
 // How often effects were started again since the program started.
 uint32_t EffectRestarts();

@@ -32,8 +32,13 @@ void OnTimer(HWND window, UINT_PTR timerId) {
         OnAutoConnectTick(window);
         break;
     case TIMER_EFFECT_EDITED:
-        KillTimer(window, TIMER_EFFECT_EDITED);
-        TakeLiveEffectState();
+        if (!LiveEffectCallUnderWay()) { // else refused: the timer tries again
+            KillTimer(window, TIMER_EFFECT_EDITED);
+            TakeLiveEffectState();
+        }
+        break;
+    case TIMER_PLUGIN_DEFERRED:
+        OnPluginDeferredTimer(window);
         break;
     case TIMER_SAVE:
         OnSlotSaverTick(window);
@@ -45,7 +50,7 @@ void OnTimer(HWND window, UINT_PTR timerId) {
 }
 
 void OnClose(HWND window) {
-    if (CloseWaitsForLoad()) {
+    if (CloseWaitsForLoad(window)) {
         return;
     }
     if (startInTray) {

@@ -57,7 +57,13 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         CheckPluginFault(window);
         return TRUE;
     case WM_EDITOR_CLOSED:
-        TakeLiveEffectState();
+        // What the editor changed is what a restarted host gets; while another call waits, the
+        // edit timer takes it once that call has returned.
+        if (LiveEffectCallUnderWay()) {
+            SetTimer(window, TIMER_EFFECT_EDITED, EFFECT_EDIT_QUIET_MS, nullptr);
+        } else {
+            TakeLiveEffectState();
+        }
         return TRUE;
     case WM_EFFECT_EDITED:
         // Once the knob has rested: taking a state for every step of a turn would cost the

@@ -24,6 +24,7 @@
 namespace {
 
 constexpr DWORD CALL_POLL_MS = 1;
+constexpr UINT DEFERRED_POLL_MS = 10;
 constexpr DWORD PROGRAM_PATH_UNITS = 1024;
 
 // The path the loaded effect came from: the slot's path may change while it stays loaded.
@@ -35,6 +36,20 @@ wchar_t loadedPath[VST_PATH_UNITS];
 bool loading = false;
 bool closeWaiting = false;
 bool resumeWaiting = false;
+bool unloadWaiting = false;
+
+// A load, or any other call on the effect whose wait lets messages in: what would unload,
+// restart or reload the effect under it waits until it has returned.
+bool Busy() {
+    return loading || LiveEffectCallUnderWay();
+}
+
+// What waited for a call (not a load, whose end runs it) runs from the timer once it is done.
+void WaitForTheCall(HWND mainWindow) {
+    if (!loading) {
+        SetTimer(mainWindow, TIMER_PLUGIN_DEFERRED, DEFERRED_POLL_MS, nullptr);
+    }
+}
 
 // Takes the effect away from the stream: once the lock has been held with pluginActive off, no
 // block enters the effect, and once the call marked then is done none is inside it, so what
@@ -114,9 +129,8 @@ void CutLoose(HWND mainWindow, const EffectFault& fault, bool inProcess) {
                       FaultCodeToName(fault), inProcess && !hung);
 }
 
-// The load's end: a close or a resume that came meanwhile runs now.
-void EndLoad(HWND mainWindow) {
-    loading = false;
+// A close or a resume that came during a load or a call runs once it has returned.
+void RunWaitingRequests(HWND mainWindow) {
     if (closeWaiting) {
         closeWaiting = false;
         PostMessageW(mainWindow, WM_CLOSE, 0, 0);
@@ -125,6 +139,11 @@ void EndLoad(HWND mainWindow) {
         resumeWaiting = false;
         OnPowerResume(mainWindow);
     }
+}
+
+void EndLoad(HWND mainWindow) {
+    loading = false;
+    RunWaitingRequests(mainWindow);
 }
 
 // An effect in its own process whose host is gone goes on in a new one, switched in when it is
@@ -158,7 +177,7 @@ void RestartGoneEffect(HWND mainWindow) {
 } // namespace
 
 LoadOutcome LoadSlotPlugin(HWND mainWindow, const std::vector<uint8_t>* state, bool openEditor) {
-    if (loading) {
+    if (Busy()) {
         return LoadOutcome::Failed;
     }
     loading = true;
@@ -196,7 +215,7 @@ void OpenLiveEditor(HWND mainWindow) {
 }
 
 void LoadPluginCommand(HWND mainWindow) {
-    if (!loading && LoadSlotPlugin(mainWindow, nullptr, true) == LoadOutcome::Failed) {
+    if (!Busy() && LoadSlotPlugin(mainWindow, nullptr, true) == LoadOutcome::Failed) {
         ReportFailedLoad(mainWindow);
     }
 }
@@ -224,18 +243,34 @@ const wchar_t* ActivePluginPath() {
 }
 
 bool PluginLoadRunning() {
-    return loading;
+    return Busy();
 }
 
-bool ResumeWaitsForLoad() {
-    resumeWaiting = resumeWaiting || loading;
-    return loading;
+bool ResumeWaitsForLoad(HWND mainWindow) {
+    resumeWaiting = resumeWaiting || Busy();
+    if (Busy()) {
+        WaitForTheCall(mainWindow);
+    }
+    return Busy();
 }
 
 void CheckPluginFault(HWND mainWindow) {
-    if (loading) {
-        return; // no block enters an effect while a load runs; a load reports its own fault
+    if (Busy()) {
+        // No block enters an effect while a load runs, and a load reports its own fault; a
+        // fault found during another call's wait is acted on once that call has returned.
+        WaitForTheCall(mainWindow);
+        return;
     }
+    // What the user asked during the wait comes before a restart the wait's fault would make.
+    const bool closing = closeWaiting;
+    if (unloadWaiting) {
+        UnloadPluginCommand(mainWindow);
+    }
+    RunWaitingRequests(mainWindow);
+    if (closing) {
+        return;
+    }
+    SizeLiveEffectAsAsked();
     if (LiveEffectIsolated()) {
         RestartGoneEffect(mainWindow);
         return;
@@ -255,6 +290,12 @@ void UnloadPluginCommand(HWND mainWindow) {
     if (loading) {
         return;
     }
+    if (LiveEffectCallUnderWay()) {
+        unloadWaiting = true;
+        WaitForTheCall(mainWindow);
+        return;
+    }
+    unloadWaiting = false;
     const bool detached = DetachFromStream(mainWindow);
     UnloadLiveEffect();
     SetPluginUiState(mainWindow, false);
@@ -263,9 +304,19 @@ void UnloadPluginCommand(HWND mainWindow) {
     }
 }
 
-bool CloseWaitsForLoad() {
-    closeWaiting = closeWaiting || loading;
-    return loading;
+bool CloseWaitsForLoad(HWND mainWindow) {
+    closeWaiting = closeWaiting || Busy();
+    if (Busy()) {
+        WaitForTheCall(mainWindow);
+    }
+    return Busy();
+}
+
+void OnPluginDeferredTimer(HWND mainWindow) {
+    if (!Busy()) {
+        KillTimer(mainWindow, TIMER_PLUGIN_DEFERRED);
+        CheckPluginFault(mainWindow);
+    }
 }
 
 void SetPluginUiState(HWND mainWindow, bool active) {

@@ -33,17 +33,23 @@ const wchar_t* FileNameOf(const wchar_t* path);
 // The path the loaded effect came from while it is loaded and on, else null.
 const wchar_t* ActivePluginPath();
 
-// Unloads the plug-in (safe with nothing loaded) and switches the controls back.
+// Unloads the plug-in (safe with nothing loaded) and switches the controls back; asked while a
+// call on the effect waits, once that call has returned.
 void UnloadPluginCommand(HWND mainWindow);
 
-// True while a load is under way: the window's close must wait, and is posted again (to the
-// main window) once the load has returned.
-bool CloseWaitsForLoad();
+// True while a load, or another call on the effect that waits with the window's messages
+// flowing, is under way: the window's close must wait, and is posted again (to the main
+// window) once that has returned.
+bool CloseWaitsForLoad(HWND mainWindow);
 
-// True while a load is under way: Start is refused meanwhile, and a resume waits for it
-// (ResumeWaitsForLoad: true when it must; the resume runs once the load has returned).
+// True while a load or such a call is under way: Start is refused meanwhile, and a resume
+// waits for it (ResumeWaitsForLoad: true when it must; the resume runs once it has returned).
 bool PluginLoadRunning();
-bool ResumeWaitsForLoad();
+bool ResumeWaitsForLoad(HWND mainWindow);
+
+// TIMER_PLUGIN_DEFERRED: once no call on the effect waits any more, runs what waited for it
+// (an unload, a fault's restart or cutting loose, a close, a resume, a sizing).
+void OnPluginDeferredTimer(HWND mainWindow);
 
 // After a fault of the loaded effect (seen on either thread): cuts it loose, switches the
 // controls back to the stage and tells the user once, naming the DLL and the exception code;

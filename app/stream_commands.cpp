@@ -225,7 +225,7 @@ void WatchStream(HWND dialog) {
 }
 
 void OnPowerResume(HWND dialog) {
-    if (running != 0 && !ResumeWaitsForLoad()) {
+    if (running != 0 && !ResumeWaitsForLoad(dialog)) {
         Act(dialog, recovery.On(StreamEvent::Resumed, GetTickCount()));
     }
 }

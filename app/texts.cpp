@@ -43,6 +43,8 @@ constexpr Entry TEXTS[] = {
     {TEXT_REAL_TESTS, L"Linux 上の実機テスト", L"Real tests on Linux"},
     {TEXT_STREAM_COUNTERS, L"再起動 %u 回 / 途切れ %u 回", L"Restarts: %u / breaks: %u"},
     {TEXT_EFFECT_RESTARTS, L"VST再起動 %u 回", L"VST restarts: %u"},
+    {TEXT_EFFECT_LATE, L"VST遅れ %u 回", L"VST late blocks: %u"},
+    {TEXT_EFFECT_AHEAD, L"（1ブロック先行）", L" (one block ahead)"},
     {TEXT_BAD_ARGUMENTS, L"引数を理解できませんでした。",
      L"The command line was not understood. Kawauso04 takes -pN (start with settings set N, "
      L"0 to 7) and -t (start in the notification area); see \"Command-line options\" in "

@@ -33,6 +33,8 @@ enum TextId {
     TEXT_REAL_TESTS,
     TEXT_STREAM_COUNTERS, // a format: restarts, breaks
     TEXT_EFFECT_RESTARTS, // a format: the effect's restarts
+    TEXT_EFFECT_LATE,     // a format: the effect's late blocks
+    TEXT_EFFECT_AHEAD,    // follows it while the effect runs a block ahead
     // Boxes and balloons: what happened, and in English what to do next.
     TEXT_BAD_ARGUMENTS,
     TEXT_LOAD_FAILED,

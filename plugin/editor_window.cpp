@@ -9,6 +9,7 @@
 namespace {
 
 constexpr UINT_PTR TIMER_EDITOR_IDLE = 1;
+constexpr UINT_PTR TIMER_EDITOR_CLOSE = 2; // a close asked while another call waited, again
 constexpr UINT EDITOR_IDLE_MS = 20;
 constexpr int MIN_EDITOR_PIXELS = 100;
 
@@ -123,7 +124,13 @@ void OnEditorTimer(HWND window) {
 }
 
 void OnEditorClose(HWND window) {
+    if (isolatedEffect != nullptr && EffectCallUnderWay(isolatedEffect)) {
+        // Refused now, the host would keep its editor open and never open it again.
+        SetTimer(window, TIMER_EDITOR_CLOSE, EDITOR_IDLE_MS, nullptr);
+        return;
+    }
     KillTimer(window, TIMER_EDITOR_IDLE);
+    KillTimer(window, TIMER_EDITOR_CLOSE);
     if (isolatedEffect != nullptr) {
         isolatedEffect->closeEditor(isolatedEffect);
         // What the user set in it is what a restarted host is to be given.
@@ -172,14 +179,18 @@ void ShowEditor(int showCommand) {
     }
 }
 
-INT_PTR CALLBACK EditorDialogProc(HWND window, UINT message, WPARAM /*wParam*/, LPARAM /*lParam*/) {
+INT_PTR CALLBACK EditorDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM /*lParam*/) {
     switch (message) {
     case WM_INITDIALOG:
         editorWindow = window; // before the effect's window is made: it may ask for a size
         InitEditor(window);
         break;
     case WM_TIMER:
-        OnEditorTimer(window);
+        if (wParam == TIMER_EDITOR_CLOSE) {
+            PostMessageW(window, WM_CLOSE, 0, 0);
+        } else {
+            OnEditorTimer(window);
+        }
         break;
     case WM_CLOSE:
         OnEditorClose(window);

@@ -33,6 +33,13 @@ struct EffectHostValues {
     int32_t processLevel; // kVstProcessLevel* as the effect asks audioMasterGetCurrentProcessLevel
 };
 
+// How the blocks have fared: in this process never late; across processes as the block lane
+// tells (fx_client.h).
+struct EffectBlockStats {
+    uint32_t late; // blocks not answered in time, since the load
+    bool ahead;    // running one block ahead now
+};
+
 // Threads: process() from one thread (the audio thread); every other call from one other thread
 // (the window thread). Neither waits on the other. Across processes a wait made on a thread
 // with windows keeps that thread's messages flowing, and a call made while another is still
@@ -64,8 +71,31 @@ struct EffectHandle {
     void (*setHostValues)(EffectHandle* self, const EffectHostValues& values);
     void (*unload)(EffectHandle* self);
     EffectFault (*fault)(EffectHandle* self);
-    void (*destroy)(EffectHandle* self); // unloads, then frees the handle
+    EffectBlockStats (*blockStats)(EffectHandle* self); // from any thread
+    void (*destroy)(EffectHandle* self);                // unloads, then frees the handle
+
+    // Window-thread calls on this handle not yet returned. A call can wait with the thread's
+    // messages flowing (a host process, or an effect's own box), so a message handled then must
+    // not unload, restart or free the handle under the call: its owner defers those while this
+    // is not 0.
+    uint32_t callsUnderWay = 0;
 };
+
+// Counts a window-thread call on a handle for as long as it is under way.
+class EffectCallScope {
+  public:
+    explicit EffectCallScope(EffectHandle* handle) : handle_(handle) { ++handle_->callsUnderWay; }
+    ~EffectCallScope() { --handle_->callsUnderWay; }
+    EffectCallScope(const EffectCallScope&) = delete;
+    EffectCallScope& operator=(const EffectCallScope&) = delete;
+
+  private:
+    EffectHandle* handle_;
+};
+
+inline bool EffectCallUnderWay(const EffectHandle* handle) {
+    return handle != nullptr && handle->callsUnderWay != 0;
+}
 
 // The process-wide in-process host behind a handle; one at a time.
 EffectHandle* OpenInProcessEffect();

@@ -52,6 +52,7 @@ void WriteHostValues(HostProcessEffect& e) {
 
 // Also after a start that failed: whatever the start left is released.
 void Unload(EffectHandle* handle) {
+    const EffectCallScope scope(handle);
     HostProcessEffect& e = Of(handle);
     if (e.client.controlWaiting.load()) {
         return; // made from a message handled during a wait on the very host it would end
@@ -61,6 +62,7 @@ void Unload(EffectHandle* handle) {
 }
 
 bool Load(EffectHandle* handle, const wchar_t* path, int32_t sampleRate) {
+    const EffectCallScope scope(handle);
     HostProcessEffect& e = Of(handle);
     if (e.client.controlWaiting.load()) {
         return false;
@@ -85,6 +87,7 @@ bool Load(EffectHandle* handle, const wchar_t* path, int32_t sampleRate) {
 }
 
 StateRestore Restore(EffectHandle* handle, const std::vector<uint8_t>& state) {
+    const EffectCallScope scope(handle);
     HostProcessEffect& e = Of(handle);
     if (state.size() > FX_MAX_STAGED_BYTES) {
         return StateRestore::Damaged; // more than any state of an effect the host can carry
@@ -100,6 +103,7 @@ StateRestore Restore(EffectHandle* handle, const std::vector<uint8_t>& state) {
 }
 
 bool Capture(EffectHandle* handle, std::vector<uint8_t>& state) {
+    const EffectCallScope scope(handle);
     HostProcessEffect& e = Of(handle);
     state.clear();
     return Call(e, e.limits.callMs, [](FxCall& call) { call.command = FxCommand::CaptureState; }) &&
@@ -107,6 +111,7 @@ bool Capture(EffectHandle* handle, std::vector<uint8_t>& state) {
 }
 
 void SetBlockSize(EffectHandle* handle, uint32_t frames) {
+    const EffectCallScope scope(handle);
     HostProcessEffect& e = Of(handle);
     e.samplePosition = 0;
     Call(e, e.limits.callMs, [frames](FxCall& call) {
@@ -130,6 +135,7 @@ bool Process(EffectHandle* handle, const int16_t* input, int16_t* output, uint32
 
 VstIntPtr Dispatch(EffectHandle* handle, int32_t opcode, int32_t index, VstIntPtr value, void* ptr,
                    float opt) {
+    const EffectCallScope scope(handle);
     HostProcessEffect& e = Of(handle);
     FxPayload payload = FxPayload::None;
     if (ptr != nullptr) {
@@ -182,6 +188,7 @@ VstIntPtr Dispatch(EffectHandle* handle, int32_t opcode, int32_t index, VstIntPt
 // 64-bit number, sign-extended from a 32-bit caller: Windows keeps window handles to 32
 // significant bits, so either bitness reads it back whole.
 bool OpenEditor(EffectHandle* handle, void* parent, ERect* size) {
+    const EffectCallScope scope(handle);
     HostProcessEffect& e = Of(handle);
     const bool opened = Call(e, e.limits.callMs, [parent](FxCall& call) {
         call.command = FxCommand::OpenEditor;
@@ -194,6 +201,7 @@ bool OpenEditor(EffectHandle* handle, void* parent, ERect* size) {
 }
 
 void CloseEditor(EffectHandle* handle) {
+    const EffectCallScope scope(handle);
     HostProcessEffect& e = Of(handle);
     Call(e, e.limits.callMs, [](FxCall& call) { call.command = FxCommand::CloseEditor; });
 }
@@ -225,6 +233,12 @@ EffectFault Fault(EffectHandle* handle) {
     return {e.hostFault != 0 ? EffectFaultKind::Fault : EffectFaultKind::None, e.hostFault};
 }
 
+EffectBlockStats BlockStats(EffectHandle* handle) {
+    const FxBlockStats& stats = Of(handle).client.stats;
+    return {stats.late.load(std::memory_order_relaxed),
+            stats.ahead.load(std::memory_order_relaxed)};
+}
+
 void Destroy(EffectHandle* handle) {
     Unload(handle);
     delete &Of(handle);
@@ -235,8 +249,8 @@ void Destroy(EffectHandle* handle) {
 EffectHandle* OpenHostProcessEffect(const char* hostProgram, const FxLimits& limits) {
     HostProcessEffect* e = new HostProcessEffect;
     static_cast<EffectHandle&>(*e) = EffectHandle{
-        Load,        Restore,   Capture,       SetBlockSize, Process, Dispatch, OpenEditor,
-        CloseEditor, TakeEvent, SetHostValues, Unload,       Fault,   Destroy};
+        Load,        Restore,   Capture,       SetBlockSize, Process, Dispatch,   OpenEditor,
+        CloseEditor, TakeEvent, SetHostValues, Unload,       Fault,   BlockStats, Destroy};
     e->hostProgram = hostProgram;
     e->limits = limits;
     return e;

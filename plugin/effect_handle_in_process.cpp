@@ -6,19 +6,23 @@
 
 namespace {
 
-bool Load(EffectHandle*, const wchar_t* path, int32_t sampleRate) {
+bool Load(EffectHandle* self, const wchar_t* path, int32_t sampleRate) {
+    const EffectCallScope scope(self);
     return LoadPlugin(path, sampleRate);
 }
 
-StateRestore Restore(EffectHandle*, const std::vector<uint8_t>& state) {
+StateRestore Restore(EffectHandle* self, const std::vector<uint8_t>& state) {
+    const EffectCallScope scope(self);
     return RestoreEffectState(state);
 }
 
-bool Capture(EffectHandle*, std::vector<uint8_t>& state) {
+bool Capture(EffectHandle* self, std::vector<uint8_t>& state) {
+    const EffectCallScope scope(self);
     return CaptureEffectState(state);
 }
 
-void SetBlockSize(EffectHandle*, uint32_t frames) {
+void SetBlockSize(EffectHandle* self, uint32_t frames) {
+    const EffectCallScope scope(self);
     SetPluginBlockSize(frames);
 }
 
@@ -26,8 +30,9 @@ bool Process(EffectHandle*, const int16_t* input, int16_t* output, uint32_t fram
     return ProcessWithPlugin(input, output, frames);
 }
 
-VstIntPtr Dispatch(EffectHandle*, int32_t opcode, int32_t index, VstIntPtr value, void* ptr,
+VstIntPtr Dispatch(EffectHandle* self, int32_t opcode, int32_t index, VstIntPtr value, void* ptr,
                    float opt) {
+    const EffectCallScope scope(self);
     return CallDispatcher(effect, opcode, value, ptr, opt, index);
 }
 
@@ -44,7 +49,8 @@ bool TakeEvent(EffectHandle*, EffectEvent*) {
 
 void SetHostValues(EffectHandle*, const EffectHostValues&) {}
 
-void Unload(EffectHandle*) {
+void Unload(EffectHandle* self) {
+    const EffectCallScope scope(self);
     UnloadPlugin();
 }
 
@@ -54,6 +60,10 @@ EffectFault Fault(EffectHandle*) {
         return {EffectFaultKind::Hung, 0};
     }
     return {code != 0 ? EffectFaultKind::Fault : EffectFaultKind::None, code};
+}
+
+EffectBlockStats BlockStats(EffectHandle*) {
+    return {0, false};
 }
 
 void Destroy(EffectHandle* self) {
@@ -66,5 +76,5 @@ void Destroy(EffectHandle* self) {
 EffectHandle* OpenInProcessEffect() {
     return new EffectHandle{Load,     Restore,    Capture,     SetBlockSize, Process,
                             Dispatch, OpenEditor, CloseEditor, TakeEvent,    SetHostValues,
-                            Unload,   Fault,      Destroy};
+                            Unload,   Fault,      BlockStats,  Destroy};
 }

@@ -24,6 +24,12 @@ void Record(FxClient* client, EffectFault fault) {
     client->fault.compare_exchange_strong(none, Pack(fault));
 }
 
+void SetAhead(FxClient* client, bool ahead) {
+    client->ahead = ahead;
+    client->keptUpSince = 0;
+    client->stats.ahead.store(ahead, std::memory_order_relaxed);
+}
+
 bool Faulted(const FxClient* client) {
     return client->fault.load() != 0;
 }
@@ -197,6 +203,8 @@ bool FxStart(FxClient* client, const char* hostProgram, const FxLimits& limits) 
     client->controlWaiting.store(false);
     client->outstanding = 0;
     client->eventsTaken = 0;
+    client->lateIndex = 0;
+    SetAhead(client, limits.blockAhead);
     const uint32_t callerId = CurrentProcessId();
     const EffectFault notStarted = {EffectFaultKind::NotStarted, 0};
     if (!CreateTransport(client, callerId)) {
@@ -229,21 +237,24 @@ bool FxExchange(FxClient* client, uint32_t limitMs) {
     return answered;
 }
 
-FxBlockResult FxBlock(FxClient* client, const int16_t* input, int16_t* output, uint32_t frames,
-                      int64_t samplePosition) {
-    if (client->shared == nullptr || Faulted(client) || frames == 0 || frames > FX_MAX_FRAMES) {
-        return FxBlockResult::Failed;
-    }
-    if (client->outstanding != 0) {
-        const FxBlockResult earlier = LookAtOutstanding(client);
-        if (earlier != FxBlockResult::Answered) {
-            return earlier;
-        }
-    }
+namespace {
+
+// The block lane's times for blocks of frames.
+struct BlockTimes {
+    uint32_t lengthMs, waitMs, hangMs;
+};
+
+BlockTimes TimesFor(const FxClient* client, uint32_t frames) {
     const uint32_t length = BlockLengthMs(frames);
     const uint32_t hangMs = std::max(client->limits.hangMs, 2 * length);
     const uint32_t waitMs =
         client->limits.blockWaitMs != 0 ? client->limits.blockWaitMs : (length + 1) / 2;
+    return {length, std::min(waitMs, hangMs), hangMs};
+}
+
+// Sends a block; it is outstanding until its answer is taken.
+void SendBlock(FxClient* client, const int16_t* input, uint32_t frames, int64_t samplePosition,
+               uint32_t hangMs) {
     FxShared& shared = *client->shared;
     FxCallerLane& lane = client->block;
     std::memcpy(shared.input, input, frames * 2 * sizeof(int16_t));
@@ -252,16 +263,26 @@ FxBlockResult FxBlock(FxClient* client, const int16_t* input, int16_t* output, u
     shared.block.call.samplePosition = samplePosition;
     lane.sequence = NextSequence(lane.sequence);
     shared.block.call.sequence.store(lane.sequence, std::memory_order_release);
-    const uint32_t start = PreciseTickCount();
+    client->outstanding = lane.sequence;
+    client->outstandingSince = PreciseTickCount();
+    client->outstandingHangMs = hangMs;
+    client->outstandingFrames = frames;
+    client->outstandingFresh = true;
     WakeUpSignal(&lane.toHost);
-    const uint32_t wait = std::min(waitMs, hangMs);
+}
+
+// Waits from `from` up to waitMs for the outstanding block's answer: Answered (it is no longer
+// outstanding), Late (still is), Failed (the host ended, hung or broke the transport).
+FxBlockResult AwaitOutstanding(FxClient* client, uint32_t from, uint32_t waitMs) {
+    const FxLane& shared = client->shared->block;
+    FxCallerLane& lane = client->block;
     for (uint32_t strays = 0;;) {
-        const uint32_t spent = PreciseTickCount() - start;
+        const uint32_t spent = PreciseTickCount() - from;
         const WakeUpEnd end = WakeUpWaitFor(&lane.toCaller, &client->process,
-                                            wait >= spent ? wait + 1 - spent : 0u, false);
-        if (end == WakeUpEnd::Signalled &&
-            shared.block.answer.sequence.load(std::memory_order_acquire) == lane.sequence) {
-            return TakeBlockAnswer(client, output, frames);
+                                            waitMs >= spent ? waitMs + 1 - spent : 0u, false);
+        if (shared.answer.sequence.load(std::memory_order_acquire) == client->outstanding) {
+            client->outstanding = 0; // its wake-up, if not this one, is the next wait's stray
+            return FxBlockResult::Answered;
         }
         if (end == WakeUpEnd::Signalled && ++strays > STRAY_WAKE_UPS) {
             Record(client, {EffectFaultKind::Broke, BREACH_WAKE_UPS});
@@ -271,18 +292,147 @@ FxBlockResult FxBlock(FxClient* client, const int16_t* input, int16_t* output, u
             Record(client, EndOf(client->process));
             return FxBlockResult::Failed;
         }
-        if (PreciseTickCount() - start <= wait) {
+        if (PreciseTickCount() - from <= waitMs) {
             continue; // ticks are whole milliseconds: the whole wait is over only past it
         }
-        if (PreciseTickCount() - start > hangMs) {
-            Record(client, {EffectFaultKind::Hung, hangMs});
+        if (PreciseTickCount() - client->outstandingSince > client->outstandingHangMs) {
+            Record(client, {EffectFaultKind::Hung, client->outstandingHangMs});
             return FxBlockResult::Failed;
         }
-        client->outstanding = lane.sequence;
-        client->outstandingSince = start;
-        client->outstandingHangMs = hangMs;
         return FxBlockResult::Late;
     }
+}
+
+// A block not answered in time; repeated, the lane goes a block ahead.
+void NoteLate(FxClient* client) {
+    client->stats.late.fetch_add(1, std::memory_order_relaxed);
+    const uint32_t now = PreciseTickCount();
+    const uint32_t oldest = client->lateTicks[client->lateIndex % LATE_TO_GO_AHEAD];
+    client->lateTicks[client->lateIndex % LATE_TO_GO_AHEAD] = now;
+    ++client->lateIndex;
+    if (client->limits.aheadWhenLate && !client->ahead && client->lateIndex >= LATE_TO_GO_AHEAD &&
+        now - oldest <= AHEAD_WINDOW_MS) {
+        SetAhead(client, true);
+    }
+}
+
+// Ahead: whether the host has kept up long enough to go back.
+bool KeptUp(FxClient* client, uint32_t waitMs) {
+    const uint32_t busyMs = client->shared->block.answer.busyMs;
+    const uint32_t now = PreciseTickCount() | 1u; // 0 is "not now"
+    if (busyMs * 2 > waitMs) {
+        client->keptUpSince = 0;
+    } else if (client->keptUpSince == 0) {
+        client->keptUpSince = now;
+    }
+    return !client->limits.blockAhead && client->keptUpSince != 0 &&
+           now - client->keptUpSince >= client->limits.backAfterMs;
+}
+
+// Back from ahead: output holds the block before's answer; this block's own answer follows it,
+// spliced in from it (the block between is never heard).
+FxBlockResult GoBack(FxClient* client, const int16_t* input, int16_t* output, uint32_t frames,
+                     int64_t samplePosition, const BlockTimes& times) {
+    const uint32_t spliced = std::min(frames, FX_SPLICE_FRAMES);
+    std::memcpy(client->splice, output, spliced * 2 * sizeof(int16_t));
+    SetAhead(client, false);
+    SendBlock(client, input, frames, samplePosition, times.hangMs);
+    const FxBlockResult own = AwaitOutstanding(client, client->outstandingSince, times.waitMs);
+    if (own != FxBlockResult::Answered) {
+        return own == FxBlockResult::Late ? FxBlockResult::Answered : own; // the one before plays
+    }
+    if (TakeBlockAnswer(client, output, frames) == FxBlockResult::Failed) {
+        return FxBlockResult::Failed;
+    }
+    for (uint32_t i = 0; i < spliced * 2; ++i) {
+        const double weight = static_cast<double>(i / 2 + 1) / (spliced + 1);
+        output[i] =
+            static_cast<int16_t>(client->splice[i] + (output[i] - client->splice[i]) * weight);
+    }
+    return FxBlockResult::Answered;
+}
+
+// Ahead, the answer is due a block and the wait after its block was sent. Blocks do not always
+// come evenly (a capture that delivers two at once): the second may wait for the first's
+// answer, up to a block. An answer already too old to be played, or offline, is not waited for
+// more than the limits say.
+uint32_t AheadWaitMs(const FxClient* client, const BlockTimes& times) {
+    if (client->limits.blockWaitMs != 0 || !client->outstandingFresh) {
+        return client->outstandingFresh ? times.waitMs : 0;
+    }
+    const uint32_t sinceSent = PreciseTickCount() - client->outstandingSince;
+    const uint32_t due = times.lengthMs + times.waitMs;
+    return due > sinceSent ? std::min(due - sinceSent, times.lengthMs) : 0;
+}
+
+// One block ahead: the answer to the block before is this block's output, and this block is
+// sent to be the next one's. An answer that comes a block later than that is not played.
+FxBlockResult AheadBlock(FxClient* client, const int16_t* input, int16_t* output, uint32_t frames,
+                         int64_t samplePosition, const BlockTimes& times) {
+    bool have = false;
+    if (client->outstanding != 0) {
+        const FxBlockResult earlier =
+            AwaitOutstanding(client, PreciseTickCount(), AheadWaitMs(client, times));
+        if (earlier == FxBlockResult::Late) {
+            client->outstandingFresh = false;
+            NoteLate(client);
+        }
+        if (earlier != FxBlockResult::Answered) {
+            return earlier; // nothing sent: the host is still on that block
+        }
+        const uint32_t taken = std::min(frames, client->outstandingFrames);
+        if (!client->outstandingFresh && client->shared->block.answer.fault != 0) {
+            Record(client, {EffectFaultKind::Fault, client->shared->block.answer.fault});
+            return FxBlockResult::Failed;
+        }
+        if (client->outstandingFresh) {
+            if (TakeBlockAnswer(client, output, taken) == FxBlockResult::Failed) {
+                return FxBlockResult::Failed;
+            }
+            std::memset(output + taken * 2, 0, (frames - taken) * 2 * sizeof(int16_t));
+            have = true;
+            if (KeptUp(client, times.waitMs)) {
+                return GoBack(client, input, output, frames, samplePosition, times);
+            }
+        }
+    } else if (client->limits.blockAhead) {
+        std::memset(output, 0, frames * 2 * sizeof(int16_t)); // the first: nothing before it
+        have = true;
+    }
+    SendBlock(client, input, frames, samplePosition, times.hangMs);
+    return have ? FxBlockResult::Answered : FxBlockResult::Late;
+}
+
+} // namespace
+
+FxBlockResult FxBlock(FxClient* client, const int16_t* input, int16_t* output, uint32_t frames,
+                      int64_t samplePosition) {
+    if (client->shared == nullptr || Faulted(client) || frames == 0 || frames > FX_MAX_FRAMES) {
+        return FxBlockResult::Failed;
+    }
+    const BlockTimes times = TimesFor(client, frames);
+    if (client->ahead) {
+        return AheadBlock(client, input, output, frames, samplePosition, times);
+    }
+    if (client->outstanding != 0) {
+        const FxBlockResult earlier = LookAtOutstanding(client);
+        if (earlier == FxBlockResult::Late) {
+            client->outstandingFresh = false; // sent two blocks ago: too old to be played
+            NoteLate(client);
+        }
+        if (earlier != FxBlockResult::Answered) {
+            return earlier;
+        }
+    }
+    SendBlock(client, input, frames, samplePosition, times.hangMs);
+    const FxBlockResult own = AwaitOutstanding(client, client->outstandingSince, times.waitMs);
+    if (own == FxBlockResult::Answered) {
+        return TakeBlockAnswer(client, output, frames);
+    }
+    if (own == FxBlockResult::Late) {
+        NoteLate(client); // its answer, fresh, is the next block's once the lane goes ahead
+    }
+    return own;
 }
 
 namespace {
@@ -372,11 +522,27 @@ void FxBreach(FxClient* client, uint32_t rule) {
     ProcessKill(&client->process);
 }
 
+namespace {
+
+// The host's own end after its Quit, the window's messages flowing meanwhile: an effect's
+// editor closing in the host may still send its parent messages.
+void WaitForEnd(FxClient* client, uint32_t limitMs) {
+    const uint32_t start = TickCount();
+    for (uint32_t spent = 0; spent < limitMs; spent = TickCount() - start) {
+        if (WakeUpWaitFor(&client->control.toCaller, &client->process, limitMs - spent, true) ==
+            WakeUpEnd::ProcessEnded) {
+            return;
+        }
+    }
+}
+
+} // namespace
+
 void FxStop(FxClient* client) {
     if (client->shared != nullptr && !Faulted(client)) {
         client->shared->control.call.command = FxCommand::Quit;
         if (FxExchange(client, client->limits.callMs)) {
-            ProcessWait(&client->process, client->limits.callMs);
+            WaitForEnd(client, client->limits.callMs);
         }
     }
     ProcessKill(&client->process);

@@ -17,6 +17,20 @@
 #include "plugin/effect_fault.h"
 #include "plugin/fx_transport.h"
 
+// When an effect in its own process cannot answer a block within the wait, the caller plays
+// the stage for that block. An effect that needs more than half a block (a heavy one, a slow
+// machine) would be late on every block and replaced by the stage for good, so after
+// LATE_TO_GO_AHEAD late blocks within AHEAD_WINDOW_MS the lane runs one block ahead: each block
+// is sent and the answer to the block before is played, one block more delay, a whole block
+// and the wait for the effect. Three: one late block is a hiccup of the machine's, which the
+// stage covers; an effect that cannot keep up is late three times in three blocks. It goes back
+// (one block of the effect's sound spliced out over FX_SPLICE_FRAMES) once every block for
+// BACK_AFTER_MS took the host at most a quarter of a block: far within the half block again.
+constexpr uint32_t LATE_TO_GO_AHEAD = 3;
+constexpr uint32_t AHEAD_WINDOW_MS = 1000;
+constexpr uint32_t BACK_AFTER_MS = 5000;
+constexpr uint32_t FX_SPLICE_FRAMES = 441; // 10 ms
+
 struct FxLimits {
     uint32_t startMs = 10000; // the process's start and the effect's load
     uint32_t callMs = 5000;   // a control call
@@ -31,6 +45,18 @@ struct FxLimits {
     // ended, let the queue run dry. Half a block is still far beyond a host's round trip. The
     // renderer waits the whole hang limit and never misses one.
     uint32_t blockWaitMs = 0;
+    // Every block one block ahead from the first (whose output is silence), never back: the
+    // renderer's way to hear what the live program plays when an effect cannot keep up.
+    bool blockAhead = false;
+    uint32_t backAfterMs = BACK_AFTER_MS;
+    bool aheadWhenLate = true; // false: late blocks stay the stage's (a test of the wait alone)
+    uint32_t lateToGoAhead = LATE_TO_GO_AHEAD; // at most LATE_TO_GO_AHEAD
+};
+
+// What the block lane has done, for the window thread to show.
+struct FxBlockStats {
+    std::atomic<uint32_t> late{0};  // blocks not answered in time, over the host's life
+    std::atomic<bool> ahead{false}; // running one block ahead now
 };
 
 // One lane's wake-ups and the sequence number of its last call.
@@ -52,6 +78,14 @@ struct FxClient {
     uint32_t outstanding = 0;
     uint32_t outstandingSince = 0; // its PreciseTickCount
     uint32_t outstandingHangMs = 0;
+    uint32_t outstandingFrames = 0;
+    bool outstandingFresh = false; // ahead: sent in the block before, its answer is this block's
+    bool ahead = false;
+    uint32_t lateTicks[LATE_TO_GO_AHEAD] = {}; // the latest late blocks' PreciseTickCount
+    uint32_t lateIndex = 0;
+    uint32_t keptUpSince = 0; // ahead: since when every block was quick, 0 not now
+    int16_t splice[2 * FX_SPLICE_FRAMES] = {};
+    FxBlockStats stats;
     char name[64] = "";
 };
 

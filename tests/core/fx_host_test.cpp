@@ -276,7 +276,9 @@ TEST(FxFaultTest, AHostThatEndsOrHangsAtAnyStepIsAFaultWithItsCauseWithinItsLimi
 // waits for the block to end. Once the effect keeps up (after three late blocks), so do blocks.
 TEST_F(FxHostTest, AControlCallIsAnsweredWhileALateBlockIsHeldInsideTheEffect) {
     Listen("late_start");
-    EffectHandle* slow = OpenHostProcessEffect(HOST.c_str(), FxLimits{});
+    FxLimits limits;
+    limits.aheadWhenLate = false; // the wait itself, every time
+    EffectHandle* slow = OpenHostProcessEffect(HOST.c_str(), limits);
     ASSERT_TRUE(slow->load(slow, TestPluginPath("late_start").c_str(), 44100));
     slow->setBlockSize(slow, 441);
     Samples block(2 * 441);
@@ -308,6 +310,53 @@ TEST_F(FxHostTest, AControlCallIsAnsweredWhileALateBlockIsHeldInsideTheEffect) {
     EXPECT_GE(late, 4) << "waited";
     EXPECT_LT(late, 9) << "half the block's length, the quickest of three: the rest is the stage's";
     EXPECT_LT(refused, 5) << "refused at once";
+}
+
+// An effect that needs most of each block (70 %), at the stream's own pace: after three late
+// blocks every block is answered, one block later; one late only at its start comes back to no
+// delay once it keeps up, the block between spliced out.
+TEST_F(FxHostTest, AnEffectThatCannotKeepUpRunsOneBlockAheadAndComesBackWhenItCan) {
+    constexpr uint32_t FRAMES = 882; // 20 ms: a wait of 10, counted in whole ms, against 14
+    struct Row {
+        const char* variant;
+        bool aheadAtEnd;
+    };
+    for (const Row& row : {Row{"heavy_blocks", true}, Row{"late_start", false}}) {
+        FxLimits limits;
+        limits.backAfterMs = 300;
+        EffectHandle* h = OpenHostProcessEffect(HOST.c_str(), limits);
+        ASSERT_TRUE(h->load(h, TestPluginPath(row.variant).c_str(), 44100));
+        h->setBlockSize(h, FRAMES);
+        std::vector<Samples> in(100, Samples(2 * FRAMES));
+        std::vector<int> answeredFrom; // the input each block's output was, -1 none or other
+        const auto start = Clock::now();
+        for (size_t b = 0; b < in.size(); ++b) {
+            std::this_thread::sleep_until(start + std::chrono::milliseconds(20 * b));
+            std::fill(in[b].begin(), in[b].end(), static_cast<int16_t>(100 + b));
+            Samples out(in[b].size(), -1);
+            const bool answered = h->process(h, in[b].data(), out.data(), FRAMES);
+            const auto from = std::find_if(in.begin(), in.begin() + b + 1,
+                                           [&](const Samples& i) { return i == out; });
+            answeredFrom.push_back(
+                answered && from != in.begin() + b + 1 ? static_cast<int>(from - in.begin()) : -1);
+        }
+        const EffectBlockStats stats = h->blockStats(h);
+        EXPECT_EQ(h->fault(h).kind, EffectFaultKind::None) << row.variant;
+        CloseEffect(h);
+        EXPECT_EQ(stats.ahead, row.aheadAtEnd) << row.variant;
+        EXPECT_GE(stats.late, LATE_TO_GO_AHEAD) << row.variant;
+        int ahead = 0;
+        for (size_t b = 1; b < in.size(); ++b) {
+            ahead += answeredFrom[b] == static_cast<int>(b) - 1 ? 1 : 0;
+        }
+        EXPECT_GE(ahead, 10) << row.variant << ": it ran ahead";
+        // The last 20 blocks: each the one before's (ahead) or its own (back), none missed.
+        for (size_t b = in.size() - 20; b < in.size(); ++b) {
+            EXPECT_EQ(answeredFrom[b], static_cast<int>(b) - (row.aheadAtEnd ? 1 : 0))
+                << row.variant << " block " << b
+                << ", the blocks played: " << ::testing::PrintToString(answeredFrom);
+        }
+    }
 }
 
 // Its waits of a few ms need a clock that counts each (the tick counter steps by 16 in Wine).

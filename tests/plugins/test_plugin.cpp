@@ -37,9 +37,15 @@ constexpr int32_t GROWN_CHANNELS = 200; // beyond any host's limit
 constexpr unsigned SLOW_OPEN_MS = 6000;
 // chunk_counter faults in this block of its own process, whatever count it was given.
 constexpr int COUNTER_FAULT_BLOCK = 250;
+// stall_calls holds its blocks this long inside the call it stalls: beyond a host's hang limit
+// (1 s), short of a control call's (5 s).
+constexpr unsigned STALL_MS = 1500;
+// heavy_blocks takes this share of each block's own length (in percent).
+constexpr long long HEAVY_PERCENT = 70;
 
 char variant[NAME_CHARS];
-char logPath[PATH_CHARS]; // "<module path>.log", for modules under ASCII paths
+char logPath[PATH_CHARS];   // "<module path>.log", for modules under ASCII paths
+char stallPath[PATH_CHARS]; // "<module path>.stall": the opcode stall_calls stalls in, as text
 bool logging = false;
 AEffect record;
 HostCallbackProc host = nullptr;
@@ -54,7 +60,8 @@ bool Is(const char* name) {
 int channelInputs = 0, channelOutputs = 0;
 
 bool HasEditor() {
-    return Is("editor") || Is("crash_edit_open") || Is("crash_edit_idle") || Is("editor_child");
+    return Is("editor") || Is("crash_edit_open") || Is("crash_edit_idle") || Is("editor_child") ||
+           Is("stall_calls");
 }
 
 // The log is opened for every line, so a test may read, empty or remove it at any time.
@@ -82,6 +89,7 @@ void Attach(const char* modulePath) {
         channelInputs = channelOutputs = 0;
     }
     std::snprintf(logPath, PATH_CHARS, "%s.log", modulePath);
+    std::snprintf(stallPath, PATH_CHARS, "%s.stall", modulePath);
     std::FILE* file = std::fopen(logPath, "rb");
     logging = file != nullptr && std::fclose(file) == 0;
     Log("attach");
@@ -143,6 +151,7 @@ void AskWhatHostsAreAsked(AEffect* asker) {
 }
 
 int* volatile nowhere = nullptr; // what a faulting effect writes through
+volatile bool stalling = false;  // stall_calls' blocks wait while it is set
 volatile bool forever = true;    // what a hanging effect waits for
 volatile int bottom = -1;        // never reached: a recursion without an end the compiler sees
 volatile bool inBlock = false;   // late_start's: inside a late block of its own
@@ -219,6 +228,24 @@ void ScribbleIf(bool now) {
     }
 }
 
+// stall_calls: in the opcode its .stall file names (read at every call, so a test may name one
+// at any time), its blocks wait STALL_MS, as an effect deadlocked on its own audio lock would
+// until the host calls it hung.
+void StallIfAsked(int32_t opcode) {
+    std::FILE* file = std::fopen(stallPath, "rb");
+    int named = -1;
+    if (file != nullptr) {
+        named = std::fscanf(file, "%d", &named) == 1 ? named : -1;
+        std::fclose(file);
+    }
+    if (named == opcode) {
+        Log("stall opcode=%d", opcode);
+        stalling = true;
+        SleepMs(STALL_MS);
+        stalling = false;
+    }
+}
+
 VstIntPtr VST_CALL Dispatcher(AEffect* self, int32_t opcode, int32_t index, VstIntPtr value,
                               void* ptr, float opt) {
     Log("dispatcher opcode=%d index=%d value=%lld opt=%g ptr=%s nested=%d", opcode, index,
@@ -227,6 +254,9 @@ VstIntPtr VST_CALL Dispatcher(AEffect* self, int32_t opcode, int32_t index, VstI
     if (inBlock) {
         Log("dispatcher called inside a block");
     }
+    if (Is("stall_calls")) {
+        StallIfAsked(opcode);
+    }
     if (HasEditor() && opcode == effEditGetRect && ptr != nullptr) {
         *static_cast<ERect**>(ptr) = &editorRect;
     }
@@ -234,7 +264,8 @@ VstIntPtr VST_CALL Dispatcher(AEffect* self, int32_t opcode, int32_t index, VstI
         std::snprintf(chunk, sizeof chunk, "blocks=%d", blockCount);
         Log("chunk given %s", chunk);
     }
-    if ((Is("chunk_state") || Is("chunk_counter")) && opcode == effGetChunk && ptr != nullptr) {
+    if ((Is("chunk_state") || Is("chunk_counter") || Is("stall_calls")) && opcode == effGetChunk &&
+        ptr != nullptr) {
         *static_cast<void**>(ptr) = chunk;
         return static_cast<VstIntPtr>(std::strlen(chunk));
     }
@@ -336,6 +367,16 @@ void VST_CALL Process(AEffect* self, float** inputs, float** outputs, int32_t fr
         SleepMs(150); // returns, but late (late_start only in its first three blocks)
         inBlock = false;
     }
+    while (Is("stall_calls") && stalling) {
+        SleepMs(1);
+    }
+    if (Is("heavy_blocks")) { // most of the block's own time, every block
+        const long long us = frames * 100LL * HEAVY_PERCENT / 441; // of 1e6 / 44100 us a frame
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(us);
+        SleepMs(static_cast<unsigned>(us / 1000 > 1 ? us / 1000 - 1 : 0)); // the rest spun
+        while (std::chrono::steady_clock::now() < until) {
+        }
+    }
     if (Is("slow_crash")) {
         SleepMs(300); // comes back late, with a fault
         *nowhere = 1;
@@ -384,9 +425,10 @@ AEffect* Enter(HostCallbackProc hostCallback, const char* exportName) {
     record.magic = Is("bad_magic") ? 0x12345678 : 0x56737450 /* 'VstP' */;
     record.numInputs = channelInputs > 0 ? channelInputs : (Is("no_inputs") ? 0 : 2);
     record.numOutputs = channelOutputs > 0 ? channelOutputs : (Is("no_outputs") ? 0 : 2);
-    record.flags =
-        (HasEditor() ? effFlagsHasEditor : 0) |
-        (Is("chunk_state") || Is("chunk_counter") || Is("bad_chunk") ? effFlagsProgramChunks : 0);
+    record.flags = (HasEditor() ? effFlagsHasEditor : 0) |
+                   (Is("chunk_state") || Is("chunk_counter") || Is("bad_chunk") || Is("stall_calls")
+                        ? effFlagsProgramChunks
+                        : 0);
     record.uniqueID = 0x4B775374; // 'KwSt'
     record.version = 3;
     if (Is("param_state") || Is("editor_child")) {

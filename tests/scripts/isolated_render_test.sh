@@ -39,6 +39,23 @@ for row in "${FAULTS[@]}"; do
   each_build "$builds" "isolated, exit 3 with its cause: $name" faults "$name" "$message"
 done
 
+# One block ahead, as the live program runs an effect that cannot keep up: the in-process
+# render one block (20 ms: 883 frames, as a buffer is always a frame more) later, bit for bit,
+# the first block silent.
+ahead() {  # build, effect
+  local block=$((883 * 4)) bytes
+  render $1 --buffer-ms 20 --no-fade --plugin "$(effect $1 $2)" $T $W/own.wav &&
+    render $1 --buffer-ms 20 --no-fade --isolated --block-ahead --plugin "$(effect $1 $2)" $T \
+      $W/ahead.wav || { echo "  $1: $(head -n1 $W/err.txt)"; return 1; }
+  sox $W/own.wav -t raw $W/own.raw && sox $W/ahead.wav -t raw $W/ahead.raw
+  bytes=$(stat -c %s $W/own.raw)
+  { head -c $block /dev/zero; head -c $((bytes - block)) $W/own.raw; } > $W/later.raw
+  cmp -s $W/later.raw $W/ahead.raw
+}
+for name in copy_through ch_1_2; do
+  each_build "native win32 win64" "--block-ahead: $name as in-process, one block later" ahead $name
+done
+
 # As the zips hold them: each renderer with its own host and the other one's beside it.
 for arch in win32 win64; do
   other=win64 name=kawauso-fxhost64.exe

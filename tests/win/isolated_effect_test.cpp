@@ -5,18 +5,22 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "app/about_box.h"
 #include "app/live_effect.h"
 #include "app/plugin_commands.h"
 #include "app/slot_plugin.h"
+#include "audio/audio_format.h"
 #include "audio/block_processing.h"
 #include "audio/engine_state.h"
 #include "audio/stream.h"
+#include "plugin/editor_window.h"
 #include "plugin/plugin_state.h"
 #include "plugin/vst2.h"
 #include "settings/settings_store.h"
 #include "settings/slot_plugin_files.h"
+#include "tests/support/test_process.h"
 #include "tests/win/win_fixture.h"
 
 namespace {
@@ -236,6 +240,171 @@ TEST_F(IsolatedEffect, TheEditorIsTheHostsWindowInsideOursAndComesBackAfterARest
     const std::vector<std::string> log = Log("editor_child");
     EXPECT_EQ(std::count(log.begin(), log.end(), "parameter 0=0.875"), 1)
         << "the restarted host has the knob as it was turned in the editor";
+}
+
+// A call whose wait keeps the window's messages flowing: what a message asks meanwhile (the
+// fault check of a timer, VST開放, EXIT, a load) must not free or restart the effect under the
+// call. stall_calls holds its blocks inside the call until its host is called hung, then answers.
+enum class Nested { FaultCheck, Unload, Close, Load, EditorX };
+
+struct WaitRow {
+    const char* wait;
+    int32_t opcode;                // the call stall_calls stalls in
+    bool editorFirst;              // its editor open before the call
+    void (*call)(HWND mainWindow); // the call that waits
+    Nested nested;                 // asked from a message handled during the wait
+};
+
+constexpr UINT NESTED_AT_MS = 1250; // past the host's hang limit, short of the stall's end
+
+struct DuringWait {
+    HWND mainWindow;
+    Nested nested;
+    bool underWay, faulted;
+    LoadOutcome load;
+} duringWait;
+
+void CALLBACK AskDuringWait(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    DuringWait& d = duringWait;
+    d.underWay = LiveEffectCallUnderWay();
+    d.faulted = LiveEffectFault().kind != EffectFaultKind::None;
+    CheckPluginFault(d.mainWindow); // as the level timer does
+    if (d.nested == Nested::Unload) {
+        UnloadPluginCommand(d.mainWindow);
+    } else if (d.nested == Nested::Close) {
+        SendMessageW(d.mainWindow, WM_CLOSE, 0, 0);
+    } else if (d.nested == Nested::Load) {
+        d.load = LoadSlotPlugin(d.mainWindow, nullptr, false);
+    } else if (d.nested == Nested::EditorX) {
+        SendMessageW(FindWindowW(nullptr, L"Kawauso++"), WM_CLOSE, 0, 0);
+    }
+}
+
+TEST_F(IsolatedEffect, WhatAMessageAsksDuringACallsWaitRunsOnceTheCallHasReturned) {
+    const WaitRow rows[] = {
+        {"editor open", effEditOpen, false, OpenLiveEditor, Nested::FaultCheck},
+        {"state capture", effGetChunk, false, [](HWND) { TakeLiveEffectState(); },
+         Nested::FaultCheck},
+        {"sizing", effSetBlockSize, false,
+         [](HWND) { SizeLiveEffect(FramesForBufferBytes(bufferBytes)); }, Nested::FaultCheck},
+        {"editor close", effEditClose, true, [](HWND) { CloseEditor(); }, Nested::FaultCheck},
+        {"editor open, VST開放", effEditOpen, false, OpenLiveEditor, Nested::Unload},
+        {"editor open, EXIT", effEditOpen, false, OpenLiveEditor, Nested::Close},
+        {"Quit, a load", effClose, false, UnloadPluginCommand, Nested::Load},
+        {"state capture, the editor's X", effGetChunk, true, [](HWND) { TakeLiveEffectState(); },
+         Nested::EditorX}, // no stream: no hang, only the close to wait
+    };
+    const std::wstring stallFile = TestPluginPath("stall_calls") + L".stall";
+    for (const WaitRow& row : rows) {
+        const bool blocks = row.nested != Nested::EditorX;
+        OpenDialog();
+        if (blocks) {
+            ASSERT_TRUE(StartTestStream());
+            ASSERT_TRUE(PumpUntil(StreamDelivering, HOST_START_MS));
+        }
+        DeleteFileW(stallFile.c_str());
+        ChooseVariant("stall_calls");
+        currentSlot->VstIsolated = true;
+        ASSERT_EQ(LoadSlotPlugin(dialog, nullptr, row.editorFirst), LoadOutcome::Loaded);
+        ASSERT_TRUE(
+            PumpUntil([&] { return !blocks || CountPrefix(Log("stall_calls"), "process") > 0; },
+                      HOST_START_MS));
+        WriteBytes(stallFile, std::to_string(row.opcode));
+        const uint32_t restarts = EffectRestarts();
+        duringWait = DuringWait{dialog, row.nested, false, false, LoadOutcome::Loaded};
+        SetTimer(nullptr, 0, NESTED_AT_MS, AskDuringWait);
+        row.call(dialog);
+        DeleteFileW(stallFile.c_str());
+        const bool quit = row.opcode == effClose;
+        EXPECT_EQ((Flags{duringWait.underWay, duringWait.faulted,
+                         CountPrefix(Log("stall_calls"), "stall") == 1}),
+                  (Flags{true, blocks && !quit, true}))
+            << row.wait << ": the message came during the wait, after the hang was found";
+        if (row.nested == Nested::FaultCheck) {
+            EXPECT_TRUE(PumpUntil([] { return LiveEffectLoaded(); }, HOST_START_MS)) << row.wait;
+            Pump(300);
+            EXPECT_EQ((Flags{EffectRestarts() == restarts + 1, Hosts() == 1}), (Flags{true, true}))
+                << row.wait << ": restarted once, after the wait: " << EffectRestarts() - restarts;
+        } else if (row.nested == Nested::EditorX) {
+            EXPECT_TRUE(PumpUntil([] { return !FindWindowW(nullptr, L"Kawauso++"); }, 1000));
+            EXPECT_EQ(CountPrefix(Calls("stall_calls"), Call(effEditClose)), 1)
+                << row.wait << ": the host's editor closed too, once the capture had returned";
+        } else if (row.nested == Nested::Close) {
+            EXPECT_TRUE(PumpUntil([] { return running == 0 && Hosts() == 0; }, HOST_START_MS))
+                << row.wait << ": closed after the wait";
+            DestroyWindow(dialog);
+            dialog = nullptr;
+            continue;
+        } else {
+            EXPECT_TRUE(PumpUntil([] { return Hosts() == 0 && !LiveEffectHeld(); }, HOST_START_MS))
+                << row.wait;
+            EXPECT_EQ((Flags{EffectRestarts() == restarts, duringWait.load == LoadOutcome::Failed}),
+                      (Flags{true, row.nested == Nested::Load}))
+                << row.wait << ": unloaded after the wait, nothing restarted or loaded under it";
+        }
+        CloseDialog();
+    }
+}
+
+// Each restart ends a host and starts one: the handles, threads and memory it took go with it.
+TEST_F(IsolatedEffect, FiftyRestartsLeaveNothingBehind) {
+    constexpr uint32_t MINUTE_MS = 60000; // each restart its own minute: the policy allows it
+    constexpr size_t MEMORY_SLACK = 1u << 20;
+    OpenDialog();
+    ChooseVariant("copy_through");
+    currentSlot->VstIsolated = true;
+    ASSERT_EQ(LoadSlotPlugin(dialog, nullptr, false), LoadOutcome::Loaded);
+    uint32_t now = GetTickCount();
+    auto restart = [&] {
+        Hosts(true); // ended as a crash would; no stream runs to find it, the restart does
+        EffectFault why;
+        return RestartLiveEffect(now += MINUTE_MS, why);
+    };
+    ASSERT_TRUE(restart()); // what the first restart makes lives as long as the process
+    const auto count = [] {
+        return std::make_tuple(CountHandles(), CountThreads(), CommittedBytes());
+    };
+    const auto before = count();
+    const uint32_t restarts = EffectRestarts();
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_TRUE(restart()) << i;
+    }
+    EXPECT_EQ(EffectRestarts(), restarts + 50);
+    const auto after = count();
+    EXPECT_EQ((std::make_pair(std::get<0>(after), std::get<1>(after))),
+              (std::make_pair(std::get<0>(before), std::get<1>(before))))
+        << "handles and threads";
+    EXPECT_LE(std::get<2>(after), std::get<2>(before) + MEMORY_SLACK);
+    EXPECT_EQ(Hosts(), 1);
+}
+
+// An effect that needs 70 % of each block in its own process: late at first, then one block
+// ahead, and from then on every block its own sound; the About box says so.
+TEST_F(IsolatedEffect, AnEffectThatCannotKeepUpRunsABlockAheadAndNoBlockPlaysTheStage) {
+    OpenDialog();
+    ASSERT_TRUE(StartTestStream(L"20"));
+    ASSERT_TRUE(PumpUntil(StreamDelivering, HOST_START_MS));
+    ChooseVariant("heavy_blocks");
+    currentSlot->VstIsolated = true;
+    ASSERT_EQ(LoadSlotPlugin(dialog, nullptr, false), LoadOutcome::Loaded);
+    ASSERT_TRUE(PumpUntil([] { return LiveEffectBlockStats().ahead; }, HOST_START_MS))
+        << LiveEffectBlockStats().late << " late";
+    Pump(500);
+    const EffectBlockStats before = LiveEffectBlockStats();
+    const uint64_t framesBefore = EffectFramesProcessed();
+    const DWORD start = GetTickCount();
+    Pump(2000);
+    const uint64_t expected = (GetTickCount() - start) * 441ull / 10;
+    const EffectBlockStats after = LiveEffectBlockStats();
+    EXPECT_EQ((Flags{after.ahead, after.late == before.late, LiveEffectLoaded()}),
+              (Flags{true, true, true}))
+        << after.late - before.late << " blocks more through the stage";
+    EXPECT_GE(EffectFramesProcessed() - framesBefore, expected * 9 / 10)
+        << "frames through the effect of " << expected;
+    const Box about = AnswerBoxes(dialog, Button(IDCANCEL), [&] { ShowAboutBox(dialog); });
+    const std::wstring shown = L"VST遅れ " + std::to_wstring(after.late) + L" 回（1ブロック先行）";
+    EXPECT_EQ(std::count(about.texts.begin(), about.texts.end(), shown), 1);
 }
 
 } // namespace

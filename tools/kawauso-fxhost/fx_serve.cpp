@@ -255,7 +255,9 @@ bool AnswerLane(FxLane& lane, WakeUp* toCaller, uint32_t& last, AnswerProc answe
         return false;
     }
     last = sequence;
+    const uint32_t start = PreciseTickCount();
     const bool quit = answer(lane.call, lane.answer);
+    lane.answer.busyMs = PreciseTickCount() - start;
     lane.answer.fault = effectFault.load();
     lane.answer.sequence.store(sequence, std::memory_order_release);
     WakeUpSignal(toCaller);

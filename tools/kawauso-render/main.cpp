@@ -31,12 +31,14 @@ constexpr int EXIT_USAGE = 2;
 // An error while running: the plug-in faulted or hung, or OUT could not be written. OUT is
 // left as it was.
 constexpr int EXIT_RUN_ERROR = 3;
-constexpr unsigned HANG_MS = 5000; // a block that has not returned by then never will
+constexpr unsigned HANG_MS = 5000;            // a block that has not returned by then never will
 constexpr size_t MAX_KEPT_PATH_UNITS = 32768; // the longest path Windows knows, in UTF-16 units
 
 const char USAGE[] =
     "usage: kawauso-render [--pitch P] [--volume V] [--buffer-ms MS] [--no-fade] [--plugin PATH]\n"
-    "                      [--plugin-state FILE] [--isolated] [--clock-skew-ppm N] IN.wav OUT.wav\n"
+    "                      [--plugin-state FILE] [--isolated [--block-ahead]] [--clock-skew-ppm "
+    "N]\n"
+    "                      IN.wav OUT.wav\n"
     "  --pitch P       pitch slider position, -200 (octave up) .. 200 (octave down); default 0\n"
     "  --volume V      volume slider position, -100 (x10) .. 100 (x0.1); default 0\n"
     "  --buffer-ms MS  buffer length in milliseconds, 10 .. 10000; default 50\n"
@@ -49,6 +51,8 @@ const char USAGE[] =
     "  --isolated      the effect in a host process of its own (kawauso-fxhost), which may\n"
     "                  crash or hang without taking the renderer along; a DLL of the other\n"
     "                  bitness always runs so\n"
+    "  --block-ahead   every block one block ahead, as the program runs an isolated effect that\n"
+    "                  cannot keep up: OUT is the effect's sound one block later\n"
     "  --clock-skew-ppm N   play the blocks as if the capture device's clock ran N ppm faster\n"
     "                  (-1000 .. 1000; negative: slower) than the playback device's, the drift\n"
     "                  corrector between them; OUT then holds what the playback device plays,\n"
@@ -155,8 +159,8 @@ int ReportFailure(const RenderOptions& options, const char* statePath, const Ren
         char cause[96];
         DescribeEffectFault(fault.cause, cause, sizeof cause);
         const bool missing = fault.cause.kind == EffectFaultKind::NotStarted;
-        std::fprintf(stderr, "kawauso-render: %s: the plug-in's host process %s %s%s%s%s\n",
-                     plugin, cause, where.c_str(), missing ? " (" : "",
+        std::fprintf(stderr, "kawauso-render: %s: the plug-in's host process %s %s%s%s%s\n", plugin,
+                     cause, where.c_str(), missing ? " (" : "",
                      missing && fault.host != nullptr ? fault.host : "",
                      missing ? " is not beside the renderer, or does not run)" : "");
         return EXIT_RUN_ERROR;
@@ -217,6 +221,8 @@ int RunRender(int argc, char** argv) {
             ++i;
         } else if (std::strcmp(arg, "--isolated") == 0) {
             options.isolated = true;
+        } else if (std::strcmp(arg, "--block-ahead") == 0) {
+            options.blockAhead = true;
         } else if (std::strcmp(arg, "--clock-skew-ppm") == 0) {
             if (!ParseInt(next, -CLOCK_SKEW_MAX_PPM, CLOCK_SKEW_MAX_PPM, skewPpm)) {
                 return Usage("--clock-skew-ppm takes a whole number from -1000 to 1000");
@@ -238,6 +244,9 @@ int RunRender(int argc, char** argv) {
     }
     if (options.isolated && options.pluginPath.empty()) {
         return Usage("--isolated needs --plugin");
+    }
+    if (options.blockAhead && !options.isolated) {
+        return Usage("--block-ahead needs --isolated");
     }
     if (statePath != nullptr && options.pluginPath.empty()) {
         return Usage("--plugin-state needs --plugin");

@@ -51,6 +51,7 @@ EffectHandle* OpenRenderEffect(const RenderOptions& options, RenderFault& fault)
     FxLimits limits;
     limits.hangMs = PluginHangLimitMs(static_cast<uint32_t>(options.bufferMs));
     limits.blockWaitMs = limits.hangMs;
+    limits.blockAhead = options.blockAhead;
     const std::string folder =
         options.hostFolder.empty() ? ProgramFolderUtf8() : options.hostFolder;
     return OpenHostProcessEffect((folder + FOLDER_SEPARATOR + FxHostFileName(place)).c_str(),

@@ -16,8 +16,9 @@ struct RenderOptions {
     bool fadeIn = true;               // the fade-in of a stream start
     std::string pluginPath;           // UTF-8; when set, the blocks go through this VST 2 effect
     std::vector<uint8_t> pluginState; // when not empty, given to the effect once it is loaded
-    bool isolated = false;  // the effect in a host process even when this process could load it
-    std::string hostFolder; // UTF-8; where the host programs are; empty: beside this program
+    bool isolated = false;   // the effect in a host process even when this process could load it
+    bool blockAhead = false; // that host's blocks one block ahead (fx_client.h)
+    std::string hostFolder;  // UTF-8; where the host programs are; empty: beside this program
 };
 
 // From a fresh engine: cuts the interleaved stereo input into blocks of bufferBytes / 4
@@ -33,7 +34,7 @@ struct RenderOptions {
 // faulted or its host process failed while loading or in a block: then cause says what
 // happened and block is the block's number (counted from 1; 0 while loading).
 struct RenderFault {
-    EffectFault cause;             // kind None: no fault
+    EffectFault cause; // kind None: no fault
     size_t block = 0;
     const char* state = nullptr;   // why the kept state was refused, or null
     const char* refusal = nullptr; // why the module was refused before any load, or null
