@@ -18,12 +18,13 @@
 namespace {
 
 struct LiveEffect {
-    EffectPlace place = EffectPlace::InProcess; // where the last load went
-    bool inProcess = false;                     // the process-wide host holds it
-    EffectHandle* handle = nullptr;             // or a host process does
-    bool hostRunning = false;                   // and that one loaded it
-    std::wstring path;                          // as it was loaded, for a restart
-    std::vector<uint8_t> lastState;             // an isolated effect's state as last taken
+    EffectPlace place = EffectPlace::InProcess;  // where the last load went
+    ModuleMachine machine = ModuleMachine::I386; // what its header said
+    bool inProcess = false;                      // the process-wide host holds it
+    EffectHandle* handle = nullptr;              // or a host process does
+    bool hostRunning = false;                    // and that one loaded it
+    std::wstring path;                           // as it was loaded, for a restart
+    std::vector<uint8_t> lastState;              // an isolated effect's state as last taken
     bool stateKnown = false;
     EffectRestartPolicy restarts;
     uint32_t restartCount = 0;  // over the program's life, for the About box
@@ -81,8 +82,8 @@ bool LoadLiveEffect(const wchar_t* path, bool isolated, const std::vector<uint8_
     live.restarts.Reset();
     live.path = path;
     uint16_t machine = 0;
-    const EffectPlace place =
-        ChooseEffectPlace(ReadModuleMachine(Utf8(path).c_str(), &machine), isolated);
+    live.machine = ReadModuleMachine(Utf8(path).c_str(), &machine);
+    const EffectPlace place = ChooseEffectPlace(live.machine, isolated);
     live.place = place;
     if (place == EffectPlace::Refused) {
         return false;
@@ -132,6 +133,11 @@ bool LiveEffectHeld() {
 
 bool LiveEffectInProcess() {
     return live.place == EffectPlace::InProcess;
+}
+
+bool LiveEffectRefused(ModuleMachine* why) {
+    *why = live.machine;
+    return live.place == EffectPlace::Refused;
 }
 
 bool LiveEffectIsolated() {

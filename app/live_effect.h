@@ -10,6 +10,7 @@
 
 #include "plugin/effect_fault.h"
 #include "plugin/effect_handle.h"
+#include "plugin/module_machine.h"
 
 struct EffectHandle;
 
@@ -27,6 +28,9 @@ bool LiveEffectLoaded();    // loaded and not cut loose
 bool LiveEffectHeld();      // loaded, faulted or not: not yet unloaded
 bool LiveEffectIsolated();  // loaded, in a process of its own
 bool LiveEffectInProcess(); // the last load was (or would have been) in this process
+// Why the last load was refused before anything was loaded (its module header); false when
+// it was not.
+bool LiveEffectRefused(ModuleMachine* why);
 
 // Sizes an effect in its own process for blocks of frames (the in-process one is sized by the
 // stream's start). Nothing in-process.

@@ -231,6 +231,15 @@ const wchar_t* FileNameOf(const wchar_t* path) {
 void ReportFailedLoad(HWND mainWindow) {
     const EffectFault fault = LiveEffectFault();
     const bool faulted = fault.kind != EffectFaultKind::None;
+    ModuleMachine machine;
+    if (LiveEffectRefused(&machine)) { // its header said so: nothing of it was loaded
+        const TextId why = machine == ModuleMachine::Other   ? TEXT_REFUSED_MACHINE
+                           : machine == ModuleMachine::NotPe ? TEXT_REFUSED_NOT_PE
+                                                             : TEXT_REFUSED_UNREADABLE;
+        const std::wstring text = std::wstring(Text(TEXT_LOAD_FAILED)) + L"\n" + Text(why);
+        ShowPluginMessage(mainWindow, text.c_str(), 0);
+        return;
+    }
     ShowPluginMessage(mainWindow, Text(TEXT_LOAD_FAILED), faulted ? FaultCodeToName(fault) : 0,
                       faulted && LiveEffectInProcess());
 }

@@ -54,6 +54,12 @@ constexpr Entry TEXTS[] = {
      L"needs is missing. An effect of the other bitness runs in "
      L"kawauso-fxhost" KAWAUSO_OTHER_BITS L".exe, which must be beside Kawauso04.exe (see "
      L"\"Which exe\" in README.txt)."},
+    {TEXT_REFUSED_NOT_PE, L"Windows の DLL ではありません（PE ヘッダーがありません）。",
+     L"It is not a Windows DLL (no PE header): choose the effect's .dll file."},
+    {TEXT_REFUSED_MACHINE, L"x86 / x64 以外のプロセッサ用の DLL です。",
+     L"It is built for a processor other than x86 and x64: use its x86 or x64 build."},
+    {TEXT_REFUSED_UNREADABLE, L"ファイルを読めません。",
+     L"The file cannot be read: check that it is there and not locked."},
     {TEXT_CUT_LOOSE, L"VSTプラグインで異常が発生したため切り離しました。",
      L"The VST plug-in failed and was taken out; the sound goes on without it. Load it again "
      L"with \"Load VST\", or choose another effect if it fails again."},

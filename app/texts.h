@@ -38,6 +38,9 @@ enum TextId {
     // Boxes and balloons: what happened, and in English what to do next.
     TEXT_BAD_ARGUMENTS,
     TEXT_LOAD_FAILED,
+    TEXT_REFUSED_NOT_PE, // why a DLL was refused before it was loaded, on a line of its own
+    TEXT_REFUSED_MACHINE,
+    TEXT_REFUSED_UNREADABLE,
     TEXT_CUT_LOOSE,
     TEXT_CUT_LOOSE_HUNG,
     TEXT_ISOLATE_NEXT_TIME, // a line added to the two above after a fault in this process

@@ -216,6 +216,7 @@ bool FxStart(FxClient* client, const char* hostProgram, const FxLimits& limits) 
     const char* args[] = {client->name, caller};
     const bool started = ProcessStart(&client->process, hostProgram, args, 2);
     const bool answered = started && AwaitControl(client, 0, limits.startMs);
+    client->startedAt = PreciseTickCount();
     SharedMemoryRemoveName(client->name); // both sides hold it now, or the host never will
     if (!started) {
         Release(client);
@@ -241,7 +242,7 @@ namespace {
 
 // The block lane's times for blocks of frames.
 struct BlockTimes {
-    uint32_t lengthMs, waitMs, hangMs;
+    uint32_t waitMs, hangMs;
 };
 
 BlockTimes TimesFor(const FxClient* client, uint32_t frames) {
@@ -249,7 +250,7 @@ BlockTimes TimesFor(const FxClient* client, uint32_t frames) {
     const uint32_t hangMs = std::max(client->limits.hangMs, 2 * length);
     const uint32_t waitMs =
         client->limits.blockWaitMs != 0 ? client->limits.blockWaitMs : (length + 1) / 2;
-    return {length, std::min(waitMs, hangMs), hangMs};
+    return {std::min(waitMs, hangMs), hangMs};
 }
 
 // Sends a block; it is outstanding until its answer is taken.
@@ -310,8 +311,9 @@ void NoteLate(FxClient* client) {
     const uint32_t oldest = client->lateTicks[client->lateIndex % LATE_TO_GO_AHEAD];
     client->lateTicks[client->lateIndex % LATE_TO_GO_AHEAD] = now;
     ++client->lateIndex;
-    if (client->limits.aheadWhenLate && !client->ahead && client->lateIndex >= LATE_TO_GO_AHEAD &&
-        now - oldest <= AHEAD_WINDOW_MS) {
+    if (client->limits.aheadWhenLate && !client->ahead &&
+        now - client->startedAt >= client->limits.warmUpMs &&
+        client->lateIndex >= LATE_TO_GO_AHEAD && now - oldest <= AHEAD_WINDOW_MS) {
         SetAhead(client, true);
     }
 }
@@ -352,17 +354,11 @@ FxBlockResult GoBack(FxClient* client, const int16_t* input, int16_t* output, ui
     return FxBlockResult::Answered;
 }
 
-// Ahead, the answer is due a block and the wait after its block was sent. Blocks do not always
-// come evenly (a capture that delivers two at once): the second may wait for the first's
-// answer, up to a block. An answer already too old to be played, or offline, is not waited for
-// more than the limits say.
+// Ahead, an answer is waited for as long as a block's is: the rest of the block is the
+// stage's and the write's, and a wait of a whole block lets WinMM's queue run dry. One already
+// too old to be played is only looked at.
 uint32_t AheadWaitMs(const FxClient* client, const BlockTimes& times) {
-    if (client->limits.blockWaitMs != 0 || !client->outstandingFresh) {
-        return client->outstandingFresh ? times.waitMs : 0;
-    }
-    const uint32_t sinceSent = PreciseTickCount() - client->outstandingSince;
-    const uint32_t due = times.lengthMs + times.waitMs;
-    return due > sinceSent ? std::min(due - sinceSent, times.lengthMs) : 0;
+    return client->outstandingFresh ? times.waitMs : 0;
 }
 
 // One block ahead: the answer to the block before is this block's output, and this block is

@@ -26,7 +26,11 @@
 // stage covers; an effect that cannot keep up is late three times in three blocks. It goes back
 // (one block of the effect's sound spliced out over FX_SPLICE_FRAMES) once every block for
 // BACK_AFTER_MS took the host at most a quarter of a block: far within the half block again.
+// Not in a host's first WARM_UP_MS: a host just started is slow for its first blocks (its
+// pages, its first allocations, other hosts starting beside it after a fault they all saw),
+// and a block of delay more for a passing cause would stay for seconds.
 constexpr uint32_t LATE_TO_GO_AHEAD = 3;
+constexpr uint32_t WARM_UP_MS = 2000;
 constexpr uint32_t AHEAD_WINDOW_MS = 1000;
 constexpr uint32_t BACK_AFTER_MS = 5000;
 constexpr uint32_t FX_SPLICE_FRAMES = 441; // 10 ms
@@ -49,6 +53,7 @@ struct FxLimits {
     // renderer's way to hear what the live program plays when an effect cannot keep up.
     bool blockAhead = false;
     uint32_t backAfterMs = BACK_AFTER_MS;
+    uint32_t warmUpMs = WARM_UP_MS;
     bool aheadWhenLate = true; // false: late blocks stay the stage's (a test of the wait alone)
     uint32_t lateToGoAhead = LATE_TO_GO_AHEAD; // at most LATE_TO_GO_AHEAD
 };
@@ -84,6 +89,7 @@ struct FxClient {
     uint32_t lateTicks[LATE_TO_GO_AHEAD] = {}; // the latest late blocks' PreciseTickCount
     uint32_t lateIndex = 0;
     uint32_t keptUpSince = 0; // ahead: since when every block was quick, 0 not now
+    uint32_t startedAt = 0;   // PreciseTickCount when the host answered its start
     int16_t splice[2 * FX_SPLICE_FRAMES] = {};
     FxBlockStats stats;
     char name[64] = "";

@@ -324,6 +324,7 @@ TEST_F(FxHostTest, AnEffectThatCannotKeepUpRunsOneBlockAheadAndComesBackWhenItCa
     for (const Row& row : {Row{"heavy_blocks", true}, Row{"late_start", false}}) {
         FxLimits limits;
         limits.backAfterMs = 300;
+        limits.warmUpMs = 0; // late_start is late only in its first blocks
         EffectHandle* h = OpenHostProcessEffect(HOST.c_str(), limits);
         ASSERT_TRUE(h->load(h, TestPluginPath(row.variant).c_str(), 44100));
         h->setBlockSize(h, FRAMES);

@@ -31,7 +31,8 @@ const std::map<std::wstring, std::wstring> ENGLISH = {
     {L"元になったソフトたち", L"Made with"}, {L"Windows 版ビルド", L"Windows builds"},
     {L"ビルド構成", L"Build set-up"}, {L"単体テスト", L"Unit tests"},
     {L"Linux 上の実機テスト", L"Real tests on Linux"},
-    {L"再起動 0 回 / 途切れ 0 回", L"Restarts: 0 / breaks: 0"}, {L"VST再起動 0 回", L"VST restarts: 0"}};
+    {L"再起動 0 回 / 途切れ 0 回", L"Restarts: 0 / breaks: 0"}, {L"VST再起動 0 回", L"VST restarts: 0"},
+    {L"VST遅れ 0 回", L"VST late blocks: 0"}};
 // clang-format on
 
 // Every control's text, in the window's order. With measure, each English text of the table

@@ -176,6 +176,30 @@ TEST_F(Plugin, TheEditorIsSizedOwnedIdledAndClosedBeforeTheEffect) {
     EXPECT_EQ(Command(IDC_VST_EDIT), FALSE) << "no plug-in active";
 }
 
+// A file refused by its header (no PE image, another processor's): the box says which, on a
+// line of its own, and nothing was loaded.
+TEST_F(Plugin, AFileRefusedByItsHeaderIsNamedInTheBox) {
+    const std::wstring here = WideFromUtf8(ProgramDirectory()) + L"\\";
+    WriteBytes(here + L"not_pe.dll", "this is no DLL");
+    std::string arm = ReadBytes(TestPluginPath("copy_through"));
+    uint32_t header = 0;
+    std::memcpy(&header, &arm[60], 4);
+    arm[header + 4] = '\x64', arm[header + 5] = '\xAA'; // IMAGE_FILE_MACHINE_ARM64
+    WriteBytes(here + L"arm64.dll", arm);
+    OpenDialog();
+    const std::pair<const wchar_t*, std::wstring> rows[] = {
+        {L"not_pe.dll", L"Windows の DLL ではありません（PE ヘッダーがありません）。"},
+        {L"arm64.dll", L"x86 / x64 以外のプロセッサ用の DLL です。"}};
+    for (const auto& [file, why] : rows) {
+        std::wcsncpy(currentSlot->VstPath, (here + file).c_str(), VST_PATH_MAX_UNITS);
+        const Box box = AnswerBoxes(dialog, Button(IDOK), [&] { LoadPluginCommand(dialog); });
+        ASSERT_EQ(box.texts.size(), 1u) << file;
+        EXPECT_EQ(box.texts[0], L"VSTプラグインのオープンに失敗しました。\n" + why) << file;
+        ExpectPluginControls(false);
+        DeleteFileW((here + file).c_str());
+    }
+}
+
 // A refused effect, a fault while it opens, in its editor's opening or in its idle call (found
 // by the editor's timer): the effect is called no more, and the user is told once, in an error
 // box with OK only, shown outside EngineLock after the controls switched.
