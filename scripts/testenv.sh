@@ -146,6 +146,9 @@ testenv_start() {
   _testenv_choose_loaders
   export WINEDEBUG="${WINEDEBUG:--all}"
   export WINEARCH=win64
+  # A server left by a run that crashed or was killed holds the prefix: the persistent one
+  # below could not start, and every program of this run would meet the old run's state.
+  wineserver -k >/dev/null 2>&1
   [ "$display" = 1 ] && _testenv_start_display
   [ "$audio" = 1 ] && _testenv_start_audio
   _testenv_init_prefix

@@ -120,7 +120,11 @@ def run_fuzz(env):
 
 def testenv(action, env=None):
     script = f"source scripts/testenv.sh && testenv_{action} >&2 && env -0"
-    out = subprocess.run(["bash", "-c", script], cwd=ROOT, env=env, stdout=subprocess.PIPE, timeout=300).stdout
+    run = subprocess.run(["bash", "-c", script], cwd=ROOT, env=env, stdout=subprocess.PIPE, timeout=300)
+    if run.returncode != 0:
+        print(f"  the test environment did not {action} (scripts/testenv.sh, exit {run.returncode})",
+              file=sys.stderr)
+    out = run.stdout
     return dict(i.decode(errors="replace").split("=", 1) for i in out.split(b"\0") if b"=" in i)
 
 
