@@ -51,6 +51,17 @@ void WaitForTheCall(HWND mainWindow) {
     }
 }
 
+// A request asked while busy is marked to run once the load or the call has returned; true when
+// it was kept so.
+bool KeptForLater(HWND mainWindow, bool& waiting) {
+    if (!Busy()) {
+        return false;
+    }
+    waiting = true;
+    WaitForTheCall(mainWindow);
+    return true;
+}
+
 // Takes the effect away from the stream: once the lock has been held with pluginActive off, no
 // block enters the effect, and once the call marked then is done none is inside it, so what
 // follows needs no lock and the sound goes on through the stage meanwhile. That call is waited
@@ -256,11 +267,7 @@ bool PluginLoadRunning() {
 }
 
 bool ResumeWaitsForLoad(HWND mainWindow) {
-    resumeWaiting = resumeWaiting || Busy();
-    if (Busy()) {
-        WaitForTheCall(mainWindow);
-    }
-    return Busy();
+    return KeptForLater(mainWindow, resumeWaiting);
 }
 
 void CheckPluginFault(HWND mainWindow) {
@@ -314,11 +321,7 @@ void UnloadPluginCommand(HWND mainWindow) {
 }
 
 bool CloseWaitsForLoad(HWND mainWindow) {
-    closeWaiting = closeWaiting || Busy();
-    if (Busy()) {
-        WaitForTheCall(mainWindow);
-    }
-    return Busy();
+    return KeptForLater(mainWindow, closeWaiting);
 }
 
 void OnPluginDeferredTimer(HWND mainWindow) {

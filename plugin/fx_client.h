@@ -55,7 +55,6 @@ struct FxLimits {
     uint32_t backAfterMs = BACK_AFTER_MS;
     uint32_t warmUpMs = WARM_UP_MS;
     bool aheadWhenLate = true; // false: late blocks stay the stage's (a test of the wait alone)
-    uint32_t lateToGoAhead = LATE_TO_GO_AHEAD; // at most LATE_TO_GO_AHEAD
 };
 
 // What the block lane has done, for the window thread to show.

@@ -72,8 +72,8 @@ struct FxAnswer {
     int64_t result;
     uint32_t bytes;
     ERect rect;
-    uint32_t
-        busyMs; // the host's own time on the call, whole milliseconds (a block's: the effect's)
+    // The host's own time on the call, whole milliseconds (a block's: the effect's).
+    uint32_t busyMs;
 };
 
 // One call at a time and its answer, with the words of its two wake-ups (POSIX).

@@ -36,9 +36,8 @@ constexpr size_t MAX_KEPT_PATH_UNITS = 32768; // the longest path Windows knows,
 
 const char USAGE[] =
     "usage: kawauso-render [--pitch P] [--volume V] [--buffer-ms MS] [--no-fade] [--plugin PATH]\n"
-    "                      [--plugin-state FILE] [--isolated [--block-ahead]] [--clock-skew-ppm "
-    "N]\n"
-    "                      IN.wav OUT.wav\n"
+    "                      [--plugin-state FILE] [--isolated [--block-ahead]]\n"
+    "                      [--clock-skew-ppm N] IN.wav OUT.wav\n"
     "  --pitch P       pitch slider position, -200 (octave up) .. 200 (octave down); default 0\n"
     "  --volume V      volume slider position, -100 (x10) .. 100 (x0.1); default 0\n"
     "  --buffer-ms MS  buffer length in milliseconds, 10 .. 10000; default 50\n"
