@@ -400,9 +400,11 @@ TEST_F(IsolatedEffect, AnEffectThatCannotKeepUpRunsABlockAheadAndNoBlockPlaysThe
     Pump(2000);
     const uint64_t expected = (GetTickCount() - start) * 441ull / 10;
     const EffectBlockStats after = LiveEffectBlockStats();
-    // Two blocks may come together (Wine's capture delivers so now and then): the second finds
-    // the first's answer not yet there. An ahead that did not work would miss every other.
-    EXPECT_EQ((Flags{after.ahead, after.late - before.late <= 2, LiveEffectLoaded()}),
+    // Two blocks may come together (Wine's capture delivers so now and then), and with both
+    // cores busy with other suites the host's 14 ms of work may itself be held up: the block
+    // then finds the answer not yet there. Alone, none in 6 runs; in ./test, up to 3. An ahead
+    // that did not work would miss every other block, or every one.
+    EXPECT_EQ((Flags{after.ahead, after.late - before.late <= 10, LiveEffectLoaded()}),
               (Flags{true, true, true}))
         << after.late - before.late << " of about 100 blocks through the stage";
     EXPECT_GE(EffectFramesProcessed() - framesBefore, expected * 9 / 10)
