@@ -10,9 +10,8 @@
 #include "platform/child_process.h"
 #include "plugin/effect_handle.h"
 #include "plugin/module_machine.h"
+#include "plugin/editor_window.h"
 #include "plugin/plugin_call_watch.h"
-#include "plugin/plugin_host.h"
-#include "plugin/plugin_state.h"
 #include "plugin/restart_policy.h"
 
 namespace {
@@ -20,15 +19,14 @@ namespace {
 struct LiveEffect {
     EffectPlace place = EffectPlace::InProcess;  // where the last load went
     ModuleMachine machine = ModuleMachine::I386; // what its header said
-    bool inProcess = false;                      // the process-wide host holds it
-    EffectHandle* handle = nullptr;              // or a host process does
-    bool hostRunning = false;                    // and that one loaded it
+    EffectHandle* handle = nullptr;              // from the last load to the unload
+    bool held = false;                           // and that load succeeded
+    bool isolated = false;                       // in a host process of its own
     std::wstring path;                           // as it was loaded, for a restart
     std::vector<uint8_t> lastState;              // an isolated effect's state as last taken
     bool stateKnown = false;
     EffectRestartPolicy restarts;
-    uint32_t restartCount = 0;  // over the program's life, for the About box
-    uint32_t pendingFrames = 0; // a sizing asked while a call waited, 0 none
+    uint32_t restartCount = 0; // over the program's life, for the About box
 };
 
 LiveEffect live;
@@ -46,7 +44,9 @@ bool Healthy(EffectHandle* handle) {
     return handle->fault(handle).kind == EffectFaultKind::None;
 }
 
-// The handle's host loads the effect and gets state; it is sized for a running stream.
+// The handle loads the effect and gives it state; it is sized for a running stream (taken
+// away from the blocks meanwhile: an in-process effect's buffers are made anew). True once
+// loaded: a fault after that (its state, its sizing) is the caller's to find.
 bool StartHost(const std::vector<uint8_t>* state) {
     EffectHandle* h = live.handle;
     if (!h->load(h, live.path.c_str(), static_cast<int32_t>(SAMPLE_RATE))) {
@@ -57,20 +57,20 @@ bool StartHost(const std::vector<uint8_t>* state) {
         DebugOutput(
             L"Kawauso04: the kept plug-in state was refused; the effect keeps its defaults\n");
     }
-    if (!Healthy(h)) {
-        return false; // faulted while its state went back
+    if (Healthy(h)) {
+        TakeLiveEffectState();
     }
-    TakeLiveEffectState();
-    if (running != 0) {
+    if (running != 0 && Healthy(h)) {
         h->setBlockSize(h, FramesForBufferBytes(bufferBytes));
     }
-    return Healthy(h);
+    return true;
 }
 
-// No block reaches the handle once this returns.
+// No block reaches the handle once this returns. Its owner took it away from the stream
+// first, so a block still inside it is one that ends within its time.
 void TakeHandleFromBlocks() {
     SetBlockEffect(nullptr);
-    while (BlockInsideEffectHandle()) {
+    while (PluginCallRunning()) {
         Sleep(1);
     }
 }
@@ -88,47 +88,40 @@ bool LoadLiveEffect(const wchar_t* path, bool isolated, const std::vector<uint8_
     if (place == EffectPlace::Refused) {
         return false;
     }
-    if (place == EffectPlace::InProcess) {
-        live.inProcess = LoadPlugin(path, static_cast<int32_t>(SAMPLE_RATE));
-        if (live.inProcess && state != nullptr &&
-            RestoreEffectState(*state) != StateRestore::Restored) {
-            DebugOutput(
-                L"Kawauso04: the kept plug-in state was refused; the effect keeps its defaults\n");
-        }
-        return live.inProcess;
+    live.isolated = place != EffectPlace::InProcess;
+    if (live.isolated) {
+        const std::string host = ProgramFolderUtf8() + "\\" + FxHostFileName(place);
+        live.handle = OpenHostProcessEffect(host.c_str(), FxLimits()); // a block within its time
+    } else {
+        live.handle = OpenInProcessEffect();
     }
-    const std::string host = ProgramFolderUtf8() + "\\" + FxHostFileName(place);
-    live.handle = OpenHostProcessEffect(host.c_str(), FxLimits()); // a block within its time
-    live.hostRunning = StartHost(state); // on failure the handle stays, for the fault it tells
-    if (live.hostRunning) {
+    live.held = StartHost(state); // on failure the handle stays, for the fault it tells
+    if (live.held) {
         SetBlockEffect(live.handle);
     }
-    return live.hostRunning;
+    return live.held;
 }
 
 void UnloadLiveEffect() {
-    UnloadPlugin(); // with nothing of its own loaded, the host releases its buffers
-    live.inProcess = false;
     if (live.handle != nullptr) {
         TakeHandleFromBlocks();
+        live.handle->unload(live.handle); // in this process it closes the editor too
+        CloseEditor();                    // ours, which held a host process's
         CloseEffect(live.handle);
         live.handle = nullptr;
-        live.hostRunning = false;
     }
-    live.pendingFrames = 0;
+    live.held = false;
+    live.isolated = false;
     live.lastState.clear();
     live.stateKnown = false;
 }
 
 bool LiveEffectLoaded() {
-    if (live.handle != nullptr) {
-        return live.hostRunning && Healthy(live.handle);
-    }
-    return live.inProcess && effect != nullptr && effectFault.load() == 0;
+    return live.held && Healthy(live.handle);
 }
 
 bool LiveEffectHeld() {
-    return live.inProcess || live.hostRunning;
+    return live.held;
 }
 
 bool LiveEffectInProcess() {
@@ -141,25 +134,7 @@ bool LiveEffectRefused(ModuleMachine* why) {
 }
 
 bool LiveEffectIsolated() {
-    return live.handle != nullptr && live.hostRunning;
-}
-
-void SizeLiveEffect(uint32_t frames) {
-    if (live.handle == nullptr || !Healthy(live.handle)) {
-        return;
-    }
-    if (EffectCallUnderWay(live.handle)) {
-        live.pendingFrames = frames; // refused now, it would leave the host declining every block
-        return;
-    }
-    live.pendingFrames = 0;
-    live.handle->setBlockSize(live.handle, frames);
-}
-
-void SizeLiveEffectAsAsked() {
-    if (live.pendingFrames != 0) {
-        SizeLiveEffect(live.pendingFrames);
-    }
+    return live.held && live.isolated;
 }
 
 bool LiveEffectCallUnderWay() {
@@ -167,8 +142,9 @@ bool LiveEffectCallUnderWay() {
 }
 
 bool CaptureLiveEffectState(std::vector<uint8_t>& state) {
-    if (live.handle == nullptr) {
-        return CaptureEffectState(state);
+    EffectHandle* h = live.handle;
+    if (!live.isolated) {
+        return live.held && h->captureState(h, state);
     }
     TakeLiveEffectState();
     state = live.lastState;
@@ -178,21 +154,14 @@ bool CaptureLiveEffectState(std::vector<uint8_t>& state) {
 void TakeLiveEffectState() {
     EffectHandle* h = live.handle;
     std::vector<uint8_t> state;
-    if (h != nullptr && Healthy(h) && h->captureState(h, state) && Healthy(h)) {
+    if (live.isolated && Healthy(h) && h->captureState(h, state) && Healthy(h)) {
         live.lastState.swap(state);
         live.stateKnown = true;
     }
 }
 
 EffectFault LiveEffectFault() {
-    if (live.handle != nullptr) {
-        return live.handle->fault(live.handle);
-    }
-    const uint32_t code = effectFault.load();
-    if (code == 0 || live.place != EffectPlace::InProcess) {
-        return {};
-    }
-    return {code == EFFECT_HUNG ? EffectFaultKind::Hung : EffectFaultKind::Fault, code};
+    return live.handle != nullptr ? live.handle->fault(live.handle) : EffectFault{};
 }
 
 uint32_t FaultCodeToName(const EffectFault& fault) {
@@ -204,14 +173,14 @@ uint32_t FaultCodeToName(const EffectFault& fault) {
 
 bool RestartLiveEffect(uint32_t now, EffectFault& why) {
     EffectHandle* h = live.handle;
-    if (h == nullptr || !live.hostRunning) {
+    if (!LiveEffectIsolated()) {
         return false;
     }
     why = h->fault(h);
     TakeHandleFromBlocks();
     h->unload(h); // its host ends for good; the next load starts a new one
     while (live.restarts.TryRestart(now)) {
-        if (StartHost(live.stateKnown ? &live.lastState : nullptr)) {
+        if (StartHost(live.stateKnown ? &live.lastState : nullptr) && Healthy(h)) {
             ++live.restartCount; // counted once its host runs it: a start that failed is no restart
             SetBlockEffect(h);
             return true;

@@ -1,8 +1,8 @@
-// The one effect the live program runs, wherever it runs: in this process through the
-// process-wide host (as it always has), or in a host process of its own (kawauso-fxhost beside
-// the program) when its DLL is of the other bitness or the slot asks for it. Here is the one
-// place that knows which, and, for an effect in its own process, its handle, its last known
-// state and its restarts. The blocks reach it through block_processing. User-interface thread.
+// The one effect the live program runs, behind its handle wherever it runs: in this process,
+// or in a host process of its own (kawauso-fxhost beside the program) when its DLL is of the
+// other bitness or the slot asks for it. Here is the one place that knows which, and, for an
+// effect in its own process, its last known state and its restarts. The blocks reach it
+// through block_processing, the editor through editor_window. User-interface thread.
 #pragma once
 
 #include <cstdint>
@@ -16,12 +16,11 @@ struct EffectHandle;
 
 // Loads the effect at path in place of whatever was loaded (which the caller has taken away
 // from the stream), in a host process of its own when isolated is asked or its DLL is of the
-// other bitness, and gives it state when not null. True when loaded; in-process the stream's
-// sizing is the stream's, in its own process SizeLiveEffect's.
+// other bitness, and gives it state when not null, sized for a running stream. True when
+// loaded (a fault while its state went back or it was sized is LiveEffectFault's to tell).
 bool LoadLiveEffect(const wchar_t* path, bool isolated, const std::vector<uint8_t>* state);
 
-// Unloads it (safe with nothing loaded; the in-process host's buffers go too, as ever). A host
-// process ends with it.
+// Closes its editor and unloads it (safe with nothing loaded); a host process ends with it.
 void UnloadLiveEffect();
 
 bool LiveEffectLoaded();    // loaded and not cut loose
@@ -32,13 +31,6 @@ bool LiveEffectInProcess(); // the last load was (or would have been) in this pr
 // it was not.
 bool LiveEffectRefused(ModuleMachine* why);
 
-// Sizes an effect in its own process for blocks of frames (the in-process one is sized by the
-// stream's start). Nothing in-process.
-// Asked while another call on it waits, the sizing is kept for SizeLiveEffectAsAsked, once
-// that call has returned.
-void SizeLiveEffect(uint32_t frames);
-void SizeLiveEffectAsAsked();
-
 // A window-thread call on the effect has not returned yet (its wait handles messages): nothing
 // may unload, restart or reload the effect meanwhile.
 bool LiveEffectCallUnderWay();
@@ -47,11 +39,11 @@ bool LiveEffectCallUnderWay();
 // one now (its host gone).
 bool CaptureLiveEffectState(std::vector<uint8_t>& state);
 // Takes the state a restarted host is given: the load takes it, and the slot's saves and the
-// editor's close call this. Nothing in-process.
+// editor's close call this. Nothing in this process, where no host restarts.
 void TakeLiveEffectState();
 
-// The loaded effect's fault: the in-process host's, or its host process's (None while that one is
-// only late). kind None when there is none.
+// The loaded (or failed) effect's fault, None while a host process is only late, and with
+// nothing loaded.
 EffectFault LiveEffectFault();
 // The code a message names for fault: the exception or exit code, or EFFECT_HUNG for none.
 uint32_t FaultCodeToName(const EffectFault& fault);
@@ -70,5 +62,5 @@ uint32_t EffectRestarts();
 // Back to the program's start: nothing loaded, no restarts counted. For tests.
 void ResetLiveEffect();
 
-// The handle of an effect in its own process, null otherwise: for the editor window.
+// The loaded (or failed) effect's handle, null with none: for the editor window.
 EffectHandle* LiveEffectHandle();

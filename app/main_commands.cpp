@@ -47,10 +47,8 @@ void ChangeSlot(HWND window) {
         return; // no selection: nothing to switch to
     }
     const int index = static_cast<int>(selected);
-    if (PluginLoadRunning() && index != currentSlotIndex) {
-        // The slot's effect would be loaded under a call that has not returned: it stays.
-        SendDlgItemMessageW(window, IDC_SLOT, CB_SETCURSEL, currentSlotIndex, 0);
-        return;
+    if (index != currentSlotIndex && SlotChangeWaitsForLoad(window)) {
+        return; // the slot's effect would be loaded under a call that has not returned
     }
     const bool wasRunning = running != 0;
     if (wasRunning && index != currentSlotIndex) {

@@ -4,18 +4,14 @@
 #include <cwctype>
 #include <string>
 
-#include "audio/audio_format.h"
 #include "audio/engine_state.h"
 #include "audio/stream.h"
 #include "app/balloon.h"
 #include "app/live_effect.h"
 #include "app/stream_commands.h"
 #include "app/texts.h"
-#include "audio/block_processing.h"
 #include "plugin/editor_window.h"
 #include "plugin/plugin_call_watch.h"
-#include "plugin/plugin_host.h"
-#include "plugin/plugin_state.h"
 #include "platform/platform.h"
 #include "app/isolation_menu.h"
 #include "res/resource.h"
@@ -37,6 +33,8 @@ bool loading = false;
 bool closeWaiting = false;
 bool resumeWaiting = false;
 bool unloadWaiting = false;
+bool editorWaiting = false;
+bool slotWaiting = false;
 
 // A load, or any other call on the effect whose wait lets messages in: what would unload,
 // restart or reload the effect under it waits until it has returned.
@@ -71,9 +69,6 @@ bool DetachFromStream(HWND mainWindow) {
     LockEnter(&EngineLock);
     pluginActive.store(0);
     LockLeave(&EngineLock);
-    while (BlockInsideEffectHandle()) {
-        Sleep(CALL_POLL_MS); // a host process's block ends within its time
-    }
     const DWORD start = GetTickCount();
     while (PluginCallRunning()) {
         if (GetTickCount() - start >= pluginHangFloorMs && GiveUpPluginCallAfter(0)) {
@@ -140,11 +135,23 @@ void CutLoose(HWND mainWindow, const EffectFault& fault, bool inProcess) {
                       FaultCodeToName(fault), inProcess && !hung);
 }
 
-// A close or a resume that came during a load or a call runs once it has returned.
+// A close, a resume, the editor or a slot asked for during a load or a call runs once it has
+// returned (a close first: the rest then finds the window gone).
 void RunWaitingRequests(HWND mainWindow) {
     if (closeWaiting) {
-        closeWaiting = false;
+        closeWaiting = editorWaiting = slotWaiting = false;
         PostMessageW(mainWindow, WM_CLOSE, 0, 0);
+    }
+    if (slotWaiting) {
+        slotWaiting = false;
+        editorWaiting = false; // the slot's own effect is another
+        PostMessageW(mainWindow, WM_COMMAND, MAKEWPARAM(IDC_SLOT, CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(GetDlgItem(mainWindow, IDC_SLOT)));
+    }
+    if (editorWaiting) {
+        editorWaiting = false;
+        PostMessageW(mainWindow, WM_COMMAND, MAKEWPARAM(IDC_VST_EDIT, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(mainWindow, IDC_VST_EDIT)));
     }
     if (resumeWaiting) {
         resumeWaiting = false;
@@ -200,9 +207,6 @@ LoadOutcome LoadSlotPlugin(HWND mainWindow, const std::vector<uint8_t>* state, b
     std::wcsncpy(loadedPath, currentSlot->VstPath, VST_PATH_UNITS - 1);
     const bool ok = LoadLiveEffect(PluginPathFromProgramFolder(currentSlot->VstPath).c_str(),
                                    currentSlot->VstIsolated, state);
-    if (ok && running != 0 && !LiveEffectIsolated()) {
-        SetPluginBlockSize(FramesForBufferBytes(bufferBytes)); // one in its own process is sized
-    }
     EndLoad(mainWindow);
     if (ok && openEditor) {
         OpenLiveEditor(mainWindow);
@@ -222,7 +226,9 @@ LoadOutcome LoadSlotPlugin(HWND mainWindow, const std::vector<uint8_t>* state, b
 }
 
 void OpenLiveEditor(HWND mainWindow) {
-    OpenEditor(mainWindow, LiveEffectIsolated() ? LiveEffectHandle() : nullptr);
+    if (!KeptForLater(mainWindow, editorWaiting)) { // refused under a call, it would not open
+        OpenEditor(mainWindow, LiveEffectHandle());
+    }
 }
 
 void LoadPluginCommand(HWND mainWindow) {
@@ -286,7 +292,6 @@ void CheckPluginFault(HWND mainWindow) {
     if (closing) {
         return;
     }
-    SizeLiveEffectAsAsked();
     if (LiveEffectIsolated()) {
         RestartGoneEffect(mainWindow);
         return;
@@ -295,11 +300,11 @@ void CheckPluginFault(HWND mainWindow) {
     if (periodMs != 0 && GiveUpPluginCallAfter(PluginHangLimitMs(periodMs))) {
         RestartStream(mainWindow);
     }
-    const uint32_t code = effectFault.load();
-    if (code == 0 || effect == nullptr) {
+    const EffectFault fault = LiveEffectFault();
+    if (fault.kind == EffectFaultKind::None || !LiveEffectHeld()) {
         return; // none, or cut loose already
     }
-    CutLoose(mainWindow, LiveEffectFault(), true);
+    CutLoose(mainWindow, fault, true);
 }
 
 void UnloadPluginCommand(HWND mainWindow) {
@@ -322,6 +327,10 @@ void UnloadPluginCommand(HWND mainWindow) {
 
 bool CloseWaitsForLoad(HWND mainWindow) {
     return KeptForLater(mainWindow, closeWaiting);
+}
+
+bool SlotChangeWaitsForLoad(HWND mainWindow) {
+    return KeptForLater(mainWindow, slotWaiting);
 }
 
 void OnPluginDeferredTimer(HWND mainWindow) {

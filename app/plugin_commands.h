@@ -21,7 +21,8 @@ void LoadPluginCommand(HWND mainWindow);
 enum class LoadOutcome { Loaded, Failed, CutLoose };
 LoadOutcome LoadSlotPlugin(HWND mainWindow, const std::vector<uint8_t>* state, bool openEditor);
 
-// VST設定: the loaded effect's editor in our window, wherever the effect runs.
+// VST設定: the loaded effect's editor in our window, wherever the effect runs; asked while a
+// load or a call on the effect waits, once that has returned.
 void OpenLiveEditor(HWND mainWindow);
 
 // The box of a failed load, naming the exception when the effect raised one.
@@ -41,6 +42,10 @@ void UnloadPluginCommand(HWND mainWindow);
 // flowing, is under way: the window's close must wait, and is posted again (to the main
 // window) once that has returned.
 bool CloseWaitsForLoad(HWND mainWindow);
+
+// True while a load or such a call is under way: the slot list's choice then waits for it
+// (its change is posted again once that has returned).
+bool SlotChangeWaitsForLoad(HWND mainWindow);
 
 // True while a load or such a call is under way: Start is refused meanwhile, and a resume
 // waits for it (ResumeWaitsForLoad: true when it must; the resume runs once it has returned).

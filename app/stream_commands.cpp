@@ -86,9 +86,6 @@ bool Act(HWND dialog, const RecoveryAdvice& advice, uint32_t closeWaitMs = plugi
     case RecoveryAction::Restart: {
         CloseStream(closeWaitMs);
         const bool opened = reopenStream(run.captureName, run.playbackName, run.ms);
-        if (opened) {
-            SizeLiveEffect(FramesForBufferBytes(bufferBytes));
-        }
         Act(dialog, recovery.Reopened(opened));
         return true;
     }
@@ -170,7 +167,6 @@ INT_PTR StartStream(HWND dialog, WORD notificationCode) {
     if (!OpenStream(capture, playback, ms)) {
         return RefuseStart(dialog, notificationCode, ID_START, Text(TEXT_DEVICE_NOT_OPENED));
     }
-    SizeLiveEffect(FramesForBufferBytes(bufferBytes));
     run.ms = ms;
     std::wcscpy(run.captureName, capture);
     std::wcscpy(run.playbackName, playback);

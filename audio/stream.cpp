@@ -3,12 +3,12 @@
 #include <windows.h>
 
 #include "audio/audio_format.h"
+#include "audio/block_processing.h"
 #include "audio/device_names.h"
 #include "audio/engine_state.h"
 #include "audio/stream_backend.h"
 #include "platform/platform.h"
 #include "plugin/plugin_call_watch.h"
-#include "plugin/plugin_host.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ void PutBack(const EngineWords& words) {
     stopping.store(words.stopping);
     fadePair.store(words.fade);
     if (bufferBytes != words.bufferBytes && words.bufferBytes != 0) {
-        SetPluginBlockSize(FramesForBufferBytes(words.bufferBytes));
+        SizeBlockEffect(FramesForBufferBytes(words.bufferBytes));
     }
     bufferBytes = words.bufferBytes;
 }
@@ -58,7 +58,7 @@ bool OpenStream(const wchar_t* captureName, const wchar_t* playbackName, int32_t
     stopping.store(0);
     SetFade(FADE_IN_FRAMES, 0);
     bufferBytes = run->blockBytes;
-    SetPluginBlockSize(FramesForBufferBytes(run->blockBytes));
+    SizeBlockEffect(FramesForBufferBytes(run->blockBytes)); // before its first block
     run->openTick = GetTickCount();
     if (!backend->start(run)) {
         DebugOutput(L"Kawauso04: a device did not start\n");

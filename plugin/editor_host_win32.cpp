@@ -3,7 +3,7 @@
 #include "plugin/plugin_host.h"
 
 void CloseEditorWindow(void* window) {
-    SendMessageW(static_cast<HWND>(window), WM_CLOSE, 0, 0);
+    SendMessageW(static_cast<HWND>(window), WM_CLOSE, 0, EDITOR_CLOSED_BY_UNLOAD);
 }
 
 bool ResizeEditorWindow(void* window, int32_t width, int32_t height) {

@@ -1,6 +1,5 @@
 #include "plugin/editor_window.h"
 
-#include "plugin/effect_dispatch.h"
 #include "plugin/effect_handle.h"
 #include "plugin/plugin_host.h"
 #include "plugin/vst2.h"
@@ -25,16 +24,12 @@ struct alignas(4) EditorTemplate {
 constexpr DWORD EDITOR_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER;
 static_assert(EDITOR_STYLE == 0x80C80880, "editor window style");
 
-// The effect in a host process of its own whose editor the window holds, or null for the
-// in-process effect. Its window is the host process's, a child of ours; the host idles it.
-EffectHandle* isolatedEffect = nullptr;
+// The effect whose editor the window holds. The effect's own window is a child of ours, made
+// by this process or by the effect's host process, which then idles it itself.
+EffectHandle* editorEffect = nullptr;
 
 HWND EditorHandle() {
     return static_cast<HWND>(editorWindow);
-}
-
-void CallEditor(int32_t opcode, void* ptr) {
-    CallDispatcher(effect, opcode, 0, ptr, 0.0f);
 }
 
 // The client area the effect asks for, at least 100 x 100 pixels; the top-left corner stays.
@@ -53,29 +48,12 @@ void SizeClient(HWND window, int width, int height) {
                  SWP_NOMOVE);
 }
 
-int RectWidth(const ERect& rect) {
-    return static_cast<int>(rect.right) - static_cast<int>(rect.left);
-}
-
-int RectHeight(const ERect& rect) {
-    return static_cast<int>(rect.bottom) - static_cast<int>(rect.top);
-}
-
-void SizeToEffect(HWND window) {
-    ERect* rect = nullptr;
-    CallEditor(effEditGetRect, &rect);
-    if (rect == nullptr) {
-        return; // no size given: the template's 100 x 100 dialog units stay
-    }
-    SizeClient(window, RectWidth(*rect), RectHeight(*rect));
-}
-
-// What the effect in its own process asked meanwhile: a new size is the window's; a change
-// of its parameters is the owner's, which takes the state a restarted host gets.
-void TakeIsolatedEvents(HWND window) {
+// What the effect asked meanwhile: a new size is the window's; a change of its parameters is
+// the owner's, which takes the state a restarted host gets.
+void TakeEditorEvents(HWND window) {
     EffectEvent event;
     bool edited = false;
-    while (isolatedEffect->takeEvent(isolatedEffect, &event)) {
+    while (editorEffect->takeEvent(editorEffect, &event)) {
         if (event.kind == EffectEventKind::SizeWindow) {
             ResizeEditorWindow(window, event.width, event.height);
         } else {
@@ -87,71 +65,57 @@ void TakeIsolatedEvents(HWND window) {
     }
 }
 
-// The host process creates the effect's window as a child of ours; without one, ours goes.
-void OpenIsolatedEditor(HWND window) {
-    ERect rect = {};
-    if (!isolatedEffect->openEditor(isolatedEffect, window, &rect)) {
-        DestroyWindow(window);
-        return;
-    }
-    SizeClient(window, RectWidth(rect), RectHeight(rect));
-}
-
+// The effect opens its window as a child of ours; without one, ours goes. An effect that named
+// no size keeps the template's 100 x 100 dialog units.
 void InitEditor(HWND window) {
     SetWindowTextW(window, L"Kawauso++");
     SetTimer(window, TIMER_EDITOR_IDLE, EDITOR_IDLE_MS, nullptr);
     HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAIN));
     SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-    if (isolatedEffect != nullptr) {
-        OpenIsolatedEditor(window);
+    ERect rect = {};
+    if (!editorEffect->openEditor(editorEffect, window, &rect)) {
+        DestroyWindow(window);
         return;
     }
-    if (effect == nullptr) {
-        return;
+    const int width = static_cast<int>(rect.right) - static_cast<int>(rect.left);
+    const int height = static_cast<int>(rect.bottom) - static_cast<int>(rect.top);
+    if (width != 0 || height != 0) {
+        SizeClient(window, width, height);
     }
-    CallEditor(effEditOpen, window);
-    SizeToEffect(window);
 }
 
 void OnEditorTimer(HWND window) {
-    if (isolatedEffect != nullptr) {
-        TakeIsolatedEvents(window);
-    } else {
-        CallEditor(effEditIdle, nullptr);
-    }
+    editorEffect->idleEditor(editorEffect);
+    TakeEditorEvents(window);
     // The owner reports a fault as its own timer does; at 20 ms, the user hears of it sooner.
     SendMessageW(GetWindow(window, GW_OWNER), WM_PLUGIN_FAULT_CHECK, 0, 0);
 }
 
-void OnEditorClose(HWND window) {
-    if (isolatedEffect != nullptr && EffectCallUnderWay(isolatedEffect)) {
-        // Refused now, the host would keep its editor open and never open it again.
+void OnEditorClose(HWND window, bool byUnload) {
+    if (EffectCallUnderWay(editorEffect) && !byUnload) {
+        // Refused now, a host would keep its editor open and never open it again.
         SetTimer(window, TIMER_EDITOR_CLOSE, EDITOR_IDLE_MS, nullptr);
         return;
     }
     KillTimer(window, TIMER_EDITOR_IDLE);
     KillTimer(window, TIMER_EDITOR_CLOSE);
-    if (isolatedEffect != nullptr) {
-        isolatedEffect->closeEditor(isolatedEffect);
-        // What the user set in it is what a restarted host is to be given.
-        SendMessageW(GetWindow(window, GW_OWNER), WM_EDITOR_CLOSED, 0, 0);
-    } else {
-        CallEditor(effEditClose, nullptr);
-    }
+    editorEffect->closeEditor(editorEffect);
+    // What the user set in it is what a restarted host is to be given.
+    SendMessageW(GetWindow(window, GW_OWNER), WM_EDITOR_CLOSED, 0, 0);
     DestroyWindow(window);
 }
 
 } // namespace
 
-void OpenEditor(HWND owner, EffectHandle* isolated) {
+void OpenEditor(HWND owner, EffectHandle* handle) {
     if (IsWindow(EditorHandle())) {
         SetForegroundWindow(EditorHandle());
         return;
     }
-    isolatedEffect = isolated;
-    if (isolated == nullptr && (effect == nullptr || (effect->flags & effFlagsHasEditor) == 0)) {
+    if (handle == nullptr) {
         return;
     }
+    editorEffect = handle;
     EditorTemplate editorTemplate = {};
     editorTemplate.header.style = EDITOR_STYLE;
     editorTemplate.header.cx = 100;
@@ -179,7 +143,7 @@ void ShowEditor(int showCommand) {
     }
 }
 
-INT_PTR CALLBACK EditorDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM /*lParam*/) {
+INT_PTR CALLBACK EditorDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
         editorWindow = window; // before the effect's window is made: it may ask for a size
@@ -193,7 +157,7 @@ INT_PTR CALLBACK EditorDialogProc(HWND window, UINT message, WPARAM wParam, LPAR
         }
         break;
     case WM_CLOSE:
-        OnEditorClose(window);
+        OnEditorClose(window, lParam == EDITOR_CLOSED_BY_UNLOAD);
         break;
     case WM_DESTROY:
         editorWindow = nullptr;

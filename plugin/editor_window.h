@@ -6,11 +6,10 @@
 
 struct EffectHandle;
 
-// Creates and shows the editor window, or raises it if it exists. Nothing for no effect or
-// an effect without an editor. For an effect in a host process of its own (isolated), the
-// window holds the one that process makes as its child, and closing it sends WM_EDITOR_CLOSED
-// to the owner.
-void OpenEditor(HWND owner, EffectHandle* isolated = nullptr);
+// Creates and shows the editor window for the effect of handle, or raises it if it exists. Nothing
+// for no effect or an effect without an editor. The window holds the one the effect makes as its
+// child, and closing it sends WM_EDITOR_CLOSED to the owner.
+void OpenEditor(HWND owner, EffectHandle* handle);
 
 // Closes the editor window, if there is one (as its close box does).
 void CloseEditor();

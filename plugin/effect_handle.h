@@ -61,10 +61,11 @@ struct EffectHandle {
     VstIntPtr (*dispatch)(EffectHandle* self, int32_t opcode, int32_t index, VstIntPtr value,
                           void* ptr, float opt);
     // Opens the effect's editor as a child of parent (an HWND on Windows) and gives the size it
-    // asked for; false when it has none or cannot open one there. In this process the program
-    // keeps its own editor window (editor_window.h) and this gives false.
+    // asked for (all 0 when it named none); false when it has none or cannot open one there.
     bool (*openEditor)(EffectHandle* self, void* parent, ERect* size);
     void (*closeEditor)(EffectHandle* self);
+    // Every 20 ms while the editor is open: lets it redraw. A host process idles its own.
+    void (*idleEditor)(EffectHandle* self);
     // The next thing the effect asked outside the caller's calls; false when there is none.
     bool (*takeEvent)(EffectHandle* self, EffectEvent* event);
     // Values the effect's questions are answered from, from the next block on.
@@ -74,6 +75,10 @@ struct EffectHandle {
     EffectBlockStats (*blockStats)(EffectHandle* self); // from any thread
     void (*destroy)(EffectHandle* self);                // unloads, then frees the handle
 
+    // What a block process() leaves unanswered plays: the built-in stage when true (a host
+    // process late or gone: the voice goes on until it is back), silence when false (this
+    // process's host declines only a block it cannot take at all).
+    bool missedBlocksPlayStage = false;
     // Window-thread calls on this handle not yet returned. A call can wait with the thread's
     // messages flowing (a host process, or an effect's own box), so a message handled then must
     // not unload, restart or free the handle under the call: its owner defers those while this
@@ -97,7 +102,8 @@ inline bool EffectCallUnderWay(const EffectHandle* handle) {
     return handle != nullptr && handle->callsUnderWay != 0;
 }
 
-// The process-wide in-process host behind a handle; one at a time.
+// The process-wide in-process host behind a handle; one at a time. Its editor and what its
+// effect asks meanwhile are answered in this process (host_callback), so takeEvent gives none.
 EffectHandle* OpenInProcessEffect();
 // Each load starts hostProgram (a kawauso-fxhost) for the effect; unload ends it.
 EffectHandle* OpenHostProcessEffect(const char* hostProgram, const FxLimits& limits);

@@ -206,6 +206,8 @@ void CloseEditor(EffectHandle* handle) {
     Call(e, e.limits.callMs, [](FxCall& call) { call.command = FxCommand::CloseEditor; });
 }
 
+void IdleEditor(EffectHandle*) {}
+
 bool TakeEvent(EffectHandle* handle, EffectEvent* event) {
     FxEvent taken;
     if (!FxTakeEvent(&Of(handle).client, &taken)) {
@@ -248,9 +250,11 @@ void Destroy(EffectHandle* handle) {
 
 EffectHandle* OpenHostProcessEffect(const char* hostProgram, const FxLimits& limits) {
     HostProcessEffect* e = new HostProcessEffect;
-    static_cast<EffectHandle&>(*e) = EffectHandle{
-        Load,        Restore,   Capture,       SetBlockSize, Process, Dispatch,   OpenEditor,
-        CloseEditor, TakeEvent, SetHostValues, Unload,       Fault,   BlockStats, Destroy};
+    static_cast<EffectHandle&>(*e) =
+        EffectHandle{Load,          Restore,    Capture,     SetBlockSize, Process,
+                     Dispatch,      OpenEditor, CloseEditor, IdleEditor,   TakeEvent,
+                     SetHostValues, Unload,     Fault,       BlockStats,   Destroy};
+    e->missedBlocksPlayStage = true;
     e->hostProgram = hostProgram;
     e->limits = limits;
     return e;

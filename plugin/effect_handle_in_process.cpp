@@ -36,12 +36,26 @@ VstIntPtr Dispatch(EffectHandle* self, int32_t opcode, int32_t index, VstIntPtr 
     return CallDispatcher(effect, opcode, value, ptr, opt, index);
 }
 
-// In this process the program drives the editor and answers the effect itself.
-bool OpenEditor(EffectHandle*, void*, ERect*) {
-    return false;
+bool OpenEditor(EffectHandle* self, void* parent, ERect* size) {
+    const EffectCallScope scope(self);
+    if (effect == nullptr || (effect->flags & effFlagsHasEditor) == 0) {
+        return false;
+    }
+    CallDispatcher(effect, effEditOpen, 0, parent, 0.0f);
+    ERect* asked = nullptr;
+    CallDispatcher(effect, effEditGetRect, 0, &asked, 0.0f);
+    *size = asked != nullptr ? *asked : ERect{};
+    return effect != nullptr && effectFault.load() == 0;
 }
 
-void CloseEditor(EffectHandle*) {}
+void CloseEditor(EffectHandle* self) {
+    const EffectCallScope scope(self);
+    CallDispatcher(effect, effEditClose, 0, nullptr, 0.0f);
+}
+
+void IdleEditor(EffectHandle*) {
+    CallDispatcher(effect, effEditIdle, 0, nullptr, 0.0f);
+}
 
 bool TakeEvent(EffectHandle*, EffectEvent*) {
     return false;
@@ -74,7 +88,7 @@ void Destroy(EffectHandle* self) {
 } // namespace
 
 EffectHandle* OpenInProcessEffect() {
-    return new EffectHandle{Load,     Restore,    Capture,     SetBlockSize, Process,
-                            Dispatch, OpenEditor, CloseEditor, TakeEvent,    SetHostValues,
-                            Unload,   Fault,      BlockStats,  Destroy};
+    return new EffectHandle{Load,          Restore,    Capture,     SetBlockSize, Process,
+                            Dispatch,      OpenEditor, CloseEditor, IdleEditor,   TakeEvent,
+                            SetHostValues, Unload,     Fault,       BlockStats,   Destroy};
 }

@@ -74,8 +74,12 @@ using PluginBufferAllocator = float* (*)(uint32_t count);
 void SetPluginBufferAllocator(PluginBufferAllocator allocator);
 
 // Closes the effect's editor window synchronously (its close handling sends effEditClose).
-// Win32: sends WM_CLOSE to the window. Elsewhere there is no editor window and it does nothing.
+// Win32: sends WM_CLOSE to the window, its lParam EDITOR_CLOSED_BY_UNLOAD. Elsewhere there is
+// no editor window and it does nothing.
 void CloseEditorWindow(void* window);
+// The unload's own close: part of the unload's call on the effect, so not one to put off
+// until that call has returned.
+constexpr long EDITOR_CLOSED_BY_UNLOAD = 1;
 
 // Gives the editor window a client area of width x height pixels; false when there is no
 // window (elsewhere than on Windows, never) or the size is not positive.

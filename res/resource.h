@@ -44,8 +44,8 @@
 #define WM_TRAYNOTIFY 0x8001
 #define WM_SLOT_PLUGIN_NOTICE 0x8002
 #define WM_PLUGIN_FAULT_CHECK 0x8003 // sent by the editor's idle timer to its owner
-#define WM_EDITOR_CLOSED 0x8004      // sent by the editor of an effect in its own process
-#define WM_EFFECT_EDITED 0x8005      // the same editor: the effect says its parameters changed
+#define WM_EDITOR_CLOSED 0x8004      // sent by the effect's editor window as it closes
+#define WM_EFFECT_EDITED 0x8005      // the same window: the effect says its parameters changed
 #define TRAY_ICON_ID 101
 
 // The system menu's own item: a WM_SYSCOMMAND code below the system's, its low four bits clear.

@@ -100,15 +100,17 @@ TEST_F(BlockProcessingTest, ClippingAndDeclinedEffectBlocks) {
     EXPECT_EQ(std::make_tuple(out[0], out[63], out[64], int(clipFlag), pitchChannels[0].writePos),
               std::make_tuple(0, 0, 8000, 0, 0));
 
-    // Through an effect: no stage gain, no clip tick even at full scale, no ramp once done.
+    // Through an effect: no stage gain, no clip tick even at full scale, no ramp once done
+    // (after its first block, which crosses over from the stage's sound).
     ASSERT_TRUE(Load("copy_through"));
     SetPluginBlockSize(64);
     gain = 10.0;
     SetFade(0, 0);
-    lastClipTick.store(LAST_CLIP_TICK_NONE);
     for (size_t i = 0; i < in.size(); ++i) {
         in[i] = i % 2 ? 32767 : 1000;
     }
+    ProcessBlock(in.data(), 256, out.data());
+    lastClipTick.store(LAST_CLIP_TICK_NONE);
     ProcessBlock(in.data(), 256, out.data());
     EXPECT_EQ(std::make_tuple(out[126], out[127], lastClipTick.load()),
               std::make_tuple(1000, 32767, LAST_CLIP_TICK_NONE));
@@ -131,7 +133,7 @@ TEST_F(BlockProcessingTest, AMissedBlockOfAHostedEffectIsTheStagesAndItsReturnDo
     ProcessBlock(in.data(), 441 * 4, out.data());
     h->setBlockSize(h, 441);
     ProcessBlock(in.data() + 882, 441 * 4, out.data() + 882);
-    SetBlockEffect(nullptr);
+    SetBlockEffect(blockHandle);
     CloseEffect(h);
     int jump = 0;
     for (size_t i = 2; i < out.size(); ++i) {

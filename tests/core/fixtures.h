@@ -6,7 +6,9 @@
 #include <thread>
 #include <vector>
 
+#include "audio/block_processing.h"
 #include "audio/engine_state.h"
+#include "plugin/effect_handle.h"
 #include "plugin/plugin_host.h"
 #include "tests/support/test_plugins.h"
 
@@ -19,7 +21,8 @@ using Samples = std::vector<int16_t>;
 #define SKIP_UNDER_SANITIZERS() (void)0
 #endif
 
-// As at program start after the dialog's initialisation: unity gain and ratio.
+// As at program start after the dialog's initialisation: unity gain and ratio, the blocks
+// through this process's host while pluginActive is on.
 class EngineTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -28,9 +31,12 @@ class EngineTest : public ::testing::Test {
         gain = pitchRatio = 1.0;
         UnloadPlugin();
         blockSize = 0, blockSizeSent = 0;
+        blockHandle = OpenInProcessEffect();
+        SetBlockEffect(blockHandle);
     }
     void TearDown() override {
-        UnloadPlugin();
+        SetBlockEffect(nullptr);
+        CloseEffect(blockHandle);
         SetPluginBufferAllocator(nullptr);
         for (const std::string& path : listened) {
             RemovePluginLog(path);
@@ -58,6 +64,7 @@ class EngineTest : public ::testing::Test {
         return block;
     }
     std::vector<std::string> listened;
+    EffectHandle* blockHandle = nullptr;
 };
 
 inline Lines operator+(Lines a, const Lines& b) {

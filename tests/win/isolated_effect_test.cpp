@@ -11,6 +11,7 @@
 #include "app/live_effect.h"
 #include "app/plugin_commands.h"
 #include "app/slot_plugin.h"
+#include "app/stream_commands.h"
 #include "audio/audio_format.h"
 #include "audio/block_processing.h"
 #include "audio/engine_state.h"
@@ -245,7 +246,7 @@ TEST_F(IsolatedEffect, TheEditorIsTheHostsWindowInsideOursAndComesBackAfterARest
 // A call whose wait keeps the window's messages flowing: what a message asks meanwhile (the
 // fault check of a timer, VST開放, EXIT, a load) must not free or restart the effect under the
 // call. stall_calls holds its blocks inside the call until its host is called hung, then answers.
-enum class Nested { FaultCheck, Unload, Close, Load, EditorX };
+enum class Nested { FaultCheck, Unload, Close, Load, EditorX, EditorButton, Slot };
 
 struct WaitRow {
     const char* wait;
@@ -262,7 +263,14 @@ struct DuringWait {
     Nested nested;
     bool underWay, faulted;
     LoadOutcome load;
+    bool editorOpen = false; // right after the nested request
+    int slot = -1;
 } duringWait;
+
+void Click(HWND mainWindow, int id, WORD code) {
+    SendMessageW(mainWindow, WM_COMMAND, MAKEWPARAM(id, code),
+                 reinterpret_cast<LPARAM>(GetDlgItem(mainWindow, id)));
+}
 
 void CALLBACK AskDuringWait(HWND, UINT, UINT_PTR id, DWORD) {
     KillTimer(nullptr, id);
@@ -278,7 +286,14 @@ void CALLBACK AskDuringWait(HWND, UINT, UINT_PTR id, DWORD) {
         d.load = LoadSlotPlugin(d.mainWindow, nullptr, false);
     } else if (d.nested == Nested::EditorX) {
         SendMessageW(FindWindowW(nullptr, L"Kawauso++"), WM_CLOSE, 0, 0);
+    } else if (d.nested == Nested::EditorButton) {
+        Click(d.mainWindow, IDC_VST_EDIT, BN_CLICKED);
+    } else if (d.nested == Nested::Slot) {
+        SendDlgItemMessageW(d.mainWindow, IDC_SLOT, CB_SETCURSEL, 1, 0);
+        Click(d.mainWindow, IDC_SLOT, CBN_SELCHANGE);
     }
+    d.editorOpen = FindWindowW(nullptr, L"Kawauso++") != nullptr;
+    d.slot = currentSlotIndex;
 }
 
 TEST_F(IsolatedEffect, WhatAMessageAsksDuringACallsWaitRunsOnceTheCallHasReturned) {
@@ -286,18 +301,22 @@ TEST_F(IsolatedEffect, WhatAMessageAsksDuringACallsWaitRunsOnceTheCallHasReturne
         {"editor open", effEditOpen, false, OpenLiveEditor, Nested::FaultCheck},
         {"state capture", effGetChunk, false, [](HWND) { TakeLiveEffectState(); },
          Nested::FaultCheck},
-        {"sizing", effSetBlockSize, false,
-         [](HWND) { SizeLiveEffect(FramesForBufferBytes(bufferBytes)); }, Nested::FaultCheck},
+        {"sizing, a stream's restart", effSetBlockSize, false, OnPowerResume, Nested::FaultCheck},
         {"editor close", effEditClose, true, [](HWND) { CloseEditor(); }, Nested::FaultCheck},
         {"editor open, VST開放", effEditOpen, false, OpenLiveEditor, Nested::Unload},
         {"editor open, EXIT", effEditOpen, false, OpenLiveEditor, Nested::Close},
         {"Quit, a load", effClose, false, UnloadPluginCommand, Nested::Load},
         {"state capture, the editor's X", effGetChunk, true, [](HWND) { TakeLiveEffectState(); },
-         Nested::EditorX}, // no stream: no hang, only the close to wait
+         Nested::EditorX}, // no stream: no hang, only the close or the click to wait
+        {"state capture, VST設定", effGetChunk, false, [](HWND) { TakeLiveEffectState(); },
+         Nested::EditorButton},
+        {"state capture, a slot chosen", effGetChunk, false, [](HWND) { TakeLiveEffectState(); },
+         Nested::Slot},
     };
     const std::wstring stallFile = TestPluginPath("stall_calls") + L".stall";
     for (const WaitRow& row : rows) {
-        const bool blocks = row.nested != Nested::EditorX;
+        const bool blocks = row.nested != Nested::EditorX && row.nested != Nested::EditorButton &&
+                            row.nested != Nested::Slot;
         if (dialog == nullptr) { // one dialog and stream for the rows, but after a close
             OpenDialog();
         }
@@ -316,20 +335,44 @@ TEST_F(IsolatedEffect, WhatAMessageAsksDuringACallsWaitRunsOnceTheCallHasReturne
                       HOST_START_MS));
         WriteBytes(stallFile, std::to_string(row.opcode));
         const uint32_t restarts = EffectRestarts();
+        const int opened = CountPrefix(Calls("stall_calls"), Call(effEditOpen, 0, "0", 0, "set"));
         duringWait = DuringWait{dialog, row.nested, false, false, LoadOutcome::Loaded};
         SetTimer(nullptr, 0, NESTED_AT_MS, AskDuringWait);
         row.call(dialog);
         DeleteFileW(stallFile.c_str());
-        const bool quit = row.opcode == effClose;
+        // An effect is sized only while no block reaches it (here: its stream closed to be
+        // opened again), so nothing finds it hung meanwhile; Quit ends the lane first.
+        const bool hung = blocks && row.opcode != effClose && row.opcode != effSetBlockSize;
         EXPECT_EQ((Flags{duringWait.underWay, duringWait.faulted,
                          CountPrefix(Log("stall_calls"), "stall") == 1}),
-                  (Flags{true, blocks && !quit, true}))
+                  (Flags{true, hung, true}))
             << row.wait << ": the message came during the wait, after the hang was found";
         if (row.nested == Nested::FaultCheck) {
-            EXPECT_TRUE(PumpUntil([] { return LiveEffectLoaded(); }, HOST_START_MS)) << row.wait;
+            const int processed = CountPrefix(Log("stall_calls"), "process");
+            EXPECT_TRUE(PumpUntil(
+                [&] {
+                    return LiveEffectLoaded() &&
+                           CountPrefix(Log("stall_calls"), "process") > processed;
+                },
+                HOST_START_MS))
+                << row.wait << ": its blocks again";
             Pump(300);
-            EXPECT_EQ((Flags{EffectRestarts() == restarts + 1, Hosts() == 1}), (Flags{true, true}))
-                << row.wait << ": restarted once, after the wait: " << EffectRestarts() - restarts;
+            EXPECT_EQ((Flags{EffectRestarts() == restarts + (hung ? 1 : 0), Hosts() == 1}),
+                      (Flags{true, true}))
+                << row.wait
+                << ": restarted once if hung, after the wait: " << EffectRestarts() - restarts;
+        } else if (row.nested == Nested::EditorButton) {
+            EXPECT_TRUE(PumpUntil([] { return FindWindowW(nullptr, L"Kawauso++"); }, 2000));
+            EXPECT_EQ((Flags{duringWait.editorOpen,
+                             CountPrefix(Calls("stall_calls"),
+                                         Call(effEditOpen, 0, "0", 0, "set")) == opened + 1}),
+                      (Flags{false, true}))
+                << row.wait << ": opened once the capture had returned, not refused";
+            CloseEditor();
+        } else if (row.nested == Nested::Slot) {
+            EXPECT_EQ(duringWait.slot, 0) << row.wait;
+            EXPECT_TRUE(PumpUntil([] { return currentSlotIndex == 1; }, 2000))
+                << row.wait << ": chosen once the capture had returned, not dropped";
         } else if (row.nested == Nested::EditorX) {
             EXPECT_TRUE(PumpUntil([] { return !FindWindowW(nullptr, L"Kawauso++"); }, 1000));
             EXPECT_EQ(CountPrefix(Calls("stall_calls"), Call(effEditClose)), 1)

@@ -123,6 +123,7 @@ bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& optio
         }
     }
 
+    SetBlockEffect(handle);
     const size_t blockSamples = bufferBytes / 2;
     std::vector<int16_t> playback[BUFFER_COUNT];
     for (auto& buffer : playback) {
@@ -136,11 +137,7 @@ bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& optio
         const size_t count = std::min(blockSamples, input.size() - offset);
         int16_t* block = playback[playIndex].data();
         const uint32_t bytes = static_cast<uint32_t>(count * 2);
-        if (handle != nullptr) {
-            ProcessBlockThrough(handle, &input[offset], bytes, block);
-        } else {
-            ProcessBlock(&input[offset], bytes, block);
-        }
+        ProcessBlock(&input[offset], bytes, block);
         if (clipFlag != 0) {
             ++clippedBlocks;
         }
@@ -153,6 +150,7 @@ bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& optio
         }
         renderBlocksDone.store(blockNumber);
     }
+    SetBlockEffect(nullptr);
     if (handle != nullptr) {
         UnloadRenderPlugin(handle);
         CloseEffect(handle);
