@@ -7,6 +7,8 @@
   kawauso-analyze.py steps|outage FILE REFERENCE_RMS   each 100 ms (median of 10 ms) as F full,
       H half, S silent or -; the stretches without F inside F, from the first half second of F
       on: how many, how many with HH, gaps
+  kawauso-analyze.py staged FILE REFERENCE_RMS AFTER_S   the 10 ms windows at the stage's half
+      level from AFTER_S past the effect's first half second to its last sound
 FILE: .wav or raw, 44100 Hz 16-bit stereo, the channels mixed."""
 import re
 import sys
@@ -131,6 +133,18 @@ def outage(s, reference):
             f"longest_gap_ms={max(own, default=0)} dropout_ms={max(gaps, default=0)}")
 
 
+def staged(s, reference, after_s):
+    w = steps(s, reference)
+    first, last = w.find("F" * STEADY_STEPS), w.rfind("F")
+    if first < 0:
+        return "staged_ms=0 of_ms=0"
+    part = s[first * STEP + int(after_s * RATE):(last + 1) * STEP]
+    n = len(part) // LEVEL_WINDOW
+    ratios = np.sqrt((part[:n * LEVEL_WINDOW].reshape(n, -1) ** 2).mean(axis=1)) / reference
+    half = int(np.count_nonzero((ratios >= 0.35) & (ratios <= 0.65)))
+    return f"staged_ms={half * 10} of_ms={n * 10}"
+
+
 def latency(s, threshold, max_ms):
     loud = np.nonzero(np.abs(s) >= threshold)[0]
     onsets = loud[np.concatenate(([True], np.diff(loud) > CLICK_QUIET_MS * RATE / 1000))] \
@@ -152,7 +166,7 @@ def latency(s, threshold, max_ms):
 COMMANDS = {"freq": lambda s: f"{strongest(s):.1f}", "centroid": lambda s: f"{centroid(s):.1f}",
             "level": lambda s: f"rms={np.sqrt(np.mean(s ** 2)):.4f} peak={np.abs(s).max():.4f}",
             "shape": shape, "dropouts": dropouts}  # the numbers: START_S
-WITH_NUMBERS = {"latency": latency, "steps": steps, "outage": outage}  # the whole file
+WITH_NUMBERS = {"latency": latency, "steps": steps, "outage": outage, "staged": staged}  # the whole file
 
 if __name__ == "__main__":
     mode, path, numbers = sys.argv[1], sys.argv[2], [float(x) for x in sys.argv[3:]]

@@ -52,6 +52,13 @@ in_run $COUNTER set-text $IDC_BUFFER_MS 21  # its chunk, counting, is taken at t
 wait "${PROBES[@]}"; kill "${RECORDERS[@]}"; wait "${RECORDERS[@]}" 2> /dev/null
 analyze shape "$W/fed.raw"; REFERENCE=$(field "$AOUT" steady)
 
+# Alone afterwards, as its 70 % of a core would slow the runs above: an effect too slow for the
+# half-block wait.
+RUNS=() && prepare heavy $P $P heavy_blocks VstIsolated=1
+record_start iso_heavy "$W/heavy.raw"; RECORDERS=($RECORD_PID)
+(cd "$W/heavy" && exec wine ./Kawauso04.exe > program.log 2>&1) & E2E_PIDS+=($!)
+in_run heavy wait 30000 && sleep 12; in_run heavy close; kill "${RECORDERS[@]}"
+
 steps_of() { analyze steps "$W/$1.raw" "$REFERENCE"; echo "  $1: $AOUT" >&2; echo "$AOUT"; }
 # From the effect's first steady half second to its last sound: its outages through the stage,
 # no silence longer than a buffer and the fade (or one of Wine's).
@@ -75,6 +82,16 @@ carried_on() {
   [ -n "$pairs" ] && awk '$1 != $2 { exit 1 }' <<< "$pairs" && grep -qv 'blocks=0$' <<< "$pairs"
 }
 
+# An effect too slow for the half-block wait runs a block ahead: from 4 s after it is first
+# heard (2 s of warm-up, then the switch) its sound, not the stage's. Under the suite's load
+# a block now and then still misses (the Windows tier counts them); one ahead that did not
+# work plays the stage every other block or more.
+ahead() {
+  analyze staged "$W/heavy.raw" "$REFERENCE" 4; echo "  heavy: $AOUT"
+  [ "$(field "$AOUT" of_ms)" -ge 4000 ] &&
+    [ "$(field "$AOUT" staged_ms)" -le $(($(field "$AOUT" of_ms) / 10)) ]
+}
+check "a heavy effect in its own process: a block ahead, its own sound, not the stage's" ahead
 for run in exit deadlock hang; do
   check "$run: the program lives, its window answering within $ANSWER_MS ms throughout" answered $run
   check "$run: the tone goes on through the stage, then through the restarted effect" recovers $run
