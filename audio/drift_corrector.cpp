@@ -1,19 +1,45 @@
 #include "audio/drift_corrector.h"
 
+#include <cmath>
+
 #include "audio/audio_format.h"
 
 namespace {
 
 constexpr double MAX_DEVIATION = DriftCorrector::MAX_PPM * 1e-6;
-// The loop's natural frequency (rad/s, critically damped): wide for the first seconds after it
-// acts, then narrowed as 1/t^2 to the width at which reading noise moves the ratio by a small
-// fraction of a ppm (narrow 21 s after it acted).
+// What the loop may ask of the resampler: beyond the largest skew it estimates, so that at that
+// skew the pull back to the target still has room (the resampler takes 1 %).
+constexpr double MAX_OUTPUT = 1.5 * MAX_DEVIATION;
+// How hard the loop pulls the fill back to its target (rad/s; the pull is 2 omega times the
+// filtered error): wide for the first seconds after it acts, then narrowed as 1/t^2 to the
+// width at which reading noise moves the ratio by a small fraction of a ppm (narrow 21 s after
+// it acted).
 constexpr double WIDE_OMEGA = 1.0;
 constexpr double NARROW_OMEGA = 0.02;
 constexpr double WIDE_SECONDS = 3.0;
-// Once acting, the fill goes through two low-passes in a row, together a quarter of the loop's
+// Once acting, the fill goes through two low-passes in a row, together a quarter of the pull's
 // time constant: smooth, and fast enough to keep the loop stable.
 constexpr double FILTER_PER_OMEGA = 0.25;
+// The skew is estimated all along as the slope of the fill the corrector would have left alone
+// (a least-squares line through the readings, older ones fading over this long): precise to a
+// fraction of a ppm on a noisy reading, where one reading is off by a millisecond. The ratio is
+// that slope, and the pull on top of it; no integrator, so nothing winds up while the ratio is
+// at its limit.
+constexpr double SLOPE_SECONDS = 300.0;
+// A narrow loop whose filtered error strays this many bands out, or stays more than
+// STRAYED_BANDS out for STRAYED_SECONDS, leans on an old slope (the clocks changed): it goes
+// wide again and, after a while on one slope, the slope is looked for anew; the one before is
+// given meanwhile, until the new line has run SLOPE_FRESH_SECONDS.
+constexpr double WIDEN_BANDS = 2.0;
+constexpr double STRAYED_BANDS = 1.5;
+constexpr double STRAYED_SECONDS = 10.0;
+constexpr double SLOPE_KEPT_SECONDS = 30.0;
+constexpr double SLOPE_FRESH_SECONDS = 5.0;
+// A slope counts once it stands this many standard errors clear of none, and once the line is
+// this long: a reading that moves in steps of the device's own (a WinMM position, 441 frames,
+// read every 883) beats with the blocks for seconds, one clock or two.
+constexpr double SLOPE_SHOWN_ERRORS = 6.0;
+constexpr double SLOPE_SHOWN_SECONDS = 20.0;
 
 double Clamp(double x, double low, double high) {
     return x < low ? low : (x > high ? high : x);
@@ -30,14 +56,58 @@ double LoopOmega(double engagedSeconds) {
 
 } // namespace
 
-void DriftCorrector::Start(double targetFrames, double deadBandFrames, double watchSeconds) {
+void DriftCorrector::Start(double targetFrames, const CorrectorSettings& settings) {
     resampler_.Reset();
-    watchSeconds_ = watchSeconds;
+    watchSeconds_ = settings.watchSeconds;
     target_ = targetFrames;
-    deadBand_ = deadBandFrames / SAMPLE_RATE;
-    smoothed_ = filtered_ = firstError_ = integral_ = watchedSeconds_ = 0.0;
+    band_ = settings.bandFrames / SAMPLE_RATE;
+    stray_ = settings.strayFrames / SAMPLE_RATE;
+    smoothed_ = filtered_ = smoothedSlope_ = filteredSlope_ = watchedSeconds_ = 0.0;
+    sw_ = st_ = su_ = stt_ = stu_ = suu_ = corrected_ = heldSlope_ = regressedSeconds_ = 0.0;
     engagedSeconds_ = -1.0;
-    first_ = true;
+    strayedSeconds_ = 0.0;
+}
+
+void DriftCorrector::GoWide(bool clocksChanged) {
+    engagedSeconds_ = 0.0;
+    if (clocksChanged && regressedSeconds_ >= SLOPE_KEPT_SECONDS) {
+        heldSlope_ = Slope();
+        sw_ = st_ = su_ = stt_ = stu_ = suu_ = 0.0;
+        regressedSeconds_ = 0.0;
+    }
+}
+
+// Adds a reading of the uncorrected fill error u now, the earlier ones dt older.
+void DriftCorrector::Regress(double dt, double u) {
+    regressedSeconds_ += dt;
+    const double fade = 1.0 - dt / SLOPE_SECONDS;
+    stt_ = (stt_ - 2.0 * dt * st_ + dt * dt * sw_) * fade;
+    stu_ = (stu_ - dt * su_) * fade;
+    st_ = (st_ - dt * sw_) * fade;
+    sw_ = sw_ * fade + 1.0;
+    su_ = su_ * fade + u;
+    suu_ = suu_ * fade + u * u;
+}
+
+// How far the line's slope may be off by the readings' scatter about it (one standard error).
+double DriftCorrector::SlopeError() const {
+    const double ctt = stt_ - st_ * st_ / sw_;
+    const double ctu = stu_ - st_ * su_ / sw_;
+    const double cuu = suu_ - su_ * su_ / sw_;
+    if (sw_ <= 2.0 || ctt <= 0.0) {
+        return 1.0;
+    }
+    const double scatter = (cuu - ctu * ctu / ctt) / (sw_ - 2.0);
+    return scatter > 0.0 ? std::sqrt(scatter / ctt) : 0.0;
+}
+
+double DriftCorrector::Slope() const {
+    const double spread = sw_ * stt_ - st_ * st_;
+    return spread > 0.0 ? (sw_ * stu_ - st_ * su_) / spread : 0.0;
+}
+
+double DriftCorrector::ClockRatioPpm() const {
+    return (regressedSeconds_ >= SLOPE_FRESH_SECONDS ? Slope() : heldSlope_) * 1e6;
 }
 
 void DriftCorrector::Steer(uint32_t frames, double queueFrames) {
@@ -45,30 +115,49 @@ void DriftCorrector::Steer(uint32_t frames, double queueFrames) {
     const double error = (queueFrames - target_) / SAMPLE_RATE;
     const bool engaged = engagedSeconds_ >= 0.0;
     watchedSeconds_ += dt;
-    const double omega = LoopOmega(engaged ? engagedSeconds_ : 0.0);
-    if (first_) {
-        smoothed_ = filtered_ = firstError_ = error;
-        first_ = false;
-    } else {
-        const double tau = (engaged ? FILTER_PER_OMEGA / omega : watchSeconds_) / 2;
-        smoothed_ += dt / (tau + dt) * (error - smoothed_);
-        filtered_ += dt / (tau + dt) * (smoothed_ - filtered_);
+    Regress(dt, error + corrected_);
+    const bool narrow = LoopOmega(engagedSeconds_) <= NARROW_OMEGA;
+    const bool outside = filtered_ > STRAYED_BANDS * band_ || filtered_ < -STRAYED_BANDS * band_;
+    strayedSeconds_ = engaged && narrow && outside ? strayedSeconds_ + dt : 0.0;
+    if (strayedSeconds_ >= STRAYED_SECONDS ||
+        (engaged && narrow &&
+         (filtered_ > WIDEN_BANDS * band_ || filtered_ < -WIDEN_BANDS * band_))) {
+        strayedSeconds_ = 0.0;
+        GoWide(true);
     }
+    const double omega = LoopOmega(engaged ? engagedSeconds_ : 0.0);
+    // From the target, which is the fill's level over a window: one reading may be a block off.
+    const double tau = (engaged ? FILTER_PER_OMEGA / omega : watchSeconds_) / 2;
+    smoothed_ += dt / (tau + dt) * (error - smoothed_);
+    filtered_ += dt / (tau + dt) * (smoothed_ - filtered_);
     if (!engaged) {
-        if (filtered_ <= deadBand_ && filtered_ >= -deadBand_) {
+        // The drift the fitted line shows over the time it has been watched: a reading a block
+        // off, or a start level a few ms off, moves it far less than the filtered fill.
+        const double slope = Slope();
+        const double watched =
+            regressedSeconds_ < SLOPE_SECONDS ? regressedSeconds_ : SLOPE_SECONDS;
+        const double drift = slope * watched;
+        const bool shown = regressedSeconds_ >= SLOPE_SHOWN_SECONDS &&
+                           (slope < 0.0 ? -slope : slope) > SLOPE_SHOWN_ERRORS * SlopeError();
+        const bool within = (!shown || (drift <= band_ && drift >= -band_)) &&
+                            filtered_ <= stray_ && filtered_ >= -stray_;
+        if (within) {
             return; // the ratio stays exactly 1
         }
-        // The drift seen so far is the first estimate of the skew: the loop then refines it
-        // rather than finding it.
-        engagedSeconds_ = 0.0;
-        const double drift =
-            watchedSeconds_ > 0.0 ? (filtered_ - firstError_) / watchedSeconds_ : 0.0;
-        integral_ = Clamp(drift, -MAX_DEVIATION, MAX_DEVIATION);
+        const bool explained = (slope < 0.0 ? -slope : slope) * regressedSeconds_ >= band_ / 2;
+        GoWide(!explained);
+        smoothedSlope_ = filteredSlope_ = Clamp(slope, -MAX_DEVIATION, MAX_DEVIATION);
     }
-    integral_ = Clamp(integral_ + omega * omega * filtered_ * dt, -MAX_DEVIATION, MAX_DEVIATION);
+    // The slope moves a little with every reading: through the same low-pass as the fill, so
+    // that the ratio does not jitter from block to block (a frequency modulation the ear and a
+    // tone's distortion would show).
+    const double slope = Clamp(ClockRatioPpm() * 1e-6, -MAX_DEVIATION, MAX_DEVIATION);
+    smoothedSlope_ += dt / (tau + dt) * (slope - smoothedSlope_);
+    filteredSlope_ += dt / (tau + dt) * (smoothedSlope_ - filteredSlope_);
     const double deviation =
-        Clamp(integral_ + 2.0 * omega * filtered_, -MAX_DEVIATION, MAX_DEVIATION);
+        Clamp(filteredSlope_ + 2.0 * omega * filtered_, -MAX_OUTPUT, MAX_OUTPUT);
     resampler_.SetRatio(1.0 + deviation);
+    corrected_ += deviation * dt;
     engagedSeconds_ += dt;
 }
 

@@ -1,15 +1,17 @@
 // Bridges a capture and a playback device that run on two clocks: holds the playback queue at
 // its target by resampling the captured blocks by a ratio within +-1000 ppm.
 //
-// Each block the queue's fill (as measured when the block was captured) is low-passed, and a
-// PI controller on the filtered error sets the ratio; its integral is the estimate of how much
-// faster capture runs. The controller does nothing while the filtered fill stays within a
-// dead band of the target, so devices that share one clock never leave the bypass and their
-// samples pass bit for bit. Before it acts it watches the fill through a short low-pass
-// (0.1 s catches 1000 ppm with the queue off by well under a millisecond), or a longer one
-// where the reading is noisier. Once it acts it starts wide, to catch a large skew within
-// seconds, and narrows over the next twenty, so that in the steady state the ratio moves by
-// well under a part per million and the resampling adds no audible modulation.
+// Each block the queue's fill (as measured when the block was captured) goes two ways: into a
+// least-squares line through the fill the corrector would have left alone, whose slope is the
+// estimate of how much faster capture runs; and through a low-pass, whose error from the target
+// pulls the ratio off that slope to bring the fill back. Until the line shows a drift beyond a
+// narrow band (or the filtered fill strays well beyond it) the ratio stays exactly 1, so devices
+// that share one clock never leave the bypass and their samples pass bit for bit; the line and
+// the low-pass (seconds, against the reading's noise of milliseconds) are what let the band be
+// narrow, so that the corrector acts within a millisecond or so of drift, long before the queue
+// runs out of room. Once it acts the pull starts wide and narrows over the next twenty
+// seconds, so that in the steady state the ratio moves by well under a part per million and
+// the resampling adds no audible modulation. There is no integral to wind up.
 //
 // One object per stream run, touched by its audio thread only: no allocation, no lock.
 #pragma once
@@ -18,14 +20,22 @@
 
 #include "audio/resampler.h"
 
+// How far the fill may drift before the ratio leaves 1 (bandFrames: as the fitted line shows
+// it; strayFrames: as the low-passed fill shows it, whatever the line, for a skew too large to
+// wait for the line), and the low-pass it is watched through until then (watchSeconds, longer
+// for a noisier reading).
+struct CorrectorSettings {
+    double bandFrames;
+    double strayFrames;
+    double watchSeconds;
+};
+
 class DriftCorrector {
   public:
     static constexpr double MAX_PPM = 1000.0;
 
-    // targetFrames: the fill to hold; deadBandFrames: how far the filtered fill may stray
-    // before the controller acts; watchSeconds: the time constant the fill is watched through
-    // until then (longer for a noisier reading). Call before the audio thread runs.
-    void Start(double targetFrames, double deadBandFrames, double watchSeconds = 0.1);
+    // targetFrames: the fill to hold. Call before the audio thread runs.
+    void Start(double targetFrames, const CorrectorSettings& settings);
 
     // One captured block (interleaved stereo, frames frames), with the frames on their way to
     // the playback device when it was captured, in the measure of the target: the device's
@@ -39,25 +49,38 @@ class DriftCorrector {
     static constexpr uint32_t MaxOutputFrames(uint32_t frames) {
         return Resampler::MaxOutputFrames(frames);
     }
-    // How much faster the capture clock runs than the playback clock, as estimated.
-    double ClockRatioPpm() const { return integral_ * 1e6; }
+    // How much faster the capture clock runs than the playback clock, as estimated (while
+    // bypassed too): the slope of the fill it would have left alone.
+    double ClockRatioPpm() const;
     // True while every frame has been copied unchanged.
     bool Bypassed() const { return resampler_.Bypassed(); }
     // The fill to hold from now on is frames more (fewer when negative).
     void MoveTarget(double frames) { target_ += frames; }
+    double TargetFrames() const { return target_; }
 
   private:
     void Steer(uint32_t frames, double queueFrames);
+    void Regress(double dt, double u);
+    void GoWide(bool clocksChanged);
+    double Slope() const;
+    double SlopeError() const;
 
     Resampler resampler_;
     double target_ = 0.0;
-    double deadBand_ = 0.0; // seconds
+    double band_ = 0.0;  // seconds
+    double stray_ = 0.0; // seconds
     double watchSeconds_ = 0.1;
-    double smoothed_ = 0.0;        // the queue's error through one low-pass, seconds
-    double filtered_ = 0.0;        // and through a second
-    double firstError_ = 0.0;      // the first reading's, seconds
-    double integral_ = 0.0;        // the clock-ratio estimate, parts per one
-    double watchedSeconds_ = 0.0;  // since the start
-    double engagedSeconds_ = -1.0; // time since the controller first acted; < 0: not yet
-    bool first_ = true;
+    double smoothed_ = 0.0;      // the queue's error through one low-pass, seconds
+    double filtered_ = 0.0;      // and through a second
+    double smoothedSlope_ = 0.0; // the slope through the same two, parts per one
+    double filteredSlope_ = 0.0;
+    // The least-squares line through the uncorrected error: its weights, times (now 0) and
+    // readings summed; and the fill the resampling has taken away (seconds).
+    double sw_ = 0.0, st_ = 0.0, su_ = 0.0, stt_ = 0.0, stu_ = 0.0, suu_ = 0.0;
+    double corrected_ = 0.0;
+    double regressedSeconds_ = 0.0; // since the line was begun
+    double heldSlope_ = 0.0;        // the line before's, given while the new one is young
+    double watchedSeconds_ = 0.0;   // since the start
+    double engagedSeconds_ = -1.0;  // time since the controller first acted; < 0: not yet
+    double strayedSeconds_ = 0.0;   // the narrow loop outside the band, so long
 };

@@ -12,18 +12,14 @@ constexpr uint32_t SETTLE_WINDOWS = 5;
 constexpr uint32_t SETTLE_WINDOW_FRAMES = SAMPLE_RATE / SETTLE_WINDOWS;
 constexpr uint32_t WINDOW_FRAMES = SAMPLE_RATE / 2;
 constexpr uint32_t LATER_SLACK_BLOCKS = 2;
-// A live device's reading jitters by milliseconds with the audio thread's wake-ups: the
-// corrector watches it through seconds, which still catches 1000 ppm within a few ms.
-constexpr double WATCH_SECONDS = 2.0;
 
 } // namespace
 
-void PlaybackQueue::Start(uint32_t targetFrames, uint32_t blockFrames, uint32_t deadBandFrames,
-                          uint32_t startFillFrames) {
-    target_ = targetFrames;
-    blockFrames_ = blockFrames;
-    deadBand_ = deadBandFrames;
-    startFill_ = startFillFrames < targetFrames ? startFillFrames : targetFrames;
+void PlaybackQueue::Start(const QueueSettings& settings) {
+    target_ = settings.targetFrames;
+    blockFrames_ = settings.blockFrames;
+    correctorSettings_ = settings.corrector;
+    startFill_ = settings.startFillFrames < target_ ? settings.startFillFrames : target_;
     settleWindowsLeft_ = SETTLE_WINDOWS;
     raises_ = 0;
     windowFrames_ = windowBlocks_ = 0;
@@ -63,7 +59,7 @@ void PlaybackQueue::CloseWindow() {
     }
     if (!correcting_ && --settleWindowsLeft_ == 0) {
         correcting_ = true;
-        corrector_.Start(onTheirWaySum_ / windowBlocks_ - dropDue_, deadBand_, WATCH_SECONDS);
+        corrector_.Start(onTheirWaySum_ / windowBlocks_ - dropDue_, correctorSettings_);
     }
     windowFrames_ = windowBlocks_ = 0;
     lowest_ = UINT32_MAX;
@@ -72,6 +68,15 @@ void PlaybackQueue::CloseWindow() {
 
 uint32_t PlaybackQueue::Process(const int16_t* input, uint32_t frames, uint32_t heldFrames,
                                 int16_t* output) {
+    return Pass(input, frames, heldFrames, output);
+}
+
+uint32_t PlaybackQueue::Count(uint32_t frames, uint32_t heldFrames) {
+    return Pass(nullptr, frames, heldFrames, nullptr);
+}
+
+uint32_t PlaybackQueue::Pass(const int16_t* input, uint32_t frames, uint32_t heldFrames,
+                             int16_t* output) {
     const double onTheirWay = static_cast<double>(heldFrames) + frames;
     lowest_ = heldFrames < lowest_ ? heldFrames : lowest_;
     windowFrames_ += frames;
@@ -92,8 +97,11 @@ uint32_t PlaybackQueue::Process(const int16_t* input, uint32_t frames, uint32_t 
     const uint32_t drop = dropDue_ < frames ? dropDue_ : frames;
     dropDue_ -= drop;
     spliced_ = dropIsSplice_ ? drop : 0;
-    input += 2 * drop;
     frames -= drop;
+    if (input == nullptr) {
+        return correcting_ ? corrector_.Count(frames, reading) : frames;
+    }
+    input += 2 * drop;
     if (!correcting_) {
         std::memcpy(output, input, frames * BLOCK_ALIGN);
         return frames;

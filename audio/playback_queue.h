@@ -15,17 +15,14 @@
 #include <cstdint>
 
 #include "audio/drift_corrector.h"
+#include "audio/queue_settings.h"
 
 class PlaybackQueue {
   public:
-    // targetFrames: the most frames the device should hold when a block is written once the
-    // start has settled; blockFrames: the run's block; deadBandFrames: how far the filtered
-    // fill may stray from the level the first second left before the corrector acts (above the
-    // noise of the device's reading); startFillFrames: the silence put ahead of the first
-    // block, at most the target (capture's first burst may bring the queue up to the target).
-    // Call before the audio thread runs.
-    void Start(uint32_t targetFrames, uint32_t blockFrames, uint32_t deadBandFrames,
-               uint32_t startFillFrames);
+    // As the system's settings say (queue_settings.h); the start's fill is at most the target
+    // (capture's first burst may bring the queue up to the target). Call before the audio
+    // thread runs.
+    void Start(const QueueSettings& settings);
 
     // Frames of silence to put ahead of the first block; the start's fill, once, then 0.
     uint32_t TakeStartFill();
@@ -34,6 +31,9 @@ class PlaybackQueue {
     // block. Writes the frames to play into output (MaxOutputFrames(frames)) and returns how
     // many.
     uint32_t Process(const int16_t* input, uint32_t frames, uint32_t heldFrames, int16_t* output);
+    // The same without the samples: how many frames Process would have written. An object
+    // counts or processes, not both.
+    uint32_t Count(uint32_t frames, uint32_t heldFrames);
 
     // After an underrun: true when a block of frames of silence is to go ahead, the queue
     // standing that much higher from then on, as the machine has shown it needs; at most
@@ -54,14 +54,19 @@ class PlaybackQueue {
     uint32_t LastLowest() const { return lastLowest_; }
     bool Settled() const { return correcting_; }
     uint32_t TargetFrames() const { return target_; }
+    // The frames on their way at a write (the device's and the block's) the corrector holds,
+    // once the first second is over.
+    double HeldLevel() const { return corrector_.TargetFrames(); }
+    double ClockRatioPpm() const { return corrector_.ClockRatioPpm(); }
 
   private:
     void CloseWindow();
+    uint32_t Pass(const int16_t* input, uint32_t frames, uint32_t heldFrames, int16_t* output);
 
     DriftCorrector corrector_;
     uint32_t target_ = 0;
     uint32_t blockFrames_ = 0;
-    uint32_t deadBand_ = 0;
+    CorrectorSettings correctorSettings_ = {};
     uint32_t settleWindowsLeft_ = 0;
     uint32_t raises_ = 0;
     uint32_t startFill_ = 0;

@@ -49,6 +49,18 @@ bool WritePlaybackHeader(void* context, int index, uint32_t bytes) {
     return playbackWrite(run.waveOut, &header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
 }
 
+bool PlaybackPosition(void* context, uint32_t* frames) {
+    WinmmRun& run = *static_cast<WinmmRun*>(context);
+    MMTIME time = {};
+    time.wType = TIME_SAMPLES;
+    if (Winmm().waveOutGetPosition(run.waveOut, &time, sizeof time) != MMSYSERR_NOERROR ||
+        time.wType != TIME_SAMPLES) {
+        return false;
+    }
+    *frames = time.u.sample;
+    return true;
+}
+
 void FreeWinmmRun(StreamRun* base) {
     WinmmRun* run = static_cast<WinmmRun*>(base->system);
     for (int i = 0; i < BUFFER_COUNT; ++i) {
@@ -68,7 +80,7 @@ WinmmRun* NewWinmmRun(uint32_t bytes) {
     WinmmRun* run = new WinmmRun{};
     run->wave.base.system = run;
     run->wave.base.freeRun = FreeWinmmRun;
-    run->wave.device = {run, PlaybackState, WritePlaybackHeader};
+    run->wave.device = {run, PlaybackState, WritePlaybackHeader, PlaybackPosition};
     run->bufferBytes = bytes;
     run->ready = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     run->wave.processed = static_cast<int16_t*>(std::calloc(bytes, 1));

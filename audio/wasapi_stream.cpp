@@ -31,18 +31,6 @@ namespace {
 constexpr REFERENCE_TIME HNS_PER_MS = 10000;
 constexpr REFERENCE_TIME HNS_PER_SECOND = 10000000;
 constexpr UINT32 MIN_RENDER_PERIODS = 6; // room for the raised queue and a late packet
-// The fewest frames written and not yet played when a block is written (Held): the period
-// the engine's last pass took is played over the next period, and the next block must be in
-// before that pass whatever the phase of the capture's against the engine's, which wanders;
-// and a margin for the thread's wake-ups (measured on the virtual devices,
-// tests/measure/measure_stream.sh).
-constexpr uint32_t QUEUE_TARGET_PERIODS = 1;
-constexpr uint32_t QUEUE_MARGIN_MS = 2;
-// How far the filtered fill may stray before the drift corrector acts: above the reading's
-// noise. Under Wine the engine's passes come up to a period off their time, so the reading
-// strays by most of a period on one clock (measured: 180-840 frames at one fill), and by more
-// on a loaded machine.
-constexpr uint32_t QUEUE_DEAD_BAND_PERIODS = 2;
 const wchar_t PRO_AUDIO_TASK[] = L"Pro Audio";
 
 using AvSetProc = HANDLE(WINAPI*)(LPCWSTR, LPDWORD);
@@ -382,9 +370,7 @@ bool PrepareRun(WasapiRun& self, IMMDevice* captureEndpoint, IMMDevice* renderEn
                     static_cast<int16_t*>(std::calloc(blockFrames, BLOCK_ALIGN)), blockFrames};
     self.queueOutput = static_cast<int16_t*>(
         std::calloc(PlaybackQueue::MaxOutputFrames(blockFrames), BLOCK_ALIGN));
-    const uint32_t target =
-        QUEUE_TARGET_PERIODS * blockFrames + QUEUE_MARGIN_MS * SAMPLE_RATE / 1000;
-    self.base.queue.Start(target, blockFrames, QUEUE_DEAD_BAND_PERIODS * blockFrames, target);
+    self.base.queue.Start(WasapiQueueSettings(blockFrames));
     REFERENCE_TIME latency = 0;
     const bool ok =
         self.captureEvent != nullptr && self.renderEvent != nullptr && self.quitEvent != nullptr &&

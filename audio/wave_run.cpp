@@ -8,21 +8,19 @@
 
 namespace {
 
-// The most frames queued at a write once the start has settled: the fewest that held on the
-// virtual devices (tests/measure/measure_stream.sh, the program beside a plain passthrough,
-// 20 ms blocks): at 20 ms, runs of breaks under load (50 in 10 s); at 40 ms, 15-28 breaks a
-// minute on a quiet machine, where the passthrough had 1-2; at 60 ms mostly about as many as
-// it (1-5 against 1-5 in four runs of five; one run of 13 against 2).
-constexpr uint32_t WAVE_QUEUE_TARGET_MS = 60;
-
 void Write(WaveRun& run, int index, uint32_t bytes) {
-    if (!run.device.write(run.device.context, index, bytes)) {
+    if (run.device.write(run.device.context, index, bytes)) {
+        run.framesWritten += bytes / BLOCK_ALIGN;
+    } else {
         run.base.deviceCallFailed.store(1);
     }
     run.writtenBytes[index] = bytes;
     run.lastWritten = index;
 }
 
+// What the device holds: the frames written and not yet played as its position tells, never
+// more than the headers it has not given back (which it gives back in bursts, so they alone
+// read a block high half the time).
 uint32_t HeldFrames(const WaveRun& run) {
     uint32_t bytes = 0;
     for (int i = 0; i < BUFFER_COUNT; ++i) {
@@ -30,7 +28,13 @@ uint32_t HeldFrames(const WaveRun& run) {
             bytes += run.writtenBytes[i];
         }
     }
-    return bytes / BLOCK_ALIGN;
+    const uint32_t queued = bytes / BLOCK_ALIGN;
+    uint32_t played = 0;
+    if (run.device.played == nullptr || !run.device.played(run.device.context, &played)) {
+        return queued;
+    }
+    const uint32_t unplayed = run.framesWritten - played;
+    return unplayed < queued ? unplayed : queued;
 }
 
 // Puts frames of silence ahead, a block's length a header, while headers are free; returns the
@@ -86,17 +90,8 @@ int WritePlayback(WaveRun& run, int index, uint32_t bytes, uint32_t now) {
 
 } // namespace
 
-// In whole blocks: that is how the headers report it. Which block a reading falls in wanders
-// with the phase of the two devices' passes, and more on a loaded machine, so the corrector
-// lets the filtered fill stray two blocks before it acts. One block of silence goes ahead:
-// capture's first burst brings the queue up to its target anyway, and where it does not, the
-// first underruns raise it. Of the fills tried beside a passthrough (none, one block, the
-// whole target) one block gave the lowest median delay (72 ms against 92 and 82 ms) with no
-// more breaks, though Wine's start-to-start spread is as large as those differences.
 void StartWaveQueue(WaveRun& run, uint32_t blockFrames) {
-    const uint32_t frames = WAVE_QUEUE_TARGET_MS * SAMPLE_RATE / 1000;
-    run.base.queue.Start((frames + blockFrames - 1) / blockFrames * blockFrames, blockFrames,
-                         2 * blockFrames, blockFrames);
+    run.base.queue.Start(WaveQueueSettings(blockFrames));
 }
 
 uint32_t WavePlaybackBytes(uint32_t blockBytes) {

@@ -21,6 +21,9 @@ struct WavePlayback {
     HeaderState (*state)(void* context, int index);
     // Hands header index with bytes bytes to the device; false when the device refused it.
     bool (*write)(void* context, int index, uint32_t bytes);
+    // Frames the device has played since it was opened (counting on past 2^32 from 0); false
+    // when it cannot tell.
+    bool (*played)(void* context, uint32_t* frames);
 };
 
 struct WaveRun {
@@ -34,6 +37,7 @@ struct WaveRun {
     int playIndex = 0;
     int lastWritten = -1;
     uint32_t writtenBytes[BUFFER_COUNT] = {}; // each header's last write
+    uint32_t framesWritten = 0;               // since the device was opened, counting on past 2^32
     // The playback header that carried the end of the fade-out, -1 until it was written.
     std::atomic<int32_t> fadeOutHeader{-1};
 };

@@ -31,7 +31,8 @@ bool BindAll() {
            Bind(module, "waveOutWrite", f.waveOutWrite) &&
            Bind(module, "waveInStart", f.waveInStart) &&
            Bind(module, "waveInReset", f.waveInReset) &&
-           Bind(module, "waveOutReset", f.waveOutReset);
+           Bind(module, "waveOutReset", f.waveOutReset) &&
+           Bind(module, "waveOutGetPosition", f.waveOutGetPosition);
 }
 
 } // namespace

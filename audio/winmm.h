@@ -25,6 +25,7 @@ struct WinmmFunctions {
     decltype(&::waveInStart) waveInStart;
     decltype(&::waveInReset) waveInReset;
     decltype(&::waveOutReset) waveOutReset;
+    decltype(&::waveOutGetPosition) waveOutGetPosition;
 };
 
 // True when every function above was found in the system's winmm.dll (bound on first use).

@@ -54,7 +54,7 @@ void RunCorrector(benchmark::State& state, bool acting) {
     constexpr double TARGET = 132;
     const auto frames = static_cast<uint32_t>(state.range(0));
     DriftCorrector corrector;
-    corrector.Start(TARGET, 11);
+    corrector.Start(TARGET, {11, 33, 0.1});
     std::vector<int16_t> in(2 * frames), out(2 * DriftCorrector::MaxOutputFrames(frames));
     for (size_t i = 0; i < in.size(); ++i) {
         in[i] = static_cast<int16_t>(9000 * std::sin(0.03 * static_cast<double>(i / 2 + i % 2)));

@@ -26,7 +26,8 @@ struct Played {
 Played Play(uint32_t fill, uint32_t startHeld, uint32_t blocks, uint32_t surplusAt,
             uint32_t surplus) {
     PlaybackQueue queue;
-    queue.Start(TARGET, BLOCK, 4 * BLOCK, fill); // the corrector's own test is elsewhere
+    // The corrector's own test is elsewhere.
+    queue.Start({TARGET, BLOCK, fill, {4.0 * BLOCK, 8.0 * BLOCK, 0.1}});
     uint32_t held = startHeld + queue.TakeStartFill();
     Played result = {0, 0, 0, true};
     std::vector<int16_t> in(2 * BLOCK), out(2 * PlaybackQueue::MaxOutputFrames(BLOCK));

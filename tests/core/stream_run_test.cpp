@@ -37,11 +37,12 @@ TestRun* NewTestRun(bool playsAtOnce, std::atomic<bool>* freed) {
         device->writes.fetch_add(1);
         return true;
     };
-    self->run.device = {self, state, write};
+    self->run.device = {self, state, write, nullptr};
     self->playsAtOnce = playsAtOnce;
     self->freed = freed;
     self->run.processed = self->processed.data();
-    self->run.base.queue.Start(BUFFER_COUNT * FRAMES, FRAMES, FRAMES, 0); // never trimmed here
+    // Never trimmed here.
+    self->run.base.queue.Start({BUFFER_COUNT * FRAMES, FRAMES, 0, {FRAMES, 2.0 * FRAMES, 0.1}});
     for (int i = 0; i < BUFFER_COUNT; ++i) {
         self->blocks[i].assign(2 * FRAMES, SENTINEL);
         self->run.playback[i] = self->blocks[i].data();

@@ -76,9 +76,13 @@ helps() { render $1 --help && grep -q -- --buffer-ms $W/out.txt; }
 each_build "$ALL" "--help: the usage on stdout, exit 0" helps
 render native $T $W/plain.wav
 check "a quiet input: no clipped blocks" grep -qx 'clipped blocks: 0' $W/err.txt
-render native --clock-skew-ppm 0 $T $W/unskewed.wav
-check "--clock-skew-ppm 0: the same bytes as without it" cmp $W/plain.wav $W/unskewed.wav
-check "--clock-skew-ppm: the corrector's final ratio printed" grep -q 'final ratio +0.000 ppm' $W/err.txt
+printed() { grep -q 'final ratio +0.000 ppm' $W/err.txt && grep -q 'breaks 0, splices 0' $W/err.txt; }
+for stream in wasapi winmm; do
+  render native --clock-skew-ppm 0 --stream $stream --no-clock-noise $T $W/unskewed.wav
+  check "--clock-skew-ppm 0 --stream $stream, no noise: the same bytes as without it" \
+    cmp $W/plain.wav $W/unskewed.wav
+  check "--clock-skew-ppm: ratio, queue error, breaks and splices printed ($stream)" printed
+done
 render native --volume -100 $W/loud.wav $W/clipped.wav
 check "1 s at x10 in 50 ms blocks: 20 clipped blocks" grep -qx 'clipped blocks: 20' $W/err.txt
 

@@ -270,9 +270,10 @@ TEST_F(Stream, TheQueueIsAtItsTargetAfterTheFirstSecondAndOneClockPassesUnchange
         Pump(1600); // the first second, and the window after it
         const PlaybackQueue& queue = *OpenRunQueue();
         EXPECT_TRUE(queue.Settled());
+        const char* system = prefix.empty() ? "WinMM" : "WASAPI";
         EXPECT_LE(queue.LastLowest(), queue.TargetFrames() + 441) // a WinMM block is more
-            << (prefix.empty() ? "WinMM" : "WASAPI") << ": more than a WASAPI period beyond";
-        EXPECT_TRUE(queue.Bypassed());
+            << system << ": more than a WASAPI period beyond";
+        EXPECT_TRUE(queue.Bypassed()) << system;
         ASSERT_TRUE(StopAndWait());
     }
 }

@@ -1,16 +1,23 @@
-// Two device clocks, simulated: the rendered blocks as the live stream would play them if the
-// capture device's clock ran skewPpm faster (negative: slower) than the playback device's,
-// with the drift corrector between them.
+// Two device clocks, simulated: the rendered blocks as the live stream plays them if the capture
+// device's clock ran skewPpm faster (negative: slower) than the playback device's, through the
+// stream's own PlaybackQueue with the system's own settings (queue_settings.h).
 //
-// The model: capture completes a block of blockFrames every blockFrames / (44100 (1 + skew))
-// seconds; the audio thread wakes up to WAKE_MS later, hands the block through the corrector
-// and writes what it gives to the playback queue, which a device at exactly 44100 frames per
-// second drains from the first write on. The queue starts filled with silence so that it
-// stands at its target whenever a block is captured. The corrector reads the fill at each
-// block's capture instant to within +-READING_NOISE_MS, as the devices' reported positions
-// and time stamps give it. The queue running dry before a write is a repeat (the device
-// played silence); a write that would take it two blocks beyond its target drops the block.
-// Random draws come from a fixed generator, so every build gives the same result bit for bit.
+// Capture completes a block every blockFrames / (44100 (1 + skew)) seconds; the audio thread
+// wakes up to WAKE_MS later, puts silence ahead as the stream does (the start's fill, a raise
+// after a break), hands the block through the queue and writes what it gives; the device plays
+// at exactly 44100 frames a second from the first write on. What the queue is told the device
+// holds is what each system's stream reads, modelled:
+// - WASAPI: the engine takes a period at a time; the fill is read from the padding and the
+//   time since the engine's last pass, whose stamp is as late as the thread's wake-up, with
+//   reading noise of +-READING_NOISE_MS on top.
+// - WinMM: headers of a block, a played one given back at its end or, half the time, with the
+//   next one (bursts of two); the fill is read as the frames written less the device's
+//   position, which moves 10 ms at a time, and never more than the headers not given back.
+// A device running dry before a write is a break (it played silence); a block that does not fit
+// in the device's buffer is dropped, a break too; a drop by the queue after the first second
+// is a splice. Random draws come from a fixed generator, so every build gives the same result
+// bit for bit; without noise (no wake-ups late, no reading noise, no bursts) one clock plays
+// every frame as it came.
 #pragma once
 
 #include <cstddef>
@@ -21,27 +28,43 @@
 
 constexpr int CLOCK_SKEW_MAX_PPM = static_cast<int>(DriftCorrector::MAX_PPM);
 constexpr double CLOCK_SKEW_WAKE_MS = 2.0;
-constexpr double CLOCK_SKEW_READING_NOISE_MS = 0.1;
-constexpr double CLOCK_SKEW_TARGET_MS = CLOCK_SKEW_WAKE_MS + 1.0; // and a block's drift
-constexpr double CLOCK_SKEW_DEAD_BAND_MS = 0.25;
-constexpr double CLOCK_SKEW_SETTLE_SECONDS = 10.0;
+constexpr double CLOCK_SKEW_READING_NOISE_MS = 0.5;
+constexpr double CLOCK_SKEW_QUIET_SECONDS = 2.0;   // breaks and splices counted after it
+constexpr double CLOCK_SKEW_LEVEL_SECONDS = 3.0; // the fill's level taken until then
+constexpr double CLOCK_SKEW_SETTLE_SECONDS = 30.0; // the queue's error measured after it
+constexpr double CLOCK_SKEW_LOCK_SECONDS = 180.0;  // the ratio's error measured after it
+
+enum class ClockStream { Wasapi, WinMM };
+
+struct ClockSkewRun {
+    ClockStream stream = ClockStream::Wasapi;
+    uint32_t blockFrames = 442;
+    double skewPpm = 0.0;
+    double stepPpm = 0.0;     // added to the skew at stepSeconds (a clock that changes)
+    double stepSeconds = 0.0; // 0: no step
+    bool noise = true;
+};
 
 struct ClockSkewReport {
-    double ratioPpm = 0.0;            // the corrector's clock-ratio estimate at the end
-    double largestQueueErrorMs = 0.0; // after CLOCK_SKEW_SETTLE_SECONDS
-    uint32_t droppedBlocks = 0;       // after CLOCK_SKEW_SETTLE_SECONDS
-    uint32_t repeats = 0;             // after CLOCK_SKEW_SETTLE_SECONDS
-    bool settled = false;             // the stream lasted beyond CLOCK_SKEW_SETTLE_SECONDS
+    double ratioPpm = 0.0;               // the corrector's clock-ratio estimate at the end
+    double largestQueueErrorMs = 0.0;    // from its settled level, after the settle seconds
+    double queueErrorAfterQuietMs = 0.0; // the same from the level seconds on
+    double largestRatioErrorPpm = 0.0;   // from the skew, after the lock seconds (and the step's)
+    uint32_t breaks = 0;                 // after the quiet seconds
+    uint32_t splices = 0;                // after the quiet seconds
+    double seconds = 0.0;                // how long the stream lasted
+    bool bypassed = false;               // every frame passed unchanged, start to end
 };
 
 // processed: the rendered stream (interleaved stereo, frames frames), cut into blocks of
-// blockFrames as the live stream cuts it. played (when not null) receives what the playback
-// device plays after the initial fill: every written frame, silence for a repeat. With
-// processed null only the queue is simulated (hours take moments).
-ClockSkewReport SimulateClockSkew(const int16_t* processed, size_t frames, uint32_t blockFrames,
-                                  double skewPpm, std::vector<int16_t>* played);
+// run.blockFrames as the live stream cuts it. played (when not null) receives what the device
+// plays after the start's fill: every written frame, silence for a break. With processed null
+// only the queue is simulated (hours take moments).
+ClockSkewReport SimulateClockSkew(const int16_t* processed, size_t frames, const ClockSkewRun& run,
+                                  std::vector<int16_t>* played);
 
-// For the renderer: replaces output (rendered with buffer length bufferMs) by what the
-// playback device plays, and prints the corrector's final ratio and the largest queue error
-// after settling to stderr.
-void PlayThroughClockSkew(std::vector<int16_t>& output, int bufferMs, double skewPpm);
+// For the renderer: replaces output (rendered with buffer length bufferMs) by what the device
+// plays, and prints the corrector's final ratio, the largest queue error, the breaks and the
+// splices to stderr.
+void PlayThroughClockSkew(std::vector<int16_t>& output, int bufferMs, ClockStream stream,
+                          double skewPpm, bool noise);

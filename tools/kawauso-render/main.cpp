@@ -37,7 +37,8 @@ constexpr size_t MAX_KEPT_PATH_UNITS = 32768; // the longest path Windows knows,
 const char USAGE[] =
     "usage: kawauso-render [--pitch P] [--volume V] [--buffer-ms MS] [--no-fade] [--plugin PATH]\n"
     "                      [--plugin-state FILE] [--isolated [--block-ahead]]\n"
-    "                      [--clock-skew-ppm N] IN.wav OUT.wav\n"
+    "                      [--clock-skew-ppm N [--stream wasapi|winmm] [--no-clock-noise]]\n"
+    "                      IN.wav OUT.wav\n"
     "  --pitch P       pitch slider position, -200 (octave up) .. 200 (octave down); default 0\n"
     "  --volume V      volume slider position, -100 (x10) .. 100 (x0.1); default 0\n"
     "  --buffer-ms MS  buffer length in milliseconds, 10 .. 10000; default 50\n"
@@ -53,9 +54,13 @@ const char USAGE[] =
     "  --block-ahead   every block one block ahead, as the program runs an isolated effect that\n"
     "                  cannot keep up: OUT is the effect's sound one block later\n"
     "  --clock-skew-ppm N   play the blocks as if the capture device's clock ran N ppm faster\n"
-    "                  (-1000 .. 1000; negative: slower) than the playback device's, the drift\n"
-    "                  corrector between them; OUT then holds what the playback device plays,\n"
-    "                  and its final ratio and largest queue error after 10 s are printed\n"
+    "                  (-1000 .. 1000; negative: slower) than the playback device's, through\n"
+    "                  the stream's own playback queue and drift corrector; OUT then holds what\n"
+    "                  the playback device plays, and the final ratio, the largest queue error,\n"
+    "                  breaks and splices after the first 2 s are printed\n"
+    "  --stream S      the system whose queue and fill reading are simulated: wasapi (default,\n"
+    "                  the buffer a period) or winmm (the buffer a header)\n"
+    "  --no-clock-noise  wake-ups on time, fill readings exact, headers given back at once\n"
     "IN.wav must be PCM, 44100 Hz, 16 bits, 2 channels; OUT.wav gets the same length (but for\n"
     "a clock skew).\n";
 
@@ -185,6 +190,8 @@ int RunRender(int argc, char** argv) {
     int pathCount = 0;
     int skewPpm = 0;
     bool skewed = false;
+    ClockStream stream = ClockStream::Wasapi;
+    bool clockNoise = true;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         const char* next = (i + 1 < argc) ? argv[i + 1] : nullptr;
@@ -228,6 +235,15 @@ int RunRender(int argc, char** argv) {
             }
             skewed = true;
             ++i;
+        } else if (std::strcmp(arg, "--stream") == 0) {
+            const bool wasapi = next != nullptr && std::strcmp(next, "wasapi") == 0;
+            if (!wasapi && (next == nullptr || std::strcmp(next, "winmm") != 0)) {
+                return Usage("--stream takes wasapi or winmm");
+            }
+            stream = wasapi ? ClockStream::Wasapi : ClockStream::WinMM;
+            ++i;
+        } else if (std::strcmp(arg, "--no-clock-noise") == 0) {
+            clockNoise = false;
         } else if (std::strcmp(arg, "--no-fade") == 0) {
             options.fadeIn = false;
         } else if (arg[0] == '-' && arg[1] != '\0') {
@@ -276,7 +292,7 @@ int RunRender(int argc, char** argv) {
         return ReportFailure(options, statePath, fault);
     }
     if (skewed) {
-        PlayThroughClockSkew(output, options.bufferMs, skewPpm);
+        PlayThroughClockSkew(output, options.bufferMs, stream, skewPpm, clockNoise);
     }
     if (!WriteWavFile(paths[1], output, error)) {
         std::fprintf(stderr, "kawauso-render: %s: %s\n", paths[1], error.c_str());

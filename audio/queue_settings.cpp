@@ -1,0 +1,55 @@
+#include "audio/queue_settings.h"
+
+#include "audio/audio_format.h"
+
+namespace {
+
+constexpr uint32_t FramesForMs(uint32_t ms) {
+    return ms * SAMPLE_RATE / 1000;
+}
+
+// WASAPI: the period the engine's last pass took is played over the next period, and the next
+// block must be in before that pass whatever the phase of the capture's against the engine's,
+// which wanders; and a margin for the thread's wake-ups (measured on the virtual devices,
+// tests/measure/measure_stream.sh).
+constexpr uint32_t WASAPI_TARGET_PERIODS = 1;
+constexpr uint32_t WASAPI_MARGIN_MS = 2;
+// Its reading strays by the wake-ups (up to 2 ms), the clock readings (+-0.5 ms) and, under
+// Wine, engine passes up to a period off: through the fitted line a drift of half a millisecond
+// is told from that, and through a low-pass of a second 3 ms are (Wine's passes, late a few
+// times in a row, come near it); a twentieth and a third of the queue's room.
+constexpr double WASAPI_BAND_MS = 0.5;
+constexpr double WASAPI_STRAY_MS = 3.0;
+constexpr double WASAPI_WATCH_SECONDS = 1.0;
+
+// WinMM: the fewest frames queued at a write that held on the virtual devices
+// (tests/measure/measure_stream.sh, the program beside a plain passthrough, 20 ms blocks): at
+// 20 ms, runs of breaks under load (50 in 10 s); at 40 ms, 15-28 breaks a minute on a quiet
+// machine, where the passthrough had 1-2; at 60 ms mostly about as many as it.
+constexpr uint32_t WAVE_TARGET_MS = 60;
+// Read as the frames written less the device's position, which moves 441 frames at a time (under
+// Wine, measured), against blocks of 883: the reading beats through 10 ms every 9 s on one
+// clock. The line tells a fifth of a block from that; the low-pass, 0.6 of a block.
+constexpr double WAVE_BAND_BLOCKS = 0.2;
+constexpr double WAVE_STRAY_BLOCKS = 0.6;
+constexpr double WAVE_WATCH_SECONDS = 1.0;
+
+} // namespace
+
+QueueSettings WasapiQueueSettings(uint32_t periodFrames) {
+    const uint32_t target = WASAPI_TARGET_PERIODS * periodFrames + FramesForMs(WASAPI_MARGIN_MS);
+    return {target,
+            periodFrames,
+            target,
+            {WASAPI_BAND_MS * SAMPLE_RATE / 1000.0, WASAPI_STRAY_MS * SAMPLE_RATE / 1000.0,
+             WASAPI_WATCH_SECONDS}};
+}
+
+QueueSettings WaveQueueSettings(uint32_t blockFrames) {
+    const uint32_t frames = FramesForMs(WAVE_TARGET_MS);
+    const uint32_t target = (frames + blockFrames - 1) / blockFrames * blockFrames;
+    return {target,
+            blockFrames,
+            blockFrames,
+            {WAVE_BAND_BLOCKS * blockFrames, WAVE_STRAY_BLOCKS * blockFrames, WAVE_WATCH_SECONDS}};
+}
