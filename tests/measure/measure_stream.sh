@@ -26,7 +26,7 @@ done
 
 CLICK_COUNT=16 && source "$(dirname "$0")/measure_lib.sh"
 
-PASSTHROUGH=$WIN32_TREE/tests/kawauso-passthrough.exe
+PASSTHROUGH=$PROGRAM_TREE/tests/kawauso-passthrough.exe  # of the bitness the program runs in
 passthrough() {  # system, prefix, buffer ms, seconds: in the background, its PID in PASS_PID
   local kind; kind=$(tr 'A-Z' 'a-z' <<< "$1")
   wine "$PASSTHROUGH" "$kind" "${2}Monitor of TestMic" "${2}TestSpeaker" "$3" "$4" \

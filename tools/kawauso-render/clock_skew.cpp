@@ -28,6 +28,10 @@ constexpr double SecondsForMs(double ms) {
 
 // WinMM's position moves on a period of the sound server's at a time, as Wine's does.
 constexpr double WINMM_POSITION_STEP_MS = 10.0;
+// A pass, or a header's end, and a write at the same instant, give or take the rounding of
+// summed block times: the write is in time.
+constexpr double PASS_TOLERANCE = 1e-9;
+constexpr double DRY_TOLERANCE_FRAMES = 1e-6;
 // WASAPI's render buffer holds this many periods (MIN_RENDER_PERIODS of the stream).
 constexpr double WASAPI_BUFFER_PERIODS = 6.0;
 
@@ -42,7 +46,7 @@ class Device {
     // frames are added to silence); the device then goes on from what it has.
     bool RanDry(double t, double& silence) {
         const double behind = Taken(t) - written_;
-        if (start_ < 0.0 || behind <= 0.0) {
+        if (start_ < 0.0 || behind <= DRY_TOLERANCE_FRAMES) {
             return false;
         }
         silence += behind;
@@ -67,9 +71,10 @@ class Device {
             return unplayed < headers ? unplayed : headers;
         }
         const double period = run_.blockFrames;
-        const double sincePass = std::fmod((t - start_) * SAMPLE_RATE, period) / SAMPLE_RATE;
+        const double taken = Taken(t);
+        const double sincePass = (Played(t) - (taken - period)) / SAMPLE_RATE;
         const double late = Noise(CLOCK_SKEW_WAKE_MS) * 0.001; // the pass's stamp
-        const double padding = written_ - Taken(t);
+        const double padding = written_ - taken;
         const double rest = sincePass > late ? period - (sincePass - late) * SAMPLE_RATE : period;
         const double noise = (2.0 * Noise(1.0) - 1.0) * CLOCK_SKEW_READING_NOISE_MS;
         return padding + rest + noise * SAMPLE_RATE / 1000.0;
@@ -119,13 +124,14 @@ class Device {
     double Played(double t) const { return t > start_ ? (t - start_) * SAMPLE_RATE : 0.0; }
 
     // What the device has taken by t: on WASAPI a period at each of the engine's passes, the
-    // first at the start.
+    // first at the start; a block written at the very instant of a pass is in time for it.
     double Taken(double t) const {
         if (run_.stream == ClockStream::WinMM) {
             return Played(t);
         }
         const double period = run_.blockFrames;
-        return (std::floor(Played(t) / period) + 1.0) * period;
+        const double passes = std::ceil(Played(t) / period - PASS_TOLERANCE);
+        return (passes > 1.0 ? passes : 1.0) * period;
     }
 
     // Headers are given back in order, at their end or, late, a block after it: what is
