@@ -15,29 +15,27 @@
 #include "platform/platform.h"
 
 struct FadePair {
-    int32_t fadeTarget;  // > 0 fade-in of that many frames, < 0 fade-out, 0 none
-    int32_t fadeCounter; // frames into the ramp
+    int32_t fadeTarget;   // > 0 fade-in of that many frames, < 0 fade-out, 0 none
+    int32_t fadeCounter;  // frames into the ramp
 };
 
-extern double gain;                       // EngineLock on both sides
-extern double pitchRatio;                 // EngineLock on both sides
-extern std::atomic<int32_t> pluginActive; // read under EngineLock by the audio thread
-extern int32_t running;                   // UI thread only
+extern double gain;        // EngineLock on both sides
+extern double pitchRatio;  // EngineLock on both sides
+extern std::atomic<int32_t> pluginActive;  // read under EngineLock by the audio thread
+extern int32_t running;                    // UI thread only
 extern std::atomic<int32_t> stopping;
 extern std::atomic<FadePair> fadePair;
-extern uint8_t clipFlag; // audio thread only
+extern uint8_t clipFlag;                   // audio thread only
 extern std::atomic<uint32_t> lastClipTick;
-extern uint32_t bufferBytes; // UI thread only
-extern int32_t playIndex;    // audio thread only; never reset
+extern uint32_t bufferBytes;               // UI thread only
+extern int32_t playIndex;                  // audio thread only; never reset
 extern PlatformLock EngineLock;
-extern PitchChannel pitchChannels[2]; // audio thread only; never reset
+extern PitchChannel pitchChannels[2];      // audio thread only; never reset
 
 constexpr uint32_t LAST_CLIP_TICK_NONE = 0xFFFFFFFFu;
 
 // UI side of the fade pair: replaces both values at once.
-inline void SetFade(int32_t target, int32_t counter) {
-    fadePair.store(FadePair{target, counter});
-}
+inline void SetFade(int32_t target, int32_t counter) { fadePair.store(FadePair{target, counter}); }
 
 // Puts every variable back to its value at program start (the lock is not touched). For a
 // fresh engine in the offline renderer and in tests.

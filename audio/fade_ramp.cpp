@@ -15,8 +15,8 @@ inline float RampFactor(int32_t counter, int32_t length) {
 }
 
 inline int16_t Scale(int16_t sample, float factor) {
-    return static_cast<int16_t>(
-        static_cast<int32_t>(static_cast<double>(sample) * static_cast<double>(factor)));
+    return static_cast<int16_t>(static_cast<int32_t>(static_cast<double>(sample) *
+                                                     static_cast<double>(factor)));
 }
 
 // Frame k covers samples 2k and 2k + 1; with an odd count the last frame has only its left
@@ -35,7 +35,7 @@ inline void SilenceFrame(int16_t* buffer, uint32_t k, uint32_t samples) {
     }
 }
 
-} // namespace
+}  // namespace
 
 void ApplyFadeRamp(int16_t* buffer, uint32_t samples) {
     const FadePair taken = fadePair.load();

@@ -20,8 +20,8 @@ struct StageRegisters {
 };
 
 StageRegisters LoadRegisters(PitchChannel* p) {
-    return StageRegisters{p->ring,    p->history,    p->writePos,
-                          p->readPos, p->historyPos, p->crossfadeLeft};
+    return StageRegisters{p->ring, p->history, p->writePos, p->readPos, p->historyPos,
+                          p->crossfadeLeft};
 }
 
 void StoreRegisters(PitchChannel* p, const StageRegisters& r) {
@@ -32,21 +32,20 @@ void StoreRegisters(PitchChannel* p, const StageRegisters& r) {
 }
 
 // Conversion to a 32-bit integer dropping the fraction (toward zero).
-inline int32_t Truncate(double x) {
-    return static_cast<int32_t>(x);
-}
+inline int32_t Truncate(double x) { return static_cast<int32_t>(x); }
 
 // The output of a call with b crossfade steps to go (b > 0): s undelayed, h delayed.
 inline int16_t CrossfadeResult(int32_t b, int32_t s, int32_t h) {
     int32_t dist = (b > HISTORY_DELAY) ? b - HISTORY_DELAY : HISTORY_DELAY - b;
-    return static_cast<int16_t>(
-        Truncate((1.0 - dist * CROSSFADE_WEIGHT_STEP) * s + (h * dist) * CROSSFADE_WEIGHT_STEP));
+    return static_cast<int16_t>(Truncate((1.0 - dist * CROSSFADE_WEIGHT_STEP) * s +
+                                         (h * dist) * CROSSFADE_WEIGHT_STEP));
 }
 
 // One call of the stage. Every value is computed in double precision in exactly this order;
 // ProcessSample and every block that cannot take the paired path come here.
-inline int16_t StageStep(StageRegisters& r, int16_t sample, double g, double ratio, bool& clipped) {
-    r.ring[r.writePos] = sample; // stored before the read: a read at writePos sees it
+inline int16_t StageStep(StageRegisters& r, int16_t sample, double g, double ratio,
+                         bool& clipped) {
+    r.ring[r.writePos] = sample;  // stored before the read: a read at writePos sees it
 
     int32_t i0 = Truncate(r.readPos);
     int32_t i1 = (i0 + 1 == RING_LENGTH) ? 0 : i0 + 1;
@@ -124,8 +123,8 @@ void RunScalar(const int16_t* input, int16_t* output, uint32_t samples, double g
 constexpr uint32_t CHUNK_FRAMES = 512;
 
 struct PairChunk {
-    int16_t stage[2 * (HISTORY_LENGTH + CHUNK_FRAMES)]; // interleaved like the output
-    uint16_t crossings[2][CHUNK_FRAMES];                // frames where a lane crossed
+    int16_t stage[2 * (HISTORY_LENGTH + CHUNK_FRAMES)];  // interleaved like the output
+    uint16_t crossings[2][CHUNK_FRAMES];                 // frames where a lane crossed
     uint32_t crossingCount[2];
 };
 
@@ -133,7 +132,7 @@ struct PairChunk {
 struct PairLanes {
     __m128d readPos;
     __m128d writePosAsDouble;
-    __m128d distance; // writePos - readPos, the t - u of the next call
+    __m128d distance;  // writePos - readPos, the t - u of the next call
     __m128d mixHighest;
     __m128d mixLowest;
     int32_t writePos[2];
@@ -154,26 +153,23 @@ bool ChannelIsPairable(const PitchChannel& p) {
 // The lanes stand at the same places and, doing the same operations, stay there.
 bool ChannelsMoveTogether() {
     return pitchChannels[0].writePos == pitchChannels[1].writePos &&
-           std::memcmp(&pitchChannels[0].readPos, &pitchChannels[1].readPos, sizeof(double)) == 0;
+           std::memcmp(&pitchChannels[0].readPos, &pitchChannels[1].readPos,
+                       sizeof(double)) == 0;
 }
 
-inline int32_t Neighbour(int32_t i) {
-    return (i + 1 == RING_LENGTH) ? 0 : i + 1;
-}
+inline int32_t Neighbour(int32_t i) { return (i + 1 == RING_LENGTH) ? 0 : i + 1; }
 
 // Sign-extends the 16-bit lanes 0..3 of x to 32 bits.
-inline __m128i Widen(__m128i x) {
-    return _mm_srai_epi32(_mm_unpacklo_epi16(x, x), 16);
-}
+inline __m128i Widen(__m128i x) { return _mm_srai_epi32(_mm_unpacklo_epi16(x, x), 16); }
 
 void CopyRingsAsDoubles() {
     const int16_t* ringL = pitchChannels[0].ring;
     const int16_t* ringR = pitchChannels[1].ring;
     int i = 0;
     for (; i + 4 <= RING_LENGTH; i += 4) {
-        const __m128i pairs =
-            _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(ringL + i)),
-                               _mm_loadl_epi64(reinterpret_cast<const __m128i*>(ringR + i)));
+        const __m128i pairs = _mm_unpacklo_epi16(
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(ringL + i)),
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(ringR + i)));
         const __m128i low = Widen(pairs);
         const __m128i high = Widen(_mm_unpackhi_epi64(pairs, pairs));
         _mm_store_pd(ringCopy + 2 * i, _mm_cvtepi32_pd(low));
@@ -232,8 +228,8 @@ inline void StoreFrame(int16_t* frame, __m128i packed) {
 // Together the two lanes stand at the same places (ChannelsMoveTogether), so one index serves
 // both and each frame of the ring copy is read and written whole.
 template <bool Together>
-void RunPairLoop(const int16_t* input, uint32_t frames, double g, double ratio, PairLanes& lanes,
-                 PairChunk& chunk) {
+void RunPairLoop(const int16_t* input, uint32_t frames, double g, double ratio,
+                 PairLanes& lanes, PairChunk& chunk) {
     const __m128d one = _mm_set1_pd(1.0);
     const __m128d ringLength = _mm_set1_pd(static_cast<double>(RING_LENGTH));
     const __m128d gainV = _mm_set1_pd(g);
@@ -269,11 +265,11 @@ void RunPairLoop(const int16_t* input, uint32_t frames, double g, double ratio, 
             const int32_t i0L = _mm_cvtsi128_si32(i0);
             int32_t i0R = i0L;
             if constexpr (!Together) {
-                i0R = _mm_extract_epi16(i0, 2); // 0..881 fits the low half
+                i0R = _mm_extract_epi16(i0, 2);  // 0..881 fits the low half
             }
             __m128d a0;
             __m128d a1;
-            if (i0L == RING_LENGTH - 1 || i0R == RING_LENGTH - 1) { // a neighbour is index 0
+            if (i0L == RING_LENGTH - 1 || i0R == RING_LENGTH - 1) {  // a neighbour is index 0
                 a0 = _mm_loadh_pd(_mm_load_sd(ringCopy + 2 * i0L), ringCopy + 2 * i0R + 1);
                 a1 = _mm_loadh_pd(_mm_load_sd(ringCopy + 2 * Neighbour(i0L)),
                                   ringCopy + 2 * Neighbour(i0R) + 1);
@@ -285,11 +281,12 @@ void RunPairLoop(const int16_t* input, uint32_t frames, double g, double ratio, 
                 a1 = _mm_loadh_pd(_mm_load_sd(ringCopy + 2 * i0L + 2), ringCopy + 2 * i0R + 3);
             }
             const __m128d mix = _mm_mul_pd(
-                _mm_add_pd(_mm_mul_pd(a0, _mm_sub_pd(one, frac)), _mm_mul_pd(a1, frac)), gainV);
+                _mm_add_pd(_mm_mul_pd(a0, _mm_sub_pd(one, frac)), _mm_mul_pd(a1, frac)),
+                gainV);
             highest = _mm_max_pd(highest, mix);
             lowest = _mm_min_pd(lowest, mix);
             const __m128i s = _mm_cvttpd_epi32(mix);
-            StoreFrame(stage + 2 * k, _mm_packs_epi32(s, s)); // saturates as StageStep does
+            StoreFrame(stage + 2 * k, _mm_packs_epi32(s, s));  // saturates as StageStep does
 
             const __m128d w = _mm_add_pd(t, one);
             __m128d v = _mm_add_pd(u, ratioV);
@@ -419,12 +416,13 @@ void RunPairs(const int16_t* input, int16_t* output, uint32_t frames, double g, 
         pitchChannels[lane].readPos = readPos[lane];
         pitchChannels[lane].writePos = lanes.writePos[lane];
     }
-    const __m128d clips = _mm_or_pd(_mm_cmpge_pd(lanes.mixHighest, _mm_set1_pd(32768.0)),
-                                    _mm_cmple_pd(lanes.mixLowest, _mm_set1_pd(-32769.0)));
+    const __m128d clips =
+        _mm_or_pd(_mm_cmpge_pd(lanes.mixHighest, _mm_set1_pd(32768.0)),
+                  _mm_cmple_pd(lanes.mixLowest, _mm_set1_pd(-32769.0)));
     clipped |= _mm_movemask_pd(clips) != 0;
 }
 
-} // namespace
+}  // namespace
 
 int16_t ProcessSample(int16_t sample, int channel) {
     PitchChannel* p = &pitchChannels[channel & 1];

@@ -5,19 +5,19 @@
 
 #include <cstdint>
 
-constexpr int RING_LENGTH = 882; // 20 ms per channel
+constexpr int RING_LENGTH = 882;      // 20 ms per channel
 constexpr int HISTORY_LENGTH = 64;
 constexpr int HISTORY_DELAY = 32;
 constexpr int CROSSFADE_STEPS = 64;
-constexpr double CROSSFADE_WEIGHT_STEP = 0.03125; // 1/32 per unit of distance
+constexpr double CROSSFADE_WEIGHT_STEP = 0.03125;  // 1/32 per unit of distance
 
 struct PitchChannel {
     int16_t ring[RING_LENGTH];
-    int32_t writePos; // 0..881, where the next input goes
-    double readPos;   // 0 <= readPos < 882
+    int32_t writePos;        // 0..881, where the next input goes
+    double readPos;          // 0 <= readPos < 882
     int16_t history[HISTORY_LENGTH];
-    int32_t historyPos;    // 0..63, where the next result goes
-    int32_t crossfadeLeft; // 0..64
+    int32_t historyPos;      // 0..63, where the next result goes
+    int32_t crossfadeLeft;   // 0..64
 };
 
 // One sample through the stage for channel 0 (left) or 1 (right). Audio thread only, with
