@@ -62,18 +62,21 @@ void DriftCorrector::Start(double targetFrames, const CorrectorSettings& setting
     target_ = targetFrames;
     band_ = settings.bandFrames / SAMPLE_RATE;
     stray_ = settings.strayFrames / SAMPLE_RATE;
-    smoothed_ = filtered_ = smoothedSlope_ = filteredSlope_ = watchedSeconds_ = 0.0;
-    sw_ = st_ = su_ = stt_ = stu_ = suu_ = corrected_ = heldSlope_ = regressedSeconds_ = 0.0;
+    error_ = slope_ = TwoPoles();
+    BeginLine();
+    corrected_ = heldSlope_ = strayedSeconds_ = 0.0;
     engagedSeconds_ = -1.0;
-    strayedSeconds_ = 0.0;
+}
+
+void DriftCorrector::BeginLine() {
+    sw_ = st_ = su_ = stt_ = stu_ = suu_ = regressedSeconds_ = 0.0;
 }
 
 void DriftCorrector::GoWide(bool clocksChanged) {
     engagedSeconds_ = 0.0;
     if (clocksChanged && regressedSeconds_ >= SLOPE_KEPT_SECONDS) {
         heldSlope_ = Slope();
-        sw_ = st_ = su_ = stt_ = stu_ = suu_ = 0.0;
-        regressedSeconds_ = 0.0;
+        BeginLine();
     }
 }
 
@@ -106,56 +109,67 @@ double DriftCorrector::Slope() const {
     return spread > 0.0 ? (sw_ * stu_ - st_ * su_) / spread : 0.0;
 }
 
+double DriftCorrector::Skew() const {
+    return regressedSeconds_ >= SLOPE_FRESH_SECONDS ? Slope() : heldSlope_;
+}
+
 double DriftCorrector::ClockRatioPpm() const {
-    return (regressedSeconds_ >= SLOPE_FRESH_SECONDS ? Slope() : heldSlope_) * 1e6;
+    return Skew() * 1e6;
+}
+
+// A narrow loop far out, or out for long, leans on an old slope: the clocks have changed.
+void DriftCorrector::WidenWhenStrayed(double dt) {
+    if (engagedSeconds_ < 0.0 || LoopOmega(engagedSeconds_) > NARROW_OMEGA) {
+        strayedSeconds_ = 0.0;
+        return;
+    }
+    const double off = std::fabs(error_.second);
+    strayedSeconds_ = off > STRAYED_BANDS * band_ ? strayedSeconds_ + dt : 0.0;
+    if (strayedSeconds_ >= STRAYED_SECONDS || off > WIDEN_BANDS * band_) {
+        strayedSeconds_ = 0.0;
+        GoWide(true);
+    }
+}
+
+// Before the first act: true while neither the fitted line nor the filtered fill shows a
+// drift. A reading a block off, or a start level a few ms off, moves the line far less than the
+// filtered fill.
+bool DriftCorrector::StillBypassed() const {
+    const double slope = Slope();
+    const double watched = regressedSeconds_ < SLOPE_SECONDS ? regressedSeconds_ : SLOPE_SECONDS;
+    const bool shown = regressedSeconds_ >= SLOPE_SHOWN_SECONDS &&
+                       std::fabs(slope) > SLOPE_SHOWN_ERRORS * SlopeError();
+    return (!shown || std::fabs(slope * watched) <= band_) && std::fabs(error_.second) <= stray_;
 }
 
 void DriftCorrector::Steer(uint32_t frames, double queueFrames) {
     const double dt = static_cast<double>(frames) / SAMPLE_RATE;
     const double error = (queueFrames - target_) / SAMPLE_RATE;
     const bool engaged = engagedSeconds_ >= 0.0;
-    watchedSeconds_ += dt;
     Regress(dt, error + corrected_);
-    const bool narrow = LoopOmega(engagedSeconds_) <= NARROW_OMEGA;
-    const bool outside = filtered_ > STRAYED_BANDS * band_ || filtered_ < -STRAYED_BANDS * band_;
-    strayedSeconds_ = engaged && narrow && outside ? strayedSeconds_ + dt : 0.0;
-    if (strayedSeconds_ >= STRAYED_SECONDS ||
-        (engaged && narrow &&
-         (filtered_ > WIDEN_BANDS * band_ || filtered_ < -WIDEN_BANDS * band_))) {
-        strayedSeconds_ = 0.0;
-        GoWide(true);
-    }
+    WidenWhenStrayed(dt);
     const double omega = LoopOmega(engaged ? engagedSeconds_ : 0.0);
     // From the target, which is the fill's level over a window: one reading may be a block off.
     const double tau = (engaged ? FILTER_PER_OMEGA / omega : watchSeconds_) / 2;
-    smoothed_ += dt / (tau + dt) * (error - smoothed_);
-    filtered_ += dt / (tau + dt) * (smoothed_ - filtered_);
+    const double step = dt / (tau + dt);
+    error_.Pass(error, step);
     if (!engaged) {
-        // The drift the fitted line shows over the time it has been watched: a reading a block
-        // off, or a start level a few ms off, moves it far less than the filtered fill.
-        const double slope = Slope();
-        const double watched =
-            regressedSeconds_ < SLOPE_SECONDS ? regressedSeconds_ : SLOPE_SECONDS;
-        const double drift = slope * watched;
-        const bool shown = regressedSeconds_ >= SLOPE_SHOWN_SECONDS &&
-                           (slope < 0.0 ? -slope : slope) > SLOPE_SHOWN_ERRORS * SlopeError();
-        const bool within = (!shown || (drift <= band_ && drift >= -band_)) &&
-                            filtered_ <= stray_ && filtered_ >= -stray_;
-        if (within) {
+        if (StillBypassed()) {
             return; // the ratio stays exactly 1
         }
-        const bool explained = (slope < 0.0 ? -slope : slope) * regressedSeconds_ >= band_ / 2;
-        GoWide(!explained);
-        smoothedSlope_ = filteredSlope_ = Clamp(slope, -MAX_DEVIATION, MAX_DEVIATION);
+        // The slope seen so far is the first estimate of the skew: the loop then refines it
+        // rather than finding it. A slope too small to have carried the fill out of the band
+        // in the time it was watched is one from before the clocks changed.
+        const double slope = Slope();
+        GoWide(std::fabs(slope) * regressedSeconds_ < band_ / 2);
+        slope_.first = slope_.second = Clamp(slope, -MAX_DEVIATION, MAX_DEVIATION);
     }
     // The slope moves a little with every reading: through the same low-pass as the fill, so
     // that the ratio does not jitter from block to block (a frequency modulation the ear and a
     // tone's distortion would show).
-    const double slope = Clamp(ClockRatioPpm() * 1e-6, -MAX_DEVIATION, MAX_DEVIATION);
-    smoothedSlope_ += dt / (tau + dt) * (slope - smoothedSlope_);
-    filteredSlope_ += dt / (tau + dt) * (smoothedSlope_ - filteredSlope_);
+    slope_.Pass(Clamp(Skew(), -MAX_DEVIATION, MAX_DEVIATION), step);
     const double deviation =
-        Clamp(filteredSlope_ + 2.0 * omega * filtered_, -MAX_OUTPUT, MAX_OUTPUT);
+        Clamp(slope_.second + 2.0 * omega * error_.second, -MAX_OUTPUT, MAX_OUTPUT);
     resampler_.SetRatio(1.0 + deviation);
     corrected_ += deviation * dt;
     engagedSeconds_ += dt;

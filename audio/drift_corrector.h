@@ -59,28 +59,38 @@ class DriftCorrector {
     double TargetFrames() const { return target_; }
 
   private:
+    // Two one-pole low-passes in a row; step: the share of the way each moves per block.
+    struct TwoPoles {
+        double first = 0.0, second = 0.0;
+        void Pass(double x, double step) {
+            first += step * (x - first);
+            second += step * (first - second);
+        }
+    };
+
     void Steer(uint32_t frames, double queueFrames);
     void Regress(double dt, double u);
+    void BeginLine();
     void GoWide(bool clocksChanged);
+    void WidenWhenStrayed(double dt);
+    bool StillBypassed() const;
     double Slope() const;
     double SlopeError() const;
+    double Skew() const; // the estimate given, parts per one
 
     Resampler resampler_;
     double target_ = 0.0;
     double band_ = 0.0;  // seconds
     double stray_ = 0.0; // seconds
     double watchSeconds_ = 0.1;
-    double smoothed_ = 0.0;      // the queue's error through one low-pass, seconds
-    double filtered_ = 0.0;      // and through a second
-    double smoothedSlope_ = 0.0; // the slope through the same two, parts per one
-    double filteredSlope_ = 0.0;
+    TwoPoles error_; // the queue's error, seconds
+    TwoPoles slope_; // the skew the ratio follows, parts per one
     // The least-squares line through the uncorrected error: its weights, times (now 0) and
     // readings summed; and the fill the resampling has taken away (seconds).
     double sw_ = 0.0, st_ = 0.0, su_ = 0.0, stt_ = 0.0, stu_ = 0.0, suu_ = 0.0;
     double corrected_ = 0.0;
     double regressedSeconds_ = 0.0; // since the line was begun
     double heldSlope_ = 0.0;        // the line before's, given while the new one is young
-    double watchedSeconds_ = 0.0;   // since the start
     double engagedSeconds_ = -1.0;  // time since the controller first acted; < 0: not yet
     double strayedSeconds_ = 0.0;   // the narrow loop outside the band, so long
 };

@@ -26,6 +26,10 @@ constexpr double SecondsForMs(double ms) {
     return ms / 1000.0;
 }
 
+constexpr double FramesForMs(double ms) {
+    return SecondsForMs(ms) * SAMPLE_RATE;
+}
+
 // WinMM's position moves on a period of the sound server's at a time, as Wine's does.
 constexpr double WINMM_POSITION_STEP_MS = 10.0;
 // A pass, or a header's end, and a write at the same instant, give or take the rounding of
@@ -65,7 +69,7 @@ class Device {
             return 0.0;
         }
         if (run_.stream == ClockStream::WinMM) {
-            const double step = run_.noise ? SAMPLE_RATE * WINMM_POSITION_STEP_MS / 1000.0 : 1.0;
+            const double step = run_.noise ? FramesForMs(WINMM_POSITION_STEP_MS) : 1.0;
             const double unplayed = written_ - std::floor(Played(t) / step) * step;
             const double headers = HeadersHeld(t);
             return unplayed < headers ? unplayed : headers;
@@ -73,11 +77,11 @@ class Device {
         const double period = run_.blockFrames;
         const double taken = Taken(t);
         const double sincePass = (Played(t) - (taken - period)) / SAMPLE_RATE;
-        const double late = Noise(CLOCK_SKEW_WAKE_MS) * 0.001; // the pass's stamp
+        const double late = SecondsForMs(Noise(CLOCK_SKEW_WAKE_MS)); // the pass's stamp
         const double padding = written_ - taken;
         const double rest = sincePass > late ? period - (sincePass - late) * SAMPLE_RATE : period;
         const double noise = (2.0 * Noise(1.0) - 1.0) * CLOCK_SKEW_READING_NOISE_MS;
-        return padding + rest + noise * SAMPLE_RATE / 1000.0;
+        return padding + rest + FramesForMs(noise);
     }
 
     // Frames written and not yet played at t: the queue's true fill.
@@ -109,7 +113,9 @@ class Device {
         if (start_ < 0.0) {
             start_ = t;
         }
-        headers_.push_back({written_, written_ + frames, run_.noise && draws_.Next() < 0.5});
+        if (run_.stream == ClockStream::WinMM) {
+            headers_.push_back({written_, written_ + frames, run_.noise && draws_.Next() < 0.5});
+        }
         written_ += frames;
     }
 
@@ -152,10 +158,6 @@ class Device {
     double written_ = 0.0;
     std::deque<Header> headers_;
 };
-
-} // namespace
-
-namespace {
 
 void AppendSilence(std::vector<int16_t>* played, double frames) {
     if (played != nullptr && frames > 0.0) {
@@ -215,7 +217,7 @@ ClockSkewReport SimulateClockSkew(const int16_t* processed, size_t frames, const
         if (captureTime < CLOCK_SKEW_LEVEL_SECONDS) {
             levelSum += counted ? fill : 0.0;
             levelCount += counted ? 1 : 0;
-        } else {
+        } else if (levelCount != 0) { // a block longer than the level's second has none
             const double error = std::fabs(fill - levelSum / levelCount) * 1000.0 / SAMPLE_RATE;
             report.queueErrorAfterQuietMs = Larger(report.queueErrorAfterQuietMs, error);
             if (captureTime >= CLOCK_SKEW_SETTLE_SECONDS) {
@@ -243,7 +245,6 @@ ClockSkewReport SimulateClockSkew(const int16_t* processed, size_t frames, const
         }
     }
     report.ratioPpm = queue.ClockRatioPpm();
-    report.seconds = captureTime;
     report.bypassed = queue.Bypassed();
     return report;
 }

@@ -30,7 +30,7 @@ constexpr int CLOCK_SKEW_MAX_PPM = static_cast<int>(DriftCorrector::MAX_PPM);
 constexpr double CLOCK_SKEW_WAKE_MS = 2.0;
 constexpr double CLOCK_SKEW_READING_NOISE_MS = 0.5;
 constexpr double CLOCK_SKEW_QUIET_SECONDS = 2.0;   // breaks and splices counted after it
-constexpr double CLOCK_SKEW_LEVEL_SECONDS = 3.0; // the fill's level taken until then
+constexpr double CLOCK_SKEW_LEVEL_SECONDS = 3.0;   // the fill's level taken until then
 constexpr double CLOCK_SKEW_SETTLE_SECONDS = 30.0; // the queue's error measured after it
 constexpr double CLOCK_SKEW_LOCK_SECONDS = 180.0;  // the ratio's error measured after it
 
@@ -52,7 +52,6 @@ struct ClockSkewReport {
     double largestRatioErrorPpm = 0.0;   // from the skew, after the lock seconds (and the step's)
     uint32_t breaks = 0;                 // after the quiet seconds
     uint32_t splices = 0;                // after the quiet seconds
-    double seconds = 0.0;                // how long the stream lasted
     bool bypassed = false;               // every frame passed unchanged, start to end
 };
 
