@@ -21,7 +21,6 @@ struct LiveEffect {
     ModuleMachine machine = ModuleMachine::I386; // what its header said
     EffectHandle* handle = nullptr;              // from the last load to the unload
     bool held = false;                           // and that load succeeded
-    bool isolated = false;                       // in a host process of its own
     std::wstring path;                           // as it was loaded, for a restart
     std::vector<uint8_t> lastState;              // an isolated effect's state as last taken
     bool stateKnown = false;
@@ -38,6 +37,11 @@ std::string Utf8(const std::wstring& text) {
     WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], bytes, nullptr, nullptr);
     utf8.resize(utf8.size() - 1);
     return utf8;
+}
+
+// A handle of a host process of its own (loaded or not).
+bool HandleIsolated() {
+    return live.handle != nullptr && live.place != EffectPlace::InProcess;
 }
 
 bool Healthy(EffectHandle* handle) {
@@ -88,8 +92,7 @@ bool LoadLiveEffect(const wchar_t* path, bool isolated, const std::vector<uint8_
     if (place == EffectPlace::Refused) {
         return false;
     }
-    live.isolated = place != EffectPlace::InProcess;
-    if (live.isolated) {
+    if (place != EffectPlace::InProcess) {
         const std::string host = ProgramFolderUtf8() + "\\" + FxHostFileName(place);
         live.handle = OpenHostProcessEffect(host.c_str(), FxLimits()); // a block within its time
     } else {
@@ -111,7 +114,6 @@ void UnloadLiveEffect() {
         live.handle = nullptr;
     }
     live.held = false;
-    live.isolated = false;
     live.lastState.clear();
     live.stateKnown = false;
 }
@@ -134,7 +136,7 @@ bool LiveEffectRefused(ModuleMachine* why) {
 }
 
 bool LiveEffectIsolated() {
-    return live.held && live.isolated;
+    return live.held && HandleIsolated();
 }
 
 bool LiveEffectCallUnderWay() {
@@ -143,7 +145,7 @@ bool LiveEffectCallUnderWay() {
 
 bool CaptureLiveEffectState(std::vector<uint8_t>& state) {
     EffectHandle* h = live.handle;
-    if (!live.isolated) {
+    if (!HandleIsolated()) {
         return live.held && h->captureState(h, state);
     }
     TakeLiveEffectState();
@@ -154,7 +156,7 @@ bool CaptureLiveEffectState(std::vector<uint8_t>& state) {
 void TakeLiveEffectState() {
     EffectHandle* h = live.handle;
     std::vector<uint8_t> state;
-    if (live.isolated && Healthy(h) && h->captureState(h, state) && Healthy(h)) {
+    if (HandleIsolated() && Healthy(h) && h->captureState(h, state) && Healthy(h)) {
         live.lastState.swap(state);
         live.stateKnown = true;
     }

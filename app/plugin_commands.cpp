@@ -135,6 +135,12 @@ void CutLoose(HWND mainWindow, const EffectFault& fault, bool inProcess) {
                       FaultCodeToName(fault), inProcess && !hung);
 }
 
+// The control's notification, as the user's own use of it sends it.
+void PostControlCommand(HWND mainWindow, int id, WORD code) {
+    PostMessageW(mainWindow, WM_COMMAND, MAKEWPARAM(id, code),
+                 reinterpret_cast<LPARAM>(GetDlgItem(mainWindow, id)));
+}
+
 // A close, a resume, the editor or a slot asked for during a load or a call runs once it has
 // returned (a close first: the rest then finds the window gone).
 void RunWaitingRequests(HWND mainWindow) {
@@ -145,13 +151,11 @@ void RunWaitingRequests(HWND mainWindow) {
     if (slotWaiting) {
         slotWaiting = false;
         editorWaiting = false; // the slot's own effect is another
-        PostMessageW(mainWindow, WM_COMMAND, MAKEWPARAM(IDC_SLOT, CBN_SELCHANGE),
-                     reinterpret_cast<LPARAM>(GetDlgItem(mainWindow, IDC_SLOT)));
+        PostControlCommand(mainWindow, IDC_SLOT, CBN_SELCHANGE);
     }
     if (editorWaiting) {
         editorWaiting = false;
-        PostMessageW(mainWindow, WM_COMMAND, MAKEWPARAM(IDC_VST_EDIT, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(GetDlgItem(mainWindow, IDC_VST_EDIT)));
+        PostControlCommand(mainWindow, IDC_VST_EDIT, BN_CLICKED);
     }
     if (resumeWaiting) {
         resumeWaiting = false;
