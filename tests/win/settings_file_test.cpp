@@ -317,8 +317,6 @@ TEST_F(SettingsFile, AFileThatCannotBeWrittenIsLeftAloneAndTheSaveFailsSilently)
     EXPECT_NE(GetFileAttributesW(settingsFile.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
 }
 
-} // namespace
-
 // A slot's kept effect state comes back only for the plug-in path it was kept for; a damaged
 // file gives nothing, whatever its header claims.
 TEST_F(SettingsFile, AKeptEffectStateComesBackOnlyForItsOwnPath) {
@@ -431,3 +429,5 @@ TEST_F(SettingsFile, TheUserGuideNamesTheProgramsKeysOptionsAndTheSectionsMessag
     ShowLanguage(Language::Japanese);
     EXPECT_GE(named, 5);
 }
+
+} // namespace
