@@ -8,15 +8,21 @@
 #include "audio/pitch_stage.h"
 #include "plugin/effect_handle.h"
 #include "plugin/plugin_call_watch.h"
+#include "plugin/sample_conversion.h"
 
 namespace {
 
-EffectHandle* blockEffect = nullptr; // EngineLock on both sides
+ChainLink chain[MAX_CHAIN_EFFECTS] = {}; // EngineLock on both sides
+uint32_t chainLength = 0;
 std::atomic<uint64_t> effectFrames{0};
 // From the stage's sound into the effect's over 10 ms, so that an effect in its own process
 // coming back (after a late block, or started again) does not click in.
 constexpr uint32_t CROSSFADE_FRAMES = 441;
 bool lastThroughStage = false; // audio thread only
+// The block on its way through the chain and the next effect's output, by turns; audio thread
+// only, sized for the longest block so that nothing is allocated on the way.
+float chainIn[2 * MAX_BLOCK_FRAMES];
+float chainOut[2 * MAX_BLOCK_FRAMES];
 
 void ThroughStage(const int16_t* input, int16_t* output, uint32_t samples) {
     LockEnter(&EngineLock);
@@ -34,22 +40,58 @@ void CrossfadeFromStage(const int16_t* input, int16_t* output, uint32_t frames) 
     }
 }
 
+// The unbypassed effects, in order, while pluginActive is on; EngineLock held.
+uint32_t TakeActiveChain(EffectHandle** handles) {
+    uint32_t count = 0;
+    if (pluginActive.load(std::memory_order_relaxed) != 0) {
+        for (uint32_t i = 0; i < chainLength; ++i) {
+            if (chain[i].handle != nullptr && !chain[i].bypassed) {
+                handles[count++] = chain[i].handle;
+            }
+        }
+    }
+    return count;
+}
+
+// chainIn through each effect in turn, each answer the next one's input: the last answer, or
+// null when none of them answered.
+const float* ThroughChain(EffectHandle* const* handles, uint32_t count, uint32_t frames) {
+    const EffectHostValues values = {static_cast<double>(SAMPLE_RATE), static_cast<int32_t>(frames),
+                                     static_cast<int32_t>(PROCESS_LEVEL_REALTIME)};
+    float* in = chainIn;
+    float* out = chainOut;
+    bool any = false;
+    for (uint32_t i = 0; i < count; ++i) {
+        handles[i]->setHostValues(handles[i], values);
+        if (handles[i]->process(handles[i], in, out, frames)) {
+            float* const answered = out;
+            out = in;
+            in = answered;
+            any = true;
+        }
+    }
+    return any ? in : nullptr;
+}
+
 // Outside EngineLock: a hung effect must not hold the sliders, a stop or an unload with it.
 // The call was marked under the lock, which is what tells whoever turned pluginActive off
-// whether a block is still inside. The handle is not touched once the call is marked done:
-// from then on its owner may free it. False when the call was given up meanwhile.
-bool ThroughEffect(EffectHandle* handle, PluginCallTicket call, const int16_t* input,
-                   int16_t* output, uint32_t samples) {
+// whether a block is still inside. No handle is touched once the call is marked done: from
+// then on their owner may free them. False when the call was given up meanwhile.
+bool ThroughEffects(EffectHandle* const* handles, uint32_t count, PluginCallTicket call,
+                    const int16_t* input, int16_t* output, uint32_t samples) {
     const uint32_t frames = samples / 2;
-    const bool stageCoversMisses = handle->missedBlocksPlayStage;
-    handle->setHostValues(handle, EffectHostValues{static_cast<double>(SAMPLE_RATE),
-                                                   static_cast<int32_t>(frames),
-                                                   static_cast<int32_t>(PROCESS_LEVEL_REALTIME)});
-    const bool processed = handle->process(handle, input, output, frames);
+    const bool stageCoversMisses = handles[0]->missedBlocksPlayStage;
+    for (uint32_t i = 0; i < samples; ++i) {
+        chainIn[i] = SampleToFloat(input[i]);
+    }
+    const float* const processed = ThroughChain(handles, count, frames);
     if (!EndPluginCall(call)) {
         return false;
     }
-    if (processed) {
+    if (processed != nullptr) {
+        for (uint32_t i = 0; i < samples; ++i) {
+            output[i] = FloatToSample(processed[i]);
+        }
         if (lastThroughStage) {
             CrossfadeFromStage(input, output, frames);
         }
@@ -72,12 +114,12 @@ bool ProcessBlock(const int16_t* input, uint32_t byteCount, int16_t* output) {
     const uint32_t samples = byteCount / 2;
     clipFlag = 0;
     LockEnter(&EngineLock);
-    EffectHandle* handle =
-        pluginActive.load(std::memory_order_relaxed) != 0 ? blockEffect : nullptr;
-    if (handle != nullptr) {
+    EffectHandle* handles[MAX_CHAIN_EFFECTS];
+    const uint32_t count = samples <= 2 * MAX_BLOCK_FRAMES ? TakeActiveChain(handles) : 0;
+    if (count != 0) {
         const PluginCallTicket call = BeginPluginCall();
         LockLeave(&EngineLock);
-        if (!ThroughEffect(handle, call, input, output, samples)) {
+        if (!ThroughEffects(handles, count, call, input, output, samples)) {
             return false;
         }
     } else {
@@ -92,18 +134,32 @@ bool ProcessBlock(const int16_t* input, uint32_t byteCount, int16_t* output) {
     return true;
 }
 
-void SetBlockEffect(EffectHandle* handle) {
+void SetBlockEffects(const ChainLink* links, uint32_t count) {
     LockEnter(&EngineLock);
-    blockEffect = handle;
+    chainLength = count < MAX_CHAIN_EFFECTS ? count : MAX_CHAIN_EFFECTS;
+    for (uint32_t i = 0; i < chainLength; ++i) {
+        chain[i] = links[i];
+    }
     LockLeave(&EngineLock);
 }
 
+void SetBlockEffect(EffectHandle* handle) {
+    const ChainLink link = {handle, false};
+    SetBlockEffects(&link, handle != nullptr ? 1 : 0);
+}
+
 void SizeBlockEffect(uint32_t frames) {
+    EffectHandle* handles[MAX_CHAIN_EFFECTS];
     LockEnter(&EngineLock);
-    EffectHandle* handle = blockEffect;
+    const uint32_t count = chainLength;
+    for (uint32_t i = 0; i < count; ++i) {
+        handles[i] = chain[i].handle;
+    }
     LockLeave(&EngineLock);
-    if (handle != nullptr) {
-        handle->setBlockSize(handle, frames);
+    for (uint32_t i = 0; i < count; ++i) {
+        if (handles[i] != nullptr) {
+            handles[i]->setBlockSize(handles[i], frames);
+        }
     }
 }
 

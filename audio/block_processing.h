@@ -4,20 +4,31 @@
 
 #include <cstdint>
 
-// input: byteCount bytes of interleaved 16-bit samples; output: at least byteCount bytes.
-// While pluginActive is on and an effect is set (SetBlockEffect) the block goes through it,
-// else through the stage. False only when the block was inside the effect for so long that the
-// window thread gave the call up: the stream has moved on without this thread, so output must
-// not be played and the thread must touch nothing of the stream any more.
+// input: byteCount bytes of interleaved 16-bit samples (at most MAX_BLOCK_FRAMES frames);
+// output: at least byteCount bytes. While pluginActive is on and an effect of the chain is not
+// bypassed (SetBlockEffects) the block goes through those in order, as floats from the first
+// effect's input to the last one's output, else through the stage. False only when the block was
+// inside the effect for so long that the window thread gave the call up: the stream has moved on
+// without this thread, so output must not be played and the thread must touch nothing of the stream
+// any more.
 bool ProcessBlock(const int16_t* input, uint32_t byteCount, int16_t* output);
 
 struct EffectHandle;
-// The effect the blocks go through while pluginActive is on, in this process or in a host
-// process alike; null for none (the stage plays). Window thread. A block the handle leaves
-// unanswered plays as its missedBlocksPlayStage says. Once pluginActive has been turned off
-// under EngineLock and no call is running (plugin_call_watch), no block reaches the handle.
+constexpr uint32_t MAX_CHAIN_EFFECTS = 8;
+struct ChainLink {
+    EffectHandle* handle;
+    bool bypassed; // the block goes past it untouched
+};
+// The effects the blocks go through while pluginActive is on, in order, in this process or in
+// a host process alike; none (count 0): the stage plays. Window thread. A block an effect
+// leaves unanswered goes on past it as it came, when another effect answered it; when none
+// did, the block plays as the first unbypassed effect's missedBlocksPlayStage says. Once
+// pluginActive has been turned off under EngineLock and no call is running
+// (plugin_call_watch), no block reaches any of them. A count above MAX_CHAIN_EFFECTS is cut.
+void SetBlockEffects(const ChainLink* links, uint32_t count);
+// One effect, or none with null.
 void SetBlockEffect(EffectHandle* handle);
-// Sizes that effect for blocks of frames; with no stream running, or with the effect taken
+// Sizes those effects for blocks of frames; with no stream running, or with the effects taken
 // away from the blocks. Window thread.
 void SizeBlockEffect(uint32_t frames);
 

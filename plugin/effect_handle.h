@@ -51,10 +51,11 @@ struct EffectHandle {
     StateRestore (*restoreState)(EffectHandle* self, const std::vector<uint8_t>& state);
     bool (*captureState)(EffectHandle* self, std::vector<uint8_t>& state);
     void (*setBlockSize)(EffectHandle* self, uint32_t frames);
-    // As ProcessWithPlugin: false when declined or faulted, and then output is untouched. Across
+    // As ProcessWithPlugin (interleaved stereo floats, full scale 1): false when declined or
+    // faulted, and then output is untouched. Across
     // processes also false, without waiting longer than the block lasts, when the answer is not
     // there in time; fault() then says whether the effect is gone (ended, hung) or only late.
-    bool (*process)(EffectHandle* self, const int16_t* input, int16_t* output, uint32_t frames);
+    bool (*process)(EffectHandle* self, const float* input, float* output, uint32_t frames);
     // A dispatcher call; ptr as the opcode takes it. Across processes ptr is carried by value
     // for effGetChunk, effSetChunk and effEditGetRect (what it receives stays valid until the
     // next call); any other opcode with a ptr is not sent there and gives 0.

@@ -121,7 +121,7 @@ void SetBlockSize(EffectHandle* handle, uint32_t frames) {
 }
 
 // The block lane: never behind a control call, never waiting longer than the limits say.
-bool Process(EffectHandle* handle, const int16_t* input, int16_t* output, uint32_t frames) {
+bool Process(EffectHandle* handle, const float* input, float* output, uint32_t frames) {
     HostProcessEffect& e = Of(handle);
     if (!e.started) {
         return false;

@@ -26,7 +26,7 @@ void SetBlockSize(EffectHandle* self, uint32_t frames) {
     SetPluginBlockSize(frames);
 }
 
-bool Process(EffectHandle*, const int16_t* input, int16_t* output, uint32_t frames) {
+bool Process(EffectHandle*, const float* input, float* output, uint32_t frames) {
     return ProcessWithPlugin(input, output, frames);
 }
 

@@ -129,7 +129,7 @@ bool Sane(const FxEvent& event) {
 }
 
 // The answer to the block just sent, each field read once: the host may write it meanwhile.
-FxBlockResult TakeBlockAnswer(FxClient* client, int16_t* output, uint32_t frames) {
+FxBlockResult TakeBlockAnswer(FxClient* client, float* output, uint32_t frames) {
     const FxAnswer& answer = client->shared->block.answer;
     const uint32_t fault = answer.fault;
     if (fault != 0) {
@@ -139,7 +139,7 @@ FxBlockResult TakeBlockAnswer(FxClient* client, int16_t* output, uint32_t frames
     if (answer.ok == 0) {
         return FxBlockResult::Failed;
     }
-    std::memcpy(output, client->shared->output, frames * 2 * sizeof(int16_t));
+    std::memcpy(output, client->shared->output, frames * 2 * sizeof(float));
     return FxBlockResult::Answered;
 }
 
@@ -254,11 +254,11 @@ BlockTimes TimesFor(const FxClient* client, uint32_t frames) {
 }
 
 // Sends a block; it is outstanding until its answer is taken.
-void SendBlock(FxClient* client, const int16_t* input, uint32_t frames, int64_t samplePosition,
+void SendBlock(FxClient* client, const float* input, uint32_t frames, int64_t samplePosition,
                uint32_t hangMs) {
     FxShared& shared = *client->shared;
     FxCallerLane& lane = client->block;
-    std::memcpy(shared.input, input, frames * 2 * sizeof(int16_t));
+    std::memcpy(shared.input, input, frames * 2 * sizeof(float));
     shared.block.call.command = FxCommand::Block;
     shared.block.call.frames = frames;
     shared.block.call.samplePosition = samplePosition;
@@ -333,10 +333,10 @@ bool KeptUp(FxClient* client, uint32_t waitMs) {
 
 // Back from ahead: output holds the block before's answer; this block's own answer follows it,
 // spliced in from it (the block between is never heard).
-FxBlockResult GoBack(FxClient* client, const int16_t* input, int16_t* output, uint32_t frames,
+FxBlockResult GoBack(FxClient* client, const float* input, float* output, uint32_t frames,
                      int64_t samplePosition, const BlockTimes& times) {
     const uint32_t spliced = std::min(frames, FX_SPLICE_FRAMES);
-    std::memcpy(client->splice, output, spliced * 2 * sizeof(int16_t));
+    std::memcpy(client->splice, output, spliced * 2 * sizeof(float));
     SetAhead(client, false);
     SendBlock(client, input, frames, samplePosition, times.hangMs);
     const FxBlockResult own = AwaitOutstanding(client, client->outstandingSince, times.waitMs);
@@ -347,9 +347,8 @@ FxBlockResult GoBack(FxClient* client, const int16_t* input, int16_t* output, ui
         return FxBlockResult::Failed;
     }
     for (uint32_t i = 0; i < spliced * 2; ++i) {
-        const double weight = static_cast<double>(i / 2 + 1) / (spliced + 1);
-        output[i] =
-            static_cast<int16_t>(client->splice[i] + (output[i] - client->splice[i]) * weight);
+        const float weight = static_cast<float>(i / 2 + 1) / static_cast<float>(spliced + 1);
+        output[i] = client->splice[i] + (output[i] - client->splice[i]) * weight;
     }
     return FxBlockResult::Answered;
 }
@@ -363,7 +362,7 @@ uint32_t AheadWaitMs(const FxClient* client, const BlockTimes& times) {
 
 // One block ahead: the answer to the block before is this block's output, and this block is
 // sent to be the next one's. An answer that comes a block later than that is not played.
-FxBlockResult AheadBlock(FxClient* client, const int16_t* input, int16_t* output, uint32_t frames,
+FxBlockResult AheadBlock(FxClient* client, const float* input, float* output, uint32_t frames,
                          int64_t samplePosition, const BlockTimes& times) {
     bool have = false;
     if (client->outstanding != 0) {
@@ -385,14 +384,14 @@ FxBlockResult AheadBlock(FxClient* client, const int16_t* input, int16_t* output
             if (TakeBlockAnswer(client, output, taken) == FxBlockResult::Failed) {
                 return FxBlockResult::Failed;
             }
-            std::memset(output + taken * 2, 0, (frames - taken) * 2 * sizeof(int16_t));
+            std::memset(output + taken * 2, 0, (frames - taken) * 2 * sizeof(float));
             have = true;
             if (KeptUp(client, times.waitMs)) {
                 return GoBack(client, input, output, frames, samplePosition, times);
             }
         }
     } else if (client->limits.blockAhead) {
-        std::memset(output, 0, frames * 2 * sizeof(int16_t)); // the first: nothing before it
+        std::memset(output, 0, frames * 2 * sizeof(float)); // the first: nothing before it
         have = true;
     }
     SendBlock(client, input, frames, samplePosition, times.hangMs);
@@ -401,7 +400,7 @@ FxBlockResult AheadBlock(FxClient* client, const int16_t* input, int16_t* output
 
 } // namespace
 
-FxBlockResult FxBlock(FxClient* client, const int16_t* input, int16_t* output, uint32_t frames,
+FxBlockResult FxBlock(FxClient* client, const float* input, float* output, uint32_t frames,
                       int64_t samplePosition) {
     if (client->shared == nullptr || Faulted(client) || frames == 0 || frames > FX_MAX_FRAMES) {
         return FxBlockResult::Failed;

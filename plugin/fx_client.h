@@ -89,7 +89,7 @@ struct FxClient {
     uint32_t lateIndex = 0;
     uint32_t keptUpSince = 0; // ahead: since when every block was quick, 0 not now
     uint32_t startedAt = 0;   // PreciseTickCount when the host answered its start
-    int16_t splice[2 * FX_SPLICE_FRAMES] = {};
+    float splice[2 * FX_SPLICE_FRAMES] = {};
     FxBlockStats stats;
     char name[64] = "";
 };
@@ -109,7 +109,7 @@ bool FxStart(FxClient* client, const char* hostProgram, const FxLimits& limits);
 // control call is still waiting on this client.
 bool FxExchange(FxClient* client, uint32_t limitMs);
 // Block lane: frames of input through the host into output, waiting as the limits say.
-FxBlockResult FxBlock(FxClient* client, const int16_t* input, int16_t* output, uint32_t frames,
+FxBlockResult FxBlock(FxClient* client, const float* input, float* output, uint32_t frames,
                       int64_t samplePosition);
 EffectFault FxFaultOf(const FxClient* client);
 // Bytes into the host's staged bytes, in pieces; from them, as many as the host said it staged

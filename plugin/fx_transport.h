@@ -1,10 +1,11 @@
 // What a caller and its plug-in host process (kawauso-fxhost) share: one block of memory
 // holding two lanes, each a call, its answer and two wake-ups (to the host, to the caller),
 // the values the effect's questions are answered from, a ring of what the effect asked on its
-// own, a piece of payload and the stream's audio. The block lane is the audio thread's, the
-// control lane the window thread's: neither ever waits behind the other. The same layout in
-// 32-bit and 64-bit builds, so either may host the other's effects. The caller trusts nothing
-// it reads back: every size and index is checked.
+// own, a piece of payload and the stream's audio (interleaved stereo floats, full scale 1: what
+// crosses between effects is never requantised, and may be above full scale). The block lane is the
+// audio thread's, the control lane the window thread's: neither ever waits behind the other. The
+// same layout in 32-bit and 64-bit builds, so either may host the other's effects. The caller
+// trusts nothing it reads back: every size and index is checked.
 #pragma once
 
 #include <atomic>
@@ -118,8 +119,8 @@ struct FxShared {
     FxEventRing events;
     uint32_t reserved;
     uint8_t piece[FX_PIECE_BYTES];
-    int16_t input[2 * FX_MAX_FRAMES];
-    int16_t output[2 * FX_MAX_FRAMES];
+    float input[2 * FX_MAX_FRAMES];
+    float output[2 * FX_MAX_FRAMES];
 };
 
 static_assert(sizeof(std::atomic<uint32_t>) == 4 && std::atomic<uint32_t>::is_always_lock_free,

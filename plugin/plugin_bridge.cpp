@@ -7,7 +7,6 @@
 #include "plugin/denormal_mode.h"
 #include "plugin/plugin_call_watch.h"
 #include "plugin/plugin_host.h"
-#include "plugin/sample_conversion.h"
 
 namespace {
 
@@ -47,38 +46,40 @@ uint32_t TellBlockSize(AEffect* target) {
 // The stream's two channels into the effect's inputs: one input takes the mono mix, two take
 // left and right, more take left, right and silence (side-chain inputs stay quiet). Chosen by
 // block, not by sample.
-void FillInputs(const int16_t* input, float* const* inputs, int32_t count, size_t frames) {
+void FillInputs(const float* input, float* const* inputs, int32_t count, size_t frames) {
     float* const inL = inputs[0];
     if (count == 1) {
         for (size_t i = 0; i < frames; ++i) {
-            inL[i] = (SampleToFloat(input[2 * i]) + SampleToFloat(input[2 * i + 1])) * 0.5f;
+            inL[i] = (input[2 * i] + input[2 * i + 1]) * 0.5f;
         }
         return;
     }
     // A size_t index (2 * i cannot wrap) lets the compiler turn this loop into vector code.
     float* const inR = inputs[1];
     for (size_t i = 0; i < frames; ++i) {
-        inL[i] = SampleToFloat(input[2 * i]);
-        inR[i] = SampleToFloat(input[2 * i + 1]);
+        inL[i] = input[2 * i];
+        inR[i] = input[2 * i + 1];
     }
     for (int32_t extra = 2; extra < count; ++extra) {
         std::memset(inputs[extra], 0, frames * sizeof(float));
     }
 }
 
+float NumberOrZero(float x) {
+    return x == x ? x : 0.0f;
+}
+
 // Two of the effect's outputs into the stream's left and right.
-void TakeOutputs(const float* outL, const float* outR, int16_t* output, uint32_t frames) {
-    // Left scalar: with SSE2 alone the compiler's vector form of the saturating conversion
-    // measured slower than this loop.
-    for (uint32_t i = 0; i < frames; ++i) {
-        output[2 * i] = FloatToSample(outL[i]);
-        output[2 * i + 1] = FloatToSample(outR[i]);
+void TakeOutputs(const float* outL, const float* outR, float* output, size_t frames) {
+    for (size_t i = 0; i < frames; ++i) {
+        output[2 * i] = NumberOrZero(outL[i]);
+        output[2 * i + 1] = NumberOrZero(outR[i]);
     }
 }
 
 } // namespace
 
-bool ProcessWithPlugin(const int16_t* input, int16_t* output, uint32_t frames) {
+bool ProcessWithPlugin(const float* input, float* output, uint32_t frames) {
     const int32_t inputCount = sizedInputs, outputCount = sizedOutputs;
     if (effect == nullptr || frames == 0 || inputCount == 0 || outputCount == 0 ||
         effectFault.load(std::memory_order_relaxed) != 0) {

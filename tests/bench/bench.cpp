@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "tests/support/sample_blocks.h"
 #include "audio/block_processing.h"
 #include "audio/drift_corrector.h"
 #include "audio/engine_state.h"
@@ -42,7 +43,7 @@ void RunBridge(benchmark::State& state, const char* variant) {
     }
     SetPluginBlockSize(2206);
     for (auto _ : state) {
-        ProcessWithPlugin(in.data(), out.data(), 2206);
+        ProcessSamples(in.data(), out.data(), 2206);
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * 2206));
     UnloadPlugin();

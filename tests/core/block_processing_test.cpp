@@ -145,4 +145,81 @@ TEST_F(BlockProcessingTest, AMissedBlockOfAHostedEffectIsTheStagesAndItsReturnDo
         << "largest step " << jump;
 }
 
+// A chain's effects, as the blocks meet them: scale by a factor, or decline.
+struct ScalingEffect : EffectHandle {
+    float factor = 1.0f;
+    bool answers = true;
+};
+
+bool Scale(EffectHandle* self, const float* input, float* output, uint32_t frames) {
+    const ScalingEffect& e = *static_cast<ScalingEffect*>(self);
+    for (uint32_t i = 0; e.answers && i < 2 * frames; ++i) {
+        output[i] = input[i] * e.factor;
+    }
+    return e.answers;
+}
+void KeepHostValues(EffectHandle*, const EffectHostValues&) {}
+
+ScalingEffect Scaling(float factor, bool answers, bool missedPlayStage = false) {
+    ScalingEffect e;
+    e.process = Scale;
+    e.setHostValues = KeepHostValues;
+    e.factor = factor;
+    e.answers = answers;
+    e.missedBlocksPlayStage = missedPlayStage;
+    return e;
+}
+
+// Each answering effect takes the one before's answer as it came, beyond full scale too; one
+// that declines or is bypassed is passed by; when none answers, the first unbypassed one's rule
+// plays (the stage, here at 1/4 of the gain, or silence).
+TEST_F(BlockProcessingTest, AChainPassesFloatsOnAndGoesPastWhatDeclinesOrIsBypassed) {
+    struct Row {
+        const char* what;
+        std::vector<ScalingEffect> effects;
+        std::vector<bool> bypassed;
+        int16_t expected; // from 1000
+    };
+    const Row rows[] = {
+        {"three answer", {Scaling(2, true), Scaling(3, true), Scaling(5, true)}, {}, 30000},
+        {"beyond full scale and back",
+         {Scaling(64, true), Scaling(0.5f, true), Scaling(1.0f / 64, true)},
+         {},
+         500},
+        {"the middle one declines",
+         {Scaling(2, true), Scaling(3, false), Scaling(5, true)},
+         {},
+         10000},
+        {"the middle one bypassed",
+         {Scaling(2, true), Scaling(3, true), Scaling(5, true)},
+         {false, true, false},
+         10000},
+        {"none answers: the stage", {Scaling(2, false, true), Scaling(3, false)}, {}, 250},
+        {"none answers: silence", {Scaling(2, false), Scaling(3, false, true)}, {}, 0},
+        {"the first bypassed, none answers: the stage",
+         {Scaling(2, false), Scaling(3, false, true)},
+         {true, false},
+         250},
+        {"all bypassed: the stage", {Scaling(2, true), Scaling(3, true)}, {true, true}, 250},
+    };
+    SetFade(0, 0);
+    gain = 0.25;
+    pluginActive.store(1);
+    for (const Row& row : rows) {
+        std::vector<ScalingEffect> effects = row.effects;
+        std::vector<ChainLink> links;
+        for (size_t i = 0; i < effects.size(); ++i) {
+            links.push_back({&effects[i], i < row.bypassed.size() && row.bypassed[i]});
+        }
+        SetBlockEffects(links.data(), static_cast<uint32_t>(links.size()));
+        Samples in(2 * 512, 1000), out(in.size());
+        for (int block = 0; block < 2; ++block) { // the second one past any crossfade
+            ProcessBlock(in.data(), 512 * 4, out.data());
+        }
+        EXPECT_EQ(std::make_pair(out[0], out.back()), std::make_pair(row.expected, row.expected))
+            << row.what;
+    }
+    SetBlockEffect(blockHandle);
+}
+
 } // namespace

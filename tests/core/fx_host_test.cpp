@@ -11,6 +11,7 @@
 #include <iterator>
 #include <thread>
 
+#include "tests/support/sample_blocks.h"
 #include "plugin/effect_handle.h"
 #include "tests/core/fixtures.h"
 
@@ -123,7 +124,7 @@ class FxHostTest : public EngineTest {
         EXPECT_TRUE(handle->load(handle, TestPluginPath(variant).c_str(), 44100)) << variant;
         handle->setBlockSize(handle, 441);
         for (int block = 0; block < 3; ++block) {
-            EXPECT_TRUE(handle->process(handle, in.data(), &out[block * in.size()], 441));
+            EXPECT_TRUE(ProcessHandleSamples(handle, in.data(), &out[block * in.size()], 441));
         }
         handle->unload(handle);
         EXPECT_EQ(handle->fault(handle).kind, EffectFaultKind::None) << variant;
@@ -284,12 +285,12 @@ TEST_F(FxHostTest, AControlCallIsAnsweredWhileALateBlockIsHeldInsideTheEffect) {
     Samples block(2 * 441);
     std::vector<uint8_t> state;
     const auto start = Clock::now();
-    EXPECT_FALSE(slow->process(slow, block.data(), block.data(), 441));
+    EXPECT_FALSE(ProcessHandleSamples(slow, block.data(), block.data(), 441));
     long long late = MsSince(start);
     long long refused = late; // the quickest of three: a loaded machine may pause any one
     for (int i = 0; i < 3; ++i) {
         const auto before = Clock::now();
-        EXPECT_FALSE(slow->process(slow, block.data(), block.data(), 441));
+        EXPECT_FALSE(ProcessHandleSamples(slow, block.data(), block.data(), 441));
         refused = std::min(refused, MsSince(before));
     }
     EXPECT_TRUE(slow->captureState(slow, state));
@@ -300,7 +301,7 @@ TEST_F(FxHostTest, AControlCallIsAnsweredWhileALateBlockIsHeldInsideTheEffect) {
     for (int i = 0; i < 12; ++i) { // once a late answer is in, the next is sent and waited for
         std::this_thread::sleep_for(std::chrono::milliseconds(i < 3 ? 200 : 10));
         const auto before = Clock::now();
-        answered += slow->process(slow, block.data(), block.data(), 441) ? 1 : 0;
+        answered += ProcessHandleSamples(slow, block.data(), block.data(), 441) ? 1 : 0;
         late = i < 2 ? std::min(late, MsSince(before)) : late;
     }
     EXPECT_EQ(slow->fault(slow).kind, EffectFaultKind::None) << "late is no fault";
@@ -335,7 +336,7 @@ TEST_F(FxHostTest, AnEffectThatCannotKeepUpRunsOneBlockAheadAndComesBackWhenItCa
             std::this_thread::sleep_until(start + std::chrono::milliseconds(20 * b));
             std::fill(in[b].begin(), in[b].end(), static_cast<int16_t>(100 + b));
             Samples out(in[b].size(), -1);
-            const bool answered = h->process(h, in[b].data(), out.data(), FRAMES);
+            const bool answered = ProcessHandleSamples(h, in[b].data(), out.data(), FRAMES);
             const auto from = std::find_if(in.begin(), in.begin() + b + 1,
                                            [&](const Samples& i) { return i == out; });
             answeredFrom.push_back(
@@ -400,13 +401,13 @@ TEST_F(FxHostTest, AnEndedHungOrFaultedHostIsToldApartWithinItsLimit) {
         h->setBlockSize(h, 441);
         Samples block(2 * 441);
         for (int i = 0; i < o.answered; ++i) {
-            EXPECT_TRUE(h->process(h, block.data(), block.data(), 441)) << o.variant << i;
+            EXPECT_TRUE(ProcessHandleSamples(h, block.data(), block.data(), 441)) << o.variant << i;
         }
         const auto start = Clock::now();
         long long longest = 0;
         while (h->fault(h).kind == EffectFaultKind::None && MsSince(start) < 2000) {
             const auto call = Clock::now();
-            EXPECT_FALSE(h->process(h, block.data(), block.data(), 441)) << o.variant;
+            EXPECT_FALSE(ProcessHandleSamples(h, block.data(), block.data(), 441)) << o.variant;
             longest = std::max(longest, MsSince(call));
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -440,7 +441,7 @@ TEST_F(FxHostTest, TheCallersValuesAnswerTheEffectAndWhatItAsksReachesTheCaller)
     h->setHostValues(h, values);
     Samples block(2 * 441);
     for (int i = 0; i < 20; ++i) { // two events each: more than the ring holds
-        EXPECT_TRUE(h->process(h, block.data(), block.data(), 441)) << i;
+        EXPECT_TRUE(ProcessHandleSamples(h, block.data(), block.data(), 441)) << i;
     }
     std::vector<std::pair<EffectEventKind, int>> events;
     for (EffectEvent event; h->takeEvent(h, &event);) {

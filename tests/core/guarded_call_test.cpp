@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "tests/support/sample_blocks.h"
 #include "audio/block_processing.h"
 #include "platform/platform.h"
 #include "plugin/plugin_bridge.h"
@@ -65,12 +66,12 @@ TEST_F(PluginFaultTest, AFaultingEffectIsCutLooseAndNeverCalledAgain) {
                 SetPluginBlockSize(64);
                 pluginActive.store(1);
                 int16_t in[128] = {}, out[128] = {};
-                for (int block = 0; block < 10 && ProcessWithPlugin(in, out, 64); ++block) {
+                for (int block = 0; block < 10 && ProcessSamples(in, out, 64); ++block) {
                 }
                 EXPECT_EQ(effectFault.load(), c.second) << c.first;
                 EXPECT_EQ(pluginActive.load(), 0);
                 const size_t lines = Log(c.first).size();
-                EXPECT_FALSE(ProcessWithPlugin(in, out, 64));
+                EXPECT_FALSE(ProcessSamples(in, out, 64));
                 SetPluginBlockSize(32);
                 UnloadPlugin();
                 EXPECT_EQ(Log(c.first).size(), lines) << "called after its fault";
@@ -97,7 +98,7 @@ TEST_F(PluginFaultTest, AnEffectThatHandlesItsOwnFaultsKeepsWorking) {
     SetPluginBlockSize(64);
     int16_t in[128] = {}, out[128] = {};
     for (int block = 0; block < 5; ++block) {
-        ASSERT_TRUE(ProcessWithPlugin(in, out, 64)) << block;
+        ASSERT_TRUE(ProcessSamples(in, out, 64)) << block;
     }
     EXPECT_EQ(effectFault.load(), 0u);
     const Lines log = Log("own_fault");

@@ -3,6 +3,7 @@
 #include <climits>
 #include <thread>
 
+#include "tests/support/sample_blocks.h"
 #include "plugin/host_callback.h"
 #include "plugin/plugin_bridge.h"
 #include "tests/core/fixtures.h"
@@ -41,7 +42,7 @@ TEST_F(HostCallbackTest, AnswersGoToTheAskerNestedOnTheAskingThread) {
     int16_t in[2 * 200] = {1000}, out[2 * 200] = {};
     std::thread([&] {
         LockEnter(&EngineLock);
-        EXPECT_TRUE(ProcessWithPlugin(in, out, 200));
+        EXPECT_TRUE(ProcessSamples(in, out, 200));
         LockLeave(&EngineLock);
     }).join();
     EXPECT_EQ(out[0], 1000);
@@ -83,8 +84,8 @@ TEST_F(HostCallbackTest, TheQuestionsRealEffectsAskAreAnsweredAsHostsDo) {
     ASSERT_TRUE(Load("host_questions"));
     SetPluginBlockSize(22050);
     std::vector<int16_t> in(2 * 22050), out(2 * 22050);
-    ASSERT_TRUE(ProcessWithPlugin(in.data(), out.data(), 22050));
-    ASSERT_TRUE(ProcessWithPlugin(in.data(), out.data(), 22050));
+    ASSERT_TRUE(ProcessSamples(in.data(), out.data(), 22050));
+    ASSERT_TRUE(ProcessSamples(in.data(), out.data(), 22050));
     // clang-format off
     const Lines questions = {"vendor=Kawauso04 (1) product=Kawauso04 (1)", "canDo sendVstTimeInfo=1",
                              "canDo sizeWindow=1", "canDo sendVstEvents=-1", "canDo anythingElse=0",

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <thread>
 
+#include "tests/support/sample_blocks.h"
 #include "audio/block_processing.h"
 #include "plugin/plugin_bridge.h"
 #include "plugin/plugin_call_watch.h"
@@ -33,7 +34,7 @@ TEST_F(HostileEffectTest, ChannelCountsChangedAfterTheEntryAreAFault) {
     SetPluginBlockSize(64);
     EXPECT_EQ(std::make_pair(sizedInputs, sizedOutputs), std::make_pair(2, 6));
     int16_t in[128] = {}, out[128] = {};
-    EXPECT_FALSE(ProcessWithPlugin(in, out, 64));
+    EXPECT_FALSE(ProcessSamples(in, out, 64));
     EXPECT_EQ(effectFault.load(), EFFECT_CHANNELS_CHANGED);
 }
 
@@ -88,7 +89,7 @@ TEST_F(HostileEffectTest, AFaultUnwindsTheEffectsFramesSoTheirCleanupsRun) {
     ASSERT_TRUE(Load("heap_lock_crash"));
     SetPluginBlockSize(64);
     int16_t in[128] = {}, out[128] = {};
-    EXPECT_FALSE(ProcessWithPlugin(in, out, 64));
+    EXPECT_FALSE(ProcessSamples(in, out, 64));
     EXPECT_EQ(effectFault.load(), static_cast<uint32_t>(EXCEPTION_ACCESS_VIOLATION));
     EXPECT_TRUE(HeapFreeForOthers()) << "the heap's lock is still held: frames not unwound";
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <tuple>
 
+#include "tests/support/sample_blocks.h"
 #include "plugin/plugin_bridge.h"
 #include "tests/core/fixtures.h"
 
@@ -95,7 +96,7 @@ TEST_F(PluginHostTest, AFailedBufferAllocationKeepsNoBuffer) {
         allocations = 0, failing = n;
         SetPluginBlockSize(64);
         EXPECT_EQ(Held(), std::make_tuple(true, true, false, 0)) << "failed: " << n;
-        EXPECT_FALSE(ProcessWithPlugin(in, out, 64));
+        EXPECT_FALSE(ProcessSamples(in, out, 64));
         EXPECT_EQ(out[0], 7);
     }
 }

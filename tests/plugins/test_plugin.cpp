@@ -407,7 +407,10 @@ void VST_CALL Process(AEffect* self, float** inputs, float** outputs, int32_t fr
 #ifdef PLUGIN_WITH_HELPER
     const float scale = HelperGain(); // from its helper DLL beside it
 #else
-    const float scale = 1.0f;
+    // Far beyond full scale and back, exactly: only a chain that never requantises between
+    // its effects gets the sound back.
+    constexpr float GAIN = 16.0f;
+    const float scale = Is("gain_up") ? GAIN : (Is("gain_down") ? 1.0f / GAIN : 1.0f);
 #endif
     for (int32_t i = 0; i < frames; ++i) {
         outputs[0][i] = hostile ? HOSTILE_VALUES[i % n].value : inputs[0][i] * scale;

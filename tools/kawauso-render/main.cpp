@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "audio/audio_format.h"
+#include "audio/block_processing.h"
 #include "audio/engine_state.h"
 #include "audio/slider_tables.h"
 #include "platform/platform.h"
@@ -35,8 +36,8 @@ constexpr unsigned HANG_MS = 5000;            // a block that has not returned b
 constexpr size_t MAX_KEPT_PATH_UNITS = 32768; // the longest path Windows knows, in UTF-16 units
 
 const char USAGE[] =
-    "usage: kawauso-render [--pitch P] [--volume V] [--buffer-ms MS] [--no-fade] [--plugin PATH]\n"
-    "                      [--plugin-state FILE] [--isolated [--block-ahead]]\n"
+    "usage: kawauso-render [--pitch P] [--volume V] [--buffer-ms MS] [--no-fade]\n"
+    "                      [--plugin PATH [--plugin-state FILE] [--isolated]]... [--block-ahead]\n"
     "                      [--clock-skew-ppm N [--stream wasapi|winmm] [--no-clock-noise]]\n"
     "                      IN.wav OUT.wav\n"
     "  --pitch P       pitch slider position, -200 (octave up) .. 200 (octave down); default 0\n"
@@ -45,14 +46,17 @@ const char USAGE[] =
     "  --no-fade       no fade-in at the start\n"
     "  --plugin PATH   run the blocks through this VST 2 effect (1 to 64 inputs and outputs)\n"
     "                  instead of the pitch and volume stage, as loading it into a running\n"
-    "                  stream would; --pitch and --volume then have no effect\n"
+    "                  stream would; --pitch and --volume then have no effect. Up to 8, each\n"
+    "                  with the two options after it, run in the order given, the samples\n"
+    "                  passing from one to the next as floats; at most one of them in this\n"
+    "                  process (the others --isolated)\n"
     "  --plugin-state FILE  the effect's state, given back to it first: a slot's .vststate file\n"
     "                  as the program keeps it beside its settings, or a bare state\n"
     "  --isolated      the effect in a host process of its own (kawauso-fxhost), which may\n"
     "                  crash or hang without taking the renderer along; a DLL of the other\n"
     "                  bitness always runs so\n"
-    "  --block-ahead   every block one block ahead, as the program runs an isolated effect that\n"
-    "                  cannot keep up: OUT is the effect's sound one block later\n"
+    "  --block-ahead   every block of the isolated effects one block ahead, as the program\n"
+    "                  runs one that cannot keep up: OUT is their sound one block later\n"
     "  --clock-skew-ppm N   play the blocks as if the capture device's clock ran N ppm faster\n"
     "                  (-1000 .. 1000; negative: slower) than the playback device's, through\n"
     "                  the stream's own playback queue and drift corrector; OUT then holds what\n"
@@ -84,6 +88,18 @@ bool ParseInt(const char* text, int low, int high, int& value) {
     return true;
 }
 
+// The chain's effect in this process, the only one whose block can hang the render.
+const char* InProcessPath(const RenderOptions& options) {
+    for (const RenderEffect& effect : options.effects) {
+        RenderOptions one;
+        one.effects.push_back(effect);
+        if (!RenderIsolated(one)) {
+            return effect.path.c_str();
+        }
+    }
+    return "";
+}
+
 // Renders on a thread of its own, watched: a plug-in that stops returning (no block finished
 // for HANG_MS) ends the program with EXIT_RUN_ERROR, leaving that thread where it hangs. The
 // watch counts only while the effect takes the blocks (pluginActive: from the end of its load
@@ -107,7 +123,7 @@ bool RenderWatched(const std::vector<int16_t>& input, const RenderOptions& optio
             std::fprintf(stderr,
                          "kawauso-render: %s: the plug-in did not return from block %zu "
                          "within %u ms\n",
-                         options.pluginPath.c_str(), done + 1, HANG_MS);
+                         InProcessPath(options), done + 1, HANG_MS);
             std::fflush(stderr);
             std::_Exit(EXIT_RUN_ERROR);
         }
@@ -140,8 +156,10 @@ bool ReadStateFile(const char* path, std::vector<uint8_t>& bytes) {
 }
 
 // Why the render did not finish, on stderr; the exit code.
-int ReportFailure(const RenderOptions& options, const char* statePath, const RenderFault& fault) {
-    const char* plugin = options.pluginPath.c_str();
+int ReportFailure(const RenderOptions& options, const std::vector<const char*>& statePaths,
+                  const RenderFault& fault) {
+    const char* plugin = options.effects[fault.effect].path.c_str();
+    const char* statePath = statePaths[fault.effect];
     const std::string where =
         fault.block == 0 ? "while loading" : "in block " + std::to_string(fault.block);
     if (fault.state != nullptr) {
@@ -169,6 +187,13 @@ int ReportFailure(const RenderOptions& options, const char* statePath, const Ren
                      missing ? " is not beside the renderer, or does not run)" : "");
         return EXIT_RUN_ERROR;
     }
+    if (fault.inProcessTaken) {
+        std::fprintf(stderr,
+                     "kawauso-render: %s: another effect of the chain runs in this process; "
+                     "give all but one --isolated\n",
+                     plugin);
+        return EXIT_USAGE;
+    }
     if (fault.refusal != nullptr) {
         std::fprintf(stderr, "kawauso-render: %s: cannot load the plug-in: %s\n", plugin,
                      fault.refusal);
@@ -186,7 +211,17 @@ int ReportFailure(const RenderOptions& options, const char* statePath, const Ren
 int RunRender(int argc, char** argv) {
     RenderOptions options;
     const char* paths[2] = {nullptr, nullptr};
-    const char* statePath = nullptr;
+    // Per effect, in order; --plugin-state and --isolated go with the --plugin before them (or,
+    // before any, with the first).
+    std::vector<const char*> statePaths;
+    std::vector<bool> isolated;
+    auto current = [&]() -> size_t {
+        if (options.effects.empty() && statePaths.empty()) {
+            statePaths.push_back(nullptr);
+            isolated.push_back(false);
+        }
+        return statePaths.size() - 1;
+    };
     int pathCount = 0;
     int skewPpm = 0;
     bool skewed = false;
@@ -217,16 +252,27 @@ int RunRender(int argc, char** argv) {
             if (next == nullptr || *next == '\0') {
                 return Usage("--plugin takes the path of a VST 2 plug-in");
             }
-            options.pluginPath = next;
+            if (options.effects.size() == MAX_CHAIN_EFFECTS) {
+                return Usage("at most 8 --plugin");
+            }
+            if (statePaths.size() == options.effects.size()) {
+                statePaths.push_back(nullptr);
+                isolated.push_back(false);
+            }
+            options.effects.push_back(RenderEffect{next, {}, false});
             ++i;
         } else if (std::strcmp(arg, "--plugin-state") == 0) {
             if (next == nullptr || *next == '\0') {
                 return Usage("--plugin-state takes the path of a plug-in state file");
             }
+            const char*& statePath = statePaths[current()];
+            if (statePath != nullptr) {
+                return Usage("one --plugin-state for each --plugin");
+            }
             statePath = next;
             ++i;
         } else if (std::strcmp(arg, "--isolated") == 0) {
-            options.isolated = true;
+            isolated[current()] = true;
         } else if (std::strcmp(arg, "--block-ahead") == 0) {
             options.blockAhead = true;
         } else if (std::strcmp(arg, "--clock-skew-ppm") == 0) {
@@ -257,21 +303,25 @@ int RunRender(int argc, char** argv) {
     if (pathCount < 2) {
         return Usage("IN.wav and OUT.wav are both needed");
     }
-    if (options.isolated && options.pluginPath.empty()) {
-        return Usage("--isolated needs --plugin");
+    if (statePaths.size() > options.effects.size()) {
+        return Usage(isolated.back() ? "--isolated needs --plugin"
+                                     : "--plugin-state needs --plugin");
     }
-    if (options.blockAhead && !options.isolated) {
+    bool anyIsolated = false;
+    for (size_t e = 0; e < options.effects.size(); ++e) {
+        RenderEffect& effect = options.effects[e];
+        effect.isolated = isolated[e];
+        anyIsolated = anyIsolated || effect.isolated;
+        if (statePaths[e] != nullptr && !ReadStateFile(statePaths[e], effect.state)) {
+            std::fprintf(stderr,
+                         "kawauso-render: %s: cannot read the plug-in state (missing, empty "
+                         "or too large)\n",
+                         statePaths[e]);
+            return EXIT_USAGE;
+        }
+    }
+    if (options.blockAhead && !anyIsolated) {
         return Usage("--block-ahead needs --isolated");
-    }
-    if (statePath != nullptr && options.pluginPath.empty()) {
-        return Usage("--plugin-state needs --plugin");
-    }
-    if (statePath != nullptr && !ReadStateFile(statePath, options.pluginState)) {
-        std::fprintf(stderr,
-                     "kawauso-render: %s: cannot read the plug-in state (missing, empty "
-                     "or too large)\n",
-                     statePath);
-        return EXIT_USAGE;
     }
 
     std::vector<int16_t> input;
@@ -289,7 +339,7 @@ int RunRender(int argc, char** argv) {
                               ? RenderSamples(input, options, output, clippedBlocks, fault)
                               : RenderWatched(input, options, output, clippedBlocks, fault);
     if (!rendered) {
-        return ReportFailure(options, statePath, fault);
+        return ReportFailure(options, statePaths, fault);
     }
     if (skewed) {
         PlayThroughClockSkew(output, options.bufferMs, stream, skewPpm, clockNoise);

@@ -29,22 +29,26 @@ const char* Refusal(StateRestore result) {
                                                  : "the plug-in state is damaged";
 }
 
-EffectPlace PlaceOf(const RenderOptions& options, ModuleMachine& machine) {
+EffectPlace PlaceOf(const RenderEffect& effect, ModuleMachine& machine) {
     uint16_t code = 0;
-    machine = ReadModuleMachine(options.pluginPath.c_str(), &code);
-    return ChooseEffectPlace(machine, options.isolated);
+    machine = ReadModuleMachine(effect.path.c_str(), &code);
+    return ChooseEffectPlace(machine, effect.isolated);
 }
 
-// The effect's handle: in this process, or in the host process its PE header calls for.
-EffectHandle* OpenRenderEffect(const RenderOptions& options, RenderFault& fault) {
+// The effect's handle: in this process, or in the host process its PE header calls for. This
+// process hosts one effect at a time: inProcessTaken says whether that one is given already.
+EffectHandle* OpenRenderEffect(const RenderOptions& options, const RenderEffect& effect,
+                               bool& inProcessTaken, RenderFault& fault) {
     ModuleMachine machine;
-    const EffectPlace place = PlaceOf(options, machine);
+    const EffectPlace place = PlaceOf(effect, machine);
     if (place == EffectPlace::Refused) {
         fault.refusal = RefusalReason(machine);
         return nullptr;
     }
     if (place == EffectPlace::InProcess) {
-        return OpenInProcessEffect();
+        fault.inProcessTaken = inProcessTaken;
+        inProcessTaken = true;
+        return fault.inProcessTaken ? nullptr : OpenInProcessEffect();
     }
     fault.host = FxHostFileName(place);
     // Offline nothing is late: a block is waited for until it counts as hung.
@@ -60,12 +64,12 @@ EffectHandle* OpenRenderEffect(const RenderOptions& options, RenderFault& fault)
 
 // As the load command does it while the stream runs: under the lock, load, then size; a kept
 // state goes back to the effect between the two, as it does when a slot starts.
-bool LoadRenderPlugin(EffectHandle* handle, const RenderOptions& options, RenderFault& fault) {
+bool LoadRenderPlugin(EffectHandle* handle, const RenderEffect& effect, RenderFault& fault) {
     LockEnter(&EngineLock);
-    bool loaded = handle->load(handle, WideFromUtf8(options.pluginPath).c_str(),
-                               static_cast<int32_t>(SAMPLE_RATE));
-    if (loaded && !options.pluginState.empty()) {
-        const StateRestore result = handle->restoreState(handle, options.pluginState);
+    bool loaded =
+        handle->load(handle, WideFromUtf8(effect.path).c_str(), static_cast<int32_t>(SAMPLE_RATE));
+    if (loaded && !effect.state.empty()) {
+        const StateRestore result = handle->restoreState(handle, effect.state);
         if (result != StateRestore::Restored &&
             handle->fault(handle).kind == EffectFaultKind::None) {
             fault.state = Refusal(result);
@@ -81,7 +85,6 @@ bool LoadRenderPlugin(EffectHandle* handle, const RenderOptions& options, Render
         handle->unload(handle);
     }
     LockLeave(&EngineLock);
-    pluginActive.store(loaded ? 1 : 0);
     return loaded;
 }
 
@@ -89,16 +92,56 @@ void UnloadRenderPlugin(EffectHandle* handle) {
     LockEnter(&EngineLock);
     handle->unload(handle);
     LockLeave(&EngineLock);
-    pluginActive.store(0);
+}
+
+// Every effect of the chain opened and loaded, in order, into handles; false at the first that
+// is not (fault says which and why), the ones before it unloaded and closed again.
+bool LoadRenderChain(const RenderOptions& options, std::vector<EffectHandle*>& handles,
+                     RenderFault& fault) {
+    bool inProcessTaken = false;
+    for (const RenderEffect& effect : options.effects) {
+        fault = RenderFault{};
+        fault.effect = handles.size();
+        EffectHandle* handle = OpenRenderEffect(options, effect, inProcessTaken, fault);
+        if (handle == nullptr || !LoadRenderPlugin(handle, effect, fault)) {
+            CloseEffect(handle);
+            for (EffectHandle* loaded : handles) {
+                UnloadRenderPlugin(loaded);
+                CloseEffect(loaded);
+            }
+            handles.clear();
+            return false;
+        }
+        handles.push_back(handle);
+    }
+    fault = RenderFault{};
+    return true;
+}
+
+// The first fault of any effect, with its place in the chain; false when none has one.
+bool ChainFault(const std::vector<EffectHandle*>& handles, RenderFault& fault) {
+    for (size_t i = 0; i < handles.size(); ++i) {
+        const EffectFault cause = handles[i]->fault(handles[i]);
+        if (cause.kind != EffectFaultKind::None) {
+            fault.cause = cause;
+            fault.effect = i;
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace
 
 bool RenderIsolated(const RenderOptions& options) {
-    ModuleMachine machine;
-    const EffectPlace place = PlaceOf(options, machine);
-    return !options.pluginPath.empty() &&
-           (place == EffectPlace::OwnHost || place == EffectPlace::OtherHost);
+    for (const RenderEffect& effect : options.effects) {
+        ModuleMachine machine;
+        const EffectPlace place = PlaceOf(effect, machine);
+        if (place != EffectPlace::OwnHost && place != EffectPlace::OtherHost) {
+            return false;
+        }
+    }
+    return !options.effects.empty();
 }
 
 bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& options,
@@ -113,17 +156,17 @@ bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& optio
     if (options.fadeIn) {
         SetFade(FADE_IN_FRAMES, 0);
     }
-    EffectHandle* handle = nullptr;
-    if (!options.pluginPath.empty()) {
-        handle = OpenRenderEffect(options, fault);
-        if (handle == nullptr || !LoadRenderPlugin(handle, options, fault)) {
-            CloseEffect(handle);
-            LockDestroy(&EngineLock);
-            return false;
-        }
+    std::vector<EffectHandle*> handles;
+    if (!LoadRenderChain(options, handles, fault)) {
+        LockDestroy(&EngineLock);
+        return false;
     }
-
-    SetBlockEffect(handle);
+    std::vector<ChainLink> links;
+    for (EffectHandle* handle : handles) {
+        links.push_back(ChainLink{handle, false});
+    }
+    pluginActive.store(handles.empty() ? 0 : 1);
+    SetBlockEffects(links.data(), static_cast<uint32_t>(links.size()));
     const size_t blockSamples = bufferBytes / 2;
     std::vector<int16_t> playback[BUFFER_COUNT];
     for (auto& buffer : playback) {
@@ -144,14 +187,14 @@ bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& optio
         std::memcpy(&rendered[offset], block, count * sizeof(int16_t));
         playIndex = (playIndex + 1) % BUFFER_COUNT;
         const size_t blockNumber = offset / blockSamples + 1;
-        if (handle != nullptr && handle->fault(handle).kind != EffectFaultKind::None) {
-            fault.cause = handle->fault(handle);
+        if (ChainFault(handles, fault)) {
             fault.block = blockNumber;
         }
         renderBlocksDone.store(blockNumber);
     }
     SetBlockEffect(nullptr);
-    if (handle != nullptr) {
+    pluginActive.store(0);
+    for (EffectHandle* handle : handles) {
         UnloadRenderPlugin(handle);
         CloseEffect(handle);
     }

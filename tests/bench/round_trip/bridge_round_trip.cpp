@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "tests/support/sample_blocks.h"
 #include "plugin/effect_handle.h"
 #include "tests/support/test_plugins.h"
 
@@ -27,7 +28,7 @@ Spread Measure(EffectHandle* handle) {
     std::vector<double> times(BLOCKS);
     for (int i = -WARM_UP; i < BLOCKS; ++i) {
         const auto start = std::chrono::steady_clock::now();
-        if (!handle->process(handle, in.data(), out.data(), FRAMES)) {
+        if (!ProcessHandleSamples(handle, in.data(), out.data(), FRAMES)) {
             return {-1.0, -1.0};
         }
         const std::chrono::duration<double, std::micro> spent =
