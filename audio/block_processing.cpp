@@ -40,57 +40,64 @@ void CrossfadeFromStage(const int16_t* input, int16_t* output, uint32_t frames) 
     }
 }
 
-// The unbypassed effects, in order, while pluginActive is on; EngineLock held.
-uint32_t TakeActiveChain(EffectHandle** handles) {
-    uint32_t count = 0;
-    if (pluginActive.load(std::memory_order_relaxed) != 0) {
-        for (uint32_t i = 0; i < chainLength; ++i) {
-            if (chain[i].handle != nullptr && !chain[i].bypassed) {
-                handles[count++] = chain[i].handle;
-            }
+// The next unbypassed effect from link index on while pluginActive is on, with index moved past
+// it; null for none. EngineLock held.
+EffectHandle* NextEffect(uint32_t& index) {
+    if (pluginActive.load(std::memory_order_relaxed) == 0) {
+        return nullptr;
+    }
+    for (; index < chainLength; ++index) {
+        if (chain[index].handle != nullptr && !chain[index].bypassed) {
+            return chain[index++].handle;
         }
     }
-    return count;
+    return nullptr;
 }
 
-// chainIn through each effect in turn, each answer the next one's input: the last answer, or
-// null when none of them answered.
-const float* ThroughChain(EffectHandle* const* handles, uint32_t count, uint32_t frames) {
-    const EffectHostValues values = {static_cast<double>(SAMPLE_RATE), static_cast<int32_t>(frames),
-                                     static_cast<int32_t>(PROCESS_LEVEL_REALTIME)};
-    float* in = chainIn;
-    float* out = chainOut;
-    bool any = false;
-    for (uint32_t i = 0; i < count; ++i) {
-        handles[i]->setHostValues(handles[i], values);
-        if (handles[i]->process(handles[i], in, out, frames)) {
-            float* const answered = out;
-            out = in;
-            in = answered;
-            any = true;
-        }
+// The next effect, its call marked under EngineLock: read anew for each effect, so that one
+// taken out of the chain meanwhile, or all of them with pluginActive off, is never called.
+EffectHandle* BeginNextEffect(uint32_t& index, PluginCallTicket& call) {
+    LockEnter(&EngineLock);
+    EffectHandle* const handle = NextEffect(index);
+    if (handle != nullptr) {
+        call = BeginPluginCall();
     }
-    return any ? in : nullptr;
+    LockLeave(&EngineLock);
+    return handle;
 }
 
 // Outside EngineLock: a hung effect must not hold the sliders, a stop or an unload with it.
-// The call was marked under the lock, which is what tells whoever turned pluginActive off
-// whether a block is still inside. No handle is touched once the call is marked done: from
-// then on their owner may free them. False when the call was given up meanwhile.
-bool ThroughEffects(EffectHandle* const* handles, uint32_t count, PluginCallTicket call,
+// Each effect's call is marked under the lock, which is what tells whoever turned pluginActive
+// off whether a block is still inside; each answer is the next effect's input. No handle is
+// touched once its call is marked done: from then on its owner may free it. False when a call
+// was given up meanwhile.
+bool ThroughEffects(EffectHandle* handle, uint32_t index, PluginCallTicket call,
                     const int16_t* input, int16_t* output, uint32_t samples) {
     const uint32_t frames = samples / 2;
-    const bool stageCoversMisses = handles[0]->missedBlocksPlayStage;
+    const bool stageCoversMisses = handle->missedBlocksPlayStage;
+    const EffectHostValues values = {static_cast<double>(SAMPLE_RATE), static_cast<int32_t>(frames),
+                                     static_cast<int32_t>(PROCESS_LEVEL_REALTIME)};
     for (uint32_t i = 0; i < samples; ++i) {
         chainIn[i] = SampleToFloat(input[i]);
     }
-    const float* const processed = ThroughChain(handles, count, frames);
-    if (!EndPluginCall(call)) {
-        return false;
+    float* in = chainIn;
+    float* out = chainOut;
+    bool processed = false;
+    for (; handle != nullptr; handle = BeginNextEffect(index, call)) {
+        handle->setHostValues(handle, values);
+        if (handle->process(handle, in, out, frames)) {
+            float* const answered = out;
+            out = in;
+            in = answered;
+            processed = true;
+        }
+        if (!EndPluginCall(call)) {
+            return false;
+        }
     }
-    if (processed != nullptr) {
+    if (processed) {
         for (uint32_t i = 0; i < samples; ++i) {
-            output[i] = FloatToSample(processed[i]);
+            output[i] = FloatToSample(in[i]);
         }
         if (lastThroughStage) {
             CrossfadeFromStage(input, output, frames);
@@ -114,12 +121,12 @@ bool ProcessBlock(const int16_t* input, uint32_t byteCount, int16_t* output) {
     const uint32_t samples = byteCount / 2;
     clipFlag = 0;
     LockEnter(&EngineLock);
-    EffectHandle* handles[MAX_CHAIN_EFFECTS];
-    const uint32_t count = samples <= 2 * MAX_BLOCK_FRAMES ? TakeActiveChain(handles) : 0;
-    if (count != 0) {
+    uint32_t index = 0;
+    EffectHandle* const first = samples <= 2 * MAX_BLOCK_FRAMES ? NextEffect(index) : nullptr;
+    if (first != nullptr) {
         const PluginCallTicket call = BeginPluginCall();
         LockLeave(&EngineLock);
-        if (!ThroughEffects(handles, count, call, input, output, samples)) {
+        if (!ThroughEffects(first, index, call, input, output, samples)) {
             return false;
         }
     } else {

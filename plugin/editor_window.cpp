@@ -27,9 +27,10 @@ static_assert(EDITOR_STYLE == 0x80C80880, "editor window style");
 // The effect whose editor the window holds. The effect's own window is a child of ours, made
 // by this process or by the effect's host process, which then idles it itself.
 EffectHandle* editorEffect = nullptr;
+HWND editorDialog = nullptr; // ours, the effect's window inside it
 
 HWND EditorHandle() {
-    return static_cast<HWND>(editorWindow);
+    return editorDialog;
 }
 
 // The client area the effect asks for, at least 100 x 100 pixels; the top-left corner stays.
@@ -122,7 +123,7 @@ void OpenEditor(HWND owner, EffectHandle* handle) {
     editorTemplate.header.cy = 100;
     HWND window = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), &editorTemplate.header,
                                              owner, EditorDialogProc, 0);
-    editorWindow = IsWindow(window) ? window : nullptr; // gone again when it had no editor
+    editorDialog = IsWindow(window) ? window : nullptr; // gone again when it had no editor
     ShowEditor(SW_SHOW);
 }
 
@@ -146,7 +147,7 @@ void ShowEditor(int showCommand) {
 INT_PTR CALLBACK EditorDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
-        editorWindow = window; // before the effect's window is made: it may ask for a size
+        editorDialog = window;
         InitEditor(window);
         break;
     case WM_TIMER:
@@ -160,7 +161,7 @@ INT_PTR CALLBACK EditorDialogProc(HWND window, UINT message, WPARAM wParam, LPAR
         OnEditorClose(window, lParam == EDITOR_CLOSED_BY_UNLOAD);
         break;
     case WM_DESTROY:
-        editorWindow = nullptr;
+        editorDialog = nullptr;
         break;
     default:
         break;

@@ -1,6 +1,7 @@
 #include "plugin/effect_dispatch.h"
 
 #include "platform/platform.h"
+#include "plugin/host_callback.h"
 #include "plugin/plugin_host.h"
 
 namespace {
@@ -22,13 +23,14 @@ void RunDispatch(void* context) {
 
 } // namespace
 
-VstIntPtr CallDispatcher(AEffect* target, int32_t opcode, VstIntPtr value, void* ptr, float opt,
-                         int32_t index) {
-    if (target == nullptr || target->dispatcher == nullptr || effectFault.load() != 0) {
+VstIntPtr CallDispatcher(PluginHost& host, AEffect* target, int32_t opcode, VstIntPtr value,
+                         void* ptr, float opt, int32_t index) {
+    if (target == nullptr || target->dispatcher == nullptr || host.fault.load() != 0) {
         return 0;
     }
     DispatchCall call = {target, opcode, index, value, ptr, opt, 0};
+    const HostCallScope calling(host);
     const uint32_t fault = GuardedCall(RunDispatch, &call);
-    RecordEffectFault(fault);
+    RecordEffectFault(host, fault);
     return fault == 0 ? call.result : 0;
 }

@@ -103,9 +103,13 @@ inline bool EffectCallUnderWay(const EffectHandle* handle) {
     return handle != nullptr && handle->callsUnderWay != 0;
 }
 
-// The process-wide in-process host behind a handle; one at a time. Its editor and what its
-// effect asks meanwhile are answered in this process (host_callback), so takeEvent gives none.
+// An in-process host of its own behind a handle, as many at once as the caller opens. Its
+// editor and what its effect asks meanwhile are answered in this process (host_callback), so
+// takeEvent gives none.
 EffectHandle* OpenInProcessEffect();
+struct PluginHost;
+// The host behind a handle OpenInProcessEffect gave; null for any other handle.
+PluginHost* InProcessHostOf(EffectHandle* handle);
 // Each load starts hostProgram (a kawauso-fxhost) for the effect; unload ends it.
 EffectHandle* OpenHostProcessEffect(const char* hostProgram, const FxLimits& limits);
 

@@ -6,55 +6,75 @@
 
 namespace {
 
+struct InProcessEffect : EffectHandle {
+    PluginHost host;
+};
+
+PluginHost& HostOf(EffectHandle* self) {
+    return static_cast<InProcessEffect*>(self)->host;
+}
+
 bool Load(EffectHandle* self, const wchar_t* path, int32_t sampleRate) {
     const EffectCallScope scope(self);
-    return LoadPlugin(path, sampleRate);
+    return LoadPlugin(HostOf(self), path, sampleRate);
 }
 
 StateRestore Restore(EffectHandle* self, const std::vector<uint8_t>& state) {
     const EffectCallScope scope(self);
-    return RestoreEffectState(state);
+    return RestoreEffectState(HostOf(self), state);
 }
 
 bool Capture(EffectHandle* self, std::vector<uint8_t>& state) {
     const EffectCallScope scope(self);
-    return CaptureEffectState(state);
+    return CaptureEffectState(HostOf(self), state);
 }
 
 void SetBlockSize(EffectHandle* self, uint32_t frames) {
     const EffectCallScope scope(self);
-    SetPluginBlockSize(frames);
+    SetPluginBlockSize(HostOf(self), frames);
 }
 
-bool Process(EffectHandle*, const float* input, float* output, uint32_t frames) {
-    return ProcessWithPlugin(input, output, frames);
+bool Process(EffectHandle* self, const float* input, float* output, uint32_t frames) {
+    return ProcessWithPlugin(HostOf(self), input, output, frames);
 }
 
 VstIntPtr Dispatch(EffectHandle* self, int32_t opcode, int32_t index, VstIntPtr value, void* ptr,
                    float opt) {
     const EffectCallScope scope(self);
-    return CallDispatcher(effect, opcode, value, ptr, opt, index);
+    PluginHost& host = HostOf(self);
+    return CallDispatcher(host, host.effect, opcode, value, ptr, opt, index);
 }
 
+// The window is the host's from before the effect makes its own in it: it may ask for a size
+// while it does.
 bool OpenEditor(EffectHandle* self, void* parent, ERect* size) {
     const EffectCallScope scope(self);
-    if (effect == nullptr || (effect->flags & effFlagsHasEditor) == 0) {
+    PluginHost& host = HostOf(self);
+    if (host.effect == nullptr || (host.effect->flags & effFlagsHasEditor) == 0) {
         return false;
     }
-    CallDispatcher(effect, effEditOpen, 0, parent, 0.0f);
+    host.editorWindow = parent;
+    CallDispatcher(host, host.effect, effEditOpen, 0, parent, 0.0f);
     ERect* asked = nullptr;
-    CallDispatcher(effect, effEditGetRect, 0, &asked, 0.0f);
+    CallDispatcher(host, host.effect, effEditGetRect, 0, &asked, 0.0f);
     *size = asked != nullptr ? *asked : ERect{};
-    return effect != nullptr && effectFault.load() == 0;
+    const bool open = host.effect != nullptr && host.fault.load() == 0;
+    if (!open) {
+        host.editorWindow = nullptr;
+    }
+    return open;
 }
 
 void CloseEditor(EffectHandle* self) {
     const EffectCallScope scope(self);
-    CallDispatcher(effect, effEditClose, 0, nullptr, 0.0f);
+    PluginHost& host = HostOf(self);
+    CallDispatcher(host, host.effect, effEditClose, 0, nullptr, 0.0f);
+    host.editorWindow = nullptr;
 }
 
-void IdleEditor(EffectHandle*) {
-    CallDispatcher(effect, effEditIdle, 0, nullptr, 0.0f);
+void IdleEditor(EffectHandle* self) {
+    PluginHost& host = HostOf(self);
+    CallDispatcher(host, host.effect, effEditIdle, 0, nullptr, 0.0f);
 }
 
 bool TakeEvent(EffectHandle*, EffectEvent*) {
@@ -65,11 +85,11 @@ void SetHostValues(EffectHandle*, const EffectHostValues&) {}
 
 void Unload(EffectHandle* self) {
     const EffectCallScope scope(self);
-    UnloadPlugin();
+    UnloadPlugin(HostOf(self));
 }
 
-EffectFault Fault(EffectHandle*) {
-    const uint32_t code = effectFault.load();
+EffectFault Fault(EffectHandle* self) {
+    const uint32_t code = HostOf(self).fault.load();
     if (code == EFFECT_HUNG) {
         return {EffectFaultKind::Hung, 0};
     }
@@ -81,14 +101,20 @@ EffectBlockStats BlockStats(EffectHandle*) {
 }
 
 void Destroy(EffectHandle* self) {
-    UnloadPlugin();
-    delete self;
+    delete static_cast<InProcessEffect*>(self); // the host unloads as it goes
 }
 
 } // namespace
 
 EffectHandle* OpenInProcessEffect() {
-    return new EffectHandle{Load,          Restore,    Capture,     SetBlockSize, Process,
-                            Dispatch,      OpenEditor, CloseEditor, IdleEditor,   TakeEvent,
-                            SetHostValues, Unload,     Fault,       BlockStats,   Destroy};
+    InProcessEffect* made = new InProcessEffect();
+    static_cast<EffectHandle&>(*made) =
+        EffectHandle{Load,          Restore,    Capture,     SetBlockSize, Process,
+                     Dispatch,      OpenEditor, CloseEditor, IdleEditor,   TakeEvent,
+                     SetHostValues, Unload,     Fault,       BlockStats,   Destroy};
+    return made;
+}
+
+PluginHost* InProcessHostOf(EffectHandle* handle) {
+    return handle != nullptr && handle->destroy == Destroy ? &HostOf(handle) : nullptr;
 }

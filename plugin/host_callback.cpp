@@ -1,5 +1,6 @@
 #include "plugin/host_callback.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -15,12 +16,53 @@ namespace {
 thread_local bool answeringSampleRate = false;
 thread_local bool answeringBlockSize = false;
 
-void AnswerOnce(bool& answering, AEffect* asker, int32_t opcode, VstIntPtr value, float opt) {
-    if (!answering) {
-        answering = true;
-        CallDispatcher(asker, opcode, value, nullptr, opt);
-        answering = false;
+struct ForeignAnswer {
+    AEffect* asker;
+    int32_t opcode;
+    VstIntPtr value;
+    float opt;
+};
+
+void RunForeignAnswer(void* context) {
+    const ForeignAnswer& a = *static_cast<const ForeignAnswer*>(context);
+    a.asker->dispatcher(a.asker, a.opcode, 0, a.value, nullptr, a.opt);
+}
+
+// The answer goes to the asker's own dispatcher; a fault in it is its host's, and one in a
+// record no host knows is caught and goes no further (there is no effect of ours to cut loose).
+void AnswerOnce(bool& answering, PluginHost* host, AEffect* asker, int32_t opcode, VstIntPtr value,
+                float opt) {
+    if (answering) {
+        return;
     }
+    answering = true;
+    if (host != nullptr) {
+        CallDispatcher(*host, asker, opcode, value, nullptr, opt);
+    } else if (asker != nullptr && asker->dispatcher != nullptr) {
+        ForeignAnswer answer = {asker, opcode, value, opt};
+        GuardedCall(RunForeignAnswer, &answer);
+    }
+    answering = false;
+}
+
+// The registered hosts and their effects' records, each slot's pair written by its host.
+struct HostSlot {
+    std::atomic<PluginHost*> host{nullptr};
+    std::atomic<AEffect*> effect{nullptr};
+};
+HostSlot hostSlots[MAX_PLUGIN_HOSTS];
+thread_local PluginHost* callingHost = nullptr;
+
+// The host of the effect that asks: the one whose record it is, else the one calling into an
+// effect on this thread; null when neither (the answers then are those of a host without an
+// effect).
+PluginHost* HostOf(AEffect* asker) {
+    for (HostSlot& slot : hostSlots) {
+        if (asker != nullptr && slot.effect.load() == asker) {
+            return slot.host.load();
+        }
+    }
+    return callingHost;
 }
 
 const FxHostValues* hostValues = nullptr;
@@ -35,9 +77,9 @@ float SampleRateToTell() {
     return rate;
 }
 
-int32_t BlockSizeToTell() {
+int32_t BlockSizeToTell(const PluginHost* host) {
     const int32_t size = hostValues != nullptr ? hostValues->blockSize.load() : 0;
-    return size > 0 ? size : blockSizeSent;
+    return size > 0 ? size : (host != nullptr ? host->blockSizeSent : 0);
 }
 
 VstIntPtr ProcessLevelToTell() {
@@ -53,9 +95,9 @@ VstIntPtr Tell(FxEventKind kind, int32_t index, float value) {
     return 1;
 }
 
-VstIntPtr AnswerSizeWindow(int32_t width, int32_t height) {
+VstIntPtr AnswerSizeWindow(const PluginHost* host, int32_t width, int32_t height) {
     if (tellCaller == nullptr) {
-        return ResizeEditorWindow(editorWindow, width, height) ? 1 : 0;
+        return host != nullptr && ResizeEditorWindow(host->editorWindow, width, height) ? 1 : 0;
     }
     return width > 0 && height > 0 &&
                    tellCaller(FxEvent{FxEventKind::SizeWindow, 0, 0.0f, width, height})
@@ -100,10 +142,10 @@ VstIntPtr CopyHostName(void* to) {
 
 // A playing transport at a steady tempo, at the block's stream position. One record per
 // thread: the pointer stays valid for the asker until it asks again.
-VstIntPtr AnswerTime() {
+VstIntPtr AnswerTime(const PluginHost* host) {
     thread_local VstTimeInfo time;
     time = VstTimeInfo{};
-    time.samplePos = static_cast<double>(blockSamplePosition.load());
+    time.samplePos = host != nullptr ? static_cast<double>(host->samplePosition.load()) : 0.0;
     time.sampleRate = SampleRateToTell();
     time.nanoSeconds = static_cast<double>(TickCount()) * NANOSECONDS_PER_MS;
     time.tempo = HOST_TEMPO;
@@ -118,15 +160,50 @@ VstIntPtr AnswerTime() {
 
 } // namespace
 
+void RegisterPluginHost(PluginHost* host) {
+    for (HostSlot& slot : hostSlots) {
+        PluginHost* none = nullptr;
+        if (slot.host.compare_exchange_strong(none, host)) {
+            return;
+        }
+    }
+}
+
+void UnregisterPluginHost(PluginHost* host) {
+    for (HostSlot& slot : hostSlots) {
+        if (slot.host.load() == host) {
+            slot.effect.store(nullptr);
+            slot.host.store(nullptr);
+        }
+    }
+}
+
+void NameHostEffect(PluginHost* host, AEffect* effect) {
+    for (HostSlot& slot : hostSlots) {
+        if (slot.host.load() == host) {
+            slot.effect.store(effect);
+        }
+    }
+}
+
+HostCallScope::HostCallScope(PluginHost& host) : previous_(callingHost) {
+    callingHost = &host;
+}
+
+HostCallScope::~HostCallScope() {
+    callingHost = previous_;
+}
+
 void AnswerHostQuestionsFrom(const FxHostValues* values, bool (*tell)(const FxEvent& event)) {
     hostValues = values;
     tellCaller = tell;
 }
 
-// The asking record is named asker: the loaded one (effect) may differ from it, or not be
-// set yet while the entry point runs, and the answer goes to the one that asked.
+// The asking record is named asker: its host's loaded one may differ from it, or not be set
+// yet while the entry point runs, and the answer goes to the one that asked.
 VstIntPtr VST_CALL HostCallback(AEffect* asker, int32_t opcode, int32_t index, VstIntPtr value,
                                 void* ptr, float opt) {
+    PluginHost* const host = HostOf(asker);
     switch (opcode) {
     case audioMasterAutomate:
         return Tell(FxEventKind::Automate, index, opt);
@@ -136,9 +213,9 @@ VstIntPtr VST_CALL HostCallback(AEffect* asker, int32_t opcode, int32_t index, V
     case audioMasterEndEdit:
         return 1;
     case audioMasterGetTime:
-        return AnswerTime();
+        return AnswerTime(host);
     case audioMasterSizeWindow:
-        return AnswerSizeWindow(index, static_cast<int32_t>(value));
+        return AnswerSizeWindow(host, index, static_cast<int32_t>(value));
     case audioMasterGetVendorString:
     case audioMasterGetProductString:
         return CopyHostName(ptr);
@@ -151,12 +228,12 @@ VstIntPtr VST_CALL HostCallback(AEffect* asker, int32_t opcode, int32_t index, V
     case audioMasterVersion:
         return INTERFACE_VERSION;
     case audioMasterGetSampleRate:
-        AnswerOnce(answeringSampleRate, asker, effSetSampleRate, 0, SampleRateToTell());
+        AnswerOnce(answeringSampleRate, host, asker, effSetSampleRate, 0, SampleRateToTell());
         return 0;
     case audioMasterGetBlockSize: {
-        const int32_t sent = BlockSizeToTell();
+        const int32_t sent = BlockSizeToTell(host);
         if (sent > 0) {
-            AnswerOnce(answeringBlockSize, asker, effSetBlockSize, sent, 0.0f);
+            AnswerOnce(answeringBlockSize, host, asker, effSetBlockSize, sent, 0.0f);
         }
         return 0;
     }

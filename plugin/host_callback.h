@@ -1,6 +1,8 @@
 // The host function handed to the plug-in's entry point: the effect's questions to the host.
 #pragma once
 
+#include <cstddef>
+
 #include "plugin/fx_transport.h"
 #include "plugin/vst2.h"
 
@@ -19,6 +21,30 @@ constexpr float hostSampleRate = 44100.0f; // the one stream rate, told to any e
 // and re-entered from the calls it makes.
 VstIntPtr VST_CALL HostCallback(AEffect* effect, int32_t opcode, int32_t index, VstIntPtr value,
                                 void* ptr, float opt);
+
+struct PluginHost;
+// The hosts whose effects the callback answers: each PluginHost registers itself while it lives
+// (at most MAX_PLUGIN_HOSTS at once; one beyond is answered as a host without an effect would
+// be) and names its effect's record once entered, so that a question is answered from the host
+// of the effect that asks, on whichever thread it asks.
+constexpr size_t MAX_PLUGIN_HOSTS = 64;
+void RegisterPluginHost(PluginHost* host);
+void UnregisterPluginHost(PluginHost* host);
+void NameHostEffect(PluginHost* host, AEffect* effect);
+
+// While a host calls into its effect on this thread (its entry point, its dispatcher, a block),
+// a question from a record no host knows (the effect's own, not yet returned from its entry
+// point, or another record of its making) is answered from that host.
+class HostCallScope {
+  public:
+    explicit HostCallScope(PluginHost& host);
+    ~HostCallScope();
+    HostCallScope(const HostCallScope&) = delete;
+    HostCallScope& operator=(const HostCallScope&) = delete;
+
+  private:
+    PluginHost* previous_;
+};
 
 // In a host process: the sample rate, block size and process level the effect is told come
 // from values (a field at 0: as above), and its editor's size requests, automation and display

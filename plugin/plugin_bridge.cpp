@@ -5,6 +5,7 @@
 
 #include "platform/platform.h"
 #include "plugin/denormal_mode.h"
+#include "plugin/host_callback.h"
 #include "plugin/plugin_call_watch.h"
 #include "plugin/plugin_host.h"
 
@@ -34,12 +35,12 @@ void RunBlockSize(void* context) {
 }
 
 // The block size, when the effect was last told another; its fault, or 0.
-uint32_t TellBlockSize(AEffect* target) {
-    if (blockSizeSent == static_cast<int32_t>(blockSize)) {
+uint32_t TellBlockSize(PluginHost& host, AEffect* target) {
+    if (host.blockSizeSent == static_cast<int32_t>(host.blockSize)) {
         return 0;
     }
-    blockSizeSent = static_cast<int32_t>(blockSize);
-    BlockSizeCall call = {target, blockSizeSent};
+    host.blockSizeSent = static_cast<int32_t>(host.blockSize);
+    BlockSizeCall call = {target, host.blockSizeSent};
     return target->dispatcher != nullptr ? GuardedCall(RunBlockSize, &call) : 0;
 }
 
@@ -79,17 +80,17 @@ void TakeOutputs(const float* outL, const float* outR, float* output, size_t fra
 
 } // namespace
 
-bool ProcessWithPlugin(const float* input, float* output, uint32_t frames) {
-    const int32_t inputCount = sizedInputs, outputCount = sizedOutputs;
-    if (effect == nullptr || frames == 0 || inputCount == 0 || outputCount == 0 ||
-        effectFault.load(std::memory_order_relaxed) != 0) {
+bool ProcessWithPlugin(PluginHost& host, const float* input, float* output, uint32_t frames) {
+    const int32_t inputCount = host.sizedInputs, outputCount = host.sizedOutputs;
+    if (host.effect == nullptr || frames == 0 || inputCount == 0 || outputCount == 0 ||
+        host.fault.load(std::memory_order_relaxed) != 0) {
         return false;
     }
     // Beyond the caller's guarantee: the buffers cannot hold the block, so it is refused
     // whole rather than half played. A record without processReplacing cannot run a block.
-    AEffect* const target = effect;
+    AEffect* const target = host.effect;
     const ProcessReplacingProc processReplacing = target->processReplacing;
-    if (frames > blockSize || processReplacing == nullptr) {
+    if (frames > host.blockSize || processReplacing == nullptr) {
         return false;
     }
 
@@ -99,19 +100,22 @@ bool ProcessWithPlugin(const float* input, float* output, uint32_t frames) {
     float* inputs[MAX_PLUGIN_CHANNELS];
     float* outputs[MAX_PLUGIN_CHANNELS];
     for (int32_t i = 0; i < inputCount; ++i) {
-        inputs[i] = pluginBuffers[i];
+        inputs[i] = host.buffers[i];
     }
     for (int32_t i = 0; i < outputCount; ++i) {
-        outputs[i] = pluginBuffers[PLUGIN_OUTPUTS + i];
+        outputs[i] = host.buffers[PLUGIN_OUTPUTS + i];
     }
     // An effect that now claims other channel counts than it was entered with expects buffers
     // the host never made: it is not called again.
-    uint32_t fault = EffectChannelsChanged() ? EFFECT_CHANNELS_CHANGED : TellBlockSize(target);
+    NamePluginCallHost(&host);
+    uint32_t fault =
+        EffectChannelsChanged(host) ? EFFECT_CHANNELS_CHANGED : TellBlockSize(host, target);
     if (fault == 0 && !PluginCallGivenUp()) {
         FillInputs(input, inputs, inputCount, frames);
         ProcessCall call = {processReplacing, target, inputs, outputs,
                             static_cast<int32_t>(frames)};
         const uint32_t previousMode = EnterDenormalFlush();
+        const HostCallScope calling(host);
         fault = GuardedCall(RunProcess, &call);
         LeaveDenormalFlush(previousMode);
     }
@@ -121,12 +125,12 @@ bool ProcessWithPlugin(const float* input, float* output, uint32_t frames) {
         return false;
     }
     if (fault != 0) {
-        RecordEffectFault(fault); // the block is declined, and the next goes through the stage
+        RecordEffectFault(host, fault); // declined, and the next goes through the stage
         return false;
     }
     // One output plays on both channels; outputs beyond two were written to buffers of their
     // own and are ignored.
     TakeOutputs(outputs[0], outputs[outputCount > 1 ? 1 : 0], output, frames);
-    blockSamplePosition.fetch_add(frames);
+    host.samplePosition.fetch_add(frames);
     return true;
 }

@@ -1,4 +1,4 @@
-// Runs one block of the live stream through the loaded VST 2 effect.
+// Runs one block of the live stream through a host's loaded VST 2 effect.
 #pragma once
 
 #include <cstdint>
@@ -12,8 +12,9 @@
 // nothing was written and the effect was not called: no effect, frames 0, no float buffers,
 // frames above blockSize (the buffers cannot hold it), or a record without processReplacing;
 // false too when the effect faulted or now claims other channel counts than it was loaded with
-// (EFFECT_CHANNELS_CHANGED), both recorded, and when the call was given up meanwhile (then
-// nothing of it reaches the host: no fault recorded, no position moved). Audio
-// thread, inside a call marked with BeginPluginCall (no lock held, so a hung effect holds nothing
-// the window needs).
-bool ProcessWithPlugin(const float* input, float* output, uint32_t frames);
+// (EFFECT_CHANNELS_CHANGED), both recorded as the host's, and when the call was given up meanwhile
+// (then nothing of it reaches the host: no fault recorded, no position moved). Audio thread, inside
+// a call marked with BeginPluginCall (no lock held, so a hung effect holds nothing the window
+// needs).
+struct PluginHost;
+bool ProcessWithPlugin(PluginHost& host, const float* input, float* output, uint32_t frames);

@@ -15,6 +15,8 @@ constexpr uint32_t HANG_LIMIT_BUFFERS = 2;
 // window thread's "given up" are two compare-exchanges on the same ticket: exactly one wins.
 std::atomic<PluginCallTicket> runningCall{PluginCallTicket{0, 0}};
 uint32_t lastSequence = 0; // audio thread only
+// The in-process host the running call is in, null for none (an effect in a host process).
+std::atomic<PluginHost*> runningHost{nullptr};
 
 constexpr PluginCallTicket NO_CALL = {0, 0};
 constexpr uint32_t RETURNED = 0x80000000u; // in a ticket's sequence: settled, never given up
@@ -39,10 +41,15 @@ uint32_t PluginHangLimitMs(uint32_t bufferMs) {
 PluginCallTicket BeginPluginCall() {
     lastSequence = lastSequence < SEQUENCE_MASK ? lastSequence + 1 : 1;
     const PluginCallTicket ticket = {TickCount(), lastSequence};
+    runningHost.store(nullptr);
     runningCall.store(ticket);
     ownCall = ticket;
     ownCallLost = false;
     return ticket;
+}
+
+void NamePluginCallHost(PluginHost* host) {
+    runningHost.store(host);
 }
 
 bool SettlePluginCall() {
@@ -83,11 +90,14 @@ bool GiveUpPluginCallAfter(uint32_t limitMs) {
         !runningCall.compare_exchange_strong(call, NO_CALL)) {
         return false;
     }
-    RecordEffectFault(EFFECT_HUNG);
-    for (float*& buffer : pluginBuffers) {
-        buffer = nullptr;
+    PluginHost* const host = runningHost.exchange(nullptr);
+    if (host != nullptr) {
+        RecordEffectFault(*host, EFFECT_HUNG);
+        for (float*& buffer : host->buffers) {
+            buffer = nullptr;
+        }
+        host->sizedInputs = 0;
+        host->sizedOutputs = 0;
     }
-    sizedInputs = 0;
-    sizedOutputs = 0;
     return true;
 }

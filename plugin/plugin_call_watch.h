@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-// The code effectFault holds for an effect cut loose because a call did not return. Exception
+// The code a host's fault holds for an effect cut loose because a call did not return. Exception
 // codes of errors start at 0xC0000000 and signal numbers are small, so neither can be this.
 constexpr uint32_t EFFECT_HUNG = 0xFFFFFFFFu;
 
@@ -24,9 +24,15 @@ struct PluginCallTicket {
     uint32_t sequence; // never 0: 0 marks "no call"; the top bit marks a call that has returned
 };
 
-// Audio thread, with EngineLock held and pluginActive on: marks a call as started. Holding the
-// lock is what lets a thread that turned pluginActive off under it know whether a call runs.
+// Audio thread, with EngineLock held and pluginActive on: marks a call (a block through one
+// effect) as started. Holding the lock is what lets a thread that turned pluginActive off under
+// it know whether a call runs.
 PluginCallTicket BeginPluginCall();
+
+struct PluginHost;
+// Audio thread, inside the marked call, before it enters the effect of an in-process host: the
+// host a give-up cuts loose.
+void NamePluginCallHost(PluginHost* host);
 
 // Audio thread, inside the marked call, once the effect has returned and before anything the
 // host shares is touched (a fault recorded, the stream position moved): from then on the call
@@ -46,6 +52,7 @@ bool EndPluginCall(PluginCallTicket ticket);
 bool PluginCallRunning();
 
 // When a call has run for limitMs or longer and not yet returned, gives it up and returns true: the
-// effect is cut loose with EFFECT_HUNG, and its float buffers are handed to the stuck call for good
-// (the host forgets them without freeing them, as the call may still write into them).
+// effect of the host it named is cut loose with EFFECT_HUNG, and its float buffers are handed to
+// the stuck call for good (the host forgets them without freeing them, as the call may still
+// write into them).
 bool GiveUpPluginCallAfter(uint32_t limitMs);

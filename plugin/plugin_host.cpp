@@ -7,19 +7,6 @@
 #include "plugin/host_callback.h"
 #include "platform/platform.h"
 
-AEffect* effect = nullptr;
-ModuleHolder* pluginModule = nullptr;
-void* editorWindow = nullptr;
-float* pluginBuffers[PLUGIN_BUFFER_COUNT] = {};
-std::atomic<int64_t> blockSamplePosition{0};
-int32_t effectInputs = 0;
-int32_t effectOutputs = 0;
-int32_t sizedInputs = 0;
-int32_t sizedOutputs = 0;
-uint32_t blockSize = 0;
-int32_t blockSizeSent = 0;
-std::atomic<uint32_t> effectFault{0};
-
 namespace {
 
 constexpr int32_t STEREO = 2;
@@ -30,27 +17,27 @@ float* AllocateFloats(uint32_t count) {
 
 PluginBufferAllocator allocateBuffer = AllocateFloats;
 
-void ReleasePluginBuffers() {
-    for (float*& buffer : pluginBuffers) {
+void ReleasePluginBuffers(PluginHost& host) {
+    for (float*& buffer : host.buffers) {
         delete[] buffer;
         buffer = nullptr;
     }
-    sizedInputs = 0;
-    sizedOutputs = 0;
+    host.sizedInputs = 0;
+    host.sizedOutputs = 0;
 }
 
 // All of them or none: the bridge declines every block without them.
-bool AllocatePluginBuffers(int32_t inputs, int32_t outputs) {
+bool AllocatePluginBuffers(PluginHost& host, int32_t inputs, int32_t outputs) {
     for (int32_t i = 0; i < inputs + outputs; ++i) {
-        float*& buffer = pluginBuffers[i < inputs ? i : PLUGIN_OUTPUTS + i - inputs];
-        buffer = allocateBuffer(blockSize);
+        float*& buffer = host.buffers[i < inputs ? i : PLUGIN_OUTPUTS + i - inputs];
+        buffer = allocateBuffer(host.blockSize);
         if (buffer == nullptr) {
-            ReleasePluginBuffers();
+            ReleasePluginBuffers(host);
             return false;
         }
     }
-    sizedInputs = inputs;
-    sizedOutputs = outputs;
+    host.sizedInputs = inputs;
+    host.sizedOutputs = outputs;
     return true;
 }
 
@@ -84,95 +71,113 @@ void RunEntry(void* context) {
     c.result = c.entry(HostCallback);
 }
 
-} // namespace
-
-bool EffectChannelsChanged() {
-    return effect != nullptr &&
-           (effect->numInputs != effectInputs || effect->numOutputs != effectOutputs);
+// The effect's record, entered with the questions it asks meanwhile answered from host.
+AEffect* Enter(PluginHost& host, PluginEntryProc entry) {
+    EntryCall call = {entry, nullptr};
+    const HostCallScope entering(host);
+    RecordEffectFault(host, GuardedCall(RunEntry, &call));
+    return host.fault.load() == 0 ? call.result : nullptr;
 }
 
-void RecordEffectFault(uint32_t code) {
+} // namespace
+
+PluginHost::PluginHost() {
+    RegisterPluginHost(this);
+}
+
+PluginHost::~PluginHost() {
+    UnloadPlugin(*this);
+    UnregisterPluginHost(this);
+}
+
+bool EffectChannelsChanged(const PluginHost& host) {
+    return host.effect != nullptr &&
+           (host.effect->numInputs != host.inputs || host.effect->numOutputs != host.outputs);
+}
+
+void RecordEffectFault(PluginHost& host, uint32_t code) {
     uint32_t none = 0;
-    if (code != 0 && effectFault.compare_exchange_strong(none, code)) {
+    if (code != 0 && host.fault.compare_exchange_strong(none, code)) {
         pluginActive.store(0);
     }
 }
 
-bool LoadPlugin(const wchar_t* path, int32_t sampleRate) {
-    UnloadPlugin();
-    effectFault.store(0);
-    pluginModule = new ModuleHolder{nullptr};
-    pluginModule->moduleHandle = ModuleLoad(path);
-    if (pluginModule->moduleHandle == nullptr) {
-        UnloadPlugin();
+bool LoadPlugin(PluginHost& host, const wchar_t* path, int32_t sampleRate) {
+    UnloadPlugin(host);
+    host.fault.store(0);
+    host.module = new ModuleHolder{nullptr};
+    host.module->moduleHandle = ModuleLoad(path);
+    if (host.module->moduleHandle == nullptr) {
+        UnloadPlugin(host);
         return false;
     }
-    PluginEntryProc entry = FindEntryPoint(pluginModule->moduleHandle);
+    PluginEntryProc entry = FindEntryPoint(host.module->moduleHandle);
     if (entry == nullptr) {
-        UnloadPlugin();
+        UnloadPlugin(host);
         return false;
     }
-    EntryCall call = {entry, nullptr};
-    RecordEffectFault(GuardedCall(RunEntry, &call));
-    effect = effectFault.load() == 0 ? call.result : nullptr;
-    if (!IsAcceptable(effect)) {
-        UnloadPlugin(); // a returned but rejected record still gets suspended and closed
+    host.effect = Enter(host, entry);
+    NameHostEffect(&host, host.effect);
+    if (!IsAcceptable(host.effect)) {
+        UnloadPlugin(host); // a returned but rejected record still gets suspended and closed
         return false;
     }
     // Read once: whatever the record says later, the buffers are made for these.
-    effectInputs = effect->numInputs;
-    effectOutputs = effect->numOutputs;
-    CallDispatcher(effect, effOpen, 0, nullptr, 0.0f);
-    CallDispatcher(effect, effSetSampleRate, 0, nullptr, static_cast<float>(sampleRate));
-    blockSizeSent = BLOCK_SIZE_NOT_SENT;
-    if (effectFault.load() == 0 && EffectChannelsChanged()) {
-        RecordEffectFault(EFFECT_CHANNELS_CHANGED);
+    host.inputs = host.effect->numInputs;
+    host.outputs = host.effect->numOutputs;
+    CallDispatcher(host, host.effect, effOpen, 0, nullptr, 0.0f);
+    CallDispatcher(host, host.effect, effSetSampleRate, 0, nullptr, static_cast<float>(sampleRate));
+    host.blockSizeSent = BLOCK_SIZE_NOT_SENT;
+    if (host.fault.load() == 0 && EffectChannelsChanged(host)) {
+        RecordEffectFault(host, EFFECT_CHANNELS_CHANGED);
     }
-    if (effectFault.load() != 0) {
-        UnloadPlugin();
+    if (host.fault.load() != 0) {
+        UnloadPlugin(host);
         return false;
     }
     return true;
 }
 
-void UnloadPlugin() {
-    if (effect != nullptr) {
-        CallDispatcher(effect, effMainsChanged, 0, nullptr, 0.0f);
+void UnloadPlugin(PluginHost& host) {
+    if (host.effect != nullptr) {
+        CallDispatcher(host, host.effect, effMainsChanged, 0, nullptr, 0.0f);
     }
-    if (editorWindow != nullptr) {
-        CloseEditorWindow(editorWindow);
-        editorWindow = nullptr;
+    if (host.editorWindow != nullptr) {
+        CloseEditorWindow(host.editorWindow);
+        host.editorWindow = nullptr;
     }
-    if (effect != nullptr) {
-        CallDispatcher(effect, effClose, 0, nullptr, 0.0f);
-        effect = nullptr;
+    if (host.effect != nullptr) {
+        CallDispatcher(host, host.effect, effClose, 0, nullptr, 0.0f);
+        host.effect = nullptr;
+        NameHostEffect(&host, nullptr);
     }
-    effectInputs = 0;
-    effectOutputs = 0;
-    if (pluginModule != nullptr) {
-        if (pluginModule->moduleHandle != nullptr && effectFault.load() == 0) {
-            ModuleFree(pluginModule->moduleHandle);
+    host.inputs = 0;
+    host.outputs = 0;
+    if (host.module != nullptr) {
+        if (host.module->moduleHandle != nullptr && host.fault.load() == 0) {
+            ModuleFree(host.module->moduleHandle);
         }
-        delete pluginModule;
-        pluginModule = nullptr;
+        delete host.module;
+        host.module = nullptr;
     }
-    ReleasePluginBuffers();
+    ReleasePluginBuffers(host);
 }
 
-void SetPluginBlockSize(uint32_t frames) {
-    if (effect != nullptr) {
-        CallDispatcher(effect, effMainsChanged, 0, nullptr, 0.0f);
+void SetPluginBlockSize(PluginHost& host, uint32_t frames) {
+    if (host.effect != nullptr) {
+        CallDispatcher(host, host.effect, effMainsChanged, 0, nullptr, 0.0f);
     }
-    blockSize = frames;
-    ReleasePluginBuffers();
-    AllocatePluginBuffers(effect != nullptr ? effectInputs : STEREO,
-                          effect != nullptr ? effectOutputs : STEREO);
-    if (effect != nullptr) {
-        blockSizeSent = static_cast<int32_t>(blockSize);
-        CallDispatcher(effect, effSetBlockSize, static_cast<VstIntPtr>(blockSize), nullptr, 0.0f);
-        if (effect != nullptr) {
-            blockSamplePosition.store(0);
-            CallDispatcher(effect, effMainsChanged, 1, nullptr, 0.0f);
+    host.blockSize = frames;
+    ReleasePluginBuffers(host);
+    AllocatePluginBuffers(host, host.effect != nullptr ? host.inputs : STEREO,
+                          host.effect != nullptr ? host.outputs : STEREO);
+    if (host.effect != nullptr) {
+        host.blockSizeSent = static_cast<int32_t>(host.blockSize);
+        CallDispatcher(host, host.effect, effSetBlockSize, static_cast<VstIntPtr>(host.blockSize),
+                       nullptr, 0.0f);
+        if (host.effect != nullptr) {
+            host.samplePosition.store(0);
+            CallDispatcher(host, host.effect, effMainsChanged, 1, nullptr, 0.0f);
         }
     }
 }

@@ -49,17 +49,18 @@ void RunParameters(void* context) {
     }
 }
 
-bool CapturePayload(std::vector<uint8_t>& state) {
+bool CapturePayload(PluginHost& host, std::vector<uint8_t>& state) {
+    AEffect* const effect = host.effect;
     if (HasChunk(effect)) {
         void* chunk = nullptr;
-        const VstIntPtr bytes = CallDispatcher(effect, effGetChunk, 0, &chunk, 0.0f);
+        const VstIntPtr bytes = CallDispatcher(host, effect, effGetChunk, 0, &chunk, 0.0f);
         if (chunk == nullptr || bytes <= 0 || static_cast<uint64_t>(bytes) > MAX_STATE_BYTES) {
             return false;
         }
         Put32(state, static_cast<uint32_t>(bytes));
         ChunkCopy copy = {static_cast<const uint8_t*>(chunk), static_cast<size_t>(bytes), &state};
         const uint32_t fault = GuardedCall(RunChunkCopy, &copy);
-        RecordEffectFault(fault);
+        RecordEffectFault(host, fault);
         return fault == 0;
     }
     const int32_t count = effect->getParameter != nullptr && effect->numParams > 0 &&
@@ -69,7 +70,7 @@ bool CapturePayload(std::vector<uint8_t>& state) {
     std::vector<float> values(static_cast<size_t>(count));
     ParameterCall call = {effect, count, values.data(), false};
     const uint32_t fault = count > 0 ? GuardedCall(RunParameters, &call) : 0;
-    RecordEffectFault(fault);
+    RecordEffectFault(host, fault);
     Put32(state, static_cast<uint32_t>(count) * 4);
     for (float value : values) {
         uint32_t bits;
@@ -81,9 +82,10 @@ bool CapturePayload(std::vector<uint8_t>& state) {
 
 } // namespace
 
-bool CaptureEffectState(std::vector<uint8_t>& state) {
+bool CaptureEffectState(PluginHost& host, std::vector<uint8_t>& state) {
+    AEffect* const effect = host.effect;
     state.clear();
-    if (effect == nullptr || effectFault.load() != 0) {
+    if (effect == nullptr || host.fault.load() != 0) {
         return false;
     }
     state.insert(state.end(), STATE_MAGIC, STATE_MAGIC + sizeof STATE_MAGIC);
@@ -91,21 +93,22 @@ bool CaptureEffectState(std::vector<uint8_t>& state) {
     Put32(state, static_cast<uint32_t>(effect->uniqueID));
     Put32(state, static_cast<uint32_t>(effect->version));
     Put32(state, HasChunk(effect) ? KIND_CHUNK : KIND_PARAMETERS);
-    if (!CapturePayload(state)) {
+    if (!CapturePayload(host, state)) {
         state.clear();
         return false;
     }
     return true;
 }
 
-StateRestore RestoreEffectState(const std::vector<uint8_t>& state) {
+StateRestore RestoreEffectState(PluginHost& host, const std::vector<uint8_t>& state) {
+    AEffect* const effect = host.effect;
     if (state.size() < STATE_HEADER_BYTES || std::memcmp(state.data(), STATE_MAGIC, 4) != 0 ||
         Get32(&state[4]) != STATE_FORMAT ||
         Get32(&state[20]) != state.size() - STATE_HEADER_BYTES) {
         return StateRestore::Damaged;
     }
     const uint32_t kind = Get32(&state[16]);
-    if (effect == nullptr || effectFault.load() != 0 ||
+    if (effect == nullptr || host.fault.load() != 0 ||
         Get32(&state[8]) != static_cast<uint32_t>(effect->uniqueID) ||
         Get32(&state[12]) != static_cast<uint32_t>(effect->version) ||
         kind != (HasChunk(effect) ? KIND_CHUNK : KIND_PARAMETERS)) {
@@ -116,7 +119,8 @@ StateRestore RestoreEffectState(const std::vector<uint8_t>& state) {
     if (kind == KIND_CHUNK) {
         // The effect may keep the pointer or scribble on it: it gets a copy of its own.
         std::vector<uint8_t> chunk(payload, payload + bytes);
-        CallDispatcher(effect, effSetChunk, static_cast<VstIntPtr>(bytes), chunk.data(), 0.0f);
+        CallDispatcher(host, effect, effSetChunk, static_cast<VstIntPtr>(bytes), chunk.data(),
+                       0.0f);
         return StateRestore::Restored;
     }
     if (bytes != static_cast<size_t>(effect->numParams) * 4 || effect->setParameter == nullptr) {
@@ -128,6 +132,6 @@ StateRestore RestoreEffectState(const std::vector<uint8_t>& state) {
         std::memcpy(&values[i], &bits, sizeof bits);
     }
     ParameterCall call = {effect, static_cast<int32_t>(values.size()), values.data(), true};
-    RecordEffectFault(GuardedCall(RunParameters, &call));
+    RecordEffectFault(host, GuardedCall(RunParameters, &call));
     return StateRestore::Restored;
 }

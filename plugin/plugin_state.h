@@ -7,9 +7,10 @@
 #include <cstdint>
 #include <vector>
 
-// The loaded effect's state. False (state empty) when no effect is loaded, it faulted, or its
-// chunk is empty or beyond MAX_STATE_BYTES.
-bool CaptureEffectState(std::vector<uint8_t>& state);
+// The host's loaded effect's state. False (state empty) when no effect is loaded, it faulted, or
+// its chunk is empty or beyond MAX_STATE_BYTES.
+struct PluginHost;
+bool CaptureEffectState(PluginHost& host, std::vector<uint8_t>& state);
 
 enum class StateRestore {
     Restored,
@@ -18,7 +19,7 @@ enum class StateRestore {
 };
 // Gives state back to the loaded effect (effSetChunk, or each parameter). Nothing is called
 // unless the whole state checks out.
-StateRestore RestoreEffectState(const std::vector<uint8_t>& state);
+StateRestore RestoreEffectState(PluginHost& host, const std::vector<uint8_t>& state);
 
 constexpr uint32_t MAX_STATE_BYTES = 64u << 20; // no effect's state comes near it
 constexpr uint32_t STATE_HEADER_BYTES = 24;

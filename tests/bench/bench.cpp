@@ -5,11 +5,11 @@
 
 #include <cmath>
 
-#include "tests/support/sample_blocks.h"
 #include "audio/block_processing.h"
 #include "audio/drift_corrector.h"
 #include "audio/engine_state.h"
 #include "audio/slider_tables.h"
+#include "plugin/effect_handle.h"
 #include "plugin/plugin_bridge.h"
 #include "plugin/plugin_host.h"
 #include "tests/support/test_plugins.h"
@@ -37,16 +37,48 @@ void RunStage(benchmark::State& state, uint32_t frames, bool apart) {
 // What the host adds around an effect that does nothing itself, and with outputs full of NaN,
 // infinities and values beyond full scale.
 void RunBridge(benchmark::State& state, const char* variant) {
-    std::vector<int16_t> in(2 * 2206, 1000), out(in.size());
-    if (!LoadPlugin(TestPluginPath(variant).c_str(), 44100)) {
+    PluginHost host;
+    std::vector<float> in(2 * 2206, 0.03f), out(in.size());
+    if (!LoadPlugin(host, TestPluginPath(variant).c_str(), 44100)) {
         state.SkipWithError("the test effect did not load (build test_plugins first)");
     }
-    SetPluginBlockSize(2206);
+    SetPluginBlockSize(host, 2206);
     for (auto _ : state) {
-        ProcessSamples(in.data(), out.data(), 2206);
+        ProcessWithPlugin(host, in.data(), out.data(), 2206);
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * 2206));
-    UnloadPlugin();
+}
+
+// A whole block (10 ms, as WASAPI's live stream runs) through a chain of that many copy-through
+// effects in this process, each with a host of its own: the cost of a chain beside one effect's.
+void RunChain(benchmark::State& state) {
+    const auto count = static_cast<uint32_t>(state.range(0));
+    constexpr uint32_t FRAMES = 442;
+    ResetEngineState();
+    LockCreate(&EngineLock);
+    std::vector<EffectHandle*> handles;
+    std::vector<ChainLink> links;
+    for (uint32_t i = 0; i < count; ++i) {
+        handles.push_back(OpenInProcessEffect());
+        if (!handles.back()->load(handles.back(), TestPluginPath("copy_through").c_str(), 44100)) {
+            state.SkipWithError("the test effect did not load (build test_plugins first)");
+        }
+        handles.back()->setBlockSize(handles.back(), FRAMES);
+        links.push_back({handles.back(), false});
+    }
+    SetBlockEffects(links.data(), count);
+    pluginActive.store(1);
+    std::vector<int16_t> in(2 * FRAMES, 1000), out(in.size());
+    for (auto _ : state) {
+        ProcessBlock(in.data(), FRAMES * 4, out.data());
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * FRAMES));
+    SetBlockEffect(nullptr);
+    pluginActive.store(0);
+    for (EffectHandle* handle : handles) {
+        CloseEffect(handle);
+    }
+    LockDestroy(&EngineLock);
 }
 
 // The corrector resampling (its queue reading kept a millisecond above the target, so it acts)
@@ -85,6 +117,7 @@ const bool REGISTERED = [] {
     }
     benchmark::RegisterBenchmark("BridgeCopyThrough", RunBridge, "copy_through");
     benchmark::RegisterBenchmark("BridgeHostileOutput", RunBridge, "hostile");
+    benchmark::RegisterBenchmark("ChainOfCopies", RunChain)->ArgName("effects")->Arg(1)->Arg(8);
     return true;
 }();
 

@@ -103,7 +103,7 @@ TEST_F(BlockProcessingTest, ClippingAndDeclinedEffectBlocks) {
     // Through an effect: no stage gain, no clip tick even at full scale, no ramp once done
     // (after its first block, which crosses over from the stage's sound).
     ASSERT_TRUE(Load("copy_through"));
-    SetPluginBlockSize(64);
+    SetPluginBlockSize(host, 64);
     gain = 10.0;
     SetFade(0, 0);
     for (size_t i = 0; i < in.size(); ++i) {
@@ -119,9 +119,9 @@ TEST_F(BlockProcessingTest, ClippingAndDeclinedEffectBlocks) {
 // An effect in its own process: a block it declines (here: not yet sized) goes through the
 // stage, not silence, and its next block crosses over from the stage's sound without a jump.
 TEST_F(BlockProcessingTest, AMissedBlockOfAHostedEffectIsTheStagesAndItsReturnDoesNotJump) {
-    const std::string host =
+    const std::string program =
         ProgramDirectory() + PATH_SEPARATOR + ".." + PATH_SEPARATOR + FX_HOST_NAME;
-    EffectHandle* h = OpenHostProcessEffect(host.c_str(), FxLimits());
+    EffectHandle* h = OpenHostProcessEffect(program.c_str(), FxLimits());
     ASSERT_TRUE(h->load(h, TestPluginPath("copy_through").c_str(), 44100));
     Samples in(4 * 441), out(in.size());
     for (size_t i = 0; i < in.size(); ++i) { // 450 Hz, at most 642 from one frame to the next

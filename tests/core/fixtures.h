@@ -22,16 +22,13 @@ using Samples = std::vector<int16_t>;
 #endif
 
 // As at program start after the dialog's initialisation: unity gain and ratio, the blocks
-// through this process's host while pluginActive is on.
+// through an in-process host of the test's own while pluginActive is on.
 class EngineTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ResetEngineState();
         LockCreate(&EngineLock);
         gain = pitchRatio = 1.0;
-        UnloadPlugin();
-        blockSize = 0, blockSizeSent = 0;
-        blockHandle = OpenInProcessEffect();
         SetBlockEffect(blockHandle);
     }
     void TearDown() override {
@@ -49,14 +46,14 @@ class EngineTest : public ::testing::Test {
         ASSERT_TRUE(StartPluginLog(listened.back())) << listened.back();
     }
     static Lines Log(const char* variant) { return ReadPluginLog(TestPluginPathUtf8(variant)); }
-    static bool Load(const char* name) { return LoadPlugin(TestPluginPath(name).c_str(), 44100); }
+    bool Load(const char* name) { return LoadPlugin(host, TestPluginPath(name).c_str(), 44100); }
     // Starts run (a block) on a thread of its own and returns once the block is inside the
     // effect variant (a slow one), with the float buffers it holds: a give-up hands those over
     // to it for good, so the test frees them.
     template <class Run>
-    static std::thread InsideTheEffect(const char* variant, Run run, std::vector<float*>& held) {
-        held = {pluginBuffers[0], pluginBuffers[1], pluginBuffers[PLUGIN_OUTPUTS],
-                pluginBuffers[PLUGIN_OUTPUTS + 1]};
+    std::thread InsideTheEffect(const char* variant, Run run, std::vector<float*>& held) {
+        held = {host.buffers[0], host.buffers[1], host.buffers[PLUGIN_OUTPUTS],
+                host.buffers[PLUGIN_OUTPUTS + 1]};
         std::thread block(run);
         while (Log(variant).back().rfind("process", 0) != 0) {
             std::this_thread::yield();
@@ -64,7 +61,8 @@ class EngineTest : public ::testing::Test {
         return block;
     }
     std::vector<std::string> listened;
-    EffectHandle* blockHandle = nullptr;
+    EffectHandle* blockHandle = OpenInProcessEffect();
+    PluginHost& host = *InProcessHostOf(blockHandle);
 };
 
 inline Lines operator+(Lines a, const Lines& b) {

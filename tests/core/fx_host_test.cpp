@@ -183,8 +183,8 @@ TEST_F(FxHostTest, PathsChunksAndStatesCrossByValue) {
 
     std::vector<uint8_t> inProcessState, hostedState;
     ASSERT_TRUE(Load("param_state"));
-    ASSERT_TRUE(CaptureEffectState(inProcessState));
-    UnloadPlugin();
+    ASSERT_TRUE(CaptureEffectState(host, inProcessState));
+    UnloadPlugin(host);
     EffectHandle* params = OpenHostProcessEffect(HOST.c_str(), FxLimits{});
     ASSERT_TRUE(params->load(params, TestPluginPath("param_state").c_str(), 44100));
     EXPECT_TRUE(params->captureState(params, hostedState));

@@ -63,17 +63,17 @@ TEST_F(PluginFaultTest, AFaultingEffectIsCutLooseAndNeverCalledAgain) {
             for (int round = 0; round < 20; ++round) {
                 Listen(c.first);
                 ASSERT_TRUE(Load(c.first));
-                SetPluginBlockSize(64);
+                SetPluginBlockSize(host, 64);
                 pluginActive.store(1);
                 int16_t in[128] = {}, out[128] = {};
-                for (int block = 0; block < 10 && ProcessSamples(in, out, 64); ++block) {
+                for (int block = 0; block < 10 && ProcessSamples(host, in, out, 64); ++block) {
                 }
-                EXPECT_EQ(effectFault.load(), c.second) << c.first;
+                EXPECT_EQ(host.fault.load(), c.second) << c.first;
                 EXPECT_EQ(pluginActive.load(), 0);
                 const size_t lines = Log(c.first).size();
-                EXPECT_FALSE(ProcessSamples(in, out, 64));
-                SetPluginBlockSize(32);
-                UnloadPlugin();
+                EXPECT_FALSE(ProcessSamples(host, in, out, 64));
+                SetPluginBlockSize(host, 32);
+                UnloadPlugin(host);
                 EXPECT_EQ(Log(c.first).size(), lines) << "called after its fault";
                 EXPECT_NE(Log(c.first).back(), "detach") << "its library freed";
             }
@@ -82,12 +82,12 @@ TEST_F(PluginFaultTest, AFaultingEffectIsCutLooseAndNeverCalledAgain) {
     // A fault while loading is a failed load, and the next load starts clean.
     Listen("crash_open");
     EXPECT_FALSE(Load("crash_open"));
-    EXPECT_EQ(effectFault.load(), ACCESS);
+    EXPECT_EQ(host.fault.load(), ACCESS);
     EXPECT_EQ(Log("crash_open"), (Lines{"attach", "entry VSTPluginMain", Call(effOpen)}));
-    EXPECT_EQ(std::make_pair(static_cast<void*>(effect), static_cast<void*>(pluginModule)),
+    EXPECT_EQ(std::make_pair(static_cast<void*>(host.effect), static_cast<void*>(host.module)),
               std::make_pair(static_cast<void*>(nullptr), static_cast<void*>(nullptr)));
     ASSERT_TRUE(Load("copy_through"));
-    EXPECT_EQ(effectFault.load(), 0u);
+    EXPECT_EQ(host.fault.load(), 0u);
 }
 
 // An effect that raises and handles its own access violation in every block is no fault.
@@ -95,12 +95,12 @@ TEST_F(PluginFaultTest, AnEffectThatHandlesItsOwnFaultsKeepsWorking) {
     SKIP_UNDER_SANITIZERS();
     Listen("own_fault");
     ASSERT_TRUE(Load("own_fault"));
-    SetPluginBlockSize(64);
+    SetPluginBlockSize(host, 64);
     int16_t in[128] = {}, out[128] = {};
     for (int block = 0; block < 5; ++block) {
-        ASSERT_TRUE(ProcessSamples(in, out, 64)) << block;
+        ASSERT_TRUE(ProcessSamples(host, in, out, 64)) << block;
     }
-    EXPECT_EQ(effectFault.load(), 0u);
+    EXPECT_EQ(host.fault.load(), 0u);
     const Lines log = Log("own_fault");
     EXPECT_EQ(std::count(log.begin(), log.end(), "own fault handled"), 5);
 }
@@ -111,8 +111,8 @@ TEST_F(PluginFaultTest, AChunkAtAnUnreadableAddressIsAFaultNotACrash) {
     SKIP_UNDER_SANITIZERS();
     ASSERT_TRUE(Load("bad_chunk"));
     std::vector<uint8_t> state;
-    EXPECT_FALSE(CaptureEffectState(state));
-    EXPECT_EQ(effectFault.load(), ACCESS);
+    EXPECT_FALSE(CaptureEffectState(host, state));
+    EXPECT_EQ(host.fault.load(), ACCESS);
 }
 
 // A block that stays inside the effect is given up, three times in a row: the effect is cut
@@ -124,7 +124,7 @@ TEST_F(PluginFaultTest, ABlockThatStaysInsideTheEffectIsGivenUp) {
         const bool givenUp = round < 3;
         Listen("slow_process");
         ASSERT_TRUE(Load("slow_process"));
-        SetPluginBlockSize(64);
+        SetPluginBlockSize(host, 64);
         pluginActive.store(1);
         std::vector<float*> handedOver;
         int16_t in[128] = {}, out[128] = {};
@@ -134,7 +134,7 @@ TEST_F(PluginFaultTest, ABlockThatStaysInsideTheEffectIsGivenUp) {
         EXPECT_FALSE(GiveUpPluginCallAfter(10000)) << "given up before its limit";
         EXPECT_EQ(GiveUpPluginCallAfter(givenUp ? 0 : 10000), givenUp);
         EXPECT_EQ(
-            std::make_tuple(effectFault.load(), pluginActive.load(), pluginBuffers[0] == nullptr),
+            std::make_tuple(host.fault.load(), pluginActive.load(), host.buffers[0] == nullptr),
             std::make_tuple(givenUp ? EFFECT_HUNG : 0u, givenUp ? 0 : 1, givenUp));
         if (!givenUp) {
             std::this_thread::sleep_for(std::chrono::milliseconds(60));
@@ -142,7 +142,7 @@ TEST_F(PluginFaultTest, ABlockThatStaysInsideTheEffectIsGivenUp) {
                 << "60 ms is slower than two 10 ms buffers, but within the 2 s floor";
             block.join(); // a block inside a live effect is waited for, as the window does
         }
-        UnloadPlugin();
+        UnloadPlugin(host);
         if (givenUp) { // the buffers it was handed are the test's to free once it is back
             block.join();
             std::for_each(handedOver.begin(), handedOver.end(), [](float* b) { delete[] b; });

@@ -1,6 +1,7 @@
 // The host's answers to an effect's questions: two returned values, and two answers given by
 // calling the asking effect's own dispatcher, nested on the asking thread.
 #include <climits>
+#include <memory>
 #include <thread>
 
 #include "tests/support/sample_blocks.h"
@@ -38,11 +39,11 @@ TEST_F(HostCallbackTest, AnswersGoToTheAskerNestedOnTheAskingThread) {
     };
     Listen("asking");
     ASSERT_TRUE(Load("asking"));
-    SetPluginBlockSize(441);
+    SetPluginBlockSize(host, 441);
     int16_t in[2 * 200] = {1000}, out[2 * 200] = {};
     std::thread([&] {
         LockEnter(&EngineLock);
-        EXPECT_TRUE(ProcessSamples(in, out, 200));
+        EXPECT_TRUE(ProcessSamples(host, in, out, 200));
         LockLeave(&EngineLock);
     }).join();
     EXPECT_EQ(out[0], 1000);
@@ -53,13 +54,22 @@ TEST_F(HostCallbackTest, AnswersGoToTheAskerNestedOnTheAskingThread) {
               "process frames=200 ftz=1 daz=1"} +
         answers({Call(11, 441, "0", 1)});
     EXPECT_EQ(Log("asking"), expected);
+    // A record no host knows: outside any call the stream's rate only (no host told it a block
+    // size); while a host calls into its effect on this thread, that host's block size too.
     AEffect asker{};
     asker.dispatcher = Record;
-    for (int32_t opcode : {16, 17, -1, INT32_MIN}) {
-        EXPECT_EQ(HostCallback(&asker, opcode, 5, 99, &received, 3.0f), 0) << opcode;
+    for (bool inCall : {false, true}) {
+        received.clear();
+        std::unique_ptr<HostCallScope> calling(inCall ? new HostCallScope(host) : nullptr);
+        for (int32_t opcode : {16, 17, -1, INT32_MIN}) {
+            EXPECT_EQ(HostCallback(&asker, opcode, 5, 99, &received, 3.0f), 0) << opcode;
+        }
+        std::vector<std::vector<double>> told = {{10, 0, 0, 0, 44100}};
+        if (inCall) {
+            told.push_back({11, 0, 441, 0, 0});
+        }
+        EXPECT_EQ(received, told) << inCall;
     }
-    EXPECT_EQ(received,
-              (std::vector<std::vector<double>>{{10, 0, 0, 0, 44100}, {11, 0, 441, 0, 0}}));
     EXPECT_EQ(Log("asking"), expected);
 }
 
@@ -68,7 +78,7 @@ TEST_F(HostCallbackTest, AnswersGoToTheAskerNestedOnTheAskingThread) {
 TEST_F(HostCallbackTest, AQuestionAskedInsideItsOwnAnswerIsNotAnsweredAgain) {
     Listen("recursive");
     ASSERT_TRUE(Load("recursive"));
-    SetPluginBlockSize(64);
+    SetPluginBlockSize(host, 64);
     const Lines once = {
         Call(10, 0, "44100"), Call(10, 0, "44100", 1), AskLine(16, 0), AskLine(16, 0), Call(12),
         Call(11, 64),         Call(11, 64, "0", 1),    AskLine(17, 0), AskLine(17, 0), Call(12, 1)};
@@ -82,10 +92,10 @@ TEST_F(HostCallbackTest, AQuestionAskedInsideItsOwnAnswerIsNotAnsweredAgain) {
 TEST_F(HostCallbackTest, TheQuestionsRealEffectsAskAreAnsweredAsHostsDo) {
     Listen("host_questions");
     ASSERT_TRUE(Load("host_questions"));
-    SetPluginBlockSize(22050);
+    SetPluginBlockSize(host, 22050);
     std::vector<int16_t> in(2 * 22050), out(2 * 22050);
-    ASSERT_TRUE(ProcessSamples(in.data(), out.data(), 22050));
-    ASSERT_TRUE(ProcessSamples(in.data(), out.data(), 22050));
+    ASSERT_TRUE(ProcessSamples(host, in.data(), out.data(), 22050));
+    ASSERT_TRUE(ProcessSamples(host, in.data(), out.data(), 22050));
     // clang-format off
     const Lines questions = {"vendor=Kawauso04 (1) product=Kawauso04 (1)", "canDo sendVstTimeInfo=1",
                              "canDo sizeWindow=1", "canDo sendVstEvents=-1", "canDo anythingElse=0",

@@ -25,17 +25,17 @@ using HostileEffectTest = EngineTest;
 // overrun of the host's buffer table.
 TEST_F(HostileEffectTest, ChannelCountsChangedAfterTheEntryAreAFault) {
     EXPECT_FALSE(Load("grow_channels")) << "200 and 200 from effOpen on";
-    EXPECT_EQ(effectFault.load(), EFFECT_CHANNELS_CHANGED);
+    EXPECT_EQ(host.fault.load(), EFFECT_CHANNELS_CHANGED);
     // 2 in and 6 out, then 200 of each: sized for 2 and 6, a fault at the next block. (A fault
     // never frees the library: a variant no test expects unloaded.)
     ASSERT_TRUE(Load("ch_2_6"));
-    SetPluginBlockSize(64);
-    effect->numInputs = effect->numOutputs = 200; // the record is the effect's to write
-    SetPluginBlockSize(64);
-    EXPECT_EQ(std::make_pair(sizedInputs, sizedOutputs), std::make_pair(2, 6));
+    SetPluginBlockSize(host, 64);
+    host.effect->numInputs = host.effect->numOutputs = 200; // the record is the effect's to write
+    SetPluginBlockSize(host, 64);
+    EXPECT_EQ(std::make_pair(host.sizedInputs, host.sizedOutputs), std::make_pair(2, 6));
     int16_t in[128] = {}, out[128] = {};
-    EXPECT_FALSE(ProcessSamples(in, out, 64));
-    EXPECT_EQ(effectFault.load(), EFFECT_CHANNELS_CHANGED);
+    EXPECT_FALSE(ProcessSamples(host, in, out, 64));
+    EXPECT_EQ(host.fault.load(), EFFECT_CHANNELS_CHANGED);
 }
 
 // A block given up while inside the effect, and another effect loaded meanwhile: when the call
@@ -46,19 +46,19 @@ TEST_F(HostileEffectTest, ACallGivenUpTouchesNothingWhenItComesBack) {
     for (const char* variant : {"slow_process", "slow_crash"}) {
         Listen(variant);
         ASSERT_TRUE(Load(variant));
-        SetPluginBlockSize(64);
+        SetPluginBlockSize(host, 64);
         pluginActive.store(1);
         std::vector<float*> handedOver;
         int16_t in[128] = {}, out[128] = {};
         std::thread block = InsideTheEffect(
             variant, [&] { ProcessBlock(in, sizeof in, out); }, handedOver);
         ASSERT_TRUE(GiveUpPluginCallAfter(0));
-        UnloadPlugin();
+        UnloadPlugin(host);
         ASSERT_TRUE(Load("copy_through"));
-        SetPluginBlockSize(64);
+        SetPluginBlockSize(host, 64);
         block.join();
-        EXPECT_EQ(effectFault.load(), 0u) << variant;
-        EXPECT_EQ(blockSamplePosition.load(), 0) << variant;
+        EXPECT_EQ(host.fault.load(), 0u) << variant;
+        EXPECT_EQ(host.samplePosition.load(), 0) << variant;
         std::for_each(handedOver.begin(), handedOver.end(), [](float* b) { delete[] b; });
     }
 }
@@ -87,10 +87,10 @@ bool HeapFreeForOthers() {
 // the frame is unwound: the guard unwinds before it resumes, so the heap stays usable.
 TEST_F(HostileEffectTest, AFaultUnwindsTheEffectsFramesSoTheirCleanupsRun) {
     ASSERT_TRUE(Load("heap_lock_crash"));
-    SetPluginBlockSize(64);
+    SetPluginBlockSize(host, 64);
     int16_t in[128] = {}, out[128] = {};
-    EXPECT_FALSE(ProcessSamples(in, out, 64));
-    EXPECT_EQ(effectFault.load(), static_cast<uint32_t>(EXCEPTION_ACCESS_VIOLATION));
+    EXPECT_FALSE(ProcessSamples(host, in, out, 64));
+    EXPECT_EQ(host.fault.load(), static_cast<uint32_t>(EXCEPTION_ACCESS_VIOLATION));
     EXPECT_TRUE(HeapFreeForOthers()) << "the heap's lock is still held: frames not unwound";
 }
 #endif

@@ -27,29 +27,29 @@ std::string Processed(int frames) {
 TEST_F(PluginBridgeTest, DeclinedCaughtUpAndShortBlocks) {
     constexpr unsigned FLUSH_TO_ZERO = 0x8000, DENORMALS_ARE_ZERO = 0x0040, EXCEPTION_FLAGS = 0x3F;
     Samples in(2 * 65, 300), out(2 * 65, UNTOUCHED);
-    EXPECT_FALSE(ProcessSamples(in.data(), out.data(), 64));
+    EXPECT_FALSE(ProcessSamples(host, in.data(), out.data(), 64));
     Listen("copy_through");
     ASSERT_TRUE(Load("copy_through"));
-    EXPECT_FALSE(ProcessSamples(in.data(), out.data(), 64));
-    SetPluginBlockSize(64);
-    blockSizeSent = BLOCK_SIZE_NOT_SENT; // a catch-up is due, but not for a declined block
-    EXPECT_FALSE(ProcessSamples(in.data(), out.data(), 0));
-    EXPECT_FALSE(ProcessSamples(in.data(), out.data(), 65));
+    EXPECT_FALSE(ProcessSamples(host, in.data(), out.data(), 64));
+    SetPluginBlockSize(host, 64);
+    host.blockSizeSent = BLOCK_SIZE_NOT_SENT; // a catch-up is due, but not for a declined block
+    EXPECT_FALSE(ProcessSamples(host, in.data(), out.data(), 0));
+    EXPECT_FALSE(ProcessSamples(host, in.data(), out.data(), 65));
     EXPECT_EQ(Log("copy_through").size(), 7u); // opened and sized only
     EXPECT_EQ(out, Samples(out.size(), UNTOUCHED));
     const unsigned before = _mm_getcsr();
     ASSERT_EQ(before & (FLUSH_TO_ZERO | DENORMALS_ARE_ZERO), 0u);
     for (unsigned mode : {before, before | FLUSH_TO_ZERO}) {
-        blockSizeSent = mode == before ? BLOCK_SIZE_NOT_SENT : 300;
+        host.blockSizeSent = mode == before ? BLOCK_SIZE_NOT_SENT : 300;
         _mm_setcsr(mode);
-        ASSERT_TRUE(ProcessSamples(in.data(), out.data(), 10));
-        ASSERT_TRUE(ProcessSamples(in.data(), out.data(), 10));
+        ASSERT_TRUE(ProcessSamples(host, in.data(), out.data(), 10));
+        ASSERT_TRUE(ProcessSamples(host, in.data(), out.data(), 10));
         EXPECT_EQ(_mm_getcsr() & ~EXCEPTION_FLAGS, mode & ~EXCEPTION_FLAGS);
         _mm_setcsr(before);
         const Lines log = Log("copy_through");
         EXPECT_EQ(Lines(log.end() - 3, log.end()),
                   (Lines{Call(effSetBlockSize, 64), Processed(10), Processed(10)}));
-        EXPECT_EQ(blockSizeSent, 64);
+        EXPECT_EQ(host.blockSizeSent, 64);
     }
     EXPECT_EQ(std::count(out.begin(), out.begin() + 20, 300), 20);      // both conversions
     EXPECT_EQ(std::count(out.begin() + 20, out.end(), UNTOUCHED), 110); // only its frames
@@ -61,8 +61,8 @@ TEST_F(PluginBridgeTest, EveryOutputOfAHostileEffectBecomesAValidSample) {
     const int32_t frames = 200, n = static_cast<int32_t>(HOSTILE_VALUE_COUNT);
     Samples in(2 * frames), out(2 * frames);
     ASSERT_TRUE(Load("hostile"));
-    SetPluginBlockSize(frames);
-    ASSERT_TRUE(ProcessSamples(in.data(), out.data(), frames));
+    SetPluginBlockSize(host, frames);
+    ASSERT_TRUE(ProcessSamples(host, in.data(), out.data(), frames));
     for (int32_t i = 0; i < frames; ++i) {
         EXPECT_EQ(out[2 * i], HOSTILE_VALUES[i % n].expected) << "left, entry " << i % n;
         EXPECT_EQ(out[2 * i + 1], HOSTILE_VALUES[n - 1 - i % n].expected) << "right, " << i;
@@ -98,8 +98,8 @@ TEST_F(PluginBridgeTest, EverySampleValueIsRoutedToAndFromTheStereoStream) {
     }
     for (const auto& [variant, toLeft, toRight] : cases) {
         ASSERT_TRUE(Load(variant)) << variant;
-        SetPluginBlockSize(FRAMES);
-        ASSERT_TRUE(ProcessSamples(in.data(), out.data(), FRAMES)) << variant;
+        SetPluginBlockSize(host, FRAMES);
+        ASSERT_TRUE(ProcessSamples(host, in.data(), out.data(), FRAMES)) << variant;
         for (int32_t i = 0; i < FRAMES; ++i) {
             const double l = in[2 * i], r = in[2 * i + 1];
             ASSERT_EQ(std::make_pair(out[2 * i], out[2 * i + 1]),

@@ -8,11 +8,11 @@ namespace {
 
 class PluginStateTest : public EngineTest {
   protected:
-    static std::vector<uint8_t> Captured(const char* variant) {
+    std::vector<uint8_t> Captured(const char* variant) {
         std::vector<uint8_t> state;
         EXPECT_TRUE(Load(variant)) << variant;
-        EXPECT_TRUE(CaptureEffectState(state)) << variant;
-        UnloadPlugin();
+        EXPECT_TRUE(CaptureEffectState(host, state)) << variant;
+        UnloadPlugin(host);
         return state;
     }
 };
@@ -21,17 +21,17 @@ TEST_F(PluginStateTest, AStateComesBackToItsOwnEffectOnly) {
     const std::vector<uint8_t> chunk = Captured("chunk_state");
     Listen("chunk_state");
     ASSERT_TRUE(Load("chunk_state"));
-    EXPECT_EQ(RestoreEffectState(chunk), StateRestore::Restored);
+    EXPECT_EQ(RestoreEffectState(host, chunk), StateRestore::Restored);
     EXPECT_EQ(Log("chunk_state").back(), "chunk received chunk-state-as-left");
 
     ASSERT_TRUE(Load("param_state"));
-    effect->setParameter(effect, 1, 0.125f); // the user turned a knob
+    host.effect->setParameter(host.effect, 1, 0.125f); // the user turned a knob
     std::vector<uint8_t> parameters;
-    ASSERT_TRUE(CaptureEffectState(parameters));
-    UnloadPlugin();
+    ASSERT_TRUE(CaptureEffectState(host, parameters));
+    UnloadPlugin(host);
     Listen("param_state");
     ASSERT_TRUE(Load("param_state"));
-    EXPECT_EQ(RestoreEffectState(parameters), StateRestore::Restored);
+    EXPECT_EQ(RestoreEffectState(host, parameters), StateRestore::Restored);
     const Lines log = Log("param_state");
     EXPECT_EQ(Lines(log.end() - 3, log.end()),
               (Lines{"parameter 0=0.25", "parameter 1=0.125", "parameter 2=0.75"}));
@@ -48,7 +48,7 @@ TEST_F(PluginStateTest, AStateComesBackToItsOwnEffectOnly) {
         {std::vector<uint8_t>(parameters.begin(), parameters.begin() + 23), StateRestore::Damaged},
         {std::vector<uint8_t>(64, 'K'), StateRestore::Damaged}};
     for (const auto& r : refused) {
-        EXPECT_EQ(RestoreEffectState(r.first), r.second) << r.first.size();
+        EXPECT_EQ(RestoreEffectState(host, r.first), r.second) << r.first.size();
     }
     EXPECT_EQ(Log("param_state").size(), log.size()) << "a refused state reached the effect";
 }

@@ -7,6 +7,7 @@
 
 #include "plugin/effect_handle.h"
 #include "plugin/plugin_bridge.h"
+#include "plugin/plugin_host.h"
 #include "plugin/sample_conversion.h"
 
 template <typename Process>
@@ -24,10 +25,11 @@ bool ThroughFloats(Process process, const int16_t* input, int16_t* output, uint3
     return true;
 }
 
-inline bool ProcessSamples(const int16_t* input, int16_t* output, uint32_t frames) {
+inline bool ProcessSamples(PluginHost& host, const int16_t* input, int16_t* output,
+                           uint32_t frames) {
     return ThroughFloats(
-        [&](const float* in, float* out) { return ProcessWithPlugin(in, out, frames); }, input,
-        output, frames);
+        [&](const float* in, float* out) { return ProcessWithPlugin(host, in, out, frames); },
+        input, output, frames);
 }
 
 inline bool ProcessHandleSamples(EffectHandle* handle, const int16_t* input, int16_t* output,

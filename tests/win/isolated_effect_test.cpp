@@ -160,7 +160,7 @@ TEST_F(IsolatedEffect, AnEndedHostComesBackWithItsStateThreeTimesAMinuteThenIsCu
     ChooseVariant("chunk_state");
     LoadPluginCommand(dialog);
     std::vector<uint8_t> state;
-    ASSERT_TRUE(CaptureEffectState(state)); // in this process, as a slot keeps it
+    ASSERT_TRUE(CaptureLiveEffectState(state)); // in this process, as a slot keeps it
     UnloadPluginCommand(dialog);
     currentSlot->VstIsolated = true;
     ASSERT_EQ(LoadSlotPlugin(dialog, &state, false), LoadOutcome::Loaded);

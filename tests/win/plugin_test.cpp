@@ -93,7 +93,7 @@ TEST_F(Plugin, AnEffectFindsItsOwnHelperAndARelativePathIsTheProgramsFolders) {
         EXPECT_EQ(box.seen, loads ? 0 : 1) << path;
         ExpectPluginControls(loads);
         if (loads) {
-            SetPluginBlockSize(4);
+            LiveEffectHandle()->setBlockSize(LiveEffectHandle(), 4);
             const int16_t in[8] = {1000, -2000, 3000, -4000, 5000, -6000, 7000, -8000};
             int16_t out[8] = {};
             ASSERT_TRUE(ProcessBlock(in, sizeof in, out)); // crosses over from the stage's sound
@@ -131,7 +131,7 @@ TEST_F(Plugin, TheEditorIsSizedOwnedIdledAndClosedBeforeTheEffect) {
     LoadPluginCommand(dialog);
     HWND editor = FindWindowW(nullptr, L"Kawauso++");
     ASSERT_NE(editor, nullptr);
-    EXPECT_EQ(editor, static_cast<HWND>(editorWindow));
+    EXPECT_EQ(editor, static_cast<HWND>(LiveEditorWindow()));
     EXPECT_EQ(GetWindow(editor, GW_OWNER), dialog);
     RECT client;
     GetClientRect(editor, &client); // the effect's rectangle 20,10-420,60, raised to the least
@@ -140,7 +140,8 @@ TEST_F(Plugin, TheEditorIsSizedOwnedIdledAndClosedBeforeTheEffect) {
                                                    WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX),
               WS_POPUP | WS_CAPTION | WS_SYSMENU);
     EXPECT_NE(SendMessageW(editor, WM_GETICON, ICON_BIG, 0), 0) << "the program's icon";
-    EXPECT_EQ(HostCallback(effect, audioMasterSizeWindow, 320, 200, nullptr, 0.0f), 1);
+    EXPECT_EQ(HostCallback(LiveInProcessEffect(), audioMasterSizeWindow, 320, 200, nullptr, 0.0f),
+              1);
     GetClientRect(editor, &client);
     EXPECT_EQ(std::make_pair(client.right, client.bottom), std::make_pair(320L, 200L)) << "asked";
     EXPECT_EQ(Calls("editor"), (CallList{Call(effOpen), Call(effSetSampleRate, 0, "44100"),
@@ -153,7 +154,8 @@ TEST_F(Plugin, TheEditorIsSizedOwnedIdledAndClosedBeforeTheEffect) {
     ShowEditor(SW_SHOWNORMAL);
     SendMessageW(editor, WM_SYSCOMMAND, SC_CLOSE, 0); // the close box
     Pump();
-    EXPECT_EQ((Flags{IsWindow(editor) != FALSE, editorWindow != nullptr}), (Flags{false, false}));
+    EXPECT_EQ((Flags{IsWindow(editor) != FALSE, LiveEditorWindow() != nullptr}),
+              (Flags{false, false}));
     const int idles = Count(Calls("editor"), effEditIdle);
     Pump(100);
     EXPECT_EQ(Count(Calls("editor"), effEditIdle), idles) << "no idling without a window";
@@ -223,7 +225,7 @@ TEST_F(Plugin, ARefusedOrFaultingEffectIsCutLooseAndTheUserToldOutsideTheLock) {
             dialog, Button(IDOK),
             [&] {
                 LoadPluginCommand(dialog);
-                PumpUntil([] { return effect == nullptr; }, 1000);
+                PumpUntil([] { return LiveInProcessEffect() == nullptr; }, 1000);
             },
             0,
             [&](HWND b) {

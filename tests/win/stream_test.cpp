@@ -334,8 +334,9 @@ TEST_F(Stream, OnTheEndpointsAHungEffectIsGivenUpAndTheStreamGoesOn) {
     ASSERT_TRUE(StartTestStream(L"10", L"WASAPI: "));
     LoadHungEffect();
     const uint32_t restarts = streamCounters.restarts.load();
-    const Box box = AnswerBoxes(dialog, Button(IDOK),
-                                [&] { PumpUntil([] { return effect == nullptr; }, 2000); });
+    const Box box = AnswerBoxes(dialog, Button(IDOK), [&] {
+        PumpUntil([] { return LiveInProcessEffect() == nullptr; }, 2000);
+    });
     EXPECT_EQ(box.seen, 1);
     EXPECT_EQ(running, 1);
     EXPECT_EQ(streamCounters.restarts.load(), restarts + 1);
@@ -352,9 +353,9 @@ TEST_F(Stream, TwentyFaultingEffectsLeaveTheStreamRunningAndNothingBehind) {
         for (int round = 0; round < 20; ++round) {
             currentSlot->VstIsolated = false; // each in this process, as the first
             LoadPluginCommand(dialog);
-            PumpUntil([] { return effectFault.load() != 0; }, 3000);
+            PumpUntil([] { return LiveInProcessFault() != 0; }, 3000);
             CheckPluginFault(dialog); // what the level timer does, without waiting for it
-            cutLoose += effect == nullptr && running == 1;
+            cutLoose += LiveInProcessEffect() == nullptr && running == 1;
         }
     });
     EXPECT_EQ(cutLoose, 20);
@@ -377,7 +378,7 @@ TEST_F(Stream, AHungEffectIsGivenUpAndTheStreamStartsAgainWithoutIt) {
     LoadLibraryW(TestPluginPath("hang_process").c_str());
     const Held idle = AfterFirstRun();
     const std::pair<const char*, std::function<void()>> ways[] = {
-        {"level timer", [&] { PumpUntil([] { return effect == nullptr; }, 2000); }},
+        {"level timer", [&] { PumpUntil([] { return LiveInProcessEffect() == nullptr; }, 2000); }},
         {"unload", [&] { UnloadPluginCommand(dialog); }},
         {"stop", [&] { StopAndWait(); }},
     };

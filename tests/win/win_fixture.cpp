@@ -12,6 +12,8 @@
 #include "app/app_state.h"
 #include "app/main_dialog.h"
 #include "audio/engine_state.h"
+#include "app/live_effect.h"
+#include "plugin/effect_handle.h"
 #include "plugin/plugin_host.h"
 #include "settings/command_line.h"
 #include "settings/settings_store.h"
@@ -70,7 +72,7 @@ std::wstring TitleOf(HWND window) {
 std::vector<HWND> OwnedBoxes(HWND owner) {
     std::vector<HWND> boxes;
     for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"#32770", nullptr)) != nullptr;) {
-        if (GetWindow(w, GW_OWNER) == owner && w != static_cast<HWND>(editorWindow) &&
+        if (GetWindow(w, GW_OWNER) == owner && w != static_cast<HWND>(LiveEditorWindow()) &&
             GetWindowThreadProcessId(w, nullptr) == GetCurrentThreadId()) {
             boxes.push_back(w);
         }
@@ -136,6 +138,22 @@ size_t CommittedBytes() {
     PROCESS_MEMORY_COUNTERS memory = {};
     GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
     return memory.PagefileUsage;
+}
+
+PluginHost* LiveInProcessHost() {
+    return InProcessHostOf(LiveEffectHandle());
+}
+
+AEffect* LiveInProcessEffect() {
+    return LiveInProcessHost() != nullptr ? LiveInProcessHost()->effect : nullptr;
+}
+
+uint32_t LiveInProcessFault() {
+    return LiveInProcessHost() != nullptr ? LiveInProcessHost()->fault.load() : 0;
+}
+
+void* LiveEditorWindow() {
+    return LiveInProcessHost() != nullptr ? LiveInProcessHost()->editorWindow : nullptr;
 }
 
 bool ThirtyTwoBitProcessesRun() {

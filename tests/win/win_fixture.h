@@ -19,6 +19,15 @@
 using Strings = std::vector<std::wstring>; // values compared whole, so a failure shows them all
 using Flags = std::vector<bool>;
 
+// The live effect's host when it runs in this process, else null; and what that host holds (its
+// record, its fault, its editor's window), null or 0 with none.
+struct PluginHost;
+struct AEffect;
+PluginHost* LiveInProcessHost();
+AEffect* LiveInProcessEffect();
+uint32_t LiveInProcessFault();
+void* LiveEditorWindow();
+
 // The visible balloon tip's text and its place on the screen, or nothing.
 std::pair<std::wstring, RECT> VisibleBalloon();
 

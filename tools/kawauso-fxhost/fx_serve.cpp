@@ -33,10 +33,10 @@ void RunCopy(void* context) {
     std::memcpy(c.to, c.from, c.bytes);
 }
 
-bool GuardedCopy(void* to, const void* from, size_t bytes) {
+bool GuardedCopy(PluginHost& host, void* to, const void* from, size_t bytes) {
     Copy copy = {to, from, bytes};
     const uint32_t fault = GuardedCall(RunCopy, &copy);
-    RecordEffectFault(fault);
+    RecordEffectFault(host, fault);
     return fault == 0;
 }
 
@@ -61,7 +61,7 @@ class Server {
         case FxCommand::SetBlockSize:
             if (call.frames >= 1 && call.frames <= FX_MAX_FRAMES) {
                 std::lock_guard<std::mutex> hold(effectLock);
-                SetPluginBlockSize(call.frames);
+                SetPluginBlockSize(host, call.frames);
                 answer.ok = 1;
             }
             break;
@@ -90,19 +90,19 @@ class Server {
             break;
         case FxCommand::RestoreState: {
             std::lock_guard<std::mutex> hold(effectLock);
-            answer.result = static_cast<int64_t>(RestoreEffectState(staged));
+            answer.result = static_cast<int64_t>(RestoreEffectState(host, staged));
             answer.ok = 1;
             break;
         }
         case FxCommand::CaptureState:
-            answer.ok = CaptureEffectState(staged) && staged.size() <= FX_MAX_STAGED_BYTES;
+            answer.ok = CaptureEffectState(host, staged) && staged.size() <= FX_MAX_STAGED_BYTES;
             answer.bytes = answer.ok != 0 ? static_cast<uint32_t>(staged.size()) : 0;
             break;
         case FxCommand::Unload:
         case FxCommand::Quit: {
             CloseEditor();
             std::lock_guard<std::mutex> hold(effectLock);
-            UnloadPlugin();
+            UnloadPlugin(host);
             answer.ok = 1;
             return call.command == FxCommand::Quit;
         }
@@ -115,24 +115,27 @@ class Server {
   private:
     bool Load(const FxCall& call, FxAnswer& answer) {
         const wchar_t* path = reinterpret_cast<const wchar_t*>(shared->piece);
-        if (wmemchr(path, L'\0', PATH_UNITS) == nullptr || !LoadPlugin(path, call.sampleRate)) {
+        if (wmemchr(path, L'\0', PATH_UNITS) == nullptr ||
+            !LoadPlugin(host, path, call.sampleRate)) {
             return false;
         }
-        answer.numInputs = effect->numInputs;
-        answer.numOutputs = effect->numOutputs;
-        answer.flags = effect->flags;
+        answer.numInputs = host.effect->numInputs;
+        answer.numOutputs = host.effect->numOutputs;
+        answer.flags = host.effect->flags;
         return true;
     }
 
   public:
+    uint32_t Fault() const { return host.fault.load(); }
+
     // The block lane's call, on its own thread.
     bool Block(const FxCall& call) {
         if (call.command != FxCommand::Block || call.frames > FX_MAX_FRAMES) {
             return false;
         }
         std::lock_guard<std::mutex> hold(effectLock);
-        blockSamplePosition.store(call.samplePosition);
-        return ProcessWithPlugin(shared->input, shared->output, call.frames);
+        host.samplePosition.store(call.samplePosition);
+        return ProcessWithPlugin(host, shared->input, shared->output, call.frames);
     }
 
     // While the editor is open: effEditIdle every EDITOR_IDLE_MS. How long the main thread may
@@ -146,7 +149,7 @@ class Server {
             return EDITOR_IDLE_MS - since;
         }
         lastIdle = TickCount();
-        CallDispatcher(effect, effEditIdle, 0, nullptr, 0.0f);
+        CallDispatcher(host, host.effect, effEditIdle, 0, nullptr, 0.0f);
         return EDITOR_IDLE_MS;
     }
 
@@ -154,28 +157,28 @@ class Server {
     // effEditGetRect before and after effEditOpen: effects differ in when they know their size,
     // and the later answer wins.
     bool OpenEditor(const FxCall& call, FxAnswer& answer) {
-        if (effect == nullptr || (effect->flags & effFlagsHasEditor) == 0 || editorOpen) {
+        if (host.effect == nullptr || (host.effect->flags & effFlagsHasEditor) == 0 || editorOpen) {
             return false;
         }
         bool sized = GetRect(answer.rect);
-        CallDispatcher(effect, effEditOpen, 0,
+        CallDispatcher(host, host.effect, effEditOpen, 0,
                        reinterpret_cast<void*>(static_cast<intptr_t>(call.value)), 0.0f);
         sized = GetRect(answer.rect) || sized;
-        editorOpen = effectFault.load() == 0;
+        editorOpen = host.fault.load() == 0;
         lastIdle = TickCount();
         return editorOpen && sized;
     }
 
     bool GetRect(ERect& rect) {
         void* out = nullptr;
-        CallDispatcher(effect, effEditGetRect, 0, &out, 0.0f);
-        return out != nullptr && GuardedCopy(&rect, out, sizeof(ERect));
+        CallDispatcher(host, host.effect, effEditGetRect, 0, &out, 0.0f);
+        return out != nullptr && GuardedCopy(host, &rect, out, sizeof(ERect));
     }
 
     void CloseEditor() {
         if (editorOpen) {
             editorOpen = false;
-            CallDispatcher(effect, effEditClose, 0, nullptr, 0.0f);
+            CallDispatcher(host, host.effect, effEditClose, 0, nullptr, 0.0f);
         }
     }
 
@@ -193,8 +196,9 @@ class Server {
             ptr = &out;
             break;
         }
-        const VstIntPtr result = CallDispatcher(
-            effect, call.opcode, static_cast<VstIntPtr>(call.value), ptr, call.opt, call.index);
+        const VstIntPtr result =
+            CallDispatcher(host, host.effect, call.opcode, static_cast<VstIntPtr>(call.value), ptr,
+                           call.opt, call.index);
         answer.result = result;
         answer.ok = 1;
         if (call.payload == FxPayload::ChunkOut) {
@@ -202,11 +206,12 @@ class Server {
             if (out != nullptr && result > 0 &&
                 static_cast<uint64_t>(result) <= FX_MAX_CHUNK_BYTES) {
                 staged.resize(static_cast<size_t>(result));
-                answer.ok = GuardedCopy(staged.data(), out, staged.size()) ? 1 : 0;
+                answer.ok = GuardedCopy(host, staged.data(), out, staged.size()) ? 1 : 0;
                 answer.bytes = answer.ok != 0 ? static_cast<uint32_t>(result) : 0;
             }
         } else if (call.payload == FxPayload::RectOut) {
-            answer.ok = out != nullptr && GuardedCopy(&answer.rect, out, sizeof(ERect)) ? 1 : 0;
+            answer.ok =
+                out != nullptr && GuardedCopy(host, &answer.rect, out, sizeof(ERect)) ? 1 : 0;
         }
     }
 
@@ -223,6 +228,7 @@ class Server {
     }
 
     FxShared* shared;
+    PluginHost host;
     std::vector<uint8_t> staged; // a chunk or a state, on its way in pieces
     std::mutex effectLock;       // held by a block, and by what changes the effect under it
     bool editorOpen = false;
@@ -249,7 +255,8 @@ bool TellCaller(const FxEvent& event) {
 
 // Answers one lane's call (numbered anew) and wakes the caller.
 template <typename AnswerProc>
-bool AnswerLane(FxLane& lane, WakeUp* toCaller, uint32_t& last, AnswerProc answer) {
+bool AnswerLane(const Server& server, FxLane& lane, WakeUp* toCaller, uint32_t& last,
+                AnswerProc answer) {
     const uint32_t sequence = lane.call.sequence.load(std::memory_order_acquire);
     if (sequence == last) {
         return false;
@@ -258,7 +265,7 @@ bool AnswerLane(FxLane& lane, WakeUp* toCaller, uint32_t& last, AnswerProc answe
     const uint32_t start = PreciseTickCount();
     const bool quit = answer(lane.call, lane.answer);
     lane.answer.busyMs = PreciseTickCount() - start;
-    lane.answer.fault = effectFault.load();
+    lane.answer.fault = server.Fault();
     lane.answer.sequence.store(sequence, std::memory_order_release);
     WakeUpSignal(toCaller);
     return quit;
@@ -269,7 +276,7 @@ void ServeBlocks(Server* server, FxLane* lane, FxWakeUps* wakes, std::atomic<boo
     uint32_t last = 0;
     while (!stop->load()) {
         if (WakeUpWait(&wakes->blockToHost, IDLE_WAIT_MS) && !stop->load()) {
-            AnswerLane(*lane, &wakes->blockToCaller, last,
+            AnswerLane(*server, *lane, &wakes->blockToCaller, last,
                        [server](const FxCall& call, FxAnswer& a) {
                            a.ok = server->Block(call) ? 1 : 0;
                            return false;
@@ -296,7 +303,7 @@ bool ServeCalls(FxShared* shared, FxWakeUps* wakes) {
     for (bool quit = false; !quit;) {
         const uint32_t wait = server.IdleEditor();
         if (WakeUpWaitFor(&wakes->controlToHost, nullptr, wait, true) == WakeUpEnd::Signalled) {
-            quit = AnswerLane(shared->control, &wakes->controlToCaller, last,
+            quit = AnswerLane(server, shared->control, &wakes->controlToCaller, last,
                               [&server](const FxCall& call, FxAnswer& answer) {
                                   return server.Answer(call, answer);
                               });

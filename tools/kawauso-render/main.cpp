@@ -48,8 +48,7 @@ const char USAGE[] =
     "                  instead of the pitch and volume stage, as loading it into a running\n"
     "                  stream would; --pitch and --volume then have no effect. Up to 8, each\n"
     "                  with the two options after it, run in the order given, the samples\n"
-    "                  passing from one to the next as floats; at most one of them in this\n"
-    "                  process (the others --isolated)\n"
+    "                  passing from one to the next as floats\n"
     "  --plugin-state FILE  the effect's state, given back to it first: a slot's .vststate file\n"
     "                  as the program keeps it beside its settings, or a bare state\n"
     "  --isolated      the effect in a host process of its own (kawauso-fxhost), which may\n"
@@ -88,16 +87,17 @@ bool ParseInt(const char* text, int low, int high, int& value) {
     return true;
 }
 
-// The chain's effect in this process, the only one whose block can hang the render.
-const char* InProcessPath(const RenderOptions& options) {
+// The chain's effects in this process, the ones whose block can hang the render, by their paths.
+std::string InProcessPaths(const RenderOptions& options) {
+    std::string paths;
     for (const RenderEffect& effect : options.effects) {
         RenderOptions one;
         one.effects.push_back(effect);
         if (!RenderIsolated(one)) {
-            return effect.path.c_str();
+            paths += (paths.empty() ? "" : ", ") + effect.path;
         }
     }
-    return "";
+    return paths;
 }
 
 // Renders on a thread of its own, watched: a plug-in that stops returning (no block finished
@@ -123,7 +123,7 @@ bool RenderWatched(const std::vector<int16_t>& input, const RenderOptions& optio
             std::fprintf(stderr,
                          "kawauso-render: %s: the plug-in did not return from block %zu "
                          "within %u ms\n",
-                         InProcessPath(options), done + 1, HANG_MS);
+                         InProcessPaths(options).c_str(), done + 1, HANG_MS);
             std::fflush(stderr);
             std::_Exit(EXIT_RUN_ERROR);
         }
@@ -186,13 +186,6 @@ int ReportFailure(const RenderOptions& options, const std::vector<const char*>& 
                      missing && fault.host != nullptr ? fault.host : "",
                      missing ? " is not beside the renderer, or does not run)" : "");
         return EXIT_RUN_ERROR;
-    }
-    if (fault.inProcessTaken) {
-        std::fprintf(stderr,
-                     "kawauso-render: %s: another effect of the chain runs in this process; "
-                     "give all but one --isolated\n",
-                     plugin);
-        return EXIT_USAGE;
     }
     if (fault.refusal != nullptr) {
         std::fprintf(stderr, "kawauso-render: %s: cannot load the plug-in: %s\n", plugin,

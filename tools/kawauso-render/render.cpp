@@ -35,10 +35,9 @@ EffectPlace PlaceOf(const RenderEffect& effect, ModuleMachine& machine) {
     return ChooseEffectPlace(machine, effect.isolated);
 }
 
-// The effect's handle: in this process, or in the host process its PE header calls for. This
-// process hosts one effect at a time: inProcessTaken says whether that one is given already.
+// The effect's handle: in this process, or in the host process its PE header calls for.
 EffectHandle* OpenRenderEffect(const RenderOptions& options, const RenderEffect& effect,
-                               bool& inProcessTaken, RenderFault& fault) {
+                               RenderFault& fault) {
     ModuleMachine machine;
     const EffectPlace place = PlaceOf(effect, machine);
     if (place == EffectPlace::Refused) {
@@ -46,9 +45,7 @@ EffectHandle* OpenRenderEffect(const RenderOptions& options, const RenderEffect&
         return nullptr;
     }
     if (place == EffectPlace::InProcess) {
-        fault.inProcessTaken = inProcessTaken;
-        inProcessTaken = true;
-        return fault.inProcessTaken ? nullptr : OpenInProcessEffect();
+        return OpenInProcessEffect();
     }
     fault.host = FxHostFileName(place);
     // Offline nothing is late: a block is waited for until it counts as hung.
@@ -98,11 +95,10 @@ void UnloadRenderPlugin(EffectHandle* handle) {
 // is not (fault says which and why), the ones before it unloaded and closed again.
 bool LoadRenderChain(const RenderOptions& options, std::vector<EffectHandle*>& handles,
                      RenderFault& fault) {
-    bool inProcessTaken = false;
     for (const RenderEffect& effect : options.effects) {
         fault = RenderFault{};
         fault.effect = handles.size();
-        EffectHandle* handle = OpenRenderEffect(options, effect, inProcessTaken, fault);
+        EffectHandle* handle = OpenRenderEffect(options, effect, fault);
         if (handle == nullptr || !LoadRenderPlugin(handle, effect, fault)) {
             CloseEffect(handle);
             for (EffectHandle* loaded : handles) {

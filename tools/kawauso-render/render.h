@@ -21,8 +21,8 @@ struct RenderOptions {
     int volumePosition = 0; // -100..100
     int bufferMs = 50;      // 10..10000
     bool fadeIn = true;     // the fade-in of a stream start
-    // When any, the blocks go through these VST 2 effects in place of the stage, at most
-    // MAX_CHAIN_EFFECTS, at most one of them in this process.
+    // When any, the blocks go through these VST 2 effects in place of the stage, in order, at
+    // most MAX_CHAIN_EFFECTS.
     std::vector<RenderEffect> effects;
     bool blockAhead = false; // the host processes' blocks one block ahead (fx_client.h)
     std::string hostFolder;  // UTF-8; where the host programs are; empty: beside this program
@@ -36,11 +36,11 @@ struct RenderOptions {
 // buffer length, under EngineLock), they take the blocks in place of the stage, in order, and
 // are unloaded at the end; a kept state is given back to an effect before it is sized. A DLL
 // of the other bitness, or any effect with isolated, runs in a plug-in host process of its own
-// (the same calls, in the same order). False, with output untouched, when a plug-in cannot be
-// loaded (refusal says why when it was refused unread), its state is refused (then state says
-// why), a second effect would run in this process (inProcessTaken), or an effect faulted or
-// its host process failed while loading or in a block: then cause says what happened and block
-// is the block's number (counted from 1; 0 while loading); effect says which one (from 0).
+// (the same calls, in the same order); any other in an in-process host of its own. False, with
+// output untouched, when a plug-in cannot be loaded (refusal says why when it was refused
+// unread), its state is refused (then state says why), or an effect faulted or its host
+// process failed while loading or in a block: then cause says what happened and block is the
+// block's number (counted from 1; 0 while loading); effect says which one (from 0).
 struct RenderFault {
     size_t effect = 0;
     EffectFault cause; // kind None: no fault
@@ -48,7 +48,6 @@ struct RenderFault {
     const char* state = nullptr;   // why the kept state was refused, or null
     const char* refusal = nullptr; // why the module was refused before any load, or null
     const char* host = nullptr;    // the host program's file name, when the effect ran in one
-    bool inProcessTaken = false;   // another effect of the chain runs in this process already
 };
 bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& options,
                    std::vector<int16_t>& output, uint32_t& clippedBlocks, RenderFault& fault);
