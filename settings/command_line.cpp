@@ -13,11 +13,15 @@ void TellNobody() {}
 
 CommandLineMessageFn messageHandler = TellNobody;
 
-void ShowMessage() { messageHandler(); }
+void ShowMessage() {
+    messageHandler();
+}
 
-bool IsIntroducer(wchar_t c) { return c == L'-' || c == L'/'; }
+bool IsIntroducer(wchar_t c) {
+    return c == L'-' || c == L'/';
+}
 
-}  // namespace
+} // namespace
 
 void SetCommandLineMessageHandler(CommandLineMessageFn handler) {
     messageHandler = handler != nullptr ? handler : TellNobody;

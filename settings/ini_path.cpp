@@ -5,7 +5,7 @@ namespace {
 const wchar_t INI_FILE_NAME[] = L"KaWUmi.ini";
 constexpr size_t INI_FILE_NAME_LENGTH = sizeof(INI_FILE_NAME) / sizeof(INI_FILE_NAME[0]) - 1;
 
-}  // namespace
+} // namespace
 
 bool IniPathFromModulePath(const wchar_t* modulePath, wchar_t* out, size_t outUnits) {
     if (out == nullptr || outUnits == 0) {

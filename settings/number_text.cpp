@@ -6,12 +6,14 @@ bool IsBlank(wchar_t c) {
     return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
 }
 
-bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+bool IsDigit(wchar_t c) {
+    return c >= L'0' && c <= L'9';
+}
 
 // The magnitude of INT32_MIN; anything at or beyond it saturates.
 constexpr uint32_t MAGNITUDE_LIMIT = 2147483648u;
 
-}  // namespace
+} // namespace
 
 int32_t ParseDecimal(const wchar_t* text) {
     if (text == nullptr) {
@@ -30,7 +32,7 @@ int32_t ParseDecimal(const wchar_t* text) {
     for (; IsDigit(*p); ++p) {
         uint32_t digit = static_cast<uint32_t>(*p - L'0');
         if (magnitude > (MAGNITUDE_LIMIT - digit) / 10u) {
-            magnitude = MAGNITUDE_LIMIT;  // saturated; the remaining digits change nothing
+            magnitude = MAGNITUDE_LIMIT; // saturated; the remaining digits change nothing
         } else {
             magnitude = magnitude * 10u + digit;
         }
@@ -49,7 +51,8 @@ int32_t ParseDecimal(const wchar_t* text) {
 
 void FormatDecimal(int32_t value, wchar_t (&text)[DECIMAL_TEXT_UNITS]) {
     // Work on the magnitude as unsigned so INT32_MIN needs no special case.
-    uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    uint32_t magnitude =
+        value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
     wchar_t reversed[DECIMAL_TEXT_UNITS];
     int32_t count = 0;
     do {

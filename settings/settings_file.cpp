@@ -38,6 +38,16 @@ const wchar_t KEY_VST_ACTIVE[] = L"VstActive";
 const wchar_t KEY_VST_EDITOR[] = L"VstEditorOpen";
 // Present only while the slot's effect is to run in a process of its own.
 const wchar_t KEY_VST_ISOLATED[] = L"VstIsolated";
+// Present only while set, so the file of a slot with one effect on stays as it was: the first
+// effect passed by, and the chain's effects 2 to 8 with the first one's keys numbered, as
+// "VstPath2", "VstIsolated2", "VstBypassed2". A program that knows one effect keeps the first.
+const wchar_t KEY_VST_BYPASSED[] = L"VstBypassed";
+constexpr int32_t CHAINED_KEY_UNITS = 16;
+
+// A chained effect's key: the first effect's, numbered from 2.
+void ChainedKey(const wchar_t* key, int32_t chained, wchar_t (&out)[CHAINED_KEY_UNITS]) {
+    std::swprintf(out, CHAINED_KEY_UNITS, L"%ls%d", key, static_cast<int>(chained) + 2);
+}
 // The program's own section, beside the slots: what holds whichever slot is in use. Its only
 // key is there only for English, so the files of Japanese users stay as they were.
 const wchar_t PROGRAM_SECTION[] = L"Kawauso04";
@@ -327,6 +337,48 @@ bool PrepareFileForWrite(const wchar_t* const* values, int32_t count) {
     return true;
 }
 
+// Effects 2 to 8 while the chain goes on, their keys gone after its end.
+void WriteChainedEffects(const wchar_t* section, const SettingsSlot& slot,
+                         const wchar_t (&paths)[CHAINED_EFFECTS][VST_PATH_MAX_UNITS]) {
+    bool ended = false;
+    for (int32_t i = 0; i < CHAINED_EFFECTS; ++i) {
+        const ChainedEffect& effect = slot.Chained[i];
+        ended = ended || paths[i][0] == L'\0';
+        wchar_t key[CHAINED_KEY_UNITS];
+        wchar_t quoted[VST_PATH_UNITS + QUOTE_UNITS];
+        QuoteForProfile(paths[i], quoted);
+        ChainedKey(KEY_VST_PATH, i, key);
+        WritePrivateProfileStringW(section, key, ended ? nullptr : quoted, iniPath);
+        ChainedKey(KEY_VST_ISOLATED, i, key);
+        WritePrivateProfileStringW(section, key, !ended && effect.VstIsolated ? SWITCH_ON : nullptr,
+                                   iniPath);
+        ChainedKey(KEY_VST_BYPASSED, i, key);
+        WritePrivateProfileStringW(section, key, !ended && effect.VstBypassed ? SWITCH_ON : nullptr,
+                                   iniPath);
+    }
+}
+
+// Effects 2 to 8 as the file names them; one whose path is missing or empty is left out and the
+// ones after it move up.
+void ReadChainedEffects(const wchar_t* section, SettingsSlot& slot) {
+    int32_t kept = 0;
+    for (int32_t i = 0; i < CHAINED_EFFECTS; ++i) {
+        ChainedEffect& into = slot.Chained[kept];
+        wchar_t key[CHAINED_KEY_UNITS];
+        ChainedKey(KEY_VST_PATH, i, key);
+        ReadTextField(section, key, DEFAULT_TEXT, into.VstPath, VST_PATH_MAX_UNITS);
+        into.VstPath[VST_PATH_UNITS - 1] = L'\0';
+        ChainedKey(KEY_VST_ISOLATED, i, key);
+        into.VstIsolated = ReadNumber(section, key, DEFAULT_ZERO) != 0;
+        ChainedKey(KEY_VST_BYPASSED, i, key);
+        into.VstBypassed = ReadNumber(section, key, DEFAULT_ZERO) != 0;
+        kept += into.VstPath[0] != L'\0' ? 1 : 0;
+    }
+    for (int32_t i = kept; i < CHAINED_EFFECTS; ++i) {
+        slot.Chained[i] = ChainedEffect{};
+    }
+}
+
 void WriteSlot(int32_t index, const SettingsSlot& slot) {
     wchar_t section[SECTION_NAME_UNITS];
     FormatSectionName(index, section);
@@ -348,7 +400,12 @@ void WriteSlot(int32_t index, const SettingsSlot& slot) {
     FormatDecimal(slot.DlgPosX, dlgPosX);
     FormatDecimal(slot.DlgPosY, dlgPosY);
 
-    const wchar_t* const texts[] = {bufferSize, waveIn, waveOut, vstPath};
+    wchar_t chainedPaths[CHAINED_EFFECTS][VST_PATH_MAX_UNITS];
+    const wchar_t* texts[4 + CHAINED_EFFECTS] = {bufferSize, waveIn, waveOut, vstPath};
+    for (int32_t i = 0; i < CHAINED_EFFECTS; ++i) {
+        CopyField(chainedPaths[i], slot.Chained[i].VstPath, VST_PATH_MAX_UNITS);
+        texts[4 + i] = chainedPaths[i];
+    }
     if (!PrepareFileForWrite(texts, static_cast<int32_t>(sizeof(texts) / sizeof(texts[0])))) {
         return;
     }
@@ -376,6 +433,9 @@ void WriteSlot(int32_t index, const SettingsSlot& slot) {
                                slot.VstActive && slot.VstEditorOpen ? SWITCH_ON : nullptr, iniPath);
     WritePrivateProfileStringW(section, KEY_VST_ISOLATED, slot.VstIsolated ? SWITCH_ON : nullptr,
                                iniPath);
+    WritePrivateProfileStringW(section, KEY_VST_BYPASSED, slot.VstBypassed ? SWITCH_ON : nullptr,
+                               iniPath);
+    WriteChainedEffects(section, slot, chainedPaths);
 }
 
 } // namespace
@@ -412,6 +472,8 @@ void LoadAllSlots() {
         slot.VstEditorOpen =
             slot.VstActive && ReadNumber(section, KEY_VST_EDITOR, DEFAULT_ZERO) != 0;
         slot.VstIsolated = ReadNumber(section, KEY_VST_ISOLATED, DEFAULT_ZERO) != 0;
+        slot.VstBypassed = ReadNumber(section, KEY_VST_BYPASSED, DEFAULT_ZERO) != 0;
+        ReadChainedEffects(section, slot);
     }
     UnlockSettingsFile(lock);
 }

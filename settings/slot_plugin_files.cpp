@@ -16,20 +16,22 @@ const wchar_t INI_EXTENSION[] = L".ini";
 const wchar_t STATE_EXTENSION[] = L".vststate";
 const wchar_t MARKER_EXTENSION[] = L".vstloading";
 const wchar_t TEMPORARY_SUFFIX[] = L".new";
-// ".Settings" and two digits.
-constexpr size_t SLOT_PART_UNITS = 11;
+// ".Settings", two digits, and for a chained effect "-" and its number.
+constexpr size_t SLOT_PART_UNITS = 13;
 constexpr size_t EXTENSION_UNITS = 16;
 constexpr size_t FILE_PATH_UNITS = INI_PATH_UNITS + SLOT_PART_UNITS + EXTENSION_UNITS;
 
 // The framing's header (8 bytes) and the longest path, beyond the largest state.
 constexpr uint64_t MAX_FILE_BYTES = uint64_t{MAX_STATE_BYTES} + 8 + 2 * VST_PATH_UNITS;
 
-// extension is one of the file kinds above. False when the settings path is unknown or the
-// name would not fit.
-bool SlotFilePath(int32_t slotIndex, const wchar_t* extension, wchar_t (&path)[FILE_PATH_UNITS]) {
+// extension is one of the file kinds above; position the effect's in the slot's chain, from 0.
+// False when the settings path is unknown or the name would not fit.
+bool SlotFilePath(int32_t slotIndex, const wchar_t* extension, wchar_t (&path)[FILE_PATH_UNITS],
+                  int32_t position = 0) {
     const size_t iniLength = std::wcslen(iniPath);
     const size_t extensionLength = std::wcslen(INI_EXTENSION);
-    if (iniLength <= extensionLength || slotIndex < 0 || slotIndex >= SLOT_COUNT) {
+    if (iniLength <= extensionLength || slotIndex < 0 || slotIndex >= SLOT_COUNT || position < 0 ||
+        position > CHAINED_EFFECTS) {
         return false;
     }
     const size_t baseLength = iniLength - extensionLength;
@@ -38,8 +40,13 @@ bool SlotFilePath(int32_t slotIndex, const wchar_t* extension, wchar_t (&path)[F
         return false;
     }
     std::wmemcpy(path, iniPath, baseLength);
-    std::swprintf(path + baseLength, FILE_PATH_UNITS - baseLength, L".Settings%02d%ls",
-                  static_cast<int>(slotIndex), extension);
+    if (position == 0) {
+        std::swprintf(path + baseLength, FILE_PATH_UNITS - baseLength, L".Settings%02d%ls",
+                      static_cast<int>(slotIndex), extension);
+    } else {
+        std::swprintf(path + baseLength, FILE_PATH_UNITS - baseLength, L".Settings%02d-%d%ls",
+                      static_cast<int>(slotIndex), static_cast<int>(position) + 1, extension);
+    }
     return true;
 }
 
@@ -59,13 +66,13 @@ bool WriteWhole(const wchar_t* path, const std::vector<uint8_t>& bytes) {
 } // namespace
 
 bool WriteSlotPluginState(int32_t slotIndex, const wchar_t* pluginPath,
-                          const std::vector<uint8_t>& state) {
+                          const std::vector<uint8_t>& state, int32_t position) {
     wchar_t path[FILE_PATH_UNITS];
-    if (!SlotFilePath(slotIndex, STATE_EXTENSION, path)) {
+    if (!SlotFilePath(slotIndex, STATE_EXTENSION, path, position)) {
         return false;
     }
-    const std::vector<uint8_t> bytes = FrameSlotState(
-        reinterpret_cast<const uint16_t*>(pluginPath), std::wcslen(pluginPath), state);
+    const std::vector<uint8_t> bytes = FrameSlotState(reinterpret_cast<const uint16_t*>(pluginPath),
+                                                      std::wcslen(pluginPath), state);
 
     wchar_t temporary[FILE_PATH_UNITS];
     std::wcscpy(temporary, path);
@@ -78,13 +85,13 @@ bool WriteSlotPluginState(int32_t slotIndex, const wchar_t* pluginPath,
     return true;
 }
 
-bool ReadSlotPluginState(int32_t slotIndex, const wchar_t* pluginPath,
-                         std::vector<uint8_t>& state) {
+bool ReadSlotPluginState(int32_t slotIndex, const wchar_t* pluginPath, std::vector<uint8_t>& state,
+                         int32_t position) {
     state.clear();
     wchar_t path[FILE_PATH_UNITS];
     std::vector<char> file;
     SlotStateParts parts;
-    if (!SlotFilePath(slotIndex, STATE_EXTENSION, path) ||
+    if (!SlotFilePath(slotIndex, STATE_EXTENSION, path, position) ||
         !ReadFileBytes(path, MAX_FILE_BYTES, file)) {
         return false;
     }
@@ -104,9 +111,9 @@ bool ReadSlotPluginState(int32_t slotIndex, const wchar_t* pluginPath,
     return true;
 }
 
-void DeleteSlotPluginState(int32_t slotIndex) {
+void DeleteSlotPluginState(int32_t slotIndex, int32_t position) {
     wchar_t path[FILE_PATH_UNITS];
-    if (SlotFilePath(slotIndex, STATE_EXTENSION, path)) {
+    if (SlotFilePath(slotIndex, STATE_EXTENSION, path, position)) {
         DeleteFileW(path);
     }
 }

@@ -24,7 +24,8 @@ std::vector<uint8_t> FrameSlotState(const uint16_t* path, size_t pathUnits,
 }
 
 bool SplitSlotState(const std::vector<uint8_t>& bytes, size_t maxPathUnits, SlotStateParts& parts) {
-    if (bytes.size() < HEADER_BYTES || std::memcmp(bytes.data(), FILE_MAGIC, sizeof FILE_MAGIC) != 0) {
+    if (bytes.size() < HEADER_BYTES ||
+        std::memcmp(bytes.data(), FILE_MAGIC, sizeof FILE_MAGIC) != 0) {
         return false;
     }
     const size_t pathUnits = Get32(bytes.data() + sizeof FILE_MAGIC);

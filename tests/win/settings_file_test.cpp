@@ -317,6 +317,91 @@ TEST_F(SettingsFile, AFileThatCannotBeWrittenIsLeftAloneAndTheSaveFailsSilently)
     EXPECT_NE(GetFileAttributesW(settingsFile.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
 }
 
+// A chain's effects 2 to 8 as the slot keeps them: path, own process, bypassed.
+std::wstring DescribeChain(const SettingsSlot& s) {
+    std::wstring chain = std::to_wstring(s.VstBypassed);
+    for (const ChainedEffect& e : s.Chained) {
+        chain += L"|" + std::wstring(e.VstPath) + L":" + std::to_wstring(e.VstIsolated) +
+                 std::to_wstring(e.VstBypassed);
+    }
+    return chain;
+}
+
+// One effect writes the keys it always did and nothing else, so a file of today comes back
+// byte for byte; effects 2 to 8 get numbered keys while the chain reaches them, and lose them
+// when it shrinks; a chained path missing from the file drops that effect, and those after it
+// move up.
+TEST_F(SettingsFile, AChainKeepsItsEffectsInNumberedKeysAndOneEffectWritesTodaysFile) {
+    const std::string today =
+        Utf16(L"[Settings00]\r\nBufferSize=20\r\nWaveInCapsName=Mic\r\n"
+              L"WaveOutCapsName=Speaker\r\nVstPath=C:\\fx\\gate.dll\r\nVolume=0\r\n"
+              L"FreqRatio=0\r\nAutoRestart=0\r\nShowDetail=1\r\nDlgPosX=10\r\n"
+              L"DlgPosY=20\r\nVstActive=1\r\nVstIsolated=1\r\n");
+    WriteBytes(settingsFile, today);
+    Reload();
+    EXPECT_EQ(DescribeChain(slots[0]), L"0|:00|:00|:00|:00|:00|:00|:00");
+    SaveCurrentSlot();
+    EXPECT_EQ(ReadBytes(settingsFile), today) << "one effect: today's keys only";
+
+    const wchar_t* const paths[] = {L"C:\\fx\\イコライザ🎛.dll", L"C:\\fx\\comp.dll",
+                                    L"C:\\fx\\limit.dll"};
+    for (int i = 0; i < 3; ++i) {
+        SetText(slots[0].Chained[i].VstPath, VST_PATH_UNITS, paths[i]);
+        slots[0].Chained[i].VstIsolated = i == 1;
+        slots[0].Chained[i].VstBypassed = i == 2;
+    }
+    slots[0].VstBypassed = true;
+    SaveCurrentSlot();
+    Reload();
+    const std::wstring three = L"1|C:\\fx\\イコライザ🎛.dll:00|C:\\fx\\comp.dll:10|"
+                               L"C:\\fx\\limit.dll:01|:00|:00|:00|:00";
+    EXPECT_EQ(DescribeChain(slots[0]), three);
+    EXPECT_EQ(std::wstring(slots[0].VstPath), L"C:\\fx\\gate.dll");
+
+    WritePrivateProfileStringW(L"Settings00", L"VstPath3", nullptr, settingsFile.c_str());
+    Reload();
+    EXPECT_EQ(DescribeChain(slots[0]),
+              L"1|C:\\fx\\イコライザ🎛.dll:00|C:\\fx\\limit.dll:01|:00|:00|:00|:00|:00")
+        << "the missing one dropped, its switch with it";
+    slots[0].Chained[0] = slots[0].Chained[1] = ChainedEffect{};
+    slots[0].VstBypassed = false;
+    SaveCurrentSlot();
+    wchar_t keys[512] = {};
+    GetPrivateProfileStringW(L"Settings00", nullptr, L"", keys, 512, settingsFile.c_str());
+    std::wstring names;
+    for (const wchar_t* k = keys; *k != L'\0'; k += std::wcslen(k) + 1) {
+        names += std::wstring(names.empty() ? L"" : L",") + k;
+    }
+    EXPECT_EQ(names, L"BufferSize,WaveInCapsName,WaveOutCapsName,VstPath,Volume,FreqRatio,"
+                     L"AutoRestart,ShowDetail,DlgPosX,DlgPosY,VstActive,VstIsolated")
+        << "no chained key left";
+}
+
+// Each effect of a chain keeps its state in a file of its own, named by its position.
+TEST_F(SettingsFile, EachChainedEffectKeepsItsStateInAFileOfItsPosition) {
+    const wchar_t path[] = L"C:\\fx\\comp.dll";
+    const std::vector<uint8_t> first = {'K', 'W', 'S', 'T', 1}, third = {'K', 'W', 'S', 'T', 3};
+    ASSERT_TRUE(WriteSlotPluginState(1, path, first));
+    ASSERT_TRUE(WriteSlotPluginState(1, path, third, 2));
+    const std::wstring base = settingsFile.substr(0, settingsFile.size() - 4);
+    EXPECT_EQ(
+        (Flags{Exists(base + L".Settings01.vststate"), Exists(base + L".Settings01-3.vststate"),
+               Exists(base + L".Settings01-2.vststate")}),
+        (Flags{true, true, false}));
+    std::vector<uint8_t> back;
+    EXPECT_TRUE(ReadSlotPluginState(1, path, back, 2));
+    EXPECT_EQ(back, third);
+    EXPECT_TRUE(ReadSlotPluginState(1, path, back));
+    EXPECT_EQ(back, first);
+    EXPECT_FALSE(ReadSlotPluginState(1, path, back, 1));
+    EXPECT_FALSE(WriteSlotPluginState(1, path, first, CHAINED_EFFECTS + 1)) << "no ninth";
+    DeleteSlotPluginState(1, 2);
+    EXPECT_EQ(
+        (Flags{Exists(base + L".Settings01.vststate"), Exists(base + L".Settings01-3.vststate")}),
+        (Flags{true, false}));
+    DeleteSlotPluginState(1);
+}
+
 // A slot's kept effect state comes back only for the plug-in path it was kept for; a damaged
 // file gives nothing, whatever its header claims.
 TEST_F(SettingsFile, AKeptEffectStateComesBackOnlyForItsOwnPath) {
