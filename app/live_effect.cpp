@@ -1,5 +1,7 @@
 #include "app/live_effect.h"
 
+#include "app/chained_effects.h"
+
 #include <windows.h>
 
 #include <string>
@@ -81,26 +83,32 @@ void TakeHandleFromBlocks() {
 
 } // namespace
 
+EffectHandle* OpenLiveHandle(const wchar_t* path, bool isolated, EffectPlace& place,
+                             ModuleMachine& machine) {
+    uint16_t code = 0;
+    machine = ReadModuleMachine(Utf8(path).c_str(), &code);
+    place = ChooseEffectPlace(machine, isolated);
+    if (place == EffectPlace::Refused) {
+        return nullptr;
+    }
+    if (place != EffectPlace::InProcess) {
+        const std::string host = ProgramFolderUtf8() + "\\" + FxHostFileName(place);
+        return OpenHostProcessEffect(host.c_str(), FxLimits()); // a block within its time
+    }
+    return OpenInProcessEffect();
+}
+
 bool LoadLiveEffect(const wchar_t* path, bool isolated, const std::vector<uint8_t>* state) {
     UnloadLiveEffect();
     live.restarts.Reset();
     live.path = path;
-    uint16_t machine = 0;
-    live.machine = ReadModuleMachine(Utf8(path).c_str(), &machine);
-    const EffectPlace place = ChooseEffectPlace(live.machine, isolated);
-    live.place = place;
-    if (place == EffectPlace::Refused) {
+    live.handle = OpenLiveHandle(path, isolated, live.place, live.machine);
+    if (live.handle == nullptr) {
         return false;
-    }
-    if (place != EffectPlace::InProcess) {
-        const std::string host = ProgramFolderUtf8() + "\\" + FxHostFileName(place);
-        live.handle = OpenHostProcessEffect(host.c_str(), FxLimits()); // a block within its time
-    } else {
-        live.handle = OpenInProcessEffect();
     }
     live.held = StartHost(state); // on failure the handle stays, for the fault it tells
     if (live.held) {
-        SetBlockEffect(live.handle);
+        PublishLiveChain();
     }
     return live.held;
 }
@@ -184,7 +192,7 @@ bool RestartLiveEffect(uint32_t now, EffectFault& why) {
     while (live.restarts.TryRestart(now)) {
         if (StartHost(live.stateKnown ? &live.lastState : nullptr) && Healthy(h)) {
             ++live.restartCount; // counted once its host runs it: a start that failed is no restart
-            SetBlockEffect(h);
+            PublishLiveChain();
             return true;
         }
         why = h->fault(h);
@@ -206,9 +214,14 @@ uint32_t EffectRestarts() {
 
 void ResetLiveEffect() {
     UnloadLiveEffect();
+    UnloadChainedEffects();
     live = LiveEffect();
 }
 
 EffectHandle* LiveEffectHandle() {
     return live.handle;
+}
+
+EffectHandle* LiveFirstEffectForBlocks() {
+    return live.held && Healthy(live.handle) ? live.handle : nullptr;
 }

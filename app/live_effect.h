@@ -64,3 +64,11 @@ void ResetLiveEffect();
 
 // The loaded (or failed) effect's handle, null with none: for the editor window.
 EffectHandle* LiveEffectHandle();
+// The loaded effect's handle while it is healthy, else null: the first of the blocks' chain.
+EffectHandle* LiveFirstEffectForBlocks();
+
+// A handle for the effect at path where it is to run: a host process of its own when isolated
+// is asked or its DLL is of the other bitness, else this process (place and machine tell which,
+// and why); null when its header refuses it.
+EffectHandle* OpenLiveHandle(const wchar_t* path, bool isolated, EffectPlace& place,
+                             ModuleMachine& machine);

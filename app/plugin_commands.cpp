@@ -7,6 +7,7 @@
 #include "audio/engine_state.h"
 #include "audio/stream.h"
 #include "app/balloon.h"
+#include "app/chained_effects.h"
 #include "app/live_effect.h"
 #include "app/stream_commands.h"
 #include "app/texts.h"
@@ -80,29 +81,6 @@ bool DetachFromStream(HWND mainWindow) {
     return true;
 }
 
-// A relative plug-in path is the program's folder's, never the current directory's: a portable
-// set-up keeps its plug-ins beside the program, and the current directory is whatever started
-// it. A path from the root of no drive gets the program's drive.
-std::wstring PluginPathFromProgramFolder(const wchar_t* path) {
-    const bool drive = std::iswalpha(path[0]) && path[1] == L':';
-    const bool separator = path[0] == L'\\' || path[0] == L'/';
-    if (path[0] == L'\0' || (separator && (path[1] == L'\\' || path[1] == L'/'))) {
-        return path; // nothing, or a network path
-    }
-    if (drive) {
-        const bool rooted = path[2] == L'\\' || path[2] == L'/';
-        return rooted ? std::wstring(path) : std::wstring(path, 2) + L"\\" + (path + 2);
-    }
-    wchar_t program[PROGRAM_PATH_UNITS];
-    const DWORD length = GetModuleFileNameW(nullptr, program, PROGRAM_PATH_UNITS);
-    if (length == 0 || length >= PROGRAM_PATH_UNITS) {
-        return path;
-    }
-    std::wstring folder = program;
-    folder.erase(folder.find_last_of(L"\\/") + 1);
-    return separator ? folder.substr(0, 2) + path : folder + path;
-}
-
 // The message, then the DLL's file name and the exception code (none for a hang) on a line of
 // their own. An effect that failed in this process runs in a process of its own from its next
 // load on: the slot says so from now, and the message ends with a line telling the user.
@@ -133,6 +111,15 @@ void CutLoose(HWND mainWindow, const EffectFault& fault, bool inProcess) {
     const bool hung = fault.kind == EffectFaultKind::Hung;
     ShowPluginMessage(mainWindow, Text(hung ? TEXT_CUT_LOOSE_HUNG : TEXT_CUT_LOOSE),
                       FaultCodeToName(fault), inProcess && !hung);
+}
+
+// Chained effects that failed are taken out alone, and the user told once, naming them all.
+void TakeOutFaultedChained(HWND mainWindow) {
+    std::wstring names;
+    if (LiveEffectHeld() && TakeOutFaultedChainedEffects(*currentSlot, names)) {
+        ShowPluginMessage(mainWindow, (std::wstring(Text(TEXT_CUT_LOOSE)) + L"\n" + names).c_str(),
+                          0);
+    }
 }
 
 // The control's notification, as the user's own use of it sends it.
@@ -198,6 +185,29 @@ void RestartGoneEffect(HWND mainWindow) {
 
 } // namespace
 
+// A relative plug-in path is the program's folder's, never the current directory's: a portable
+// set-up keeps its plug-ins beside the program, and the current directory is whatever started
+// it. A path from the root of no drive gets the program's drive.
+std::wstring PluginPathFromProgramFolder(const wchar_t* path) {
+    const bool drive = std::iswalpha(path[0]) && path[1] == L':';
+    const bool separator = path[0] == L'\\' || path[0] == L'/';
+    if (path[0] == L'\0' || (separator && (path[1] == L'\\' || path[1] == L'/'))) {
+        return path; // nothing, or a network path
+    }
+    if (drive) {
+        const bool rooted = path[2] == L'\\' || path[2] == L'/';
+        return rooted ? std::wstring(path) : std::wstring(path, 2) + L"\\" + (path + 2);
+    }
+    wchar_t program[PROGRAM_PATH_UNITS];
+    const DWORD length = GetModuleFileNameW(nullptr, program, PROGRAM_PATH_UNITS);
+    if (length == 0 || length >= PROGRAM_PATH_UNITS) {
+        return path;
+    }
+    std::wstring folder = program;
+    folder.erase(folder.find_last_of(L"\\/") + 1);
+    return separator ? folder.substr(0, 2) + path : folder + path;
+}
+
 LoadOutcome LoadSlotPlugin(HWND mainWindow, const std::vector<uint8_t>* state, bool openEditor) {
     if (Busy()) {
         return LoadOutcome::Failed;
@@ -205,13 +215,23 @@ LoadOutcome LoadSlotPlugin(HWND mainWindow, const std::vector<uint8_t>* state, b
     loading = true;
     const bool detached = DetachFromStream(mainWindow);
     UnloadLiveEffect();
+    UnloadChainedEffects();
     if (!detached) {
         ShowPluginMessage(mainWindow, Text(TEXT_CUT_LOOSE_HUNG), EFFECT_HUNG); // names the old one
     }
     std::wcsncpy(loadedPath, currentSlot->VstPath, VST_PATH_UNITS - 1);
     const bool ok = LoadLiveEffect(PluginPathFromProgramFolder(currentSlot->VstPath).c_str(),
                                    currentSlot->VstIsolated, state);
+    std::wstring dropped;
+    if (ok && LiveEffectLoaded()) {
+        LoadChainedEffects(*currentSlot, currentSlotIndex, dropped);
+        PublishLiveChain();
+    }
     EndLoad(mainWindow);
+    if (!dropped.empty()) { // once for all of them
+        ShowPluginMessage(mainWindow,
+                          (std::wstring(Text(TEXT_CHAIN_DROPPED)) + L"\n" + dropped).c_str(), 0);
+    }
     if (ok && openEditor) {
         OpenLiveEditor(mainWindow);
     }
@@ -306,7 +326,8 @@ void CheckPluginFault(HWND mainWindow) {
     }
     const EffectFault fault = LiveEffectFault();
     if (fault.kind == EffectFaultKind::None || !LiveEffectHeld()) {
-        return; // none, or cut loose already
+        TakeOutFaultedChained(mainWindow); // the first plays on: any chained one that failed goes
+        return;
     }
     CutLoose(mainWindow, fault, true);
 }
@@ -323,6 +344,7 @@ void UnloadPluginCommand(HWND mainWindow) {
     unloadWaiting = false;
     const bool detached = DetachFromStream(mainWindow);
     UnloadLiveEffect();
+    UnloadChainedEffects();
     SetPluginUiState(mainWindow, false);
     if (!detached) {
         ShowPluginMessage(mainWindow, Text(TEXT_CUT_LOOSE_HUNG), EFFECT_HUNG);

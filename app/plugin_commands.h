@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // Loads the current slot's VstPath in place of whatever was loaded (sized for the running
@@ -30,6 +31,10 @@ void ReportFailedLoad(HWND mainWindow);
 
 // The file name at the end of a plug-in path, as messages name the DLL.
 const wchar_t* FileNameOf(const wchar_t* path);
+
+// A relative plug-in path is the program's folder's, never the current directory's; a path from
+// the root of no drive gets the program's drive.
+std::wstring PluginPathFromProgramFolder(const wchar_t* path);
 
 // The path the loaded effect came from while it is loaded and on, else null.
 const wchar_t* ActivePluginPath();

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/balloon.h"
+#include "app/chained_effects.h"
 #include "app/live_effect.h"
 #include "app/slot_saver.h"
 #include "app/texts.h"
@@ -64,6 +65,9 @@ void SaveSlotWithPlugin(HWND window) {
     SaveSlotNow(window);
     if (!PluginLoadRunning()) {
         KeepEffectState(ActivePluginPath()); // a load under way keeps the file it was given
+        if (ActivePluginPath() != nullptr) {
+            KeepChainedEffectStates(*currentSlot, currentSlotIndex);
+        }
     }
     ReleaseMarker(); // the program or the session ends in order: the effect took nothing down
 }

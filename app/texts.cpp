@@ -94,6 +94,9 @@ constexpr Entry TEXTS[] = {
      L"in README.txt)."},
     {TEXT_START_WAITS_FOR_LOAD, L"VSTプラグインの読み込みが終わってから開始してください。",
      L"The VST plug-in is still loading. Press Start again once it has loaded."},
+    {TEXT_CHAIN_DROPPED, L"エフェクトチェーンの次のVSTプラグインを開けなかったため外しました。",
+     L"These VST plug-ins of the effect chain could not be opened and were left out of it; "
+     L"the others play on. Check that their files are there, or choose other effects."},
 };
 
 constexpr bool InIdOrder() {

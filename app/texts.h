@@ -51,6 +51,7 @@ enum TextId {
     TEXT_MIXED_SYSTEMS,
     TEXT_DEVICE_NOT_OPENED,
     TEXT_START_WAITS_FOR_LOAD,
+    TEXT_CHAIN_DROPPED, // the file names of the chain's effects that did not open follow it
     TEXT_COUNT
 };
 

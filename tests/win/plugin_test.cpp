@@ -14,6 +14,8 @@
 #include "audio/engine_state.h"
 #include "plugin/editor_window.h"
 #include "plugin/host_callback.h"
+#include "app/chained_effects.h"
+#include "app/live_effect.h"
 #include "app/plugin_commands.h"
 #include "plugin/plugin_host.h"
 #include "plugin/vst2.h"
@@ -123,6 +125,55 @@ TEST_F(Plugin, WhileRunningALoadSizesTheEffectForTheStreamAndAnUnloadLeavesTheSt
     UnloadPluginCommand(dialog); // what it frees is the core tests'
     ExpectPluginControls(false);
     EXPECT_EQ(running, 1);
+}
+
+// A chain of the slot's: a chained DLL that is not there is left out at the load (one box,
+// naming it), the rest load; the chained effect that crashes two seconds in is taken out alone
+// (one box, naming it) while the first and the last play on, and the slot keeps it, to load it
+// again with the slot.
+TEST_F(Plugin, AChainedEffectThatFailsIsTakenOutAloneAndTheOthersPlayOn) {
+    OpenDialog();
+    ASSERT_TRUE(StartTestStream(L"20"));
+    Listen("copy_through");
+    Listen("chunk_state");
+    ChooseVariant("copy_through");
+    const char* const chained[] = {"crash_later", "no_such_effect", "chunk_state"};
+    for (int i = 0; i < 3; ++i) {
+        const std::wstring path = TestPluginPath(chained[i]);
+        std::wcsncpy(currentSlot->Chained[i].VstPath, path.c_str(), VST_PATH_MAX_UNITS);
+    }
+    const auto named = [](const Box& box, const wchar_t* name) {
+        return box.seen == 1 && !box.texts.empty() && box.texts[0].find(name) != std::wstring::npos;
+    };
+    const Box atLoad = AnswerBoxes(dialog, Button(IDOK), [&] { LoadPluginCommand(dialog); });
+    ASSERT_TRUE(PumpUntil([&] { return CountPrefix(Log("chunk_state"), "process") > 0; }, 5000));
+    const Box atFault = AnswerBoxes(dialog, Button(IDOK), [&] {
+        PumpUntil(
+            [&] {
+                CheckPluginFault(dialog); // what the level timer does
+                return ChainedEffectCount() == 1;
+            },
+            8000);
+    });
+    const int before = CountPrefix(Log("chunk_state"), "process");
+    PumpUntil([&] { return CountPrefix(Log("chunk_state"), "process") >= before + 5; }, 3000);
+    EXPECT_EQ((Flags{named(atLoad, L"no_such_effect"), named(atFault, L"crash_later"),
+                     CountPrefix(Log("chunk_state"), "process") >= before + 5}),
+              (Flags{true, true, true}));
+    EXPECT_EQ((Flags{LiveEffectLoaded(), pluginActive.load() == 1, ChainedEffectCount() == 1,
+                     CountPrefix(Log("copy_through"), "process") > 0}),
+              (Flags{true, true, true, true}))
+        << "the first and the last play on";
+    EXPECT_EQ(
+        (Strings{FileNameOf(currentSlot->Chained[0].VstPath),
+                 FileNameOf(currentSlot->Chained[1].VstPath), currentSlot->Chained[2].VstPath}),
+        (Strings{L"crash_later.dll", L"chunk_state.dll", L""}))
+        << "the slot keeps the one taken out, not the one that is not there";
+    EXPECT_EQ((Flags{currentSlot->Chained[0].VstIsolated, currentSlot->Chained[1].VstIsolated}),
+              (Flags{true, false}))
+        << "the one that faulted in this process runs in its own from its next load";
+    UnloadPluginCommand(dialog);
+    EXPECT_EQ(ChainedEffectCount(), 0u);
 }
 
 TEST_F(Plugin, TheEditorIsSizedOwnedIdledAndClosedBeforeTheEffect) {
