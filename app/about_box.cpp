@@ -1,6 +1,8 @@
 #include "app/about_box.h"
 
 #include "app/app_state.h"
+#include "app/chained_effects.h"
+#include "settings/settings_store.h"
 #include "app/live_effect.h"
 #include "app/stream_commands.h"
 #include "app/texts.h"
@@ -24,6 +26,7 @@ void ShowStreamCounters(HWND window) {
         std::wstring(Text(TEXT_EFFECT_LATE)) + (blocks.ahead ? Text(TEXT_EFFECT_AHEAD) : L"");
     std::swprintf(text, COUNTER_TEXT_UNITS, late.c_str(), blocks.late);
     SetDlgItemTextW(window, IDC_ABOUT_EFFECT_BLOCKS, text);
+    SetDlgItemTextW(window, IDC_ABOUT_CHAIN_EFFECTS, ChainedEffectCounters(*currentSlot).c_str());
 }
 
 } // namespace

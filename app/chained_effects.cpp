@@ -2,10 +2,13 @@
 
 #include <windows.h>
 
+#include <cwchar>
+#include <utility>
 #include <vector>
 
 #include "app/live_effect.h"
 #include "app/plugin_commands.h"
+#include "app/texts.h"
 #include "audio/audio_format.h"
 #include "audio/block_processing.h"
 #include "audio/engine_state.h"
@@ -20,21 +23,50 @@ struct ChainedLive {
     std::wstring path;    // as the slot names it
     int32_t position = 0; // its place in the slot's chain, 1 to CHAINED_EFFECTS
     bool bypassed = false;
+    bool isolated = false; // runs in a host process of its own
 };
 
 // In chain order, the first CHAINED_EFFECTS at most; none of them faulted when published.
 std::vector<ChainedLive> chained;
+
+// How often each chained effect was taken out, by its path, over the program's life.
+struct TakenOut {
+    std::wstring path;
+    uint32_t count;
+};
+std::vector<TakenOut> takenOut;
+
+void CountTakenOut(const std::wstring& path) {
+    for (TakenOut& entry : takenOut) {
+        if (entry.path == path) {
+            ++entry.count;
+            return;
+        }
+    }
+    takenOut.push_back({path, 1});
+}
+
+uint32_t TimesTakenOut(const wchar_t* path) {
+    for (const TakenOut& entry : takenOut) {
+        if (entry.path == path) {
+            return entry.count;
+        }
+    }
+    return 0;
+}
 
 bool Unfaulted(EffectHandle* handle) {
     return handle->fault(handle).kind == EffectFaultKind::None;
 }
 
 // As the first effect starts: loaded, given its kept state, sized for a running stream.
-EffectHandle* StartChained(const ChainedEffect& wish, int32_t slotIndex, int32_t position) {
-    EffectPlace place;
+EffectHandle* StartChained(const ChainedEffect& wish, int32_t slotIndex, int32_t position,
+                           bool& isolated) {
+    EffectPlace place = EffectPlace::Refused;
     ModuleMachine machine;
     const std::wstring path = PluginPathFromProgramFolder(wish.VstPath);
     EffectHandle* h = OpenLiveHandle(path.c_str(), wish.VstIsolated, place, machine);
+    isolated = place != EffectPlace::InProcess;
     if (h == nullptr || !h->load(h, path.c_str(), static_cast<int32_t>(SAMPLE_RATE))) {
         CloseEffect(h);
         return nullptr;
@@ -70,13 +102,15 @@ void DropFromSlot(SettingsSlot& slot, int32_t index) {
 void LoadChainedEffects(SettingsSlot& slot, int32_t slotIndex, std::wstring& dropped) {
     UnloadChainedEffects();
     for (int32_t i = 0; i < CHAINED_EFFECTS && slot.Chained[i].VstPath[0] != L'\0';) {
-        EffectHandle* h = StartChained(slot.Chained[i], slotIndex, i + 1);
+        bool isolated = false;
+        EffectHandle* h = StartChained(slot.Chained[i], slotIndex, i + 1, isolated);
         if (h == nullptr) {
             AddName(dropped, slot.Chained[i].VstPath);
             DropFromSlot(slot, i);
             continue;
         }
-        chained.push_back({h, slot.Chained[i].VstPath, i + 1, slot.Chained[i].VstBypassed});
+        chained.push_back(
+            {h, slot.Chained[i].VstPath, i + 1, slot.Chained[i].VstBypassed, isolated});
         ++i;
     }
 }
@@ -118,6 +152,7 @@ bool TakeOutFaultedChainedEffects(SettingsSlot& slot, std::wstring& named) {
     }
     for (auto i = faulted.rbegin(); i != faulted.rend(); ++i) {
         AddName(named, chained[*i].path.c_str());
+        CountTakenOut(chained[*i].path);
         if (InProcessHostOf(chained[*i].handle) != nullptr &&
             chained[*i].handle->fault(chained[*i].handle).kind == EffectFaultKind::Fault) {
             slot.Chained[chained[*i].position - 1].VstIsolated = true; // as the first effect
@@ -151,4 +186,127 @@ void KeepChainedEffectStates(const SettingsSlot& slot, int32_t slotIndex) {
 
 uint32_t ChainedEffectCount() {
     return static_cast<uint32_t>(chained.size());
+}
+
+std::wstring ChainedEffectCounters(const SettingsSlot& slot) {
+    std::wstring lines;
+    for (int32_t i = 0; i < CHAINED_EFFECTS && slot.Chained[i].VstPath[0] != L'\0'; ++i) {
+        uint32_t late = 0;
+        for (const ChainedLive& effect : chained) {
+            late = effect.position == i + 1 ? effect.handle->blockStats(effect.handle).late : late;
+        }
+        wchar_t line[VST_PATH_UNITS + 64];
+        std::swprintf(line, sizeof line / sizeof *line, Text(TEXT_CHAIN_COUNTERS), i + 2,
+                      FileNameOf(slot.Chained[i].VstPath), TimesTakenOut(slot.Chained[i].VstPath),
+                      late);
+        lines += (lines.empty() ? L"" : L"\n") + std::wstring(line);
+    }
+    return lines;
+}
+
+namespace {
+
+ChainedLive* LiveAt(int32_t index) {
+    for (ChainedLive& effect : chained) {
+        if (effect.position == index + 1) {
+            return &effect;
+        }
+    }
+    return nullptr;
+}
+
+// Out of the blocks until the chain is published again: no block is inside any effect after.
+void HoldBlocks() {
+    SetBlockEffect(nullptr);
+    while (PluginCallRunning()) {
+        Sleep(1);
+    }
+}
+
+void SortByPosition() {
+    for (size_t i = 1; i < chained.size(); ++i) {
+        for (size_t j = i; j > 0 && chained[j - 1].position > chained[j].position; --j) {
+            std::swap(chained[j - 1], chained[j]);
+        }
+    }
+}
+
+} // namespace
+
+bool AddChainedEffect(SettingsSlot& slot, int32_t slotIndex, const wchar_t* path) {
+    int32_t index = 0;
+    while (index < CHAINED_EFFECTS && slot.Chained[index].VstPath[0] != L'\0') {
+        ++index;
+    }
+    if (index == CHAINED_EFFECTS) {
+        return false;
+    }
+    ChainedEffect wish = {};
+    std::wcsncpy(wish.VstPath, path, VST_PATH_MAX_UNITS - 1);
+    bool isolated = false;
+    EffectHandle* h = StartChained(wish, slotIndex, index + 1, isolated);
+    if (h == nullptr) {
+        return false;
+    }
+    slot.Chained[index] = wish;
+    chained.push_back({h, wish.VstPath, index + 1, false, isolated}); // sized, then switched in
+    PublishLiveChain();
+    return true;
+}
+
+void RemoveChainedEffect(SettingsSlot& slot, int32_t index) {
+    if (index < 0 || index >= CHAINED_EFFECTS) {
+        return;
+    }
+    HoldBlocks();
+    for (size_t i = 0; i < chained.size(); ++i) {
+        if (chained[i].position == index + 1) {
+            CloseEffect(chained[i].handle);
+            chained.erase(chained.begin() + static_cast<std::ptrdiff_t>(i));
+            break;
+        }
+    }
+    for (ChainedLive& effect : chained) {
+        effect.position -= effect.position > index + 1 ? 1 : 0;
+    }
+    DropFromSlot(slot, index);
+    PublishLiveChain();
+}
+
+void SwapChainedEffects(SettingsSlot& slot, int32_t a, int32_t b) {
+    if (a < 0 || b < 0 || a >= CHAINED_EFFECTS || b >= CHAINED_EFFECTS) {
+        return;
+    }
+    ChainedLive* first = LiveAt(a);
+    ChainedLive* second = LiveAt(b);
+    if (first != nullptr) {
+        first->position = b + 1;
+    }
+    if (second != nullptr) {
+        second->position = a + 1;
+    }
+    std::swap(slot.Chained[a], slot.Chained[b]);
+    SortByPosition();
+    PublishLiveChain();
+}
+
+void SetChainedBypass(SettingsSlot& slot, int32_t index, bool bypassed) {
+    if (index < 0 || index >= CHAINED_EFFECTS) {
+        return;
+    }
+    slot.Chained[index].VstBypassed = bypassed;
+    if (ChainedLive* effect = LiveAt(index)) {
+        effect->bypassed = bypassed;
+    }
+    PublishLiveChain();
+}
+
+EffectHandle* ChainedEffectHandle(int32_t index) {
+    const ChainedLive* effect = LiveAt(index);
+    return effect != nullptr ? effect->handle : nullptr;
+}
+
+bool ChainedEffectIsolated(int32_t index) {
+    const ChainedLive* effect = LiveAt(index);
+    return effect != nullptr && effect->isolated;
 }

@@ -9,6 +9,8 @@
 
 #include "settings/settings_slot.h"
 
+struct EffectHandle;
+
 // Loads slot's chained effects in order (paths as the program's folder resolves them, each with
 // the state its position kept for it in the slot's files) in place of any loaded. One that does
 // not load is left out of the chain and of the slot, and its file name added to dropped (a line
@@ -34,3 +36,19 @@ bool TakeOutFaultedChainedEffects(SettingsSlot& slot, std::wstring& named);
 void KeepChainedEffectStates(const SettingsSlot& slot, int32_t slotIndex);
 
 uint32_t ChainedEffectCount();
+
+// For the About box, a line for each of the slot's chained effects: its position, its file
+// name, how often it was taken out since the program started and its late blocks now.
+std::wstring ChainedEffectCounters(const SettingsSlot& slot);
+
+// What the chain window changes, on the slot's chain and the loaded effects together; each
+// publishes the chain anew. index counts the slot's chained effects from 0.
+// Loads path as the next chained effect (false when the chain is full or it does not load).
+bool AddChainedEffect(SettingsSlot& slot, int32_t slotIndex, const wchar_t* path);
+void RemoveChainedEffect(SettingsSlot& slot, int32_t index);
+void SwapChainedEffects(SettingsSlot& slot, int32_t a, int32_t b);
+void SetChainedBypass(SettingsSlot& slot, int32_t index, bool bypassed);
+// The loaded effect at index, null when the slot keeps it unloaded.
+EffectHandle* ChainedEffectHandle(int32_t index);
+// Where the loaded effect at index runs: true in a host process of its own.
+bool ChainedEffectIsolated(int32_t index);

@@ -1,6 +1,7 @@
 #include "app/language_menu.h"
 
 #include "app/app_state.h"
+#include "app/chain_window.h"
 #include "app/isolation_menu.h"
 #include "app/texts.h"
 #include "res/resource.h"
@@ -21,6 +22,7 @@ void AddLanguageItem(HWND window) {
     HMENU menu = GetSystemMenu(window, FALSE);
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AddIsolationItem(window); // English stays the last item, where the user found it
+    AppendMenuW(menu, MF_STRING, ID_CHAIN, Text(TEXT_CHAIN_ITEM));
     AppendMenuW(menu, MF_STRING | CheckFor(ShownLanguage()), ID_ENGLISH, ENGLISH_ITEM);
 }
 
@@ -33,5 +35,6 @@ INT_PTR SwitchLanguage(HWND window) {
     TranslateMenu(GetSystemMenu(window, FALSE));
     CheckMenuItem(GetSystemMenu(window, FALSE), ID_ENGLISH, MF_BYCOMMAND | CheckFor(next));
     SaveLanguage(next);
+    RefreshChainWindow();
     return TRUE;
 }

@@ -83,10 +83,14 @@ void TakeHandleFromBlocks() {
 
 } // namespace
 
+ModuleMachine ModuleMachineOf(const wchar_t* path) {
+    uint16_t code = 0;
+    return ReadModuleMachine(Utf8(path).c_str(), &code);
+}
+
 EffectHandle* OpenLiveHandle(const wchar_t* path, bool isolated, EffectPlace& place,
                              ModuleMachine& machine) {
-    uint16_t code = 0;
-    machine = ReadModuleMachine(Utf8(path).c_str(), &code);
+    machine = ModuleMachineOf(path);
     place = ChooseEffectPlace(machine, isolated);
     if (place == EffectPlace::Refused) {
         return nullptr;

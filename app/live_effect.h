@@ -67,6 +67,9 @@ EffectHandle* LiveEffectHandle();
 // The loaded effect's handle while it is healthy, else null: the first of the blocks' chain.
 EffectHandle* LiveFirstEffectForBlocks();
 
+// What the DLL at path is built for, as its header says.
+ModuleMachine ModuleMachineOf(const wchar_t* path);
+
 // A handle for the effect at path where it is to run: a host process of its own when isolated
 // is asked or its DLL is of the other bitness, else this process (place and machine tell which,
 // and why); null when its header refuses it.

@@ -2,6 +2,7 @@
 
 #include <dbt.h>
 
+#include "app/chain_window.h"
 #include "app/isolation_menu.h"
 #include "app/language_menu.h"
 #include "app/live_effect.h"
@@ -46,6 +47,10 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         }
         if (wParam == ID_ISOLATE) {
             return ToggleIsolation(window);
+        }
+        if (wParam == ID_CHAIN) {
+            OpenChainWindow(window);
+            return TRUE;
         }
         return FALSE;
     case WM_WINDOWPOSCHANGING:

@@ -7,6 +7,7 @@
 #include "audio/engine_state.h"
 #include "audio/stream.h"
 #include "app/balloon.h"
+#include "app/chain_window.h"
 #include "app/chained_effects.h"
 #include "app/live_effect.h"
 #include "app/stream_commands.h"
@@ -117,6 +118,7 @@ void CutLoose(HWND mainWindow, const EffectFault& fault, bool inProcess) {
 void TakeOutFaultedChained(HWND mainWindow) {
     std::wstring names;
     if (LiveEffectHeld() && TakeOutFaultedChainedEffects(*currentSlot, names)) {
+        RefreshChainWindow();
         ShowPluginMessage(mainWindow, (std::wstring(Text(TEXT_CUT_LOOSE)) + L"\n" + names).c_str(),
                           0);
     }
@@ -246,6 +248,7 @@ LoadOutcome LoadSlotPlugin(HWND mainWindow, const std::vector<uint8_t>* state, b
         return LoadOutcome::CutLoose;
     }
     SetPluginUiState(mainWindow, ok);
+    RefreshChainWindow();
     return ok ? LoadOutcome::Loaded : LoadOutcome::Failed;
 }
 
@@ -346,6 +349,7 @@ void UnloadPluginCommand(HWND mainWindow) {
     UnloadLiveEffect();
     UnloadChainedEffects();
     SetPluginUiState(mainWindow, false);
+    RefreshChainWindow();
     if (!detached) {
         ShowPluginMessage(mainWindow, Text(TEXT_CUT_LOOSE_HUNG), EFFECT_HUNG);
     }

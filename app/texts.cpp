@@ -97,6 +97,19 @@ constexpr Entry TEXTS[] = {
     {TEXT_CHAIN_DROPPED, L"エフェクトチェーンの次のVSTプラグインを開けなかったため外しました。",
      L"These VST plug-ins of the effect chain could not be opened and were left out of it; "
      L"the others play on. Check that their files are there, or choose other effects."},
+    {TEXT_CHAIN_ITEM, L"エフェクトチェーン...", L"Effect chain..."},
+    {TEXT_CHAIN_TITLE, L"エフェクトチェーン", L"Effect chain"},
+    {TEXT_CHAIN_ADD, L"追加...", L"Add..."},
+    {TEXT_CHAIN_REMOVE, L"削除", L"Remove"},
+    {TEXT_CHAIN_UP, L"上へ", L"Up"},
+    {TEXT_CHAIN_DOWN, L"下へ", L"Down"},
+    {TEXT_CHAIN_BYPASS, L"バイパス", L"Bypass"},
+    {TEXT_CHAIN_EDITOR, L"エディタ", L"Editor"},
+    {TEXT_CHAIN_OWN_PROCESS, L"別プロセスで実行", L"Own process"},
+    {TEXT_CHAIN_ROW_OWN_PROCESS, L"別プロセス", L"own process"},
+    {TEXT_CHAIN_ROW_BYPASSED, L"バイパス中", L"bypassed"},
+    {TEXT_CHAIN_ROW_OUT, L"停止中", L"out"},
+    {TEXT_CHAIN_COUNTERS, L"%d. %ls: 異常 %u 回 / 遅れ %u 回", L"%d. %ls: faults %u / late %u"},
 };
 
 constexpr bool InIdOrder() {

@@ -52,6 +52,19 @@ enum TextId {
     TEXT_DEVICE_NOT_OPENED,
     TEXT_START_WAITS_FOR_LOAD,
     TEXT_CHAIN_DROPPED, // the file names of the chain's effects that did not open follow it
+    TEXT_CHAIN_ITEM,    // the system menu's
+    TEXT_CHAIN_TITLE,
+    TEXT_CHAIN_ADD,
+    TEXT_CHAIN_REMOVE,
+    TEXT_CHAIN_UP,
+    TEXT_CHAIN_DOWN,
+    TEXT_CHAIN_BYPASS,
+    TEXT_CHAIN_EDITOR,
+    TEXT_CHAIN_OWN_PROCESS,
+    TEXT_CHAIN_ROW_OWN_PROCESS, // what a row says of an effect in a process of its own
+    TEXT_CHAIN_ROW_BYPASSED,
+    TEXT_CHAIN_ROW_OUT,  // of one the slot keeps that is not loaded now
+    TEXT_CHAIN_COUNTERS, // a format: position, file name, faults, late blocks
     TEXT_COUNT
 };
 

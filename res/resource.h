@@ -6,6 +6,7 @@
 #define IDR_TRAYMENU 102
 #define IDI_MAIN 103
 #define IDD_ABOUT 106
+#define IDD_CHAIN 107
 
 #define IDC_WAVEIN 1001
 #define IDC_WAVEOUT 1002
@@ -27,6 +28,15 @@
 #define IDC_ABOUT_COUNTERS 1030
 #define IDC_ABOUT_EFFECT_RESTARTS 1031
 #define IDC_ABOUT_EFFECT_BLOCKS 1032
+#define IDC_ABOUT_CHAIN_EFFECTS 1033
+#define IDC_CHAIN_LIST 1040
+#define IDC_CHAIN_ADD 1041
+#define IDC_CHAIN_REMOVE 1042
+#define IDC_CHAIN_UP 1043
+#define IDC_CHAIN_DOWN 1044
+#define IDC_CHAIN_BYPASS 1045
+#define IDC_CHAIN_EDITOR 1046
+#define IDC_CHAIN_OWN_PROCESS 1047
 
 #define ID_START 40003
 #define ID_STOP 40004
@@ -51,3 +61,4 @@
 // The system menu's own item: a WM_SYSCOMMAND code below the system's, its low four bits clear.
 #define ID_ENGLISH 0x0110
 #define ID_ISOLATE 0x0120
+#define ID_CHAIN 0x0130

@@ -84,3 +84,34 @@ while read -r kind inputs outputs module; do
 done < <(python3 "$ROOT/tests/analysis/vst-kind.py" $MODULES 2>/dev/null)
 echo "  modules seen:$(for kind in effect instrument library outofrange noeffect broken; do
   printf ' %s=%s' $kind "${SEEN[$kind]:-0}"; done)"
+
+# Chains of real effects without gain of their own (dpf-plugins-vst and zam-plugins, always
+# installed): as one render, in-process and in host processes alike, within a step per effect
+# after the first of the same effects rendered one after another (each of those renders rounds
+# to 16 bits, the chain never does in between; an effect with gain, ZaMaximX2 or ZamTube, would
+# magnify that rounding).
+CHAINS=("3BandEQ-vst ZamCompX2-vst" "ZamEQ2-vst ZamGate-vst" "3BandEQ-vst ZamEQ2-vst ZamGate-vst")
+chain_as_separate() {  # names
+  local name args=() isolated=() steps=-1
+  cp "$W/tone.wav" "$W/separate.wav"
+  for name in $1; do
+    args+=(--plugin "/usr/lib/vst/$name.so") isolated+=(--plugin "/usr/lib/vst/$name.so" --isolated)
+    steps=$((steps + 1))
+    timeout 30 "$RENDER" --no-fade --plugin "/usr/lib/vst/$name.so" "$W/separate.wav" "$W/next.wav" > /dev/null 2>&1 &&
+      mv "$W/next.wav" "$W/separate.wav" || { echo "  $name alone did not render"; return 1; }
+  done
+  timeout 30 "$RENDER" --no-fade "${args[@]}" "$W/tone.wav" "$W/chain.wav" > "$W/render.out" 2>&1 &&
+    timeout 30 "$RENDER" --no-fade "${isolated[@]}" "$W/tone.wav" "$W/chain-isolated.wav" >> "$W/render.out" 2>&1 ||
+    { echo "  $(head -c 200 "$W/render.out")"; return 1; }
+  cmp -s "$W/chain.wav" "$W/chain-isolated.wav" || { echo "  in host processes the chain sounds otherwise"; return 1; }
+  local most
+  most=$(/usr/bin/python3 -c 'import sys, wave, numpy as n
+r = lambda f: n.frombuffer(wave.open(f).readframes(1 << 30), "<i2").astype(int)
+print(abs(r(sys.argv[1]) - r(sys.argv[2])).max())' "$W/chain.wav" "$W/separate.wav")
+  [ "$most" -le "$steps" ] || { echo "  $most steps from the separate renders, $steps allowed"; return 1; }
+}
+for chain in "${CHAINS[@]}"; do
+  present=1
+  for name in $chain; do [ -e "/usr/lib/vst/$name.so" ] || present=0; done
+  [ $present = 1 ] && check "chain ${chain// / -> }: as one render, isolated alike, as separate ones" chain_as_separate "$chain"
+done

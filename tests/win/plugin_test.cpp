@@ -14,9 +14,13 @@
 #include "audio/engine_state.h"
 #include "plugin/editor_window.h"
 #include "plugin/host_callback.h"
+#include "plugin/plugin_call_watch.h"
+#include "app/about_box.h"
+#include "app/chain_window.h"
 #include "app/chained_effects.h"
 #include "app/live_effect.h"
 #include "app/plugin_commands.h"
+#include "app/slot_plugin.h"
 #include "plugin/plugin_host.h"
 #include "plugin/vst2.h"
 #include "res/resource.h"
@@ -128,52 +132,173 @@ TEST_F(Plugin, WhileRunningALoadSizesTheEffectForTheStreamAndAnUnloadLeavesTheSt
 }
 
 // A chain of the slot's: a chained DLL that is not there is left out at the load (one box,
-// naming it), the rest load; the chained effect that crashes two seconds in is taken out alone
-// (one box, naming it) while the first and the last play on, and the slot keeps it, to load it
-// again with the slot.
+// naming it), the rest load; the chained effect that crashes, hangs (both in this process) or
+// ends its host two seconds in is taken out alone (one box, naming it) while the first and the
+// last play on, and the slot keeps it, to load it again with the slot (in a process of its
+// own after a fault here).
 TEST_F(Plugin, AChainedEffectThatFailsIsTakenOutAloneAndTheOthersPlayOn) {
+    struct Failing {
+        const char* variant;
+        bool isolated;
+        bool isolatedAfter;
+    };
+    const Failing rows[] = {
+        {"crash_later", false, true}, {"hang_later", false, false}, {"exit_later", true, true}};
+    const uint32_t floorBefore = pluginHangFloorMs;
+    pluginHangFloorMs = 300;
     OpenDialog();
     ASSERT_TRUE(StartTestStream(L"20"));
-    Listen("copy_through");
-    Listen("chunk_state");
-    ChooseVariant("copy_through");
-    const char* const chained[] = {"crash_later", "no_such_effect", "chunk_state"};
-    for (int i = 0; i < 3; ++i) {
-        const std::wstring path = TestPluginPath(chained[i]);
-        std::wcsncpy(currentSlot->Chained[i].VstPath, path.c_str(), VST_PATH_MAX_UNITS);
-    }
     const auto named = [](const Box& box, const wchar_t* name) {
         return box.seen == 1 && !box.texts.empty() && box.texts[0].find(name) != std::wstring::npos;
     };
-    const Box atLoad = AnswerBoxes(dialog, Button(IDOK), [&] { LoadPluginCommand(dialog); });
-    ASSERT_TRUE(PumpUntil([&] { return CountPrefix(Log("chunk_state"), "process") > 0; }, 5000));
-    const Box atFault = AnswerBoxes(dialog, Button(IDOK), [&] {
-        PumpUntil(
-            [&] {
-                CheckPluginFault(dialog); // what the level timer does
-                return ChainedEffectCount() == 1;
-            },
-            8000);
+    for (const Failing& row : rows) {
+        Listen("copy_through");
+        Listen("chunk_state");
+        ChooseVariant("copy_through");
+        const char* const chained[] = {row.variant, "no_such_effect", "chunk_state"};
+        for (int i = 0; i < 3; ++i) {
+            const std::wstring path = TestPluginPath(chained[i]);
+            std::wcsncpy(currentSlot->Chained[i].VstPath, path.c_str(), VST_PATH_MAX_UNITS);
+            currentSlot->Chained[i].VstIsolated = i == 0 && row.isolated;
+        }
+        const Box atLoad = AnswerBoxes(dialog, Button(IDOK), [&] { LoadPluginCommand(dialog); });
+        ASSERT_TRUE(
+            PumpUntil([&] { return CountPrefix(Log("chunk_state"), "process") > 0; }, 5000));
+        const Box atFault = AnswerBoxes(dialog, Button(IDOK), [&] {
+            PumpUntil(
+                [&] {
+                    CheckPluginFault(dialog); // what the level timer does
+                    return ChainedEffectCount() == 1;
+                },
+                8000);
+        });
+        const int before = CountPrefix(Log("chunk_state"), "process");
+        PumpUntil([&] { return CountPrefix(Log("chunk_state"), "process") >= before + 5; }, 3000);
+        const std::wstring variant(row.variant, row.variant + std::strlen(row.variant));
+        EXPECT_EQ((Flags{named(atLoad, L"no_such_effect"), named(atFault, variant.c_str()),
+                         CountPrefix(Log("chunk_state"), "process") >= before + 5}),
+                  (Flags{true, true, true}))
+            << row.variant;
+        EXPECT_EQ((Flags{LiveEffectLoaded(), pluginActive.load() == 1, ChainedEffectCount() == 1,
+                         CountPrefix(Log("copy_through"), "process") > 0}),
+                  (Flags{true, true, true, true}))
+            << row.variant << ": the first and the last play on";
+        EXPECT_EQ(
+            (Strings{FileNameOf(currentSlot->Chained[0].VstPath),
+                     FileNameOf(currentSlot->Chained[1].VstPath), currentSlot->Chained[2].VstPath}),
+            (Strings{variant + L".dll", L"chunk_state.dll", L""}))
+            << "the slot keeps the one taken out, not the one that is not there";
+        EXPECT_EQ(currentSlot->Chained[0].VstIsolated, row.isolatedAfter) << row.variant;
+        const Box about = AnswerBoxes(dialog, Button(IDCANCEL), [&] { ShowAboutBox(dialog); });
+        const std::wstring counted = L"2. " + variant + L".dll: 異常 1 回 / 遅れ 0 回\n" +
+                                     L"3. chunk_state.dll: 異常 0 回 / 遅れ 0 回";
+        EXPECT_EQ(std::count(about.texts.begin(), about.texts.end(), counted), 1)
+            << "the About box counts each chained effect's faults";
+        UnloadPluginCommand(dialog);
+        EXPECT_EQ(ChainedEffectCount(), 0u);
+    }
+    pluginHangFloorMs = floorBefore;
+}
+
+// A slot's chain comes back with the slot, each chained effect with the state its position's
+// file kept (here the block count the effect keeps in its chunk).
+TEST_F(Plugin, AChainComesBackWithItsSlotEachEffectWithItsState) {
+    OpenDialog();
+    ASSERT_TRUE(StartTestStream(L"20"));
+    Listen("chunk_counter");
+    ChooseVariant("copy_through");
+    const std::wstring path = TestPluginPath("chunk_counter");
+    std::wcsncpy(currentSlot->Chained[0].VstPath, path.c_str(), VST_PATH_MAX_UNITS);
+    LoadPluginCommand(dialog);
+    ASSERT_TRUE(
+        PumpUntil([&] { return CountPrefix(Log("chunk_counter"), "process") >= 10; }, 5000));
+    SaveSlotWithPlugin(dialog);
+    ResetLiveEffect(); // as at the next start
+    Listen("chunk_counter");
+    BringBackSlotPlugin(dialog);
+    const std::vector<std::string> log = Log("chunk_counter");
+    const auto received = std::find_if(log.begin(), log.end(), [](const std::string& line) {
+        return line.rfind("chunk received blocks=", 0) == 0;
     });
-    const int before = CountPrefix(Log("chunk_state"), "process");
-    PumpUntil([&] { return CountPrefix(Log("chunk_state"), "process") >= before + 5; }, 3000);
-    EXPECT_EQ((Flags{named(atLoad, L"no_such_effect"), named(atFault, L"crash_later"),
-                     CountPrefix(Log("chunk_state"), "process") >= before + 5}),
-              (Flags{true, true, true}));
-    EXPECT_EQ((Flags{LiveEffectLoaded(), pluginActive.load() == 1, ChainedEffectCount() == 1,
-                     CountPrefix(Log("copy_through"), "process") > 0}),
-              (Flags{true, true, true, true}))
-        << "the first and the last play on";
-    EXPECT_EQ(
-        (Strings{FileNameOf(currentSlot->Chained[0].VstPath),
-                 FileNameOf(currentSlot->Chained[1].VstPath), currentSlot->Chained[2].VstPath}),
-        (Strings{L"crash_later.dll", L"chunk_state.dll", L""}))
-        << "the slot keeps the one taken out, not the one that is not there";
-    EXPECT_EQ((Flags{currentSlot->Chained[0].VstIsolated, currentSlot->Chained[1].VstIsolated}),
-              (Flags{true, false}))
-        << "the one that faulted in this process runs in its own from its next load";
+    ASSERT_NE(received, log.end());
+    EXPECT_GE(std::stoi(received->substr(std::strlen("chunk received blocks="))), 10);
+    EXPECT_EQ(ChainedEffectCount(), 1u);
     UnloadPluginCommand(dialog);
-    EXPECT_EQ(ChainedEffectCount(), 0u);
+}
+
+// The chain window, while the stream runs: effects added after the first, moved, bypassed and
+// removed, the blocks going through what the rows say, each change kept in the settings file at
+// once; its texts follow the language.
+TEST_F(Plugin, TheChainWindowAddsMovesBypassesAndRemovesWhileTheStreamRuns) {
+    OpenDialog();
+    ASSERT_TRUE(StartTestStream(L"20"));
+    Listen("chunk_state");
+    Listen("param_state");
+    ChooseVariant("copy_through");
+    LoadPluginCommand(dialog);
+    SendMessageW(dialog, WM_SYSCOMMAND, ID_CHAIN, 0);
+    HWND chain = ChainWindow();
+    ASSERT_NE(chain, nullptr);
+    const auto rows = [&] {
+        Strings shown;
+        const int count = int(SendDlgItemMessageW(chain, IDC_CHAIN_LIST, LB_GETCOUNT, 0, 0));
+        for (int i = 0; i < count; ++i) {
+            wchar_t row[512] = L"";
+            SendDlgItemMessageW(chain, IDC_CHAIN_LIST, LB_GETTEXT, i,
+                                reinterpret_cast<LPARAM>(row));
+            shown.push_back(row);
+        }
+        return shown;
+    };
+    const auto click = [&](int id, int row) {
+        SendDlgItemMessageW(chain, IDC_CHAIN_LIST, LB_SETCURSEL, row, 0);
+        SendMessageW(chain, WM_COMMAND, MAKEWPARAM(IDC_CHAIN_LIST, LBN_SELCHANGE), 0);
+        SendDlgItemMessageW(chain, id, BM_CLICK, 0, 0);
+    };
+    const auto flowing = [&](const char* variant) {
+        const int before = CountPrefix(Log(variant), "process");
+        return PumpUntil([&] { return CountPrefix(Log(variant), "process") >= before + 3; }, 3000);
+    };
+    const std::wstring bits = sizeof(void*) == 8 ? L"  64-bit" : L"  32-bit";
+    EXPECT_EQ(rows(), (Strings{L"1. copy_through.dll" + bits}));
+
+    ASSERT_TRUE(AddToChain(dialog, TestPluginPath("chunk_state").c_str()));
+    ASSERT_TRUE(AddToChain(dialog, TestPluginPath("param_state").c_str()));
+    EXPECT_EQ(rows(), (Strings{L"1. copy_through.dll" + bits, L"2. chunk_state.dll" + bits,
+                               L"3. param_state.dll" + bits}));
+    EXPECT_TRUE(flowing("chunk_state") && flowing("param_state"));
+
+    click(IDC_CHAIN_DOWN, 1);
+    click(IDC_CHAIN_BYPASS, 2);
+    EXPECT_EQ(rows(), (Strings{L"1. copy_through.dll" + bits, L"2. param_state.dll" + bits,
+                               L"3. chunk_state.dll" + bits + L"  バイパス中"}));
+    EXPECT_TRUE(flowing("param_state"));
+    const int bypassedBefore = CountPrefix(Log("chunk_state"), "process");
+    Pump(300);
+    EXPECT_EQ(CountPrefix(Log("chunk_state"), "process"), bypassedBefore) << "passed by";
+    wchar_t kept[300] = L"";
+    GetPrivateProfileStringW(L"Settings00", L"VstPath2", L"", kept, 300, settingsFile.c_str());
+    EXPECT_EQ(std::wstring(FileNameOf(kept)), L"param_state.dll") << "kept at once";
+
+    click(IDC_CHAIN_REMOVE, 1);
+    EXPECT_EQ(rows(), (Strings{L"1. copy_through.dll" + bits,
+                               L"2. chunk_state.dll" + bits + L"  バイパス中"}));
+    EXPECT_EQ(ChainedEffectCount(), 1u);
+    GetPrivateProfileStringW(L"Settings00", L"VstPath3", L"gone", kept, 300, settingsFile.c_str());
+    EXPECT_EQ(std::wstring(kept), L"gone");
+
+    SendMessageW(dialog, WM_SYSCOMMAND, ID_ENGLISH, 0);
+    wchar_t title[64] = L"", add[64] = L"";
+    GetWindowTextW(chain, title, 64);
+    GetDlgItemTextW(chain, IDC_CHAIN_ADD, add, 64);
+    EXPECT_EQ((Strings{title, add, rows().back()}),
+              (Strings{L"Effect chain", L"Add...", L"2. chunk_state.dll" + bits + L"  bypassed"}));
+    SendMessageW(dialog, WM_SYSCOMMAND, ID_ENGLISH, 0);
+    UnloadPluginCommand(dialog);
+    EXPECT_EQ(rows(), (Strings{L"1. copy_through.dll" + bits + L"  (停止中)",
+                               L"2. chunk_state.dll" + bits + L"  バイパス中  (停止中)"}));
+    SendMessageW(chain, WM_CLOSE, 0, 0);
+    EXPECT_EQ(ChainWindow(), nullptr);
 }
 
 TEST_F(Plugin, TheEditorIsSizedOwnedIdledAndClosedBeforeTheEffect) {

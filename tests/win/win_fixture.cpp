@@ -162,6 +162,25 @@ bool ThirtyTwoBitProcessesRun() {
     return std::wstring(found) != L"no";
 }
 
+namespace {
+
+// The files a slot keeps beside the settings file (its effects' states, its load marker): none
+// left over from another test.
+void RemoveSlotFiles(const std::wstring& settingsFile) {
+    const std::wstring folder = settingsFile.substr(0, settingsFile.find_last_of(L"\\/") + 1);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"KaWUmi.Settings*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        DeleteFileW((folder + found.cFileName).c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+} // namespace
+
 void WinTest::SetUp() {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
@@ -174,6 +193,7 @@ void WinTest::SetUp() {
     settingsFile.assign(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
     settingsFile = settingsFile.substr(0, settingsFile.find_last_of(L"\\/") + 1) + L"KaWUmi.ini";
     DeleteFileW(settingsFile.c_str());
+    RemoveSlotFiles(settingsFile);
 }
 
 void WinTest::TearDown() {
@@ -183,6 +203,7 @@ void WinTest::TearDown() {
     SetFileAttributesW(settingsFile.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(settingsFile.c_str());
     RemoveDirectoryW(settingsFile.c_str());
+    RemoveSlotFiles(settingsFile);
     for (const std::string& module : listened_) {
         RemovePluginLog(module);
     }
