@@ -85,6 +85,14 @@ EffectHandle* StartChained(const ChainedEffect& wish, int32_t slotIndex, int32_t
     return h;
 }
 
+// Out of the blocks until the chain is published again: no block is inside any effect after.
+void HoldBlocks() {
+    SetBlockEffect(nullptr);
+    while (PluginCallRunning()) {
+        Sleep(1);
+    }
+}
+
 void AddName(std::wstring& names, const wchar_t* path) {
     names += (names.empty() ? L"" : L"\n") + std::wstring(FileNameOf(path));
 }
@@ -116,6 +124,9 @@ void LoadChainedEffects(SettingsSlot& slot, int32_t slotIndex, std::wstring& dro
 }
 
 void UnloadChainedEffects() {
+    if (!chained.empty()) {
+        HoldBlocks(); // the blocks hold them until now, the first one gone or not
+    }
     for (ChainedLive& effect : chained) {
         CloseEffect(effect.handle);
     }
@@ -146,10 +157,7 @@ bool TakeOutFaultedChainedEffects(SettingsSlot& slot, std::wstring& named) {
     }
     // Out of the blocks first: a block still inside one ends within its limit (a hung one in
     // this process was given up already).
-    SetBlockEffect(nullptr);
-    while (PluginCallRunning()) {
-        Sleep(1);
-    }
+    HoldBlocks();
     for (auto i = faulted.rbegin(); i != faulted.rend(); ++i) {
         AddName(named, chained[*i].path.c_str());
         CountTakenOut(chained[*i].path);
@@ -161,7 +169,7 @@ bool TakeOutFaultedChainedEffects(SettingsSlot& slot, std::wstring& named) {
         chained.erase(chained.begin() + static_cast<std::ptrdiff_t>(*i));
     }
     PublishLiveChain();
-    if (LiveEffectLoaded()) {
+    if (LiveEffectLoaded() || !chained.empty()) {
         pluginActive.store(1); // a fault in this process switched the whole chain off
     }
     return true;
@@ -213,14 +221,6 @@ ChainedLive* LiveAt(int32_t index) {
         }
     }
     return nullptr;
-}
-
-// Out of the blocks until the chain is published again: no block is inside any effect after.
-void HoldBlocks() {
-    SetBlockEffect(nullptr);
-    while (PluginCallRunning()) {
-        Sleep(1);
-    }
 }
 
 void SortByPosition() {

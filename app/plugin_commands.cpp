@@ -107,8 +107,22 @@ void ShowPluginMessage(HWND mainWindow, const wchar_t* message, uint32_t faultCo
 // Takes a faulted effect out and tells the user: what a fault found at once and one found by a
 // timer both end in. A hang in this process is given up without costing the voice more than
 // its limit, so only a fault moves the effect to a process of its own.
+// The first effect alone, when a chain plays after it: the chained ones play on, and the slot
+// keeps the first, to load it again with the chain.
+void TakeOutFirstEffect(HWND mainWindow) {
+    DetachFromStream(mainWindow);
+    UnloadLiveEffect(); // calls nothing of it any more, and keeps its library
+    PublishLiveChain();
+    pluginActive.store(1);
+    RefreshChainWindow();
+}
+
 void CutLoose(HWND mainWindow, const EffectFault& fault, bool inProcess) {
-    UnloadPluginCommand(mainWindow); // calls nothing of it any more, and keeps its library
+    if (ChainedEffectCount() == 0) {
+        UnloadPluginCommand(mainWindow); // calls nothing of it any more, and keeps its library
+    } else {
+        TakeOutFirstEffect(mainWindow);
+    }
     const bool hung = fault.kind == EffectFaultKind::Hung;
     ShowPluginMessage(mainWindow, Text(hung ? TEXT_CUT_LOOSE_HUNG : TEXT_CUT_LOOSE),
                       FaultCodeToName(fault), inProcess && !hung);
@@ -117,7 +131,10 @@ void CutLoose(HWND mainWindow, const EffectFault& fault, bool inProcess) {
 // Chained effects that failed are taken out alone, and the user told once, naming them all.
 void TakeOutFaultedChained(HWND mainWindow) {
     std::wstring names;
-    if (LiveEffectHeld() && TakeOutFaultedChainedEffects(*currentSlot, names)) {
+    if (ChainedEffectCount() != 0 && TakeOutFaultedChainedEffects(*currentSlot, names)) {
+        if (!LiveEffectLoaded() && ChainedEffectCount() == 0) {
+            SetPluginUiState(mainWindow, false); // nothing of the chain is left on
+        }
         RefreshChainWindow();
         ShowPluginMessage(mainWindow, (std::wstring(Text(TEXT_CUT_LOOSE)) + L"\n" + names).c_str(),
                           0);
@@ -291,8 +308,8 @@ void ReportFailedLoad(HWND mainWindow) {
 // An effect in its own process whose host has ended and is not started again yet is still the
 // slot's: a save in between keeps it, with its last known state.
 const wchar_t* ActivePluginPath() {
-    return pluginActive.load() != 0 && (LiveEffectLoaded() || LiveEffectIsolated()) ? loadedPath
-                                                                                    : nullptr;
+    const bool held = LiveEffectLoaded() || LiveEffectIsolated() || ChainedEffectCount() != 0;
+    return pluginActive.load() != 0 && held ? loadedPath : nullptr;
 }
 
 bool PluginLoadRunning() {
@@ -321,6 +338,7 @@ void CheckPluginFault(HWND mainWindow) {
     }
     if (LiveEffectIsolated()) {
         RestartGoneEffect(mainWindow);
+        TakeOutFaultedChained(mainWindow);
         return;
     }
     const uint32_t periodMs = StreamPeriodMs();

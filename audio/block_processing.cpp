@@ -150,6 +150,13 @@ void SetBlockEffects(const ChainLink* links, uint32_t count) {
     LockLeave(&EngineLock);
 }
 
+uint32_t BlockEffectCount() {
+    LockEnter(&EngineLock);
+    const uint32_t count = chainLength;
+    LockLeave(&EngineLock);
+    return count;
+}
+
 void SetBlockEffect(EffectHandle* handle) {
     const ChainLink link = {handle, false};
     SetBlockEffects(&link, handle != nullptr ? 1 : 0);

@@ -28,6 +28,8 @@ struct ChainLink {
 void SetBlockEffects(const ChainLink* links, uint32_t count);
 // One effect, or none with null.
 void SetBlockEffect(EffectHandle* handle);
+// How many effects the blocks hold now, bypassed ones too. Window thread.
+uint32_t BlockEffectCount();
 // Sizes those effects for blocks of frames; with no stream running, or with the effects taken
 // away from the blocks. Window thread.
 void SizeBlockEffect(uint32_t frames);

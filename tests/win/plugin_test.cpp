@@ -200,6 +200,40 @@ TEST_F(Plugin, AChainedEffectThatFailsIsTakenOutAloneAndTheOthersPlayOn) {
     pluginHangFloorMs = floorBefore;
 }
 
+// The first effect of a chain failing in this process: it alone is taken out (one box naming
+// it), the chained one plays on, and the slot keeps both, the first in a process of its own
+// from its next load.
+TEST_F(Plugin, AFirstEffectThatFailsLeavesTheChainPlaying) {
+    OpenDialog();
+    ASSERT_TRUE(StartTestStream(L"20"));
+    Listen("chunk_state");
+    ChooseVariant("crash_later");
+    const std::wstring path = TestPluginPath("chunk_state");
+    std::wcsncpy(currentSlot->Chained[0].VstPath, path.c_str(), VST_PATH_MAX_UNITS);
+    LoadPluginCommand(dialog);
+    ASSERT_EQ(ChainedEffectCount(), 1u);
+    const Box box = AnswerBoxes(dialog, Button(IDOK), [&] {
+        PumpUntil(
+            [&] {
+                CheckPluginFault(dialog); // what the level timer does
+                return !LiveEffectLoaded();
+            },
+            8000);
+    });
+    const int before = CountPrefix(Log("chunk_state"), "process");
+    PumpUntil([&] { return CountPrefix(Log("chunk_state"), "process") >= before + 5; }, 3000);
+    EXPECT_EQ(
+        (Flags{box.seen == 1 && !box.texts.empty() &&
+                   box.texts[0].find(L"crash_later") != std::wstring::npos,
+               CountPrefix(Log("chunk_state"), "process") >= before + 5, pluginActive.load() == 1,
+               ChainedEffectCount() == 1, currentSlot->VstIsolated, ActivePluginPath() != nullptr}),
+        (Flags{true, true, true, true, true, true}));
+    UnloadPluginCommand(dialog);
+    EXPECT_EQ((Flags{ChainedEffectCount() == 0, pluginActive.load() == 0, BlockEffectCount() == 0}),
+              (Flags{true, true, true}))
+        << "nothing released is left to the blocks";
+}
+
 // A slot's chain comes back with the slot, each chained effect with the state its position's
 // file kept (here the block count the effect keeps in its chunk).
 TEST_F(Plugin, AChainComesBackWithItsSlotEachEffectWithItsState) {
