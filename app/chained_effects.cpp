@@ -14,6 +14,7 @@
 #include "audio/engine_state.h"
 #include "plugin/effect_handle.h"
 #include "plugin/plugin_call_watch.h"
+#include "settings/settings_store.h"
 #include "settings/slot_plugin_files.h"
 
 namespace {
@@ -161,7 +162,7 @@ bool TakeOutFaultedChainedEffects(SettingsSlot& slot, std::wstring& named) {
     for (auto i = faulted.rbegin(); i != faulted.rend(); ++i) {
         AddName(named, chained[*i].path.c_str());
         CountTakenOut(chained[*i].path);
-        if (InProcessHostOf(chained[*i].handle) != nullptr &&
+        if (!chained[*i].isolated &&
             chained[*i].handle->fault(chained[*i].handle).kind == EffectFaultKind::Fault) {
             slot.Chained[chained[*i].position - 1].VstIsolated = true; // as the first effect
         }

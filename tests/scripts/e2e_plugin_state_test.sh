@@ -66,3 +66,15 @@ check "the next start leaves it out and says so once" eval \
   ': > "$PROGRAM_DIR/exit_open.dll.log" && start_program && drive wait 30000 && says "VST読込(&R)" text $IDC_VST_LOAD &&
    eventually 5 says 1 balloon && close_program && ! ini | grep -q "^Vst[AE]" &&
    [ ! -e "$PROGRAM_DIR/KaWUmi.Settings00.vstloading" ] && [ "$(log_of exit_open)" = "" ]'
+
+# A chain of the slot's: closed with it loaded, the slot keeps its second effect and that one's
+# state in a file of its position, and the next start loads both, each given its own state.
+instance chain chunk_state VstActive=1 "VstPath2=$(winepath -w "$W/chain")\\chunk_counter.dll"
+cp "$PROGRAM_TREE/tests/plugins/chunk_counter.dll" "$PROGRAM_DIR/" && : > "$PROGRAM_DIR/chunk_counter.dll.log"
+check "a chain closed loaded: the slot keeps its second effect and that one's state" eval \
+  'run_once "VST開放" && ini | grep -q "^VstPath2=.*chunk_counter.dll" &&
+   [ -s "$PROGRAM_DIR/KaWUmi.Settings00-2.vststate" ] && [ -s "$(state_file)" ]'
+check "the next start loads the chain again, each effect with its own state" eval \
+  ': > "$PROGRAM_DIR/chunk_state.dll.log" && restart chunk_counter "VST開放" &&
+   log_of chunk_counter | grep -q "^chunk received blocks=" &&
+   log_of chunk_state | grep -qx "chunk received chunk-state-as-left"'
