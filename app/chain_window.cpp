@@ -43,19 +43,20 @@ bool RowLoaded(int32_t row) {
     return row == 0 ? LiveEffectLoaded() : ChainedEffectHandle(row - 1) != nullptr;
 }
 
-bool RowIsolated(int32_t row) {
-    if (RowLoaded(row)) {
-        return row == 0 ? LiveEffectIsolated() : ChainedEffectIsolated(row - 1);
-    }
-    return row == 0 ? currentSlot->VstIsolated : currentSlot->Chained[row - 1].VstIsolated;
-}
-
 bool RowBypassed(int32_t row) {
     return row == 0 ? currentSlot->VstBypassed : currentSlot->Chained[row - 1].VstBypassed;
 }
 
 bool RowWantsOwnProcess(int32_t row) {
     return row == 0 ? currentSlot->VstIsolated : currentSlot->Chained[row - 1].VstIsolated;
+}
+
+// Where a loaded effect runs now; where one not loaded is to run.
+bool RowIsolated(int32_t row) {
+    if (!RowLoaded(row)) {
+        return RowWantsOwnProcess(row);
+    }
+    return row == 0 ? LiveEffectIsolated() : ChainedEffectIsolated(row - 1);
 }
 
 // "2. comp.dll  64-bit  own process  bypassed".

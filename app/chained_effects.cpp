@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <utility>
 #include <vector>
@@ -13,7 +14,6 @@
 #include "audio/block_processing.h"
 #include "audio/engine_state.h"
 #include "plugin/effect_handle.h"
-#include "plugin/plugin_call_watch.h"
 #include "settings/settings_store.h"
 #include "settings/slot_plugin_files.h"
 
@@ -56,10 +56,6 @@ uint32_t TimesTakenOut(const wchar_t* path) {
     return 0;
 }
 
-bool Unfaulted(EffectHandle* handle) {
-    return handle->fault(handle).kind == EffectFaultKind::None;
-}
-
 // As the first effect starts: loaded, given its kept state, sized for a running stream.
 EffectHandle* StartChained(const ChainedEffect& wish, int32_t slotIndex, int32_t position,
                            bool& isolated) {
@@ -76,22 +72,14 @@ EffectHandle* StartChained(const ChainedEffect& wish, int32_t slotIndex, int32_t
     if (ReadSlotPluginState(slotIndex, wish.VstPath, state, position)) {
         h->restoreState(h, state); // one it refuses leaves its defaults, as for the first
     }
-    if (running != 0 && Unfaulted(h)) {
+    if (running != 0 && EffectHealthy(h)) {
         h->setBlockSize(h, FramesForBufferBytes(bufferBytes));
     }
-    if (!Unfaulted(h)) {
+    if (!EffectHealthy(h)) {
         CloseEffect(h);
         return nullptr;
     }
     return h;
-}
-
-// Out of the blocks until the chain is published again: no block is inside any effect after.
-void HoldBlocks() {
-    SetBlockEffect(nullptr);
-    while (PluginCallRunning()) {
-        Sleep(1);
-    }
 }
 
 void AddName(std::wstring& names, const wchar_t* path) {
@@ -126,7 +114,7 @@ void LoadChainedEffects(SettingsSlot& slot, int32_t slotIndex, std::wstring& dro
 
 void UnloadChainedEffects() {
     if (!chained.empty()) {
-        HoldBlocks(); // the blocks hold them until now, the first one gone or not
+        TakeEffectsFromBlocks(); // the blocks hold them until now, the first one gone or not
     }
     for (ChainedLive& effect : chained) {
         CloseEffect(effect.handle);
@@ -149,7 +137,7 @@ void PublishLiveChain() {
 bool TakeOutFaultedChainedEffects(SettingsSlot& slot, std::wstring& named) {
     std::vector<size_t> faulted;
     for (size_t i = 0; i < chained.size(); ++i) {
-        if (!Unfaulted(chained[i].handle)) {
+        if (!EffectHealthy(chained[i].handle)) {
             faulted.push_back(i);
         }
     }
@@ -158,7 +146,7 @@ bool TakeOutFaultedChainedEffects(SettingsSlot& slot, std::wstring& named) {
     }
     // Out of the blocks first: a block still inside one ends within its limit (a hung one in
     // this process was given up already).
-    HoldBlocks();
+    TakeEffectsFromBlocks();
     for (auto i = faulted.rbegin(); i != faulted.rend(); ++i) {
         AddName(named, chained[*i].path.c_str());
         CountTakenOut(chained[*i].path);
@@ -225,11 +213,8 @@ ChainedLive* LiveAt(int32_t index) {
 }
 
 void SortByPosition() {
-    for (size_t i = 1; i < chained.size(); ++i) {
-        for (size_t j = i; j > 0 && chained[j - 1].position > chained[j].position; --j) {
-            std::swap(chained[j - 1], chained[j]);
-        }
-    }
+    std::sort(chained.begin(), chained.end(),
+              [](const ChainedLive& a, const ChainedLive& b) { return a.position < b.position; });
 }
 
 } // namespace
@@ -259,7 +244,7 @@ void RemoveChainedEffect(SettingsSlot& slot, int32_t index) {
     if (index < 0 || index >= CHAINED_EFFECTS) {
         return;
     }
-    HoldBlocks();
+    TakeEffectsFromBlocks();
     for (size_t i = 0; i < chained.size(); ++i) {
         if (chained[i].position == index + 1) {
             CloseEffect(chained[i].handle);

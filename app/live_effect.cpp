@@ -46,10 +46,6 @@ bool HandleIsolated() {
     return live.handle != nullptr && live.place != EffectPlace::InProcess;
 }
 
-bool Healthy(EffectHandle* handle) {
-    return handle->fault(handle).kind == EffectFaultKind::None;
-}
-
 // The handle loads the effect and gives it state; it is sized for a running stream (taken
 // away from the blocks meanwhile: an in-process effect's buffers are made anew). True once
 // loaded: a fault after that (its state, its sizing) is the caller's to find.
@@ -59,26 +55,17 @@ bool StartHost(const std::vector<uint8_t>* state) {
         return false;
     }
     if (state != nullptr && !state->empty() &&
-        h->restoreState(h, *state) != StateRestore::Restored && Healthy(h)) {
+        h->restoreState(h, *state) != StateRestore::Restored && EffectHealthy(h)) {
         DebugOutput(
             L"Kawauso04: the kept plug-in state was refused; the effect keeps its defaults\n");
     }
-    if (Healthy(h)) {
+    if (EffectHealthy(h)) {
         TakeLiveEffectState();
     }
-    if (running != 0 && Healthy(h)) {
+    if (running != 0 && EffectHealthy(h)) {
         h->setBlockSize(h, FramesForBufferBytes(bufferBytes));
     }
     return true;
-}
-
-// No block reaches the handle once this returns. Its owner took it away from the stream
-// first, so a block still inside it is one that ends within its time.
-void TakeHandleFromBlocks() {
-    SetBlockEffect(nullptr);
-    while (PluginCallRunning()) {
-        Sleep(1);
-    }
 }
 
 } // namespace
@@ -119,7 +106,7 @@ bool LoadLiveEffect(const wchar_t* path, bool isolated, const std::vector<uint8_
 
 void UnloadLiveEffect() {
     if (live.handle != nullptr) {
-        TakeHandleFromBlocks();
+        TakeEffectsFromBlocks();
         live.handle->unload(live.handle); // in this process it closes the editor too
         CloseEditor();                    // ours, which held a host process's
         CloseEffect(live.handle);
@@ -131,7 +118,7 @@ void UnloadLiveEffect() {
 }
 
 bool LiveEffectLoaded() {
-    return live.held && Healthy(live.handle);
+    return live.held && EffectHealthy(live.handle);
 }
 
 bool LiveEffectHeld() {
@@ -168,7 +155,7 @@ bool CaptureLiveEffectState(std::vector<uint8_t>& state) {
 void TakeLiveEffectState() {
     EffectHandle* h = live.handle;
     std::vector<uint8_t> state;
-    if (HandleIsolated() && Healthy(h) && h->captureState(h, state) && Healthy(h)) {
+    if (HandleIsolated() && EffectHealthy(h) && h->captureState(h, state) && EffectHealthy(h)) {
         live.lastState.swap(state);
         live.stateKnown = true;
     }
@@ -191,10 +178,10 @@ bool RestartLiveEffect(uint32_t now, EffectFault& why) {
         return false;
     }
     why = h->fault(h);
-    TakeHandleFromBlocks();
+    TakeEffectsFromBlocks();
     h->unload(h); // its host ends for good; the next load starts a new one
     while (live.restarts.TryRestart(now)) {
-        if (StartHost(live.stateKnown ? &live.lastState : nullptr) && Healthy(h)) {
+        if (StartHost(live.stateKnown ? &live.lastState : nullptr) && EffectHealthy(h)) {
             ++live.restartCount; // counted once its host runs it: a start that failed is no restart
             PublishLiveChain();
             return true;
@@ -222,10 +209,17 @@ void ResetLiveEffect() {
     live = LiveEffect();
 }
 
+void TakeEffectsFromBlocks() {
+    SetBlockEffect(nullptr);
+    while (PluginCallRunning()) {
+        Sleep(1);
+    }
+}
+
 EffectHandle* LiveEffectHandle() {
     return live.handle;
 }
 
 EffectHandle* LiveFirstEffectForBlocks() {
-    return live.held && Healthy(live.handle) ? live.handle : nullptr;
+    return live.held && EffectHealthy(live.handle) ? live.handle : nullptr;
 }

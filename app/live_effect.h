@@ -62,6 +62,11 @@ uint32_t EffectRestarts();
 // Back to the program's start: nothing loaded, no restarts counted. For tests.
 void ResetLiveEffect();
 
+// Takes every effect, the first and the chained ones, away from the blocks: no block reaches
+// any of them once this returns. Their owner took them away from the stream first (pluginActive
+// off), or a block still inside one is one that ends within its time.
+void TakeEffectsFromBlocks();
+
 // The loaded (or failed) effect's handle, null with none: for the editor window.
 EffectHandle* LiveEffectHandle();
 // The loaded effect's handle while it is healthy, else null: the first of the blocks' chain.

@@ -99,6 +99,11 @@ class EffectCallScope {
     EffectHandle* handle_;
 };
 
+// No fault, hang or end of its host so far.
+inline bool EffectHealthy(EffectHandle* handle) {
+    return handle->fault(handle).kind == EffectFaultKind::None;
+}
+
 inline bool EffectCallUnderWay(const EffectHandle* handle) {
     return handle != nullptr && handle->callsUnderWay != 0;
 }

@@ -31,6 +31,12 @@
 
 namespace {
 
+// The test effect variant as the slot's chained effect at index (counted from 0).
+void NameChained(int index, const char* variant) {
+    const std::wstring path = TestPluginPath(variant);
+    std::wcsncpy(currentSlot->Chained[index].VstPath, path.c_str(), VST_PATH_MAX_UNITS);
+}
+
 using Plugin = WinTest;
 using CallList = std::vector<std::string>;
 const std::string CLOSE = Call(effClose);
@@ -157,8 +163,7 @@ TEST_F(Plugin, AChainedEffectThatFailsIsTakenOutAloneAndTheOthersPlayOn) {
         ChooseVariant("copy_through");
         const char* const chained[] = {row.variant, "no_such_effect", "chunk_state"};
         for (int i = 0; i < 3; ++i) {
-            const std::wstring path = TestPluginPath(chained[i]);
-            std::wcsncpy(currentSlot->Chained[i].VstPath, path.c_str(), VST_PATH_MAX_UNITS);
+            NameChained(i, chained[i]);
             currentSlot->Chained[i].VstIsolated = i == 0 && row.isolated;
         }
         const Box atLoad = AnswerBoxes(dialog, Button(IDOK), [&] { LoadPluginCommand(dialog); });
@@ -208,8 +213,7 @@ TEST_F(Plugin, AFirstEffectThatFailsLeavesTheChainPlaying) {
     ASSERT_TRUE(StartTestStream(L"20"));
     Listen("chunk_state");
     ChooseVariant("crash_later");
-    const std::wstring path = TestPluginPath("chunk_state");
-    std::wcsncpy(currentSlot->Chained[0].VstPath, path.c_str(), VST_PATH_MAX_UNITS);
+    NameChained(0, "chunk_state");
     LoadPluginCommand(dialog);
     ASSERT_EQ(ChainedEffectCount(), 1u);
     const Box box = AnswerBoxes(dialog, Button(IDOK), [&] {
@@ -241,8 +245,7 @@ TEST_F(Plugin, AChainComesBackWithItsSlotEachEffectWithItsState) {
     ASSERT_TRUE(StartTestStream(L"20"));
     Listen("chunk_counter");
     ChooseVariant("copy_through");
-    const std::wstring path = TestPluginPath("chunk_counter");
-    std::wcsncpy(currentSlot->Chained[0].VstPath, path.c_str(), VST_PATH_MAX_UNITS);
+    NameChained(0, "chunk_counter");
     LoadPluginCommand(dialog);
     ASSERT_TRUE(
         PumpUntil([&] { return CountPrefix(Log("chunk_counter"), "process") >= 10; }, 5000));

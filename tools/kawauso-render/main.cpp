@@ -91,9 +91,7 @@ bool ParseInt(const char* text, int low, int high, int& value) {
 std::string InProcessPaths(const RenderOptions& options) {
     std::string paths;
     for (const RenderEffect& effect : options.effects) {
-        RenderOptions one;
-        one.effects.push_back(effect);
-        if (!RenderIsolated(one)) {
+        if (!RenderEffectIsolated(effect)) {
             paths += (paths.empty() ? "" : ", ") + effect.path;
         }
     }

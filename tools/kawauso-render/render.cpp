@@ -129,15 +129,15 @@ bool ChainFault(const std::vector<EffectHandle*>& handles, RenderFault& fault) {
 
 } // namespace
 
+bool RenderEffectIsolated(const RenderEffect& effect) {
+    ModuleMachine machine;
+    const EffectPlace place = PlaceOf(effect, machine);
+    return place == EffectPlace::OwnHost || place == EffectPlace::OtherHost;
+}
+
 bool RenderIsolated(const RenderOptions& options) {
-    for (const RenderEffect& effect : options.effects) {
-        ModuleMachine machine;
-        const EffectPlace place = PlaceOf(effect, machine);
-        if (place != EffectPlace::OwnHost && place != EffectPlace::OtherHost) {
-            return false;
-        }
-    }
-    return !options.effects.empty();
+    return !options.effects.empty() &&
+           std::all_of(options.effects.begin(), options.effects.end(), RenderEffectIsolated);
 }
 
 bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& options,

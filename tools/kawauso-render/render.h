@@ -52,8 +52,10 @@ struct RenderFault {
 bool RenderSamples(const std::vector<int16_t>& input, const RenderOptions& options,
                    std::vector<int16_t>& output, uint32_t& clippedBlocks, RenderFault& fault);
 
-// Whether every effect of options runs in a host process (whose every wait has a limit of its
-// own), none in this one.
+// Whether the effect runs in a host process (whose every wait has a limit of its own) rather
+// than in this one.
+bool RenderEffectIsolated(const RenderEffect& effect);
+// Whether every effect of options does, none in this process.
 bool RenderIsolated(const RenderOptions& options);
 
 // Blocks finished by the render under way, for a caller that watches it from another thread.
