@@ -131,7 +131,8 @@ void PublishLiveChain() {
     for (const ChainedLive& effect : chained) {
         links[count++] = {effect.handle, effect.bypassed};
     }
-    SetBlockEffects(links, count);
+    CrossfadeBlockEffects(links, count);
+    WaitForChainChange();
 }
 
 bool TakeOutFaultedChainedEffects(SettingsSlot& slot, std::wstring& named) {
@@ -244,10 +245,10 @@ void RemoveChainedEffect(SettingsSlot& slot, int32_t index) {
     if (index < 0 || index >= CHAINED_EFFECTS) {
         return;
     }
-    TakeEffectsFromBlocks();
+    EffectHandle* removed = nullptr;
     for (size_t i = 0; i < chained.size(); ++i) {
         if (chained[i].position == index + 1) {
-            CloseEffect(chained[i].handle);
+            removed = chained[i].handle;
             chained.erase(chained.begin() + static_cast<std::ptrdiff_t>(i));
             break;
         }
@@ -256,7 +257,11 @@ void RemoveChainedEffect(SettingsSlot& slot, int32_t index) {
         effect.position -= effect.position > index + 1 ? 1 : 0;
     }
     DropFromSlot(slot, index);
-    PublishLiveChain();
+    PublishLiveChain(); // it fades out of the blocks; the others play on through it
+    if (removed != nullptr) {
+        WaitForNoEffectCall();
+        CloseEffect(removed);
+    }
 }
 
 void SwapChainedEffects(SettingsSlot& slot, int32_t a, int32_t b) {

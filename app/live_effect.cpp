@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
 #include "audio/audio_format.h"
@@ -211,9 +212,29 @@ void ResetLiveEffect() {
 
 void TakeEffectsFromBlocks() {
     SetBlockEffect(nullptr);
+    WaitForNoEffectCall();
+}
+
+void WaitForNoEffectCall() {
     while (PluginCallRunning()) {
         Sleep(1);
     }
+}
+
+void WaitForChainChange() {
+    // Two blocks' time covers one already under way; longer blocks (up to seconds) are not
+    // waited for: the window must answer, and the change then goes in without its fade.
+    constexpr uint32_t SLACK_MS = 50;
+    constexpr uint32_t LONGEST_WAIT_MS = 300;
+    if (running != 0) {
+        const uint32_t blockMs = FramesForBufferBytes(bufferBytes) * 1000 / SAMPLE_RATE;
+        const uint32_t limit = std::min(2 * blockMs + SLACK_MS, LONGEST_WAIT_MS);
+        const DWORD start = GetTickCount();
+        while (BlockEffectsChangePending() && GetTickCount() - start < limit) {
+            Sleep(1);
+        }
+    }
+    SettleBlockEffects();
 }
 
 EffectHandle* LiveEffectHandle() {

@@ -67,6 +67,14 @@ void ResetLiveEffect();
 // off), or a block still inside one is one that ends within its time.
 void TakeEffectsFromBlocks();
 
+// Waits until no block is inside any effect: one just taken out of the chain may then go.
+void WaitForNoEffectCall();
+
+// Puts a crossfaded change of the chain in (CrossfadeBlockEffects): while the stream runs,
+// once the block that fades an effect out has played, or within a bounded wait for it; at once
+// with no stream.
+void WaitForChainChange();
+
 // The loaded (or failed) effect's handle, null with none: for the editor window.
 EffectHandle* LiveEffectHandle();
 // The loaded effect's handle while it is healthy, else null: the first of the blocks' chain.

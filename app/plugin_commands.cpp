@@ -199,7 +199,9 @@ void RestartGoneEffect(HWND mainWindow) {
     if (editorWasOpen) {
         OpenLiveEditor(mainWindow);
     }
-    ShowBalloon(mainWindow, IDC_VST_LOAD, Text(TEXT_EFFECT_RESTARTED));
+    static std::wstring text; // the balloon's tool keeps pointing at its text
+    text = std::wstring(Text(TEXT_EFFECT_RESTARTED)) + L"\n" + FileNameOf(loadedPath);
+    ShowBalloon(mainWindow, IDC_VST_LOAD, text.c_str()); // which one of a chain
 }
 
 } // namespace

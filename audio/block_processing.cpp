@@ -1,5 +1,6 @@
 #include "audio/block_processing.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "audio/audio_format.h"
@@ -12,11 +13,26 @@
 
 namespace {
 
-ChainLink chain[MAX_CHAIN_EFFECTS] = {}; // EngineLock on both sides
+// How a link's answer is heard in the block it is next called for: as it is, from what it was
+// given into its own sound, or back from its own sound to what it was given.
+enum class LinkFade : uint8_t { None, In, Out };
+struct Link {
+    ChainLink link;
+    LinkFade fade;
+};
+
+// All EngineLock on both sides. A crossfaded change that fades an effect out waits in pending
+// for the end of the block that played the fade.
+Link chain[MAX_CHAIN_EFFECTS] = {};
 uint32_t chainLength = 0;
+Link pending[MAX_CHAIN_EFFECTS] = {};
+uint32_t pendingLength = 0;
+bool changePending = false;
+
 std::atomic<uint64_t> effectFrames{0};
 // From the stage's sound into the effect's over 10 ms, so that an effect in its own process
-// coming back (after a late block, or started again) does not click in.
+// coming back (after a late block, or started again) does not click in; the same length for an
+// effect going into or out of a playing chain.
 constexpr uint32_t CROSSFADE_FRAMES = 441;
 bool lastThroughStage = false; // audio thread only
 // The block on its way through the chain and the next effect's output, by turns; audio thread
@@ -40,25 +56,98 @@ void CrossfadeFromStage(const int16_t* input, int16_t* output, uint32_t frames) 
     }
 }
 
+bool Plays(const ChainLink& link) {
+    return link.handle != nullptr && !link.bypassed;
+}
+
 // The next unbypassed effect from link index on while pluginActive is on, with index moved past
-// it; null for none. EngineLock held.
-EffectHandle* NextEffect(uint32_t& index) {
+// it and how its answer is to be heard; null for none. A fade-in is heard once. EngineLock held.
+EffectHandle* NextEffect(uint32_t& index, LinkFade& fade) {
     if (pluginActive.load(std::memory_order_relaxed) == 0) {
         return nullptr;
     }
     for (; index < chainLength; ++index) {
-        if (chain[index].handle != nullptr && !chain[index].bypassed) {
-            return chain[index++].handle;
+        Link& link = chain[index];
+        if (Plays(link.link)) {
+            fade = link.fade;
+            link.fade = link.fade == LinkFade::In ? LinkFade::None : link.fade;
+            ++index;
+            return link.link.handle;
         }
     }
     return nullptr;
 }
 
+// The pending change in place of the chain. EngineLock held.
+void InstallPending() {
+    chainLength = pendingLength;
+    for (uint32_t i = 0; i < pendingLength; ++i) {
+        chain[i] = pending[i];
+    }
+    changePending = false;
+}
+
+// Marks the longest run of effects that a and b play in the same order (a fixed small count, so
+// the whole table fits on the stack): those go on untouched through a change.
+void MarkKept(EffectHandle* const* a, uint32_t aCount, EffectHandle* const* b, uint32_t bCount,
+              bool* keptA, bool* keptB) {
+    uint8_t longest[MAX_CHAIN_EFFECTS + 1][MAX_CHAIN_EFFECTS + 1] = {};
+    for (uint32_t i = aCount; i-- > 0;) {
+        for (uint32_t j = bCount; j-- > 0;) {
+            longest[i][j] = a[i] == b[j] ? static_cast<uint8_t>(longest[i + 1][j + 1] + 1)
+                                         : std::max(longest[i + 1][j], longest[i][j + 1]);
+        }
+    }
+    for (uint32_t i = 0, j = 0; i < aCount && j < bCount;) {
+        if (a[i] == b[j]) {
+            keptA[i++] = true;
+            keptB[j++] = true;
+        } else if (longest[i + 1][j] >= longest[i][j + 1]) {
+            ++i;
+        } else {
+            ++j;
+        }
+    }
+}
+
+// Where in links the effects that play are, in order; none while pluginActive is off.
+uint32_t PlayingAt(const ChainLink* links, uint32_t count, uint32_t* at, EffectHandle** handles) {
+    uint32_t playing = 0;
+    for (uint32_t i = 0; pluginActive.load(std::memory_order_relaxed) != 0 && i < count; ++i) {
+        if (Plays(links[i])) {
+            at[playing] = i;
+            handles[playing++] = links[i].handle;
+        }
+    }
+    return playing;
+}
+
+// An effect's answer moved from what it was given to its own sound (In, over the block's first
+// CROSSFADE_FRAMES) or back (Out, over its last): an effect moved along the chain, out at one
+// block's end and in at the next one's start, is missed for no longer than the two ramps.
+void FadeLink(LinkFade fade, const float* given, float* answer, uint32_t frames) {
+    if (fade == LinkFade::None) {
+        return;
+    }
+    const uint32_t count = frames < CROSSFADE_FRAMES ? frames : CROSSFADE_FRAMES;
+    const uint32_t from = fade == LinkFade::In ? 0 : frames - count;
+    for (uint32_t f = 0; f < frames; ++f) {
+        const float toward = f < from ? 0.0f
+                             : f >= from + count
+                                 ? 1.0f
+                                 : static_cast<float>(f - from + 1) / static_cast<float>(count + 1);
+        const float weight = fade == LinkFade::In ? toward : 1.0f - toward;
+        for (uint32_t i = 2 * f; i < 2 * f + 2; ++i) {
+            answer[i] = given[i] + (answer[i] - given[i]) * weight;
+        }
+    }
+}
+
 // The next effect, its call marked under EngineLock: read anew for each effect, so that one
 // taken out of the chain meanwhile, or all of them with pluginActive off, is never called.
-EffectHandle* BeginNextEffect(uint32_t& index, PluginCallTicket& call) {
+EffectHandle* BeginNextEffect(uint32_t& index, LinkFade& fade, PluginCallTicket& call) {
     LockEnter(&EngineLock);
-    EffectHandle* const handle = NextEffect(index);
+    EffectHandle* const handle = NextEffect(index, fade);
     if (handle != nullptr) {
         call = BeginPluginCall();
     }
@@ -71,7 +160,7 @@ EffectHandle* BeginNextEffect(uint32_t& index, PluginCallTicket& call) {
 // off whether a block is still inside; each answer is the next effect's input. No handle is
 // touched once its call is marked done: from then on its owner may free it. False when a call
 // was given up meanwhile.
-bool ThroughEffects(EffectHandle* handle, uint32_t index, PluginCallTicket call,
+bool ThroughEffects(EffectHandle* handle, uint32_t index, LinkFade fade, PluginCallTicket call,
                     const int16_t* input, int16_t* output, uint32_t samples) {
     const uint32_t frames = samples / 2;
     const bool stageCoversMisses = handle->missedBlocksPlayStage;
@@ -83,9 +172,10 @@ bool ThroughEffects(EffectHandle* handle, uint32_t index, PluginCallTicket call,
     float* in = chainIn;
     float* out = chainOut;
     bool processed = false;
-    for (; handle != nullptr; handle = BeginNextEffect(index, call)) {
+    for (; handle != nullptr; handle = BeginNextEffect(index, fade, call)) {
         handle->setHostValues(handle, values);
         if (handle->process(handle, in, out, frames)) {
+            FadeLink(fade, in, out, frames);
             float* const answered = out;
             out = in;
             in = answered;
@@ -121,18 +211,25 @@ bool ProcessBlock(const int16_t* input, uint32_t byteCount, int16_t* output) {
     const uint32_t samples = byteCount / 2;
     clipFlag = 0;
     LockEnter(&EngineLock);
+    // A change waiting from before this block has its fades played in it; one made during it
+    // waits for the next.
+    const bool settleAfter = changePending;
     uint32_t index = 0;
-    EffectHandle* const first = samples <= 2 * MAX_BLOCK_FRAMES ? NextEffect(index) : nullptr;
+    LinkFade fade = LinkFade::None;
+    EffectHandle* const first = samples <= 2 * MAX_BLOCK_FRAMES ? NextEffect(index, fade) : nullptr;
     if (first != nullptr) {
         const PluginCallTicket call = BeginPluginCall();
         LockLeave(&EngineLock);
-        if (!ThroughEffects(first, index, call, input, output, samples)) {
+        if (!ThroughEffects(first, index, fade, call, input, output, samples)) {
             return false;
         }
     } else {
         ProcessStageBlock(input, output, samples);
         LockLeave(&EngineLock);
         lastThroughStage = true;
+    }
+    if (settleAfter) {
+        SettleBlockEffects();
     }
     ApplyFadeRamp(output, samples);
     if (clipFlag != 0) {
@@ -143,9 +240,72 @@ bool ProcessBlock(const int16_t* input, uint32_t byteCount, int16_t* output) {
 
 void SetBlockEffects(const ChainLink* links, uint32_t count) {
     LockEnter(&EngineLock);
-    chainLength = count < MAX_CHAIN_EFFECTS ? count : MAX_CHAIN_EFFECTS;
+    pendingLength = count < MAX_CHAIN_EFFECTS ? count : MAX_CHAIN_EFFECTS;
+    for (uint32_t i = 0; i < pendingLength; ++i) {
+        pending[i] = {links[i], LinkFade::None};
+    }
+    InstallPending();
+    LockLeave(&EngineLock);
+}
+
+void CrossfadeBlockEffects(const ChainLink* links, uint32_t count) {
+    count = count < MAX_CHAIN_EFFECTS ? count : MAX_CHAIN_EFFECTS;
+    LockEnter(&EngineLock);
+    if (changePending) {
+        InstallPending(); // the one before in at once: fades are marked on the chain as it is
+    }
+    ChainLink before[MAX_CHAIN_EFFECTS];
     for (uint32_t i = 0; i < chainLength; ++i) {
-        chain[i] = links[i];
+        before[i] = chain[i].link;
+    }
+    uint32_t beforeAt[MAX_CHAIN_EFFECTS], afterAt[MAX_CHAIN_EFFECTS];
+    EffectHandle* beforePlays[MAX_CHAIN_EFFECTS];
+    EffectHandle* afterPlays[MAX_CHAIN_EFFECTS];
+    const uint32_t beforeCount = PlayingAt(before, chainLength, beforeAt, beforePlays);
+    const uint32_t afterCount = PlayingAt(links, count, afterAt, afterPlays);
+    pendingLength = count;
+    for (uint32_t i = 0; i < count; ++i) {
+        pending[i] = {links[i], LinkFade::None};
+    }
+    // From or to the stage alone there is nothing to fade within the chain: the stage's own
+    // crossfade covers the way in, and the way out is as an unload's.
+    if (beforeCount > 0 && afterCount > 0) {
+        bool keptBefore[MAX_CHAIN_EFFECTS] = {}, keptAfter[MAX_CHAIN_EFFECTS] = {};
+        MarkKept(beforePlays, beforeCount, afterPlays, afterCount, keptBefore, keptAfter);
+        for (uint32_t k = 0, j = 0; k < afterCount; ++k) {
+            if (!keptAfter[k]) {
+                pending[afterAt[k]].fade = LinkFade::In;
+                continue;
+            }
+            while (!keptBefore[j]) {
+                ++j;
+            }
+            pending[afterAt[k]].fade = chain[beforeAt[j++]].fade; // a fade-in not yet heard
+        }
+        for (uint32_t k = 0; k < beforeCount; ++k) {
+            if (!keptBefore[k]) {
+                chain[beforeAt[k]].fade = LinkFade::Out;
+                changePending = true;
+            }
+        }
+    }
+    if (!changePending) {
+        InstallPending();
+    }
+    LockLeave(&EngineLock);
+}
+
+bool BlockEffectsChangePending() {
+    LockEnter(&EngineLock);
+    const bool waiting = changePending;
+    LockLeave(&EngineLock);
+    return waiting;
+}
+
+void SettleBlockEffects() {
+    LockEnter(&EngineLock);
+    if (changePending) {
+        InstallPending();
     }
     LockLeave(&EngineLock);
 }
@@ -167,7 +327,7 @@ void SizeBlockEffect(uint32_t frames) {
     LockEnter(&EngineLock);
     const uint32_t count = chainLength;
     for (uint32_t i = 0; i < count; ++i) {
-        handles[i] = chain[i].handle;
+        handles[i] = chain[i].link.handle;
     }
     LockLeave(&EngineLock);
     for (uint32_t i = 0; i < count; ++i) {

@@ -26,6 +26,16 @@ struct ChainLink {
 // pluginActive has been turned off under EngineLock and no call is running
 // (plugin_call_watch), no block reaches any of them. A count above MAX_CHAIN_EFFECTS is cut.
 void SetBlockEffects(const ChainLink* links, uint32_t count);
+// The same change made while the blocks play, without a jump: an effect that stops playing
+// (taken out, bypassed or moved) fades from its sound to what it was given over the first 10 ms
+// of the next block, and the chain changes at that block's end; an effect that starts playing
+// (added, no longer bypassed or moved) fades in over its first 10 ms. The effects that keep
+// playing, in the same order, are untouched. With no effect playing before or after, the same
+// as SetBlockEffects. An effect fading out is called until BlockEffectsChangePending() is false.
+void CrossfadeBlockEffects(const ChainLink* links, uint32_t count);
+bool BlockEffectsChangePending();
+// Puts a change still waiting for a block in at once (no block came for it in time).
+void SettleBlockEffects();
 // One effect, or none with null.
 void SetBlockEffect(EffectHandle* handle);
 // How many effects the blocks hold now, bypassed ones too. Window thread.

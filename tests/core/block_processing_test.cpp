@@ -145,16 +145,19 @@ TEST_F(BlockProcessingTest, AMissedBlockOfAHostedEffectIsTheStagesAndItsReturnDo
         << "largest step " << jump;
 }
 
-// A chain's effects, as the blocks meet them: scale by a factor, or decline.
+// A chain's effects, as the blocks meet them: scale by a factor and add an offset, or decline.
 struct ScalingEffect : EffectHandle {
     float factor = 1.0f;
     bool answers = true;
+    float offset = 0.0f;
+    int calls = 0;
 };
 
 bool Scale(EffectHandle* self, const float* input, float* output, uint32_t frames) {
-    const ScalingEffect& e = *static_cast<ScalingEffect*>(self);
+    ScalingEffect& e = *static_cast<ScalingEffect*>(self);
+    ++e.calls;
     for (uint32_t i = 0; e.answers && i < 2 * frames; ++i) {
-        output[i] = input[i] * e.factor;
+        output[i] = input[i] * e.factor + e.offset;
     }
     return e.answers;
 }
@@ -219,6 +222,91 @@ TEST_F(BlockProcessingTest, AChainPassesFloatsOnAndGoesPastWhatDeclinesOrIsBypas
         EXPECT_EQ(std::make_pair(out[0], out.back()), std::make_pair(row.expected, row.expected))
             << row.what;
     }
+    SetBlockEffect(blockHandle);
+}
+
+// A chain changed while the blocks play: what stops playing fades from its sound to what it was
+// given, what starts fades in, each over 10 ms, and nothing jumps on the way (the steps stay
+// those of a 441-frame ramp between the two levels); the change is in after the fading block,
+// and an effect taken out is called no more.
+TEST_F(BlockProcessingTest, AChainChangedWhileThePlayingCrossesOverWithoutAJump) {
+    constexpr uint32_t FRAMES = 512;
+    struct Row {
+        const char* what;
+        std::vector<int> before, after; // indexes into the effects; negative: bypassed
+        int16_t from, to;               // the levels from 1000
+        bool waits;                     // a fade-out: the change waits for its block
+        int steepest; // the largest step of the ramps between the levels on the way, rounded up
+    };
+    // x2, x3, +0.1 (3277) and x0 (silence).
+    const Row rows[] = {
+        {"added", {0}, {0, 1}, 2000, 6000, false, 11},
+        {"removed", {0, 1}, {0}, 6000, 2000, true, 11},
+        {"bypassed", {0, 1}, {0, -1}, 6000, 2000, true, 11},
+        {"no longer bypassed", {0, -1}, {0, 1}, 2000, 6000, false, 11},
+        {"moved down: out first (to 4277), then in", {0, 2}, {2, 0}, 5277, 8554, true, 11},
+        {"a silent one taken out", {3, 1}, {1}, 0, 3000, true, 9},
+        {"all the same", {0, 1}, {0, 1}, 6000, 6000, false, 0},
+    };
+    SetFade(0, 0);
+    pluginActive.store(1);
+    for (const Row& row : rows) {
+        std::vector<ScalingEffect> effects = {Scaling(2, true), Scaling(3, true), Scaling(1, true),
+                                              Scaling(0, true)};
+        effects[2].offset = 0.1f;
+        const auto links = [&](const std::vector<int>& at) {
+            std::vector<ChainLink> chain;
+            for (int i : at) {
+                chain.push_back({&effects[static_cast<size_t>(std::abs(i))], i < 0});
+            }
+            return chain;
+        };
+        const std::vector<ChainLink> before = links(row.before), after = links(row.after);
+        SetBlockEffects(before.data(), static_cast<uint32_t>(before.size()));
+        Samples in(2 * FRAMES, 1000), out(4 * in.size());
+        for (int block = 0; block < 2; ++block) { // the second one past any crossfade
+            ProcessBlock(in.data(), FRAMES * 4, out.data());
+        }
+        CrossfadeBlockEffects(after.data(), static_cast<uint32_t>(after.size()));
+        const bool waited = BlockEffectsChangePending();
+        for (size_t block = 1; block < 4; ++block) {
+            ProcessBlock(in.data(), FRAMES * 4, out.data() + block * in.size());
+        }
+        int step = 0;
+        for (size_t i = 2; i < out.size(); ++i) {
+            step = std::max(step, std::abs(out[i] - out[i - 2]));
+        }
+        const std::vector<int> callsBefore = {effects[0].calls, effects[1].calls, effects[2].calls,
+                                              effects[3].calls};
+        Samples settled(in.size());
+        ProcessBlock(in.data(), FRAMES * 4, settled.data());
+        int calledAfter = 0; // effects called that the new chain does not play
+        for (size_t e = 0; e < effects.size(); ++e) {
+            const bool plays = std::count(row.after.begin(), row.after.end(), int(e)) > 0;
+            calledAfter += !plays && effects[e].calls != callsBefore[e] ? 1 : 0;
+        }
+        EXPECT_EQ((std::make_tuple(out[in.size() - 1], out.back(), settled.front(), waited,
+                                   BlockEffectsChangePending(), calledAfter)),
+                  (std::make_tuple(row.from, row.to, row.to, row.waits, false, 0)))
+            << row.what;
+        EXPECT_LE(step, row.steepest) << row.what;
+    }
+    SetBlockEffect(blockHandle);
+}
+
+// Nothing plays a change that fades out when no block comes: it goes in when settled, at once.
+TEST_F(BlockProcessingTest, AChangeNoBlockPlaysGoesInWhenSettled) {
+    ScalingEffect first = Scaling(2, true), second = Scaling(3, true);
+    const ChainLink before[] = {{&first, false}, {&second, false}};
+    pluginActive.store(1);
+    SetBlockEffects(before, 2);
+    CrossfadeBlockEffects(before, 1);
+    const bool waiting = BlockEffectsChangePending();
+    SettleBlockEffects();
+    Samples in(2 * 64, 1000), out(in.size());
+    ProcessBlock(in.data(), 64 * 4, out.data());
+    EXPECT_EQ(std::make_tuple(waiting, BlockEffectsChangePending(), second.calls, out[0]),
+              std::make_tuple(true, false, 0, 2000));
     SetBlockEffect(blockHandle);
 }
 

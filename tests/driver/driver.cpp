@@ -6,8 +6,10 @@
 //   window (visible, iconic, position, size) | close | minimise
 //   system-menu       the last item of the main window's system menu, opened as Alt+Space does
 //   text ID [TITLE]   a control's text, in the main window or the box TITLE
-//   enabled|click ID | set-text ID TEXT | scroll ID POS (a drag ending there)
-//   press ID          a click posted, for a button that opens a modal dialog (click would wait)
+//   enabled ID | click ID [TITLE] | set-text ID TEXT [TITLE] | scroll ID POS (a drag ending there)
+//   select ID ROW TITLE  a list box's row chosen, as a user's click does, in the window TITLE
+//   system-command N  the main window's system menu item N
+//   press ID [TITLE]  a click posted, for a button that opens a modal dialog (click would wait)
 //   tray (1: the icon is shown) | tray-click (left) | tray-exit (the menu's EXIT)
 //   balloon (1: a balloon tip is shown)
 //   end-session       the system's query (printing the answer, 1: it may end), then the end
@@ -28,7 +30,7 @@ namespace {
 
 constexpr int CAPTURE_LIST_ID = 1001;   // only the main window holds the capture device list
 constexpr int MESSAGE_TEXT_ID = 0xFFFF; // a message box's text
-constexpr size_t ARGS_MAX = 3;
+constexpr size_t ARGS_MAX = 4;
 constexpr DWORD POLL_MS = 5;
 constexpr DWORD WAIT_MS = 10000;
 constexpr UINT SEND_TIMEOUT_MS = 10000; // a program slower than this counts as hung
@@ -143,6 +145,18 @@ bool Probe(HWND window, DWORD seconds) {
     return Print(std::to_wstring(slowest));
 }
 
+// The window a command names, empty for the main window.
+std::wstring TitleArgument(const std::vector<std::wstring>& a) {
+    const std::wstring& c = a[0];
+    if (c == L"dismiss") {
+        return a[1];
+    }
+    if (c == L"wait" || c == L"text" || c == L"click" || c == L"press") {
+        return a[2];
+    }
+    return c == L"set-text" || c == L"select" ? a[3] : L"";
+}
+
 bool Run(std::vector<std::wstring> a) {
     a.resize(ARGS_MAX); // missing ones read as empty
     const std::wstring& c = a[0];
@@ -163,8 +177,9 @@ bool Run(std::vector<std::wstring> a) {
     if (c == L"tray-exit") {
         return ChooseLastItem(ClickTray(false));
     }
-    const bool dialog = c == L"dismiss" || ((c == L"wait" || c == L"text") && !a[2].empty());
-    const std::wstring title = dialog ? a[c == L"dismiss" ? 1 : 2] : L"Kawauso04";
+    const std::wstring named = TitleArgument(a);
+    const bool dialog = !named.empty();
+    const std::wstring title = dialog ? named : L"Kawauso04";
     HWND w = nullptr;
     if (!Poll(c == L"wait" ? _wtoi(a[1].c_str()) : WAIT_MS,
               [&] { return (w = FindDialog(title, !dialog)) != nullptr; })) {
@@ -187,6 +202,9 @@ bool Run(std::vector<std::wstring> a) {
                      L" y=" + std::to_wstring(r.top) + L" width=" +
                      std::to_wstring(r.right - r.left) + L" height=" +
                      std::to_wstring(r.bottom - r.top));
+    }
+    if (c == L"system-command") {
+        return PostMessageW(w, WM_SYSCOMMAND, _wtoi(a[1].c_str()), 0) != FALSE;
     }
     if (c == L"system-menu") {
         return ChooseLastItem(PostMessageW(w, WM_SYSCOMMAND, SC_KEYMENU, L' ') != FALSE);
@@ -218,6 +236,12 @@ bool Run(std::vector<std::wstring> a) {
     }
     if (c == L"set-text") {
         return Send(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a[2].c_str()));
+    }
+    if (c == L"select") {
+        return (Send(control, LB_SETCURSEL, _wtoi(a[2].c_str()), 0) &&
+                Send(w, WM_COMMAND, MAKEWPARAM(_wtoi(a[1].c_str()), LBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(control))) ||
+               Fail(L"the row was not chosen in time");
     }
     if (!IsWindowEnabled(control) || !IsWindowEnabled(w)) {
         return Fail(L"control " + a[1] + L" takes no input");

@@ -14,8 +14,11 @@ instance() {  # name, variant, more settings lines...
 }
 log_of() { tr -d '\r' < "$PROGRAM_DIR/$1.dll.log"; }
 state_file() { echo "$PROGRAM_DIR/KaWUmi.Settings00.vststate"; }
-# Started, shown, with the plug-in button reading as expected (the caption), then closed.
-run_once() { start_program && drive wait 30000 && says "$1" text $IDC_VST_LOAD && close_program; }
+# Started, shown, with the plug-in button reading as expected (the caption, set once the slot's
+# effect has loaded, which with its editor takes a while under load), then closed.
+run_once() {
+  start_program && drive wait 30000 && eventually 15 says "$1" text $IDC_VST_LOAD && close_program
+}
 # Started again with the log emptied: the lines the effect logged on the way.
 restart() { : > "$PROGRAM_DIR/$1.dll.log" && run_once "$2"; }  # variant, expected caption
 

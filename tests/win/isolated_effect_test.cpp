@@ -184,7 +184,7 @@ TEST_F(IsolatedEffect, AnEndedHostComesBackWithItsStateThreeTimesAMinuteThenIsCu
                               HOST_START_MS));
         EXPECT_EQ(CountPrefix(Log("chunk_state"), "chunk received"), 1)
             << "its state, restart " << restart;
-        EXPECT_EQ(VisibleBalloon().first, L"VSTプラグインを再起動しました。");
+        EXPECT_EQ(VisibleBalloon().first, L"VSTプラグインを再起動しました。\nchunk_state.dll");
     }
     std::vector<uint8_t> kept;
     SaveSlotWithPlugin(dialog); // as the close keeps it: taken from the host
@@ -452,9 +452,15 @@ TEST_F(IsolatedEffect, AnEffectThatCannotKeepUpRunsABlockAheadAndNoBlockPlaysThe
         << after.late - before.late << " of about 100 blocks through the stage";
     EXPECT_GE(EffectFramesProcessed() - framesBefore, expected * 9 / 10)
         << "frames through the effect of " << expected;
+    // Blocks may still come late while the box opens: it shows the count as it is then.
     const Box about = AnswerBoxes(dialog, Button(IDCANCEL), [&] { ShowAboutBox(dialog); });
-    const std::wstring shown = L"VST遅れ " + std::to_wstring(after.late) + L" 回（1ブロック先行）";
-    EXPECT_EQ(std::count(about.texts.begin(), about.texts.end(), shown), 1);
+    const uint32_t lateShown = LiveEffectBlockStats().late;
+    int matching = 0;
+    for (uint32_t late = after.late; late <= lateShown; ++late) {
+        const std::wstring shown = L"VST遅れ " + std::to_wstring(late) + L" 回（1ブロック先行）";
+        matching += static_cast<int>(std::count(about.texts.begin(), about.texts.end(), shown));
+    }
+    EXPECT_EQ(matching, 1) << after.late << " to " << lateShown << " late";
 }
 
 } // namespace
