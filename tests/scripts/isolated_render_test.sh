@@ -12,7 +12,10 @@ render() {  # build or folder/renderer, args...: exit status; stderr in $W/err.t
     *) wine "$1" "${@:2}" ;;
   esac > /dev/null 2> "$W/err.txt"
 }
-effect() { local x=dll; [ $1 = native ] && x=so; echo "${TREE[$1]}/tests/plugins/$2.$x"; }
+effect() { local x=dll; [ $1 = native ] && x=so; echo "$W/plugins/$1/$2.$x"; }
+# Copies of the test effects of our own: an effect logs beside itself, and the Windows tier,
+# running beside this suite, listens to the build's own copies.
+for build in native win32 win64; do mkdir -p "$W/plugins" && cp -r "${TREE[$build]}/tests/plugins" "$W/plugins/$build"; done
 sox -n -r 44100 -b 16 -c 2 -e signed $W/tone.wav synth 2 sine 450 sine 300 gain -8
 T=$W/tone.wav O=$W/out.wav
 

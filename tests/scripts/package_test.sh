@@ -27,6 +27,7 @@ for arch in win32 win64; do
   needs $arch "$arch: the unpacked program runs and saves its settings beside itself" eval \
     'start_program -t && drive wait 30000 && says 1 tray && close_program && [ -s "$unpacked/KaWUmi.ini" ]'
   sox -n -r 44100 -b 16 -c 2 -e signed "$W/tone.wav" synth 0.5 sine 450
+  mkdir -p "$W/plugins-$arch" && cp "$other_tree/tests/plugins/copy_through.dll" "$W/plugins-$arch/"
   needs win32 "$arch: the unpacked renderer renders through an effect of the other bitness" \
-    wine "$unpacked/kawauso-render.exe" --plugin "$other_tree/tests/plugins/copy_through.dll" "$W/tone.wav" "$W/out-$arch.wav"
+    wine "$unpacked/kawauso-render.exe" --plugin "$W/plugins-$arch/copy_through.dll" "$W/tone.wav" "$W/out-$arch.wav"
 done

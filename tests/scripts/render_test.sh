@@ -3,12 +3,15 @@
 # clipping count, the same bytes from every build, an effect's output, OUT not a plain file.
 source "$(dirname "$0")/lib.sh"
 ALL="native win32 win64"
+# Copies of the test effects of our own: an effect logs beside itself, and the Windows tier,
+# running beside this suite, listens to the build's own copies.
+for build in $ALL; do mkdir -p "$W/plugins" && cp -r "${TREE[$build]}/tests/plugins" "$W/plugins/$build"; done
 render() {  # build, args...: exit status (124: did not end within a minute); output in $W/{out,err}.txt
   if [ "$1" = native ]; then timeout 60 "$NATIVE_TREE/kawauso-render" "${@:2}"
   else timeout 60 wine "${TREE[$1]}/kawauso-render.exe" "${@:2}"; fi > "$W/out.txt" 2> "$W/err.txt"
 }
 expand() {  # build, args: @P stands for the build's test effect folder, @X for its suffix
-  local s=${2//@P/${TREE[$1]}/tests/plugins} x=dll; [ $1 = native ] && x=so; echo "${s//@X/$x}"
+  local s=${2//@P/$W/plugins/$1} x=dll; [ $1 = native ] && x=so; echo "${s//@X/$x}"
 }
 sox -n -r 44100 -b 16 -c 2 -e signed $W/tone.wav synth 3 sine 450 sine 300 gain -8
 sox -n -r 44100 -b 16 -c 2 -e signed $W/loud.wav synth 1 sine 450 gain -1
@@ -71,7 +74,7 @@ for row in "${FAULTS[@]}"; do
 done
 
 # The watch starts after the load: an effOpen a second longer than the 5 s a block gets.
-check "a slow load is no hang (native)" render native --plugin $NATIVE_TREE/tests/plugins/slow_open.so $T $O
+check "a slow load is no hang (native)" render native --plugin $W/plugins/native/slow_open.so $T $O
 helps() { render $1 --help && grep -q -- --buffer-ms $W/out.txt; }
 each_build "$ALL" "--help: the usage on stdout, exit 0" helps
 render native $T $W/plain.wav
@@ -107,7 +110,7 @@ done
 
 # An effect's output is the output: one that copies gives the input back within a step, in
 # every 574-frame block and the shorter last one, whatever the pitch (the stage is bypassed).
-render native --no-fade --buffer-ms 13 --pitch 200 --plugin $NATIVE_TREE/tests/plugins/copy_through.so $T $O
+render native --no-fade --buffer-ms 13 --pitch 200 --plugin $W/plugins/native/copy_through.so $T $O
 sox -m -v 1 $T -v -1 $O $W/difference.wav && analyze level $W/difference.wav
 check "through an effect that copies: the input comes back" within "$(field "$AOUT" peak)" 0 0.0001
 

@@ -298,6 +298,11 @@ TEST_F(Plugin, TheChainWindowAddsMovesBypassesAndRemovesWhileTheStreamRuns) {
     };
     const std::wstring bits = sizeof(void*) == 8 ? L"  64-bit" : L"  32-bit";
     EXPECT_EQ(rows(), (Strings{L"1. copy_through.dll" + bits}));
+    // Tab moves on from the list, though the main window's loop is the one that takes the key.
+    SetFocus(GetDlgItem(chain, IDC_CHAIN_LIST));
+    PostMessageW(GetDlgItem(chain, IDC_CHAIN_LIST), WM_KEYDOWN, VK_TAB, 0);
+    Pump(100);
+    EXPECT_EQ(GetFocus(), GetDlgItem(chain, IDC_CHAIN_ADD));
 
     ASSERT_TRUE(AddToChain(dialog, TestPluginPath("chunk_state").c_str()));
     ASSERT_TRUE(AddToChain(dialog, TestPluginPath("param_state").c_str()));
