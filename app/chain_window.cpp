@@ -1,5 +1,6 @@
 #include "app/chain_window.h"
 
+#include <algorithm>
 #include <string>
 
 #include "app/app_state.h"
@@ -97,16 +98,21 @@ void Enable(int id, bool on) {
     EnableWindow(GetDlgItem(chainWindow, id), on ? TRUE : FALSE);
 }
 
-// What the selected row allows: the first effect stays first, and only a loaded one has an
-// editor.
+// The first effect and the second change places only both loaded (a load would break the
+// sound); only a loaded one has an editor.
+bool FirstTwoLoaded() {
+    return RowLoaded(0) && RowLoaded(1);
+}
+
+// What the selected row allows.
 void ShowButtons() {
     const int32_t row = SelectedRow();
     const int32_t rows = RowCount();
     const bool chainedRow = row > 0 && row < rows;
     Enable(IDC_CHAIN_ADD, rows <= CHAINED_EFFECTS);
     Enable(IDC_CHAIN_REMOVE, chainedRow);
-    Enable(IDC_CHAIN_UP, chainedRow && row > 1);
-    Enable(IDC_CHAIN_DOWN, chainedRow && row + 1 < rows);
+    Enable(IDC_CHAIN_UP, chainedRow && (row > 1 || FirstTwoLoaded()));
+    Enable(IDC_CHAIN_DOWN, row >= 0 && row + 1 < rows && (row > 0 || FirstTwoLoaded()));
     Enable(IDC_CHAIN_BYPASS, row >= 0 && row < rows);
     Enable(IDC_CHAIN_EDITOR, row >= 0 && row < rows && RowLoaded(row));
     Enable(IDC_CHAIN_OWN_PROCESS, row >= 0 && row < rows);
@@ -143,7 +149,18 @@ void OnAdd() {
 
 void OnMove(int32_t by) {
     const int32_t row = SelectedRow();
-    SwapChainedEffects(*currentSlot, row - 1, row - 1 + by);
+    if (row < 0) {
+        return;
+    }
+    if (std::min(row, row + by) == 0) {
+        CloseEditor(); // a window of the first effect's would outlive its place
+        if (!SwapFirstAndSecond(*currentSlot)) {
+            return;
+        }
+        FirstEffectMoved(chainOwner);
+    } else {
+        SwapChainedEffects(*currentSlot, row - 1, row - 1 + by);
+    }
     Changed(row + by);
 }
 

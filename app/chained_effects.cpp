@@ -281,6 +281,25 @@ void SwapChainedEffects(SettingsSlot& slot, int32_t a, int32_t b) {
     PublishLiveChain();
 }
 
+bool SwapFirstAndSecond(SettingsSlot& slot) {
+    ChainedLive* second = LiveAt(0);
+    if (second == nullptr || !LiveEffectLoaded()) {
+        return false;
+    }
+    bool wasIsolated = false;
+    const std::wstring path = PluginPathFromProgramFolder(slot.Chained[0].VstPath);
+    second->handle = ExchangeLiveEffect(second->handle, path, second->isolated, wasIsolated);
+    second->isolated = wasIsolated;
+    second->bypassed = slot.VstBypassed;
+    second->path = slot.VstPath;
+    ChainedEffect& next = slot.Chained[0];
+    std::swap(slot.VstPath, next.VstPath);
+    std::swap(slot.VstIsolated, next.VstIsolated);
+    std::swap(slot.VstBypassed, next.VstBypassed);
+    PublishLiveChain();
+    return true;
+}
+
 void SetChainedBypass(SettingsSlot& slot, int32_t index, bool bypassed) {
     if (index < 0 || index >= CHAINED_EFFECTS) {
         return;

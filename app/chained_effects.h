@@ -47,6 +47,9 @@ std::wstring ChainedEffectCounters(const SettingsSlot& slot);
 bool AddChainedEffect(SettingsSlot& slot, int32_t slotIndex, const wchar_t* path);
 void RemoveChainedEffect(SettingsSlot& slot, int32_t index);
 void SwapChainedEffects(SettingsSlot& slot, int32_t a, int32_t b);
+// The first effect and the slot's chained effect 0, both loaded, change places (false when
+// either is not loaded). Called with no editor open.
+bool SwapFirstAndSecond(SettingsSlot& slot);
 void SetChainedBypass(SettingsSlot& slot, int32_t index, bool bypassed);
 // The loaded effect at index, null when the slot keeps it unloaded.
 EffectHandle* ChainedEffectHandle(int32_t index);

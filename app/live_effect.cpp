@@ -210,6 +210,21 @@ void ResetLiveEffect() {
     live = LiveEffect();
 }
 
+EffectHandle* ExchangeLiveEffect(EffectHandle* handle, const std::wstring& path, bool isolated,
+                                 bool& wasIsolated) {
+    EffectHandle* const old = live.handle;
+    wasIsolated = HandleIsolated();
+    live.handle = handle;
+    live.path = path;
+    live.machine = ModuleMachineOf(path.c_str());
+    live.place = isolated ? ChooseEffectPlace(live.machine, true) : EffectPlace::InProcess;
+    live.restarts.Reset();
+    live.lastState.clear();
+    live.stateKnown = false;
+    TakeLiveEffectState(); // what a restart of an isolated one comes back with
+    return old;
+}
+
 void TakeEffectsFromBlocks() {
     SetBlockEffect(nullptr);
     WaitForNoEffectCall();

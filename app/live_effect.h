@@ -67,6 +67,13 @@ void ResetLiveEffect();
 // off), or a block still inside one is one that ends within its time.
 void TakeEffectsFromBlocks();
 
+// Puts handle (loaded from path, in a host process of its own when isolated) first in place of
+// the first effect, whose handle is given back with where it runs: the first and the second of
+// a chain change places without a load. Its restarts start anew with it. Called with no editor
+// open; the chain is published by the caller.
+EffectHandle* ExchangeLiveEffect(EffectHandle* handle, const std::wstring& path, bool isolated,
+                                 bool& wasIsolated);
+
 // Waits until no block is inside any effect: one just taken out of the chain may then go.
 void WaitForNoEffectCall();
 

@@ -314,6 +314,11 @@ const wchar_t* ActivePluginPath() {
     return pluginActive.load() != 0 && held ? loadedPath : nullptr;
 }
 
+void FirstEffectMoved(HWND mainWindow) {
+    std::wcsncpy(loadedPath, currentSlot->VstPath, VST_PATH_UNITS - 1);
+    ShowIsolationCheck(mainWindow);
+}
+
 bool PluginLoadRunning() {
     return Busy();
 }

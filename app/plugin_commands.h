@@ -39,6 +39,10 @@ std::wstring PluginPathFromProgramFolder(const wchar_t* path);
 // The path the loaded effect came from while it is loaded and on, else null.
 const wchar_t* ActivePluginPath();
 
+// Another loaded effect has become the first (the chain window moved it): the window and what
+// the slot keeps follow the current slot's first effect.
+void FirstEffectMoved(HWND mainWindow);
+
 // Unloads the plug-in (safe with nothing loaded) and switches the controls back; asked while a
 // call on the effect waits, once that call has returned.
 void UnloadPluginCommand(HWND mainWindow);

@@ -8,7 +8,8 @@
       H half, S silent or -; the stretches without F inside F, from the first half second of F
       on: how many, how many with HH, gaps
   kawauso-analyze.py staged FILE REFERENCE_RMS AFTER_S   the 10 ms windows at the stage's half
-      level from AFTER_S past the effect's first half second to its last sound
+      level from AFTER_S past the effect's first half second to its last sound, and the
+      longest run of them
 FILE: .wav or raw, 44100 Hz 16-bit stereo, the channels mixed."""
 import re
 import sys
@@ -141,8 +142,11 @@ def staged(s, reference, after_s):
     part = s[first * STEP + int(after_s * RATE):(last + 1) * STEP]
     n = len(part) // LEVEL_WINDOW
     ratios = np.sqrt((part[:n * LEVEL_WINDOW].reshape(n, -1) ** 2).mean(axis=1)) / reference
-    half = int(np.count_nonzero((ratios >= 0.35) & (ratios <= 0.65)))
-    return f"staged_ms={half * 10} of_ms={n * 10}"
+    halves = (ratios >= 0.35) & (ratios <= 0.65)
+    runs = "".join("H" if h else "." for h in halves).split(".")
+    # A lone half window is mostly a dropout's edge; a block through the stage is two or more.
+    return (f"staged_ms={int(np.count_nonzero(halves)) * 10} of_ms={n * 10} "
+            f"longest_staged_ms={max(len(r) for r in runs) * 10}")
 
 
 def latency(s, threshold, max_ms):

@@ -74,13 +74,14 @@ check "Stop at 50 ms buffers: the tone fades out in about 0.1 s, then silence" s
 close_program
 
 # A chain of three copies changed from its window while the tone streams through it: bypassed
-# and back, moved, removed, and one added through the file dialog. The slot halves the volume,
-# so a block that went through the stage instead shows in the recording; the changes cross over
+# and back, moved, removed, one added through the file dialog, and the second moved first. The slot halves the volume,
+# so a block that went through the stage instead shows in the recording (two 10 ms windows at
+# half the level or more; a dropout's edge can make one); the changes cross over
 # inside the chain, so none may, and nothing drops out for longer than Wine's own stream does
 # now and then (up to 35 ms in the steady run above).
 WINE_GAP_MS=36
 CHAIN="エフェクトチェーン" ID_CHAIN=304 IDC_CHAIN_LIST=1040 IDC_CHAIN_ADD=1041
-IDC_CHAIN_REMOVE=1042 IDC_CHAIN_DOWN=1044 IDC_CHAIN_BYPASS=1045 FILE_NAME_BOX=1148
+IDC_CHAIN_REMOVE=1042 IDC_CHAIN_UP=1043 IDC_CHAIN_DOWN=1044 IDC_CHAIN_BYPASS=1045 FILE_NAME_BOX=1148
 new_instance chain "[Settings00]" "BufferSize=20" "WaveInCapsName=Monitor of TestMic" \
   "WaveOutCapsName=TestSpeaker" Volume=30 AutoRestart=1 VstActive=1 \
   "VstPath=$(winepath -w "$W/chain")\\copy_through.dll" \
@@ -94,7 +95,7 @@ change_chain() {
   on_row 1 $IDC_CHAIN_BYPASS && on_row 1 $IDC_CHAIN_BYPASS && on_row 1 $IDC_CHAIN_DOWN &&
     on_row 2 $IDC_CHAIN_REMOVE && drive press $IDC_CHAIN_ADD "$CHAIN" &&
     drive set-text $FILE_NAME_BOX "$(winepath -w "$PROGRAM_DIR")\\chunk_state.dll" "VST プラグインを開く" &&
-    drive dismiss "VST プラグインを開く" && sleep 0.6
+    drive dismiss "VST プラグインを開く" && sleep 0.6 && on_row 1 $IDC_CHAIN_UP
 }
 kill "$FEED_PID"; feed_tone $TONE 60 -12
 start_program && drive wait 30000 && sleep 3 && drive system-command $ID_CHAIN &&
@@ -107,7 +108,8 @@ analyze dropouts "$W/chain.raw"; CHAIN_DROPOUTS=$(head -n1 <<< "$AOUT")
 echo "  chain changed while streaming: $STAGED; $CHAIN_DROPOUTS"
 check "a chain changed while streaming: each change made and kept, no block through the stage, no gap beyond Wine's" eval \
   '[ $CHANGED = 0 ] && close_program &&
-   ini | grep -q "^VstPath2=.*param_state.dll" && ini | grep -q "^VstPath3=.*chunk_state.dll" &&
-   [ "$(field "$STAGED" of_ms)" -ge 1500 ] && [ "$(field "$STAGED" staged_ms)" -le 10 ] &&
+   ini | grep -q "^VstPath=.*param_state.dll" && ini | grep -q "^VstPath2=.*copy_through.dll" &&
+   ini | grep -q "^VstPath3=.*chunk_state.dll" &&
+   [ "$(field "$STAGED" of_ms)" -ge 1500 ] && [ "$(field "$STAGED" longest_staged_ms)" -le 10 ] &&
    within "$(field "$CHAIN_DROPOUTS" longest_gap_ms)" 0 $WINE_GAP_MS'
 kill "$FEED_PID"

@@ -329,6 +329,22 @@ TEST_F(Plugin, TheChainWindowAddsMovesBypassesAndRemovesWhileTheStreamRuns) {
     GetPrivateProfileStringW(L"Settings00", L"VstPath3", L"gone", kept, 300, settingsFile.c_str());
     EXPECT_EQ(std::wstring(kept), L"gone");
 
+    // The first moves too, both loaded: the two change places, each with its own switches,
+    // kept at once, and the sound goes on through them.
+    click(IDC_CHAIN_UP, 1);
+    EXPECT_EQ(rows(), (Strings{L"1. chunk_state.dll" + bits + L"  バイパス中",
+                               L"2. copy_through.dll" + bits}));
+    wchar_t first[300] = L"";
+    GetPrivateProfileStringW(L"Settings00", L"VstPath", L"", first, 300, settingsFile.c_str());
+    GetPrivateProfileStringW(L"Settings00", L"VstPath2", L"", kept, 300, settingsFile.c_str());
+    EXPECT_EQ((Strings{FileNameOf(first), FileNameOf(kept)}),
+              (Strings{L"chunk_state.dll", L"copy_through.dll"}));
+    const uint64_t frames = EffectFramesProcessed();
+    EXPECT_TRUE(PumpUntil([&] { return EffectFramesProcessed() > frames + 4410; }, 3000));
+    click(IDC_CHAIN_DOWN, 0);
+    EXPECT_EQ(rows(), (Strings{L"1. copy_through.dll" + bits,
+                               L"2. chunk_state.dll" + bits + L"  バイパス中"}));
+
     SendMessageW(dialog, WM_SYSCOMMAND, ID_ENGLISH, 0);
     wchar_t title[64] = L"", add[64] = L"";
     GetWindowTextW(chain, title, 64);
