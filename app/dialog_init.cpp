@@ -10,6 +10,7 @@
 #include "app/auto_connect.h"
 #include "app/device_list.h"
 #include "app/language_menu.h"
+#include "app/live_switches.h"
 #include "app/main_dialog.h"
 #include "app/slot_plugin.h"
 #include "app/slot_saver.h"
@@ -76,6 +77,7 @@ INT_PTR OnInitDialog(HWND window) {
     trayMenu = LoadMenuW(appInstance, MAKEINTRESOURCEW(IDR_TRAYMENU));
     trayPopup = GetSubMenu(trayMenu, 0);
     TranslateMenu(trayPopup);
+    PrepareTrayMenu();
     FillWaveFormat();
     PrepareTrayIcon(window, icon);
     running = 0;

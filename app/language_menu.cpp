@@ -3,6 +3,8 @@
 #include "app/app_state.h"
 #include "app/chain_window.h"
 #include "app/isolation_menu.h"
+#include "app/live_switches.h"
+#include "app/run_at_logon.h"
 #include "app/texts.h"
 #include "res/resource.h"
 #include "settings/settings_file.h"
@@ -23,6 +25,7 @@ void AddLanguageItem(HWND window) {
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AddIsolationItem(window); // English stays the last item, where the user found it
     AppendMenuW(menu, MF_STRING, ID_CHAIN, Text(TEXT_CHAIN_ITEM));
+    AddRunAtLogonItem(window);
     AppendMenuW(menu, MF_STRING | CheckFor(ShownLanguage()), ID_ENGLISH, ENGLISH_ITEM);
 }
 
@@ -32,7 +35,9 @@ INT_PTR SwitchLanguage(HWND window) {
     ShowLanguage(next);
     TranslateControls(window);
     TranslateMenu(trayPopup);
+    PrepareTrayMenu(); // its slot items
     TranslateMenu(GetSystemMenu(window, FALSE));
+    ShowLiveSwitches(window);
     CheckMenuItem(GetSystemMenu(window, FALSE), ID_ENGLISH, MF_BYCOMMAND | CheckFor(next));
     SaveLanguage(next);
     RefreshChainWindow();

@@ -7,6 +7,7 @@
 #include "app/auto_connect.h"
 #include "app/device_list.h"
 #include "app/file_chooser.h"
+#include "app/live_switches.h"
 #include "app/main_dialog.h"
 #include "app/slot_saver.h"
 #include "app/texts.h"
@@ -132,7 +133,14 @@ INT_PTR OnCommand(HWND window, WORD id, WORD code) {
     case ID_ABOUT:
         ShowAboutBox(window);
         return TRUE;
+    case ID_MUTE:
+        return ToggleMute(window);
+    case ID_BYPASS:
+        return ToggleBypass(window);
     default:
+        if (id >= ID_SLOT_FIRST && id < ID_SLOT_FIRST + SLOT_COUNT) {
+            return ChooseSlot(window, id - ID_SLOT_FIRST);
+        }
         return FALSE;
     }
 }

@@ -7,6 +7,7 @@
 #include "app/language_menu.h"
 #include "app/live_effect.h"
 #include "app/plugin_commands.h"
+#include "app/run_at_logon.h"
 #include "app/stream_commands.h"
 #include "app/slot_plugin.h"
 #include "app/tray.h"
@@ -47,6 +48,9 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         }
         if (wParam == ID_ISOLATE) {
             return ToggleIsolation(window);
+        }
+        if (wParam == ID_RUN_AT_LOGON) {
+            return ToggleRunAtLogon(window);
         }
         if (wParam == ID_CHAIN) {
             OpenChainWindow(window);

@@ -110,6 +110,12 @@ constexpr Entry TEXTS[] = {
     {TEXT_CHAIN_ROW_BYPASSED, L"バイパス中", L"bypassed"},
     {TEXT_CHAIN_ROW_OUT, L"停止中", L"out"},
     {TEXT_CHAIN_COUNTERS, L"%d. %ls: 異常 %u 回 / 遅れ %u 回", L"%d. %ls: faults %u / late %u"},
+    {TEXT_SLOT_ITEM, L"スロット", L"Slot"},
+    {TEXT_MUTE_ITEM, L"ミュート", L"Mute"},
+    {TEXT_BYPASS_ITEM, L"エフェクトをバイパス", L"Bypass effects"},
+    {TEXT_MUTED_STATE, L"ミュート中", L"muted"},
+    {TEXT_BYPASSED_STATE, L"エフェクトをバイパス中", L"effects bypassed"},
+    {TEXT_RUN_AT_LOGON_ITEM, L"Windowsの起動時に開始", L"Start with Windows"},
 };
 
 constexpr bool InIdOrder() {

@@ -65,6 +65,12 @@ enum TextId {
     TEXT_CHAIN_ROW_BYPASSED,
     TEXT_CHAIN_ROW_OUT,  // of one the slot keeps that is not loaded now
     TEXT_CHAIN_COUNTERS, // a format: position, file name, faults, late blocks
+    TEXT_SLOT_ITEM,      // the tray menu's, the slot's number follows
+    TEXT_MUTE_ITEM,
+    TEXT_BYPASS_ITEM,
+    TEXT_MUTED_STATE,    // in the title and the tray tip
+    TEXT_BYPASSED_STATE,
+    TEXT_RUN_AT_LOGON_ITEM, // the system menu's
     TEXT_COUNT
 };
 

@@ -1,6 +1,7 @@
 #include "app/tray.h"
 
 #include "app/app_state.h"
+#include "app/live_switches.h"
 #include "plugin/editor_window.h"
 #include "res/resource.h"
 #include "settings/command_line.h"
@@ -19,6 +20,7 @@ INT_PTR ShowTrayMenu(HWND window) {
     POINT cursor;
     GetCursorPos(&cursor);
     SetForegroundWindow(window);
+    PrepareTrayMenu();
     TrackPopupMenu(trayPopup, TPM_BOTTOMALIGN, cursor.x, cursor.y, 0, window, nullptr);
     return 1;
 }

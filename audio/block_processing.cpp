@@ -6,6 +6,7 @@
 #include "audio/audio_format.h"
 #include "audio/engine_state.h"
 #include "audio/fade_ramp.h"
+#include "audio/mute_ramp.h"
 #include "audio/pitch_stage.h"
 #include "plugin/effect_handle.h"
 #include "plugin/plugin_call_watch.h"
@@ -35,6 +36,7 @@ std::atomic<uint64_t> effectFrames{0};
 // effect going into or out of a playing chain.
 constexpr uint32_t CROSSFADE_FRAMES = 441;
 bool lastThroughStage = false; // audio thread only
+std::atomic<bool> effectsBypassed{false};
 // The block on its way through the chain and the next effect's output, by turns; audio thread
 // only, sized for the longest block so that nothing is allocated on the way.
 float chainIn[2 * MAX_BLOCK_FRAMES];
@@ -58,6 +60,21 @@ void CrossfadeFromStage(const int16_t* input, int16_t* output, uint32_t frames) 
 
 bool Plays(const ChainLink& link) {
     return link.handle != nullptr && !link.bypassed;
+}
+
+// The block the chain answered, carried over into the stage's sound over 10 ms: the last block
+// of the chain's before every effect is bypassed.
+void CrossfadeToStage(const int16_t* input, int16_t* output, uint32_t frames) {
+    const uint32_t count = frames < CROSSFADE_FRAMES ? frames : CROSSFADE_FRAMES;
+    int16_t chained[CROSSFADE_FRAMES * 2];
+    for (uint32_t i = 0; i < count * 2; ++i) {
+        chained[i] = output[i];
+    }
+    ThroughStage(input, output, frames * 2);
+    for (uint32_t i = 0; i < count * 2; ++i) {
+        const double weight = static_cast<double>(i / 2 + 1) / (count + 1);
+        output[i] = static_cast<int16_t>(chained[i] + (output[i] - chained[i]) * weight);
+    }
 }
 
 // The next unbypassed effect from link index on while pluginActive is on, with index moved past
@@ -216,12 +233,20 @@ bool ProcessBlock(const int16_t* input, uint32_t byteCount, int16_t* output) {
     const bool settleAfter = changePending;
     uint32_t index = 0;
     LinkFade fade = LinkFade::None;
-    EffectHandle* const first = samples <= 2 * MAX_BLOCK_FRAMES ? NextEffect(index, fade) : nullptr;
+    // Bypassed, the chain still answers the one block that crosses over to the stage.
+    const bool bypassed = effectsBypassed.load(std::memory_order_relaxed);
+    EffectHandle* const first = samples <= 2 * MAX_BLOCK_FRAMES && !(bypassed && lastThroughStage)
+                                    ? NextEffect(index, fade)
+                                    : nullptr;
     if (first != nullptr) {
         const PluginCallTicket call = BeginPluginCall();
         LockLeave(&EngineLock);
         if (!ThroughEffects(first, index, fade, call, input, output, samples)) {
             return false;
+        }
+        if (bypassed && !lastThroughStage) {
+            CrossfadeToStage(input, output, samples / 2);
+            lastThroughStage = true;
         }
     } else {
         ProcessStageBlock(input, output, samples);
@@ -232,6 +257,7 @@ bool ProcessBlock(const int16_t* input, uint32_t byteCount, int16_t* output) {
         SettleBlockEffects();
     }
     ApplyFadeRamp(output, samples);
+    ApplyMuteRamp(output, samples);
     if (clipFlag != 0) {
         lastClipTick.store(TickCount());
     }
@@ -335,6 +361,14 @@ void SizeBlockEffect(uint32_t frames) {
             handles[i]->setBlockSize(handles[i], frames);
         }
     }
+}
+
+void SetEffectsBypassed(bool bypassed) {
+    effectsBypassed.store(bypassed);
+}
+
+bool EffectsBypassed() {
+    return effectsBypassed.load();
 }
 
 uint64_t EffectFramesProcessed() {

@@ -44,6 +44,12 @@ uint32_t BlockEffectCount();
 // away from the blocks. Window thread.
 void SizeBlockEffect(uint32_t frames);
 
+// The stage instead of every effect, each kept as it is (on), or the chain again (off), from the
+// next block: the way out crosses from the chain's sound to the stage's over 10 ms, the way
+// back from the stage's to the chain's. Any thread.
+void SetEffectsBypassed(bool bypassed);
+bool EffectsBypassed();
+
 // Frames that went through an effect since the program started: what the window reads to
 // know how long an effect has been processing. Audio thread writes, any thread reads.
 uint64_t EffectFramesProcessed();

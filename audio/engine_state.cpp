@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "audio/block_processing.h"
+#include "audio/mute_ramp.h"
+
 static_assert(std::atomic<FadePair>::is_always_lock_free, "the fade pair must be lock-free");
 static_assert(std::atomic<uint32_t>::is_always_lock_free, "shared words must be lock-free");
 
@@ -30,4 +33,6 @@ void ResetEngineState() {
     bufferBytes = 0;
     playIndex = 0;
     std::memset(pitchChannels, 0, sizeof pitchChannels);
+    ResetMuteRamp();
+    SetEffectsBypassed(false);
 }

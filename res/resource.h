@@ -42,6 +42,9 @@
 #define ID_STOP 40004
 #define ID_EXIT 40005
 #define ID_ABOUT 40006
+#define ID_MUTE 40007
+#define ID_BYPASS 40008
+#define ID_SLOT_FIRST 40010 // the tray menu's slots: ID_SLOT_FIRST + index, 8 of them
 
 #define TIMER_LEVEL 100
 #define TIMER_STOP 101
@@ -62,3 +65,4 @@
 #define ID_ENGLISH 0x0110
 #define ID_ISOLATE 0x0120
 #define ID_CHAIN 0x0130
+#define ID_RUN_AT_LOGON 0x0140

@@ -9,6 +9,7 @@
 #include "audio/audio_format.h"
 #include "audio/block_processing.h"
 #include "audio/fade_ramp.h"
+#include "audio/mute_ramp.h"
 #include "audio/pitch_stage.h"
 #include "plugin/effect_handle.h"
 #include "tests/core/fixtures.h"
@@ -291,6 +292,65 @@ TEST_F(BlockProcessingTest, AChainChangedWhileThePlayingCrossesOverWithoutAJump)
             << row.what;
         EXPECT_LE(step, row.steepest) << row.what;
     }
+    SetBlockEffect(blockHandle);
+}
+
+// Muted, the sound fades out as a stop's does (0.1 s) and stays silent while the blocks go on;
+// unmuted, it comes back as a start's does (1 s); at full level nothing is touched.
+TEST_F(BlockProcessingTest, MuteFadesOutInATenthAndBackInASecond) {
+    constexpr uint32_t FRAMES = 4410;
+    SetFade(0, 0);
+    Samples in(2 * FRAMES, 1000), out(in.size());
+    const auto block = [&] {
+        ProcessBlock(in.data(), FRAMES * 4, out.data());
+        return std::make_tuple(out.front(), out.back(), std::is_sorted(out.rbegin(), out.rend()));
+    };
+    const auto rising = [&] {
+        ProcessBlock(in.data(), FRAMES * 4, out.data());
+        return std::make_tuple(out.front(), out.back(), std::is_sorted(out.begin(), out.end()));
+    };
+    ProcessBlock(in.data(), FRAMES * 4, out.data()); // the stage's first block starts from silence
+    EXPECT_EQ(block(), std::make_tuple(1000, 1000, true));
+    SetOutputMuted(true);
+    EXPECT_EQ(block(), std::make_tuple(999, 0, true)) << "down by 1/4410 a frame";
+    EXPECT_EQ(block(), std::make_tuple(0, 0, true)) << "silent while muted";
+    SetOutputMuted(false);
+    EXPECT_EQ(rising(), std::make_tuple(0, 100, true)) << "up by 1/44100 a frame";
+    for (int b = 0; b < 8; ++b) {
+        rising();
+    }
+    EXPECT_EQ(rising(), std::make_tuple(900, 1000, true));
+    EXPECT_EQ(block(), std::make_tuple(1000, 1000, true));
+}
+
+// Every effect bypassed: the chain answers one more block, which crosses over to the stage's
+// sound (here at half the level) without a jump; the effects are called no more until the
+// bypass ends, when the stage's sound crosses back to theirs.
+TEST_F(BlockProcessingTest, BypassedEffectsCrossToTheStageAndBack) {
+    constexpr uint32_t FRAMES = 512;
+    ScalingEffect effect = Scaling(2, true);
+    const ChainLink link = {&effect, false};
+    SetBlockEffects(&link, 1);
+    SetFade(0, 0);
+    gain = 0.5;
+    pluginActive.store(1);
+    Samples in(2 * FRAMES, 1000), out(in.size());
+    const auto block = [&] {
+        ProcessBlock(in.data(), FRAMES * 4, out.data());
+        int step = 0;
+        for (size_t i = 2; i < out.size(); ++i) {
+            step = std::max(step, std::abs(out[i] - out[i - 2]));
+        }
+        return std::make_tuple(out.front(), out.back(), step, effect.calls);
+    };
+    block();
+    EXPECT_EQ(block(), std::make_tuple(2000, 2000, 0, 2));
+    SetEffectsBypassed(true);
+    EXPECT_EQ(block(), std::make_tuple(1996, 500, 4, 3)) << "1500 over 442 steps";
+    EXPECT_EQ(block(), std::make_tuple(500, 500, 0, 3));
+    SetEffectsBypassed(false);
+    EXPECT_EQ(block(), std::make_tuple(503, 2000, 4, 4));
+    EXPECT_EQ(block(), std::make_tuple(2000, 2000, 0, 5));
     SetBlockEffect(blockHandle);
 }
 

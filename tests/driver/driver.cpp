@@ -91,8 +91,10 @@ bool FromChosenFolder(HWND window) {
 HWND FindDialog(const std::wstring& title, bool main) {
     for (HWND w = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); w != nullptr;
          w = FindWindowExW(nullptr, w, L"#32770", nullptr)) {
-        if (FromChosenFolder(w) && TextOf(w) == title &&
-            (GetDlgItem(w, CAPTURE_LIST_ID) != nullptr) == main) {
+        // The main window's title may name its switches after the program's name.
+        const std::wstring shown = TextOf(w);
+        const bool named = main ? shown.compare(0, title.size(), title) == 0 : shown == title;
+        if (FromChosenFolder(w) && named && (GetDlgItem(w, CAPTURE_LIST_ID) != nullptr) == main) {
             return w;
         }
     }

@@ -7,8 +7,12 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "app/live_switches.h"
 #include "app/main_dialog.h"
+#include "app/run_at_logon.h"
+#include "audio/block_processing.h"
 #include "audio/device_names.h"
+#include "audio/mute_ramp.h"
 #include "audio/engine_state.h"
 #include "app/plugin_commands.h"
 #include "res/resource.h"
@@ -203,6 +207,77 @@ TEST_F(MainWindow, AboutIsModalOverTheMainWindowAndShowsTheVersion) {
           std::wstring(L"VST PlugIn Technology by Steinberg")}) {
         EXPECT_NE(std::find(box.texts.begin(), box.texts.end(), text), box.texts.end()) << text;
     }
+}
+
+// The tray menu: the slots (the current one checked), Start and Stop, Mute and Bypass, and EXIT
+// last with its own identifier; each switch as the title and the tray's tip show it.
+TEST_F(MainWindow, TheTrayMenuSwitchesSlotsMuteAndBypassAndItsExitStaysLast) {
+    OpenDialog();
+    Command(ID_SLOT_FIRST + 2);
+    PrepareTrayMenu();
+    std::vector<UINT> ids;
+    for (int i = 0; i < GetMenuItemCount(trayPopup); ++i) {
+        ids.push_back(GetMenuItemID(trayPopup, i));
+    }
+    const UINT s = ID_SLOT_FIRST;
+    EXPECT_EQ(ids, (std::vector<UINT>{s, s + 1, s + 2, s + 3, s + 4, s + 5, s + 6, s + 7, 0,
+                                      ID_START, ID_STOP, 0, ID_MUTE, ID_BYPASS, 0, ID_EXIT}));
+    EXPECT_EQ((std::make_tuple(currentSlotIndex, Text(IDC_SLOT),
+                               GetMenuState(trayPopup, s + 2, MF_BYCOMMAND) & MF_CHECKED)),
+              (std::make_tuple(2, std::wstring(L"2"), UINT(MF_CHECKED))));
+    const auto shown = [&] {
+        wchar_t title[64] = L"";
+        GetWindowTextW(dialog, title, 64);
+        PrepareTrayMenu();
+        return std::make_tuple(std::wstring(title), std::wstring(trayIconData.szTip), OutputMuted(),
+                               EffectsBypassed(),
+                               GetMenuState(trayPopup, ID_MUTE, MF_BYCOMMAND) & MF_CHECKED,
+                               GetMenuState(trayPopup, ID_BYPASS, MF_BYCOMMAND) & MF_CHECKED);
+    };
+    const std::wstring both = L"Kawauso04 (ミュート中, エフェクトをバイパス中)";
+    Command(ID_MUTE);
+    EXPECT_EQ(shown(), std::make_tuple(std::wstring(L"Kawauso04 (ミュート中)"),
+                                       std::wstring(L"Kawauso04 (ミュート中)"), true, false,
+                                       UINT(MF_CHECKED), 0u));
+    Command(ID_BYPASS);
+    EXPECT_EQ(shown(), std::make_tuple(both, both, true, true, UINT(MF_CHECKED), UINT(MF_CHECKED)));
+    Command(ID_MUTE);
+    Command(ID_BYPASS);
+    EXPECT_EQ(shown(), std::make_tuple(std::wstring(L"Kawauso04"), std::wstring(L"Kawauso04"),
+                                       false, false, 0u, 0u));
+}
+
+// "Start with Windows": the current user's Run entry starts this exe in the tray on the slot
+// current when checked; the check says whether the entry starts this exe (another's shows it
+// unchecked, and checking takes the entry over); unchecking removes it.
+TEST_F(MainWindow, StartWithWindowsWritesTheRunEntryForThisExeAndTakesItOut) {
+    constexpr wchar_t RUN_KEY[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    const auto entry = [&] {
+        wchar_t command[1024] = L"";
+        DWORD bytes = sizeof command;
+        const bool there = RegGetValueW(HKEY_CURRENT_USER, RUN_KEY, RUN_ENTRY_NAME, RRF_RT_REG_SZ,
+                                        nullptr, command, &bytes) == ERROR_SUCCESS;
+        return there ? std::wstring(command) : std::wstring(L"none");
+    };
+    const auto checked = [&] {
+        return (GetMenuState(GetSystemMenu(dialog, FALSE), ID_RUN_AT_LOGON, MF_BYCOMMAND) &
+                MF_CHECKED) != 0;
+    };
+    const std::wstring elsewhere = L"\"C:\\Moved\\Kawauso04.exe\" -t -p0";
+    RegSetKeyValueW(HKEY_CURRENT_USER, RUN_KEY, RUN_ENTRY_NAME, REG_SZ, elsewhere.c_str(),
+                    DWORD((elsewhere.size() + 1) * sizeof(wchar_t)));
+    OpenDialog(3);
+    EXPECT_FALSE(checked()) << "another copy's entry";
+    SendMessageW(dialog, WM_SYSCOMMAND, ID_RUN_AT_LOGON, 0);
+    wchar_t exe[MAX_PATH] = L"";
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    EXPECT_EQ(std::make_tuple(entry(), checked()),
+              std::make_tuple(L"\"" + std::wstring(exe) + L"\" -t -p3", true));
+    CloseDialog();
+    OpenDialog(3);
+    EXPECT_TRUE(checked()) << "read back at the next start";
+    SendMessageW(dialog, WM_SYSCOMMAND, ID_RUN_AT_LOGON, 0);
+    EXPECT_EQ(std::make_tuple(entry(), checked()), std::make_tuple(std::wstring(L"none"), false));
 }
 
 TEST_F(MainWindow, MinimiseHidesBothWindowsIntoTheTrayAndALeftClickRestoresThem) {

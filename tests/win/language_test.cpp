@@ -104,13 +104,17 @@ TEST_F(Languages, TheSystemMenusItemSwitchesEveryTextAndTheFileKeepsOnlyEnglish)
                   english ? UINT(MF_CHECKED) : 0u);
         ExpectSwitched(japanese, WindowTexts(dialog, english), english);
         std::wstring items;
-        for (UINT id : {ID_EXIT, ID_ISOLATE, ID_ENGLISH}) { // the tray's and the system menu's own
+        // The tray's and the system menu's own.
+        for (UINT id : {UINT(ID_EXIT), UINT(ID_MUTE), UINT(ID_BYPASS), UINT(ID_SLOT_FIRST + 3),
+                        UINT(ID_ISOLATE), UINT(ID_RUN_AT_LOGON), UINT(ID_ENGLISH)}) {
             wchar_t item[32] = L"";
-            GetMenuStringW(id == ID_EXIT ? trayPopup : system, id, item, 32, MF_BYCOMMAND);
+            GetMenuStringW(id >= ID_EXIT ? trayPopup : system, id, item, 32, MF_BYCOMMAND);
             items = items + item + L"|";
         }
-        EXPECT_EQ(items, english ? L"Exit|Run VST in its own process|English|"
-                                 : L"EXIT|VSTを別プロセスで実行|English|");
+        EXPECT_EQ(items, english ? L"Exit|Mute|Bypass effects|Slot 3|Run VST in its own "
+                                   L"process|Start with Windows|English|"
+                                 : L"EXIT|ミュート|エフェクトをバイパス|スロット 3|"
+                                   L"VSTを別プロセスで実行|Windowsの起動時に開始|English|");
         about = CreateDialogParamW(appInstance, MAKEINTRESOURCEW(IDD_ABOUT), dialog,
                                    AboutDialogProc, 0);
         ExpectSwitched(aboutJapanese, WindowTexts(about, true, true), english);
