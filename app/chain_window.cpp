@@ -5,6 +5,7 @@
 
 #include "app/app_state.h"
 #include "app/chained_effects.h"
+#include "app/dialog_keys.h"
 #include "app/file_chooser.h"
 #include "app/isolation_menu.h"
 #include "app/live_effect.h"
@@ -20,20 +21,6 @@ namespace {
 
 HWND chainWindow = nullptr;
 HWND chainOwner = nullptr;
-HHOOK keysHook = nullptr; // while the window is open
-
-// The main window's modal loop hands the dialog keys (Tab, arrows, Enter, Escape) to the main
-// window only: the chain window's are taken here, before that loop sees them.
-LRESULT CALLBACK ChainKeysHook(int code, WPARAM removal, LPARAM message) {
-    MSG* msg = reinterpret_cast<MSG*>(message);
-    if (code == HC_ACTION && removal == PM_REMOVE && chainWindow != nullptr &&
-        msg->message >= WM_KEYFIRST && msg->message <= WM_KEYLAST &&
-        (msg->hwnd == chainWindow || IsChild(chainWindow, msg->hwnd)) &&
-        IsDialogMessageW(chainWindow, msg)) {
-        msg->message = WM_NULL; // handled: the loop that removed it dispatches nothing
-    }
-    return CallNextHookEx(keysHook, code, removal, message);
-}
 
 // Row 0 is the first effect, row r > 0 the slot's chained effect r - 1.
 int32_t SelectedRow() {
@@ -237,7 +224,7 @@ INT_PTR CALLBACK ChainDialogProc(HWND window, UINT message, WPARAM wParam, LPARA
     switch (message) {
     case WM_INITDIALOG:
         chainWindow = window;
-        keysHook = SetWindowsHookExW(WH_GETMESSAGE, ChainKeysHook, nullptr, GetCurrentThreadId());
+        RouteDialogKeys(window);
         SetWindowTextW(window, Text(TEXT_CHAIN_TITLE));
         TranslateControls(window);
         FillRows(0);
@@ -248,10 +235,7 @@ INT_PTR CALLBACK ChainDialogProc(HWND window, UINT message, WPARAM wParam, LPARA
         DestroyWindow(window);
         return TRUE;
     case WM_DESTROY:
-        if (keysHook != nullptr) {
-            UnhookWindowsHookEx(keysHook);
-            keysHook = nullptr;
-        }
+        StopRoutingDialogKeys(window);
         chainWindow = nullptr;
         return FALSE;
     default:

@@ -97,5 +97,6 @@ INT_PTR OnInitDialog(HWND window) {
         SetAutoConnect(window, true);
     }
     RestartSlotSaver(window);
+    PostMessageW(window, WM_REGISTER_HOTKEYS, 0, 0); // a refusal's balloon needs the window
     return TRUE;
 }

@@ -2,6 +2,7 @@
 
 #include "app/app_state.h"
 #include "app/chain_window.h"
+#include "app/hotkey_window.h"
 #include "app/isolation_menu.h"
 #include "app/live_switches.h"
 #include "app/run_at_logon.h"
@@ -25,6 +26,7 @@ void AddLanguageItem(HWND window) {
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AddIsolationItem(window); // English stays the last item, where the user found it
     AppendMenuW(menu, MF_STRING, ID_CHAIN, Text(TEXT_CHAIN_ITEM));
+    AppendMenuW(menu, MF_STRING, ID_HOTKEYS, Text(TEXT_HOTKEYS_ITEM));
     AddRunAtLogonItem(window);
     AppendMenuW(menu, MF_STRING | CheckFor(ShownLanguage()), ID_ENGLISH, ENGLISH_ITEM);
 }
@@ -41,5 +43,6 @@ INT_PTR SwitchLanguage(HWND window) {
     CheckMenuItem(GetSystemMenu(window, FALSE), ID_ENGLISH, MF_BYCOMMAND | CheckFor(next));
     SaveLanguage(next);
     RefreshChainWindow();
+    RefreshHotkeyWindow();
     return TRUE;
 }

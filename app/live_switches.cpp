@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "app/main_dialog.h"
 #include "app/texts.h"
 #include "audio/block_processing.h"
 #include "audio/mute_ramp.h"
@@ -66,9 +67,7 @@ INT_PTR ChooseSlot(HWND window, int index) {
     if (index < 0 || index >= SLOT_COUNT) {
         return FALSE;
     }
-    SendDlgItemMessageW(window, IDC_SLOT, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-    SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_SLOT, CBN_SELCHANGE),
-                 reinterpret_cast<LPARAM>(GetDlgItem(window, IDC_SLOT)));
+    ChangeSlotFromAnywhere(window, index);
     return TRUE;
 }
 

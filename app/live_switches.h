@@ -9,7 +9,8 @@
 INT_PTR ToggleMute(HWND window);
 INT_PTR ToggleBypass(HWND window);
 
-// ID_SLOT_FIRST + index: the slot chosen as in the window's slot list.
+// ID_SLOT_FIRST + index (and a slot's hotkey): the slot chosen as in the window's slot list, a
+// running stream going on (ChangeSlotFromAnywhere).
 INT_PTR ChooseSlot(HWND window, int index);
 
 // The title and the tray's tip as the switches stand, in the shown language.

@@ -2,6 +2,7 @@
 #include "app/app_state.h"
 #include "app/auto_connect.h"
 #include "app/balloon.h"
+#include "app/hotkeys.h"
 #include "app/live_effect.h"
 #include "app/main_dialog.h"
 #include "app/slot_plugin.h"
@@ -23,6 +24,7 @@ void OnTimer(HWND window, UINT_PTR timerId) {
         break;
     case TIMER_STOP:
         OnStopTimer(window);
+        StartAfterSlotChange(window);
         CheckPluginFault(window); // the stop may have left a hung effect's block behind
         break;
     case TIMER_BALLOON:
@@ -56,6 +58,7 @@ void OnClose(HWND window) {
     if (startInTray) {
         Shell_NotifyIconW(NIM_DELETE, &trayIconData);
     }
+    UnregisterHotkeys(window);
     StopStream(window);
     SaveSlotWithPlugin(window); // first: an effect that hangs in its unload must not cost them
     UnloadPluginCommand(window);

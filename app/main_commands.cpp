@@ -2,6 +2,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cwchar>
+
 #include "app/about_box.h"
 #include "app/app_state.h"
 #include "app/auto_connect.h"
@@ -41,7 +43,18 @@ void OnPluginButton(HWND window) {
     }
 }
 
-void ChangeSlot(HWND window) {
+bool startWhenStopped = false; // a slot change from anywhere stopped the stream to start it again
+
+// The running stream's devices and buffer length are the slot's.
+bool SameStream(HWND window, const SettingsSlot& slot) {
+    SettingsSlot now;
+    ReadControls(window, now);
+    return std::wcscmp(now.WaveInCapsName, slot.WaveInCapsName) == 0 &&
+           std::wcscmp(now.WaveOutCapsName, slot.WaveOutCapsName) == 0 &&
+           std::wcscmp(now.BufferSize, slot.BufferSize) == 0;
+}
+
+void ChangeSlot(HWND window, bool fromAnywhere = false) {
     const bool shownDetail = currentSlot->ShowDetail;
     const LRESULT selected = SendDlgItemMessageW(window, IDC_SLOT, CB_GETCURSEL, 0, 0);
     if (selected < 0 || selected >= SLOT_COUNT) {
@@ -51,8 +64,10 @@ void ChangeSlot(HWND window) {
     if (index != currentSlotIndex && SlotChangeWaitsForLoad(window)) {
         return; // the slot's effect would be loaded under a call that has not returned
     }
-    const bool wasRunning = running != 0;
+    const bool goesOn = fromAnywhere && running != 0 && SameStream(window, slots[index]);
+    const bool wasRunning = running != 0 && !goesOn;
     if (wasRunning && index != currentSlotIndex) {
+        startWhenStopped = fromAnywhere;
         SendMessageW(window, WM_COMMAND, MAKEWPARAM(ID_STOP, 0),
                      reinterpret_cast<LPARAM>(GetDlgItem(window, ID_STOP)));
         slots[index].AutoRestart = false;
@@ -70,7 +85,7 @@ void ChangeSlot(HWND window) {
     // slot being left has nothing in them.
     FillDeviceLists(window, *currentSlot);
     ApplySlotToControls(window);
-    if (!wasRunning) {
+    if (!wasRunning && !goesOn) {
         // The check box now shows the new slot's flag; the watcher follows it, so the two
         // never disagree.
         SetAutoConnect(window, currentSlot->AutoRestart);
@@ -79,6 +94,22 @@ void ChangeSlot(HWND window) {
 }
 
 } // namespace
+
+void ChangeSlotFromAnywhere(HWND window, int index) {
+    if (index < 0 || index >= SLOT_COUNT) {
+        return;
+    }
+    SendDlgItemMessageW(window, IDC_SLOT, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    ChangeSlot(window, true);
+}
+
+void StartAfterSlotChange(HWND window) {
+    if (startWhenStopped && running == 0) {
+        startWhenStopped = false;
+        PostMessageW(window, WM_COMMAND, MAKEWPARAM(ID_START, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(window, ID_START)));
+    }
+}
 
 INT_PTR OnCommand(HWND window, WORD id, WORD code) {
     switch (id) {

@@ -3,6 +3,8 @@
 #include <dbt.h>
 
 #include "app/chain_window.h"
+#include "app/hotkey_window.h"
+#include "app/hotkeys.h"
 #include "app/isolation_menu.h"
 #include "app/language_menu.h"
 #include "app/live_effect.h"
@@ -49,6 +51,10 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (wParam == ID_ISOLATE) {
             return ToggleIsolation(window);
         }
+        if (wParam == ID_HOTKEYS) {
+            OpenHotkeyWindow(window);
+            return TRUE;
+        }
         if (wParam == ID_RUN_AT_LOGON) {
             return ToggleRunAtLogon(window);
         }
@@ -62,6 +68,11 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return FALSE;
     case WM_TRAYNOTIFY:
         return OnTrayNotify(window, wParam, lParam);
+    case WM_HOTKEY:
+        return OnHotkey(window, wParam);
+    case WM_REGISTER_HOTKEYS:
+        RegisterHotkeys(window);
+        return TRUE;
     case WM_PLUGIN_FAULT_CHECK:
         CheckPluginFault(window);
         return TRUE;

@@ -19,6 +19,14 @@ void ReadControls(HWND window, SettingsSlot& slot);
 // WM_COMMAND (main_commands.cpp).
 INT_PTR OnCommand(HWND window, WORD id, WORD code);
 
+// The slot change a hotkey or the tray menu asks for: the slot list's, but a running stream goes
+// on: at once on a slot of the same devices and buffer length (its sliders apply live), else
+// stopped as the list stops it and started again on the slot's own devices.
+void ChangeSlotFromAnywhere(HWND window, int index);
+
+// TIMER_STOP, once the stream has stopped: the start a slot change from anywhere left waiting.
+void StartAfterSlotChange(HWND window);
+
 // WM_VSCROLL from a trackbar: recomputes gain or pitchRatio and its label (sliders.cpp).
 INT_PTR OnVScroll(HWND window, HWND trackbar);
 

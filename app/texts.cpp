@@ -116,6 +116,15 @@ constexpr Entry TEXTS[] = {
     {TEXT_MUTED_STATE, L"ミュート中", L"muted"},
     {TEXT_BYPASSED_STATE, L"エフェクトをバイパス中", L"effects bypassed"},
     {TEXT_RUN_AT_LOGON_ITEM, L"Windowsの起動時に開始", L"Start with Windows"},
+    {TEXT_HOTKEYS_ITEM, L"ホットキー...", L"Hotkeys..."},
+    {TEXT_HOTKEYS_TITLE, L"ホットキー", L"Hotkeys"},
+    {TEXT_START_STOP_ROW, L"開始/停止", L"Start/Stop"},
+    {TEXT_HOTKEY_IN_USE, L"ほかで使用中", L"in use elsewhere"},
+    {TEXT_HOTKEYS_REFUSED,
+     L"次のホットキーはほかのプログラムが使っているため登録できませんでした。",
+     L"These hotkeys are held by another program and do nothing here; choose others under "
+     L"\"Hotkeys...\" in the window's menu:"},
+    {TEXT_CANCEL, L"キャンセル", L"Cancel"},
 };
 
 constexpr bool InIdOrder() {

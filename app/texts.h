@@ -68,9 +68,15 @@ enum TextId {
     TEXT_SLOT_ITEM,      // the tray menu's, the slot's number follows
     TEXT_MUTE_ITEM,
     TEXT_BYPASS_ITEM,
-    TEXT_MUTED_STATE,    // in the title and the tray tip
+    TEXT_MUTED_STATE, // in the title and the tray tip
     TEXT_BYPASSED_STATE,
     TEXT_RUN_AT_LOGON_ITEM, // the system menu's
+    TEXT_HOTKEYS_ITEM,      // the system menu's
+    TEXT_HOTKEYS_TITLE,
+    TEXT_START_STOP_ROW,
+    TEXT_HOTKEY_IN_USE,   // beside a row whose combination was refused
+    TEXT_HOTKEYS_REFUSED, // the refused combinations follow it, a line each
+    TEXT_CANCEL,
     TEXT_COUNT
 };
 

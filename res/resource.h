@@ -7,6 +7,7 @@
 #define IDI_MAIN 103
 #define IDD_ABOUT 106
 #define IDD_CHAIN 107
+#define IDD_HOTKEYS 108
 
 #define IDC_WAVEIN 1001
 #define IDC_WAVEOUT 1002
@@ -37,6 +38,9 @@
 #define IDC_CHAIN_BYPASS 1045
 #define IDC_CHAIN_EDITOR 1046
 #define IDC_CHAIN_OWN_PROCESS 1047
+#define IDC_HOTKEY_FIRST 1100       // the hotkeys window's rows: the control of action i is + i,
+#define IDC_HOTKEY_LABEL_FIRST 1120 // its label
+#define IDC_HOTKEY_STATE_FIRST 1140 // and what is said of it
 
 #define ID_START 40003
 #define ID_STOP 40004
@@ -59,6 +63,7 @@
 #define WM_PLUGIN_FAULT_CHECK 0x8003 // sent by the editor's idle timer to its owner
 #define WM_EDITOR_CLOSED 0x8004      // sent by the effect's editor window as it closes
 #define WM_EFFECT_EDITED 0x8005      // the same window: the effect says its parameters changed
+#define WM_REGISTER_HOTKEYS 0x8006   // posted by initialisation: once shown, take the hotkeys
 #define TRAY_ICON_ID 101
 
 // The system menu's own item: a WM_SYSCOMMAND code below the system's, its low four bits clear.
@@ -66,3 +71,4 @@
 #define ID_ISOLATE 0x0120
 #define ID_CHAIN 0x0130
 #define ID_RUN_AT_LOGON 0x0140
+#define ID_HOTKEYS 0x0150

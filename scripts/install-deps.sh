@@ -7,7 +7,7 @@ PACKAGES=(
   cmake make g++ clang clang-tools libclang-rt-14-dev
   mingw-w64 g++-mingw-w64-i686 g++-mingw-w64-x86-64
   wine wine32:i386 wine64 libpulse0:i386 libasound2-plugins:i386 fonts-wine
-  xvfb xauth x11-utils pulseaudio pulseaudio-utils
+  xvfb xauth x11-utils xdotool pulseaudio pulseaudio-utils
   fonts-ipafont-gothic imagemagick sox espeak-ng
   googletest libgtest-dev libbenchmark-dev python3 python3-numpy zip ninja-build
   dpf-plugins-vst zam-plugins

@@ -48,13 +48,15 @@ constexpr int32_t CHAINED_KEY_UNITS = 16;
 void ChainedKey(const wchar_t* key, int32_t chained, wchar_t (&out)[CHAINED_KEY_UNITS]) {
     std::swprintf(out, CHAINED_KEY_UNITS, L"%ls%d", key, static_cast<int>(chained) + 2);
 }
-// The program's own section, beside the slots: what holds whichever slot is in use. Its only
-// key is there only for English, so the files of Japanese users stay as they were.
+// The program's own section, beside the slots: what holds whichever slot is in use. Its keys
+// are there only while set (English, a hotkey), so the files of users who set none stay as
+// they were.
 const wchar_t PROGRAM_SECTION[] = L"Kawauso04";
 const wchar_t KEY_LANGUAGE[] = L"Language";
 const wchar_t LANGUAGE_ENGLISH[] = L"en";
 constexpr DWORD LANGUAGE_READ_UNITS = 8;
 constexpr DWORD SECTION_READ_UNITS = 4; // enough to tell an empty section from another
+constexpr DWORD HOTKEY_READ_UNITS = 40; // "Ctrl+Alt+Shift+NumPad9" and some; the language too
 
 const wchar_t DEFAULT_BUFFER_SIZE[] = L"50";
 const wchar_t DEFAULT_TEXT[] = L"";
@@ -496,25 +498,53 @@ Language LoadLanguage() {
     return lstrcmpiW(text, LANGUAGE_ENGLISH) == 0 ? Language::English : Language::Japanese;
 }
 
+// Writes value as key of the program's section, or removes the key (null), and the section
+// once nothing is left in it; a key neither kept nor to be written touches nothing. With the
+// file's lock held.
+void WriteProgramKey(const wchar_t* key, const wchar_t* value) {
+    wchar_t text[HOTKEY_READ_UNITS];
+    ReadText(PROGRAM_SECTION, key, DEFAULT_TEXT, text, HOTKEY_READ_UNITS);
+    const bool kept = text[0] != L'\0';
+    const wchar_t* const values[] = {value != nullptr ? value : DEFAULT_TEXT};
+    if ((value != nullptr || kept) && PrepareFileForWrite(values, 1)) {
+        WritePrivateProfileStringW(PROGRAM_SECTION, key, value, iniPath);
+        wchar_t rest[SECTION_READ_UNITS];
+        if (value == nullptr &&
+            GetPrivateProfileSectionW(PROGRAM_SECTION, rest, SECTION_READ_UNITS, iniPath) == 0) {
+            // Nothing else of the user's in it: the header goes too.
+            WritePrivateProfileStringW(PROGRAM_SECTION, nullptr, nullptr, iniPath);
+        }
+    }
+}
+
 void SaveLanguage(Language language) {
     if (iniPath[0] == L'\0') {
         return;
     }
     HANDLE lock = LockSettingsFile(iniPath);
-    const bool english = language == Language::English;
-    wchar_t text[LANGUAGE_READ_UNITS];
-    ReadText(PROGRAM_SECTION, KEY_LANGUAGE, DEFAULT_TEXT, text, LANGUAGE_READ_UNITS);
-    const bool kept = text[0] != L'\0';
-    const wchar_t* const values[] = {LANGUAGE_ENGLISH};
-    if ((english || kept) && PrepareFileForWrite(values, 1)) {
-        WritePrivateProfileStringW(PROGRAM_SECTION, KEY_LANGUAGE,
-                                   english ? LANGUAGE_ENGLISH : nullptr, iniPath);
-        wchar_t rest[SECTION_READ_UNITS];
-        if (!english &&
-            GetPrivateProfileSectionW(PROGRAM_SECTION, rest, SECTION_READ_UNITS, iniPath) == 0) {
-            // Nothing else of the user's in it: the header goes too.
-            WritePrivateProfileStringW(PROGRAM_SECTION, nullptr, nullptr, iniPath);
-        }
+    WriteProgramKey(KEY_LANGUAGE, language == Language::English ? LANGUAGE_ENGLISH : nullptr);
+    UnlockSettingsFile(lock);
+}
+
+void LoadHotkeys(Hotkey (&hotkeys)[HOTKEY_ACTIONS]) {
+    HANDLE lock = LockSettingsFile(iniPath);
+    for (int32_t action = 0; action < HOTKEY_ACTIONS; ++action) {
+        wchar_t text[HOTKEY_READ_UNITS];
+        ReadText(PROGRAM_SECTION, HotkeyKeyName(action).c_str(), DEFAULT_TEXT, text,
+                 HOTKEY_READ_UNITS);
+        ParseHotkey(text, hotkeys[action]);
+    }
+    UnlockSettingsFile(lock);
+}
+
+void SaveHotkeys(const Hotkey (&hotkeys)[HOTKEY_ACTIONS]) {
+    if (iniPath[0] == L'\0') {
+        return;
+    }
+    HANDLE lock = LockSettingsFile(iniPath);
+    for (int32_t action = 0; action < HOTKEY_ACTIONS; ++action) {
+        const std::wstring text = HotkeyText(hotkeys[action]);
+        WriteProgramKey(HotkeyKeyName(action).c_str(), text.empty() ? nullptr : text.c_str());
     }
     UnlockSettingsFile(lock);
 }

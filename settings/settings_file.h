@@ -5,6 +5,8 @@
 // of the program never interleave their reads and writes of it.
 #pragma once
 
+#include "settings/hotkey_text.h"
+
 // Fills iniPath with the executable's directory followed by KaWUmi.ini. When the
 // executable's path does not fit its 260-unit buffer, iniPath stays empty and the other two
 // operations see no file.
@@ -29,3 +31,10 @@ Language LoadLanguage();
 // in it, so the file of a user who never kept English stays byte for byte as it was. A
 // read-only file is left as it is.
 void SaveLanguage(Language language);
+
+// The global hotkeys, one for each action (hotkey_text.h); a key absent, or one whose text names
+// no combination, is none.
+void LoadHotkeys(Hotkey (&hotkeys)[HOTKEY_ACTIONS]);
+// Writes each set one and removes each unset one (and the section once nothing is left in it):
+// a file that never had a hotkey stays byte for byte as it was. A read-only file is left as it is.
+void SaveHotkeys(const Hotkey (&hotkeys)[HOTKEY_ACTIONS]);

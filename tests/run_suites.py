@@ -133,7 +133,7 @@ def testenv(action, env=None):
 SUITE_SECONDS = {"win32": 109, "win64": 108, "e2e_watchdog": 59, "e2e_plugin_faults": 24,
                  "render": 34, "e2e_audio": 33, "e2e_isolated": 24, "run": 21,
                  "e2e_plugin_state": 6, "isolated_render": 15, "e2e": 7, "dll_search": 6,
-                 "package": 4}
+                 "package": 4, "e2e_hotkeys": 20}
 
 
 # Suites that need no Wine run on the main thread beside the lanes: the lanes mostly wait on

@@ -7,9 +7,12 @@
   kawauso-analyze.py steps|outage FILE REFERENCE_RMS   each 100 ms (median of 10 ms) as F full,
       H half, S silent or -; the stretches without F inside F, from the first half second of F
       on: how many, how many with HH, gaps
+  kawauso-analyze.py pitch_at FILE HZ AFTER_S   the first 50 ms from AFTER_S at that pitch
+  kawauso-analyze.py level_at FILE FRACTION DIRECTION AFTER_S   the first 10 ms from AFTER_S
+      above (1) or below (-1) that fraction of the steady level
   kawauso-analyze.py staged FILE REFERENCE_RMS AFTER_S   the 10 ms windows at the stage's half
       level from AFTER_S past the effect's first half second to its last sound, and the
-      longest run of them
+      longest run of milliseconds at half the tone's peak
 FILE: .wav or raw, 44100 Hz 16-bit stereo, the channels mixed."""
 import re
 import sys
@@ -142,11 +145,41 @@ def staged(s, reference, after_s):
     part = s[first * STEP + int(after_s * RATE):(last + 1) * STEP]
     n = len(part) // LEVEL_WINDOW
     ratios = np.sqrt((part[:n * LEVEL_WINDOW].reshape(n, -1) ** 2).mean(axis=1)) / reference
-    halves = (ratios >= 0.35) & (ratios <= 0.65)
+    half = int(np.count_nonzero((ratios >= 0.35) & (ratios <= 0.65)))
+    # A dropout's edges make a 10 ms window's level half the tone's too; the stage's sound keeps
+    # half the tone's peak in every millisecond of it, a dropout none.
+    m = len(part) // BLOCK
+    peaks = np.abs(part[:m * BLOCK]).reshape(m, BLOCK).max(axis=1) if m else np.zeros(0)
+    halves = (peaks >= 0.35 * np.percentile(peaks, 90)) & (peaks <= 0.65 * np.percentile(peaks, 90)) \
+        if m else peaks > 0
     runs = "".join("H" if h else "." for h in halves).split(".")
-    # A lone half window is mostly a dropout's edge; a block through the stage is two or more.
-    return (f"staged_ms={int(np.count_nonzero(halves)) * 10} of_ms={n * 10} "
-            f"longest_staged_ms={max(len(r) for r in runs) * 10}")
+    return (f"staged_ms={half * 10} of_ms={n * 10} "
+            f"longest_staged_ms={max(len(r) for r in runs)}")
+
+
+WINDOW_S = 0.05  # the windows in which a change is looked for
+
+
+def pitch_at(s, hz, after_s):
+    """The first 50 ms window from after_s on whose strongest line is within 3 % of hz."""
+    n = int(WINDOW_S * RATE)
+    for start in range(int(after_s * RATE), len(s) - n, n):
+        window = s[start:start + n]
+        if np.sqrt(np.mean(window ** 2)) > 0.01 and abs(strongest(window) / hz - 1) <= 0.03:
+            return f"at_s={start / RATE:.3f}"
+    return "at_s=none"
+
+
+def level_at(s, fraction, direction, after_s):
+    """The first 10 ms window from after_s whose level is above (direction 1) or below (-1)
+    fraction of the steady level the 90th percentile of windows has."""
+    n = len(s) // LEVEL_WINDOW
+    levels = np.sqrt((s[:n * LEVEL_WINDOW].reshape(n, -1) ** 2).mean(axis=1))
+    steady = np.percentile(levels, 90)
+    for i in range(int(after_s * RATE) // LEVEL_WINDOW, n):
+        if (levels[i] - fraction * steady) * direction > 0:
+            return f"at_s={i * LEVEL_WINDOW / RATE:.3f}"
+    return "at_s=none"
 
 
 def latency(s, threshold, max_ms):
@@ -170,7 +203,8 @@ def latency(s, threshold, max_ms):
 COMMANDS = {"freq": lambda s: f"{strongest(s):.1f}", "centroid": lambda s: f"{centroid(s):.1f}",
             "level": lambda s: f"rms={np.sqrt(np.mean(s ** 2)):.4f} peak={np.abs(s).max():.4f}",
             "shape": shape, "dropouts": dropouts}  # the numbers: START_S
-WITH_NUMBERS = {"latency": latency, "steps": steps, "outage": outage, "staged": staged}  # the whole file
+WITH_NUMBERS = {"latency": latency, "steps": steps, "outage": outage, "staged": staged,
+                "pitch_at": pitch_at, "level_at": level_at}  # the whole file
 
 if __name__ == "__main__":
     mode, path, numbers = sys.argv[1], sys.argv[2], [float(x) for x in sys.argv[3:]]

@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "settings/command_line.h"
+#include "settings/hotkey_text.h"
 #include "settings/ini_path.h"
 #include "settings/number_text.h"
 #include "settings/settings_store.h"
@@ -82,6 +83,32 @@ TEST(SettingsTextTest, TheSettingsFileIsNamedBesideTheExecutable) {
         EXPECT_EQ(ParseDecimal(text), value);
     }
     EXPECT_EQ(std::make_pair(ParseDecimal(L"+15"), ParseDecimal(nullptr)), std::make_pair(15, 0));
+}
+
+// A hotkey's text: what the file keeps reads back as the same combination, modifiers in any
+// order and case; anything else is no hotkey, never a guess.
+TEST(SettingsTextTest, AHotkeyReadsAsItIsWrittenAndAnythingElseIsNone) {
+    const std::pair<const wchar_t*, const wchar_t*> kept[] = {
+        {L"Ctrl+Alt+M", L"Ctrl+Alt+M"},   {L"shift+ctrl+f9", L"Ctrl+Shift+F9"},
+        {L"Alt+NumPad3", L"Alt+NumPad3"}, {L"F24", L"F24"},
+        {L"Ctrl+7", L"Ctrl+7"},           {L"Alt+Shift+VK_ba", L"Alt+Shift+VK_BA"},
+    };
+    for (const auto& [text, shown] : kept) {
+        Hotkey read;
+        EXPECT_TRUE(ParseHotkey(text, read)) << text;
+        EXPECT_EQ(HotkeyText(read), shown) << text;
+    }
+    for (const wchar_t* text : {L"", L"Ctrl+", L"Ctrl+Ctrl+M", L"Hyper+M", L"M+Ctrl", L"Ctrl+Alt",
+                                L"F25", L"Ctrl++", L"VK_41", L"Ctrl+M "}) {
+        Hotkey read{0x41, HOTKEY_ALT};
+        EXPECT_EQ((std::make_tuple(ParseHotkey(text, read), read.key, read.modifiers)),
+                  (std::make_tuple(false, uint8_t(0), uint8_t(0))))
+            << std::wstring(text);
+    }
+    EXPECT_EQ((std::make_tuple(HotkeyText(Hotkey{}), HotkeyKeyName(HOTKEY_SLOT_FIRST + 7),
+                               HotkeyKeyName(HOTKEY_START_STOP), HotkeyKeyName(HOTKEY_BYPASS))),
+              (std::make_tuple(std::wstring(), std::wstring(L"HotkeySlot7"),
+                               std::wstring(L"HotkeyStartStop"), std::wstring(L"HotkeyBypass"))));
 }
 
 } // namespace

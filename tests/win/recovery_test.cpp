@@ -17,10 +17,6 @@
 
 namespace {
 
-MMRESULT WINAPI RefusedWrite(HWAVEOUT, LPWAVEHDR, UINT) {
-    return MMSYSERR_NODRIVER;
-}
-
 std::vector<DWORD> attempts; // when the watchdog tried to open the devices again
 bool RefusedOpen(const wchar_t*, const wchar_t*, int32_t) {
     attempts.push_back(GetTickCount());

@@ -378,6 +378,38 @@ TEST_F(SettingsFile, AChainKeepsItsEffectsInNumberedKeysAndOneEffectWritesTodays
         << "no chained key left";
 }
 
+// The hotkeys live in [Kawauso04] only while set: a file of today, with none set, stays byte for
+// byte as it was, and one set and unset again leaves it so; a text that names no combination
+// reads as none.
+TEST_F(SettingsFile, HotkeysAreKeptOnlyWhileSetAndAFileWithoutThemStaysAsItWas) {
+    const std::string today = Utf16(L"[Settings00]\r\nBufferSize=20\r\nVolume=0\r\n"
+                                    L"[Kawauso04]\r\nLanguage=en\r\n");
+    WriteBytes(settingsFile, today);
+    Hotkey none[HOTKEY_ACTIONS];
+    SaveHotkeys(none);
+    EXPECT_EQ(ReadBytes(settingsFile), today) << "none set";
+    Hotkey set[HOTKEY_ACTIONS];
+    set[HOTKEY_MUTE] = {'M', HOTKEY_CONTROL | HOTKEY_ALT};
+    set[HOTKEY_SLOT_FIRST + 7] = {0x75, HOTKEY_SHIFT}; // F6
+    SaveHotkeys(set);
+    EXPECT_NE(ReadSettings().find(L"[Kawauso04]\r\nLanguage=en\r\nHotkeySlot7=Shift+F6\r\n"
+                                  L"HotkeyMute=Ctrl+Alt+M\r\n"),
+              std::wstring::npos)
+        << ReadSettings();
+    WritePrivateProfileStringW(L"Kawauso04", L"HotkeyBypass", L"Ctrl+Hyper+B",
+                               settingsFile.c_str());
+    Hotkey read[HOTKEY_ACTIONS];
+    LoadHotkeys(read);
+    std::wstring texts;
+    for (const Hotkey& h : read) {
+        texts += HotkeyText(h) + L"|";
+    }
+    EXPECT_EQ(texts, L"|||||||Shift+F6||Ctrl+Alt+M||") << "the unreadable one is none";
+    WritePrivateProfileStringW(L"Kawauso04", L"HotkeyBypass", nullptr, settingsFile.c_str());
+    SaveHotkeys(none);
+    EXPECT_EQ(ReadBytes(settingsFile), today) << "unset again";
+}
+
 // Each effect of a chain keeps its state in a file of its own, named by its position.
 TEST_F(SettingsFile, EachChainedEffectKeepsItsStateInAFileOfItsPosition) {
     const wchar_t path[] = L"C:\\fx\\comp.dll";
@@ -474,6 +506,11 @@ TEST_F(SettingsFile, TheUserGuideNamesTheProgramsKeysOptionsAndTheSectionsMessag
     SetText(slots[0].Chained[0].VstPath, VST_PATH_UNITS, L"C:\\fx\\comp.dll");
     SaveCurrentSlot();
     SaveLanguage(Language::English);
+    Hotkey hotkeys[HOTKEY_ACTIONS];
+    for (Hotkey& h : hotkeys) {
+        h = {'K', HOTKEY_CONTROL};
+    }
+    SaveHotkeys(hotkeys);
     std::map<std::string, int> writtenKeys;
     for (const wchar_t* section : {L"Settings00", L"Kawauso04"}) {
         wchar_t names[1024] = L"";

@@ -171,7 +171,8 @@ TEST_F(Stream, BothEndsOfTheRangeStartWithTheirBufferSizesAndStopCleanly) {
     }
 }
 
-MMRESULT WINAPI RefusedOpen(LPHWAVEOUT, UINT, LPCWAVEFORMATEX, DWORD_PTR, DWORD_PTR, DWORD) {
+MMRESULT WINAPI RefusedWaveOutOpen(LPHWAVEOUT, UINT, LPCWAVEFORMATEX, DWORD_PTR, DWORD_PTR,
+                                   DWORD) {
     return MMSYSERR_ALLOCATED;
 }
 
@@ -181,7 +182,7 @@ TEST_F(Stream, AStartWhosePlaybackRefusesAfterCaptureOpenedChangesNothingAndLeav
     auto& winmm = const_cast<WinmmFunctions&>(Winmm()); // the one table every call goes through
     const auto systemOpen = winmm.waveOutOpen;
     const std::pair<const wchar_t*, std::function<void(bool)>> refusals[] = {
-        {L"", [&](bool on) { winmm.waveOutOpen = on ? RefusedOpen : systemOpen; }},
+        {L"", [&](bool on) { winmm.waveOutOpen = on ? RefusedWaveOutOpen : systemOpen; }},
         {L"WASAPI: ", [](bool on) { refuseRenderClient.store(on); }},
     };
     for (const auto& refusal : refusals) {
@@ -410,10 +411,6 @@ TEST_F(Stream, AHungEffectIsGivenUpAndTheStreamStartsAgainWithoutIt) {
     EXPECT_LE(after.handles, leftBehind.handles);
     EXPECT_LE(after.committed, idle.committed + (4u << 20));
     pluginHangFloorMs = floorBefore;
-}
-
-MMRESULT WINAPI RefusedWrite(HWAVEOUT, LPWAVEHDR, UINT) {
-    return MMSYSERR_NODRIVER;
 }
 
 // Capture withheld, a write refused, a resume: one restart, on a new thread, counted once the

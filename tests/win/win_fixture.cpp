@@ -354,3 +354,7 @@ void WinTest::ExpectPluginControls(bool active) const {
         EXPECT_EQ(Enabled(id), active == (id == IDC_VST_EDIT)) << "control " << id;
     }
 }
+
+MMRESULT WINAPI RefusedWrite(HWAVEOUT, LPWAVEHDR, UINT) {
+    return MMSYSERR_NODRIVER;
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <mmsystem.h>
 #include <commctrl.h>
 
 #include <functional>
@@ -62,6 +63,9 @@ bool ThirtyTwoBitProcessesRun();
 #define SKIP_WITHOUT_32BIT()                                                                       \
     if (!ThirtyTwoBitProcessesRun())                                                               \
     GTEST_SKIP() << "needs a 32-bit process, which this machine cannot run"
+
+// A playback write as a device gone from under the stream answers it.
+MMRESULT WINAPI RefusedWrite(HWAVEOUT, LPWAVEHDR, UINT);
 
 class WinTest : public ::testing::Test {
   protected:
