@@ -3,7 +3,7 @@
 // exit status 1 and the reason on stderr when it cannot be done:
 //   wait MS [TITLE]   the main window, or the message box TITLE (printing its text)
 //   dismiss TITLE     the box's OK button (Escape without one)   hidden MS   never shown
-//   window (visible, iconic, position, size) | close | minimise
+//   window (visible, iconic, position, size) | title | close | minimise
 //   system-menu       the last item of the main window's system menu, opened as Alt+Space does
 //   text ID [TITLE]   a control's text, in the main window or the box TITLE
 //   enabled ID | click ID [TITLE] | set-text ID TEXT [TITLE] | scroll ID POS (a drag ending there)
@@ -204,6 +204,9 @@ bool Run(std::vector<std::wstring> a) {
                      L" y=" + std::to_wstring(r.top) + L" width=" +
                      std::to_wstring(r.right - r.left) + L" height=" +
                      std::to_wstring(r.bottom - r.top));
+    }
+    if (c == L"title") {
+        return Print(TextOf(w));
     }
     if (c == L"system-command") {
         return PostMessageW(w, WM_SYSCOMMAND, _wtoi(a[1].c_str()), 0) != FALSE;

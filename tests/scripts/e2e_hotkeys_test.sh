@@ -9,9 +9,10 @@ TONE=450 RECORDED_S=6.5
 
 # A short buffer in the sound server, as e2e_audio's: what the program writes is heard soon.
 pacat --playback --raw -d spk --latency-msec=20 /dev/zero > /dev/null 2>&1 & E2E_PIDS+=($!)
+# The low-delay path a streamer picks: the endpoints, at the engine's period.
 slot() {  # index, more lines
-  printf '%s\n' "[Settings0$1]" BufferSize=20 "WaveInCapsName=Monitor of TestMic" \
-    "WaveOutCapsName=TestSpeaker" "${@:2}"
+  printf '%s\n' "[Settings0$1]" BufferSize=10 "WaveInCapsName=WASAPI: Monitor of TestMic" \
+    "WaveOutCapsName=WASAPI: TestSpeaker" "${@:2}"
 }
 mapfile -t LINES < <(slot 0 AutoRestart=1; slot 1 FreqRatio=-200;
   printf '%s\n' "[Kawauso04]" "HotkeySlot1=Ctrl+Alt+1" "HotkeyMute=Ctrl+Alt+M")
@@ -30,6 +31,17 @@ sleep 1.5; MUTED=$(at); xdotool key ctrl+alt+m
 sleep 1; UNMUTED=$(at); xdotool key ctrl+alt+m
 sleep 2; record_stop
 FOCUSED=$(xdotool getwindowfocus)
+# A second copy of the program, with the same hotkeys: the first holds them, so the second's
+# are refused and a balloon says so; the first keeps them.
+FIRST_DIR=$PROGRAM_DIR FIRST_PID=$PROGRAM_PID
+new_instance second "${LINES[@]}"
+start_program
+in_second() { KAWAUSO_DRIVER_DIR="$(winepath -w "$W/second")" drive "$@"; }
+check "a second copy's hotkeys are refused with a balloon, the first's go on" eval \
+  'in_second wait 30000 && eventually 10 says 1 balloon && xdotool key ctrl+alt+m &&
+   KAWAUSO_DRIVER_DIR="$(winepath -w "$FIRST_DIR")" eventually 5 says "Kawauso04 (ミュート中)" title'
+in_second close && exited
+PROGRAM_DIR=$FIRST_DIR PROGRAM_PID=$FIRST_PID
 close_program
 
 analyze pitch_at "$W/keys.raw" $((TONE * 2)) "$SWITCHED"; PITCHED=$(field "$AOUT" at_s)
