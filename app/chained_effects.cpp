@@ -122,6 +122,17 @@ void UnloadChainedEffects() {
     chained.clear();
 }
 
+std::vector<PublishedLink> PublishedChain() {
+    std::vector<PublishedLink> links;
+    if (EffectHandle* first = LiveFirstEffectForBlocks()) {
+        links.push_back({FileNameOf(currentSlot->VstPath), first});
+    }
+    for (const ChainedLive& effect : chained) {
+        links.push_back({FileNameOf(effect.path.c_str()), effect.handle});
+    }
+    return links;
+}
+
 void PublishLiveChain() {
     ChainLink links[MAX_CHAIN_EFFECTS];
     uint32_t count = 0;

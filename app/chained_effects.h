@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "settings/settings_slot.h"
 
@@ -36,6 +37,14 @@ bool TakeOutFaultedChainedEffects(SettingsSlot& slot, std::wstring& named);
 void KeepChainedEffectStates(const SettingsSlot& slot, int32_t slotIndex);
 
 uint32_t ChainedEffectCount();
+
+// The effects the blocks go through as PublishLiveChain gives them, by link index: each one's
+// file name and handle (for the monitor's figures per effect).
+struct PublishedLink {
+    std::wstring name;
+    EffectHandle* handle;
+};
+std::vector<PublishedLink> PublishedChain();
 
 // For the About box, a line for each of the slot's chained effects: its position, its file
 // name, how often it was taken out since the program started and its late blocks now.

@@ -4,6 +4,7 @@
 #include "app/chain_window.h"
 #include "app/hotkey_window.h"
 #include "app/isolation_menu.h"
+#include "app/monitor_window.h"
 #include "app/live_switches.h"
 #include "app/run_at_logon.h"
 #include "app/texts.h"
@@ -26,6 +27,7 @@ void AddLanguageItem(HWND window) {
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AddIsolationItem(window); // English stays the last item, where the user found it
     AppendMenuW(menu, MF_STRING, ID_CHAIN, Text(TEXT_CHAIN_ITEM));
+    AppendMenuW(menu, MF_STRING, ID_MONITOR, Text(TEXT_MONITOR_TITLE));
     AppendMenuW(menu, MF_STRING, ID_HOTKEYS, Text(TEXT_HOTKEYS_ITEM));
     AddRunAtLogonItem(window);
     AppendMenuW(menu, MF_STRING | CheckFor(ShownLanguage()), ID_ENGLISH, ENGLISH_ITEM);
@@ -44,5 +46,6 @@ INT_PTR SwitchLanguage(HWND window) {
     SaveLanguage(next);
     RefreshChainWindow();
     RefreshHotkeyWindow();
+    RefreshMonitorWindow();
     return TRUE;
 }

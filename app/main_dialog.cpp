@@ -8,6 +8,7 @@
 #include "app/isolation_menu.h"
 #include "app/language_menu.h"
 #include "app/live_effect.h"
+#include "app/monitor_window.h"
 #include "app/plugin_commands.h"
 #include "app/run_at_logon.h"
 #include "app/stream_commands.h"
@@ -50,6 +51,10 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         }
         if (wParam == ID_ISOLATE) {
             return ToggleIsolation(window);
+        }
+        if (wParam == ID_MONITOR) {
+            OpenMonitorWindow(window);
+            return TRUE;
         }
         if (wParam == ID_HOTKEYS) {
             OpenHotkeyWindow(window);

@@ -125,6 +125,20 @@ constexpr Entry TEXTS[] = {
      L"These hotkeys are held by another program and do nothing here; choose others under "
      L"\"Hotkeys...\" in the window's menu:"},
     {TEXT_CANCEL, L"キャンセル", L"Cancel"},
+    {TEXT_MONITOR_TITLE, L"モニター", L"Monitor"},
+    {TEXT_MONITOR_LEVEL, L"%ls %ls: ピーク %ls / RMS %ls dBFS（保持 %ls）%ls",
+     L"%ls %ls: peak %ls / RMS %ls dBFS (held %ls)%ls"},
+    {TEXT_MONITOR_INPUT, L"入力", L"In"},
+    {TEXT_MONITOR_OUTPUT, L"出力", L"Out"},
+    {TEXT_MONITOR_LEFT, L"左", L"L"},
+    {TEXT_MONITOR_RIGHT, L"右", L"R"},
+    {TEXT_MONITOR_CLIP, L"  クリップ", L"  clip"},
+    {TEXT_MONITOR_DELAY, L"このプログラムの遅延: %.1f ms（入力 %.1f + キューと出力 %.1f）",
+     L"This program's delay: %.1f ms (capture %.1f + queue and playback %.1f)"},
+    {TEXT_MONITOR_DRIFT, L"クロック補正: %+.1f ppm / 出力待ち %.1f ms（目標 %.1f ms）",
+     L"Clock correction: %+.1f ppm / on its way %.1f ms (target %.1f ms)"},
+    {TEXT_MONITOR_EFFECT, L"%d. %ls: 平均 %.0f %% / 最大 %.0f %% / 遅れ %u 回",
+     L"%d. %ls: %.0f %% on average / %.0f %% at most / late %u"},
 };
 
 constexpr bool InIdOrder() {

@@ -77,6 +77,16 @@ enum TextId {
     TEXT_HOTKEY_IN_USE,   // beside a row whose combination was refused
     TEXT_HOTKEYS_REFUSED, // the refused combinations follow it, a line each
     TEXT_CANCEL,
+    TEXT_MONITOR_TITLE, // and the system menu's item
+    TEXT_MONITOR_LEVEL, // a format: where, side, peak, RMS, held peak (dBFS), the clip mark
+    TEXT_MONITOR_INPUT,
+    TEXT_MONITOR_OUTPUT,
+    TEXT_MONITOR_LEFT,
+    TEXT_MONITOR_RIGHT,
+    TEXT_MONITOR_CLIP,
+    TEXT_MONITOR_DELAY,  // a format: the whole, the capture's, the queue's and playback's (ms)
+    TEXT_MONITOR_DRIFT,  // a format: ppm, the frames on their way and the target (ms)
+    TEXT_MONITOR_EFFECT, // a format: position, file name, average and worst share (%), late
     TEXT_COUNT
 };
 

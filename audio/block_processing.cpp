@@ -1,12 +1,14 @@
 #include "audio/block_processing.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "audio/audio_format.h"
 #include "audio/engine_state.h"
 #include "audio/fade_ramp.h"
 #include "audio/mute_ramp.h"
+#include "audio/stream_meters.h"
 #include "audio/pitch_stage.h"
 #include "plugin/effect_handle.h"
 #include "plugin/plugin_call_watch.h"
@@ -191,7 +193,14 @@ bool ThroughEffects(EffectHandle* handle, uint32_t index, LinkFade fade, PluginC
     bool processed = false;
     for (; handle != nullptr; handle = BeginNextEffect(index, fade, call)) {
         handle->setHostValues(handle, values);
-        if (handle->process(handle, in, out, frames)) {
+        const auto called = std::chrono::steady_clock::now();
+        const bool gaveAnswer = handle->process(handle, in, out, frames);
+        MeterEffect(index - 1,
+                    static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                              std::chrono::steady_clock::now() - called)
+                                              .count()),
+                    frames);
+        if (gaveAnswer) {
             FadeLink(fade, in, out, frames);
             float* const answered = out;
             out = in;
@@ -258,6 +267,7 @@ bool ProcessBlock(const int16_t* input, uint32_t byteCount, int16_t* output) {
     }
     ApplyFadeRamp(output, samples);
     ApplyMuteRamp(output, samples);
+    MeterBlock(input, output, samples);
     if (clipFlag != 0) {
         lastClipTick.store(TickCount());
     }

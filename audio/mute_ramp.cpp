@@ -14,7 +14,7 @@ constexpr int32_t OUT_STEP = FADE_IN_FRAMES / FADE_OUT_FRAMES;
 static_assert(FADE_IN_FRAMES % FADE_OUT_FRAMES == 0, "the fade-out's step is whole");
 
 std::atomic<bool> muteWanted{false};
-int32_t level = FULL_LEVEL; // audio thread only
+int32_t muteLevel = FULL_LEVEL; // audio thread only
 
 } // namespace
 
@@ -28,18 +28,18 @@ bool OutputMuted() {
 
 void ApplyMuteRamp(int16_t* buffer, uint32_t samples) {
     const bool muted = muteWanted.load(std::memory_order_relaxed);
-    if (!muted && level == FULL_LEVEL) {
+    if (!muted && muteLevel == FULL_LEVEL) {
         return;
     }
     for (uint32_t i = 0; i + 1 < samples; i += 2) {
-        level = muted ? (level > OUT_STEP ? level - OUT_STEP : 0)
-                      : (level < FULL_LEVEL ? level + 1 : FULL_LEVEL);
-        buffer[i] = static_cast<int16_t>(buffer[i] * level / FULL_LEVEL);
-        buffer[i + 1] = static_cast<int16_t>(buffer[i + 1] * level / FULL_LEVEL);
+        muteLevel = muted ? (muteLevel > OUT_STEP ? muteLevel - OUT_STEP : 0)
+                          : (muteLevel < FULL_LEVEL ? muteLevel + 1 : FULL_LEVEL);
+        buffer[i] = static_cast<int16_t>(buffer[i] * muteLevel / FULL_LEVEL);
+        buffer[i + 1] = static_cast<int16_t>(buffer[i + 1] * muteLevel / FULL_LEVEL);
     }
 }
 
 void ResetMuteRamp() {
     muteWanted.store(false);
-    level = FULL_LEVEL;
+    muteLevel = FULL_LEVEL;
 }

@@ -4,6 +4,7 @@
 // buffer at once. There is no queue of our own on top of the system's (the playback queue only
 // says how many frames go in): that is the latency WinMM cannot give.
 #include "audio/stream_backend.h"
+#include "audio/stream_meters.h"
 
 #include <windows.h>
 #include <audioclient.h>
@@ -216,8 +217,9 @@ void WriteRender(WasapiRun& self, const int16_t* block, UINT32 frames) {
         }
         padding += silence;
     }
-    const UINT32 out =
-        self.base.queue.Process(block, frames, Held(self, padding), self.queueOutput);
+    const uint32_t held = Held(self, padding);
+    const UINT32 out = self.base.queue.Process(block, frames, held, self.queueOutput);
+    MeterQueue({held, self.base.queue.TargetFrames(), self.base.queue.ClockRatioPpm(), frames});
     if (self.base.queue.SplicedFrames() != 0 || self.renderFrames - padding < out) {
         CountOverrun(self.base);
     }

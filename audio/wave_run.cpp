@@ -4,6 +4,7 @@
 
 #include "audio/block_processing.h"
 #include "audio/engine_state.h"
+#include "audio/stream_meters.h"
 #include "platform/platform.h"
 
 namespace {
@@ -73,6 +74,7 @@ int WritePlayback(WaveRun& run, int index, uint32_t bytes, uint32_t now) {
         return index;
     }
     const uint32_t out = run.base.queue.Process(run.processed, frames, held, run.playback[index]);
+    MeterQueue({held, run.base.queue.TargetFrames(), run.base.queue.ClockRatioPpm(), frames});
     if (run.base.queue.SplicedFrames() != 0) {
         CountOverrun(run.base);
     }

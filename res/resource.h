@@ -8,6 +8,7 @@
 #define IDD_ABOUT 106
 #define IDD_CHAIN 107
 #define IDD_HOTKEYS 108
+#define IDD_MONITOR 109
 
 #define IDC_WAVEIN 1001
 #define IDC_WAVEOUT 1002
@@ -41,6 +42,18 @@
 #define IDC_HOTKEY_FIRST 1100       // the hotkeys window's rows: the control of action i is + i,
 #define IDC_HOTKEY_LABEL_FIRST 1120 // its label
 #define IDC_HOTKEY_STATE_FIRST 1140 // and what is said of it
+#define IDC_MON_INPUT_L 1160
+#define IDC_MON_INPUT_R 1161
+#define IDC_MON_OUTPUT_L 1162
+#define IDC_MON_OUTPUT_R 1163
+#define IDC_MON_INPUT_L_BAR 1164
+#define IDC_MON_INPUT_R_BAR 1165
+#define IDC_MON_OUTPUT_L_BAR 1166
+#define IDC_MON_OUTPUT_R_BAR 1167
+#define IDC_MON_DELAY 1168
+#define IDC_MON_DRIFT 1169
+#define IDC_MON_EFFECTS 1170
+#define IDC_MON_COUNTERS 1171
 
 #define ID_START 40003
 #define ID_STOP 40004
@@ -72,3 +85,4 @@
 #define ID_CHAIN 0x0130
 #define ID_RUN_AT_LOGON 0x0140
 #define ID_HOTKEYS 0x0150
+#define ID_MONITOR 0x0160

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
+#include <string>
 #include <vector>
 
 #include "settings/file_bytes.h"
@@ -53,6 +54,8 @@ void ChainedKey(const wchar_t* key, int32_t chained, wchar_t (&out)[CHAINED_KEY_
 // they were.
 const wchar_t PROGRAM_SECTION[] = L"Kawauso04";
 const wchar_t KEY_LANGUAGE[] = L"Language";
+const wchar_t KEY_MONITOR_X[] = L"MonitorPosX";
+const wchar_t KEY_MONITOR_Y[] = L"MonitorPosY";
 const wchar_t LANGUAGE_ENGLISH[] = L"en";
 constexpr DWORD LANGUAGE_READ_UNITS = 8;
 constexpr DWORD SECTION_READ_UNITS = 4; // enough to tell an empty section from another
@@ -523,6 +526,35 @@ void SaveLanguage(Language language) {
     }
     HANDLE lock = LockSettingsFile(iniPath);
     WriteProgramKey(KEY_LANGUAGE, language == Language::English ? LANGUAGE_ENGLISH : nullptr);
+    UnlockSettingsFile(lock);
+}
+
+bool LoadMonitorPosition(int32_t& x, int32_t& y) {
+    HANDLE lock = LockSettingsFile(iniPath);
+    wchar_t across[HOTKEY_READ_UNITS], down[HOTKEY_READ_UNITS];
+    ReadText(PROGRAM_SECTION, KEY_MONITOR_X, DEFAULT_TEXT, across, HOTKEY_READ_UNITS);
+    ReadText(PROGRAM_SECTION, KEY_MONITOR_Y, DEFAULT_TEXT, down, HOTKEY_READ_UNITS);
+    UnlockSettingsFile(lock);
+    wchar_t* endX = nullptr;
+    wchar_t* endY = nullptr;
+    const long readX = std::wcstol(across, &endX, 10);
+    const long readY = std::wcstol(down, &endY, 10);
+    if (across[0] == L'\0' || down[0] == L'\0' || *endX != L'\0' || *endY != L'\0' ||
+        readX < INT16_MIN || readX > INT16_MAX || readY < INT16_MIN || readY > INT16_MAX) {
+        return false; // a screen position fits 16 bits; anything else is no position
+    }
+    x = static_cast<int32_t>(readX);
+    y = static_cast<int32_t>(readY);
+    return true;
+}
+
+void SaveMonitorPosition(int32_t x, int32_t y) {
+    if (iniPath[0] == L'\0') {
+        return;
+    }
+    HANDLE lock = LockSettingsFile(iniPath);
+    WriteProgramKey(KEY_MONITOR_X, std::to_wstring(x).c_str());
+    WriteProgramKey(KEY_MONITOR_Y, std::to_wstring(y).c_str());
     UnlockSettingsFile(lock);
 }
 

@@ -5,6 +5,8 @@
 // of the program never interleave their reads and writes of it.
 #pragma once
 
+#include <cstdint>
+
 #include "settings/hotkey_text.h"
 
 // Fills iniPath with the executable's directory followed by KaWUmi.ini. When the
@@ -38,3 +40,8 @@ void LoadHotkeys(Hotkey (&hotkeys)[HOTKEY_ACTIONS]);
 // Writes each set one and removes each unset one (and the section once nothing is left in it):
 // a file that never had a hotkey stays byte for byte as it was. A read-only file is left as it is.
 void SaveHotkeys(const Hotkey (&hotkeys)[HOTKEY_ACTIONS]);
+
+// The monitor window's place on the screen (MonitorPosX, MonitorPosY), kept once it was opened;
+// false while never kept (or unreadable).
+bool LoadMonitorPosition(int32_t& x, int32_t& y);
+void SaveMonitorPosition(int32_t x, int32_t y);

@@ -9,6 +9,7 @@
 #include "audio/drift_corrector.h"
 #include "audio/engine_state.h"
 #include "audio/slider_tables.h"
+#include "audio/stream_meters.h"
 #include "plugin/effect_handle.h"
 #include "plugin/plugin_bridge.h"
 #include "plugin/plugin_host.h"
@@ -32,6 +33,20 @@ void RunStage(benchmark::State& state, uint32_t frames, bool apart) {
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * in.size()));
     LockDestroy(&EngineLock);
+}
+
+// What the blocks tell the monitor, alone: a 10 ms block's levels in and out (the part of the
+// block path that is the monitor's; the reader's takes are on the window's thread).
+void RunMeters(benchmark::State& state) {
+    std::vector<int16_t> in(2 * 441), out(in.size());
+    for (size_t i = 0; i < in.size(); ++i) {
+        in[i] = out[i] = static_cast<int16_t>(9000 * std::sin(0.03 * static_cast<double>(i)));
+    }
+    for (auto _ : state) {
+        MeterBlock(in.data(), out.data(), static_cast<uint32_t>(in.size()));
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * in.size()));
 }
 
 // What the host adds around an effect that does nothing itself, and with outputs full of NaN,
@@ -118,6 +133,7 @@ const bool REGISTERED = [] {
     benchmark::RegisterBenchmark("BridgeCopyThrough", RunBridge, "copy_through");
     benchmark::RegisterBenchmark("BridgeHostileOutput", RunBridge, "hostile");
     benchmark::RegisterBenchmark("ChainOfCopies", RunChain)->ArgName("effects")->Arg(1)->Arg(8);
+    benchmark::RegisterBenchmark("MeterBlock", RunMeters);
     return true;
 }();
 

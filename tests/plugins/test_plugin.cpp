@@ -42,6 +42,7 @@ constexpr int COUNTER_FAULT_BLOCK = 250;
 constexpr unsigned STALL_MS = 1500;
 // heavy_blocks takes this share of each block's own length (in percent).
 constexpr long long HEAVY_PERCENT = 70;
+constexpr long long HALF_PERCENT = 50; // half_blocks: what the monitor is to show as half
 
 char variant[NAME_CHARS];
 char logPath[PATH_CHARS];   // "<module path>.log", for modules under ASCII paths
@@ -370,8 +371,9 @@ void VST_CALL Process(AEffect* self, float** inputs, float** outputs, int32_t fr
     while (Is("stall_calls") && stalling) {
         SleepMs(1);
     }
-    if (Is("heavy_blocks")) { // most of the block's own time, every block
-        const long long us = frames * 100LL * HEAVY_PERCENT / 441; // of 1e6 / 44100 us a frame
+    if (Is("heavy_blocks") || Is("half_blocks")) { // most or half of the block's own time
+        const long long percent = Is("heavy_blocks") ? HEAVY_PERCENT : HALF_PERCENT;
+        const long long us = frames * 100LL * percent / 441; // of 1e6 / 44100 us a frame
         const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(us);
         SleepMs(static_cast<unsigned>(us / 1000 > 1 ? us / 1000 - 1 : 0)); // the rest spun
         while (std::chrono::steady_clock::now() < until) {

@@ -64,6 +64,7 @@ kill "$FEED_PID"
 # The clicks through the program, each paired with its copy: the delays.
 record_start spk "$W/clicks-heard.raw"; pacat --raw -d both "$W/clicks.raw"; sleep 0.5; record_stop
 analyze latency "$W/clicks-heard.raw" 0.3 300; echo "  delay from capture to playback: $AOUT"
+CLICK_DELAY_MS=$(field "$AOUT" median_ms)
 check "clicks come through each once, 10-300 ms later" eval \
   '[ "$(field "$AOUT" pairs)" -ge 6 ] && within "$(field "$AOUT" median_ms)" 10 300'
 
@@ -115,3 +116,32 @@ check "a chain changed while streaming: each change made and kept, no block thro
    [ "$(field "$STAGED" of_ms)" -ge 1500 ] && [ "$(field "$STAGED" longest_staged_ms)" -le 5 ] &&
    within "$(field "$CHAIN_DROPOUTS" longest_gap_ms)" 0 $GAP_ALLOWED_MS'
 kill "$FEED_PID"
+
+# The monitor while a -6 dBFS tone streams at 20 ms: each channel's peak reads -6 dBFS and its
+# RMS 3 dB less, at the input and at the output (the slot at unity); the program's own delay it
+# shows is a part of the whole delay the clicks measured above.
+MONITOR="モニター" ID_MONITOR=352 IDC_MON_INPUT_L=1160 IDC_MON_OUTPUT_L=1162 IDC_MON_OUTPUT_R=1163
+IDC_MON_DELAY=1168
+feed_tone $((TONE + 1)) 30 -6.02  # a file of its own: the fed tone's level differs
+new_instance monitor "[Settings00]" "BufferSize=20" "WaveInCapsName=Monitor of TestMic" \
+  "WaveOutCapsName=TestSpeaker" AutoRestart=1
+start_program && drive wait 30000 && sleep 3 && drive system-command $ID_MONITOR &&
+  drive wait 5000 "$MONITOR" && sleep 1
+reads() {  # control, what ("ピーク" or "RMS"), low, high
+  drive text "$1" "$MONITOR" || return 1
+  local value; value=$(sed -n "s/.*$2 \([-0-9.]*\).*/\1/p" <<< "$OUT")
+  within "$value" "$3" "$4" || { echo "  $1: $OUT"; return 1; }
+}
+levels_read() {
+  local id
+  for id in $IDC_MON_INPUT_L $IDC_MON_OUTPUT_L $IDC_MON_OUTPUT_R; do
+    reads $id ピーク -6.5 -5.5 && reads $id RMS -9.5 -8.5 || return 1
+  done
+}
+check "the monitor reads a -6 dBFS tone as -6 dBFS peak and -9 dBFS RMS, in and out" levels_read
+drive text $IDC_MON_DELAY "$MONITOR"; SHOWN_DELAY=$OUT
+echo "  monitor: $SHOWN_DELAY; the clicks' whole delay: median $CLICK_DELAY_MS ms"
+check "the monitor's delay is a part of the whole delay the clicks measured" eval \
+  'within "$(sed -n "s/^[^0-9]*\([0-9.]*\) ms.*/\1/p" <<< "$SHOWN_DELAY")" 1 "$CLICK_DELAY_MS"'
+kill "$FEED_PID"
+close_program

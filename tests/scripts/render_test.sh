@@ -127,3 +127,27 @@ through_pipe() {
 }
 check "OUT a pipe: the sound goes through it, the pipe stays" through_pipe
 check "OUT /dev/null: written into, still a device" eval 'render native $T /dev/null && [ -c /dev/null ]'
+
+# --stats: what the monitor shows, for the whole render. A -6 dBFS tone reads -6 at its peak and
+# 3 dB less as RMS, in and out; silence reads the floor; ten times the volume clips at 0 dBFS
+# (its RMS near the peak, a clipped sine being almost a square);
+# an effect that takes half of each block's time reads about half.
+sox -n -r 44100 -b 16 -c 2 -e signed $W/six.wav synth 2 sine 450 gain -6.02
+sox -D -n -r 44100 -b 16 -c 2 -e signed $W/silence.wav trim 0 1  # no dither: zeros
+stat_of() { sed -n "s/^$1: .*$2 \([-0-9.]*\) \([-0-9.]*\).*/\1 \2/p" $W/err.txt; }  # line, what
+both_within() { local a b; read -r a b <<< "$1"; within "$a" "$2" "$3" && within "$b" "$2" "$3"; }
+stats_read() {  # build, level, peak low, high, rms low, high, render args...
+  render $1 --stats --no-fade "${@:7}" $O && both_within "$(stat_of $2 'peak')" $3 $4 &&
+    both_within "$(stat_of $2 'rms')" $5 $6 || { echo "  $1: $(grep -E '^(input|output)' $W/err.txt | tr '\n' ' ')"; false; }
+}
+each_build "native win64" "--stats: a -6 dBFS tone reads -6 dBFS at its peak, -9 as RMS, at the output" \
+  stats_read output -6.5 -5.5 -9.5 -8.5 $W/six.wav
+check "--stats: silence reads the floor (native)" stats_read native input -120 -120 -120 -120 $W/silence.wav
+check "--stats: ten times the volume clips at 0 dBFS, almost a square (native)" \
+  stats_read native output -0.1 0 -1 0 --volume -100 $W/six.wav
+half_share() {  # build
+  render $1 --stats --buffer-ms 20 $(expand $1 "--plugin @P/half_blocks.@X") $T $O &&
+    within "$(sed -n 's/^effect 1: \([0-9.]*\) %.*/\1/p' $W/err.txt)" 45 60 ||
+    { echo "  $1: $(grep '^effect' $W/err.txt)"; false; }
+}
+each_build "native win64" "--stats: an effect that takes half of each block reads 45-60 % of it" half_share

@@ -511,6 +511,7 @@ TEST_F(SettingsFile, TheUserGuideNamesTheProgramsKeysOptionsAndTheSectionsMessag
         h = {'K', HOTKEY_CONTROL};
     }
     SaveHotkeys(hotkeys);
+    SaveMonitorPosition(40, 50);
     std::map<std::string, int> writtenKeys;
     for (const wchar_t* section : {L"Settings00", L"Kawauso04"}) {
         wchar_t names[1024] = L"";

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "audio/block_processing.h"
 #include "audio/engine_state.h"
 #include "audio/slider_tables.h"
+#include "audio/stream_meters.h"
 #include "platform/platform.h"
 #include "plugin/plugin_host.h"
 #include "plugin/plugin_state.h"
@@ -35,11 +37,30 @@ constexpr int EXIT_RUN_ERROR = 3;
 constexpr unsigned HANG_MS = 5000;            // a block that has not returned by then never will
 constexpr size_t MAX_KEPT_PATH_UNITS = 32768; // the longest path Windows knows, in UTF-16 units
 
+// The monitor's figures of the whole render, on standard error beside the clipped blocks.
+void PrintStats(const MeterReading& reading, size_t effects) {
+    const auto level = [](const char* where, const ChannelLevel* channels) {
+        std::fprintf(stderr, "%s: peak %.1f %.1f dBFS, rms %.1f %.1f dBFS\n", where,
+                     LevelDb(channels[0].peak / 32768.0), LevelDb(channels[1].peak / 32768.0),
+                     LevelDb(std::sqrt(channels[0].meanSquare)),
+                     LevelDb(std::sqrt(channels[1].meanSquare)));
+    };
+    level("input", reading.input);
+    level("output", reading.output);
+    for (size_t e = 0; e < effects; ++e) {
+        const EffectTime& time = reading.effects[e];
+        std::fprintf(
+            stderr,
+            "effect %zu: %.1f %% of its blocks' time on average, %.1f %% at most (%u blocks)\n",
+            e + 1, 100.0 * time.share, 100.0 * time.worstShare, time.blocks);
+    }
+}
+
 const char USAGE[] =
     "usage: kawauso-render [--pitch P] [--volume V] [--buffer-ms MS] [--no-fade]\n"
     "                      [--plugin PATH [--plugin-state FILE] [--isolated]]... [--block-ahead]\n"
     "                      [--clock-skew-ppm N [--stream wasapi|winmm] [--no-clock-noise]]\n"
-    "                      IN.wav OUT.wav\n"
+    "                      [--stats] IN.wav OUT.wav\n"
     "  --pitch P       pitch slider position, -200 (octave up) .. 200 (octave down); default 0\n"
     "  --volume V      volume slider position, -100 (x10) .. 100 (x0.1); default 0\n"
     "  --buffer-ms MS  buffer length in milliseconds, 10 .. 10000; default 50\n"
@@ -64,6 +85,8 @@ const char USAGE[] =
     "  --stream S      the system whose queue and fill reading are simulated: wasapi (default,\n"
     "                  the buffer a period) or winmm (the buffer a header)\n"
     "  --no-clock-noise  wake-ups on time, fill readings exact, headers given back at once\n"
+    "  --stats         print at the end what the monitor shows: each channel's peak and RMS in\n"
+    "                  dBFS at the input and the output, each effect's time of its blocks\n"
     "IN.wav must be PCM, 44100 Hz, 16 bits, 2 channels; OUT.wav gets the same length (but for\n"
     "a clock skew).\n";
 
@@ -218,6 +241,7 @@ int RunRender(int argc, char** argv) {
     bool skewed = false;
     ClockStream stream = ClockStream::Wasapi;
     bool clockNoise = true;
+    bool stats = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         const char* next = (i + 1 < argc) ? argv[i + 1] : nullptr;
@@ -281,6 +305,8 @@ int RunRender(int argc, char** argv) {
             ++i;
         } else if (std::strcmp(arg, "--no-clock-noise") == 0) {
             clockNoise = false;
+        } else if (std::strcmp(arg, "--stats") == 0) {
+            stats = true;
         } else if (std::strcmp(arg, "--no-fade") == 0) {
             options.fadeIn = false;
         } else if (arg[0] == '-' && arg[1] != '\0') {
@@ -324,6 +350,7 @@ int RunRender(int argc, char** argv) {
     uint32_t clippedBlocks = 0;
     std::vector<int16_t> output;
     RenderFault fault;
+    TakeMeterReading(); // from this render's first block
     // A host process's every wait has its limit already; only an effect in this process
     // needs the watch.
     const bool rendered = RenderIsolated(options)
@@ -340,6 +367,9 @@ int RunRender(int argc, char** argv) {
         return EXIT_RUN_ERROR;
     }
     std::fprintf(stderr, "clipped blocks: %u\n", clippedBlocks);
+    if (stats) {
+        PrintStats(TakeMeterReading(), options.effects.size());
+    }
     return 0;
 }
 
