@@ -94,7 +94,7 @@ void ShowQueue() {
     }
     SetDlgItemTextW(monitor.window, IDC_MON_DELAY, line);
     if (queue.captureFrames != 0) {
-        std::swprintf(line, LINE_UNITS, Text(TEXT_MONITOR_DRIFT), queue.ratioPpm,
+        std::swprintf(line, LINE_UNITS, Text(TEXT_MONITOR_DRIFT), queue.skewPpm, queue.ratioPpm,
                       queue.heldFrames * 1000.0 / 44100, queue.targetFrames * 1000.0 / 44100);
     }
     SetDlgItemTextW(monitor.window, IDC_MON_DRIFT, line);

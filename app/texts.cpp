@@ -135,8 +135,8 @@ constexpr Entry TEXTS[] = {
     {TEXT_MONITOR_CLIP, L"  クリップ", L"  clip"},
     {TEXT_MONITOR_DELAY, L"このプログラムの遅延: %.1f ms（入力 %.1f + キューと出力 %.1f）",
      L"This program's delay: %.1f ms (capture %.1f + queue and playback %.1f)"},
-    {TEXT_MONITOR_DRIFT, L"クロック補正: %+.1f ppm / 出力待ち %.1f ms（目標 %.1f ms）",
-     L"Clock correction: %+.1f ppm / on its way %.1f ms (target %.1f ms)"},
+    {TEXT_MONITOR_DRIFT, L"クロックのずれ %+.1f / 補正 %+.1f ppm、出力待ち %.1f ms（目標 %.1f）",
+     L"Clock drift %+.1f / correction %+.1f ppm, queue %.1f ms (target %.1f)"},
     {TEXT_MONITOR_EFFECT, L"%d. %ls: 平均 %.0f %% / 最大 %.0f %% / 遅れ %u 回",
      L"%d. %ls: %.0f %% on average / %.0f %% at most / late %u"},
 };

@@ -85,7 +85,8 @@ enum TextId {
     TEXT_MONITOR_RIGHT,
     TEXT_MONITOR_CLIP,
     TEXT_MONITOR_DELAY,  // a format: the whole, the capture's, the queue's and playback's (ms)
-    TEXT_MONITOR_DRIFT,  // a format: ppm, the frames on their way and the target (ms)
+    TEXT_MONITOR_DRIFT,  // a format: the skew and the correction (ppm), what is on its way and
+                         // the target (ms)
     TEXT_MONITOR_EFFECT, // a format: position, file name, average and worst share (%), late
     TEXT_COUNT
 };

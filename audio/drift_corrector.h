@@ -52,6 +52,8 @@ class DriftCorrector {
     // How much faster the capture clock runs than the playback clock, as estimated (while
     // bypassed too): the slope of the fill it would have left alone.
     double ClockRatioPpm() const;
+    // The ratio it resamples by now, as ppm of input beyond output (0 while bypassed).
+    double AppliedPpm() const { return (resampler_.Ratio() - 1.0) * 1e6; }
     // True while every frame has been copied unchanged.
     bool Bypassed() const { return resampler_.Bypassed(); }
     // The fill to hold from now on is frames more (fewer when negative).

@@ -64,15 +64,20 @@ ChannelLevel TakeChannel(ChannelSums& sums, uint64_t frames) {
 
 // The queue's latest words; the ratio in thousandths of a ppm.
 std::atomic<uint32_t> queueHeld{0}, queueTarget{0}, queueCapture{0};
-std::atomic<int32_t> queueRatioMilliPpm{0};
+std::atomic<int32_t> queueRatioMilliPpm{0}, queueSkewMilliPpm{0};
+
+int32_t MilliPpm(double ppm) {
+    const double clamped = ppm > 1e6 ? 1e6 : ppm < -1e6 ? -1e6 : ppm; // an estimate may run wild
+    return static_cast<int32_t>(std::lround(clamped * 1000.0));
+}
 
 } // namespace
 
 void MeterQueue(const QueueReading& reading) {
     queueHeld.store(reading.heldFrames, std::memory_order_relaxed);
     queueTarget.store(reading.targetFrames, std::memory_order_relaxed);
-    queueRatioMilliPpm.store(static_cast<int32_t>(std::lround(reading.ratioPpm * 1000.0)),
-                             std::memory_order_relaxed);
+    queueRatioMilliPpm.store(MilliPpm(reading.ratioPpm), std::memory_order_relaxed);
+    queueSkewMilliPpm.store(MilliPpm(reading.skewPpm), std::memory_order_relaxed);
     queueCapture.store(reading.captureFrames, std::memory_order_release);
 }
 
@@ -82,6 +87,7 @@ QueueReading ReadQueueMeter() {
     reading.heldFrames = queueHeld.load(std::memory_order_relaxed);
     reading.targetFrames = queueTarget.load(std::memory_order_relaxed);
     reading.ratioPpm = queueRatioMilliPpm.load(std::memory_order_relaxed) / 1000.0;
+    reading.skewPpm = queueSkewMilliPpm.load(std::memory_order_relaxed) / 1000.0;
     return reading;
 }
 

@@ -43,7 +43,8 @@ MeterReading TakeMeterReading();
 struct QueueReading {
     uint32_t heldFrames = 0;
     uint32_t targetFrames = 0;
-    double ratioPpm = 0.0;
+    double skewPpm = 0.0;       // the corrector's estimate of how much faster capture runs
+    double ratioPpm = 0.0;      // the ratio it resamples by (0 while it leaves the sound alone)
     uint32_t captureFrames = 0; // 0: no stream has written yet
 };
 void MeterQueue(const QueueReading& reading);

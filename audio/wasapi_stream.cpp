@@ -219,7 +219,8 @@ void WriteRender(WasapiRun& self, const int16_t* block, UINT32 frames) {
     }
     const uint32_t held = Held(self, padding);
     const UINT32 out = self.base.queue.Process(block, frames, held, self.queueOutput);
-    MeterQueue({held, self.base.queue.TargetFrames(), self.base.queue.ClockRatioPpm(), frames});
+    MeterQueue({held, self.base.queue.TargetFrames(), self.base.queue.ClockRatioPpm(),
+                self.base.queue.AppliedPpm(), frames});
     if (self.base.queue.SplicedFrames() != 0 || self.renderFrames - padding < out) {
         CountOverrun(self.base);
     }

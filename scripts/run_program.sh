@@ -11,7 +11,9 @@
 # It writes demo/input.wav (the phrase as TestMic carried it), demo/output.wav (what the
 # program played) and demo/window.png (its window while streaming), then starts it once more
 # in English for demo/window-en.png, and prints one line with the frequencies measured in and
-# out. docs/window-ja.png and docs/window-en.png are these two pictures.
+# out. docs/window-ja.png and docs/window-en.png are these two pictures; demo/monitor.png and
+# monitor-en.png, the monitor window while the phrase plays, are docs/monitor-ja.png and
+# docs/monitor-en.png.
 #
 #   scripts/run_program.sh [--demo] [--out DIR] [--reuse-env] [program options...]
 #     --demo       the demonstration even with a display
@@ -148,11 +150,14 @@ start_streaming() {  # starts the program and waits until its stream plays
   fi
   sleep 2.5
 }
-picture() {  # file: the main window as the screen shows it (Wine's desktop at its top left)
-  drive window
+picture() {  # file[, title]: the main window (or the one titled so) as the screen shows it
+  drive window ${2:+"$2"}
   local size_at
   size_at=$(sed 's/.* x=\(-*[0-9]*\) y=\(-*[0-9]*\) width=\([0-9]*\) height=\([0-9]*\)/\3x\4+\1+\2/' <<< "$OUT")
   /usr/bin/import -window root -crop "$size_at" "$1" 2>/dev/null
+}
+monitor_picture() {  # file, title: the monitor window beside the main one, the phrase playing
+  drive system-command 352 && drive wait 5000 "$2" && sleep 1.2 && picture "$1" "$2"
 }
 close_program() {
   drive close
@@ -180,12 +185,18 @@ picture "$out_dir/window.png"
 kill "${recorder_pids[@]}" 2>/dev/null
 wait "${recorder_pids[@]}" 2>/dev/null
 recorder_pids=()
+play_phrase & phrase_pid=$!
+monitor_picture "$out_dir/monitor.png" "モニター"
+wait "$phrase_pid"
 close_program
 
 # The same window in English, for its picture.
 write_settings en
 start_streaming
 picture "$out_dir/window-en.png"
+play_phrase & phrase_pid=$!
+monitor_picture "$out_dir/monitor-en.png" "Monitor"
+wait "$phrase_pid"
 close_program
 
 sox -r 44100 -c 2 -b 16 -e signed -t raw "$work/input.raw" "$out_dir/input.wav" 2>/dev/null
@@ -195,7 +206,7 @@ centre_in=$(analyze centroid "$out_dir/input.wav")
 centre_out=$(analyze centroid "$out_dir/output.wav")
 freq_in=$(analyze freq "$out_dir/input.wav")
 freq_out=$(analyze freq "$out_dir/output.wav")
-for f in input.wav output.wav window.png window-en.png; do
+for f in input.wav output.wav window.png window-en.png monitor.png monitor-en.png; do
   if [ ! -s "$out_dir/$f" ]; then
     echo "run_program: $out_dir/$f was not written" >&2
     exit 1
@@ -205,4 +216,4 @@ rm -rf "$work"
 ratio=$(awk -v a="$centre_out" -v b="$centre_in" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "?" }')
 echo "demo: ${phrase_seconds} s of speech at pitch position $PITCH_POSITION (one octave up):" \
   "mean frequency ${centre_in} Hz in, ${centre_out} Hz out (x${ratio}); strongest line" \
-  "${freq_in} Hz in, ${freq_out} Hz out; wrote ${out_dir#$ROOT/}/input.wav, output.wav, window.png, window-en.png"
+  "${freq_in} Hz in, ${freq_out} Hz out; wrote ${out_dir#$ROOT/}/input.wav, output.wav, window.png, window-en.png, monitor.png, monitor-en.png"

@@ -3,7 +3,7 @@
 // exit status 1 and the reason on stderr when it cannot be done:
 //   wait MS [TITLE]   the main window, or the message box TITLE (printing its text)
 //   dismiss TITLE     the box's OK button (Escape without one)   hidden MS   never shown
-//   window (visible, iconic, position, size) | title | close | minimise
+//   window [TITLE] (visible, iconic, position, size) | title | close | minimise
 //   system-menu       the last item of the main window's system menu, opened as Alt+Space does
 //   text ID [TITLE]   a control's text, in the main window or the box TITLE
 //   enabled ID | click ID [TITLE] | set-text ID TEXT [TITLE] | scroll ID POS (a drag ending there)
@@ -150,7 +150,7 @@ bool Probe(HWND window, DWORD seconds) {
 // The window a command names, empty for the main window.
 std::wstring TitleArgument(const std::vector<std::wstring>& a) {
     const std::wstring& c = a[0];
-    if (c == L"dismiss") {
+    if (c == L"dismiss" || c == L"window") {
         return a[1];
     }
     if (c == L"wait" || c == L"text" || c == L"click" || c == L"press") {

@@ -151,3 +151,18 @@ half_share() {  # build
     { echo "  $1: $(grep '^effect' $W/err.txt)"; false; }
 }
 each_build "native win64" "--stats: an effect that takes half of each block reads 45-60 % of it" half_share
+# The monitor's drift figure follows the corrector: through a skew of +-200 ppm, the skew
+# --stats reads of the queue is the final ratio the skew prints, near the skew, and the
+# correction it resamples by stays within the corrector's +-1000 ppm.
+sox -n -r 44100 -b 16 -c 2 -e signed $W/long.wav synth 20 sine 450 gain -8  # the corrector acts
+drift_read() {  # ppm
+  render native --stats --clock-skew-ppm $1 $W/long.wav $O || return 1
+  local final shown applied
+  final=$(sed -n 's/^clock skew .*final ratio \([-+0-9.]*\) ppm.*/\1/p' $W/err.txt)
+  shown=$(sed -n 's/^queue: clock skew \([-+0-9.]*\) ppm.*/\1/p' $W/err.txt)
+  applied=$(sed -n 's/^queue: .*correction \([-+0-9.]*\) ppm.*/\1/p' $W/err.txt)
+  [ -n "$final" ] && [ "$final" = "$shown" ] && within "$final" "$(calc "$1 - 50")" "$(calc "$1 + 50")" &&
+    within "$applied" -1000 1000 ||
+    { echo "  $1 ppm: $(grep -E '^(clock skew|queue)' $W/err.txt | tr '\n' ' ')"; false; }
+}
+for ppm in 200 -200; do check "--stats: the queue's clock skew at $ppm ppm is the skew's final ratio" drift_read $ppm; done

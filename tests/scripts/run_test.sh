@@ -26,6 +26,11 @@ for PICTURE in window.png window-en.png; do
 done
 check "./run demonstration: the English window differs from the Japanese one" eval \
   '! /usr/bin/compare -metric AE "$DEMO/window.png" "$DEMO/window-en.png" null: 2>/dev/null'
+for PICTURE in monitor.png monitor-en.png; do
+  read -r FORMAT WIDTH HEIGHT COLOURS <<< "$(/usr/bin/identify -format "%m %w %h %k" "$DEMO/$PICTURE")"
+  check "./run demonstration: $PICTURE shows the monitor" eval '[ "$FORMAT" = PNG ] &&
+    within "$WIDTH" 300 700 && within "$HEIGHT" 200 500 && [ "$COLOURS" -gt 8 ]'
+done
 
 # With a display: the program with its options (-t: in the tray, ended by the driver). It
 # keeps its settings beside the built program; a user's file there is put back afterwards.

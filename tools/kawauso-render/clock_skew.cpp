@@ -7,6 +7,7 @@
 #include "audio/audio_format.h"
 #include "audio/playback_queue.h"
 #include "audio/queue_settings.h"
+#include "audio/stream_meters.h"
 
 namespace {
 
@@ -227,6 +228,7 @@ ClockSkewReport SimulateClockSkew(const int16_t* processed, size_t frames, const
         const uint32_t out = processed != nullptr ? queue.Process(processed + 2 * captured, count,
                                                                   held, scratch.data())
                                                   : queue.Count(count, held);
+        MeterQueue({held, queue.TargetFrames(), queue.ClockRatioPpm(), queue.AppliedPpm(), count});
         captured += count;
         report.splices += counted && queue.SplicedFrames() != 0 ? 1 : 0;
         const double locked =

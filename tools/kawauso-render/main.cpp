@@ -47,6 +47,15 @@ void PrintStats(const MeterReading& reading, size_t effects) {
     };
     level("input", reading.input);
     level("output", reading.output);
+    const QueueReading queue = ReadQueueMeter();
+    if (queue.captureFrames != 0) { // played through a clock skew: the queue's last write
+        std::fprintf(
+            stderr,
+            "queue: clock skew %+.3f ppm, correction %+.3f ppm, on its way %.1f ms (target "
+            "%.1f ms), the program's delay %.1f ms\n",
+            queue.skewPpm, queue.ratioPpm, queue.heldFrames * 1000.0 / SAMPLE_RATE,
+            queue.targetFrames * 1000.0 / SAMPLE_RATE, ProgramDelayMs(queue));
+    }
     for (size_t e = 0; e < effects; ++e) {
         const EffectTime& time = reading.effects[e];
         std::fprintf(
@@ -86,7 +95,8 @@ const char USAGE[] =
     "                  the buffer a period) or winmm (the buffer a header)\n"
     "  --no-clock-noise  wake-ups on time, fill readings exact, headers given back at once\n"
     "  --stats         print at the end what the monitor shows: each channel's peak and RMS in\n"
-    "                  dBFS at the input and the output, each effect's time of its blocks\n"
+    "                  dBFS at the input and the output, each effect's time of its blocks, and\n"
+    "                  with a clock skew the queue's clock correction and delay at its end\n"
     "IN.wav must be PCM, 44100 Hz, 16 bits, 2 channels; OUT.wav gets the same length (but for\n"
     "a clock skew).\n";
 
