@@ -3,7 +3,10 @@
 // the drift corrector beside the stage, items counted in samples.
 #include <benchmark/benchmark.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "audio/block_processing.h"
 #include "audio/drift_corrector.h"
@@ -46,6 +49,32 @@ void RunMeters(benchmark::State& state) {
         MeterBlock(in.data(), out.data(), static_cast<uint32_t>(in.size()));
         benchmark::ClobberMemory();
     }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * in.size()));
+}
+
+// The 10 ms block path while the monitor window reads what the blocks tell it, 25 times a
+// second on its own thread, beside the same without a reader: its cost to the blocks.
+void RunStageRead(benchmark::State& state) {
+    std::atomic<bool> reading{state.range(0) != 0};
+    std::thread reader([&] {
+        while (reading.load()) {
+            TakeMeterReading();
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        }
+    });
+    ResetEngineState();
+    LockCreate(&EngineLock);
+    gain = pitchRatio = 1.0;
+    std::vector<int16_t> in(2 * 441), out(in.size());
+    for (size_t i = 0; i < in.size(); ++i) {
+        in[i] = static_cast<int16_t>(9000 * std::sin(0.03 * static_cast<double>(i / 2)));
+    }
+    for (auto _ : state) {
+        ProcessBlock(in.data(), static_cast<uint32_t>(in.size() * 2), out.data());
+    }
+    reading.store(false);
+    reader.join();
+    LockDestroy(&EngineLock);
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * in.size()));
 }
 
@@ -134,6 +163,10 @@ const bool REGISTERED = [] {
     benchmark::RegisterBenchmark("BridgeHostileOutput", RunBridge, "hostile");
     benchmark::RegisterBenchmark("ChainOfCopies", RunChain)->ArgName("effects")->Arg(1)->Arg(8);
     benchmark::RegisterBenchmark("MeterBlock", RunMeters);
+    benchmark::RegisterBenchmark("BlockWithMonitor", RunStageRead)
+        ->ArgName("reading")
+        ->Arg(0)
+        ->Arg(1);
     return true;
 }();
 

@@ -139,9 +139,16 @@ levels_read() {
   done
 }
 check "the monitor reads a -6 dBFS tone as -6 dBFS peak and -9 dBFS RMS, in and out" levels_read
+# Ten times the volume: the output clips, and the mark says so; no input: the floor.
+clips() { drive text $IDC_MON_OUTPUT_L "$MONITOR" && [[ "$OUT" == *クリップ* ]]; }
+check "the monitor marks the output's clipping at ten times the volume" eval \
+  'drive scroll $IDC_VOLUME -100 && eventually 3 clips'
+drive scroll $IDC_VOLUME 0
 drive text $IDC_MON_DELAY "$MONITOR"; SHOWN_DELAY=$OUT
 echo "  monitor: $SHOWN_DELAY; the clicks' whole delay: median $CLICK_DELAY_MS ms"
 check "the monitor's delay is a part of the whole delay the clicks measured" eval \
   'within "$(sed -n "s/^[^0-9]*\([0-9.]*\) ms.*/\1/p" <<< "$SHOWN_DELAY")" 1 "$CLICK_DELAY_MS"'
 kill "$FEED_PID"
+silent() { drive text $IDC_MON_INPUT_L "$MONITOR" && [[ "$OUT" == *"ピーク -inf / RMS -inf"* ]]; }
+check "the monitor reads no input as -inf" eventually 5 silent
 close_program
