@@ -127,12 +127,55 @@ Box AnswerBoxes(HWND owner, Answer answer, const std::function<void()>& open, in
     Box result;
     result.inspect = std::move(inspect);
     BoxWatch w{owner, std::move(answer), waitTicks, OwnedBoxes(owner), nullptr, 0, &result};
+    BoxWatch* const outer = watch;
     watch = &w;
     const UINT_PTR timer = SetTimer(nullptr, 0, 20, BoxTick);
     open();
     KillTimer(nullptr, timer);
+    watch = outer;
     return result;
 }
+
+namespace {
+
+// A message box no test answers would hold the whole program for good (its modal loop runs
+// on): after a while it is answered and the test fails, naming it.
+constexpr DWORD UNANSWERED_BOX_MS = 15000;
+HWND unansweredBox = nullptr;
+DWORD unansweredSince = 0;
+
+BOOL CALLBACK FindMessageBox(HWND window, LPARAM found) {
+    wchar_t kind[16] = L"";
+    GetClassNameW(window, kind, 16);
+    if (std::wstring(kind) == L"#32770" && IsWindowVisible(window) &&
+        GetDlgItem(window, 0xFFFF) != nullptr) {
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CALLBACK AnswerForgottenBox(HWND, UINT, UINT_PTR, DWORD) {
+    HWND box = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindMessageBox, reinterpret_cast<LPARAM>(&box));
+    if (box == nullptr || watch != nullptr || box != unansweredBox) {
+        unansweredBox = watch == nullptr ? box : nullptr;
+        unansweredSince = GetTickCount();
+        return;
+    }
+    if (GetTickCount() - unansweredSince >= UNANSWERED_BOX_MS) {
+        wchar_t text[512] = L"";
+        GetDlgItemTextW(box, 0xFFFF, text, 512);
+        ADD_FAILURE() << "a message box nobody answered: " << std::wstring(text);
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
+        unansweredBox = nullptr;
+    }
+}
+
+UINT_PTR boxGuard = 0;
+
+} // namespace
 
 size_t CommittedBytes() {
     PROCESS_MEMORY_COUNTERS memory = {};
@@ -194,9 +237,11 @@ void WinTest::SetUp() {
     settingsFile = settingsFile.substr(0, settingsFile.find_last_of(L"\\/") + 1) + L"KaWUmi.ini";
     DeleteFileW(settingsFile.c_str());
     RemoveSlotFiles(settingsFile);
+    boxGuard = SetTimer(nullptr, 0, 500, AnswerForgottenBox);
 }
 
 void WinTest::TearDown() {
+    KillTimer(nullptr, boxGuard);
     if (dialog != nullptr) {
         CloseDialog(); // stops a running stream and unloads the effect
     }
