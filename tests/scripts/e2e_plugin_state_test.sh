@@ -17,7 +17,9 @@ state_file() { echo "$PROGRAM_DIR/KaWUmi.Settings00.vststate"; }
 # Started, shown, with the plug-in button reading as expected (the caption, set once the slot's
 # effect has loaded, which with its editor takes a while under load), then closed.
 run_once() {
-  start_program && drive wait 30000 && eventually 15 says "$1" text $IDC_VST_LOAD && close_program
+  start_program && drive wait 30000 && eventually 15 says "$1" text $IDC_VST_LOAD ||
+    { echo "  the window or its caption: '$OUT'"; return 1; }
+  close_program || { echo "  the close: $(tail -n2 "$PROGRAM_DIR/program.log" | tr '\n' ' ')"; return 1; }
 }
 # Started again with the log emptied: the lines the effect logged on the way.
 restart() { : > "$PROGRAM_DIR/$1.dll.log" && run_once "$2"; }  # variant, expected caption
@@ -30,7 +32,8 @@ check "closed with an effect loaded: the slot keeps it, on, its state beside the
   'close_program && ini | grep -qx "VstActive=1" && ! ini | grep -q VstEditorOpen &&
    [ -s "$(state_file)" ]'
 check "the next start loads it and gives its chunk back" eval \
-  'restart chunk_state "VST開放" && log_of chunk_state | grep -qx "chunk received chunk-state-as-left"'
+  'restart chunk_state "VST開放" && { log_of chunk_state | grep -qx "chunk received chunk-state-as-left" ||
+     { echo "  its log: $(log_of chunk_state | tr "\n" "|")"; false; }; }'
 cp "$(state_file)" "$W/chunk.vststate"
 sox -n -r 44100 -b 16 -c 2 -e signed "$W/tone.wav" synth 0.2 sine 450
 check "the renderer gives the effect the state the program kept, from the program's own file" eval \

@@ -74,8 +74,8 @@ new_instance() {  # name, settings lines...: a folder with its own copy of the p
 start_program() {  # options...
   (cd "$PROGRAM_DIR" && exec wine ./Kawauso04.exe "$@" > program.log 2>&1) & PROGRAM_PID=$!
 }
-exited() {  # the program ends within 15 s, with status 0
-  eventually 15 eval '! kill -0 "$PROGRAM_PID" 2>/dev/null' && wait "$PROGRAM_PID" && PROGRAM_PID=""
+exited() {  # the program ends within 30 s (Wine's exit is slow on a busy machine), with status 0
+  eventually 30 eval '! kill -0 "$PROGRAM_PID" 2>/dev/null' && wait "$PROGRAM_PID" && PROGRAM_PID=""
 }
 close_program() { drive close && exited; }
 ini() { iconv -f UTF-16 -t UTF-8 "$PROGRAM_DIR/KaWUmi.ini" | tr -d '\r'; }  # the settings as text
