@@ -7,7 +7,7 @@
 #   STARTS=N tests/measure/measure_isolated_delay.sh   (needs scripts/build.sh)
 CLICK_COUNT=8 && source "$(dirname "$0")/measure_lib.sh"
 
-in_mode() { KAWAUSO_DRIVER_DIR="$(winepath -w "$W/$1")" drive "${@:2}"; }  # mode, driver args
+in_mode() { KAWAUSO_DRIVER_DIR="$(winpath "$W/$1")" drive "${@:2}"; }  # mode, driver args
 one_start() {  # mode, name: the median delay of 8 clicks through one start of its stream
   local mode=$1; in_mode "$1" click $ID_START; sleep 2.5
   clicks_through "$W/$2.raw"; in_mode "$1" click $ID_STOP
@@ -22,7 +22,7 @@ for setting in "WinMM 20" "WASAPI 10"; do
   read -r system ms <<< "$setting"; prefix=""; [ "$system" = WASAPI ] && prefix="WASAPI: "
   for mode in $MODES; do
     effect=copy_through && [ $mode = ahead ] && effect=heavy_blocks
-    instance "$mode" "$prefix" "BufferSize=$ms" "VstPath=$(winepath -w "$W/$mode")\\$effect.dll" \
+    instance "$mode" "$prefix" "BufferSize=$ms" "VstPath=$(winpath "$W/$mode")\\$effect.dll" \
       VstActive=1 "$([ $mode != in-process ] && echo VstIsolated=1)"
     cp "$PROGRAM_TREE/kawauso-fxhost.exe" "$PROGRAM_TREE/tests/plugins/$effect.dll" "$PROGRAM_DIR/"
     start_program && in_mode "$mode" wait 30000; E2E_PIDS+=("$PROGRAM_PID"); : > "$W/$mode.txt"

@@ -87,9 +87,9 @@ CHAIN="エフェクトチェーン" ID_CHAIN=304 IDC_CHAIN_LIST=1040 IDC_CHAIN_A
 IDC_CHAIN_REMOVE=1042 IDC_CHAIN_UP=1043 IDC_CHAIN_DOWN=1044 IDC_CHAIN_BYPASS=1045 FILE_NAME_BOX=1148
 new_instance chain "[Settings00]" "BufferSize=20" "WaveInCapsName=Monitor of TestMic" \
   "WaveOutCapsName=TestSpeaker" Volume=30 AutoRestart=1 VstActive=1 \
-  "VstPath=$(winepath -w "$W/chain")\\copy_through.dll" \
-  "VstPath2=$(winepath -w "$W/chain")\\chunk_state.dll" \
-  "VstPath3=$(winepath -w "$W/chain")\\param_state.dll"
+  "VstPath=$(winpath "$W/chain")\\copy_through.dll" \
+  "VstPath2=$(winpath "$W/chain")\\chunk_state.dll" \
+  "VstPath3=$(winpath "$W/chain")\\param_state.dll"
 for variant in copy_through chunk_state param_state; do
   cp "$PROGRAM_TREE/tests/plugins/$variant.dll" "$PROGRAM_DIR/"
 done
@@ -97,7 +97,7 @@ on_row() { drive select $IDC_CHAIN_LIST "$1" "$CHAIN" && drive click "$2" "$CHAI
 change_chain() {
   on_row 1 $IDC_CHAIN_BYPASS && on_row 1 $IDC_CHAIN_BYPASS && on_row 1 $IDC_CHAIN_DOWN &&
     on_row 2 $IDC_CHAIN_REMOVE && drive press $IDC_CHAIN_ADD "$CHAIN" &&
-    drive set-text $FILE_NAME_BOX "$(winepath -w "$PROGRAM_DIR")\\chunk_state.dll" "VST プラグインを開く" &&
+    drive set-text $FILE_NAME_BOX "$(winpath "$PROGRAM_DIR")\\chunk_state.dll" "VST プラグインを開く" &&
     drive dismiss "VST プラグインを開く" && sleep 0.6 && on_row 1 $IDC_CHAIN_UP
 }
 kill "$FEED_PID"; feed_tone $TONE 60 -12

@@ -36,10 +36,10 @@ FOCUSED=$(xdotool getwindowfocus)
 FIRST_DIR=$PROGRAM_DIR FIRST_PID=$PROGRAM_PID
 new_instance second "${LINES[@]}"
 start_program
-in_second() { KAWAUSO_DRIVER_DIR="$(winepath -w "$W/second")" drive "$@"; }
+in_second() { KAWAUSO_DRIVER_DIR="$(winpath "$W/second")" drive "$@"; }
 check "a second copy's hotkeys are refused with a balloon, the first's go on" eval \
   'in_second wait 30000 && eventually 10 says 1 balloon && xdotool key ctrl+alt+m &&
-   KAWAUSO_DRIVER_DIR="$(winepath -w "$FIRST_DIR")" eventually 5 says "Kawauso04 (ミュート中)" title'
+   KAWAUSO_DRIVER_DIR="$(winpath "$FIRST_DIR")" eventually 5 says "Kawauso04 (ミュート中)" title'
 in_second close && exited
 PROGRAM_DIR=$FIRST_DIR PROGRAM_PID=$FIRST_PID
 close_program

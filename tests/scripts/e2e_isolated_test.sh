@@ -23,9 +23,9 @@ prepare() {  # name, program build, effect build, variant, more settings lines..
   pacat --playback --raw -d "iso_$1" /dev/zero > /dev/null 2>&1 & E2E_PIDS+=($!)
   write_ini "$dir/KaWUmi.ini" "[Settings00]" "BufferSize=$BUFFER_MS" Volume=30 AutoRestart=1 \
     "WaveInCapsName=Monitor of TestMic" "WaveOutCapsName=iso_$1" \
-    "VstPath=$(winepath -w "$dir")\\$4.dll" VstActive=1 "${@:5}"
+    "VstPath=$(winpath "$dir")\\$4.dll" VstActive=1 "${@:5}"
 }
-in_run() { KAWAUSO_DRIVER_DIR="$(winepath -w "$W/$1")" drive "${@:2}"; }  # name, driver args
+in_run() { KAWAUSO_DRIVER_DIR="$(winpath "$W/$1")" drive "${@:2}"; }  # name, driver args
 log_of() { tr -d '\r' < "$W/$1/$2.dll.log"; }  # name, variant
 
 P=$PROGRAM_BUILD COUNTER=counter32
@@ -47,7 +47,7 @@ done
 for run in "${RUNS[@]}"; do in_run "$run" wait 30000 || echo "  $run: no window"; done
 PROBE_S=$((RUN_S - SECONDS)) && [ $PROBE_S -ge 9 ] || PROBE_S=9
 for run in exit deadlock hang; do  # the window thread probed all along, the outage included
-  KAWAUSO_DRIVER_DIR="$(winepath -w "$W/$run")" wine "$DRIVER" answers $PROBE_S \
+  KAWAUSO_DRIVER_DIR="$(winpath "$W/$run")" wine "$DRIVER" answers $PROBE_S \
     > "$W/$run.answers" 2>&1 & PROBES+=($!)
 done
 eventually 10 eval 'log_of $COUNTER chunk_counter | grep -q "^process"'

@@ -8,7 +8,7 @@ TONE=450 BUFFER_MS=20
 HANG_LIMIT_MS=2000    # what the program allows a block inside the effect at this buffer length
 FIRST_CAPTURE_MS=2000 # a new capture's first buffer under Wine comes 0.1-2 s after its start
 TIMER_MS=200          # the window looks for a hang this often
-PLUGINS=$(winepath -w "$ROOT/$PROGRAM_TREE/tests/plugins")
+PLUGINS=$(winpath "$ROOT/$PROGRAM_TREE/tests/plugins")
 
 # Settings of one run: the stream's devices and buffer length, and the effect to load.
 instance() { new_instance "$1" "[Settings00]" "BufferSize=$BUFFER_MS" \

@@ -8,7 +8,7 @@ e2e_environment
 
 # A folder with the program and a copy of the effect (its log its own), the slot naming it.
 instance() {  # name, variant, more settings lines...
-  local dll; dll="$(winepath -w "$W/$1")\\$2.dll"
+  local dll; dll="$(winpath "$W/$1")\\$2.dll"
   new_instance "$1" "[Settings00]" "VstPath=$dll" "${@:3}"
   cp "$PROGRAM_TREE/tests/plugins/$2.dll" "$PROGRAM_DIR/" && : > "$PROGRAM_DIR/$2.dll.log"
 }
@@ -75,7 +75,7 @@ check "the next start leaves it out and says so once" eval \
 
 # A chain of the slot's: closed with it loaded, the slot keeps its second effect and that one's
 # state in a file of its position, and the next start loads both, each given its own state.
-instance chain chunk_state VstActive=1 "VstPath2=$(winepath -w "$W/chain")\\chunk_counter.dll"
+instance chain chunk_state VstActive=1 "VstPath2=$(winpath "$W/chain")\\chunk_counter.dll"
 cp "$PROGRAM_TREE/tests/plugins/chunk_counter.dll" "$PROGRAM_DIR/" && : > "$PROGRAM_DIR/chunk_counter.dll.log"
 check "a chain closed loaded: the slot keeps its second effect and that one's state" eval \
   'run_once "VST開放" && ini | grep -q "^VstPath2=.*chunk_counter.dll" &&

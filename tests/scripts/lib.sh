@@ -31,6 +31,9 @@ each_build() {  # builds, name, command, args...: "name (build)", the build the 
   local build
   for build in $1; do needs $build "$2 ($build)" "$3" $build "${@:4}"; done
 }
+# A Linux path as Wine's programs see it: Z: is the root. (winepath itself starts Wine, and on a
+# busy machine it once printed an error in place of the path.)
+winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
 within() { awk -v v="$1" -v lo="$2" -v hi="$3" 'BEGIN { exit !(v != "" && v >= lo && v <= hi) }'; }
 calc() { awk "BEGIN { print $* }"; }
 field() { tr ' ' '\n' <<< "$1" | sed -n "s/^$2=//p"; }  # line of key=value pairs, key
