@@ -50,7 +50,9 @@ analyze level_at "$W/keys.raw" 0.05 1 "$UNMUTED"; BACK=$(field "$AOUT" at_s)
 analyze level_at "$W/keys.raw" 0.9 1 "$UNMUTED"; FULL=$(field "$AOUT" at_s)
 after() { calc "$1 - $2"; }
 echo "  keys at $SWITCHED, $MUTED, $UNMUTED s; an octave up at $PITCHED, silent at $SILENT, back at $BACK, full at $FULL"
-check "the notepad window had the keyboard throughout" [ "$FOCUSED" = "$NOTEPAD" ]
+# (Notepad may have more than one window on the display: the focus is on one of them.)
+check "the notepad window had the keyboard throughout" eval \
+  'xdotool search --classname notepad.exe | grep -qx "$FOCUSED"'
 check "Ctrl+Alt+1: slot 1's pitch (an octave up) within 0.5 s, the stream going on" eval \
   '[ "$PITCHED" != none ] && within "$(after "$PITCHED" "$SWITCHED")" 0 0.5'
 # From the key to the ear the stream itself takes what the slot switch took (the capture, the
