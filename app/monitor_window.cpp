@@ -215,7 +215,6 @@ void OpenMonitorWindow(HWND mainWindow) {
     if (monitor.window == nullptr) {
         CreateDialogParamW(appInstance, MAKEINTRESOURCEW(IDD_MONITOR), mainWindow,
                            MonitorDialogProc, 0);
-        monitor.owner = mainWindow;
     }
     if (monitor.window != nullptr) {
         ShowWindow(monitor.window, SW_SHOW);

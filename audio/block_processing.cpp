@@ -50,14 +50,19 @@ void ThroughStage(const int16_t* input, int16_t* output, uint32_t samples) {
     LockLeave(&EngineLock);
 }
 
+// The first count frames of output moved from `from`'s sound into its own, frame by frame.
+void BlendFrom(const int16_t* from, int16_t* output, uint32_t count) {
+    for (uint32_t i = 0; i < count * 2; ++i) {
+        const double weight = static_cast<double>(i / 2 + 1) / (count + 1);
+        output[i] = static_cast<int16_t>(from[i] + (output[i] - from[i]) * weight);
+    }
+}
+
 void CrossfadeFromStage(const int16_t* input, int16_t* output, uint32_t frames) {
     const uint32_t count = frames < CROSSFADE_FRAMES ? frames : CROSSFADE_FRAMES;
     int16_t stage[CROSSFADE_FRAMES * 2];
     ThroughStage(input, stage, count * 2);
-    for (uint32_t i = 0; i < count * 2; ++i) {
-        const double weight = static_cast<double>(i / 2 + 1) / (count + 1);
-        output[i] = static_cast<int16_t>(stage[i] + (output[i] - stage[i]) * weight);
-    }
+    BlendFrom(stage, output, count);
 }
 
 bool Plays(const ChainLink& link) {
@@ -73,10 +78,7 @@ void CrossfadeToStage(const int16_t* input, int16_t* output, uint32_t frames) {
         chained[i] = output[i];
     }
     ThroughStage(input, output, frames * 2);
-    for (uint32_t i = 0; i < count * 2; ++i) {
-        const double weight = static_cast<double>(i / 2 + 1) / (count + 1);
-        output[i] = static_cast<int16_t>(chained[i] + (output[i] - chained[i]) * weight);
-    }
+    BlendFrom(chained, output, count);
 }
 
 // The next unbypassed effect from link index on while pluginActive is on, with index moved past
