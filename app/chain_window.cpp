@@ -274,9 +274,16 @@ bool AddToChain(HWND mainWindow, const wchar_t* path) {
     if (!LiveEffectLoaded()) {
         std::wcsncpy(currentSlot->VstPath, path, VST_PATH_MAX_UNITS - 1);
         currentSlot->VstPath[VST_PATH_MAX_UNITS - 1] = L'\0';
-        added = LoadSlotPlugin(mainWindow, nullptr, false) == LoadOutcome::Loaded;
-    } else {
+        const LoadOutcome outcome = LoadSlotPlugin(mainWindow, nullptr, false);
+        added = outcome == LoadOutcome::Loaded;
+        if (outcome == LoadOutcome::Failed) {
+            ReportFailedLoad(mainWindow); // as "VST読込" tells it
+        }
+    } else if (ChainedEffectCount() < static_cast<uint32_t>(CHAINED_EFFECTS)) {
         added = AddChainedEffect(*currentSlot, currentSlotIndex, path);
+        if (!added) {
+            ReportFailedChainedLoad(mainWindow, path);
+        }
     }
     if (added) {
         SaveSlotWithPlugin(mainWindow);

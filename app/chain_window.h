@@ -14,5 +14,6 @@ void RefreshChainWindow();
 // The window, or null while it is not open.
 HWND ChainWindow();
 // What Add... does once a file is chosen: the first effect when none is loaded, else the next
-// chained one. False when it did not load or the chain is full.
+// chained one. False when it did not load (the user told, as a failed load is) or the chain is
+// full.
 bool AddToChain(HWND mainWindow, const wchar_t* path);

@@ -130,6 +130,10 @@ bool LiveEffectInProcess() {
     return live.place == EffectPlace::InProcess;
 }
 
+bool LiveEffectInOtherHost() {
+    return live.place == EffectPlace::OtherHost;
+}
+
 bool LiveEffectRefused(ModuleMachine* why) {
     *why = live.machine;
     return live.place == EffectPlace::Refused;

@@ -30,6 +30,8 @@ bool LiveEffectInProcess(); // the last load was (or would have been) in this pr
 // Why the last load was refused before anything was loaded (its module header); false when
 // it was not.
 bool LiveEffectRefused(ModuleMachine* why);
+// Whether the effect last loaded runs in the host of the other bitness.
+bool LiveEffectInOtherHost();
 
 // A window-thread call on the effect has not returned yet (its wait handles messages): nothing
 // may unload, restart or reload the effect meanwhile.

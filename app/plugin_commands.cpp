@@ -303,8 +303,17 @@ void ReportFailedLoad(HWND mainWindow) {
         ShowPluginMessage(mainWindow, text.c_str(), 0);
         return;
     }
-    ShowPluginMessage(mainWindow, Text(TEXT_LOAD_FAILED), faulted ? FaultCodeToName(fault) : 0,
+    std::wstring text = Text(TEXT_LOAD_FAILED);
+    if (LiveEffectInOtherHost() && *Text(TEXT_OTHER_BITNESS_HOST) != L'\0') {
+        text = text + L"\n" + Text(TEXT_OTHER_BITNESS_HOST); // a missing host is one cause
+    }
+    ShowPluginMessage(mainWindow, text.c_str(), faulted ? FaultCodeToName(fault) : 0,
                       faulted && LiveEffectInProcess());
+}
+
+void ReportFailedChainedLoad(HWND mainWindow, const wchar_t* path) {
+    const std::wstring text = std::wstring(Text(TEXT_LOAD_FAILED)) + L"\n" + FileNameOf(path);
+    MessageBoxW(mainWindow, text.c_str(), L"Kawauso04", MB_OK | MB_ICONERROR);
 }
 
 // An effect in its own process whose host has ended and is not started again yet is still the

@@ -28,6 +28,8 @@ void OpenLiveEditor(HWND mainWindow);
 
 // The box of a failed load, naming the exception when the effect raised one.
 void ReportFailedLoad(HWND mainWindow);
+// The box of a chained effect that did not open, naming its file.
+void ReportFailedChainedLoad(HWND mainWindow, const wchar_t* path);
 
 // The file name at the end of a plug-in path, as messages name the DLL.
 const wchar_t* FileNameOf(const wchar_t* path);

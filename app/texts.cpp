@@ -9,6 +9,7 @@ namespace {
 #else
 #define KAWAUSO_OTHER_BITS L"64"
 #endif
+#define KAWAUSO_OTHER_HOST L"kawauso-fxhost" KAWAUSO_OTHER_BITS L".exe"
 
 struct Entry {
     TextId id;
@@ -21,7 +22,7 @@ struct Entry {
 constexpr Entry TEXTS[] = {
     {TEXT_PITCH_LABEL, L"音程", L"Pitch"},
     {TEXT_VOLUME_LABEL, L"音量", L"Vol."},
-    {TEXT_AUTO_CONNECT, L"自動接続", L"Auto-start"},
+    {TEXT_AUTO_CONNECT, L"自動接続", L"Auto-connect"},
     {TEXT_VST_LOAD_FIRST, L"VST読込(&R)", L"Load &VST"},
     {TEXT_VST_LOAD, L"VST読込", L"Load VST"},
     {TEXT_VST_RELEASE, L"VST開放", L"Unload VST"},
@@ -51,9 +52,13 @@ constexpr Entry TEXTS[] = {
      L"README.txt."},
     {TEXT_LOAD_FAILED, L"VSTプラグインのオープンに失敗しました。",
      L"The VST plug-in could not be opened: it is not a VST 2 effect for Windows, or what it "
-     L"needs is missing. An effect of the other bitness runs in "
-     L"kawauso-fxhost" KAWAUSO_OTHER_BITS L".exe, which must be beside Kawauso04.exe (see "
-     L"\"Which exe\" in README.txt)."},
+     L"needs is missing."},
+    // The Japanese box has never had this line, and keeps its one line.
+    // clang-format off
+    {TEXT_OTHER_BITNESS_HOST, L"",
+     L"It is a " KAWAUSO_OTHER_BITS L"-bit effect, which runs in " KAWAUSO_OTHER_HOST
+     L": that file must be beside Kawauso04.exe (see \"Which exe\" in README.txt)."},
+    // clang-format on
     {TEXT_REFUSED_NOT_PE, L"Windows の DLL ではありません（PE ヘッダーがありません）。",
      L"It is not a Windows DLL (no PE header): choose the effect's .dll file."},
     {TEXT_REFUSED_MACHINE, L"x86 / x64 以外のプロセッサ用の DLL です。",
@@ -68,7 +73,7 @@ constexpr Entry TEXTS[] = {
      L"Load it again with \"Load VST\", or choose another effect if it hangs again."},
     {TEXT_ISOLATE_NEXT_TIME, L"次回からは別プロセスで実行します。",
      L"From its next load it runs in a process of its own, where a fault cannot take the "
-     L"sound down (\"Run VST in its own process\" in the window's menu)."},
+     L"sound down (\"Run VST in its own process\" in the system menu, Alt+Space)."},
     {TEXT_EFFECT_RESTARTED, L"VSTプラグインを再起動しました。",
      L"The VST plug-in stopped and was started again with its last settings."},
     {TEXT_LOAD_SKIPPED,
@@ -123,7 +128,7 @@ constexpr Entry TEXTS[] = {
     {TEXT_HOTKEYS_REFUSED,
      L"次のホットキーはほかのプログラムが使っているため登録できませんでした。",
      L"These hotkeys are held by another program and do nothing here; choose others under "
-     L"\"Hotkeys...\" in the window's menu:"},
+     L"\"Hotkeys...\" in the system menu (Alt+Space):"},
     {TEXT_CANCEL, L"キャンセル", L"Cancel"},
     {TEXT_MONITOR_TITLE, L"モニター", L"Monitor"},
     {TEXT_MONITOR_LEVEL, L"%ls %ls: ピーク %ls / RMS %ls dBFS（保持 %ls）%ls",
@@ -180,7 +185,18 @@ bool IsLabel(HWND item) {
 } // namespace
 
 const wchar_t* Text(TextId id) {
-    return id >= 0 && id < TEXT_COUNT ? InShownLanguage(TEXTS[id]) : L"";
+    return TextIn(id, shownLanguage);
+}
+
+const wchar_t* TextIn(TextId id, Language language) {
+    if (id < 0 || id >= TEXT_COUNT) {
+        return L"";
+    }
+    return language == Language::English ? TEXTS[id].english : TEXTS[id].japanese;
+}
+
+bool IsMessageText(TextId id) {
+    return (id >= TEXT_BAD_ARGUMENTS && id <= TEXT_CHAIN_DROPPED) || id == TEXT_HOTKEYS_REFUSED;
 }
 
 Language ShownLanguage() {

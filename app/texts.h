@@ -38,12 +38,14 @@ enum TextId {
     // Boxes and balloons: what happened, and in English what to do next.
     TEXT_BAD_ARGUMENTS,
     TEXT_LOAD_FAILED,
-    TEXT_REFUSED_NOT_PE, // why a DLL was refused before it was loaded, on a line of its own
+    TEXT_OTHER_BITNESS_HOST, // a line added to it for a DLL of the other bitness (English only)
+    TEXT_REFUSED_NOT_PE,     // why a DLL was refused before it was loaded, on a line of its own
     TEXT_REFUSED_MACHINE,
     TEXT_REFUSED_UNREADABLE,
     TEXT_CUT_LOOSE,
     TEXT_CUT_LOOSE_HUNG,
-    TEXT_ISOLATE_NEXT_TIME, // a line added to the two above after a fault in this process
+    TEXT_ISOLATE_NEXT_TIME, // a line added to the failed load and the fault above, when in this
+                            // process
     TEXT_EFFECT_RESTARTED,
     TEXT_LOAD_SKIPPED,
     TEXT_DEVICES_GONE,
@@ -93,6 +95,10 @@ enum TextId {
 
 // The text in the language shown.
 const wchar_t* Text(TextId id);
+// The text in either language, whichever is shown.
+const wchar_t* TextIn(TextId id, Language language);
+// Whether the text is (the start of) a box's or a balloon's, which the user's guide explains.
+bool IsMessageText(TextId id);
 
 // The language shown; Japanese until program entry reads the settings file.
 Language ShownLanguage();

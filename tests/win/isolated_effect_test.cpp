@@ -5,6 +5,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <tuple>
 
 #include "app/about_box.h"
@@ -12,6 +13,7 @@
 #include "app/plugin_commands.h"
 #include "app/slot_plugin.h"
 #include "app/stream_commands.h"
+#include "app/texts.h"
 #include "audio/audio_format.h"
 #include "audio/block_processing.h"
 #include "audio/engine_state.h"
@@ -133,6 +135,31 @@ TEST_F(IsolatedEffect, RunsInItsOwnProcessWhereTheSlotWishes) {
 TEST_F(IsolatedEffect, RunsInItsOwnProcessForTheOtherBitness) {
     SKIP_WITHOUT_32BIT();
     LoadsAndProcesses({{ProgramDirectory() + "\\" + OTHER_EFFECT, false, true}});
+}
+
+// A failed load's English box sends the user to the other bitness's host only for an effect of
+// the other bitness (its host is missing here); the Japanese box keeps its one line for both.
+TEST_F(IsolatedEffect, TheFailedLoadBoxNamesTheOtherHostOnlyForAnEffectOfTheOtherBitness) {
+    struct JapaneseAfter {
+        ~JapaneseAfter() { ShowLanguage(Language::Japanese); }
+    } japaneseAfter;
+    DeleteFileW((WideFromUtf8(ProgramDirectory()) + L"\\" + OTHER_HOST).c_str());
+    OpenDialog();
+    const std::pair<std::string, bool> effects[] = {
+        {ProgramDirectory() + "\\" + OTHER_EFFECT, true}, {TestPluginPathUtf8("no_inputs"), false}};
+    for (Language language : {Language::English, Language::Japanese}) {
+        ShowLanguage(language);
+        for (const auto& [path, otherBitness] : effects) {
+            std::wcsncpy(currentSlot->VstPath, WideFromUtf8(path).c_str(), VST_PATH_MAX_UNITS);
+            const Box box = AnswerBoxes(dialog, Button(IDOK), [&] { LoadPluginCommand(dialog); });
+            ASSERT_EQ(box.texts.size(), 1u) << path;
+            const std::wstring failed = TextIn(TEXT_LOAD_FAILED, language);
+            const bool named = language == Language::English && otherBitness;
+            EXPECT_EQ(box.texts[0].substr(0, failed.size() + named), failed + (named ? L"\n" : L""))
+                << path;
+            EXPECT_EQ(box.texts[0].find(OTHER_HOST) != std::wstring::npos, named) << path;
+        }
+    }
 }
 
 TEST_F(IsolatedEffect, TheSystemMenuItemKeepsTheKeyOnlyWhileItIsChecked) {

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <string>
 #include <vector>
@@ -24,7 +25,7 @@ using Languages = WinTest;
 // What the user sees change; every other text stays as it is.
 // clang-format off
 const std::map<std::wstring, std::wstring> ENGLISH = {
-    {L"音程", L"Pitch"}, {L"音量", L"Vol."}, {L"自動接続", L"Auto-start"}, {L"VST読込(&R)", L"Load &VST"},
+    {L"音程", L"Pitch"}, {L"音量", L"Vol."}, {L"自動接続", L"Auto-connect"}, {L"VST読込(&R)", L"Load &VST"},
     {L"VST開放", L"Unload VST"}, {L"VST設定(&C)", L"VST &Editor"},
     {L"このソフトについて", L"About this program"}, {L"プログラム名", L"Program"}, {L"リビジョン", L"Version"},
     {L"作者", L"Authors"}, {L"Kawauso04 開発チーム", L"The Kawauso04 team"},
@@ -134,6 +135,54 @@ TEST_F(Languages, TheSystemMenusItemSwitchesEveryTextAndTheFileKeepsOnlyEnglish)
     EXPECT_EQ(Text(IDC_VST_LOAD), L"Unload VST");
     SendMessageW(dialog, WM_SYSCOMMAND, ID_ENGLISH, 0);
     EXPECT_EQ(Text(IDC_VST_LOAD), L"VST開放");
+}
+
+// The guide wraps long quotes onto indented lines: whitespace is no part of a match.
+std::string WithoutSpaces(const std::wstring& text) {
+    std::string utf8(text.size() * 4, '\0');
+    utf8.resize(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), &utf8[0],
+                                    int(utf8.size()), nullptr, nullptr));
+    utf8.erase(std::remove_if(utf8.begin(), utf8.end(),
+                              [](char c) { return std::isspace(static_cast<unsigned char>(c)); }),
+               utf8.end());
+    return utf8;
+}
+
+// The one message that differs between the builds, as the other bitness's build shows it: the
+// same, with the other bitness's number, so the guide must quote both.
+std::wstring InOtherBuild(TextId id, std::wstring text) {
+    for (size_t at = 0; id == TEXT_OTHER_BITNESS_HOST &&
+                        (at = text.find_first_of(L"36", at)) != std::wstring::npos;
+         at += 2) {
+        if (text.compare(at, 2, L"32") == 0 || text.compare(at, 2, L"64") == 0) {
+            text.replace(at, 2, text[at] == L'3' ? L"64" : L"32");
+        }
+    }
+    return text;
+}
+
+// The guide is where a user looks up a box: every message of the table, in each language and
+// as either build shows it, is quoted there.
+TEST_F(Languages, TheUserGuideQuotesEveryBoxAndBalloon) {
+    const std::string text = SourceFile("docs/README-user.txt");
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_UTF8, 0, text.c_str(), int(text.size()), &wide[0],
+                                    int(wide.size())));
+    const std::string guide = WithoutSpaces(wide);
+    ASSERT_FALSE(guide.empty());
+    int messages = 0;
+    for (int id = 0; id < TEXT_COUNT; ++id) {
+        messages += IsMessageText(TextId(id));
+        for (Language language : {Language::Japanese, Language::English}) {
+            const std::wstring shown =
+                IsMessageText(TextId(id)) ? TextIn(TextId(id), language) : L"";
+            for (const std::wstring& build : {shown, InOtherBuild(TextId(id), shown)}) {
+                EXPECT_NE(guide.find(WithoutSpaces(build)), std::string::npos)
+                    << "not in the guide: " << WithoutSpaces(build);
+            }
+        }
+    }
+    EXPECT_GE(messages, 17) << "the boxes and balloons are told from the table's other texts";
 }
 
 } // namespace

@@ -309,6 +309,15 @@ TEST_F(Plugin, TheChainWindowAddsMovesBypassesAndRemovesWhileTheStreamRuns) {
     EXPECT_EQ(rows(), (Strings{L"1. copy_through.dll" + bits, L"2. chunk_state.dll" + bits,
                                L"3. param_state.dll" + bits}));
     EXPECT_TRUE(flowing("chunk_state") && flowing("param_state"));
+    // One that does not open is told, as the main window's load tells it, and adds no row.
+    bool refused = true;
+    const Box box = AnswerBoxes(dialog, Button(IDOK), [&] {
+        refused = !AddToChain(dialog, TestPluginPath("no_inputs").c_str());
+    });
+    EXPECT_EQ(std::make_tuple(refused, box.seen, box.texts),
+              std::make_tuple(true, 1,
+                              Strings{L"VSTプラグインのオープンに失敗しました。\nno_inputs.dll"}));
+    EXPECT_EQ(rows().size(), 3u);
 
     click(IDC_CHAIN_DOWN, 1);
     click(IDC_CHAIN_BYPASS, 2);
