@@ -45,7 +45,7 @@ std::string ShownVersion() {
     std::smatch match;
     const std::string build = SourceFile("CMakeLists.txt");
     return std::regex_search(build, match,
-                             std::regex(R"(project\(Kawauso04 VERSION ([0-9]+\.[0-9]+))"))
+                             std::regex(R"(project\(Kawauso04 VERSION ([0-9]+\.[0-9]+\.[0-9]+))"))
                ? match[1].str()
                : "";
 }
