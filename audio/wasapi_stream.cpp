@@ -1,8 +1,9 @@
 // The stream through WASAPI: an event-driven shared-mode capture client and a shared-mode
 // render client on the endpoints found by name, and an audio thread of its own that runs each
 // captured packet through ProcessBlock as it comes and writes the result into the render
-// buffer at once. There is no queue of our own on top of the system's (the playback queue only
-// says how many frames go in): that is the latency WinMM cannot give.
+// buffer at once. There is no buffer of our own on top of the system's: the playback queue
+// holds the render buffer's fill at its target (resampling for a second clock) and hands the
+// block straight on. That is the latency WinMM cannot give.
 #include "audio/stream_backend.h"
 #include "audio/stream_meters.h"
 
@@ -219,7 +220,7 @@ void WriteRender(WasapiRun& self, const int16_t* block, UINT32 frames) {
     }
     const uint32_t held = Held(self, padding);
     const UINT32 out = self.base.queue.Process(block, frames, held, self.queueOutput);
-    MeterQueue({held, self.base.queue.TargetFrames(), self.base.queue.ClockRatioPpm(),
+    MeterQueue({held, self.base.queue.TargetFrames(), self.base.queue.ShownClockRatioPpm(),
                 self.base.queue.AppliedPpm(), frames});
     if (self.base.queue.SplicedFrames() != 0 || self.renderFrames - padding < out) {
         CountOverrun(self.base);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# What ./test and ./run cost a new contributor, for README.md: the installed size of the
-# packages scripts/install-deps.sh asks for and of everything they pull in, and the space the
+# What ./test and ./run cost a new contributor, for docs/PERFORMANCE.md: the installed size of
+# the packages scripts/install-deps.sh asks for and of everything they pull in, and the space the
 # builds and the Wine prefixes of the test lanes take under build/. With --clean-clone, also
 # the time of ./test (as CI runs it) on a fresh clone of this checkout, in a temporary folder.
 set -u
