@@ -15,6 +15,7 @@
 #include "app/live_effect.h"
 #include "app/stream_commands.h"
 #include "app/texts.h"
+#include "audio/audio_format.h"
 #include "audio/stream_meters.h"
 #include "plugin/effect_handle.h"
 #include "res/resource.h"
@@ -44,6 +45,7 @@ struct Monitor {
     HWND owner = nullptr;
     Hold holds[2 * METER_CHANNELS];      // input L, R, output L, R
     std::deque<MeterReading> lastSecond; // the effects' figures of the last second
+    std::deque<QueueReading> lastQueues; // the queue's, as the delay is shown
 };
 Monitor monitor; // user-interface thread only
 
@@ -85,17 +87,43 @@ void ShowLevel(int index, const ChannelLevel& level, DWORD now) {
     SendDlgItemMessageW(monitor.window, LEVEL_BARS[index], PBM_SETPOS, static_cast<WPARAM>(bar), 0);
 }
 
+// The delay over the last second: what the device holds moves by a header or a period from one
+// write to the next, and a sync offset is set from the level, not from one moment.
+QueueReading LastSecondsQueue(const QueueReading& now) {
+    if (now.captureFrames == 0) {
+        monitor.lastQueues.clear();
+        return now;
+    }
+    monitor.lastQueues.push_back(now);
+    while (monitor.lastQueues.size() > SECOND_OF_DRAWS) {
+        monitor.lastQueues.pop_front();
+    }
+    double held = 0.0, captured = 0.0;
+    for (const QueueReading& r : monitor.lastQueues) {
+        held += r.heldFrames;
+        captured += r.captureFrames;
+    }
+    const double readings = static_cast<double>(monitor.lastQueues.size());
+    QueueReading mean = now;
+    mean.heldFrames = static_cast<uint32_t>(std::lround(held / readings));
+    mean.captureFrames = static_cast<uint32_t>(std::lround(captured / readings));
+    return mean;
+}
+
 void ShowQueue() {
     const QueueReading queue = ReadQueueMeter();
+    const QueueReading level = LastSecondsQueue(queue);
     wchar_t line[LINE_UNITS] = L"";
     if (queue.captureFrames != 0) {
-        std::swprintf(line, LINE_UNITS, Text(TEXT_MONITOR_DELAY), ProgramDelayMs(queue),
-                      queue.captureFrames * 1000.0 / 44100, queue.heldFrames * 1000.0 / 44100);
+        std::swprintf(line, LINE_UNITS, Text(TEXT_MONITOR_DELAY), ProgramDelayMs(level),
+                      level.captureFrames * 1000.0 / SAMPLE_RATE,
+                      level.heldFrames * 1000.0 / SAMPLE_RATE);
     }
     SetDlgItemTextW(monitor.window, IDC_MON_DELAY, line);
     if (queue.captureFrames != 0) {
         std::swprintf(line, LINE_UNITS, Text(TEXT_MONITOR_DRIFT), queue.skewPpm, queue.ratioPpm,
-                      queue.heldFrames * 1000.0 / 44100, queue.targetFrames * 1000.0 / 44100);
+                      queue.heldFrames * 1000.0 / SAMPLE_RATE,
+                      queue.targetFrames * 1000.0 / SAMPLE_RATE);
     }
     SetDlgItemTextW(monitor.window, IDC_MON_DRIFT, line);
 }

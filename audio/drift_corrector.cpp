@@ -117,6 +117,10 @@ double DriftCorrector::ClockRatioPpm() const {
     return Skew() * 1e6;
 }
 
+double DriftCorrector::ShownClockRatioPpm() const {
+    return engagedSeconds_ >= 0.0 ? ClockRatioPpm() : 0.0;
+}
+
 // A narrow loop far out, or out for long, leans on an old slope: the clocks have changed.
 void DriftCorrector::WidenWhenStrayed(double dt) {
     if (engagedSeconds_ < 0.0 || LoopOmega(engagedSeconds_) > NARROW_OMEGA) {

@@ -52,6 +52,10 @@ class DriftCorrector {
     // How much faster the capture clock runs than the playback clock, as estimated (while
     // bypassed too): the slope of the fill it would have left alone.
     double ClockRatioPpm() const;
+    // The same for a user to read: 0 until the corrector has acted, so that one clock does not
+    // read as the noise of a young line (hundreds of ppm in the first seconds; on WinMM's
+    // coarse position tens of ppm even after minutes), nor a skew too small to need it.
+    double ShownClockRatioPpm() const;
     // The ratio it resamples by now, as ppm of input beyond output (0 while bypassed).
     double AppliedPpm() const { return (resampler_.Ratio() - 1.0) * 1e6; }
     // True while every frame has been copied unchanged.

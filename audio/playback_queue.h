@@ -58,6 +58,7 @@ class PlaybackQueue {
     // once the first second is over.
     double HeldLevel() const { return corrector_.TargetFrames(); }
     double ClockRatioPpm() const { return corrector_.ClockRatioPpm(); }
+    double ShownClockRatioPpm() const { return corrector_.ShownClockRatioPpm(); }
     double AppliedPpm() const { return correcting_ ? corrector_.AppliedPpm() : 0.0; }
 
   private:

@@ -74,7 +74,7 @@ int WritePlayback(WaveRun& run, int index, uint32_t bytes, uint32_t now) {
         return index;
     }
     const uint32_t out = run.base.queue.Process(run.processed, frames, held, run.playback[index]);
-    MeterQueue({held, run.base.queue.TargetFrames(), run.base.queue.ClockRatioPpm(),
+    MeterQueue({held, run.base.queue.TargetFrames(), run.base.queue.ShownClockRatioPpm(),
                 run.base.queue.AppliedPpm(), frames});
     if (run.base.queue.SplicedFrames() != 0) {
         CountOverrun(run.base);

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Measures the live stream of the real program under Wine on the virtual devices, for the
-# figures in README.md (too slow for every ./test run): the delay from capture to playback
-# (clicks, several starts per length, since it varies from one start to the next); dropouts in
-# a continuous tone, in the recording and in the fed signal, beside the program's own count of
-# breaks, and its CPU time; the time from Start to the first sound; Stop's fade-out. Beside each,
-# in the same run, the plain passthrough of tests/measure/passthrough.cpp, so that what is
-# above it is the program's.
+# figures in docs/PERFORMANCE.md (too slow for every ./test run): the delay from capture to
+# playback (clicks, several starts per length, since it varies from one start to the next);
+# dropouts in a continuous tone, in the recording and in the fed signal, beside the program's
+# own count of breaks, and its CPU time; the time from Start to the first sound; Stop's
+# fade-out. Beside each, in the same run, the plain passthrough of
+# tests/measure/passthrough.cpp, so that what is above it is the program's.
 #   tests/measure/measure_stream.sh [--starts N] [--minutes M] [--systems "WinMM WASAPI"]
 #                                   [--lengths "10 20"] [--latency-only] [--dropouts-only]
 # Needs the builds (scripts/build.sh); runs in its own environment under build/measure-env.
@@ -43,7 +43,9 @@ summary() {  # label, comma-separated delays: median and range
              label, v[int((NR + 1) / 2)], v[1], v[NR], NR }'
 }
 delays_of() { clicks_through "$1" && field "$AOUT" all; }  # file: comma-separated
-median() { summary "" "$1" | sed 's/: median \([0-9.]*\) ms.*/\1/'; }
+median() {  # "nan" for a start no click came through, so that the starts stay in step
+  local m; m=$(summary "" "$1" | sed -n 's/: median \([0-9.]*\) ms.*/\1/p'); echo "${m:-nan}"
+}
 # Within 3 s the stream has stopped (Start takes input again).
 stopped() { eventually 3 eval 'drive enabled $ID_START && [ "$OUT" = 1 ]'; }
 started_again() { stopped; drive click $ID_START; sleep 3; }  # and settled
@@ -59,11 +61,14 @@ prefix=""; lengths="10 20 50"
 [ -n "$LENGTHS" ] && lengths=$LENGTHS
 instance "latency-$system" "$prefix"
 start_program && drive wait 30000
-# The monitor's own figure of the program's part of the delay, read in each start beside the
-# clicks: it is to agree with the program's median less the passthrough's.
+# The monitor's own figure of the program's part of the delay (the block captured and what the
+# device holds ahead of it, over the last second), read in each start beside the clicks. The rest
+# of a recording's delay lies beyond the APIs (the sound server, the wiring): the passthrough
+# measures it as its recording's delay less what the APIs told it, and the program's recording
+# less the monitor's figure is to come out the same, within a period.
 drive system-command $ID_MONITOR && drive wait 5000 "$MONITOR"
 for ms in $lengths; do
-  all="" starts="" passed="" floors="" shown=""
+  all="" starts="" passed="" floors="" shown="" told=""
   for start in $(seq 1 "$STARTS"); do
     drive set-text $IDC_BUFFER_MS "$ms"
     drive click $ID_START
@@ -77,6 +82,7 @@ for ms in $lengths; do
     sleep 2.5
     delays=$(delays_of "$W/floor-$system-$ms-$start.raw")
     wait "$PASS_PID"
+    told="$told $(sed -n 's/^reported delay \([0-9.]*\) ms.*/\1/p' "$W/passthrough.out")"
     passed="$passed,$delays" floors="$floors $(median "$delays")"
   done
   summary "latency $system $ms ms, program over $STARTS starts" "$all"
@@ -84,9 +90,16 @@ for ms in $lengths; do
   summary "latency $system $ms ms, passthrough over $STARTS starts" "$passed"
   echo "latency $system $ms ms, passthrough, each start's median:$floors"
   echo "latency $system $ms ms, the monitor's delay, each start:$shown"
-  echo "latency $system $ms ms, the program's part (its median less the passthrough's), each start:" \
-    "$(paste -d' ' <(tr ' ' '\n' <<< "${starts# }") <(tr ' ' '\n' <<< "${floors# }") |
-       awk '{ printf " %.1f", $1 - $2 }')"
+  echo "latency $system $ms ms, the passthrough's reported delay, each start:$told"
+  beyond() {  # recordings' medians, the APIs' figures: the rest of each start's delay
+    paste -d' ' <(tr ' ' '\n' <<< "${1# }") <(tr ' ' '\n' <<< "${2# }") |
+      awk '$1 != "nan" && $2 != "nan" { printf " %.1f", $1 - $2 }'
+  }
+  program_beyond=$(beyond "$starts" "$shown") pass_beyond=$(beyond "$floors" "$told")
+  echo "latency $system $ms ms, beyond the APIs, program (recording less the monitor), each start:$program_beyond"
+  echo "latency $system $ms ms, beyond the APIs, passthrough (recording less its report), each start:$pass_beyond"
+  echo "latency $system $ms ms, beyond the APIs, medians: program $(median "${program_beyond// /,}")," \
+    "passthrough $(median "${pass_beyond// /,}") ms: the monitor is off by their difference"
 done
 close_program
 done

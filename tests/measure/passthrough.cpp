@@ -2,6 +2,10 @@
 // (the same device lookup and buffers, a time-critical thread writing each block at once) with
 // nothing in between.   kawauso-passthrough winmm|wasapi CAPTURE PLAYBACK MS SECONDS
 // Prints "started" once the devices run, runs for SECONDS and exits 0; 2 when they do not open.
+// At its end it prints "reported delay X ms": what the APIs said stood between capture and the
+// ear at each write (the block captured and what the playback device held ahead of it), the
+// mean over the writes after the first 2 s, as the program's monitor reckons its own; the rest
+// of a recording's delay is the sound server's and the wiring's.
 #include <windows.h>
 #include <audioclient.h>
 #include <mmdeviceapi.h>
@@ -20,6 +24,24 @@
 namespace {
 
 constexpr char STARTED[] = "started\n"; // what the measuring script waits for
+constexpr DWORD SETTLED_MS = 2000;
+
+// The reported delay's mean over the writes after the first 2 s.
+struct ReportedDelay {
+    DWORD start = GetTickCount();
+    double sumFrames = 0.0;
+    uint32_t writes = 0;
+    void Add(uint32_t frames) {
+        if (GetTickCount() - start >= SETTLED_MS) {
+            sumFrames += frames;
+            ++writes;
+        }
+    }
+    ~ReportedDelay() {
+        std::printf("reported delay %.1f ms\n",
+                    writes != 0 ? sumFrames / writes * 1000.0 / SAMPLE_RATE : 0.0);
+    }
+};
 
 int RunWinmm(const wchar_t* captureName, const wchar_t* playbackName, int ms, DWORD seconds) {
     UINT in = 0, out = 0;
@@ -49,9 +71,17 @@ int RunWinmm(const wchar_t* captureName, const wchar_t* playbackName, int ms, DW
     waveInStart(waveIn);
     std::fputs(STARTED, stdout);
     SetTimer(nullptr, 0, seconds * 1000, nullptr);
+    ReportedDelay reported;
+    uint32_t framesWritten = 0;
     for (int next = 0; GetMessageW(&msg, nullptr, 0, 0) > 0 && msg.message != WM_TIMER;) {
         if (msg.message == MM_WIM_DATA) {
             WAVEHDR* recorded = reinterpret_cast<WAVEHDR*>(msg.lParam);
+            MMTIME played = {};
+            played.wType = TIME_SAMPLES;
+            waveOutGetPosition(waveOut, &played, sizeof played);
+            const uint32_t frames = recorded->dwBytesRecorded / BLOCK_ALIGN;
+            reported.Add(framesWritten - played.u.sample + frames);
+            framesWritten += frames;
             std::memcpy(playback[next].lpData, recorded->lpData, recorded->dwBytesRecorded);
             playback[next].dwBufferLength = recorded->dwBytesRecorded;
             waveOutWrite(waveOut, &playback[next], sizeof(WAVEHDR));
@@ -103,6 +133,7 @@ int RunWasapi(const wchar_t* captureName, const wchar_t* playbackName, int ms, D
     output->Start();
     input->Start();
     std::fputs(STARTED, stdout);
+    ReportedDelay reported;
     const HANDLE waits[] = {passed, captured};
     for (const DWORD start = GetTickCount(); GetTickCount() - start < seconds * 1000;) {
         BYTE *data = nullptr, *into = nullptr;
@@ -113,6 +144,7 @@ int RunWasapi(const wchar_t* captureName, const wchar_t* playbackName, int ms, D
         }
         while (capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr) == S_OK) {
             output->GetCurrentPadding(&padding);
+            reported.Add(padding + frames);
             if (size - padding >= frames && SUCCEEDED(render->GetBuffer(frames, &into))) {
                 std::memcpy(into, data, frames * BLOCK_ALIGN);
                 render->ReleaseBuffer(frames, flags & AUDCLNT_BUFFERFLAGS_SILENT);

@@ -228,7 +228,9 @@ ClockSkewReport SimulateClockSkew(const int16_t* processed, size_t frames, const
         const uint32_t out = processed != nullptr ? queue.Process(processed + 2 * captured, count,
                                                                   held, scratch.data())
                                                   : queue.Count(count, held);
-        MeterQueue({held, queue.TargetFrames(), queue.ClockRatioPpm(), queue.AppliedPpm(), count});
+        const double shownPpm = queue.ShownClockRatioPpm();
+        MeterQueue({held, queue.TargetFrames(), shownPpm, queue.AppliedPpm(), count});
+        report.largestShownPpm = Larger(report.largestShownPpm, std::fabs(shownPpm));
         captured += count;
         report.splices += counted && queue.SplicedFrames() != 0 ? 1 : 0;
         const double locked =

@@ -50,6 +50,7 @@ struct ClockSkewReport {
     double largestQueueErrorMs = 0.0;    // from its settled level, after the settle seconds
     double queueErrorAfterQuietMs = 0.0; // the same from the level seconds on
     double largestRatioErrorPpm = 0.0;   // from the skew, after the lock seconds (and the step's)
+    double largestShownPpm = 0.0;        // the estimate a user reads, start to end
     uint32_t breaks = 0;                 // after the quiet seconds
     uint32_t splices = 0;                // after the quiet seconds
     bool bypassed = false;               // every frame passed unchanged, start to end
