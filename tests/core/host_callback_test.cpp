@@ -99,7 +99,7 @@ TEST_F(HostCallbackTest, TheQuestionsRealEffectsAskAreAnsweredAsHostsDo) {
     // clang-format off
     const Lines questions = {"vendor=Kawauso04 (1) product=Kawauso04 (1)", "canDo sendVstTimeInfo=1",
                              "canDo sizeWindow=1", "canDo sendVstEvents=-1", "canDo anythingElse=0",
-                             AskLine(34, 1100), AskLine(38, 6), AskLine(42, 1), AskLine(43, 1),
+                             AskLine(34, 1200), AskLine(38, 6), AskLine(42, 1), AskLine(43, 1),
                              AskLine(0, 1), AskLine(44, 1), AskLine(15, 0)};
     // clang-format on
     const Lines log = Log("host_questions");

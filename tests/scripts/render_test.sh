@@ -152,9 +152,9 @@ half_share() {  # build
 }
 each_build "native win64" "--stats: an effect that takes half of each block reads 45-60 % of it" half_share
 # The monitor's drift figure follows the corrector: through a skew of +-200 ppm, the skew
-# --stats reads of the queue is the final ratio the skew prints, near the skew, and the
-# correction it resamples by stays within the corrector's +-1000 ppm.
-sox -n -r 44100 -b 16 -c 2 -e signed $W/long.wav synth 20 sine 450 gain -8  # the corrector acts
+# --stats reads of the queue (0 until the corrector acts, within 20 s) is the final ratio the
+# skew prints, near the skew, and the correction it resamples by stays within +-1000 ppm.
+sox -n -r 44100 -b 16 -c 2 -e signed $W/long.wav synth 30 sine 450 gain -8  # the corrector has acted
 drift_read() {  # ppm
   render native --stats --clock-skew-ppm $1 $W/long.wav $O || return 1
   local final shown applied
