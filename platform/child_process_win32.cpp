@@ -9,6 +9,8 @@ namespace {
 constexpr uint32_t KILL_WAIT_MS = 5000;
 constexpr UINT KILLED_CODE = 1;
 constexpr DWORD FIRST_EXCEPTION_CODE = 0x80000000u; // exit codes from here on are exceptions
+constexpr int START_ATTEMPTS = 3;
+constexpr DWORD START_RETRY_MS = 100;
 
 std::wstring Wide(const char* text) {
     const int n = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
@@ -71,9 +73,20 @@ bool ProcessStart(ChildProcess* child, const char* program, const char* const* a
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
     // Suspended until it is in its job; no console (a hidden one costs a console host process
-    // at every start, and nobody reads it), no handle inherited.
-    if (!CreateProcessW(path.c_str(), &line[0], nullptr, nullptr, FALSE,
-                        CREATE_SUSPENDED | DETACHED_PROCESS, nullptr, nullptr, &startup, &info)) {
+    // at every start, and nobody reads it), no handle inherited. A start refused once is asked
+    // again: Wine on a loaded machine once refused the eighth of eight hosts started in a row.
+    bool created = false, missing = false;
+    for (int attempt = 0; attempt < START_ATTEMPTS && !created && !missing; ++attempt) {
+        if (attempt != 0) {
+            Sleep(START_RETRY_MS);
+        }
+        created = CreateProcessW(path.c_str(), &line[0], nullptr, nullptr, FALSE,
+                                 CREATE_SUSPENDED | DETACHED_PROCESS, nullptr, nullptr, &startup,
+                                 &info) != FALSE;
+        const DWORD error = created ? ERROR_SUCCESS : GetLastError();
+        missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    if (!created) {
         return false;
     }
     HANDLE job = MakeJob();
