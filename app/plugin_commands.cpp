@@ -313,7 +313,7 @@ void ReportFailedLoad(HWND mainWindow) {
 
 void ReportFailedChainedLoad(HWND mainWindow, const wchar_t* path) {
     const std::wstring text = std::wstring(Text(TEXT_LOAD_FAILED)) + L"\n" + FileNameOf(path);
-    MessageBoxW(mainWindow, text.c_str(), L"Kawauso04", MB_OK | MB_ICONERROR);
+    ShowPluginMessage(mainWindow, text.c_str(), 0);
 }
 
 // An effect in its own process whose host has ended and is not started again yet is still the

@@ -1,9 +1,10 @@
 # The release package: `cmake --build <build> --target package` makes
 # Kawauso04-<version>-win32.zip (or -win64.zip in a 64-bit build) holding the program, the
 # offline renderer, both plug-in host programs, the user's README, the licence (whose notice must
-# travel with every copy) and the changelog, in one folder of the same name. The other bitness's host is the other build tree's, under a name of its own
-# (kawauso-fxhost64.exe beside a 32-bit program, kawauso-fxhost32.exe beside a 64-bit one), so
-# the program of either zip runs effects of either bitness.
+# travel with every copy) and the changelog, in one folder of the same name. The other
+# bitness's host is the other build tree's, under a name of its own (kawauso-fxhost64.exe
+# beside a 32-bit program, kawauso-fxhost32.exe beside a 64-bit one), so the program of either
+# zip runs effects of either bitness.
 install(TARGETS Kawauso04 kawauso-render kawauso-fxhost RUNTIME DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/README-user.txt DESTINATION . RENAME README.txt)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
