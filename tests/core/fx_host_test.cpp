@@ -297,21 +297,30 @@ TEST_F(FxHostTest, AControlCallIsAnsweredWhileALateBlockIsHeldInsideTheEffect) {
         EXPECT_FALSE(ProcessHandleSamples(slow, block.data(), block.data(), FRAMES));
         refused = std::min(refused, MsSince(before));
     }
+    // Behind the block the capture would wait out the rest of its 150 ms: 135 ms or more.
+    const auto captureStart = Clock::now();
     EXPECT_TRUE(slow->captureState(slow, state));
-    EXPECT_LT(MsSince(start), 130) << "the capture waited behind the block";
+    EXPECT_LT(MsSince(captureStart), 110) << "the capture waited behind the block";
     EXPECT_LE(CountPrefix(Log("late_start"), "process"), 1) << "a refused block was sent";
     slow->setBlockSize(slow, FRAMES);
-    int answered = 0;
-    for (int i = 0; i < 12; ++i) { // once a late answer is in, the next is sent and waited for
-        std::this_thread::sleep_for(std::chrono::milliseconds(i < 3 ? 200 : 10));
+    for (int i = 0; i < 3; ++i) { // once a late answer is in, the next is sent and waited for
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
         const auto before = Clock::now();
-        answered += ProcessHandleSamples(slow, block.data(), block.data(), FRAMES) ? 1 : 0;
+        ProcessHandleSamples(slow, block.data(), block.data(), FRAMES);
         late = i < 2 ? std::min(late, MsSince(before)) : late;
+    }
+    // A loaded machine may leave some answers later than half a block; an effect still taken
+    // for late would answer none.
+    constexpr int KEPT_UP = 5;
+    int answered = 0;
+    for (int i = 0; i < 60 && answered < KEPT_UP; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        answered += ProcessHandleSamples(slow, block.data(), block.data(), FRAMES) ? 1 : 0;
     }
     EXPECT_EQ(slow->fault(slow).kind, EffectFaultKind::None) << "late is no fault";
     CloseEffect(slow);
     EXPECT_EQ(CountPrefix(Log("late_start"), "dispatcher called inside a block"), 0);
-    EXPECT_GE(answered, 5) << "of the 10 blocks after the late ones";
+    EXPECT_EQ(answered, KEPT_UP) << "of 60 blocks after the late ones";
     EXPECT_GE(late, 9) << "waited";
     EXPECT_LT(late, 18)
         << "half the block's length, the quickest of three: the rest is the stage's";
