@@ -40,6 +40,11 @@ constexpr double SLOPE_FRESH_SECONDS = 5.0;
 // read every 883) beats with the blocks for seconds, one clock or two.
 constexpr double SLOPE_SHOWN_ERRORS = 6.0;
 constexpr double SLOPE_SHOWN_SECONDS = 20.0;
+// A reading is taken into the line, and before the corrector acts into the low-pass, clipped to
+// this many strays either side of the target: a burst of delay a stall left (tens of ms, until
+// the queue's next window splices it out) is no drift, which moves the fill a millisecond a
+// second at the most, and must neither tilt the line nor carry the fill out.
+constexpr double WATCH_CLIP_STRAYS = 2.0;
 
 double Clamp(double x, double low, double high) {
     return x < low ? low : (x > high ? high : x);
@@ -150,13 +155,15 @@ void DriftCorrector::Steer(uint32_t frames, double queueFrames) {
     const double dt = static_cast<double>(frames) / SAMPLE_RATE;
     const double error = (queueFrames - target_) / SAMPLE_RATE;
     const bool engaged = engagedSeconds_ >= 0.0;
-    Regress(dt, error + corrected_);
+    const double clip = WATCH_CLIP_STRAYS * stray_;
+    const double watched = Clamp(error, -clip, clip);
+    Regress(dt, watched + corrected_);
     WidenWhenStrayed(dt);
     const double omega = LoopOmega(engaged ? engagedSeconds_ : 0.0);
     // From the target, which is the fill's level over a window: one reading may be a block off.
     const double tau = (engaged ? FILTER_PER_OMEGA / omega : watchSeconds_) / 2;
     const double step = dt / (tau + dt);
-    error_.Pass(error, step);
+    error_.Pass(engaged ? error : watched, step);
     if (!engaged) {
         if (StillBypassed()) {
             return; // the ratio stays exactly 1

@@ -274,7 +274,10 @@ TEST_F(Stream, TheQueueIsAtItsTargetAfterTheFirstSecondAndOneClockPassesUnchange
         const char* system = prefix.empty() ? "WinMM" : "WASAPI";
         EXPECT_LE(queue.LastLowest(), queue.TargetFrames() + 441) // a WinMM block is more
             << system << ": more than a WASAPI period beyond";
-        EXPECT_TRUE(queue.Bypassed()) << system;
+        EXPECT_TRUE(queue.Bypassed())
+            << system << ": underruns " << OpenRunCount(RunCount::Underruns) << ", overruns "
+            << OpenRunCount(RunCount::Overruns) << ", capture gaps "
+            << OpenRunCount(RunCount::CaptureGaps) << ", skew " << queue.ShownClockRatioPpm();
         ASSERT_TRUE(StopAndWait());
     }
 }
