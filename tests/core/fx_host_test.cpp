@@ -252,7 +252,9 @@ TEST(FxFaultTest, AHostThatEndsOrHangsAtAnyStepIsAFaultWithItsCauseWithinItsLimi
             answered = LoadCall(client, step.variant);
         }
         const long long spent = MsSince(start);
-        EXPECT_LT(CpuMs() - cpu, 0.1 * limits.startMs) << step.name << ": processor ms";
+        // A wait that spun would take the whole limit; the sanitized build on a loaded machine
+        // took a tenth of it (319 ms of 3 s) waiting as it should.
+        EXPECT_LT(CpuMs() - cpu, 0.25 * limits.startMs) << step.name << ": processor ms";
         if (killer.joinable()) {
             killer.join();
         }
