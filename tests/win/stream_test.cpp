@@ -283,7 +283,8 @@ TEST_F(Stream, TheQueueIsAtItsTargetAfterTheFirstSecondAndOneClockPassesUnchange
             // A WinMM block is more than a WASAPI period.
             held = queue.Settled() && queue.LastLowest() <= queue.TargetFrames() + 441 &&
                    queue.Bypassed();
-            seen += " [lowest " + std::to_string(queue.LastLowest()) + " of target " +
+            seen += " [settled " + std::to_string(queue.Settled()) + ", lowest " +
+                    std::to_string(queue.LastLowest()) + " of target " +
                     std::to_string(queue.TargetFrames()) + ", bypassed " +
                     std::to_string(queue.Bypassed()) + ", breaks " + std::to_string(breaks) + "]";
             ASSERT_TRUE(StopAndWait());
