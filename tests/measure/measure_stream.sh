@@ -8,13 +8,18 @@
 # tests/measure/passthrough.cpp, so that what is above it is the program's.
 #   tests/measure/measure_stream.sh [--starts N] [--minutes M] [--systems "WinMM WASAPI"]
 #                                   [--lengths "10 20"] [--latency-only] [--dropouts-only]
+#                                   [--pairs N]
+# --pairs: the program's minute of tone and the passthrough's, N times in turn on each system
+# (the sound server alone gives from 2 to about 100 breaks in the same minute, from one run to
+# the next: a single pair says little).
 # Needs the builds (scripts/build.sh); runs in its own environment under build/measure-env.
 set -u
-STARTS=3 MINUTES=1 SYSTEMS="WinMM WASAPI" LENGTHS="" LATENCY_ONLY=0 DROPOUTS_ONLY=0
+STARTS=3 MINUTES=1 SYSTEMS="WinMM WASAPI" LENGTHS="" LATENCY_ONLY=0 DROPOUTS_ONLY=0 PAIRS=1
 while [ $# -gt 0 ]; do
   case "$1" in
     --starts) shift; STARTS="$1" ;;
     --minutes) shift; MINUTES="$1" ;;
+    --pairs) shift; PAIRS="$1" ;;
     --systems) shift; SYSTEMS="$1" ;;
     --lengths) shift; LENGTHS="$1" ;;
     --latency-only) LATENCY_ONLY=1 ;;
@@ -145,13 +150,20 @@ steady_run() {  # system, prefix, buffer ms: the stream left running for SECONDS
   wait "$PASS_PID"
   analyze dropouts "$W/floor-$1.raw"; floor=$(head -n1 <<< "$AOUT")
   echo "$1 $3 ms: dropouts in $SECONDS_LONG s: program $program; passthrough $floor; fed signal $fed"
+  echo "$1 $3 ms: the passthrough's $(grep '^reported' "$W/passthrough.out") (a block, 20 ms on WinMM, when the server kept up)"
+  PAIR_COUNTS="$PAIR_COUNTS $(field "$program" events)/$(field "$floor" events)"
   echo "$1 $3 ms: breaks the recording shows, program: $(cat "$W/steady-$1.breaks")"
   echo "$1 $3 ms: of them apart by more than a second: $(tr ' ' '\n' < "$W/steady-$1.breaks" |
     awk '/^[0-9]/ { if (NR == 2 || $1 - last > 1) n++; last = $1 } END { print n + 0 }')"
 }
-feed_tone 450 $((5 * SECONDS_LONG + 180)) -12  # the program and the passthrough on both systems
-[[ " $SYSTEMS " == *" WinMM "* ]] && steady_run WinMM "" 20
-[[ " $SYSTEMS " == *" WASAPI "* ]] && steady_run WASAPI "WASAPI: " 10
+feed_tone 450 $(((4 * PAIRS + 1) * SECONDS_LONG + 60 * PAIRS + 180)) -12  # the program and the passthrough on both systems
+pairs_of() {  # system, prefix, buffer ms
+  local pair; PAIR_COUNTS=""
+  for pair in $(seq "$PAIRS"); do steady_run "$@"; done
+  echo "$1 $3 ms: breaks of each pair, program/passthrough:$PAIR_COUNTS"
+}
+[[ " $SYSTEMS " == *" WinMM "* ]] && pairs_of WinMM "" 20
+[[ " $SYSTEMS " == *" WASAPI "* ]] && pairs_of WASAPI "WASAPI: " 10
 
 instance dropouts "" "BufferSize=20"
 start_program && drive wait 30000
