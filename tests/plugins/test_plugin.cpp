@@ -231,7 +231,9 @@ void ScribbleIf(bool now) {
 
 // stall_calls: in the opcode its .stall file names (read at every call, so a test may name one
 // at any time), its blocks wait STALL_MS, as an effect deadlocked on its own audio lock would
-// until the host calls it hung.
+// until the host calls it hung. Once: the file goes as the stall begins, so that the restarted
+// host, which calls the same again (the editor comes back), does not stall too before the test
+// has taken the file away (on a loaded machine it did, three times, and was cut loose).
 void StallIfAsked(int32_t opcode) {
     std::FILE* file = std::fopen(stallPath, "rb");
     int named = -1;
@@ -240,6 +242,7 @@ void StallIfAsked(int32_t opcode) {
         std::fclose(file);
     }
     if (named == opcode) {
+        std::remove(stallPath);
         Log("stall opcode=%d", opcode);
         stalling = true;
         SleepMs(STALL_MS);
