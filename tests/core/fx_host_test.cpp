@@ -402,7 +402,6 @@ struct Outcome {
 // fault() names the cause once the host ended (at once) or hung (at the hang limit).
 TEST_F(FxHostTest, AnEndedHungOrFaultedHostIsToldApartWithinItsLimit) {
     FxLimits limits; // the first blocks may take long under Wine: 50 ms each
-    limits.blockWaitMs = 50;
     constexpr uint32_t HANG_MS = 500;
     const Outcome OUTCOMES[] = {
         {"exit_process", 2, EffectFaultKind::Exited, 7, 300},
@@ -417,6 +416,9 @@ TEST_F(FxHostTest, AnEndedHungOrFaultedHostIsToldApartWithinItsLimit) {
     };
     for (const Outcome& o : OUTCOMES) {
         limits.hangMs = o.kind == EffectFaultKind::Hung ? HANG_MS : 4 * HANG_MS;
+        // A new host's first answers may come late on a loaded machine (a clean clone's run
+        // saw exit_process's two answers missed, and the third block answered instead).
+        limits.blockWaitMs = o.answered > 0 ? 250 : 50;
         EffectHandle* h = OpenHostProcessEffect(HOST.c_str(), limits);
         ASSERT_TRUE(h->load(h, TestPluginPath(o.variant).c_str(), 44100)) << o.variant;
         h->setBlockSize(h, 441);
@@ -437,7 +439,7 @@ TEST_F(FxHostTest, AnEndedHungOrFaultedHostIsToldApartWithinItsLimit) {
         EXPECT_EQ(h->fault(h).code, o.code) << o.variant;
         EXPECT_GE(spent, o.kind == EffectFaultKind::Hung ? HANG_MS : 0) << o.variant;
         EXPECT_LT(spent, o.withinMs) << o.variant;
-        EXPECT_LT(longest, 100) << o.variant << ": a block's wait";
+        EXPECT_LT(longest, limits.blockWaitMs + 50) << o.variant << ": a block's wait";
         CloseEffect(h);
     }
 }
