@@ -401,7 +401,7 @@ struct Outcome {
 // After its answered blocks each host fails; process() never waits longer than a block and
 // fault() names the cause once the host ended (at once) or hung (at the hang limit).
 TEST_F(FxHostTest, AnEndedHungOrFaultedHostIsToldApartWithinItsLimit) {
-    FxLimits limits; // the first blocks may take long under Wine: 50 ms each
+    FxLimits limits; // each row sets its block wait and hang limit
     constexpr uint32_t HANG_MS = 500;
     const Outcome OUTCOMES[] = {
         {"exit_process", 2, EffectFaultKind::Exited, 7, 300},

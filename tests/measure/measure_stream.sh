@@ -150,13 +150,14 @@ steady_run() {  # system, prefix, buffer ms: the stream left running for SECONDS
   wait "$PASS_PID"
   analyze dropouts "$W/floor-$1.raw"; floor=$(head -n1 <<< "$AOUT")
   echo "$1 $3 ms: dropouts in $SECONDS_LONG s: program $program; passthrough $floor; fed signal $fed"
-  echo "$1 $3 ms: the passthrough's $(grep '^reported' "$W/passthrough.out") (a block, 20 ms on WinMM, when the server kept up)"
+  echo "$1 $3 ms: the passthrough's $(grep '^reported' "$W/passthrough.out") (about a block when the server kept up, hundreds of ms when it stalled)"
   PAIR_COUNTS="$PAIR_COUNTS $(field "$program" events)/$(field "$floor" events)"
   echo "$1 $3 ms: breaks the recording shows, program: $(cat "$W/steady-$1.breaks")"
   echo "$1 $3 ms: of them apart by more than a second: $(tr ' ' '\n' < "$W/steady-$1.breaks" |
     awk '/^[0-9]/ { if (NR == 2 || $1 - last > 1) n++; last = $1 } END { print n + 0 }')"
 }
-feed_tone 450 $(((4 * PAIRS + 1) * SECONDS_LONG + 60 * PAIRS + 180)) -12  # the program and the passthrough on both systems
+# The program and the passthrough on both systems, each pair, and the checks after them.
+feed_tone 450 $(((4 * PAIRS + 1) * SECONDS_LONG + 60 * PAIRS + 180)) -12
 pairs_of() {  # system, prefix, buffer ms
   local pair; PAIR_COUNTS=""
   for pair in $(seq "$PAIRS"); do steady_run "$@"; done
