@@ -22,6 +22,18 @@ done
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi
+# Where only the 32-bit packages are missing and a run within the hour found them uninstallable,
+# do not ask apt again (a minute of retries) on every ./test and ./run: Wine's 64-bit loader
+# serves meanwhile.
+NO_I386_STAMP=/var/tmp/kawauso-i386-uninstallable
+only_i386=1
+for p in "${missing[@]}"; do
+  case "$p" in *:i386) ;; *) only_i386=0 ;; esac
+done
+if [ "$only_i386" = 1 ] && [ -n "$(find "$NO_I386_STAMP" -mmin -60 2>/dev/null)" ]; then
+  echo "the 32-bit packages were uninstallable within the hour: not asking apt again" >&2
+  exit 0
+fi
 
 echo "installing: ${missing[*]}" >&2
 SUDO=""
@@ -30,5 +42,34 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# A mirror caught mid-sync serves an index of the wrong size for a minute or two: apt-get update
+# then fails on that one index. Try again after a pause; if it keeps failing, the indexes that
+# did arrive may still hold every package, so the install has the last word.
+for attempt in 1 2 3; do
+  if $SUDO apt-get update -qq; then
+    break
+  fi
+  if [ "$attempt" = 3 ]; then
+    echo "apt-get update kept failing; installing from the indexes there are" >&2
+  else
+    sleep 15
+  fi
+done
+if $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null; then
+  exit 0
+fi
+# A stale i386 index (seen: a proxy serving the security suite's old i386 list for days) leaves
+# the 32-bit packages unable to match their 64-bit twins. Without them Wine runs only its 64-bit
+# loader, as on a machine that cannot run 32-bit processes: the suites then say what they skip.
+native=()
+for p in "${missing[@]}"; do
+  case "$p" in *:i386) ;; *) native+=("$p") ;; esac
+done
+if [ ${#native[@]} -eq ${#missing[@]} ]; then
+  exit 1
+fi
+echo "the 32-bit packages cannot be installed from these indexes; installing the rest" >&2
+touch "$NO_I386_STAMP"
+if [ ${#native[@]} -ne 0 ]; then
+  $SUDO apt-get install -y -qq --no-install-recommends "${native[@]}" >/dev/null
+fi
