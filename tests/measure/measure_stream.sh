@@ -30,7 +30,7 @@ while [ $# -gt 0 ]; do
 done
 
 CLICK_COUNT=16 && source "$(dirname "$0")/measure_lib.sh"
-MONITOR="モニター" ID_MONITOR=352 IDC_MON_DELAY=1168
+MONITOR="モニター" ID_MONITOR=352 IDC_MON_DELAY=1168 IDC_MON_COUNTERS=1171
 
 PASSTHROUGH=$PROGRAM_TREE/tests/kawauso-passthrough.exe  # of the bitness the program runs in
 passthrough() {  # system, prefix, buffer ms, seconds: in the background, its PID in PASS_PID
@@ -73,13 +73,16 @@ start_program && drive wait 30000
 # less the monitor's figure is to come out the same, within a period.
 drive system-command $ID_MONITOR && drive wait 5000 "$MONITOR"
 for ms in $lengths; do
-  all="" starts="" passed="" floors="" shown="" told=""
+  all="" starts="" passed="" floors="" shown="" told="" broke="" breaks_before=""
   for start in $(seq 1 "$STARTS"); do
     drive set-text $IDC_BUFFER_MS "$ms"
     drive click $ID_START
     sleep 2.5
     delays=$(delays_of "$W/latency-$system-$ms-$start.raw")
     drive text $IDC_MON_DELAY "$MONITOR" && shown="$shown $(sed -n 's/^[^0-9]*\([0-9.]*\) ms.*/\1/p' <<< "$OUT")"
+    # The monitor counts breaks since the program started: each start's are the difference.
+    drive text $IDC_MON_COUNTERS "$MONITOR" && breaks=$(head -1 <<< "$OUT" | grep -o '[0-9]\+' | sed -n 2p)
+    broke="$broke $(( ${breaks:-0} - ${breaks_before:-0} ))" breaks_before=${breaks:-0}
     drive click $ID_STOP
     stopped
     all="$all,$delays" starts="$starts $(median "$delays")"
@@ -95,6 +98,7 @@ for ms in $lengths; do
   summary "latency $system $ms ms, passthrough over $STARTS starts" "$passed"
   echo "latency $system $ms ms, passthrough, each start's median:$floors"
   echo "latency $system $ms ms, the monitor's delay, each start:$shown"
+  echo "latency $system $ms ms, the program's breaks in its first 2.5 s, each start:$broke"
   echo "latency $system $ms ms, the passthrough's reported delay, each start:$told"
   beyond() {  # recordings' medians, the APIs' figures: the rest of each start's delay
     paste -d' ' <(tr ' ' '\n' <<< "${1# }") <(tr ' ' '\n' <<< "${2# }") |
