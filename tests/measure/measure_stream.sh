@@ -72,8 +72,9 @@ start_program && drive wait 30000
 # measures it as its recording's delay less what the APIs told it, and the program's recording
 # less the monitor's figure is to come out the same, within a period.
 drive system-command $ID_MONITOR && drive wait 5000 "$MONITOR"
+breaks_before=0  # the monitor's count runs on over every length's starts
 for ms in $lengths; do
-  all="" starts="" passed="" floors="" shown="" told="" broke="" breaks_before=""
+  all="" starts="" passed="" floors="" shown="" told="" broke=""
   for start in $(seq 1 "$STARTS"); do
     drive set-text $IDC_BUFFER_MS "$ms"
     drive click $ID_START
@@ -82,7 +83,7 @@ for ms in $lengths; do
     drive text $IDC_MON_DELAY "$MONITOR" && shown="$shown $(sed -n 's/^[^0-9]*\([0-9.]*\) ms.*/\1/p' <<< "$OUT")"
     # The monitor counts breaks since the program started: each start's are the difference.
     drive text $IDC_MON_COUNTERS "$MONITOR" && breaks=$(head -1 <<< "$OUT" | grep -o '[0-9]\+' | sed -n 2p)
-    broke="$broke $(( ${breaks:-0} - ${breaks_before:-0} ))" breaks_before=${breaks:-0}
+    broke="$broke $(( ${breaks:-0} - breaks_before ))" breaks_before=${breaks:-0}
     drive click $ID_STOP
     stopped
     all="$all,$delays" starts="$starts $(median "$delays")"
