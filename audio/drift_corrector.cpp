@@ -157,7 +157,9 @@ void DriftCorrector::Steer(uint32_t frames, double queueFrames) {
     const bool engaged = engagedSeconds_ >= 0.0;
     const double clip = WATCH_CLIP_STRAYS * stray_;
     const double watched = Clamp(error, -clip, clip);
-    Regress(dt, watched + corrected_);
+    // The frames the resampler holds back are on their way too: counted, its takeover from the
+    // bypass (LOOKAHEAD frames held for good) is no step in the fill for the line to tilt at.
+    Regress(dt, watched + corrected_ + resampler_.HeldFrames() / SAMPLE_RATE);
     WidenWhenStrayed(dt);
     const double omega = LoopOmega(engaged ? engagedSeconds_ : 0.0);
     // From the target, which is the fill's level over a window: one reading may be a block off.

@@ -23,6 +23,11 @@ class Resampler {
     void SetRatio(double inputPerOutput);
     double Ratio() const;
     bool Bypassed() const { return bypassed_; }
+    // Input frames taken in and not yet given out: what the interpolator holds ahead of its
+    // position (none in the bypass; LOOKAHEAD and a fraction once it has taken over).
+    double HeldFrames() const {
+        return lead_ - static_cast<double>(phase_) / static_cast<double>(ONE);
+    }
 
     // Takes frames input frames (interleaved stereo) and writes the output frames they
     // complete, returning how many; output must hold MaxOutputFrames(frames) frames.

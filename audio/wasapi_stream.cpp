@@ -176,16 +176,24 @@ void NoteRenderPass(WasapiRun& self) {
 // The frames written and not yet played, as if the engine played them as it goes: what the
 // buffer holds, and what the last pass took, less what has played of that since. The padding
 // alone moves by whole periods, and which period a write falls in wanders with the phase of
-// the engine's passes against the capture's.
+// the engine's passes against the capture's. A pass this thread has not woken for yet is placed
+// a period after the last one it woke for: that stamp was as late as a wake-up is, so the
+// reading is as long by it whether or not the thread has woken, and its error does not move
+// with the phase (which the skew of two clocks turns, and the drift corrector would take for
+// drift).
 UINT32 Held(const WasapiRun& self, UINT32 padding) {
     if (self.lastPassUs == 0) {
         return padding;
     }
-    if (self.framesTaken != self.takenAtLastPass) { // a pass this thread has not woken for yet
-        return padding + self.scratch.blockFrames;
-    }
-    const uint64_t sincePass = (MicrosecondsNow() - self.lastPassUs) * SAMPLE_RATE / 1000000u;
     const uint32_t period = self.scratch.blockFrames;
+    const uint64_t passesSince = (self.framesTaken - self.takenAtLastPass + period - 1) / period;
+    const uint64_t passUs = self.lastPassUs + passesSince * period * 1000000u / SAMPLE_RATE;
+    const uint64_t now = MicrosecondsNow();
+    if (now < passUs) { // placed ahead of now by as late as the last stamp was: at most a period
+        const uint64_t ahead = (passUs - now) * SAMPLE_RATE / 1000000u;
+        return padding + period + static_cast<UINT32>(ahead < period ? ahead : period);
+    }
+    const uint64_t sincePass = (now - passUs) * SAMPLE_RATE / 1000000u;
     return padding + (sincePass < period ? period - static_cast<UINT32>(sincePass) : 0);
 }
 

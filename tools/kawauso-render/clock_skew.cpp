@@ -78,9 +78,12 @@ class Device {
         const double period = run_.blockFrames;
         const double taken = Taken(t);
         const double sincePass = (Played(t) - (taken - period)) / SAMPLE_RATE;
-        const double late = SecondsForMs(Noise(CLOCK_SKEW_WAKE_MS)); // the pass's stamp
+        // The pass's stamp is as late as a wake-up; one the thread has not woken for yet is
+        // placed a period after the last, whose stamp was as late: either way the rest of the
+        // period is read that much long, whatever the phase of the capture against the pass.
+        const double late = SecondsForMs(Noise(CLOCK_SKEW_WAKE_MS));
         const double padding = written_ - taken;
-        const double rest = sincePass > late ? period - (sincePass - late) * SAMPLE_RATE : period;
+        const double rest = period - (sincePass - late) * SAMPLE_RATE;
         const double noise = (2.0 * Noise(1.0) - 1.0) * CLOCK_SKEW_READING_NOISE_MS;
         return padding + rest + FramesForMs(noise);
     }
@@ -166,6 +169,14 @@ void AppendSilence(std::vector<int16_t>* played, double frames) {
     }
 }
 
+// When the ratio's error starts to count (seconds of capture).
+double LockedFrom(const ClockSkewRun& run, bool stepped) {
+    if (run.stream == ClockStream::WinMM) {
+        return CLOCK_SKEW_WINMM_LOCK_SECONDS + (stepped ? run.stepSeconds : 0.0);
+    }
+    return stepped ? run.stepSeconds + CLOCK_SKEW_STEP_LOCK_SECONDS : CLOCK_SKEW_LOCK_SECONDS;
+}
+
 double Larger(double a, double b) {
     return a > b ? a : b;
 }
@@ -233,8 +244,7 @@ ClockSkewReport SimulateClockSkew(const int16_t* processed, size_t frames, const
         report.largestShownPpm = Larger(report.largestShownPpm, std::fabs(shownPpm));
         captured += count;
         report.splices += counted && queue.SplicedFrames() != 0 ? 1 : 0;
-        const double locked =
-            CLOCK_SKEW_LOCK_SECONDS + (run.stepSeconds > 0.0 && stepped ? run.stepSeconds : 0.0);
+        const double locked = LockedFrom(run, stepped);
         if (captureTime >= locked) {
             report.largestRatioErrorPpm =
                 Larger(report.largestRatioErrorPpm, std::fabs(queue.ClockRatioPpm() - ppm));

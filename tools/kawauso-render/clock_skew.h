@@ -8,8 +8,9 @@
 // at exactly 44100 frames a second from the first write on. What the queue is told the device
 // holds is what each system's stream reads, modelled:
 // - WASAPI: the engine takes a period at a time; the fill is read from the padding and the
-//   time since the engine's last pass, whose stamp is as late as the thread's wake-up, with
-//   reading noise of +-READING_NOISE_MS on top.
+//   time since the engine's last pass, whose stamp is as late as the thread's wake-up (a pass
+//   not yet woken for is placed a period after the last one), with reading noise of
+//   +-READING_NOISE_MS on top.
 // - WinMM: headers of a block, a played one given back at its end or, half the time, with the
 //   next one (bursts of two); the fill is read as the frames written less the device's
 //   position, which moves 10 ms at a time, and never more than the headers not given back.
@@ -32,7 +33,12 @@ constexpr double CLOCK_SKEW_READING_NOISE_MS = 0.5;
 constexpr double CLOCK_SKEW_QUIET_SECONDS = 2.0;   // breaks and splices counted after it
 constexpr double CLOCK_SKEW_LEVEL_SECONDS = 3.0;   // the fill's level taken until then
 constexpr double CLOCK_SKEW_SETTLE_SECONDS = 30.0; // the queue's error measured after it
-constexpr double CLOCK_SKEW_LOCK_SECONDS = 180.0;  // the ratio's error measured after it
+// The ratio's error is measured from these on: a minute into the run, a minute and a half after
+// a step of the clocks (the old line is given up and a new one found); WinMM's position, read
+// in 10 ms steps, holds a ppm's information only over minutes.
+constexpr double CLOCK_SKEW_LOCK_SECONDS = 60.0;
+constexpr double CLOCK_SKEW_STEP_LOCK_SECONDS = 90.0;
+constexpr double CLOCK_SKEW_WINMM_LOCK_SECONDS = 180.0;
 
 enum class ClockStream { Wasapi, WinMM };
 
