@@ -26,11 +26,11 @@ fi
 # do not ask apt again (a minute of retries) on every ./test and ./run: Wine's 64-bit loader
 # serves meanwhile.
 NO_I386_STAMP=/var/tmp/kawauso-i386-uninstallable
-only_i386=1
+native=()  # the missing packages but the 32-bit ones
 for p in "${missing[@]}"; do
-  case "$p" in *:i386) ;; *) only_i386=0 ;; esac
+  case "$p" in *:i386) ;; *) native+=("$p") ;; esac
 done
-if [ "$only_i386" = 1 ] && [ -n "$(find "$NO_I386_STAMP" -mmin -60 2>/dev/null)" ]; then
+if [ ${#native[@]} -eq 0 ] && [ -n "$(find "$NO_I386_STAMP" -mmin -60 2>/dev/null)" ]; then
   echo "the 32-bit packages were uninstallable within the hour: not asking apt again" >&2
   exit 0
 fi
@@ -61,10 +61,6 @@ fi
 # A stale i386 index (seen: a proxy serving the security suite's old i386 list for days) leaves
 # the 32-bit packages unable to match their 64-bit twins. Without them Wine runs only its 64-bit
 # loader, as on a machine that cannot run 32-bit processes: the suites then say what they skip.
-native=()
-for p in "${missing[@]}"; do
-  case "$p" in *:i386) ;; *) native+=("$p") ;; esac
-done
 if [ ${#native[@]} -eq ${#missing[@]} ]; then
   exit 1
 fi
