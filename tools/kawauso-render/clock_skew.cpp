@@ -31,7 +31,10 @@ constexpr double FramesForMs(double ms) {
     return SecondsForMs(ms) * SAMPLE_RATE;
 }
 
-// WinMM's position moves on a period of the sound server's at a time, as Wine's does.
+// WinMM's position moves on a period of the sound server's at a time, as Wine's does; the
+// headers come back by the same count of what has been played, so the cap of the headers not
+// given back never cuts the position's reading short (a header given back ahead of the
+// position would, by up to a step).
 constexpr double WINMM_POSITION_STEP_MS = 10.0;
 // A pass, or a header's end, and a write at the same instant, give or take the rounding of
 // summed block times: the write is in time.
@@ -70,8 +73,7 @@ class Device {
             return 0.0;
         }
         if (run_.stream == ClockStream::WinMM) {
-            const double step = run_.noise ? FramesForMs(WINMM_POSITION_STEP_MS) : 1.0;
-            const double unplayed = written_ - std::floor(Played(t) / step) * step;
+            const double unplayed = written_ - Position(t);
             const double headers = HeadersHeld(t);
             return unplayed < headers ? unplayed : headers;
         }
@@ -133,6 +135,12 @@ class Device {
 
     double Played(double t) const { return t > start_ ? (t - start_) * SAMPLE_RATE : 0.0; }
 
+    // WinMM's position, in whole steps of the sound server's period.
+    double Position(double t) const {
+        const double step = run_.noise ? FramesForMs(WINMM_POSITION_STEP_MS) : 1.0;
+        return std::floor(Played(t) / step) * step;
+    }
+
     // What the device has taken by t: on WASAPI a period at each of the engine's passes, the
     // first at the start; a block written at the very instant of a pass is in time for it.
     double Taken(double t) const {
@@ -144,10 +152,10 @@ class Device {
         return (passes > 1.0 ? passes : 1.0) * period;
     }
 
-    // Headers are given back in order, at their end or, late, a block after it: what is
-    // held is every header from the oldest not given back on.
+    // Headers are given back in order once the position has passed their end or, late, a block
+    // after that: what is held is every header from the oldest not given back on.
     double HeadersHeld(double t) {
-        const double played = Played(t);
+        const double played = Position(t);
         while (!headers_.empty() &&
                headers_.front().end + (headers_.front().givenLate ? run_.blockFrames : 0.0) <=
                    played) {

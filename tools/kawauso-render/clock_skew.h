@@ -11,9 +11,10 @@
 //   time since the engine's last pass, whose stamp is as late as the thread's wake-up (a pass
 //   not yet woken for is placed a period after the last one), with reading noise of
 //   +-READING_NOISE_MS on top.
-// - WinMM: headers of a block, a played one given back at its end or, half the time, with the
-//   next one (bursts of two); the fill is read as the frames written less the device's
-//   position, which moves 10 ms at a time, and never more than the headers not given back.
+// - WinMM: headers of a block; the device's position moves 10 ms at a time, and a header is
+//   given back once the position has passed its end or, half the time, with the next one
+//   (bursts of two); the fill is read as the frames written less the position, and never more
+//   than the headers not given back.
 // A device running dry before a write is a break (it played silence); a block that does not fit
 // in the device's buffer is dropped, a break too; a drop by the queue after the first second
 // is a splice. Random draws come from a fixed generator, so every build gives the same result
