@@ -22,6 +22,8 @@ void PlaybackQueue::Start(const QueueSettings& settings) {
     startFill_ = settings.startFillFrames < target_ ? settings.startFillFrames : target_;
     settleWindowsLeft_ = SETTLE_WINDOWS;
     raises_ = 0;
+    raiseWhileSettling_ = settings.raiseWhileSettling;
+    stoodAtTarget_ = false;
     windowFrames_ = windowBlocks_ = 0;
     lowest_ = UINT32_MAX;
     onTheirWaySum_ = 0.0;
@@ -36,7 +38,7 @@ uint32_t PlaybackQueue::TakeStartFill() {
 }
 
 bool PlaybackQueue::Raise(uint32_t frames) {
-    if (raises_ == MAX_RAISES) {
+    if (raises_ == MAX_RAISES || (!correcting_ && stoodAtTarget_ && !raiseWhileSettling_)) {
         return false;
     }
     ++raises_;
@@ -78,6 +80,7 @@ uint32_t PlaybackQueue::Count(uint32_t frames, uint32_t heldFrames) {
 uint32_t PlaybackQueue::Pass(const int16_t* input, uint32_t frames, uint32_t heldFrames,
                              int16_t* output) {
     const double onTheirWay = static_cast<double>(heldFrames) + frames;
+    stoodAtTarget_ = stoodAtTarget_ || onTheirWay >= target_;
     lowest_ = heldFrames < lowest_ ? heldFrames : lowest_;
     windowFrames_ += frames;
     ++windowBlocks_;

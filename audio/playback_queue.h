@@ -37,7 +37,9 @@ class PlaybackQueue {
 
     // After an underrun: true when a block of frames of silence is to go ahead, the queue
     // standing that much higher from then on, as the machine has shown it needs; at most
-    // MAX_RAISES times a run, so a device that keeps breaking does not pile up delay.
+    // MAX_RAISES times a run, so a device that keeps breaking does not pile up delay. While
+    // the start settles, where the settings say so, only a queue that never stood at its
+    // target is raised: one that did was emptied by the capture's start, not by the machine.
     static constexpr uint32_t MAX_RAISES = 2;
     bool Raise(uint32_t frames);
 
@@ -71,6 +73,8 @@ class PlaybackQueue {
     CorrectorSettings correctorSettings_ = {};
     uint32_t settleWindowsLeft_ = 0;
     uint32_t raises_ = 0;
+    bool raiseWhileSettling_ = true;
+    bool stoodAtTarget_ = false; // at a write while the start settles
     uint32_t startFill_ = 0;
     // The current window: frames, the lowest the queue stood at, the frames on their way summed.
     uint32_t windowFrames_ = 0;

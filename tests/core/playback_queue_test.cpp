@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <tuple>
 #include <vector>
 
 #include "audio/playback_queue.h"
@@ -27,7 +28,7 @@ Played Play(uint32_t fill, uint32_t startHeld, uint32_t blocks, uint32_t surplus
             uint32_t surplus) {
     PlaybackQueue queue;
     // The corrector's own test is elsewhere.
-    queue.Start({TARGET, BLOCK, fill, {4.0 * BLOCK, 8.0 * BLOCK, 0.1}});
+    queue.Start({TARGET, BLOCK, fill, true, {4.0 * BLOCK, 8.0 * BLOCK, 0.1}});
     uint32_t held = startHeld + queue.TakeStartFill();
     Played result = {0, 0, 0, true};
     std::vector<int16_t> in(2 * BLOCK), out(2 * PlaybackQueue::MaxOutputFrames(BLOCK));
@@ -67,6 +68,34 @@ TEST(PlaybackQueue, TrimsTheStartWithinASecondAndLaterOnlyASurplusThatStays) {
         const Played p = Play(c.fill, c.startHeld, 500, c.surplusAt, c.surplus);
         EXPECT_EQ(std::make_tuple(p.held, p.spliced, p.dropped, p.everyFrameAsItCame),
                   std::make_tuple(c.level + c.surplus - c.spliced, c.spliced, c.dropped, true));
+    }
+}
+
+// A break while the start settles raises the queue by a block, unless the system's settings say
+// that a queue which stood at its target then was emptied by the capture's start (a burst, then
+// a gap) rather than by a machine that needs more; after the first second every break raises.
+TEST(PlaybackQueue, RaisesWhileTheStartSettlesOnlyWhereTheSettingsOrALowQueueSaySo) {
+    const struct {
+        const char* name;
+        bool raiseWhileSettling;
+        uint32_t held, blocksBefore;
+        bool raised;
+    } rows[] = {
+        {"settling, stood at its target, raising allowed", true, BLOCK, 10, true},
+        {"settling, never at its target", false, 0, 10, true},
+        {"settling, stood at its target", false, BLOCK, 10, false},
+        {"settled, stood at its target", false, BLOCK, 101, true},
+    };
+    for (const auto& row : rows) {
+        PlaybackQueue queue;
+        queue.Start({TARGET, BLOCK, 0, row.raiseWhileSettling, {4.0 * BLOCK, 8.0 * BLOCK, 0.1}});
+        for (uint32_t b = 0; b < row.blocksBefore; ++b) {
+            queue.Count(BLOCK, row.held);
+        }
+        const bool raised = queue.Raise(BLOCK);
+        EXPECT_EQ(std::make_tuple(raised, queue.TargetFrames()),
+                  std::make_tuple(row.raised, row.raised ? TARGET + BLOCK : TARGET))
+            << row.name;
     }
 }
 

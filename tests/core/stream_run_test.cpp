@@ -42,7 +42,8 @@ TestRun* NewTestRun(bool playsAtOnce, std::atomic<bool>* freed) {
     self->freed = freed;
     self->run.processed = self->processed.data();
     // Never trimmed here.
-    self->run.base.queue.Start({BUFFER_COUNT * FRAMES, FRAMES, 0, {FRAMES, 2.0 * FRAMES, 0.1}});
+    self->run.base.queue.Start(
+        {BUFFER_COUNT * FRAMES, FRAMES, 0, true, {FRAMES, 2.0 * FRAMES, 0.1}});
     for (int i = 0; i < BUFFER_COUNT; ++i) {
         self->blocks[i].assign(2 * FRAMES, SENTINEL);
         self->run.playback[i] = self->blocks[i].data();
