@@ -20,14 +20,14 @@ constexpr uint32_t WASAPI_MARGIN_MS = 2;
 // times in a row, come near it); a twentieth and a third of the queue's room.
 // No silence goes ahead of the first block on either system: capture's first burst brings the
 // queue up to its target anyway, and a queue too low shows as breaks, which raise it by a block.
-// Beside a plain passthrough in the same run (tests/measure/measure_stream.sh, medians of 16
-// starts): WASAPI 10 ms 38.7 ms against 41.0 (with the target's silence ahead, 6 starts: 44.0
-// against 36.1); WinMM 20 ms 66.4 ms against 65.9 (with a block ahead, 16 starts: 76.8 against
-// 61.1). In a minute of tone no more breaks than the passthrough: WASAPI 5 against 6, WinMM 0
-// against 4. A start whose first blocks find the device dry is raised, and stays a block or
-// two higher. On WASAPI every start breaks once early in its first second (capture's start
-// comes in a burst and a gap); without the raise then it broke 1-7 times a start, with the
-// same delay.
+// Beside a plain passthrough in the same run (tests/measure/measure_stream.sh, medians of the
+// starts): WASAPI 10 ms 38.7 ms against 41.0 over 16 (with the target's silence ahead, 6
+// starts: 44.0 against 36.1); WinMM 20 ms 61.7 ms against 61.4 over 32 (with a block ahead, 16
+// starts: 76.8 against 61.1). In minutes of tone about as many breaks as the passthrough:
+// WASAPI 5 against 6 in one, WinMM 10 against 8 in six. A start whose first blocks find the
+// device dry is raised, and stays a block or two higher. On WASAPI every start breaks once
+// early in its first second (capture's start comes in a burst and a gap); without the raise
+// then it broke 1-7 times a start, with the same delay.
 constexpr uint32_t WASAPI_START_FILL_FRAMES = 0;
 constexpr bool WASAPI_RAISE_WHILE_SETTLING = true;
 constexpr double WASAPI_BAND_MS = 0.5;
@@ -44,10 +44,10 @@ constexpr uint32_t WAVE_TARGET_MS = 60;
 // clock. The line tells a fifth of a block from that; the low-pass, 0.6 of a block.
 constexpr uint32_t WAVE_START_FILL_FRAMES = 0;
 // On WinMM half the starts found the device dry in their first second after the queue had
-// stood at its target, and the raise kept those a block higher for good: the median delay
-// 68.7 ms against the passthrough's 61.4 over 16 starts. Raised there only when the queue never
-// stood at its target (a device that starts without a burst), 65.3 against 66.2, and no more
-// breaks in the minutes after.
+// stood at its target, and the raise kept those a block higher for good: the starts' median
+// delay was 70.2 ms against the passthrough's 58.0 (16 starts). Raised there only when the
+// queue never stood at its target (a device that starts without a burst): 61.7 against 61.4
+// (32 starts), and 10 breaks against 8 in six minutes.
 constexpr bool WAVE_RAISE_WHILE_SETTLING = false;
 constexpr double WAVE_BAND_BLOCKS = 0.2;
 constexpr double WAVE_STRAY_BLOCKS = 0.6;
