@@ -155,10 +155,10 @@ class Device {
     // Headers are given back in order once the position has passed their end or, late, a block
     // after that: what is held is every header from the oldest not given back on.
     double HeadersHeld(double t) {
-        const double played = Position(t);
+        const double position = Position(t);
         while (!headers_.empty() &&
                headers_.front().end + (headers_.front().givenLate ? run_.blockFrames : 0.0) <=
-                   played) {
+                   position) {
             headers_.pop_front();
         }
         return headers_.empty() ? 0.0 : written_ - headers_.front().begin;
