@@ -8,18 +8,24 @@
 # tests/measure/passthrough.cpp, so that what is above it is the program's.
 #   tests/measure/measure_stream.sh [--starts N] [--minutes M] [--systems "WinMM WASAPI"]
 #                                   [--lengths "10 20"] [--latency-only] [--dropouts-only]
-#                                   [--pairs N]
+#                                   [--pairs N] [--beside N]
 # --pairs: the program's minute of tone and the passthrough's, N times in turn on each system
 # (the sound server alone gives from 2 to about 100 breaks in the same minute, from one run to
 # the next: a single pair says little).
+# --beside: N minutes on each system with the program and the passthrough running at once, from
+# the same TestMic, the passthrough into a sink of its own ("PassSpeaker"): the sound server's
+# stalls then fall on both in the same minute, and a break only the program's recording shows
+# is the program's.
 # Needs the builds (scripts/build.sh); runs in its own environment under build/measure-env.
 set -u
 STARTS=3 MINUTES=1 SYSTEMS="WinMM WASAPI" LENGTHS="" LATENCY_ONLY=0 DROPOUTS_ONLY=0 PAIRS=1
+BESIDE=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --starts) shift; STARTS="$1" ;;
     --minutes) shift; MINUTES="$1" ;;
     --pairs) shift; PAIRS="$1" ;;
+    --beside) shift; BESIDE="$1" ;;
     --systems) shift; SYSTEMS="$1" ;;
     --lengths) shift; LENGTHS="$1" ;;
     --latency-only) LATENCY_ONLY=1 ;;
@@ -30,12 +36,19 @@ while [ $# -gt 0 ]; do
 done
 
 CLICK_COUNT=16 && source "$(dirname "$0")/measure_lib.sh"
+if [ "$BESIDE" -gt 0 ]; then  # before any of Wine's processes list the devices
+  E2E_MODULES+=("$(pactl load-module module-null-sink sink_name=pass_spk rate=44100 channels=2 \
+    format=s16le sink_properties=device.description=PassSpeaker)")
+  pacat --playback --raw -d pass_spk /dev/zero >/dev/null 2>&1 &  # as TestSpeaker's keep-alive
+  E2E_PIDS+=($!)
+fi
 MONITOR="モニター" ID_MONITOR=352 IDC_MON_DELAY=1168 IDC_MON_COUNTERS=1171
 
 PASSTHROUGH=$PROGRAM_TREE/tests/kawauso-passthrough.exe  # of the bitness the program runs in
-passthrough() {  # system, prefix, buffer ms, seconds: in the background, its PID in PASS_PID
+# System, prefix, buffer ms, seconds[, playback]: in the background, its PID in PASS_PID.
+passthrough() {
   local kind; kind=$(tr 'A-Z' 'a-z' <<< "$1")
-  wine "$PASSTHROUGH" "$kind" "${2}Monitor of TestMic" "${2}TestSpeaker" "$3" "$4" \
+  wine "$PASSTHROUGH" "$kind" "${2}Monitor of TestMic" "${2}${5:-TestSpeaker}" "$3" "$4" \
     > "$W/passthrough.out" 2>&1 &
   PASS_PID=$! && E2E_PIDS+=("$PASS_PID")
   eventually 10 grep -q started "$W/passthrough.out"  # timed from its stream's start, as the program's
@@ -161,15 +174,62 @@ steady_run() {  # system, prefix, buffer ms: the stream left running for SECONDS
   echo "$1 $3 ms: of them apart by more than a second: $(tr ' ' '\n' < "$W/steady-$1.breaks" |
     awk '/^[0-9]/ { if (NR == 2 || $1 - last > 1) n++; last = $1 } END { print n + 0 }')"
 }
+# The breaks in the second list with none of the first's within half a second (the two
+# recordings start within a few tenths of a second of each other).
+alone_of() {  # first breaks file, second
+  awk 'NR == FNR { t[n++] = $1; next }
+    { for (i = 0; i < n; i++) if ($1 - t[i] < 0.5 && t[i] - $1 < 0.5) next; k++ }
+    END { print k + 0 }' "$1" "$2"
+}
+# The program and the passthrough at once for SECONDS_LONG, the passthrough into PassSpeaker.
+beside_run() {  # system, prefix, buffer ms
+  local pass_recorder program floor alone pass_alone
+  instance "beside-$1" "$2" "BufferSize=$3"
+  start_program && drive wait 30000
+  drive click $ID_START
+  passthrough "$1" "$2" "$3" $((SECONDS_LONG + 8)) PassSpeaker
+  sleep 3
+  counters; local at_start=$COUNTERS
+  record_start pass_spk "$W/beside-floor-$1.raw"
+  pass_recorder=$RECORD_PID
+  record_start spk "$W/beside-$1.raw"
+  sleep "$SECONDS_LONG"
+  record_stop
+  kill "$pass_recorder"
+  counters
+  wait "$PASS_PID"
+  close_program
+  analyze dropouts "$W/beside-$1.raw"; program=$(head -n1 <<< "$AOUT")
+  grep '^at' <<< "$AOUT" | cut -d' ' -f2 > "$W/beside-$1.breaks"
+  analyze dropouts "$W/beside-floor-$1.raw"; floor=$(head -n1 <<< "$AOUT")
+  grep '^at' <<< "$AOUT" | cut -d' ' -f2 > "$W/beside-floor-$1.breaks"
+  alone=$(alone_of "$W/beside-floor-$1.breaks" "$W/beside-$1.breaks")
+  pass_alone=$(alone_of "$W/beside-$1.breaks" "$W/beside-floor-$1.breaks")
+  echo "$1 $3 ms, at once: dropouts in $SECONDS_LONG s: program $program; passthrough $floor"
+  echo "$1 $3 ms, at once: the program's own counters (About box) $at_start, then $COUNTERS"
+  echo "$1 $3 ms, at once: the passthrough's $(grep '^reported' "$W/passthrough.out")"
+  BESIDE_COUNTS="$BESIDE_COUNTS $(field "$program" events)/$(field "$floor" events)/$alone/$pass_alone"
+}
+besides_of() {  # system, prefix, buffer ms
+  local minute; BESIDE_COUNTS=""
+  for minute in $(seq "$BESIDE"); do beside_run "$@"; done
+  echo "$1 $3 ms: breaks of each minute at once, program/passthrough/the program's alone/the passthrough's alone:$BESIDE_COUNTS"
+}
 # The program and the passthrough on both systems, each pair, and the checks after them.
-feed_tone 450 $(((4 * PAIRS + 1) * SECONDS_LONG + 60 * PAIRS + 180)) -12
+feed_tone 450 $(((4 * PAIRS + 2 * BESIDE + 1) * SECONDS_LONG + 60 * PAIRS + 60 * BESIDE + 180)) -12
 pairs_of() {  # system, prefix, buffer ms
   local pair; PAIR_COUNTS=""
   for pair in $(seq "$PAIRS"); do steady_run "$@"; done
   echo "$1 $3 ms: breaks of each pair, program/passthrough:$PAIR_COUNTS"
 }
-[[ " $SYSTEMS " == *" WinMM "* ]] && pairs_of WinMM "" 20
-[[ " $SYSTEMS " == *" WASAPI "* ]] && pairs_of WASAPI "WASAPI: " 10
+if [ "$PAIRS" -gt 0 ]; then
+  [[ " $SYSTEMS " == *" WinMM "* ]] && pairs_of WinMM "" 20
+  [[ " $SYSTEMS " == *" WASAPI "* ]] && pairs_of WASAPI "WASAPI: " 10
+fi
+if [ "$BESIDE" -gt 0 ]; then
+  [[ " $SYSTEMS " == *" WinMM "* ]] && besides_of WinMM "" 20
+  [[ " $SYSTEMS " == *" WASAPI "* ]] && besides_of WASAPI "WASAPI: " 10
+fi
 
 instance dropouts "" "BufferSize=20"
 start_program && drive wait 30000
