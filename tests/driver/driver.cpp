@@ -57,11 +57,22 @@ bool Send(HWND window, UINT message, WPARAM w, LPARAM l, DWORD_PTR* result = nul
 }
 
 // WM_GETTEXT crosses processes for every class; GetWindowText does not for edit boxes.
-std::wstring TextOf(HWND window) {
+// Unanswered (a window whose process is ending) it reads empty, and answered says so.
+std::wstring TextOf(HWND window, bool* answered = nullptr) {
     wchar_t text[TEXT_CHARS] = L"";
-    Send(window, WM_GETTEXT, TEXT_CHARS, reinterpret_cast<LPARAM>(text));
+    const bool sent = Send(window, WM_GETTEXT, TEXT_CHARS, reinterpret_cast<LPARAM>(text));
+    if (answered != nullptr) {
+        *answered = sent;
+    }
     text[TEXT_CHARS - 1] = L'\0';
     return text;
+}
+
+// A control's text as read, or a failure that says it went unanswered (not an empty text).
+bool PrintTextOf(HWND window) {
+    bool answered = false;
+    const std::wstring text = TextOf(window, &answered);
+    return answered ? Print(text) : Fail(L"the text was not answered");
 }
 
 // True as soon as done() is, false when it was not within ms.
@@ -234,7 +245,7 @@ bool Run(std::vector<std::wstring> a) {
         return Fail(L"no control " + a[1]);
     }
     if (c == L"text") {
-        return Print(TextOf(control));
+        return PrintTextOf(control);
     }
     if (c == L"enabled") {
         return Print(IsWindowEnabled(control) ? L"1" : L"0");

@@ -69,7 +69,7 @@ check "an effect that takes the program down at start: the program ends" eval \
   'eventually 30 eval "! kill -0 $PROGRAM_PID 2>/dev/null" && log_of exit_open | grep -qx exit'
 PROGRAM_PID=""
 check "the next start leaves it out and says so once" eval \
-  ': > "$PROGRAM_DIR/exit_open.dll.log" && start_program && drive wait 30000 && says "VST読込(&R)" text $IDC_VST_LOAD &&
+  ': > "$PROGRAM_DIR/exit_open.dll.log" && start_program && drive wait 30000 && eventually 15 says "VST読込(&R)" text $IDC_VST_LOAD &&
    eventually 5 says 1 balloon && close_program && ! ini | grep -q "^Vst[AE]" &&
    [ ! -e "$PROGRAM_DIR/KaWUmi.Settings00.vstloading" ] && [ "$(log_of exit_open)" = "" ]'
 
