@@ -346,7 +346,7 @@ TEST_F(FxHostTest, AnEffectThatCannotKeepUpRunsOneBlockAheadAndComesBackWhenItCa
         ASSERT_TRUE(h->load(h, TestPluginPath(row.variant).c_str(), 44100));
         h->setBlockSize(h, FRAMES);
         std::vector<Samples> in(100, Samples(2 * FRAMES));
-        std::vector<int> answeredFrom; // the input each block's output was, -1 none or other
+        std::vector<int> answeredFrom; // the input each block's output was, -1 none, -2 other
         const auto start = Clock::now();
         for (size_t b = 0; b < in.size(); ++b) {
             std::this_thread::sleep_until(start + std::chrono::milliseconds(20 * b));
@@ -355,8 +355,10 @@ TEST_F(FxHostTest, AnEffectThatCannotKeepUpRunsOneBlockAheadAndComesBackWhenItCa
             const bool answered = ProcessHandleSamples(h, in[b].data(), out.data(), FRAMES);
             const auto from = std::find_if(in.begin(), in.begin() + b + 1,
                                            [&](const Samples& i) { return i == out; });
-            answeredFrom.push_back(
-                answered && from != in.begin() + b + 1 ? static_cast<int>(from - in.begin()) : -1);
+            const bool known = from != in.begin() + b + 1;
+            answeredFrom.push_back(!answered ? -1
+                                   : known   ? static_cast<int>(from - in.begin())
+                                             : -2);
         }
         const EffectBlockStats stats = h->blockStats(h);
         EXPECT_EQ(h->fault(h).kind, EffectFaultKind::None) << row.variant;
@@ -368,12 +370,21 @@ TEST_F(FxHostTest, AnEffectThatCannotKeepUpRunsOneBlockAheadAndComesBackWhenItCa
             ahead += answeredFrom[b] == static_cast<int>(b) - 1 ? 1 : 0;
         }
         EXPECT_GE(ahead, 10) << row.variant << ": it ran ahead";
-        // The last 20 blocks: each the one before's (ahead) or its own (back), none missed.
+        // The last 20 blocks: each the one before's (ahead) or its own (back). A machine loaded
+        // by a whole test run once left two of them unanswered (the effect spends 14 ms of
+        // each 20 in its own process); an effect still taken for late would answer none.
+        constexpr int MISSED_AT_MOST = 2;
+        int missed = 0;
         for (size_t b = in.size() - 20; b < in.size(); ++b) {
+            if (answeredFrom[b] == -1) {
+                ++missed;
+                continue;
+            }
             EXPECT_EQ(answeredFrom[b], static_cast<int>(b) - (row.aheadAtEnd ? 1 : 0))
-                << row.variant << " block " << b
-                << ", the blocks played: " << ::testing::PrintToString(answeredFrom);
+                << row.variant << " block " << b;
         }
+        EXPECT_LE(missed, MISSED_AT_MOST)
+            << row.variant << ", the blocks played: " << ::testing::PrintToString(answeredFrom);
     }
 }
 
