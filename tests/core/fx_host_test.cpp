@@ -346,7 +346,9 @@ TEST_F(FxHostTest, AnEffectThatCannotKeepUpRunsOneBlockAheadAndComesBackWhenItCa
         ASSERT_TRUE(h->load(h, TestPluginPath(row.variant).c_str(), 44100));
         h->setBlockSize(h, FRAMES);
         std::vector<Samples> in(100, Samples(2 * FRAMES));
-        std::vector<int> answeredFrom; // the input each block's output was, -1 none, -2 other
+        constexpr int NONE = -1;       // not answered
+        constexpr int OTHER = -2;      // answered with no input's sound
+        std::vector<int> answeredFrom; // the input each block's output was, or one of those
         const auto start = Clock::now();
         for (size_t b = 0; b < in.size(); ++b) {
             std::this_thread::sleep_until(start + std::chrono::milliseconds(20 * b));
@@ -356,9 +358,9 @@ TEST_F(FxHostTest, AnEffectThatCannotKeepUpRunsOneBlockAheadAndComesBackWhenItCa
             const auto from = std::find_if(in.begin(), in.begin() + b + 1,
                                            [&](const Samples& i) { return i == out; });
             const bool known = from != in.begin() + b + 1;
-            answeredFrom.push_back(!answered ? -1
+            answeredFrom.push_back(!answered ? NONE
                                    : known   ? static_cast<int>(from - in.begin())
-                                             : -2);
+                                             : OTHER);
         }
         const EffectBlockStats stats = h->blockStats(h);
         EXPECT_EQ(h->fault(h).kind, EffectFaultKind::None) << row.variant;
@@ -376,12 +378,13 @@ TEST_F(FxHostTest, AnEffectThatCannotKeepUpRunsOneBlockAheadAndComesBackWhenItCa
         constexpr int MISSED_AT_MOST = 2;
         int missed = 0;
         for (size_t b = in.size() - 20; b < in.size(); ++b) {
-            if (answeredFrom[b] == -1) {
+            if (answeredFrom[b] == NONE) {
                 ++missed;
                 continue;
             }
             EXPECT_EQ(answeredFrom[b], static_cast<int>(b) - (row.aheadAtEnd ? 1 : 0))
-                << row.variant << " block " << b;
+                << row.variant << " block " << b
+                << ", the blocks played: " << ::testing::PrintToString(answeredFrom);
         }
         EXPECT_LE(missed, MISSED_AT_MOST)
             << row.variant << ", the blocks played: " << ::testing::PrintToString(answeredFrom);

@@ -93,10 +93,11 @@ check "1 s at x10 in 50 ms blocks: 20 clipped blocks" grep -qx 'clipped blocks: 
 # it once in a run of the whole suite, with the same render passing 30 times in a row after. It
 # gets one more try, said; a second is kept as a failure.
 same_bytes() {  # build, input, options...: the build renders the input to native's bytes; else all is kept
-  render $1 $(expand $1 "${*:3}") $2 $DIR/$1.wav; local code=$?
+  local args; args=$(expand $1 "${*:3}")
+  render $1 $args $2 $DIR/$1.wav; local code=$?
   if [ $code = 1 ] && [ ! -s $W/err.txt ]; then
     echo "  Wine ended the $1 render with status 1 and no word; once more"
-    render $1 $(expand $1 "${*:3}") $2 $DIR/$1.wav; code=$?
+    render $1 $args $2 $DIR/$1.wav; code=$?
   fi
   cp $W/err.txt $DIR/$1.err
   [ $NATIVE_CODE = 0 ] && [ $code = 0 ] && cmp -s $DIR/{native,$1}.wav && return 0
