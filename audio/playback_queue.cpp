@@ -12,11 +12,14 @@ constexpr uint32_t SETTLE_WINDOWS = 5;
 constexpr uint32_t SETTLE_WINDOW_FRAMES = SAMPLE_RATE / SETTLE_WINDOWS;
 constexpr uint32_t WINDOW_FRAMES = SAMPLE_RATE / 2;
 constexpr uint32_t LATER_SLACK_BLOCKS = 2;
+// A block between two wake-ups is the rule, and the target holds about one more: a gap beyond
+// two blocks and what the queue has been raised by outlasted all that was queued.
+constexpr uint64_t RIDDEN_OUT_BLOCKS = 2;
 
 } // namespace
 
 void PlaybackQueue::Start(const QueueSettings& settings) {
-    target_ = settings.targetFrames;
+    target_ = startTarget_ = settings.targetFrames;
     blockFrames_ = settings.blockFrames;
     correctorSettings_ = settings.corrector;
     startFill_ = settings.startFillFrames < target_ ? settings.startFillFrames : target_;
@@ -46,6 +49,21 @@ bool PlaybackQueue::Raise(uint32_t frames) {
     if (correcting_) {
         corrector_.MoveTarget(frames);
     }
+    return true;
+}
+
+bool PlaybackQueue::NoteWakeUpGap(uint64_t gapFrames) {
+    const uint64_t raised = target_ - startTarget_;
+    const uint64_t riddenOut = RIDDEN_OUT_BLOCKS * blockFrames_ + raised;
+    if (!correcting_ || gapFrames <= riddenOut) {
+        return false;
+    }
+    const uint64_t room = static_cast<uint64_t>(MAX_RAISED_BLOCKS) * blockFrames_;
+    const uint64_t excess = gapFrames - riddenOut;
+    uint64_t frames = (excess + blockFrames_ - 1) / blockFrames_ * blockFrames_;
+    frames = raised + frames <= room ? frames : (room > raised ? room - raised : 0);
+    target_ += static_cast<uint32_t>(frames);
+    corrector_.MoveTarget(static_cast<double>(frames));
     return true;
 }
 

@@ -43,6 +43,16 @@ class PlaybackQueue {
     static constexpr uint32_t MAX_RAISES = 2;
     bool Raise(uint32_t frames);
 
+    // A wake-up of the audio thread gapFrames (of time) after its last one, for a system whose
+    // thread wakes once a block: a gap longer than the queue rides out (two blocks, and what it
+    // has been raised by) was a stall of the process, and the sound broke with it though the
+    // device may never have shown its queue empty. The capture's burst after the stall brings
+    // the queue up by the stall's excess; that is kept from then on, in whole blocks, up to
+    // MAX_RAISED_BLOCKS above the start's target, as a plain passthrough keeps the delay a
+    // stall leaves. Nothing is judged until the start has settled. True for a stall.
+    static constexpr uint32_t MAX_RAISED_BLOCKS = 10;
+    bool NoteWakeUpGap(uint64_t gapFrames);
+
     static constexpr uint32_t MaxOutputFrames(uint32_t frames) {
         return DriftCorrector::MaxOutputFrames(frames);
     }
@@ -69,6 +79,7 @@ class PlaybackQueue {
 
     DriftCorrector corrector_;
     uint32_t target_ = 0;
+    uint32_t startTarget_ = 0;
     uint32_t blockFrames_ = 0;
     CorrectorSettings correctorSettings_ = {};
     uint32_t settleWindowsLeft_ = 0;

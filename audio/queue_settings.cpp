@@ -25,11 +25,12 @@ constexpr uint32_t WASAPI_MARGIN_MS = 2;
 // starts: 44.0 against 36.1); WinMM 20 ms 61.7 ms against 61.4 over 32 (with a block ahead, 16
 // starts: 76.8 against 61.1). In minutes of tone taken in turn about as many breaks as the
 // passthrough: WASAPI 5 against 6 in one, WinMM 10 against 8 in six; in minutes run at once
-// with it, WinMM 37 against 35 in ten, WASAPI 55 against 32 (stalls of the process of 20 ms
-// and more, which the passthrough rides out on the delay its breaks left behind). A start
-// whose first blocks find the device dry is raised, and stays a block or two higher. On WASAPI
-// every start breaks once early in its first second (capture's start comes in a burst and a
-// gap); without the raise then it broke 1-7 times a start, with the same delay.
+// with it, WinMM 37 against 35 in ten; WASAPI 55 against 32 in ten while the queue gave back
+// what a stall of the process left (the passthrough rides the next one out on it), 83 against
+// 78 in fifteen since it keeps that (PlaybackQueue::NoteWakeUpGap). A start whose first blocks
+// find the device dry is raised, and stays a block or two higher. On WASAPI every start breaks
+// once early in its first second (capture's start comes in a burst and a gap); without the
+// raise then it broke 1-7 times a start, with the same delay.
 constexpr uint32_t WASAPI_START_FILL_FRAMES = 0;
 constexpr bool WASAPI_RAISE_WHILE_SETTLING = true;
 constexpr double WASAPI_BAND_MS = 0.5;

@@ -32,7 +32,9 @@ namespace {
 
 constexpr REFERENCE_TIME HNS_PER_MS = 10000;
 constexpr REFERENCE_TIME HNS_PER_SECOND = 10000000;
-constexpr UINT32 MIN_RENDER_PERIODS = 6; // room for the raised queue and a late packet
+// Room for a queue raised by stalls and the burst after the next one: what a plain passthrough
+// gives (an emptier buffer costs no delay, only what is written into it does).
+constexpr UINT32 MIN_RENDER_PERIODS = 50;
 const wchar_t PRO_AUDIO_TASK[] = L"Pro Audio";
 
 using AvSetProc = HANDLE(WINAPI*)(LPCWSTR, LPDWORD);
@@ -65,8 +67,9 @@ struct WasapiRun {
     uint64_t framesTaken;
     uint64_t takenAtLastPass; // as the engine's last pass left it
     uint64_t lastPassUs;
-    bool starved;    // the engine's last pass found nothing new: one break, however long
-    bool cushionDue; // an underrun since the last write: the queue may stand a block higher
+    uint64_t lastWakeUs; // this thread's last wake-up, for any event
+    bool starved;        // the engine's last pass found nothing new: one break, however long
+    bool cushionDue;     // an underrun since the last write: the queue may stand a block higher
     // The fade-out's end: the stream position that follows the block that carried it, and when
     // the clock was first seen there.
     std::atomic<int32_t> fadeOutWritten;
@@ -197,6 +200,22 @@ UINT32 Held(const WasapiRun& self, UINT32 padding) {
     return padding + (sincePass < period ? period - static_cast<UINT32>(sincePass) : 0);
 }
 
+// Every wake-up, timed from the one before: a stall of the process shows here. Beside a plain
+// passthrough on a busy machine each gap of 20 ms or more broke the sound, though the engine's
+// padding never showed it empty; the queue keeps what the stall's burst brings (PlaybackQueue).
+// One break, however the pass after it reads.
+void NoteWakeUp(WasapiRun& self) {
+    const uint64_t now = MicrosecondsNow();
+    const uint64_t gapUs = self.lastWakeUs != 0 ? now - self.lastWakeUs : 0;
+    self.lastWakeUs = now;
+    if (self.base.queue.NoteWakeUpGap(gapUs * SAMPLE_RATE / 1000000u)) {
+        if (!self.starved) {
+            CountUnderrun(self.base);
+        }
+        self.starved = true;
+    }
+}
+
 bool PutCounted(WasapiRun& self, const int16_t* samples, UINT32 frames) {
     if (!Put(self, samples, frames)) {
         self.base.deviceCallFailed.store(1);
@@ -293,6 +312,7 @@ unsigned __stdcall WasapiThreadProc(void* context) {
             Sleep(late);
         }
         const DWORD woken = WaitForMultipleObjects(3, waits, FALSE, INFINITE);
+        NoteWakeUp(self);
         if (woken == WAIT_OBJECT_0 + 1) {
             NoteRenderPass(self);
         } else if (woken != WAIT_OBJECT_0 + 2 || !DrainCapture(self)) {

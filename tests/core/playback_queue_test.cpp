@@ -100,3 +100,42 @@ TEST(PlaybackQueue, RaisesWhileTheStartSettlesOnlyWhereTheSettingsOrALowQueueSay
 }
 
 } // namespace
+
+// A wake-up gap the queue cannot ride out is a stall of the process, one break: the burst the
+// capture then brings is kept as delay, in whole blocks beyond what was ridden out, so that a
+// like stall later passes; up to ten blocks a run, beyond which a burst is spliced as before.
+TEST(PlaybackQueue, KeepsWhatAStallBringsUpToTenBlocks) {
+    const struct {
+        const char* name;
+        uint32_t blocksBefore; // 101: the start has settled
+        std::vector<uint64_t> gaps;
+        uint32_t burst, stalls, raisedBlocks, splicedBlocks; // the corrector may take a few frames
+    } rows[] = {
+        {"while the start settles", 10, {20 * BLOCK}, 0, 0, 0, 0},
+        {"ridden out", 101, {2 * BLOCK, BLOCK}, 0, 0, 0, 0},
+        {"just beyond", 101, {2 * BLOCK + 1}, BLOCK, 1, 1, 0},
+        {"its excess in whole blocks", 101, {4 * BLOCK + BLOCK / 2}, 5 * BLOCK / 2, 1, 3, 0},
+        {"a like stall then passes", 101, {3 * BLOCK, 3 * BLOCK}, BLOCK, 1, 1, 0},
+        {"a longer one raises again", 101, {3 * BLOCK, 5 * BLOCK}, 3 * BLOCK, 2, 3, 0},
+        {"at most ten blocks", 101, {30 * BLOCK, 30 * BLOCK}, 28 * BLOCK, 2, 10, 18},
+    };
+    for (const auto& row : rows) {
+        PlaybackQueue queue;
+        queue.Start({TARGET, BLOCK, 0, true, {4.0 * BLOCK, 8.0 * BLOCK, 0.1}});
+        uint32_t held = TARGET, stalls = 0, spliced = 0;
+        for (uint32_t b = 0; b < row.blocksBefore; ++b) {
+            queue.Count(BLOCK, held);
+        }
+        for (const uint64_t gap : row.gaps) {
+            stalls += queue.NoteWakeUpGap(gap) ? 1 : 0;
+        }
+        held += row.burst;
+        for (uint32_t b = 0; b < 200; ++b) {
+            held = held + queue.Count(BLOCK, held) - BLOCK;
+            spliced += queue.SplicedFrames();
+        }
+        EXPECT_EQ(std::make_tuple(stalls, queue.TargetFrames(), (spliced + BLOCK / 2) / BLOCK),
+                  std::make_tuple(row.stalls, TARGET + row.raisedBlocks * BLOCK, row.splicedBlocks))
+            << row.name;
+    }
+}

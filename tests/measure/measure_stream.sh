@@ -196,6 +196,10 @@ beside_run() {  # system, prefix, buffer ms
   sleep "$SECONDS_LONG"
   record_stop
   kill "$pass_recorder"
+  # Where the program's queue stood by the minute's end (the monitor's last second), beside the
+  # passthrough's mean: what each held to ride the minute out.
+  drive system-command $ID_MONITOR && drive wait 5000 "$MONITOR" && sleep 1.5
+  drive text $IDC_MON_DELAY "$MONITOR"; local shown; shown=$(sed -n 's/^[^0-9]*\([0-9.]*\) ms.*/\1/p' <<< "$OUT")
   counters
   wait "$PASS_PID"
   close_program
@@ -207,7 +211,7 @@ beside_run() {  # system, prefix, buffer ms
   pass_alone=$(alone_of "$W/beside-$1.breaks" "$W/beside-floor-$1.breaks")
   echo "$1 $3 ms, at once: dropouts in $SECONDS_LONG s: program $program; passthrough $floor"
   echo "$1 $3 ms, at once: the program's own counters (About box) $at_start, then $COUNTERS"
-  echo "$1 $3 ms, at once: the passthrough's $(grep '^reported' "$W/passthrough.out")"
+  echo "$1 $3 ms, at once: the passthrough's $(grep '^reported' "$W/passthrough.out"); the monitor's at the end $shown ms"
   BESIDE_COUNTS="$BESIDE_COUNTS $(field "$program" events)/$(field "$floor" events)/$alone/$pass_alone"
 }
 besides_of() {  # system, prefix, buffer ms

@@ -18,6 +18,7 @@
 #include "app/stream_commands.h"
 #include "app/main_dialog.h"
 #include "audio/engine_state.h"
+#include "audio/queue_settings.h"
 #include "audio/stream.h"
 #include "audio/stream_state.h"
 #include "audio/stream_devices.h"
@@ -238,7 +239,9 @@ TEST_F(Stream, OnTheEndpointsFiftyRunsLeaveNothingBehind) {
 }
 
 // A thread that wakes 200 ms late (twenty engine passes), or capture held back as long, is one
-// underrun and no second gap; the burst after it is delay, drained within a second by a splice.
+// underrun and no second gap. The late thread was a stall of the process: the queue keeps the
+// burst after it (up to the capture's 100 ms) as delay, ten blocks at most; the burst after
+// capture held back is drained within a second by a splice.
 TEST_F(Stream, OnTheEndpointsALatePassIsOneBreakAndTheDelayItLeavesIsDrained) {
     for (const bool wakeUpLate : {true, false}) {          // else capture held back
         ASSERT_TRUE(StartTestStream(L"100", L"WASAPI: ")); // room for the whole burst
@@ -257,7 +260,14 @@ TEST_F(Stream, OnTheEndpointsALatePassIsOneBreakAndTheDelayItLeavesIsDrained) {
         EXPECT_LE(OpenRunCount(RunCount::Underruns), underruns + 2) << wakeUpLate;
         EXPECT_LE(OpenRunCount(RunCount::CaptureGaps), gaps + 1) << "counted again";
         Pump(1500);
-        EXPECT_GT(OpenRunCount(RunCount::Overruns), overruns) << "the delay was not drained";
+        if (!wakeUpLate) {
+            EXPECT_GT(OpenRunCount(RunCount::Overruns), overruns) << "the delay was not drained";
+        } else { // and a raise after an underrun or two, where the machine broke on its own
+            const uint32_t kept =
+                OpenRunQueue()->TargetFrames() - WasapiQueueSettings(441).targetFrames;
+            EXPECT_GE(kept, PlaybackQueue::MAX_RAISED_BLOCKS * 441);
+            EXPECT_LE(kept, (PlaybackQueue::MAX_RAISED_BLOCKS + PlaybackQueue::MAX_RAISES) * 441);
+        }
         ASSERT_TRUE(StopAndWait());
     }
 }
