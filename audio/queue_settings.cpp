@@ -26,8 +26,8 @@ constexpr uint32_t WASAPI_MARGIN_MS = 2;
 // starts: 76.8 against 61.1). In minutes of tone taken in turn about as many breaks as the
 // passthrough: WASAPI 5 against 6 in one, WinMM 10 against 8 in six; in minutes run at once
 // with it, WinMM 37 against 35 in ten; WASAPI 55 against 32 in ten while the queue gave back
-// what a stall of the process left (the passthrough rides the next one out on it), 83 against
-// 78 in fifteen since it keeps that (PlaybackQueue::NoteWakeUpGap). A start whose first blocks
+// what a stall of the process left (the passthrough rides the next one out on it), 110 against
+// 93 in twenty since it keeps that (PlaybackQueue::NoteWakeUpGap). A start whose first blocks
 // find the device dry is raised, and stays a block or two higher. On WASAPI every start breaks
 // once early in its first second (capture's start comes in a burst and a gap); without the
 // raise then it broke 1-7 times a start, with the same delay.
