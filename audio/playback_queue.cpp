@@ -1,5 +1,6 @@
 #include "audio/playback_queue.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "audio/audio_format.h"
@@ -59,9 +60,10 @@ bool PlaybackQueue::NoteWakeUpGap(uint64_t gapFrames) {
         return false;
     }
     const uint64_t room = static_cast<uint64_t>(MAX_RAISED_BLOCKS) * blockFrames_;
+    const uint64_t left = room > raised ? room - raised : 0;
     const uint64_t excess = gapFrames - riddenOut;
-    uint64_t frames = (excess + blockFrames_ - 1) / blockFrames_ * blockFrames_;
-    frames = raised + frames <= room ? frames : (room > raised ? room - raised : 0);
+    const uint64_t frames =
+        std::min((excess + blockFrames_ - 1) / blockFrames_ * blockFrames_, left);
     target_ += static_cast<uint32_t>(frames);
     corrector_.MoveTarget(static_cast<double>(frames));
     return true;

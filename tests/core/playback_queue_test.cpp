@@ -99,8 +99,6 @@ TEST(PlaybackQueue, RaisesWhileTheStartSettlesOnlyWhereTheSettingsOrALowQueueSay
     }
 }
 
-} // namespace
-
 // A wake-up gap the queue cannot ride out is a stall of the process, one break: the burst the
 // capture then brings is kept as delay, in whole blocks beyond what was ridden out, so that a
 // like stall later passes; up to ten blocks a run, beyond which a burst is spliced as before.
@@ -139,3 +137,5 @@ TEST(PlaybackQueue, KeepsWhatAStallBringsUpToTenBlocks) {
             << row.name;
     }
 }
+
+} // namespace
