@@ -26,6 +26,7 @@ LANE_ROOTS = tuple(os.path.join(ROOT, "build", name) for name in ("testenv", "te
 NO_32BIT = "needs a 32-bit process, which this machine cannot run"
 counts = {"passed": 0, "failed": 0, "skipped": 0}
 failures, skips = [], []
+failure_details = []  # what the failed cases' checks said, printed again at the end
 report = threading.Lock()  # one suite's lines at a time
 
 
@@ -71,6 +72,17 @@ def ended_in_termination(code, log):
     return False
 
 
+def failure_texts(cases, lines=12):
+    """What each failed case's checks said: a log's tail often ends before it, and CI shows
+    only the tail of the summary."""
+    said = ""
+    for suite, case in cases:
+        for failure in case.get("failures", []):
+            text = failure.get("failure", "").splitlines()[:lines]
+            said += f"    {suite}.{case['name']}:\n" + "".join("    > " + l + "\n" for l in text)
+    return said
+
+
 def run_gtest(name, command, env):
     started, out = time.time(), os.path.join(RESULTS, name.replace("/", "_"))
     if os.path.exists(out + ".json"):
@@ -91,6 +103,8 @@ def run_gtest(name, command, env):
         bad.append("the leak check did not run (LeakSanitizer's fatal error)")
     skipped = [f"{s}.{c['name']}" for s, c in every if c.get("result") == "SKIPPED"]
     # Under Wine a case skips only for want of a 32-bit process; natively the plain build runs it.
+    with report:
+        failure_details.append(failure_texts(cases))
     record(name, started, len(cases) - len(bad), bad, log_tail(out + ".log", 60) if bad else "",
            skipped if command[0] == "wine" else ())
     return skipped
@@ -250,6 +264,7 @@ def main(argv):
     open(os.path.join(RESULTS, "skipped.txt"), "w").write("".join(f + "\n" for f in skips))
     for suite in sorted({f.split(": ")[0] for f in skips}):  # each skipped check is in skipped.txt
         print(f"skipped: {suite}: {sum(f.startswith(suite + ': ') for f in skips)} ({NO_32BIT})")
+    print("".join(failure_details), end="")
     for f in failures:
         print("failed: " + f)
     print(f"{counts['passed']} passed, {counts['failed']} failed" +

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -329,65 +330,114 @@ TEST_F(FxHostTest, AControlCallIsAnsweredWhileALateBlockIsHeldInsideTheEffect) {
     EXPECT_LT(refused, 5) << "refused at once";
 }
 
+struct KeepUpRow {
+    const char* variant;
+    bool aheadAtEnd;
+};
+
+struct KeepUpRun {
+    std::vector<int> answeredFrom; // the input each block's output was, or one of those below
+    EffectBlockStats stats;
+    EffectFaultKind fault;
+};
+constexpr int NOT_ANSWERED = -1;
+constexpr int NO_INPUTS_SOUND = -2; // answered with no input's sound
+
+// 100 blocks of 20 ms at the stream's own pace, each of its own value.
+KeepUpRun RunAtTheStreamsPace(const KeepUpRow& row, uint32_t frames) {
+    FxLimits limits;
+    limits.backAfterMs = 300;
+    limits.warmUpMs = 0; // late_start is late only in its first blocks
+    EffectHandle* h = OpenHostProcessEffect(HOST.c_str(), limits);
+    KeepUpRun run{{}, {}, EffectFaultKind::None};
+    if (!h->load(h, TestPluginPath(row.variant).c_str(), 44100)) {
+        run.fault = h->fault(h).kind;
+        CloseEffect(h);
+        return run;
+    }
+    h->setBlockSize(h, frames);
+    std::vector<Samples> in(100, Samples(2 * frames));
+    const auto start = Clock::now();
+    for (size_t b = 0; b < in.size(); ++b) {
+        std::this_thread::sleep_until(start + std::chrono::milliseconds(20 * b));
+        std::fill(in[b].begin(), in[b].end(), static_cast<int16_t>(100 + b));
+        Samples out(in[b].size(), -1);
+        const bool answered = ProcessHandleSamples(h, in[b].data(), out.data(), frames);
+        const auto from = std::find_if(in.begin(), in.begin() + b + 1,
+                                       [&](const Samples& i) { return i == out; });
+        const bool known = from != in.begin() + b + 1;
+        run.answeredFrom.push_back(!answered ? NOT_ANSWERED
+                                   : known   ? static_cast<int>(from - in.begin())
+                                             : NO_INPUTS_SOUND);
+    }
+    run.stats = h->blockStats(h);
+    run.fault = h->fault(h).kind;
+    CloseEffect(h);
+    return run;
+}
+
+::testing::AssertionResult KeptUpAsItShould(const KeepUpRow& row, const KeepUpRun& run) {
+    const std::vector<int>& from = run.answeredFrom;
+    auto failed = ::testing::AssertionFailure();
+    failed << row.variant << ", the blocks played:";
+    for (const int b : from) {
+        failed << ' ' << b;
+    }
+    failed << ": ";
+    if (run.fault != EffectFaultKind::None || from.size() != 100) {
+        return failed << "a fault (late is none)";
+    }
+    if (run.stats.ahead != row.aheadAtEnd || run.stats.late < LATE_TO_GO_AHEAD) {
+        return failed << "ahead at the end " << run.stats.ahead << ", " << run.stats.late
+                      << " late";
+    }
+    int ahead = 0;
+    for (size_t b = 1; b < from.size(); ++b) {
+        ahead += from[b] == static_cast<int>(b) - 1 ? 1 : 0;
+    }
+    if (ahead < 10) {
+        return failed << "it did not run ahead";
+    }
+    // The last 20 blocks: each the one before's (ahead) or its own (back). A machine loaded by a
+    // whole test run once left two of them unanswered (the effect spends 14 ms of each 20 in its
+    // own process); an effect still taken for late would answer none.
+    constexpr int MISSED_AT_MOST = 2;
+    int missed = 0;
+    for (size_t b = from.size() - 20; b < from.size(); ++b) {
+        if (from[b] == NOT_ANSWERED) {
+            ++missed;
+        } else if (from[b] != static_cast<int>(b) - (row.aheadAtEnd ? 1 : 0)) {
+            return failed << "block " << b << " played another block's sound";
+        }
+    }
+    if (missed > MISSED_AT_MOST) {
+        return failed << missed << " of the last 20 blocks missed";
+    }
+    return ::testing::AssertionSuccess();
+}
+
 // An effect that needs most of each block (70 %), at the stream's own pace: after three late
 // blocks every block is answered, one block later; one late only at its start comes back to no
-// delay once it keeps up, the block between spliced out.
+// delay once it keeps up, the block between spliced out. Timed by the machine: a clean
+// clone's whole run has failed it more than once under the other lanes' load (alone, beside
+// five busy processes or beside a whole run, it passed 35 times of 35), so a row has three
+// attempts; a lane that does not do this fails all three, each attempt's blocks printed.
 TEST_F(FxHostTest, AnEffectThatCannotKeepUpRunsOneBlockAheadAndComesBackWhenItCan) {
     constexpr uint32_t FRAMES = 882; // 20 ms: a wait of 10, counted in whole ms, against 14
-    struct Row {
-        const char* variant;
-        bool aheadAtEnd;
-    };
-    for (const Row& row : {Row{"heavy_blocks", true}, Row{"late_start", false}}) {
-        FxLimits limits;
-        limits.backAfterMs = 300;
-        limits.warmUpMs = 0; // late_start is late only in its first blocks
-        EffectHandle* h = OpenHostProcessEffect(HOST.c_str(), limits);
-        ASSERT_TRUE(h->load(h, TestPluginPath(row.variant).c_str(), 44100));
-        h->setBlockSize(h, FRAMES);
-        std::vector<Samples> in(100, Samples(2 * FRAMES));
-        constexpr int NONE = -1;       // not answered
-        constexpr int OTHER = -2;      // answered with no input's sound
-        std::vector<int> answeredFrom; // the input each block's output was, or one of those
-        const auto start = Clock::now();
-        for (size_t b = 0; b < in.size(); ++b) {
-            std::this_thread::sleep_until(start + std::chrono::milliseconds(20 * b));
-            std::fill(in[b].begin(), in[b].end(), static_cast<int16_t>(100 + b));
-            Samples out(in[b].size(), -1);
-            const bool answered = ProcessHandleSamples(h, in[b].data(), out.data(), FRAMES);
-            const auto from = std::find_if(in.begin(), in.begin() + b + 1,
-                                           [&](const Samples& i) { return i == out; });
-            const bool known = from != in.begin() + b + 1;
-            answeredFrom.push_back(!answered ? NONE
-                                   : known   ? static_cast<int>(from - in.begin())
-                                             : OTHER);
+    constexpr int ATTEMPTS = 3;
+    for (const KeepUpRow& row : {KeepUpRow{"heavy_blocks", true}, KeepUpRow{"late_start", false}}) {
+        ::testing::AssertionResult kept = ::testing::AssertionFailure();
+        std::string attempts;
+        for (int attempt = 0; attempt < ATTEMPTS && !kept; ++attempt) {
+            kept = KeptUpAsItShould(row, RunAtTheStreamsPace(row, FRAMES));
+            attempts += kept ? "" : std::string("\n  ") + kept.message();
         }
-        const EffectBlockStats stats = h->blockStats(h);
-        EXPECT_EQ(h->fault(h).kind, EffectFaultKind::None) << row.variant;
-        CloseEffect(h);
-        EXPECT_EQ(stats.ahead, row.aheadAtEnd) << row.variant;
-        EXPECT_GE(stats.late, LATE_TO_GO_AHEAD) << row.variant;
-        int ahead = 0;
-        for (size_t b = 1; b < in.size(); ++b) {
-            ahead += answeredFrom[b] == static_cast<int>(b) - 1 ? 1 : 0;
+        if (!kept) {
+            ADD_FAILURE() << "every attempt:" << attempts;
+        } else if (!attempts.empty()) {
+            std::printf("      %s kept up after a loaded attempt:%s\n", row.variant,
+                        attempts.c_str());
         }
-        EXPECT_GE(ahead, 10) << row.variant << ": it ran ahead";
-        // The last 20 blocks: each the one before's (ahead) or its own (back). A machine loaded
-        // by a whole test run once left two of them unanswered (the effect spends 14 ms of
-        // each 20 in its own process); an effect still taken for late would answer none.
-        constexpr int MISSED_AT_MOST = 2;
-        int missed = 0;
-        for (size_t b = in.size() - 20; b < in.size(); ++b) {
-            if (answeredFrom[b] == NONE) {
-                ++missed;
-                continue;
-            }
-            EXPECT_EQ(answeredFrom[b], static_cast<int>(b) - (row.aheadAtEnd ? 1 : 0))
-                << row.variant << " block " << b
-                << ", the blocks played: " << ::testing::PrintToString(answeredFrom);
-        }
-        EXPECT_LE(missed, MISSED_AT_MOST)
-            << row.variant << ", the blocks played: " << ::testing::PrintToString(answeredFrom);
     }
 }
 
