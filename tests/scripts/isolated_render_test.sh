@@ -81,13 +81,20 @@ missing_host() {
   [ $? = 3 ] && grep -qF "the plug-in's host process could not be started while loading" $W/err.txt
 }
 needs win32 "the 64-bit host missing: the 32-bit renderer says so, exit 3" missing_host
+refused_for() {  # expected message, renderer's args...: exit 2 with it, or what came instead
+  render "${@:2}"
+  local status=$?
+  [ $status = 2 ] && grep -qF "$1" $W/err.txt && return 0
+  echo "  ${*:4:1}: exit $status, $(head -c 300 $W/err.txt | tr '\n' ' ')"
+  return 1
+}
 not_pe() {  # build: a file that is no PE image, and one for another processor
-  render $1 --plugin README.md $T $O
-  [ $? = 2 ] && grep -qF "cannot load the plug-in: it is not a Windows DLL (no PE header)" $W/err.txt || return 1
+  refused_for "cannot load the plug-in: it is not a Windows DLL (no PE header)" \
+    $1 --plugin README.md $T $O || return 1
   cp "$(effect $1 copy_through)" $W/arm64.dll
   printf '\x64\xAA' | dd of=$W/arm64.dll bs=1 seek=$(($(od -An -tu4 -j 60 -N 4 $W/arm64.dll) + 4)) conv=notrunc 2>/dev/null
-  render $1 --plugin $W/arm64.dll $T $O
-  [ $? = 2 ] && grep -qF "cannot load the plug-in: it is built for a processor other than x86 and x64" $W/err.txt
+  refused_for "cannot load the plug-in: it is built for a processor other than x86 and x64" \
+    $1 --plugin $W/arm64.dll $T $O
 }
 each_build "win32 win64" "refused unloaded: not a PE image, an ARM64 DLL" not_pe
 
