@@ -8,7 +8,7 @@
 # tests/measure/passthrough.cpp, so that what is above it is the program's.
 #   tests/measure/measure_stream.sh [--starts N] [--minutes M] [--systems "WinMM WASAPI"]
 #                                   [--lengths "10 20"] [--latency-only] [--dropouts-only]
-#                                   [--pairs N] [--beside N]
+#                                   [--pairs N] [--beside N] [--twins N]
 # --pairs: the program's minute of tone and the passthrough's, N times in turn on each system
 # (the sound server alone gives from 2 to about 100 breaks in the same minute, from one run to
 # the next: a single pair says little).
@@ -16,16 +16,19 @@
 # the same TestMic, the passthrough into a sink of its own ("PassSpeaker"): the sound server's
 # stalls then fall on both in the same minute, and a break only the program's recording shows
 # is the program's.
+# --twins: N minutes on each system with two passthroughs at once, as --beside: how far the
+# minutes of two like programs differ, in the same run.
 # Needs the builds (scripts/build.sh); runs in its own environment under build/measure-env.
 set -u
 STARTS=3 MINUTES=1 SYSTEMS="WinMM WASAPI" LENGTHS="" LATENCY_ONLY=0 DROPOUTS_ONLY=0 PAIRS=1
-BESIDE=0
+BESIDE=0 TWINS=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --starts) shift; STARTS="$1" ;;
     --minutes) shift; MINUTES="$1" ;;
     --pairs) shift; PAIRS="$1" ;;
     --beside) shift; BESIDE="$1" ;;
+    --twins) shift; TWINS="$1" ;;
     --systems) shift; SYSTEMS="$1" ;;
     --lengths) shift; LENGTHS="$1" ;;
     --latency-only) LATENCY_ONLY=1 ;;
@@ -36,7 +39,7 @@ while [ $# -gt 0 ]; do
 done
 
 CLICK_COUNT=16 && source "$(dirname "$0")/measure_lib.sh"
-if [ "$BESIDE" -gt 0 ]; then  # before any of Wine's processes list the devices
+if [ $((BESIDE + TWINS)) -gt 0 ]; then  # before any of Wine's processes list the devices
   E2E_MODULES+=("$(pactl load-module module-null-sink sink_name=pass_spk rate=44100 channels=2 \
     format=s16le sink_properties=device.description=PassSpeaker)")
   pacat --playback --raw -d pass_spk /dev/zero >/dev/null 2>&1 &  # as TestSpeaker's keep-alive
@@ -46,12 +49,12 @@ MONITOR="モニター" ID_MONITOR=352 IDC_MON_DELAY=1168 IDC_MON_COUNTERS=1171
 
 PASSTHROUGH=$PROGRAM_TREE/tests/kawauso-passthrough.exe  # of the bitness the program runs in
 # System, prefix, buffer ms, seconds[, playback]: in the background, its PID in PASS_PID.
-passthrough() {
-  local kind; kind=$(tr 'A-Z' 'a-z' <<< "$1")
+passthrough() {  # system, prefix, buffer ms, seconds[, sink[, name of its output file]]
+  local kind out="$W/${6:-passthrough}.out"; kind=$(tr 'A-Z' 'a-z' <<< "$1")
   wine "$PASSTHROUGH" "$kind" "${2}Monitor of TestMic" "${2}${5:-TestSpeaker}" "$3" "$4" \
-    > "$W/passthrough.out" 2>&1 &
+    > "$out" 2>&1 &
   PASS_PID=$! && E2E_PIDS+=("$PASS_PID")
-  eventually 10 grep -q started "$W/passthrough.out"  # timed from its stream's start, as the program's
+  eventually 10 grep -q started "$out"  # timed from its stream's start, as the program's
 }
 summary() {  # label, comma-separated delays: median and range
   echo "$2" | tr ',' '\n' | grep . | sort -n | awk -v label="$1" '
@@ -214,13 +217,42 @@ beside_run() {  # system, prefix, buffer ms
   echo "$1 $3 ms, at once: the passthrough's $(grep '^reported' "$W/passthrough.out"); the monitor's at the end $shown ms"
   BESIDE_COUNTS="$BESIDE_COUNTS $(field "$program" events)/$(field "$floor" events)/$alone/$pass_alone"
 }
+# Two passthroughs at once, each into a sink of its own: how far two like programs differ in
+# the same minutes, the yardstick for the program's minutes beside one.
+twin_run() {  # system, prefix, buffer ms
+  local first_pid first second alone second_alone
+  passthrough "$1" "$2" "$3" $((SECONDS_LONG + 8)) TestSpeaker passthrough-twin
+  first_pid=$PASS_PID
+  passthrough "$1" "$2" "$3" $((SECONDS_LONG + 8)) PassSpeaker
+  sleep 3
+  record_start pass_spk "$W/twin-second-$1.raw"
+  local second_recorder=$RECORD_PID
+  record_start spk "$W/twin-first-$1.raw"
+  sleep "$SECONDS_LONG"
+  record_stop
+  kill "$second_recorder"
+  wait "$PASS_PID" "$first_pid"
+  analyze dropouts "$W/twin-first-$1.raw"; first=$(head -n1 <<< "$AOUT")
+  grep '^at' <<< "$AOUT" | cut -d' ' -f2 > "$W/twin-first-$1.breaks"
+  analyze dropouts "$W/twin-second-$1.raw"; second=$(head -n1 <<< "$AOUT")
+  grep '^at' <<< "$AOUT" | cut -d' ' -f2 > "$W/twin-second-$1.breaks"
+  alone=$(alone_of "$W/twin-second-$1.breaks" "$W/twin-first-$1.breaks")
+  second_alone=$(alone_of "$W/twin-first-$1.breaks" "$W/twin-second-$1.breaks")
+  echo "$1 $3 ms, two passthroughs at once: dropouts in $SECONDS_LONG s: first $first; second $second"
+  TWIN_COUNTS="$TWIN_COUNTS $(field "$first" events)/$(field "$second" events)/$alone/$second_alone"
+}
+twins_of() {  # system, prefix, buffer ms
+  local minute; TWIN_COUNTS=""
+  for minute in $(seq "$TWINS"); do twin_run "$@"; done
+  echo "$1 $3 ms: breaks of each minute of two passthroughs at once, first/second/the first's alone/the second's alone:$TWIN_COUNTS"
+}
 besides_of() {  # system, prefix, buffer ms
   local minute; BESIDE_COUNTS=""
   for minute in $(seq "$BESIDE"); do beside_run "$@"; done
   echo "$1 $3 ms: breaks of each minute at once, program/passthrough/the program's alone/the passthrough's alone:$BESIDE_COUNTS"
 }
 # The program and the passthrough on both systems, each pair, and the checks after them.
-feed_tone 450 $(((4 * PAIRS + 2 * BESIDE + 1) * SECONDS_LONG + 60 * PAIRS + 60 * BESIDE + 180)) -12
+feed_tone 450 $(((4 * PAIRS + 2 * BESIDE + TWINS + 1) * SECONDS_LONG + 60 * PAIRS + 60 * BESIDE + 20 * TWINS + 180)) -12
 pairs_of() {  # system, prefix, buffer ms
   local pair; PAIR_COUNTS=""
   for pair in $(seq "$PAIRS"); do steady_run "$@"; done
@@ -233,6 +265,10 @@ fi
 if [ "$BESIDE" -gt 0 ]; then
   [[ " $SYSTEMS " == *" WinMM "* ]] && besides_of WinMM "" 20
   [[ " $SYSTEMS " == *" WASAPI "* ]] && besides_of WASAPI "WASAPI: " 10
+fi
+if [ "$TWINS" -gt 0 ]; then
+  [[ " $SYSTEMS " == *" WinMM "* ]] && twins_of WinMM "" 20
+  [[ " $SYSTEMS " == *" WASAPI "* ]] && twins_of WASAPI "WASAPI: " 10
 fi
 
 instance dropouts "" "BufferSize=20"
