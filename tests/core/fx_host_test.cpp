@@ -340,10 +340,11 @@ struct KeepUpRun {
     EffectBlockStats stats;
     EffectFaultKind fault;
 };
+constexpr size_t KEEP_UP_BLOCKS = 100;
 constexpr int NOT_ANSWERED = -1;
 constexpr int NO_INPUTS_SOUND = -2; // answered with no input's sound
 
-// 100 blocks of 20 ms at the stream's own pace, each of its own value.
+// KEEP_UP_BLOCKS blocks of 20 ms at the stream's own pace, each of its own value.
 KeepUpRun RunAtTheStreamsPace(const KeepUpRow& row, uint32_t frames) {
     FxLimits limits;
     limits.backAfterMs = 300;
@@ -356,7 +357,7 @@ KeepUpRun RunAtTheStreamsPace(const KeepUpRow& row, uint32_t frames) {
         return run;
     }
     h->setBlockSize(h, frames);
-    std::vector<Samples> in(100, Samples(2 * frames));
+    std::vector<Samples> in(KEEP_UP_BLOCKS, Samples(2 * frames));
     const auto start = Clock::now();
     for (size_t b = 0; b < in.size(); ++b) {
         std::this_thread::sleep_until(start + std::chrono::milliseconds(20 * b));
@@ -384,7 +385,7 @@ KeepUpRun RunAtTheStreamsPace(const KeepUpRow& row, uint32_t frames) {
         failed << ' ' << b;
     }
     failed << ": ";
-    if (run.fault != EffectFaultKind::None || from.size() != 100) {
+    if (run.fault != EffectFaultKind::None || from.size() != KEEP_UP_BLOCKS) {
         return failed << "a fault (late is none)";
     }
     if (run.stats.ahead != row.aheadAtEnd || run.stats.late < LATE_TO_GO_AHEAD) {

@@ -184,9 +184,21 @@ alone_of() {  # first breaks file, second
     { for (i = 0; i < n; i++) if ($1 - t[i] < 0.5 && t[i] - $1 < 0.5) next; k++ }
     END { print k + 0 }' "$1" "$2"
 }
+# Two recordings of the same minute (paths without .raw): each one's dropouts in FIRST and
+# SECOND, its breaks in PATH.breaks, and "first/second/the first's alone/the second's alone"
+# in COMPARED.
+compare_recordings() {  # first, second
+  local recording
+  for recording in "$1" "$2"; do
+    analyze dropouts "$recording.raw"
+    grep '^at' <<< "$AOUT" | cut -d' ' -f2 > "$recording.breaks"
+    [ "$recording" = "$1" ] && FIRST=$(head -n1 <<< "$AOUT") || SECOND=$(head -n1 <<< "$AOUT")
+  done
+  COMPARED="$(field "$FIRST" events)/$(field "$SECOND" events)/$(alone_of "$2.breaks" "$1.breaks")/$(alone_of "$1.breaks" "$2.breaks")"
+}
 # The program and the passthrough at once for SECONDS_LONG, the passthrough into PassSpeaker.
 beside_run() {  # system, prefix, buffer ms
-  local pass_recorder program floor alone pass_alone
+  local pass_recorder
   instance "beside-$1" "$2" "BufferSize=$3"
   start_program && drive wait 30000
   drive click $ID_START
@@ -206,21 +218,16 @@ beside_run() {  # system, prefix, buffer ms
   counters
   wait "$PASS_PID"
   close_program
-  analyze dropouts "$W/beside-$1.raw"; program=$(head -n1 <<< "$AOUT")
-  grep '^at' <<< "$AOUT" | cut -d' ' -f2 > "$W/beside-$1.breaks"
-  analyze dropouts "$W/beside-floor-$1.raw"; floor=$(head -n1 <<< "$AOUT")
-  grep '^at' <<< "$AOUT" | cut -d' ' -f2 > "$W/beside-floor-$1.breaks"
-  alone=$(alone_of "$W/beside-floor-$1.breaks" "$W/beside-$1.breaks")
-  pass_alone=$(alone_of "$W/beside-$1.breaks" "$W/beside-floor-$1.breaks")
-  echo "$1 $3 ms, at once: dropouts in $SECONDS_LONG s: program $program; passthrough $floor"
+  compare_recordings "$W/beside-$1" "$W/beside-floor-$1"
+  echo "$1 $3 ms, at once: dropouts in $SECONDS_LONG s: program $FIRST; passthrough $SECOND"
   echo "$1 $3 ms, at once: the program's own counters (About box) $at_start, then $COUNTERS"
   echo "$1 $3 ms, at once: the passthrough's $(grep '^reported' "$W/passthrough.out"); the monitor's at the end $shown ms"
-  BESIDE_COUNTS="$BESIDE_COUNTS $(field "$program" events)/$(field "$floor" events)/$alone/$pass_alone"
+  BESIDE_COUNTS="$BESIDE_COUNTS $COMPARED"
 }
 # Two passthroughs at once, each into a sink of its own: how far two like programs differ in
 # the same minutes, the yardstick for the program's minutes beside one.
 twin_run() {  # system, prefix, buffer ms
-  local first_pid first second alone second_alone
+  local first_pid
   passthrough "$1" "$2" "$3" $((SECONDS_LONG + 8)) TestSpeaker passthrough-twin
   first_pid=$PASS_PID
   passthrough "$1" "$2" "$3" $((SECONDS_LONG + 8)) PassSpeaker
@@ -232,14 +239,9 @@ twin_run() {  # system, prefix, buffer ms
   record_stop
   kill "$second_recorder"
   wait "$PASS_PID" "$first_pid"
-  analyze dropouts "$W/twin-first-$1.raw"; first=$(head -n1 <<< "$AOUT")
-  grep '^at' <<< "$AOUT" | cut -d' ' -f2 > "$W/twin-first-$1.breaks"
-  analyze dropouts "$W/twin-second-$1.raw"; second=$(head -n1 <<< "$AOUT")
-  grep '^at' <<< "$AOUT" | cut -d' ' -f2 > "$W/twin-second-$1.breaks"
-  alone=$(alone_of "$W/twin-second-$1.breaks" "$W/twin-first-$1.breaks")
-  second_alone=$(alone_of "$W/twin-first-$1.breaks" "$W/twin-second-$1.breaks")
-  echo "$1 $3 ms, two passthroughs at once: dropouts in $SECONDS_LONG s: first $first; second $second"
-  TWIN_COUNTS="$TWIN_COUNTS $(field "$first" events)/$(field "$second" events)/$alone/$second_alone"
+  compare_recordings "$W/twin-first-$1" "$W/twin-second-$1"
+  echo "$1 $3 ms, two passthroughs at once: dropouts in $SECONDS_LONG s: first $FIRST; second $SECOND"
+  TWIN_COUNTS="$TWIN_COUNTS $COMPARED"
 }
 twins_of() {  # system, prefix, buffer ms
   local minute; TWIN_COUNTS=""
