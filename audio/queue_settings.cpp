@@ -30,7 +30,8 @@ constexpr uint32_t WASAPI_MARGIN_MS = 2;
 // 93 in twenty since it keeps that (PlaybackQueue::NoteWakeUpGap). A start whose first blocks
 // find the device dry is raised, and stays a block or two higher. On WASAPI every start breaks
 // once early in its first second (capture's start comes in a burst and a gap); without the
-// raise then it broke 1-7 times a start, with the same delay.
+// raise then it broke 1-7 times a start, with the same delay. All with the 64-bit build: the
+// 32-bit build's delay is still above its passthrough's (docs/PERFORMANCE.md).
 constexpr uint32_t WASAPI_START_FILL_FRAMES = 0;
 constexpr bool WASAPI_RAISE_WHILE_SETTLING = true;
 constexpr double WASAPI_BAND_MS = 0.5;
