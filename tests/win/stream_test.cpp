@@ -23,6 +23,7 @@
 #include "audio/stream_state.h"
 #include "audio/stream_devices.h"
 #include "audio/wasapi_devices.h"
+#include "audio/wave_devices.h"
 #include "audio/winmm.h"
 #include "plugin/plugin_call_watch.h"
 #include "app/plugin_commands.h"
@@ -172,8 +173,7 @@ TEST_F(Stream, BothEndsOfTheRangeStartWithTheirBufferSizesAndStopCleanly) {
     }
 }
 
-MMRESULT WINAPI RefusedWaveOutOpen(LPHWAVEOUT, UINT, LPCWAVEFORMATEX, DWORD_PTR, DWORD_PTR,
-                                   DWORD) {
+MMRESULT WINAPI RefusedWaveOutOpen(LPHWAVEOUT, UINT, LPCWAVEFORMATEX, DWORD_PTR, DWORD_PTR, DWORD) {
     return MMSYSERR_ALLOCATED;
 }
 
@@ -276,6 +276,45 @@ TEST_F(Stream, OnTheEndpointsALatePassIsOneBreakAndTheDelayItLeavesIsKeptOrDrain
 // on devices of one clock every frame has passed unchanged (nothing resampled). A stall on a
 // loaded machine can leave delay behind for good, which the corrector rightly takes back by
 // resampling (not every stall counts a break): up to three starts, one of which must hold.
+// The run's playback headers, written to the real device a block each: the device is handed each
+// block once. Wine's position counts what it has handed its own audio client, so it may reach the
+// frames written but never pass them; a header flagged as a loop played once was handed over
+// twice at the first write, a block of delay that stayed for the whole run.
+TEST_F(Stream, TheWaveDeviceIsHandedEachBlockOnce) {
+    constexpr uint32_t BYTES = 3532, FRAMES = BYTES / BLOCK_ALIGN; // 20 ms
+    constexpr int BLOCKS = 3;
+    UINT id = 0;
+    ASSERT_TRUE(FindWaveDevice(DeviceKind::Playback, L"TestSpeaker", &id));
+    WinmmRun* run = NewWinmmRun(BYTES);
+    ASSERT_NE(run, nullptr);
+    WAVEFORMATEX format = StreamWaveFormat();
+    ASSERT_EQ(Winmm().waveOutOpen(&run->waveOut, id, &format, 0, 0, CALLBACK_NULL),
+              MMSYSERR_NOERROR);
+    uint32_t played = 0, mostPlayed = 0, mostAhead = 0; // of the frames written so far
+    for (int block = 0; block < BLOCKS; ++block) {
+        ASSERT_EQ(Winmm().waveOutPrepareHeader(run->waveOut, &run->playbackHeaders[block],
+                                               sizeof(WAVEHDR)),
+                  MMSYSERR_NOERROR);
+        ASSERT_TRUE(run->wave.device.write(run->wave.device.context, block, BYTES));
+        for (int look = 0; look < 5; ++look) {
+            ASSERT_TRUE(run->wave.device.played(run->wave.device.context, &played));
+            mostPlayed = std::max(mostPlayed, played);
+            const uint32_t written = (block + 1) * FRAMES;
+            mostAhead = std::max(mostAhead, played > written ? played - written : 0u);
+            Sleep(2);
+        }
+    }
+    Winmm().waveOutReset(run->waveOut);
+    for (int block = 0; block < BLOCKS; ++block) {
+        Winmm().waveOutUnprepareHeader(run->waveOut, &run->playbackHeaders[block], sizeof(WAVEHDR));
+    }
+    Winmm().waveOutClose(run->waveOut);
+    run->waveOut = nullptr;
+    ReleaseRun(&run->wave.base);
+    EXPECT_GT(mostPlayed, 0u) << "the device never took a block";
+    EXPECT_EQ(mostAhead, 0u) << "frames handed over beyond those written";
+}
+
 TEST_F(Stream, TheQueueIsAtItsTargetAfterTheFirstSecondAndOneClockPassesUnchanged) {
     constexpr int STARTS = 3;
     for (const std::wstring prefix : {L"", L"WASAPI: "}) {
