@@ -26,7 +26,7 @@ void PlaybackQueue::Start(const QueueSettings& settings) {
     startFill_ = settings.startFillFrames < target_ ? settings.startFillFrames : target_;
     settleWindowsLeft_ = SETTLE_WINDOWS;
     raises_ = 0;
-    raiseWhileSettling_ = settings.raiseWhileSettling;
+    settlingRaises_ = settings.settlingRaises;
     stoodAtTarget_ = false;
     windowFrames_ = windowBlocks_ = 0;
     lowest_ = UINT32_MAX;
@@ -42,7 +42,8 @@ uint32_t PlaybackQueue::TakeStartFill() {
 }
 
 bool PlaybackQueue::Raise(uint32_t frames) {
-    if (raises_ == MAX_RAISES || (!correcting_ && stoodAtTarget_ && !raiseWhileSettling_)) {
+    const bool settling = !correcting_ && stoodAtTarget_;
+    if (raises_ == MAX_RAISES || (settling && raises_ >= settlingRaises_)) {
         return false;
     }
     ++raises_;

@@ -84,7 +84,7 @@ class PlaybackQueue {
     CorrectorSettings correctorSettings_ = {};
     uint32_t settleWindowsLeft_ = 0;
     uint32_t raises_ = 0;
-    bool raiseWhileSettling_ = true;
+    uint32_t settlingRaises_ = MAX_RAISES;
     bool stoodAtTarget_ = false; // at a write while the start settles
     uint32_t startFill_ = 0;
     // The current window: frames, the lowest the queue stood at, the frames on their way summed.

@@ -27,13 +27,14 @@ constexpr uint32_t WASAPI_MARGIN_MS = 2;
 // passthrough: WASAPI 5 against 6 in one, WinMM 10 against 8 in six; in minutes run at once
 // with it, WinMM 37 against 35 in ten; WASAPI 55 against 32 in ten while the queue gave back
 // what a stall of the process left (the passthrough rides the next one out on it), 110 against
-// 93 in twenty since it keeps that (PlaybackQueue::NoteWakeUpGap). A start whose first blocks
-// find the device dry is raised, and stays a block or two higher. On WASAPI every start breaks
-// once early in its first second (capture's start comes in a burst and a gap); without the
-// raise then it broke 1-7 times a start, with the same delay. All with the 64-bit build: the
-// 32-bit build's delay is still above its passthrough's (docs/PERFORMANCE.md).
+// 93 in twenty since it keeps that (PlaybackQueue::NoteWakeUpGap). All with the 64-bit build.
 constexpr uint32_t WASAPI_START_FILL_FRAMES = 0;
-constexpr bool WASAPI_RAISE_WHILE_SETTLING = true;
+// Every start breaks early in its first second (capture's start comes in a burst and a gap):
+// not raised then, it broke 1-7 times a start; raised at each such break, the 32-bit build's
+// queue grew a block a break (45.6 ms against the passthrough's 36.4, 32 starts). Raised once:
+// 37.0 against 38.6 and 43.6 against 43.0 (two runs of 16 starts), and in ten minutes at once
+// 23 breaks against the passthrough's 30.
+constexpr uint32_t WASAPI_SETTLING_RAISES = 1;
 constexpr double WASAPI_BAND_MS = 0.5;
 constexpr double WASAPI_STRAY_MS = 3.0;
 constexpr double WASAPI_WATCH_SECONDS = 1.0;
@@ -51,8 +52,9 @@ constexpr uint32_t WAVE_START_FILL_FRAMES = 0;
 // stood at its target, and the raise kept those a block higher for good: the starts' median
 // delay was 70.2 ms against the passthrough's 58.0 (16 starts). Raised there only when the
 // queue never stood at its target (a device that starts without a burst): 61.7 against 61.4
-// (32 starts), and 10 breaks against 8 in six minutes.
-constexpr bool WAVE_RAISE_WHILE_SETTLING = false;
+// (32 starts), and 10 breaks against 8 in six minutes. Those dry starts were mostly the loop
+// flags the playback headers then carried (NewWinmmRun).
+constexpr uint32_t WAVE_SETTLING_RAISES = 0;
 constexpr double WAVE_BAND_BLOCKS = 0.2;
 constexpr double WAVE_STRAY_BLOCKS = 0.6;
 constexpr double WAVE_WATCH_SECONDS = 1.0;
@@ -64,7 +66,7 @@ QueueSettings WasapiQueueSettings(uint32_t periodFrames) {
     return {target,
             periodFrames,
             WASAPI_START_FILL_FRAMES,
-            WASAPI_RAISE_WHILE_SETTLING,
+            WASAPI_SETTLING_RAISES,
             {WASAPI_BAND_MS * SAMPLE_RATE / 1000.0, WASAPI_STRAY_MS * SAMPLE_RATE / 1000.0,
              WASAPI_WATCH_SECONDS}};
 }
@@ -75,6 +77,6 @@ QueueSettings WaveQueueSettings(uint32_t blockFrames) {
     return {target,
             blockFrames,
             WAVE_START_FILL_FRAMES,
-            WAVE_RAISE_WHILE_SETTLING,
+            WAVE_SETTLING_RAISES,
             {WAVE_BAND_BLOCKS * blockFrames, WAVE_STRAY_BLOCKS * blockFrames, WAVE_WATCH_SECONDS}};
 }

@@ -11,8 +11,9 @@ struct QueueSettings {
     uint32_t targetFrames;    // the most frames queued at a write once the start has settled
     uint32_t blockFrames;     // the run's block
     uint32_t startFillFrames; // silence ahead of the first block
-    // A break in the first second raises the queue even after it stood at its target then.
-    bool raiseWhileSettling;
+    // How many breaks in the first second raise the queue once it has stood at its target then;
+    // one that never stood at it is raised at each, up to PlaybackQueue::MAX_RAISES.
+    uint32_t settlingRaises;
     // The drift corrector's bypass around the level the first second left: above what the
     // reading's noise leaves after the fit and the low-pass, well inside the queue's room.
     CorrectorSettings corrector;

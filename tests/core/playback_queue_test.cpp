@@ -28,7 +28,7 @@ Played Play(uint32_t fill, uint32_t startHeld, uint32_t blocks, uint32_t surplus
             uint32_t surplus) {
     PlaybackQueue queue;
     // The corrector's own test is elsewhere.
-    queue.Start({TARGET, BLOCK, fill, true, {4.0 * BLOCK, 8.0 * BLOCK, 0.1}});
+    queue.Start({TARGET, BLOCK, fill, PlaybackQueue::MAX_RAISES, {4.0 * BLOCK, 8.0 * BLOCK, 0.1}});
     uint32_t held = startHeld + queue.TakeStartFill();
     Played result = {0, 0, 0, true};
     std::vector<int16_t> in(2 * BLOCK), out(2 * PlaybackQueue::MaxOutputFrames(BLOCK));
@@ -71,30 +71,32 @@ TEST(PlaybackQueue, TrimsTheStartWithinASecondAndLaterOnlyASurplusThatStays) {
     }
 }
 
-// A break while the start settles raises the queue by a block, unless the system's settings say
-// that a queue which stood at its target then was emptied by the capture's start (a burst, then
-// a gap) rather than by a machine that needs more; after the first second every break raises.
-TEST(PlaybackQueue, RaisesWhileTheStartSettlesOnlyWhereTheSettingsOrALowQueueSaySo) {
+// A break while the start settles raises the queue by a block only as often as the system's
+// settings say, once it has stood at its target: beyond that it was emptied by the capture's
+// start (a burst, then a gap) rather than by a machine that needs more. A queue that never stood
+// at its target, and every break after the first second, raise it up to MAX_RAISES.
+TEST(PlaybackQueue, RaisesWhileTheStartSettlesOnlyAsOftenAsTheSettingsOrALowQueueSay) {
     const struct {
         const char* name;
-        bool raiseWhileSettling;
-        uint32_t held, blocksBefore;
-        bool raised;
+        uint32_t settlingRaises, held, blocksBefore, breaks, raised;
     } rows[] = {
-        {"settling, stood at its target, raising allowed", true, BLOCK, 10, true},
-        {"settling, never at its target", false, 0, 10, true},
-        {"settling, stood at its target", false, BLOCK, 10, false},
-        {"settled, stood at its target", false, BLOCK, 101, true},
+        {"settling, stood at its target, one raise allowed", 1, BLOCK, 10, 2, 1},
+        {"settling, stood at its target, none allowed", 0, BLOCK, 10, 1, 0},
+        {"settling, never at its target", 0, 0, 10, 3, PlaybackQueue::MAX_RAISES},
+        {"settled, stood at its target", 0, BLOCK, 101, 3, PlaybackQueue::MAX_RAISES},
     };
     for (const auto& row : rows) {
         PlaybackQueue queue;
-        queue.Start({TARGET, BLOCK, 0, row.raiseWhileSettling, {4.0 * BLOCK, 8.0 * BLOCK, 0.1}});
+        queue.Start({TARGET, BLOCK, 0, row.settlingRaises, {4.0 * BLOCK, 8.0 * BLOCK, 0.1}});
         for (uint32_t b = 0; b < row.blocksBefore; ++b) {
             queue.Count(BLOCK, row.held);
         }
-        const bool raised = queue.Raise(BLOCK);
+        uint32_t raised = 0;
+        for (uint32_t b = 0; b < row.breaks; ++b) {
+            raised += queue.Raise(BLOCK) ? 1 : 0;
+        }
         EXPECT_EQ(std::make_tuple(raised, queue.TargetFrames()),
-                  std::make_tuple(row.raised, row.raised ? TARGET + BLOCK : TARGET))
+                  std::make_tuple(row.raised, TARGET + row.raised * BLOCK))
             << row.name;
     }
 }
@@ -119,7 +121,7 @@ TEST(PlaybackQueue, KeepsWhatAStallBringsUpToTenBlocks) {
     };
     for (const auto& row : rows) {
         PlaybackQueue queue;
-        queue.Start({TARGET, BLOCK, 0, true, {4.0 * BLOCK, 8.0 * BLOCK, 0.1}});
+        queue.Start({TARGET, BLOCK, 0, PlaybackQueue::MAX_RAISES, {4.0 * BLOCK, 8.0 * BLOCK, 0.1}});
         uint32_t held = TARGET, stalls = 0, spliced = 0;
         for (uint32_t b = 0; b < row.blocksBefore; ++b) {
             queue.Count(BLOCK, held);

@@ -30,7 +30,8 @@ class AudioThread : public ::testing::Test {
         run = NewWinmmRun(128); // no devices: the wave calls fail and are not looked at
         ASSERT_NE(run, nullptr);
         // A target no queue here reaches, its fill not put ahead: each block lands as it is put.
-        run->wave.base.queue.Start({BUFFER_COUNT * 32, 32, 0, true, {32.0, 64.0, 0.1}});
+        run->wave.base.queue.Start(
+            {BUFFER_COUNT * 32, 32, 0, PlaybackQueue::MAX_RAISES, {32.0, 64.0, 0.1}});
         for (int i = 0; i < BUFFER_COUNT; ++i) {
             std::fill(run->wave.playback[i], run->wave.playback[i] + 64,
                       static_cast<int16_t>(100 + i));
