@@ -32,7 +32,7 @@ constexpr uint32_t WASAPI_START_FILL_FRAMES = 0;
 // Every start breaks early in its first second (capture's start comes in a burst and a gap):
 // not raised then, it broke 1-7 times a start; raised at each such break, the 32-bit build's
 // queue grew a block a break (45.6 ms against the passthrough's 36.4, 32 starts). Raised once:
-// 37.0 against 38.6 and 43.6 against 43.0 (two runs of 16 starts), and in ten minutes at once
+// 43.6 against 43.0 and 44.0 against 41.1 (two runs of 16 starts), and in ten minutes at once
 // 23 breaks against the passthrough's 30.
 constexpr uint32_t WASAPI_SETTLING_RAISES = 1;
 constexpr double WASAPI_BAND_MS = 0.5;
