@@ -38,8 +38,8 @@ class PlaybackQueue {
     // After an underrun: true when a block of frames of silence is to go ahead, the queue
     // standing that much higher from then on, as the machine has shown it needs; at most
     // MAX_RAISES times a run, so a device that keeps breaking does not pile up delay. While
-    // the start settles, where the settings say so, only a queue that never stood at its
-    // target is raised: one that did was emptied by the capture's start, not by the machine.
+    // the start settles, a queue that stood at its target is raised only as often as the
+    // settings say: beyond that it was emptied by the capture's start, not by the machine.
     static constexpr uint32_t MAX_RAISES = 2;
     bool Raise(uint32_t frames);
 
