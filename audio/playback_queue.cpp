@@ -42,8 +42,8 @@ uint32_t PlaybackQueue::TakeStartFill() {
 }
 
 bool PlaybackQueue::Raise(uint32_t frames) {
-    const bool settling = !correcting_ && stoodAtTarget_;
-    if (raises_ == MAX_RAISES || (settling && raises_ >= settlingRaises_)) {
+    const bool settlingAfterTarget = !correcting_ && stoodAtTarget_;
+    if (raises_ == MAX_RAISES || (settlingAfterTarget && raises_ >= settlingRaises_)) {
         return false;
     }
     ++raises_;

@@ -272,16 +272,12 @@ TEST_F(Stream, OnTheEndpointsALatePassIsOneBreakAndTheDelayItLeavesIsKeptOrDrain
     }
 }
 
-// On both systems the playback queue stands at its target once the first second is over, and
-// on devices of one clock every frame has passed unchanged (nothing resampled). A stall on a
-// loaded machine can leave delay behind for good, which the corrector rightly takes back by
-// resampling (not every stall counts a break): up to three starts, one of which must hold.
 // The run's playback headers, written to the real device a block each: the device is handed each
 // block once. Wine's position counts what it has handed its own audio client, so it may reach the
 // frames written but never pass them; a header flagged as a loop played once was handed over
 // twice at the first write, a block of delay that stayed for the whole run.
 TEST_F(Stream, TheWaveDeviceIsHandedEachBlockOnce) {
-    constexpr uint32_t BYTES = 3532, FRAMES = BYTES / BLOCK_ALIGN; // 20 ms
+    const uint32_t BYTES = BufferBytesForMs(20), FRAMES = BYTES / BLOCK_ALIGN;
     constexpr int BLOCKS = 3;
     UINT id = 0;
     ASSERT_TRUE(FindWaveDevice(DeviceKind::Playback, L"TestSpeaker", &id));
@@ -315,6 +311,10 @@ TEST_F(Stream, TheWaveDeviceIsHandedEachBlockOnce) {
     EXPECT_EQ(mostAhead, 0u) << "frames handed over beyond those written";
 }
 
+// On both systems the playback queue stands at its target once the first second is over, and
+// on devices of one clock every frame has passed unchanged (nothing resampled). A stall on a
+// loaded machine can leave delay behind for good, which the corrector rightly takes back by
+// resampling (not every stall counts a break): up to three starts, one of which must hold.
 TEST_F(Stream, TheQueueIsAtItsTargetAfterTheFirstSecondAndOneClockPassesUnchanged) {
     constexpr int STARTS = 3;
     for (const std::wstring prefix : {L"", L"WASAPI: "}) {
