@@ -8,7 +8,7 @@
 # tests/measure/passthrough.cpp, so that what is above it is the program's.
 #   tests/measure/measure_stream.sh [--starts N] [--minutes M] [--systems "WinMM WASAPI"]
 #                                   [--lengths "10 20"] [--latency-only] [--dropouts-only]
-#                                   [--pairs N] [--beside N] [--twins N]
+#                                   [--pairs N] [--beside N] [--twins N] [--latency-twins]
 # --pairs: the program's minute of tone and the passthrough's, N times in turn on each system
 # (the sound server alone gives from 2 to about 100 breaks in the same minute, from one run to
 # the next: a single pair says little).
@@ -18,10 +18,13 @@
 # is the program's.
 # --twins: N minutes on each system with two passthroughs at once, as --beside: how far the
 # minutes of two like programs differ, in the same run.
+# --latency-twins: the delay as above with the passthrough in the program's place, both taken in
+# turn as the program and the passthrough are: how far the starts' medians of two like programs
+# differ, in the same run.
 # Needs the builds (scripts/build.sh); runs in its own environment under build/measure-env.
 set -u
 STARTS=3 MINUTES=1 SYSTEMS="WinMM WASAPI" LENGTHS="" LATENCY_ONLY=0 DROPOUTS_ONLY=0 PAIRS=1
-BESIDE=0 TWINS=0
+BESIDE=0 TWINS=0 LATENCY_TWINS=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --starts) shift; STARTS="$1" ;;
@@ -32,6 +35,7 @@ while [ $# -gt 0 ]; do
     --systems) shift; SYSTEMS="$1" ;;
     --lengths) shift; LENGTHS="$1" ;;
     --latency-only) LATENCY_ONLY=1 ;;
+    --latency-twins) LATENCY_TWINS=1 LATENCY_ONLY=1 ;;
     --dropouts-only) DROPOUTS_ONLY=1 ;;
     *) echo "usage: see the head of $0" >&2; exit 2 ;;
   esac
@@ -80,6 +84,22 @@ for system in $SYSTEMS; do
 prefix=""; lengths="10 20 50"
 [ $system = WASAPI ] && prefix="WASAPI: " && lengths="10 20"
 [ -n "$LENGTHS" ] && lengths=$LENGTHS
+if [ "$LATENCY_TWINS" = 1 ]; then
+  twin_median() {  # system, prefix, ms, recording: one passthrough's start, its clicks' median
+    passthrough "$1" "$2" "$3" 12 && sleep 2.5
+    local delays; delays=$(delays_of "$4")
+    wait "$PASS_PID" && median "$delays"
+  }
+  for ms in $lengths; do
+    first="" second=""
+    for start in $(seq 1 "$STARTS"); do
+      first="$first $(twin_median "$system" "$prefix" "$ms" "$W/twin1-$system-$ms-$start.raw")"
+      second="$second $(twin_median "$system" "$prefix" "$ms" "$W/twin2-$system-$ms-$start.raw")"
+    done
+    echo "latency $system $ms ms, twin passthroughs, each start's median: first$first; second$second"
+  done
+  continue
+fi
 instance "latency-$system" "$prefix"
 start_program && drive wait 30000
 # The monitor's own figure of the program's part of the delay (the block captured and what the
