@@ -12,8 +12,8 @@ Wine run in three lanes side by side, each with an environment of its own (they 
 real time: devices, timers, recordings), so a full run takes about a third as long; the suites that
 need no Wine run beside them.
 
-The end-to-end suites whose checks count breaks in a recording run after the lanes, alone.
-Where no 32-bit process can run (scripts/testenv.sh), what needs one is skipped and counted.
+Where no 32-bit process can run (scripts/testenv.sh), what needs one is skipped and counted, and
+the heaviest end-to-end suites run after the lanes, alone.
 """
 import json, os, re, shutil, subprocess, sys, threading, time
 
@@ -173,14 +173,11 @@ SUITE_SECONDS = {"win32": 109, "win64": 108, "e2e_watchdog": 59, "e2e_plugin_fau
 BESIDE_THE_LANES = ("real_plugins", "test_command", "msvc_runtime", "layers")
 
 
-# These suites' checks count breaks in a recording, and their side-by-side programs take much
-# of the 2 cores by themselves (e2e_isolated alone: 37 s of processor time in 27 s). Beside the
-# other lanes their streams broke: gaps of 67-317 ms where a buffer and a dropout are allowed
-# where only the 64-bit programs run; beside the unit suites under Wine, which took 180 s
-# instead of 110 on a slower day, 3 clean-clone runs of 4 broke one to three of their cases
-# (74 breaks in 10 s in a recording whose fed signal had none). They run after the lanes, one
-# at a time.
-ALONE = ("e2e_audio", "e2e_isolated", "e2e_plugin_faults")
+# Where only the 64-bit programs run, these suites' side-by-side programs take about 1.4 of the
+# 2 cores by themselves (e2e_isolated alone: 37 s of processor time in 27 s), and beside the
+# other lanes their streams broke (gaps of 67-317 ms where a buffer and a dropout are allowed):
+# they run after the lanes, one at a time, which the win32 suites' absence leaves time for.
+ALONE_WITHOUT_32BIT = ("e2e_isolated", "e2e_plugin_faults")
 
 
 def run_lane(suites, env):
@@ -225,9 +222,10 @@ def main(argv):
         cwd=ROOT, env=env, stdout=subprocess.PIPE, text=True).stdout.strip()
     if env["KAWAUSO_RUNS_32BIT"] == "no":
         print("  no 32-bit process runs here: Wine's 64-bit loader only, what needs 32-bit skipped", flush=True)
-    seconds, alone = SUITE_SECONDS, [s for s in ALONE if s in chosen]
+    seconds, alone = SUITE_SECONDS, []
     if env["KAWAUSO_RUNS_32BIT"] == "no":
         seconds = dict(SUITE_SECONDS, win32=1)
+        alone = [s for s in ALONE_WITHOUT_32BIT if s in chosen]
     wine_suites = sorted((s for s in known[2:] if s in chosen and s not in BESIDE_THE_LANES + tuple(alone)),
                          key=lambda s: -seconds.get(s, 5))
     lanes, loads = [[] for _ in LANE_ROOTS], [0 for _ in LANE_ROOTS]
