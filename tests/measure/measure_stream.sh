@@ -84,17 +84,18 @@ for system in $SYSTEMS; do
 prefix=""; lengths="10 20 50"
 [ $system = WASAPI ] && prefix="WASAPI: " && lengths="10 20"
 [ -n "$LENGTHS" ] && lengths=$LENGTHS
+passthrough_delays() {  # recording: one start of the passthrough's at $ms, its clicks' delays
+  passthrough "$system" "$prefix" "$ms" 12
+  sleep 2.5
+  delays_of "$1"
+  wait "$PASS_PID"
+}
 if [ "$LATENCY_TWINS" = 1 ]; then
-  twin_median() {  # system, prefix, ms, recording: one passthrough's start, its clicks' median
-    passthrough "$1" "$2" "$3" 12 && sleep 2.5
-    local delays; delays=$(delays_of "$4")
-    wait "$PASS_PID" && median "$delays"
-  }
   for ms in $lengths; do
     first="" second=""
     for start in $(seq 1 "$STARTS"); do
-      first="$first $(twin_median "$system" "$prefix" "$ms" "$W/twin1-$system-$ms-$start.raw")"
-      second="$second $(twin_median "$system" "$prefix" "$ms" "$W/twin2-$system-$ms-$start.raw")"
+      first="$first $(median "$(passthrough_delays "$W/twin1-$system-$ms-$start.raw")")"
+      second="$second $(median "$(passthrough_delays "$W/twin2-$system-$ms-$start.raw")")"
     done
     echo "latency $system $ms ms, twin passthroughs, each start's median: first$first; second$second"
   done
@@ -123,10 +124,7 @@ program_start() {  # one start of the program's, its figures added to the lists
   all="$all,$delays" starts="$starts $(median "$delays")"
 }
 passthrough_start() {  # one start of the passthrough's, started the same way
-  passthrough "$system" "$prefix" "$ms" 12
-  sleep 2.5
-  delays=$(delays_of "$W/floor-$system-$ms-$start.raw")
-  wait "$PASS_PID"
+  delays=$(passthrough_delays "$W/floor-$system-$ms-$start.raw")
   told="$told $(sed -n 's/^reported delay \([0-9.]*\) ms.*/\1/p' "$W/passthrough.out")"
   passed="$passed,$delays" floors="$floors $(median "$delays")"
 }
