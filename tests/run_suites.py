@@ -212,12 +212,12 @@ def testenv(action, env=None):
     return dict(i.decode(errors="replace").split("=", 1) for i in out.split(b"\0") if b"=" in i)
 
 
-# About how many seconds each suite under Wine takes (others count 5): the lanes are filled
-# longest first, each suite to the lane with less to do, so they end at about the same time.
-SUITE_SECONDS = {"win32": 109, "win64": 108, "e2e_watchdog": 59, "e2e_plugin_faults": 24,
-                 "render": 34, "e2e_audio": 33, "e2e_isolated": 24, "run": 21,
-                 "e2e_plugin_state": 6, "isolated_render": 15, "e2e": 7, "dll_search": 6,
-                 "package": 4, "e2e_hotkeys": 20}
+# About how many seconds each suite under Wine takes (others count 5), as a clean-clone run on a
+# 2-core machine of ours took them: the lanes are filled longest first, each suite to the lane
+# with less to do, so they end at about the same time.
+SUITE_SECONDS = {"win32": 202, "win64": 189, "e2e_watchdog": 60, "e2e_audio": 52, "e2e_isolated": 39,
+                 "render": 35, "run": 34, "e2e_plugin_faults": 27, "isolated_render": 23,
+                 "e2e_hotkeys": 12, "e2e_plugin_state": 9, "e2e": 6, "dll_search": 6, "package": 4}
 
 
 # Suites that need no Wine run on the main thread beside the lanes: the lanes mostly wait on
