@@ -15,11 +15,7 @@ pacat --playback --raw -d spk --latency-msec=20 /dev/zero > /dev/null 2>&1 & E2E
 E2E_MODULES+=("$(pactl load-module module-combine-sink sink_name=both slaves=mic_src,spk adjust_time=0)")
 sox -n -r 44100 -b 16 -c 2 -e signed "$W/click.wav" synth 0.00045 square 0.5 gain -2
 sox "$W/click.wav" -t raw "$W/clicks.raw" pad 0.2 0.2995 repeat 7  # 8 clicks, 0.5 s apart
-# The machine's own breaks, beside the program's: a plain passthrough from the same capture into
-# a sink of its own (loaded before the program lists the devices), kept alive as TestSpeaker is.
-E2E_MODULES+=("$(pactl load-module module-null-sink sink_name=pass_spk rate=44100 channels=2 \
-  format=s16le sink_properties=device.description=PassSpeaker)")
-pacat --playback --raw -d pass_spk --latency-msec=20 /dev/zero > /dev/null 2>&1 & E2E_PIDS+=($!)
+beside_sink
 
 record() { LISTENED="$W/$1.raw"; record_start spk "$LISTENED"; sleep "$2"; record_stop; }  # name, s
 tone_at() {  # Hz, level ratio low, high: frequency within 3 %, steady level against the fed
@@ -59,12 +55,9 @@ check "Start: the tone rises to its level over about a second" eval \
 drive scroll $IDC_PITCH -200; sleep 0.4; record pitch 1.2  # once the change has come through
 check "pitch -200: one octave up, 900 Hz" tone_at 900 0.7 1.3
 drive scroll $IDC_PITCH 0; sleep 0.4
-# Wine's stream breaks when the machine stalls (this kind of machine loses its cores to the host
-# for seconds now and then): the passthrough beside, through Wine as well, counts what a stall
-# did to a stream that does nothing, and the feeder's own recording what it did to the feed.
-wine "$PROGRAM_TREE/tests/kawauso-passthrough.exe" winmm "Monitor of TestMic" PassSpeaker \
-  $BUFFER_MS 14 > "$W/passthrough.out" 2>&1 & E2E_PIDS+=($!)
-eventually 10 grep -q started "$W/passthrough.out" && sleep 1  # past its start's own breaks
+# The passthrough beside counts what the machine's stalls did to a stream that does nothing, the
+# feeder's own recording what they did to the feed.
+beside_start $BUFFER_MS 14
 record_start mic_src "$W/fed-steady.raw"; FED_RECORDER=$RECORD_PID
 record_start pass_spk "$W/pass-steady.raw"; PASS_RECORDER=$RECORD_PID
 record steady 10; kill $FED_RECORDER $PASS_RECORDER

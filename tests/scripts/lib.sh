@@ -97,3 +97,17 @@ record_start() {  # sink, file
   eventually 3 test -s "$2" || echo "  no sound data from $1 in 3 s"
 }
 record_stop() { kill "$RECORD_PID" 2>/dev/null; wait "$RECORD_PID" 2>/dev/null; }
+# The machine's own breaks, beside the program's: a plain passthrough (tests/measure/passthrough.cpp)
+# from the same capture into a sink of its own, through Wine as the program is. This kind of
+# machine loses its cores to the host for seconds now and then, and a stall breaks both streams;
+# a program that misses blocks by itself breaks alone.
+beside_sink() {  # before the program lists the devices; kept alive as TestSpeaker is
+  E2E_MODULES+=("$(pactl load-module module-null-sink sink_name=pass_spk rate=44100 channels=2 \
+    format=s16le sink_properties=device.description=PassSpeaker)")
+  pacat --playback --raw -d pass_spk --latency-msec=20 /dev/zero > /dev/null 2>&1 & E2E_PIDS+=($!)
+}
+beside_start() {  # buffer ms, seconds: running (its PID BESIDE_PID), past its start's breaks
+  wine "$PROGRAM_TREE/tests/kawauso-passthrough.exe" winmm "Monitor of TestMic" PassSpeaker \
+    "$1" "$2" > "$W/passthrough.out" 2>&1 & BESIDE_PID=$! && E2E_PIDS+=($!)
+  eventually 10 grep -q started "$W/passthrough.out" && sleep 1
+}
