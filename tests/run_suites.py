@@ -79,14 +79,16 @@ def ended_in_termination(code, log):
     return False
 
 
-def failure_texts(cases, lines=12):
+def failure_texts(cases, again=(), lines=12):
     """What each failed case's checks said: a log's tail often ends before it, and CI shows
     only the tail of the summary."""
     said = ""
     for suite, case in cases:
+        name = f"{suite}.{case['name']}"
         for failure in case.get("failures", []):
             text = failure.get("failure", "").splitlines()[:lines]
-            said += f"    {suite}.{case['name']}:\n" + "".join("    > " + l + "\n" for l in text)
+            said += f"    {name}{' (passed when run again)' if name in again else ''}:\n" + \
+                "".join("    > " + l + "\n" for l in text)
     return said
 
 
@@ -142,7 +144,7 @@ def run_gtest(name, command, env):
     skipped = [f"{s}.{c['name']}" for s, c in every if c.get("result") == "SKIPPED"]
     # Under Wine a case skips only for want of a 32-bit process; natively the plain build runs it.
     with report:
-        failure_details.append(failure_texts(cases))
+        failure_details.append(failure_texts(cases, again))
     record(name, started, len(cases) - len(bad), bad, log_tail(out + ".log", 60) if bad else "",
            skipped if command[0] == "wine" else (), again, stolen)
     return skipped
