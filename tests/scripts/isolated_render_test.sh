@@ -140,9 +140,11 @@ chain() {  # build, links
   local expected=copy_through
   [[ $2 == *ch_1_2* ]] && expected=ch_1_2
   [[ $2 == *ch_2_1* ]] && expected=ch_2_1
-  render $1 --plugin "$(effect $1 $expected)" $T $W/one.wav &&
-    render $1 $(chain_args $1 "$2") $T $W/chain.wav &&
-    cmp -s $W/one.wav $W/chain.wav || { echo "  $1: $(head -n1 $W/err.txt)"; return 1; }
+  local status
+  render $1 --plugin "$(effect $1 $expected)" $T $W/one.wav && render $1 $(chain_args $1 "$2") $T $W/chain.wav
+  status=$? && [ $status = 0 ] && cmp -s $W/one.wav $W/chain.wav && return 0
+  echo "  $1: exit $status; $(cmp $W/one.wav $W/chain.wav 2>&1 | head -n1); $(head -n1 $W/err.txt)"
+  return 1
 }
 for row in "${CHAINS[@]}"; do
   IFS='|' read -r name links <<< "$row"
