@@ -53,13 +53,16 @@ echo "  keys at $SWITCHED, $MUTED, $UNMUTED s; an octave up at $PITCHED, silent 
 # (Notepad may have more than one window on the display: the focus is on one of them.)
 check "the notepad window had the keyboard throughout" eval \
   'xdotool search --classname notepad.exe | grep -qx "$FOCUSED"'
-check "Ctrl+Alt+1: slot 1's pitch (an octave up) within 0.5 s, the stream going on" eval \
-  '[ "$PITCHED" != none ] && within "$(after "$PITCHED" "$SWITCHED")" 0 0.5'
+# A machine that stalls holds the script's own sleeps too: what each overslept is allowed more
+# (one run here switched in 0.75 s while the 1.5 s after the key took 2.13).
+overslept() { calc "($1 - $2 - $3 > 0) ? $1 - $2 - $3 : 0"; }  # key, next key, sleep between
+check "Ctrl+Alt+1: slot 1's pitch (an octave up) within 0.5 s (and the machine's stall), the stream going on" eval \
+  '[ "$PITCHED" != none ] && within "$(after "$PITCHED" "$SWITCHED")" 0 "$(calc "0.5 + $(overslept "$MUTED" "$SWITCHED" 1.5)")"'
 # From the key to the ear the stream itself takes what the slot switch took (the capture, the
 # queue and the sound server's buffers, about 0.15 s under Wine); the mute's fade-out is 0.1 s.
 HEARD_AFTER=$(after "$PITCHED" "$SWITCHED")
-check "Ctrl+Alt+M: silence within 0.2 s of the key beyond the stream's own delay" eval \
-  '[ "$SILENT" != none ] && within "$(after "$SILENT" "$MUTED")" 0 "$(calc "$HEARD_AFTER + 0.2")"'
+check "Ctrl+Alt+M: silence within 0.2 s of the key beyond the stream's own delay (and the machine's stall)" eval \
+  '[ "$SILENT" != none ] && within "$(after "$SILENT" "$MUTED")" 0 "$(calc "$HEARD_AFTER + 0.2 + $(overslept "$UNMUTED" "$MUTED" 1)")"'
 check "Ctrl+Alt+M again: the tone back at once, rising to its level over the start's fade-in (1 s)" eval \
   '[ "$BACK" != none ] && [ "$FULL" != none ] && within "$(after "$BACK" "$UNMUTED")" 0 0.4 &&
    within "$(after "$FULL" "$UNMUTED")" 0.7 1.5'
