@@ -44,10 +44,7 @@ done
 
 CLICK_COUNT=16 && source "$(dirname "$0")/measure_lib.sh"
 if [ $((BESIDE + TWINS)) -gt 0 ]; then  # before any of Wine's processes list the devices
-  E2E_MODULES+=("$(pactl load-module module-null-sink sink_name=pass_spk rate=44100 channels=2 \
-    format=s16le sink_properties=device.description=PassSpeaker)")
-  pacat --playback --raw -d pass_spk /dev/zero >/dev/null 2>&1 &  # as TestSpeaker's keep-alive
-  E2E_PIDS+=($!)
+  beside_sink
 fi
 MONITOR="モニター" ID_MONITOR=352 IDC_MON_DELAY=1168 IDC_MON_COUNTERS=1171
 

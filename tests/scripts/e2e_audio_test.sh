@@ -15,7 +15,7 @@ pacat --playback --raw -d spk --latency-msec=20 /dev/zero > /dev/null 2>&1 & E2E
 E2E_MODULES+=("$(pactl load-module module-combine-sink sink_name=both slaves=mic_src,spk adjust_time=0)")
 sox -n -r 44100 -b 16 -c 2 -e signed "$W/click.wav" synth 0.00045 square 0.5 gain -2
 sox "$W/click.wav" -t raw "$W/clicks.raw" pad 0.2 0.2995 repeat 7  # 8 clicks, 0.5 s apart
-beside_sink
+beside_sink 20
 
 record() { LISTENED="$W/$1.raw"; record_start spk "$LISTENED"; sleep "$2"; record_stop; }  # name, s
 tone_at() {  # Hz, level ratio low, high: frequency within 3 %, steady level against the fed
@@ -60,7 +60,7 @@ drive scroll $IDC_PITCH 0; sleep 0.4
 beside_start $BUFFER_MS 14
 record_start mic_src "$W/fed-steady.raw"; FED_RECORDER=$RECORD_PID
 record_start pass_spk "$W/pass-steady.raw"; PASS_RECORDER=$RECORD_PID
-record steady 10; kill $FED_RECORDER $PASS_RECORDER
+record steady 10; kill $FED_RECORDER $PASS_RECORDER "$BESIDE_PID"
 analyze dropouts "$W/fed-steady.raw"; FED=$(head -n1 <<< "$AOUT")
 analyze dropouts "$W/pass-steady.raw"; BESIDE=$(head -n1 <<< "$AOUT")
 analyze dropouts "$LISTENED"; DROPOUTS=$(head -n1 <<< "$AOUT")

@@ -101,10 +101,12 @@ record_stop() { kill "$RECORD_PID" 2>/dev/null; wait "$RECORD_PID" 2>/dev/null; 
 # from the same capture into a sink of its own, through Wine as the program is. This kind of
 # machine loses its cores to the host for seconds now and then, and a stall breaks both streams;
 # a program that misses blocks by itself breaks alone.
-beside_sink() {  # before the program lists the devices; kept alive as TestSpeaker is
+# Its sink is kept alive as the suite keeps TestSpeaker: by a client of ms buffer where it runs
+# one, otherwise by one of the sound server's default 2 s, as the environment's keep-alive.
+beside_sink() {  # [ms]: before the program lists the devices
   E2E_MODULES+=("$(pactl load-module module-null-sink sink_name=pass_spk rate=44100 channels=2 \
     format=s16le sink_properties=device.description=PassSpeaker)")
-  pacat --playback --raw -d pass_spk --latency-msec=20 /dev/zero > /dev/null 2>&1 & E2E_PIDS+=($!)
+  pacat --playback --raw -d pass_spk ${1:+--latency-msec=$1} /dev/zero > /dev/null 2>&1 & E2E_PIDS+=($!)
 }
 beside_start() {  # buffer ms, seconds: running (its PID BESIDE_PID), past its start's breaks
   wine "$PROGRAM_TREE/tests/kawauso-passthrough.exe" winmm "Monitor of TestMic" PassSpeaker \
